@@ -1,0 +1,2 @@
+// Keeps a library target valid while its folder has no sources of its own yet.
+namespace vantrel::build_anchor {}

@@ -1,0 +1,85 @@
+#pragma once
+// What the jobs may do to the operator: the only way from the core to a
+// person. The Qt window, the command line and the tests each implement it.
+//
+// Every call may come from the job's worker thread. An implementation on a
+// toolkit with a GUI thread must deliver the calls there in order; the modal
+// calls (message boxes, dialogs) block the calling worker until answered.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vantrel {
+
+enum class MsgButtons { Ok, OkCancel };
+enum class MsgAnswer { Ok, Cancel };
+enum class ItemFont { Normal, Active, Done };
+
+// Caption used when a message box has none of its own.
+inline constexpr const char* kAppName = "VANTREL Downloader";
+inline constexpr const char* kWindowTitleSuffix = "VANTREL Downloader v0.68(D)";
+
+// Range chosen in a dump area dialog (FROM, TO, and for NAND the erase box).
+struct DumpArea {
+  uint32_t from = 0;
+  uint32_t to = 0;
+  int erase = 0;
+};
+
+// Log kinds: 0 black, 1 and 3 blue, 2 and 4 red, 5 to the hidden scratch box.
+inline constexpr int kLogBlack = 0;
+inline constexpr int kLogBlue = 1;
+inline constexpr int kLogRed2 = 2;
+inline constexpr int kLogBlueNote = 3;
+inline constexpr int kLogRed = 4;
+inline constexpr int kLogScratch = 5;
+
+class Console {
+ public:
+  virtual ~Console() = default;
+
+  // Log, indicators, controls.
+  virtual void AppendLog(const std::string& text, int kind) = 0;
+  virtual void AppendLogPlain(const std::string& text) = 0;
+  virtual void SetLinkIndicator(const std::string& text, int kind) = 0;
+  virtual void SetControlText(int controlId, const std::string& text) = 0;
+  virtual void EnableControl(int controlId, bool enabled) = 0;
+  virtual void SetProgressRange(int low, int high) = 0;
+  virtual void SetProgressPos(int pos) = 0;
+  virtual void SetItemFont(int buttonId, ItemFont font) = 0;
+
+  // The three console states.
+  virtual void EnterDisconnectedState() = 0;
+  virtual void EnterReadyState() = 0;
+  virtual void EnterBusyState() = 0;
+
+  // Data exchange between the controls and the operation record.
+  virtual void ControlsToRecord() = 0;
+  virtual void RecordToControls() = 0;
+
+  // Modal interaction. An empty caption means the application's name.
+  virtual MsgAnswer MessageBox(const std::string& text, const std::string& caption = "",
+                               MsgButtons buttons = MsgButtons::Ok) = 0;
+  // Confirmation dialog with a title, several text lines, OK and Cancel.
+  virtual bool Confirm(const std::string& title, const std::vector<std::string>& lines) = 0;
+  // Save dialog proposing `proposedName`; `filter` in the "desc|pattern|...||" form.
+  virtual std::optional<std::string> SaveFileDialog(const std::string& proposedName, const std::string& filter) = 0;
+  virtual std::optional<DumpArea> NorDumpDialog() = 0;
+  virtual std::optional<DumpArea> NandDumpDialog() = 0;
+};
+
+// Persistent operator settings (the INI store of the window). The command
+// line has none; jobs and handlers must accept a null store.
+class SettingsStore {
+ public:
+  virtual ~SettingsStore() = default;
+  virtual int ReadInt(const std::string& section, const std::string& key, int def) = 0;
+  virtual std::string ReadString(const std::string& section, const std::string& key, const std::string& def) = 0;
+  virtual void WriteInt(const std::string& section, const std::string& key, int value) = 0;
+  virtual void WriteString(const std::string& section, const std::string& key, const std::string& value) = 0;
+};
+
+inline constexpr const char* kSettingsSection = "FennikDL";
+
+}  // namespace vantrel

@@ -1,0 +1,75 @@
+#pragma once
+// The serial link to the handset: open and close, write-all and read-exactly
+// with idle budgets, baud codes and the host's rate change.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "link/SerialDevice.h"
+
+namespace vantrel {
+
+// Baud codes: one byte names a line rate.
+inline constexpr uint8_t kBaud115200 = 0x88;
+inline constexpr uint8_t kBaud460800 = 0x8A;
+inline constexpr uint8_t kBaud921600 = 0x8B;
+inline constexpr uint8_t kBaud812000 = 0x93;
+inline constexpr uint8_t kBaseBaudCode = kBaud115200;  // boot ROM and fresh loaders
+inline constexpr uint8_t kSetHostBaudInvalid = 0xD1;   // 209 in one byte
+
+// The operator's three choices, in list order ("115K", "460K", "921K").
+inline constexpr uint8_t kOperatorBaudCodes[3] = {kBaud115200, kBaud460800, kBaud921600};
+// Code of a baud-list selection; 0 for anything outside the three entries.
+uint8_t OperatorBaudCode(int selection);
+
+// Link mode byte.
+inline constexpr uint8_t kLinkModeUart = 0xC9;  // 201
+inline constexpr uint8_t kLinkModeUsb = 0x55;   // 85, 'U'
+
+// Link timing.
+inline constexpr int kOpenAttempts = 50;
+inline constexpr unsigned kOpenRetryPauseMs = 100;
+inline constexpr unsigned kOpenLinkSettleMs = 1000;
+inline constexpr unsigned kClosePortPauseMs = 1000;
+inline constexpr unsigned kCloseLinkPauseMs = 250;
+inline constexpr unsigned kPollIntervalMs = 5;
+inline constexpr unsigned kMaxWriteBytes = 0x8000;
+inline constexpr unsigned kDriverQueueBytes = 4096;
+
+// Idle budgets in seconds.
+inline constexpr uint8_t kIdleDefaultSec = 6;
+inline constexpr uint8_t kIdleEraseSec = 30;
+inline constexpr uint8_t kIdleEraseLongSec = 60;
+
+struct ComLink {
+  char portName[16] = {};  // "COM3"; NUL-terminated
+  uint8_t baudCode = 0;
+  std::unique_ptr<SerialDevice> port;  // open device, or null when closed
+  uint32_t rate = 0;                   // line settings: current rate in bit/s
+  int lastErrno = 0;                   // OS error of the last failed link call
+
+  bool IsOpen() const { return port != nullptr && port->IsOpen(); }
+  // Fills portName from a text (truncated to 15 characters).
+  void SetPortName(const std::string& name);
+};
+
+using LinkPtr = std::unique_ptr<ComLink>;
+
+// Allocates a record, opens the port, waits 1000 ms. Null on failure.
+LinkPtr OpenLink(const std::string& portName, uint8_t baudCode);
+// Does nothing for null; otherwise waits 250 ms, closes the port, frees the record.
+void CloseLink(LinkPtr& link);
+
+int OpenPort(ComLink& link);   // 0, 210 or 209
+int ClosePort(ComLink& link);  // always 0; costs 1000 ms
+int WritePort(ComLink& link, const uint8_t* data, uint32_t length, uint32_t* written);  // 0 or 210
+int ReadPort(ComLink& link, uint8_t* buffer, uint32_t length, uint32_t* got);            // 0 or 210
+int SendAll(ComLink& link, const void* data, uint32_t length, uint8_t idleSeconds);      // 0, 210, 212
+int ReceiveExactly(ComLink& link, void* buffer, uint32_t length, uint8_t idleSeconds);   // 0, 210, 212
+
+uint32_t BaudCodeToRate(uint32_t code);  // only the low 8 bits count; 0 when no rate
+uint8_t BaudRateToCode(uint32_t rate);   // 0 when no code
+// Returns the code of the previous rate, or 0xD1 when `code` has no rate.
+uint8_t SetHostBaud(ComLink& link, uint8_t code);
+
+}  // namespace vantrel

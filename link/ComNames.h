@@ -1,0 +1,31 @@
+#pragma once
+// Where a COM name ("COM1" to "COM50") leads on this machine.
+//
+// Lookup order:
+//  1. an in-process override (SetComOverride; the command line uses it for a
+//     device path given directly);
+//  2. a link named after the port in the tool's settings folder
+//     ($XDG_CONFIG_HOME/vantrel-downloader/COM7 -> /dev/ttyUSB0); the handset
+//     simulator creates such a link for its pseudo-terminal;
+//  3. the default: COMn is /dev/ttyUSB<n-1> if that exists, else
+//     /dev/ttyACM<n-1> if that exists, else /dev/ttyS<n-1>.
+// A name that starts with '/' is taken as a device path as it is.
+#include <optional>
+#include <string>
+
+namespace vantrel {
+
+// $XDG_CONFIG_HOME/vantrel-downloader (or ~/.config/vantrel-downloader).
+std::string SettingsFolder();
+
+std::string ComDevicePath(const std::string& comName);
+
+// Empty path removes the override.
+void SetComOverride(const std::string& comName, const std::string& path);
+
+// Makes the link SettingsFolder()/COMn point at `path` (creating the folder).
+// Returns 0 or errno.
+int MapComPort(int comNumber, const std::string& path);
+int UnmapComPort(int comNumber);
+
+}  // namespace vantrel

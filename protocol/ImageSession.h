@@ -1,0 +1,33 @@
+#pragma once
+// Image transfer sessions: the handset's loader pulls blocks of an image.
+#include <cstdint>
+#include <string>
+
+#include "link/ComLink.h"
+#include "protocol/BlockLayer.h"
+
+namespace vantrel {
+
+// Record selection state shared by the record-file sessions. Each flag is
+// 0 (skip), 1 (send) or 2 (decided).
+struct RecordSelection {
+  uint8_t head = 0, middle = 0, resource1 = 0, resource2 = 0, calibration = 0, rest = 0;
+  uint16_t middleCountUart = 0, calibrationCountUart = 0;
+  uint16_t middleCountUsb = 0, calibrationCountUsb = 0;
+};
+RecordSelection& Selection();
+// Sets the six flags (head, middle, resource-1, resource-2, calibration, rest).
+void SetSelection(uint8_t head, uint8_t middle, uint8_t resource1, uint8_t resource2, uint8_t calibration,
+                  uint8_t rest);
+
+int TOOL_DownloadImage(ComLink& link, uint32_t address, const ProgressCallBack& progress, uint8_t selector);
+int TOOL_DownloadImageSet(uint8_t mode, ComLink& link, const std::string& path, uint32_t type,
+                          const ProgressCallBack& progress);
+int TOOL_DownloadBoot2(uint8_t mode, ComLink& link, const std::string& path, uint32_t address,
+                       const ProgressCallBack& progress);
+int TOOL_DownloadImageSetUsb(uint8_t mode, const std::string& path, ComLink& link, uint32_t type,
+                             const ProgressCallBack& progress);
+int TOOL_DownloadFileUsb(uint8_t mode, const std::string& path, ComLink& link, uint32_t address,
+                         const ProgressCallBack& progress);
+
+}  // namespace vantrel

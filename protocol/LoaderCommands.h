@@ -1,0 +1,20 @@
+#pragma once
+// Short commands to a running UART flash loader.
+#include <cstdint>
+
+#include "link/ComLink.h"
+#include "protocol/BlockLayer.h"
+
+namespace vantrel {
+
+int TOOL_SetTargetBaud(ComLink& link, uint8_t code, uint32_t direction);  // 1 up, 0 back
+int TOOL_EndSession(ComLink& link);
+int TOOL_Reconnect(ComLink& link);
+int TOOL_FormatPzl(ComLink& link);
+int TOOL_FormatVlfArea(ComLink& link, uint8_t mode);
+int TOOL_EraseAll(ComLink& link, uint8_t kind, uint8_t mode);
+int TOOL_PartialErase(ComLink& link, uint32_t start, uint32_t length);
+int TOOL_SendDownloadDate(ComLink& link, const char date[8], uint8_t mode);
+int TOOL_FormatVlf(ComLink& link, uint32_t address, const ProgressCallBack& progress);
+
+}  // namespace vantrel
