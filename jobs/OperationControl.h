@@ -1,0 +1,50 @@
+#pragma once
+// The operation buttons: the checks made before a job may start, the job
+// chosen, the worker thread, and the stop buttons Cancel and Disconnect.
+// The Qt window and the command line both drive the jobs through this class.
+#include <memory>
+
+#include "jobs/Console.h"
+#include "jobs/JobState.h"
+#include "jobs/OperationRecord.h"
+
+namespace vantrel {
+
+class JobRunner;
+
+class OperationControl {
+ public:
+  OperationControl(OperationRecord& rec, Console& con, SettingsStore* settings);
+  ~OperationControl();  // stops and joins a running job
+  OperationControl(const OperationControl&) = delete;
+  OperationControl& operator=(const OperationControl&) = delete;
+
+  // Button handlers; called on the console's thread.
+  void OnStart();                 // "&START" 1089
+  void OnDownload();              // "&DOWNLOAD" 1047
+  void OnCancel();                // "&Cancel" 1090
+  void OnDisconnect();            // "Disconnect" 1092
+  void OnBootloaderDownload();    // "DL. Bootloader" 1125
+  void OnNandEraseAll();          // "PUSH" 1060 (operation 24)
+  void OnEraseBootloader();       // "Er. Bootloader" 1129 (operation 25)
+  void OnNandDump();              // "NAND Dump" 1046
+  void OnNorDump();               // hidden 1002
+  void OnNorAllSectorsErase();    // hidden 1130
+  void OnVlfFormat();             // hidden 1061
+  void OnPzlFormat();             // hidden 1155
+  void OnCheckBadBlock();         // hidden 1128
+  void OnRawDump();               // hidden 1165 "DUMP!!"
+  void OnSelectionCheckBox(int controlId);  // hidden 1160, 1161, 1162, 1164
+
+  bool JobRunning() const;
+  // Blocks until the running job (if any) has ended.
+  void WaitForJob();
+
+  JobContext& Context() { return ctx_; }
+
+ private:
+  JobContext ctx_;
+  std::unique_ptr<JobRunner> runner_;
+};
+
+}  // namespace vantrel
