@@ -17,18 +17,6 @@
 
 namespace vantrel {
 
-bool NandDumpRangeValid(uint32_t from, uint32_t to) {
-  return from <= kNandDumpLastFrom && from < to && to >= 1 && to <= kNandDumpLastTo;
-}
-
-std::string NandDumpFileName(uint32_t from, uint32_t to) {
-  if (from == kVlfAreaStart) return "vlf_area_dump.dmp";
-  char name[64];
-  std::snprintf(name, sizeof name, "nanddump0x%lx_0x%lx.dmp", static_cast<unsigned long>(from),
-                static_cast<unsigned long>(to) + 1UL);
-  return name;
-}
-
 bool NandDumpJob(JobContext& ctx, uint8_t code) {
   using namespace maint;
   Console& con = ctx.con;

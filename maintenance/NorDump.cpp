@@ -14,17 +14,6 @@
 
 namespace vantrel {
 
-bool NorDumpRangeValid(uint32_t from, uint32_t to) {
-  return from <= kNorDumpLastFrom && from < to && to >= 1 && to <= kNorDumpLastTo;
-}
-
-std::string NorDumpFileName(uint32_t from, uint32_t to) {
-  char name[64];
-  std::snprintf(name, sizeof name, "nordump0x%lx_0x%lx.dmp", static_cast<unsigned long>(from),
-                static_cast<unsigned long>(to));
-  return name;
-}
-
 bool NorDumpJob(JobContext& ctx, uint8_t /*code*/) {
   using namespace maint;
   Console& con = ctx.con;
