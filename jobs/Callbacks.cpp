@@ -1,5 +1,6 @@
 // The three callbacks the protocol routines report through, and the
 // flash-region indicator on the file buttons.
+#include "jobs/Console.h"
 #include "jobs/ControlIds.h"
 #include "jobs/GatedConsole.h"
 #include "jobs/Jobs.h"

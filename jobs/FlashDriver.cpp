@@ -1,5 +1,6 @@
 // Bringing up a flash loader on the handset and naming the flash part it
 // reports.
+#include "jobs/Console.h"
 #include "jobs/ControlIds.h"
 #include "jobs/Jobs.h"
 #include "jobs/OperationRecord.h"

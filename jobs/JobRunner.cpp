@@ -55,8 +55,9 @@ bool JobRunner::Start(ThreadProc proc, JobPriority priority) {
 void JobRunner::Stop() {
   if (!running_.load()) return;
   stopped_.store(true);
-  stop::Request();
+  // The gate first: a job that notices the stop says nothing on its way out.
   if (gate_) gate_->Close();
+  stop::Request();
 }
 
 void JobRunner::Join() {

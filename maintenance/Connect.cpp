@@ -4,6 +4,7 @@
 
 #include <atomic>
 
+#include "jobs/Console.h"
 #include "jobs/ControlIds.h"
 #include "jobs/Jobs.h"
 #include "jobs/OperationRecord.h"
