@@ -36,11 +36,15 @@ uint16_t NextSequenceValue();
 
 // Builds and sends a 16-byte command block [word, arg1, arg2, 0xFF00FF00] in wire order.
 int SendCommandBlock(ComLink& link, uint32_t command, uint32_t arg1, uint32_t arg2, uint8_t idleSeconds);
+// Builds and sends a 16-byte framed command of `kind` carrying `command` and
+// `argument` in wire order (the USB-link form of a loader command).
+int SendFramedCommand(ComLink& link, uint8_t kind, uint32_t command, uint32_t argument, uint8_t idleSeconds);
 
 void SetImageCursor(uint32_t offset);
 uint32_t ImageCursor();
 bool TakeImageBytes(const uint8_t* image, uint32_t imageLength, uint8_t* destination, uint32_t length);
 
+// Checksum byte the handset last echoed to SendBlockChecked.
 uint8_t LastEchoedChecksum();
 void SetLastEchoedChecksum(uint8_t value);
 

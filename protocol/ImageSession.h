@@ -16,10 +16,16 @@ struct RecordSelection {
   uint16_t middleCountUsb = 0, calibrationCountUsb = 0;
 };
 RecordSelection& Selection();
-// Sets the six flags (head, middle, resource-1, resource-2, calibration, rest).
+// Sets the six flags (head, middle, resource-1, resource-2, calibration, rest)
+// and starts the middle and calibration counters of both forms at 0.
 void SetSelection(uint8_t head, uint8_t middle, uint8_t resource1, uint8_t resource2, uint8_t calibration,
                   uint8_t rest);
 
+// Record types 7 and 0x5000000 in the UART form have no record headers: the
+// file is one stream. Each start command then carries address 0 and the number
+// of file bytes not yet sent; once the handset has taken the whole file, the
+// next FP_Finished ends the session with 0. In the USB form every type is a
+// record file (type 7 records are always sent).
 int TOOL_DownloadImage(ComLink& link, uint32_t address, const ProgressCallBack& progress, uint8_t selector);
 int TOOL_DownloadImageSet(uint8_t mode, ComLink& link, const std::string& path, uint32_t type,
                           const ProgressCallBack& progress);

@@ -1,0 +1,302 @@
+#include "console/IniSettings.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+namespace vantrel {
+
+namespace {
+
+enum class ReadState { Missing, Ok, Unreadable };
+
+ReadState ReadWhole(const std::string& path, std::string& out) {
+  out.clear();
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? ReadState::Missing : ReadState::Unreadable;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return ReadState::Unreadable;
+  }
+  char buf[8192];
+  for (;;) {
+    ssize_t got = ::read(fd, buf, sizeof buf);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      ::close(fd);
+      return ReadState::Unreadable;
+    }
+    if (got == 0) break;
+    out.append(buf, static_cast<size_t>(got));
+  }
+  ::close(fd);
+  return ReadState::Ok;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t nl = text.find('\n', start);
+    if (nl == std::string::npos) {
+      lines.push_back(text.substr(start));
+      break;
+    }
+    lines.push_back(text.substr(start, nl - start));
+    start = nl + 1;
+  }
+  return lines;
+}
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+  return s;
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]);
+    unsigned char y = static_cast<unsigned char>(b[i]);
+    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// "[name]" with optional blanks; the name between the brackets.
+std::optional<std::string_view> SectionName(std::string_view line) {
+  std::string_view t = Trim(line);
+  if (t.empty() || t.front() != '[') return std::nullopt;
+  size_t close = t.find(']');
+  if (close == std::string_view::npos) return std::nullopt;
+  return Trim(t.substr(1, close - 1));
+}
+
+bool IsComment(std::string_view line) {
+  std::string_view t = Trim(line);
+  return !t.empty() && (t.front() == ';' || t.front() == '#');
+}
+
+// Key of a "key=value" line, or nothing for any other line.
+std::optional<std::string_view> KeyOf(std::string_view line) {
+  if (IsComment(line)) return std::nullopt;
+  size_t eq = line.find('=');
+  if (eq == std::string_view::npos) return std::nullopt;
+  std::string_view key = Trim(line.substr(0, eq));
+  if (key.empty()) return std::nullopt;
+  return key;
+}
+
+// The value is everything after the first '=', as written; only the line
+// end of a file saved with CR LF is dropped.
+std::string ValueOf(std::string_view line) {
+  std::string_view v = line.substr(line.find('=') + 1);
+  if (!v.empty() && v.back() == '\r') v.remove_suffix(1);
+  return std::string(v);
+}
+
+struct Located {
+  bool sectionFound = false;
+  size_t sectionLine = 0;   // header line
+  size_t insertAt = 0;      // after the section's last non-blank line
+  std::optional<size_t> keyLine;
+};
+
+Located Locate(const std::vector<std::string>& lines, const std::string& section, const std::string& key) {
+  Located loc;
+  bool inSection = false;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (auto name = SectionName(lines[i])) {
+      if (inSection) break;  // the first section of that name is the one used
+      if (EqualNoCase(*name, section)) {
+        inSection = true;
+        loc.sectionFound = true;
+        loc.sectionLine = i;
+        loc.insertAt = i + 1;
+      }
+      continue;
+    }
+    if (!inSection) continue;
+    if (!Trim(lines[i]).empty()) loc.insertAt = i + 1;
+    if (!loc.keyLine) {
+      auto k = KeyOf(lines[i]);
+      if (k && EqualNoCase(*k, key)) loc.keyLine = i;
+    }
+  }
+  return loc;
+}
+
+bool HasLineBreak(const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; }
+
+bool MakeFolders(const std::string& dir) {
+  if (dir.empty()) return true;
+  struct stat st {};
+  if (::stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  size_t slash = dir.rfind('/');
+  if (slash != std::string::npos && slash > 0 && !MakeFolders(dir.substr(0, slash))) return false;
+  return ::mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
+bool WriteAllFd(int fd, const std::string& data) {
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Writes `data` to a temporary file beside `path` and renames it over
+// `path`: readers see either the old file or the new one, never a part.
+bool ReplaceFile(const std::string& path, const std::string& data, mode_t mode) {
+  size_t slash = path.rfind('/');
+  std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash);
+  if (!MakeFolders(dir)) return false;
+  std::string tmpl = path + ".XXXXXX";
+  std::vector<char> name(tmpl.begin(), tmpl.end());
+  name.push_back('\0');
+  int fd = ::mkstemp(name.data());
+  if (fd < 0) return false;
+  bool ok = ::fchmod(fd, mode) == 0 && WriteAllFd(fd, data) && ::fsync(fd) == 0;
+  ok = (::close(fd) == 0) && ok;
+  if (ok) ok = ::rename(name.data(), path.c_str()) == 0;
+  if (!ok) ::unlink(name.data());
+  return ok;
+}
+
+std::string HomeFolder() {
+  const char* home = std::getenv("HOME");
+  if (home && *home) return home;
+  if (const passwd* pw = ::getpwuid(::getuid())) return pw->pw_dir;
+  return "/tmp";
+}
+
+}  // namespace
+
+IniSettings::IniSettings(std::string filePath) : path_(std::move(filePath)) {}
+
+std::string IniSettings::DefaultPath(const std::string& programName) {
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  std::string base = (xdg && xdg[0] == '/') ? std::string(xdg) : HomeFolder() + "/.config";
+  return base + "/" + programName + "/" + programName + ".INI";
+}
+
+int IniSettings::ParseIntValue(const std::string& text) {
+  size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+  long long v = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    v = v * 10 + (text[i] - '0');
+    if (v > static_cast<long long>(INT_MAX) + 1) v = static_cast<long long>(INT_MAX) + 1;
+  }
+  if (negative) v = -v;
+  if (v > INT_MAX) v = INT_MAX;
+  if (v < INT_MIN) v = INT_MIN;
+  return static_cast<int>(v);
+}
+
+std::optional<std::string> IniSettings::Lookup(const std::string& section, const std::string& key) {
+  std::string text;
+  if (ReadWhole(path_, text) != ReadState::Ok) return std::nullopt;
+  std::vector<std::string> lines = SplitLines(text);
+  Located loc = Locate(lines, section, key);
+  if (!loc.keyLine) return std::nullopt;
+  return ValueOf(lines[*loc.keyLine]);
+}
+
+int IniSettings::ReadInt(const std::string& section, const std::string& key, int def) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::optional<std::string> v = Lookup(section, key);
+  return v ? ParseIntValue(*v) : def;
+}
+
+std::string IniSettings::ReadString(const std::string& section, const std::string& key, const std::string& def) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::optional<std::string> v = Lookup(section, key);
+  return v ? *v : def;
+}
+
+void IniSettings::WriteInt(const std::string& section, const std::string& key, int value) {
+  WriteString(section, key, std::to_string(value));
+}
+
+void IniSettings::WriteString(const std::string& section, const std::string& key, const std::string& value) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  lastWriteOk_ = Store(section, key, value);
+}
+
+bool IniSettings::Store(const std::string& section, const std::string& key, const std::string& value) {
+  // A line break in any part would turn into lines of its own and could
+  // plant other keys; such a value is not stored at all.
+  if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value) || key.find('=') != std::string::npos ||
+      section.find(']') != std::string::npos || key.empty())
+    return false;
+
+  // Write through a link to the file it names, so the link stays.
+  std::string target = path_;
+  struct stat lst {};
+  if (::lstat(path_.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
+    if (char* real = ::realpath(path_.c_str(), nullptr)) {
+      target = real;
+      std::free(real);
+    }
+  }
+
+  std::string text;
+  mode_t mode = 0600;
+  switch (ReadWhole(target, text)) {
+    case ReadState::Unreadable:
+      // What cannot be read cannot be kept: leave it alone rather than
+      // replace it with a file that holds only this one key.
+      return false;
+    case ReadState::Ok: {
+      struct stat st {};
+      if (::stat(target.c_str(), &st) == 0) mode = st.st_mode & 07777;
+      // A file the operator made read-only stays as it is.
+      if (::access(target.c_str(), W_OK) != 0) return false;
+      break;
+    }
+    case ReadState::Missing:
+      break;
+  }
+
+  std::vector<std::string> lines = SplitLines(text);
+  Located loc = Locate(lines, section, key);
+  std::string entry = key + "=" + value;
+  bool crlf = !lines.empty() && !lines.front().empty() && lines.front().back() == '\r';
+  if (crlf) entry += '\r';
+  if (loc.keyLine) {
+    lines[*loc.keyLine] = entry;
+  } else if (loc.sectionFound) {
+    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(loc.insertAt), entry);
+  } else {
+    lines.push_back("[" + section + "]" + (crlf ? "\r" : ""));
+    lines.push_back(entry);
+  }
+  std::string out;
+  for (const std::string& l : lines) {
+    out += l;
+    out += '\n';
+  }
+  return ReplaceFile(target, out, mode);
+}
+
+}  // namespace vantrel

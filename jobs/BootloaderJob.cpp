@@ -1,0 +1,115 @@
+// One stage of the bootloader download: from the boot ROM through memory
+// set-up, preloader and the boot-image flash driver to the stage image.
+#include <string>
+
+#include "jobs/Console.h"
+#include "jobs/FlashJobSteps.h"
+#include "jobs/Jobs.h"
+#include "jobs/OperationRecord.h"
+#include "link/ResultCodes.h"
+#include "link/Timing.h"
+#include "protocol/BlockLayer.h"
+#include "protocol/BootUpload.h"
+#include "protocol/Constants.h"
+#include "protocol/ImageSession.h"
+
+namespace vantrel {
+
+using namespace flashjob;
+
+namespace {
+
+constexpr const char* kUartOnlyNotice = "Bootloader Download available in UART Comport";
+constexpr const char* kFlashDriverMissing = "Make sure whether flashdrv_all.img file is in same folder";
+
+struct BootStage {
+  const char* text;
+  uint32_t address;
+};
+
+BootStage StageOf(uint8_t stage) {
+  switch (stage) {
+    case proto::kSelectSecBoot: return {"  Now SEC_BOOT Downloading........ ", 0};
+    case proto::kSelectBoot1a: return {"  Now BOOT1a Downloading........ ", 0x1000};
+    default: return {"  Now BOOT1b Downloading........ ", 0x4000};
+  }
+}
+
+std::string Rule() { return std::string(77, '-'); }
+
+void AnnounceDownloadMode(JobContext& ctx) {
+  static const char* const kRates[] = {"115k", "460k", "921k"};
+  const std::string announcement = "\n" + Rule() + "\n  Bootloader Download mode ";
+  ctx.con.AppendLog(announcement, kLogBlueNote);
+  const int selection = ctx.rec.m_nBaudRate;
+  if (selection >= 0 && selection < 3) {
+    ctx.con.AppendLog(Format("( COM%d  BaudRate : %s )\n", ctx.rec.m_nComPort + 1, kRates[selection]) + Rule() + "\n",
+                      kLogBlueNote);
+  } else {
+    ctx.con.AppendLog(announcement, kLogBlueNote);
+  }
+}
+
+}  // namespace
+
+bool BootStageDownloadJob(JobContext& ctx, uint8_t stage) {
+  OperationRecord& rec = ctx.rec;
+  Console& con = ctx.con;
+  const bool first = stage == proto::kSelectSecBoot;
+  if (first) con.MessageBox(kUartOnlyNotice);
+  if (Stopped()) return false;
+  con.EnterBusyState();
+
+  // The boot-ROM routines open and close this record's port themselves; the
+  // operator's code only has to be one they accept (they run at the base rate).
+  ComLink& link = rec.m_linkRecord;
+  if (link.IsOpen()) ClosePort(link);
+  link = ComLink{};
+  link.SetPortName(PortName(ctx));
+  link.baudCode = SelectedBaudCode(ctx);
+
+  if (first) AnnounceDownloadMode(ctx);
+
+  con.AppendLogPlain("  SDRAM initializing...........");
+  // A failure of either shows up as a failure of the flash driver upload.
+  (void)TOOL_DownloadDriver(link, DriverForm::SdramInit);
+  if (Stopped()) return false;
+  (void)TOOL_DownloadDriver(link, DriverForm::Preboot);
+  if (Stopped()) return false;
+  con.AppendLog("  OK \n", kLogBlue);
+
+  con.AppendLogPlain("  FlashLoader download & running...........");
+  int rc = TOOL_DownloadFlashDriver(link);
+  if (Stopped()) return false;
+  if (rc != 0) {
+    con.MessageBox(rc == kResultFileOpen ? std::string(kFlashDriverMissing)
+                                         : Format("%s", ResultText(static_cast<uint32_t>(rc))),
+                   kDownloadingFailure);
+    con.AppendLog("FAIL\n", kLogRed);
+    con.AppendLog(kPowerCycleHint, kLogRed);
+    con.EnterDisconnectedState();
+    return false;
+  }
+  con.AppendLog("  OK\n", kLogBlue);
+  SetImageCursor(0);
+  timing::Pause(kPauseBeforeStageMs, "BootStageDownloadJob.beforeStage");
+  if (Stopped()) return false;
+
+  const BootStage target = StageOf(stage);
+  con.AppendLogPlain(target.text);
+  rc = TOOL_DownloadImage(link, target.address, ProgressCallBackFunc, stage);
+  if (Stopped()) return false;
+  if (rc != 0) {
+    // The chain goes on: the operator power-cycles and the next stage starts
+    // again from the boot ROM.
+    con.AppendLog("FAIL\n", kLogRed);
+    con.MessageBox(Format("%s", ResultText(static_cast<uint32_t>(rc))), kDownloadingFailure);
+    con.AppendLog(kPowerCycleHint, kLogRed);
+    return true;
+  }
+  con.AppendLog("OK\n\n", kLogBlueNote);
+  g_loaderState = kLoaderNone;
+  return true;
+}
+
+}  // namespace vantrel

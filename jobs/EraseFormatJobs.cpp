@@ -1,0 +1,222 @@
+// Jobs that prepare flash without writing an image: the NAND erase (all
+// blocks or the bootloader area), the NOR bootloader erase and file-system
+// format, and the NAND file-system area set-up.
+#include <string>
+
+#include "jobs/Console.h"
+#include "jobs/ControlIds.h"
+#include "jobs/FlashJobSteps.h"
+#include "jobs/Jobs.h"
+#include "jobs/OperationRecord.h"
+#include "link/ResultCodes.h"
+#include "link/Timing.h"
+#include "protocol/LoaderCommands.h"
+
+namespace vantrel {
+
+using namespace flashjob;
+
+namespace {
+
+constexpr const char* kAllEraseComplete = "All Erase complete";
+constexpr const char* kVlfFormatComplete = "VLF Format complete";
+constexpr const char* kVlfAllErased = "VLF All Erased. Turn On/Off";
+constexpr uint32_t kNorBootAreaAddress = 0;
+constexpr uint32_t kNorVlfAreaAddress = 0x1E90000;
+
+void ReportEraseFailure(JobContext& ctx, int rc) {
+  ctx.con.AppendLog("Fail", kLogRed);
+  ctx.con.MessageBox(Format(kErrorFlashingErase, ResultText(static_cast<uint32_t>(rc))));
+}
+
+// After a good erase or format: back to the base rate, with the failure
+// reported; true when the handset runs at the base rate again.
+bool ReturnAfterWork(JobContext& ctx, uint8_t& raised) {
+  if (raised == kBaseBaudCode) return true;
+  int rc = ReturnToBaseRate(ctx, raised);
+  raised = kBaseBaudCode;
+  if (Stopped()) return false;
+  if (rc != 0) {
+    ctx.con.MessageBox(Format(kErrorChangingBaud, ResultText(static_cast<uint32_t>(rc))));
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool NandEraseJob(JobContext& ctx, uint8_t code) {
+  OperationRecord& rec = ctx.rec;
+  Console& con = ctx.con;
+  const std::string port = PortName(ctx);
+  const uint8_t base = kBaseBaudCode;
+  const uint8_t chosen = SelectedBaudCode(ctx);
+  uint8_t raised = base;
+  bool ok = false;
+
+  auto closing = [&]() -> bool {
+    if (Stopped()) {
+      CloseLink(rec.m_pLink);
+      return false;
+    }
+    if (raised != base) ReturnToBaseRateQuietly(ctx, raised);
+    CloseLink(rec.m_pLink);
+    if (ok && !rec.m_bAutoAllDownload && code != kOpAllChain) con.MessageBox(kAllEraseComplete, kNoticeCaptionPlain);
+    con.EnterReadyState();
+    con.EnableControl(ctl::kCancel, true);
+    return ok;
+  };
+
+  con.AppendLog(code == kOpBootAreaErase ? "\n  * Bootloader area erase" : "\n  * NAND Flash all erase", kLogRed);
+  if (chosen == 0) {
+    con.MessageBox(kBaudRateError);
+    return closing();
+  }
+  con.AppendLogPlain(kOpenComportLine);
+  // The loader listens at the base rate on either link.
+  if (!OpenJobLink(ctx, port, base, false)) return closing();
+  if (code != kOpBootAreaErase) {
+    if (!RaiseRate(ctx, chosen)) return closing();
+    raised = chosen;
+  }
+
+  con.AppendLogPlain("\n    Now NAND All blocks erasing\t\t> > > ");
+  int rc = TOOL_EraseAll(*rec.m_pLink, code, static_cast<uint8_t>(rec.m_nLinkMode));
+  if (Stopped()) return closing();
+  if (rc != 0) {
+    ReportEraseFailure(ctx, rc);
+    return closing();
+  }
+  con.AppendLog("OK\n", kLogBlueNote);
+  if (!ReturnAfterWork(ctx, raised)) return closing();
+  g_loaderState = kLoaderNand;
+  ok = true;
+  return closing();
+}
+
+bool NorFormatJob(JobContext& ctx, uint8_t code) {
+  OperationRecord& rec = ctx.rec;
+  Console& con = ctx.con;
+  const std::string port = PortName(ctx);
+  const bool uart = rec.m_nLinkMode == kLinkModeUart;
+  const bool bootArea = code == kOpBootAreaErase;
+  const uint8_t base = kBaseBaudCode;
+  uint8_t raised = base;
+  bool ok = false;
+
+  auto closing = [&]() -> bool {
+    if (Stopped()) {
+      CloseLink(rec.m_pLink);
+      return false;
+    }
+    if (raised != base) ReturnToBaseRateQuietly(ctx, raised);
+    CloseLink(rec.m_pLink);
+    if (ok) con.MessageBox(bootArea ? kAllEraseComplete : kVlfFormatComplete, kNoticeCaptionPlain);
+    con.EnterDisconnectedState();
+    con.EnableControl(ctl::kCancel, true);
+    return ok;
+  };
+
+  if (uart && (g_loaderState == kLoaderNone || g_loaderState == kLoaderNand || code == kOpAllChain)) {
+    if (!DownloadNorFlashDriver(ctx, rec.m_linkRecord)) return closing();
+    if (Stopped()) return closing();
+  }
+  const uint8_t chosen = SelectedBaudCode(ctx);
+  con.AppendLog(bootArea ? "\n  * Bootloader erase" : "\n  * VLF FORMAT ", kLogRed);
+  if (chosen == 0) {
+    con.MessageBox(kBaudRateError);
+    return closing();
+  }
+  con.AppendLogPlain(kOpenComportLine);
+  if (uart) {
+    if (!OpenJobLink(ctx, port, base, true)) return closing();
+    timing::Pause(kPauseAfterOpenMs, "NorFormatJob.afterOpen");
+    if (Stopped()) return closing();
+    if (!RaiseRate(ctx, chosen)) return closing();
+    raised = chosen;
+  } else {
+    if (!OpenJobLink(ctx, port, chosen, false)) return closing();
+  }
+
+  timing::Pause(kPauseBeforeFormatMs, "NorFormatJob.beforeFormat");
+  if (Stopped()) return closing();
+  con.AppendLogPlain(bootArea ? "\n    Now erasing start!!\n" : "\n    VLF Format start!!\n");
+  con.AppendLogPlain(SeparatorLine());
+  int rc = TOOL_FormatVlf(*rec.m_pLink, bootArea ? kNorBootAreaAddress : kNorVlfAreaAddress, ProgressCallBackFunc);
+  if (Stopped()) return closing();
+  if (rc != 0) {
+    ReportEraseFailure(ctx, rc);
+    return closing();
+  }
+  if (!ReturnAfterWork(ctx, raised)) return closing();
+  con.AppendLogPlain(bootArea ? "\n      Erase" : "\n      Format");
+  con.AppendLog("  Completed!!!\n\n", kLogBlueNote);
+  (void)TOOL_EndSession(*rec.m_pLink);
+  if (Stopped()) return closing();
+  g_loaderState = kLoaderNor;
+  ok = true;
+  return closing();
+}
+
+bool VlfFormatJob(JobContext& ctx) {
+  OperationRecord& rec = ctx.rec;
+  Console& con = ctx.con;
+  if (!con.Confirm("WARNING!!!", {"VLF Area will be erased", "Are You SURE?"})) {
+    con.EnterReadyState();
+    return false;
+  }
+  const std::string port = PortName(ctx);
+  const bool uart = rec.m_nLinkMode == kLinkModeUart;
+  const uint8_t base = kBaseBaudCode;
+  uint8_t raised = base;
+  bool ok = false;
+
+  auto closing = [&]() -> bool {
+    if (Stopped()) {
+      CloseLink(rec.m_pLink);
+      return false;
+    }
+    if (raised != base) ReturnToBaseRateQuietly(ctx, raised);
+    CloseLink(rec.m_pLink);
+    // The notice claims the area is erased: only a format that worked may say so.
+    if (ok) con.MessageBox(kVlfAllErased, kNoticeCaption);
+    con.EnterReadyState();
+    return ok;
+  };
+
+  if (uart && (g_loaderState == kLoaderNone || g_loaderState == kLoaderNor)) {
+    if (!DownloadNandFlashDriver(ctx, rec.m_linkRecord, 1)) return closing();
+    if (Stopped()) return closing();
+  }
+  const uint8_t chosen = SelectedBaudCode(ctx);
+  con.AppendLog("\n  * VLF Format", kLogRed);
+  if (chosen == 0) {
+    con.MessageBox(kBaudRateError);
+    return closing();
+  }
+  con.AppendLogPlain(kOpenComportLine);
+  if (uart) {
+    if (!OpenJobLink(ctx, port, base, false)) return closing();
+    if (!RaiseRate(ctx, chosen)) return closing();
+    raised = chosen;
+  } else {
+    if (!OpenJobLink(ctx, port, chosen, false)) return closing();
+  }
+
+  timing::Pause(kPauseBeforeFormatMs, "VlfFormatJob.beforeFormat");
+  if (Stopped()) return closing();
+  con.AppendLogPlain("\n    Now NAND VLF Format Setting\t\t> > > ");
+  int rc = TOOL_FormatVlfArea(*rec.m_pLink, static_cast<uint8_t>(rec.m_nLinkMode));
+  if (Stopped()) return closing();
+  if (rc != 0) {
+    ReportEraseFailure(ctx, rc);
+    return closing();
+  }
+  con.AppendLog("OK\n", kLogBlueNote);
+  if (!ReturnAfterWork(ctx, raised)) return closing();
+  g_loaderState = kLoaderNand;
+  ok = true;
+  return closing();
+}
+
+}  // namespace vantrel

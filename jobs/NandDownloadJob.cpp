@@ -1,0 +1,225 @@
+// NAND download job: every DOWNLOAD item's image (image set, calset, Rsrc1,
+// Rsrc2, file system, entire flash, manual image at an address) and Boot2 at
+// the end of the bootloader download, written through the NAND flash loader.
+#include <string>
+
+#include "jobs/Console.h"
+#include "jobs/ControlIds.h"
+#include "jobs/FlashJobSteps.h"
+#include "jobs/Jobs.h"
+#include "jobs/OperationRecord.h"
+#include "link/ResultCodes.h"
+#include "link/Timing.h"
+#include "payloads/Payloads.h"
+#include "protocol/Constants.h"
+#include "protocol/ImageSession.h"
+#include "protocol/LoaderCommands.h"
+
+namespace vantrel {
+
+using namespace flashjob;
+
+namespace {
+
+constexpr const char* kNandElapsedLine = " ( Elapsed Time : %5.1fs)\n";
+// The path that makes the Boot2 session send the embedded Boot2 image.
+constexpr const char* kBoot2Path = "boot2";
+constexpr const char* kBoot2ShownName = "boot2.img";
+constexpr uint32_t kBoot2Address = 0x20000;
+constexpr int kItemRsrc1AndFs = 1;
+constexpr int kItemAllDownload = 7;
+
+// One row per operation code: what is written and how it is announced.
+struct NandItem {
+  uint8_t code;
+  const char* headline;
+  const char* startText;          // plain; the manual rows format address and size into it
+  std::string OperationRecord::*path;
+  uint32_t OperationRecord::*size;
+  uint32_t type;                  // record type of the image-set sessions
+};
+
+constexpr NandItem kItems[] = {
+    {kOpImgset, "\n  * NAND : Imgset Download", "\n    imgset Download start!!\n",
+     &OperationRecord::m_strImageFileName, &OperationRecord::m_nImageFileSize, proto::kTypeImgset},
+    {kOpCalset, "\n  * NAND : Calset Download", "\n    Now calset Download start!!\n",
+     &OperationRecord::m_strParamDepFileName, &OperationRecord::m_nParamDepFileSize, proto::kTypeCalset},
+    {kOpRsrc1, "\n  * NAND : Rsrc1 Download", "\n    Now Rsrc1 Download start!!\n",
+     &OperationRecord::m_strRscrFileName, &OperationRecord::m_nRscrFileSize, proto::kTypeRsrc1},
+    {kOpRsrc2, "\n  * NAND : Rsrc2 Download", "\n    Now Rsrc2 Download start!!\n",
+     &OperationRecord::m_strRscr2FileName, &OperationRecord::m_nRscr2FileSize, proto::kTypeRsrc2},
+    {kOpVlf, "\n  * NAND : VLF Format & Download", "\n    Now VLF Download start!!\n",
+     &OperationRecord::m_strFactoryFSFileName, &OperationRecord::m_nFactoryFSFileSize, proto::kTypeVlf},
+    {kOpEntireFlash, "\n  * NAND : Entire Flash Download", "\n    Now VLF Flash Download start!!\n",
+     &OperationRecord::m_strEntireFlashFileName, &OperationRecord::m_nEntireFlashFileSize, proto::kTypeVlfFlash},
+    {kOpNandManual, "\n  * NAND : Manual Download",
+     "\n    Now Manual Download start!!( Start address : 0x%x File Size : %d )\n",
+     &OperationRecord::m_strManualNandImage, &OperationRecord::m_nManualNandImageSize, 0},
+};
+
+const NandItem* FindItem(uint8_t code) {
+  for (const NandItem& item : kItems)
+    if (item.code == code) return &item;
+  return nullptr;
+}
+
+// Shows the file, announces the transfer and runs the session that fits the
+// image and the link; the session's result.
+int TransferNandImage(JobContext& ctx, uint8_t code) {
+  OperationRecord& rec = ctx.rec;
+  Console& con = ctx.con;
+  const uint8_t mode = static_cast<uint8_t>(rec.m_nLinkMode);
+  const bool usb = mode == kLinkModeUsb;
+  ComLink& link = *rec.m_pLink;
+
+  if (code == kOpBoot2) {
+    const uint32_t size = Boot2Image().size;
+    con.SetControlText(ctl::kFileSize, Format("%u bytes", size));
+    con.SetControlText(ctl::kFileName, kBoot2ShownName);
+    con.AppendLogPlain(Format("\n    Now Boot2 Download start!! ( Start address : 0x%x File Size : %d )\n",
+                              kBoot2Address, static_cast<int>(size)));
+    con.AppendLogPlain(SeparatorLine());
+    rec.m_strManualNandImage = kBoot2Path;
+    return TOOL_DownloadBoot2(mode, link, kBoot2Path, kBoot2Address, ProgressCallBackFunc);
+  }
+
+  const NandItem* item = FindItem(code);
+  if (!item) return 0;
+  const std::string path = rec.*(item->path);
+  const uint32_t size = rec.*(item->size);
+  ShowFileRow(ctx, path, size, true, path);
+  if (code == kOpNandManual)
+    con.AppendLogPlain(Format(item->startText, rec.m_nStartAddress, static_cast<int>(size)));
+  else
+    con.AppendLogPlain(item->startText);
+  con.AppendLogPlain(SeparatorLine());
+
+  switch (code) {
+    case kOpEntireFlash:
+      // The entire-flash stream has only the UART form, on either link.
+      return TOOL_DownloadImageSet(mode, link, path, item->type, ProgressCallBackFunc);
+    case kOpNandManual:
+      return usb ? TOOL_DownloadFileUsb(mode, path, link, rec.m_nStartAddress, ProgressCallBackFunc)
+                 : TOOL_DownloadBoot2(mode, link, path, rec.m_nStartAddress, ProgressCallBackFunc);
+    default:
+      break;
+  }
+  int rc = usb ? TOOL_DownloadImageSetUsb(mode, path, link, item->type, ProgressCallBackFunc)
+               : TOOL_DownloadImageSet(mode, link, path, item->type, ProgressCallBackFunc);
+  if (code != kOpImgset) return rc;
+  // The date stamps a good image set only: a failed transfer keeps its own
+  // result and the handset gets no date for it.
+  if (rc != 0 || Stopped()) return rc;
+  const std::string date = DownloadDate(ctx);
+  return TOOL_SendDownloadDate(link, date.data(), mode);
+}
+
+const char* NandHeadline(uint8_t code) {
+  if (code == kOpBoot2) return "\n  * Boot2 Download";
+  const NandItem* item = FindItem(code);
+  return item ? item->headline : nullptr;
+}
+
+}  // namespace
+
+bool NandDownloadJob(JobContext& ctx, uint8_t code, int chained) {
+  OperationRecord& rec = ctx.rec;
+  Console& con = ctx.con;
+  con.EnterBusyState();
+  const std::string port = PortName(ctx);
+  const bool boot2 = code == kOpBoot2;
+  const uint8_t base = kBaseBaudCode;
+  uint8_t raised = base;  // the rate the handset runs at while this job holds the link
+  int rc = 0;
+  bool ok = false;
+  Stopwatch clock;
+
+  auto closing = [&]() -> bool {
+    if (Stopped()) {
+      CloseLink(rec.m_pLink);
+      return false;
+    }
+    if (raised != base) ReturnToBaseRateQuietly(ctx, raised);
+    CloseLink(rec.m_pLink);
+    ReportElapsed(ctx, clock, kNandElapsedLine);
+    if (boot2) {
+      con.MessageBox(kDownloadFinished, kNoticeCaption);
+      g_loaderState = kLoaderNone;
+      con.EnterDisconnectedState();
+      return ok;
+    }
+    if (!chained && ok) con.MessageBox(kDownloadFinished, kNoticeCaption);
+    if (code == kOpVlf || code == kOpRsrc1) con.EnterReadyState();
+    if ((rec.m_nDownloadItem == kItemRsrc1AndFs || rec.m_nDownloadItem == kItemAllDownload) && ok) return true;
+    con.EnterReadyState();
+    return ok;
+  };
+
+  if (boot2) {
+    // Boot2 goes over the UART whatever was chosen, and it is never part of a
+    // chain as far as the boxes go.
+    rec.m_nLinkMode = kLinkModeUart;
+    chained = 0;
+    g_loaderState = kLoaderNone;
+    if (!DownloadNandFlashDriver(ctx, rec.m_linkRecord, 1)) return closing();
+    if (Stopped()) return closing();
+  }
+  const bool uart = boot2 || rec.m_nLinkMode != kLinkModeUsb;
+
+  if (const char* headline = NandHeadline(code)) con.AppendLog(headline, kLogRed);
+
+  const uint8_t chosen = SelectedBaudCode(ctx);
+  if (chosen == 0) {
+    con.MessageBox(kBaudRateError);
+    return false;
+  }
+
+  clock.Start();
+  con.AppendLogPlain(kOpenComportLine);
+  if (uart) {
+    if (!OpenJobLink(ctx, port, base, true)) return closing();
+    if (!RaiseRate(ctx, chosen)) return closing();
+    raised = chosen;
+  } else {
+    if (!OpenJobLink(ctx, port, chosen, false)) return closing();
+  }
+
+  rc = TransferNandImage(ctx, code);
+  clock.Stop();
+  if (Stopped()) return closing();
+
+  con.AppendLogPlain("\n      Download");
+  if (rc != 0) {
+    con.AppendLog("  Failed", kLogRed);
+    con.MessageBox(Format(kErrorFlashingImage, ResultText(static_cast<uint32_t>(rc))));
+    return closing();
+  }
+  con.AppendLog("  Completed", kLogBlueNote);
+  timing::Pause(kPauseAfterDownloadMs, "NandDownloadJob.completed");
+  if (Stopped()) return closing();
+
+  // Back to the base rate before anything ends the session or closes the
+  // link: the next job opens at the base rate and speaks there first.
+  if (raised != base) {
+    rc = ReturnToBaseRate(ctx, raised);
+    raised = base;
+    if (Stopped()) return closing();
+    if (rc != 0) {
+      con.MessageBox(Format(kErrorChangingBaud, ResultText(static_cast<uint32_t>(rc))));
+      return closing();
+    }
+  }
+
+  if (code == kOpVlf && rec.m_bReboot) {
+    rc = TOOL_EndSession(*rec.m_pLink);
+    if (Stopped()) return closing();
+    if (rc != 0) {
+      con.MessageBox(Format(kErrorChangingBaud, ResultText(static_cast<uint32_t>(rc))));
+      return closing();
+    }
+  }
+  ok = true;
+  return closing();
+}
+
+}  // namespace vantrel

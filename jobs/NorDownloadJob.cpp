@@ -1,0 +1,161 @@
+// NOR download job: the image set (16), the calibration set (17) or a raw
+// file at the operator's address (22), written through the NOR flash loader.
+#include <string>
+
+#include "jobs/Console.h"
+#include "jobs/FlashJobSteps.h"
+#include "jobs/Jobs.h"
+#include "jobs/OperationRecord.h"
+#include "link/ResultCodes.h"
+#include "protocol/Constants.h"
+#include "protocol/LoaderCommands.h"
+#include "protocol/ReadBack.h"
+
+namespace vantrel {
+
+using namespace flashjob;
+
+namespace {
+
+constexpr const char* kNorElapsedLine = "  ( Elapsed Time : %5.1fs)\n";
+constexpr int kItemAllDownload = 7;
+
+const char* NorHeadline(uint8_t code) {
+  switch (code) {
+    case kOpImgset: return "\n  * NOR : Imgset Download";
+    case kOpCalset: return "\n  * NOR : Calset Download";
+    case kOpNorManual: return "\n  * NOR : Manual Download";
+    default: return nullptr;
+  }
+}
+
+// Shows the file, announces the transfer and streams it; the result of the
+// exchange. Any other code transfers nothing.
+int TransferNorImage(JobContext& ctx, uint8_t code) {
+  OperationRecord& rec = ctx.rec;
+  const uint8_t mode = static_cast<uint8_t>(rec.m_nLinkMode);
+  ComLink& link = *rec.m_pLink;
+  switch (code) {
+    case kOpImgset: {
+      ShowFileRow(ctx, rec.m_strImageFileName, rec.m_nImageFileSize, true, rec.m_strImageFileName);
+      ctx.con.AppendLogPlain("\n    imgset Download start!!\n");
+      ctx.con.AppendLogPlain(SeparatorLine());
+      uint32_t marker = rec.m_bIncludeBootloader ? proto::kNorRecordMarkerBoot : proto::kNorRecordMarker;
+      int rc = TOOL_DownloadNorImage(mode, link, rec.m_strImageFileName, marker, 0, ProgressCallBackFunc);
+      // The date stamps a good image set only: a failed transfer keeps its
+      // own result and the handset gets no date for it.
+      if (rc != 0 || Stopped()) return rc;
+      const std::string date = DownloadDate(ctx);
+      return TOOL_SendDownloadDate(link, date.data(), mode);
+    }
+    case kOpCalset:
+      ShowFileRow(ctx, rec.m_strParamDepFileName, rec.m_nParamDepFileSize, true, rec.m_strParamDepFileName);
+      ctx.con.AppendLogPlain("\n    Now W5K1_calset Downloading start!!\n");
+      ctx.con.AppendLogPlain(SeparatorLine());
+      return TOOL_DownloadNorImage(mode, link, rec.m_strParamDepFileName, proto::kNorRecordMarker, 0,
+                                   ProgressCallBackFunc);
+    case kOpNorManual:
+      ShowFileRow(ctx, rec.m_strManualImage, rec.m_nManualImageSize, true, rec.m_strManualImage);
+      ctx.con.AppendLogPlain(Format("\n    Now Manual Download start!!( Start address : 0x%x File Size : %d\n",
+                                    rec.m_nStartAddress, static_cast<int>(rec.m_nManualImageSize)));
+      ctx.con.AppendLogPlain(SeparatorLine());
+      return TOOL_DownloadNorImage(mode, link, rec.m_strManualImage, rec.m_nStartAddress, rec.m_nManualImageSize,
+                                   ProgressCallBackFunc);
+    default:
+      return 0;
+  }
+}
+
+}  // namespace
+
+bool NorDownloadJob(JobContext& ctx, uint8_t code, int chained) {
+  OperationRecord& rec = ctx.rec;
+  Console& con = ctx.con;
+  con.EnterBusyState();
+  const std::string port = PortName(ctx);
+  const bool uart = rec.m_nLinkMode == kLinkModeUart;
+  const uint8_t base = kBaseBaudCode;
+  uint8_t chosen = base;
+  uint8_t raised = base;  // the rate the handset runs at while this job holds the link
+  bool ok = false;
+  bool sessionEnded = false;
+  Stopwatch clock;
+
+  auto closing = [&]() -> bool {
+    if (Stopped()) {
+      CloseLink(rec.m_pLink);
+      return false;
+    }
+    if (!ok && raised != base) ReturnToBaseRateQuietly(ctx, raised);
+    CloseLink(rec.m_pLink);
+    ReportElapsed(ctx, clock, kNorElapsedLine);
+    if (!rec.m_bAutoAllDownload || rec.m_bReboot) {
+      if (!chained && ok) con.MessageBox(kDownloadFinished, kNoticeCaption);
+      if (rec.m_bReboot) con.EnterDisconnectedState();
+    }
+    // The loader session has ended: the console must not offer loader work.
+    if (sessionEnded) return true;
+    if (rec.m_nDownloadItem == kItemAllDownload && ok) return true;
+    con.EnterReadyState();
+    return ok;
+  };
+
+  if (uart && (g_loaderState == kLoaderNone || g_loaderState == kLoaderNand)) {
+    if (!DownloadNorFlashDriver(ctx, rec.m_linkRecord)) return closing();
+  }
+  if (Stopped()) return closing();
+
+  if (const char* headline = NorHeadline(code)) con.AppendLog(headline, kLogRed);
+
+  chosen = SelectedBaudCode(ctx);
+  if (chosen == 0) {
+    con.MessageBox(kBaudRateError);
+    return false;
+  }
+
+  clock.Start();
+  con.AppendLogPlain(kOpenComportLine);
+  if (uart) {
+    if (!OpenJobLink(ctx, port, base, true)) return closing();
+    if (!RaiseRate(ctx, chosen)) return closing();
+    raised = chosen;
+  } else {
+    if (!OpenJobLink(ctx, port, chosen, false)) return closing();
+  }
+
+  int rc = TransferNorImage(ctx, code);
+  clock.Stop();
+  if (Stopped()) return closing();
+
+  con.AppendLogPlain("\n      Download");
+  if (rc != 0) {
+    con.AppendLog("  Failed", kLogRed);
+    con.MessageBox(Format(kErrorFlashingImage, ResultText(static_cast<uint32_t>(rc))));
+    return closing();
+  }
+  con.AppendLog("  Completed", kLogBlueNote);
+
+  if (uart && chosen != base) {
+    rc = ReturnToBaseRate(ctx, chosen);
+    raised = base;
+    if (Stopped()) return closing();
+    if (rc != 0) {
+      con.MessageBox(Format(kErrorChangingBaud, ResultText(static_cast<uint32_t>(rc))));
+      return closing();
+    }
+  }
+
+  if (!chained && rec.m_bReboot) {
+    rc = TOOL_EndSession(*rec.m_pLink);
+    if (Stopped()) return closing();
+    if (rc != 0) {
+      con.MessageBox(Format(kErrorChangingBaud, ResultText(static_cast<uint32_t>(rc))));
+      return closing();
+    }
+    sessionEnded = true;
+  }
+  ok = true;
+  return closing();
+}
+
+}  // namespace vantrel

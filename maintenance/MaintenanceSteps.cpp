@@ -1,0 +1,146 @@
+#include "maintenance/MaintenanceSteps.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "jobs/Console.h"
+#include "jobs/Jobs.h"
+#include "jobs/OperationRecord.h"
+#include "link/ComLink.h"
+#include "link/ResultCodes.h"
+#include "link/Stop.h"
+#include "protocol/LoaderCommands.h"
+
+namespace vantrel::maint {
+
+bool Halted() { return stop::Requested(); }
+
+bool OpenJobLink(JobContext& ctx, const std::string& portName, bool raiseRate, uint8_t startCode,
+                 uint8_t selectedCode) {
+  Console& con = ctx.con;
+  OperationRecord& rec = ctx.rec;
+  con.AppendLogPlain("\n    Open Comport\t\t\t\t> > > ");
+  rec.m_pLink = OpenLink(portName, raiseRate ? startCode : selectedCode);
+  if (!rec.m_pLink) {
+    if (!Halted()) con.AppendLog("FAIL", kLogRed);
+    return false;
+  }
+  con.AppendLog("OK", kLogBlueNote);
+  if (!raiseRate) return true;
+
+  if (selectedCode != startCode) con.AppendLogPlain("\n    Set Target Phone BaudRate\t\t> > > ");
+  // Sent even at the start rate: the loader expects the command before work.
+  if (TOOL_SetTargetBaud(*rec.m_pLink, selectedCode, 1) != kResultOk) {
+    if (!Halted()) con.AppendLog("FAIL\n", kLogRed);
+    return false;
+  }
+  if (Halted()) return false;
+  con.AppendLog("OK", kLogBlueNote);
+  SetHostBaud(*rec.m_pLink, selectedCode);
+  return true;
+}
+
+bool RestoreStartRate(JobContext& ctx, uint8_t startCode, uint8_t selectedCode) {
+  if (selectedCode == startCode) return true;
+  ComLink& link = *ctx.rec.m_pLink;
+  const int rc = TOOL_SetTargetBaud(link, startCode, 0);
+  if (Halted()) return false;
+  if (rc != kResultOk) {
+    ctx.con.MessageBox(std::string("Error  changing target baud rate : ") + ResultText(rc) + "\n");
+    return false;
+  }
+  SetHostBaud(link, startCode);
+  return true;
+}
+
+bool DumpFile::Create(const std::string& path, uint32_t expectedBytes) {
+  Close();
+  path_ = path;
+  expected_ = expectedBytes;
+  written_ = 0;
+  writeFailed_ = overrun_ = false;
+  errno_ = 0;
+  // Write only, created empty: an older file of that name is truncated.
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) return false;
+  ctx_.rec.m_dumpFile = f;
+  return true;
+}
+
+DumpDataCallBack DumpFile::Sink() {
+  return [this](const uint8_t* data, uint32_t length) -> bool {
+    // The handset is not trusted to stop at the end of the range: a block
+    // past it is refused, so the file never claims more than was asked for.
+    if (length > expected_ - written_) {
+      overrun_ = true;
+      return false;
+    }
+    errno = 0;
+    if (!DumpDataCallBackFunc(data, length)) {
+      writeFailed_ = true;
+      errno_ = errno;
+      return false;
+    }
+    written_ += length;
+    return true;
+  };
+}
+
+bool DumpFile::Close() {
+  std::FILE* f = ctx_.rec.m_dumpFile;
+  if (f == nullptr) return true;
+  ctx_.rec.m_dumpFile = nullptr;
+  errno = 0;
+  const bool flushed = std::fflush(f) == 0;
+  const int flushErrno = errno;
+  const bool closed = std::fclose(f) == 0;
+  if (!flushed || !closed) {
+    if (!writeFailed_) errno_ = flushed ? errno : flushErrno;
+    writeFailed_ = true;
+    return false;
+  }
+  return true;
+}
+
+std::string DumpFile::WriteError() const {
+  return errno_ != 0 ? std::strerror(errno_) : ResultText(kResultFileWrite);
+}
+
+namespace {
+
+void ReportDumpFailure(JobContext& ctx, const std::string& message) {
+  ctx.con.AppendLog("\r\n\r\n -  Fail!!!!!!!!", kLogRed);
+  ctx.con.MessageBox(message);
+}
+
+}  // namespace
+
+bool CheckDumpOutcome(JobContext& ctx, int result, DumpFile& file) {
+  // A full disk or an I/O error must not end in "complete": the blocks that
+  // were stored stay in the file, and the operator learns why it is short.
+  if (result == kResultOk && !file.WriteFailed()) file.Close();
+  if (Halted()) return false;
+  if (file.WriteFailed()) {
+    ReportDumpFailure(ctx, "Error writing dump file : " + file.WriteError() + "\n" + file.Path() + "\n" +
+                               "Only " + std::to_string(file.Written()) + " of " +
+                               std::to_string(file.Expected()) + " bytes were saved.\n");
+    return false;
+  }
+  if (file.Overrun()) {
+    ReportDumpFailure(ctx, "Dump error : the target phone sent more than the " +
+                               std::to_string(file.Expected()) + " bytes asked for.\n");
+    return false;
+  }
+  if (result != kResultOk) {
+    ReportDumpFailure(ctx, std::string("Error flashing erase : ") + ResultText(result) + "\n");
+    return false;
+  }
+  if (file.Written() != file.Expected()) {
+    ReportDumpFailure(ctx, "Dump error : the target phone sent " + std::to_string(file.Written()) + " of " +
+                               std::to_string(file.Expected()) + " bytes.\n");
+    return false;
+  }
+  return true;
+}
+
+}  // namespace vantrel::maint

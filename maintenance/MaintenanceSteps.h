@@ -1,0 +1,83 @@
+#pragma once
+// Steps the maintenance jobs (NOR and NAND dumps, partial erase, PZL format)
+// share: bringing up the job's own link to the running flash loader, putting
+// the handset back on the base rate, and the dump file with its block sink.
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "jobs/JobState.h"
+#include "protocol/BlockLayer.h"
+
+namespace vantrel::maint {
+
+// Fixed pauses of the maintenance jobs, in milliseconds.
+inline constexpr unsigned kBeforeOpenMs = 1000;            // NAND job, before a UART link is opened
+inline constexpr unsigned kBeforeCommandMs = 1000;         // before the dump, erase or format command
+inline constexpr unsigned kAfterNandCommandMs = 2000;      // NAND job, before the rate goes back
+
+// The dump file filter of the save dialog.
+inline constexpr const char* kDumpFileFilter = "All Files (*.*)|*.*|All Files (*.*)|*.*||";
+
+// True once Cancel has asked the running job to stop: from then on the job
+// releases what it holds and says nothing more to the operator.
+bool Halted();
+
+// Logs "Open Comport" and opens ctx.rec.m_pLink. `raiseRate` is the UART way:
+// open at the start code, then move handset and host to the selected code
+// (the command is sent even when both codes are equal). Otherwise the link
+// is opened directly at the selected code. Logs OK / FAIL as it goes; on
+// false the caller fails the job (a link that did open stays in m_pLink for
+// the caller's clean-up).
+bool OpenJobLink(JobContext& ctx, const std::string& portName, bool raiseRate, uint8_t startCode,
+                 uint8_t selectedCode);
+
+// Moves handset and host back to the start code when the selected code
+// differs. On failure shows "Error  changing target baud rate : %s\n" and
+// returns false.
+bool RestoreStartRate(JobContext& ctx, uint8_t startCode, uint8_t selectedCode);
+
+// The dump file of one run. It is written block by block as the handset
+// delivers; whatever happens, it holds exactly the bytes that arrived and
+// were stored, never more than the range asked for.
+class DumpFile {
+ public:
+  explicit DumpFile(JobContext& ctx) : ctx_(ctx) {}
+  ~DumpFile() { Close(); }
+  DumpFile(const DumpFile&) = delete;
+  DumpFile& operator=(const DumpFile&) = delete;
+
+  // Creates (or truncates) the file and makes it ctx.rec.m_dumpFile.
+  bool Create(const std::string& path, uint32_t expectedBytes);
+  // The block sink for TOOL_Dump: stores each block through
+  // DumpDataCallBackFunc and keeps count. A block that would take the file
+  // past the requested length is refused.
+  DumpDataCallBack Sink();
+  // Closes the file and clears ctx.rec.m_dumpFile; false when the last
+  // bytes could not be written out.
+  bool Close();
+
+  uint32_t Written() const { return written_; }
+  uint32_t Expected() const { return expected_; }
+  bool WriteFailed() const { return writeFailed_; }
+  bool Overrun() const { return overrun_; }
+  // Operator-readable reason of the write failure ("No space left on device").
+  std::string WriteError() const;
+  const std::string& Path() const { return path_; }
+
+ private:
+  JobContext& ctx_;
+  std::string path_;
+  uint32_t expected_ = 0;
+  uint32_t written_ = 0;
+  bool writeFailed_ = false;
+  bool overrun_ = false;
+  int errno_ = 0;
+};
+
+// After a dump command: reports a failed run (log line and message box)
+// and returns false, or returns true when the file holds the whole range.
+// `result` is TOOL_Dump's result.
+bool CheckDumpOutcome(JobContext& ctx, int result, DumpFile& file);
+
+}  // namespace vantrel::maint

@@ -1,0 +1,119 @@
+// NAND dump and partial erase: reads an inclusive range of the NAND flash
+// into a file on the PC, or erases it, through the NAND flash loader that the
+// connect step (or a NAND download) left running.
+#include <cstdio>
+
+#include "jobs/Console.h"
+#include "jobs/ControlIds.h"
+#include "jobs/Jobs.h"
+#include "jobs/OperationRecord.h"
+#include "link/ResultCodes.h"
+#include "link/Timing.h"
+#include "maintenance/Maintenance.h"
+#include "maintenance/MaintenanceSteps.h"
+#include "protocol/Constants.h"
+#include "protocol/LoaderCommands.h"
+#include "protocol/ReadBack.h"
+
+namespace vantrel {
+
+bool NandDumpJob(JobContext& ctx, uint8_t code) {
+  using namespace maint;
+  Console& con = ctx.con;
+  OperationRecord& rec = ctx.rec;
+
+  const auto area = con.NandDumpDialog();
+  if (!area) {
+    con.EnterReadyState();
+    return false;
+  }
+  const uint32_t from = area->from;
+  const uint32_t to = area->to;
+  if (!NandDumpRangeValid(from, to)) {
+    con.MessageBox("Dump range invalid", "Error");
+    con.EnterReadyState();
+    return false;
+  }
+  const uint32_t length = to - from + 1;
+  g_expectedTicks = static_cast<int32_t>(CountNandBlocks(from, to - from));
+  rec.m_nDumpAddress = from;
+  // Read once, before any file or port work.
+  const bool erase = area->erase == 1;
+
+  DumpFile file(ctx);
+  std::string path;
+  if (!erase) {
+    const std::string defaultName = NandDumpFileName(from, to);
+    const auto chosen = con.SaveFileDialog(defaultName, kDumpFileFilter);
+    if (!chosen) {
+      con.MessageBox("File select canceled", "Error");
+      con.EnterReadyState();
+      return false;
+    }
+    path = *chosen;
+    con.SetControlText(ctl::kFileName, defaultName);
+    if (!file.Create(path, length)) {
+      con.MessageBox("Internal Error! (file creation)");
+      con.EnterReadyState();
+      return false;
+    }
+  }
+
+  const bool uart = static_cast<uint8_t>(rec.m_nLinkMode) == kLinkModeUart;
+  // The UART way raises the rate after opening at the start code; on a USB
+  // link the job opens its own link directly at the selected rate (the
+  // handset is not asked to change rate there).
+  const bool raiseRate = uart || code == kOpBoot2;
+  const uint8_t startCode = kBaseBaudCode;
+  const uint8_t selectedCode = SelectedBaudCode(ctx);
+  bool ok = false;
+  [&] {
+    const std::string port = PortName(ctx);
+    con.AppendLog(erase ? "\n  * NAND Flash partial erase" : "\n  * NAND Flash DUMP", kLogRed);
+    if (startCode == 0 || selectedCode == 0) {
+      con.MessageBox("BaudRate Error");
+      return;
+    }
+    if (raiseRate) {
+      timing::Pause(kBeforeOpenMs, "NandDump");
+      if (Halted()) return;
+    }
+    if (!OpenJobLink(ctx, port, raiseRate, startCode, selectedCode)) return;
+    timing::Pause(kBeforeCommandMs, "NandDump");
+    if (Halted()) return;
+    con.AppendLogPlain(erase ? "\n    Now Partial erase start!!\n" : "\n    Now DUMP start!!\n");
+    con.AppendLogPlain(SeparatorLine());
+    if (erase) {
+      const int rc = TOOL_PartialErase(*rec.m_pLink, from, length);
+      if (Halted()) return;
+      if (rc != kResultOk) {
+        con.AppendLog("\r\n\r\n -  Fail!!!!!!!!", kLogRed);
+        con.MessageBox(std::string("Error flashing erase : ") + ResultText(rc) + "\n");
+        return;
+      }
+    } else {
+      const int rc = TOOL_Dump(static_cast<uint8_t>(rec.m_nLinkMode), path, *rec.m_pLink, from, length,
+                               proto::kCmdNandDump, DumpProgressCallBackFunc, file.Sink());
+      if (!CheckDumpOutcome(ctx, rc, file)) return;
+    }
+    if (raiseRate) {
+      timing::Pause(kAfterNandCommandMs, "NandDump");
+      if (Halted()) return;
+      if (!RestoreStartRate(ctx, startCode, selectedCode)) return;
+    }
+    con.AppendLogPlain("\n\n      DUMP");
+    con.AppendLog("  Completed!!!\n", kLogBlueNote);
+    g_loaderState = kLoaderNand;
+    ok = true;
+  }();
+
+  file.Close();
+  CloseLink(rec.m_pLink);
+  if (Halted()) return false;
+  if (ok) con.MessageBox("DUMP Complete", "NOTICE");
+  con.EnterReadyState();
+  con.EnableControl(ctl::kCancel, true);
+  return ok;
+}
+
+}  // namespace vantrel

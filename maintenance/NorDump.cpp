@@ -1,0 +1,100 @@
+// NOR dump: reads a half-open range of the NOR flash through the NOR flash
+// loader's dump command into a file on the PC.
+#include <cstdio>
+
+#include "jobs/Console.h"
+#include "jobs/ControlIds.h"
+#include "jobs/Jobs.h"
+#include "jobs/OperationRecord.h"
+#include "maintenance/Maintenance.h"
+#include "maintenance/MaintenanceSteps.h"
+#include "link/Timing.h"
+#include "protocol/Constants.h"
+#include "protocol/ReadBack.h"
+
+namespace vantrel {
+
+bool NorDumpJob(JobContext& ctx, uint8_t /*code*/) {
+  using namespace maint;
+  Console& con = ctx.con;
+  OperationRecord& rec = ctx.rec;
+
+  const auto area = con.NorDumpDialog();
+  if (!area) {
+    con.EnterReadyState();
+    return false;
+  }
+  const uint32_t from = area->from;
+  const uint32_t to = area->to;
+  if (!NorDumpRangeValid(from, to)) {
+    con.MessageBox("Dump range invalid", "Error");
+    con.EnterReadyState();
+    return false;
+  }
+  const uint32_t length = to - from;
+  g_expectedTicks = static_cast<int32_t>(CountNorBlocks(from, length));
+  rec.m_nDumpAddress = from;
+
+  const std::string defaultName = NorDumpFileName(from, to);
+  const auto path = con.SaveFileDialog(defaultName, kDumpFileFilter);
+  if (!path) {
+    con.MessageBox("File select canceled", "Error");
+    con.EnterReadyState();
+    return false;
+  }
+  con.SetControlText(ctl::kFileName, defaultName);
+
+  DumpFile file(ctx);
+  if (!file.Create(*path, length)) {
+    con.MessageBox("Internal Error! (file creation)");
+    con.EnterReadyState();
+    return false;
+  }
+
+  const bool uart = static_cast<uint8_t>(rec.m_nLinkMode) == kLinkModeUart;
+  const uint8_t startCode = kBaseBaudCode;
+  const uint8_t selectedCode = SelectedBaudCode(ctx);
+  bool ok = false;
+  [&] {
+    // The NOR loader cannot be uploaded while the NAND loader holds the line.
+    if (g_loaderState == kLoaderNand) ReconnectForDriverChange(ctx);
+    if (Halted()) return;
+    const std::string port = PortName(ctx);
+    if (uart && g_loaderState != kLoaderNor) {
+      if (!rec.m_linkRecord.IsOpen()) {
+        rec.m_linkRecord.SetPortName(port);
+        rec.m_linkRecord.baudCode = startCode;
+      }
+      if (!DownloadNorFlashDriver(ctx, rec.m_linkRecord)) return;
+    }
+    if (Halted()) return;
+    con.AppendLog("\n  * NOR Flash DUMP", kLogRed);
+    if (startCode == 0 || selectedCode == 0) {
+      con.MessageBox("BaudRate Error");
+      return;
+    }
+    if (!OpenJobLink(ctx, port, uart, startCode, selectedCode)) return;
+    timing::Pause(kBeforeCommandMs, "NorDump");
+    if (Halted()) return;
+    con.AppendLogPlain("\n    Now DUMP start!!\n");
+    con.AppendLogPlain(SeparatorLine());
+    const int rc = TOOL_Dump(static_cast<uint8_t>(rec.m_nLinkMode), *path, *rec.m_pLink, from, length,
+                             proto::kCmdNorDump, DumpProgressCallBackFunc, file.Sink());
+    if (!CheckDumpOutcome(ctx, rc, file)) return;
+    if (uart && !RestoreStartRate(ctx, startCode, selectedCode)) return;
+    con.AppendLogPlain("\n\n      DUMP");
+    con.AppendLog("  Completed!!!\n", kLogBlueNote);
+    g_loaderState = kLoaderNor;
+    ok = true;
+  }();
+
+  CloseLink(rec.m_pLink);
+  file.Close();
+  if (Halted()) return false;
+  if (ok) con.MessageBox("DUMP complete", "NOTICE");
+  con.EnterReadyState();
+  con.EnableControl(ctl::kCancel, true);
+  return ok;
+}
+
+}  // namespace vantrel

@@ -1,0 +1,65 @@
+// PZL format: formats the handset's block-management layer in NAND flash.
+#include "jobs/Console.h"
+#include "jobs/ControlIds.h"
+#include "jobs/Jobs.h"
+#include "jobs/OperationRecord.h"
+#include "link/ResultCodes.h"
+#include "link/Timing.h"
+#include "maintenance/MaintenanceSteps.h"
+#include "protocol/LoaderCommands.h"
+
+namespace vantrel {
+
+bool PzlFormatJob(JobContext& ctx) {
+  using namespace maint;
+  Console& con = ctx.con;
+  OperationRecord& rec = ctx.rec;
+
+  const bool uart = static_cast<uint8_t>(rec.m_nLinkMode) == kLinkModeUart;
+  const std::string port = PortName(ctx);
+  bool ok = false;
+  [&] {
+    if (uart && g_loaderState != kLoaderNand) {
+      if (!rec.m_linkRecord.IsOpen()) {
+        rec.m_linkRecord.SetPortName(port);
+        rec.m_linkRecord.baudCode = kBaseBaudCode;
+      }
+      if (!DownloadNandFlashDriver(ctx, rec.m_linkRecord, 1)) return;
+    }
+    if (Halted()) return;
+    const uint8_t startCode = kBaseBaudCode;
+    const uint8_t selectedCode = SelectedBaudCode(ctx);
+    con.AppendLog("\n  * PZL Format", kLogRed);
+    if (startCode == 0 || selectedCode == 0) {
+      con.MessageBox("BaudRate Error");
+      return;
+    }
+    if (!OpenJobLink(ctx, port, uart, startCode, selectedCode)) return;
+    timing::Pause(maint::kBeforeCommandMs, "PzlFormat");
+    if (Halted()) return;
+    con.AppendLogPlain("\n    Now NAND PZL Format Setting\t\t> > > ");
+    const int rc = TOOL_FormatPzl(*rec.m_pLink);
+    if (Halted()) return;
+    // A command that never left the PC has not formatted anything: say so
+    // instead of reporting it done.
+    if (rc != kResultOk) {
+      con.AppendLog("FAIL\n", kLogRed);
+      con.MessageBox(std::string("Error formatting PZL : ") + ResultText(rc) + "\n");
+      return;
+    }
+    con.AppendLog("OK\n", kLogBlueNote);
+    if (uart && !RestoreStartRate(ctx, startCode, selectedCode)) return;
+    g_loaderState = kLoaderNand;
+    ok = true;
+  }();
+
+  CloseLink(rec.m_pLink);
+  if (Halted()) return false;
+  // Shown after failures too: whatever happened, the handset has to be
+  // switched off and on before the next operation.
+  con.MessageBox("PZL All Erased. Turn On/Off", "  NOTICE  ");
+  con.EnterReadyState();
+  return ok;
+}
+
+}  // namespace vantrel

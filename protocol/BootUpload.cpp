@@ -1,0 +1,172 @@
+#include "protocol/BootUpload.h"
+
+#include <atomic>
+
+#include "link/ResultCodes.h"
+#include "link/Timing.h"
+#include "link/Trace.h"
+#include "payloads/Payloads.h"
+#include "protocol/BlockLayer.h"
+#include "protocol/Constants.h"
+#include "protocol/SessionSupport.h"
+
+namespace vantrel {
+
+namespace {
+
+// Device id the last UART flash loader reported; kept until the next upload.
+std::atomic<uint8_t> g_flashTypeByte{0};
+
+constexpr const char* kDriverErrorTrace = "Flash driver download error: Closing ComPort\n";
+
+// Codes the boot ROM uploads accept: the rates the flash driver can switch to.
+bool IsDriverBaudCode(uint8_t code) { return (code >= 0x88 && code <= 0x8B) || code == kBaud812000; }
+
+// Codes a UART flash loader upload accepts: the operator's three choices.
+bool IsOperatorBaudCode(uint8_t code) {
+  return code == kBaud115200 || code == kBaud460800 || code == kBaud921600;
+}
+
+// A payload whose stored length differs from the length the protocol sends
+// cannot be sent whole; this only happens with a broken payload build.
+const Payload* CheckedPayload(const Payload& p, uint32_t expected) {
+  return (p.data != nullptr && p.size == expected) ? &p : nullptr;
+}
+
+}  // namespace
+
+int TOOL_DownloadDriver(ComLink& link, DriverForm form) {
+  Trace("Updater: Entering TOOL_DownloadDriver");
+  const Payload* payload = form == DriverForm::Preboot ? CheckedPayload(PrebootImage(), kPrebootImageSize)
+                                                       : CheckedPayload(SdramInitImage(), kSdramInitImageSize);
+  int rc = kResultOk;
+  if (payload == nullptr) {
+    rc = kResultInternal;
+  } else if (!IsDriverBaudCode(link.baudCode)) {
+    rc = kResultInvalidValue;
+  } else {
+    if (form != DriverForm::SdramInitOnOpen) {
+      link.baudCode = kBaseBaudCode;
+      rc = OpenPort(link);
+    }
+    if (rc == kResultOk) {
+      Trace("Updater: Downloading driver image");
+      rc = SendAll(link, payload->data, payload->size, kIdleDefaultSec);
+    }
+  }
+  if (rc == kResultOk) {
+    timing::Pause(proto::kDriverAfterSendMs, "TOOL_DownloadDriver");
+  } else {
+    Trace(kDriverErrorTrace);
+  }
+  ClosePort(link);
+  return rc;
+}
+
+int TOOL_DownloadFlashDriver(ComLink& link) {
+  Trace("Updater: Entering TOOL_DownloadFlashDriver");
+  const uint8_t requested = link.baudCode;
+  const Payload* payload = CheckedPayload(FlashDriverAllImage(), kFlashDriverAllImageSize);
+
+  int rc = kResultOk;
+  [&] {
+    if (!IsDriverBaudCode(requested)) {
+      rc = kResultInvalidValue;
+      return;
+    }
+    link.baudCode = kBaseBaudCode;
+    if ((rc = OpenPort(link)) != kResultOk) return;
+    if (payload == nullptr) {
+      rc = kResultInternal;
+      return;
+    }
+    if ((rc = SendAll(link, payload->data, payload->size, kIdleDefaultSec)) != kResultOk) return;
+    timing::Pause(proto::kFlashDriverSettleMs, "TOOL_DownloadFlashDriver");
+
+    // The driver may emit start-up noise before its speed request; every
+    // byte read costs the handset a byte, so the wait is still bounded by
+    // the idle budget once the line goes quiet.
+    Trace("Updater: Waiting for FP_Speed_Req");
+    uint8_t byte = 0;
+    if ((rc = detail::ReceiveByte(link, &byte)) != kResultOk) return;
+    while (byte != proto::kFpSpeedReq) {
+      Trace("Updater: Sync Error on FP_Speed_Req");
+      Trace("Updater: Waiting for FP_Speed_Req");
+      if ((rc = detail::ReceiveByte(link, &byte)) != kResultOk) return;
+    }
+    Trace("Updater: Received FP_Speed_Req");
+    // From here on the record carries the requested rate: the next step
+    // reopens the port at it.
+    link.baudCode = requested;
+    if ((rc = detail::SendByte(link, requested)) != kResultOk) return;
+
+    Trace("Updater: Waiting for FP_Speed_ChgDone");
+    if ((rc = detail::ReceiveByte(link, &byte)) != kResultOk) return;
+    if (byte == proto::kFpSpeedChgDone) Trace("Updater: Received FP_Speed_ChgDone");
+  }();
+
+  if (rc != kResultOk) Trace(kDriverErrorTrace);
+  ClosePort(link);
+  timing::Pause(proto::kDriverAfterSendMs, "TOOL_DownloadFlashDriver");
+  return rc;
+}
+
+int TOOL_UploadLoader(ComLink& link, uint8_t selector) {
+  int rc = kResultOk;
+  [&] {
+    if (!IsOperatorBaudCode(link.baudCode)) {
+      rc = kResultInvalidValue;
+      return;
+    }
+    link.baudCode = kBaseBaudCode;
+    if ((rc = OpenPort(link)) != kResultOk) return;
+
+    const Payload* payload = nullptr;
+    bool known = true;
+    switch (selector) {
+      case proto::kSelectPreboot: payload = CheckedPayload(PrebootImage(), kPrebootImageSize); break;
+      case proto::kSelectNorLoader: payload = CheckedPayload(NorFlashLoaderImage(), kNorFlashLoaderImageSize); break;
+      case proto::kSelectNandLoader:
+        payload = CheckedPayload(NandFlashLoaderImage(), kNandFlashLoaderImageSize);
+        break;
+      default: known = false; break;  // an unknown selector uploads nothing
+    }
+    if (known) {
+      if (payload == nullptr) {
+        rc = kResultInternal;
+        return;
+      }
+      if ((rc = SendAll(link, payload->data, payload->size, kIdleDefaultSec)) != kResultOk) return;
+    }
+
+    if (selector == proto::kSelectPreboot) {
+      timing::Pause(proto::kPrebootSettleMs, "TOOL_UploadLoader");
+      return;
+    }
+    timing::Pause(proto::kLoaderSettleMs, "TOOL_UploadLoader");
+    TOOL_QueryFlashType(link, selector != proto::kSelectNorLoader, kLinkModeUart);
+    uint8_t id = 0;
+    // A silent loader leaves the previous id in place; the flash-type check
+    // of the job reports an id it does not know.
+    if (detail::ReceiveByte(link, &id) == kResultOk) g_flashTypeByte.store(id);
+  }();
+
+  Trace("Updater: Closing ComPort");
+  ClosePort(link);
+  return rc;
+}
+
+void TOOL_QueryFlashType(ComLink& link, bool nand, uint8_t mode) {
+  const uint32_t command = nand ? proto::kCmdQueryFlashNand : proto::kCmdQueryFlashNor;
+  if (mode == kLinkModeUart) {
+    (void)SendCommandBlock(link, command, 0, 0, kIdleDefaultSec);
+  } else {
+    (void)SendFramedCommand(link, proto::kFrameLoaderCommand, command, 0, kIdleDefaultSec);
+  }
+}
+
+uint8_t GetFlashTypeByte() { return g_flashTypeByte.load(); }
+
+void SetFlashTypeByte(uint8_t value) { g_flashTypeByte.store(value); }
+
+}  // namespace vantrel

@@ -1,0 +1,349 @@
+// The byte-protocol image sessions: boot images for the flash driver
+// (TOOL_DownloadImage) and image files for a UART flash loader
+// (TOOL_DownloadImageSet, TOOL_DownloadBoot2).
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "link/ResultCodes.h"
+#include "link/Timing.h"
+#include "link/Trace.h"
+#include "payloads/Payloads.h"
+#include "protocol/Constants.h"
+#include "protocol/ImageSession.h"
+#include "protocol/SessionSupport.h"
+
+namespace vantrel {
+
+namespace {
+
+using detail::ImageFile;
+using detail::ReceiveByte;
+using detail::ReceiveWordBe;
+using detail::RecordVerdict;
+using detail::SendByte;
+
+// Block buffer of the boot-image session, kept for the whole run.
+uint8_t* BootImageBlockBuffer() {
+  static const std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[proto::kUartBlockBuffer]());
+  return buffer.get();
+}
+
+// Per-session block buffer of the image-file sessions.
+std::unique_ptr<uint8_t[]> NewUartBlockBuffer() {
+  return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[proto::kUartBlockBuffer]());
+}
+
+const Payload& BootImageFor(uint8_t selector) {
+  if (selector == proto::kSelectSecBoot) return SecBootImage();
+  if (selector == proto::kSelectBoot1a) return Boot1aImage();
+  return Boot1bImage();
+}
+
+bool IsOperatorBaudCode(uint8_t code) {
+  return code == kBaud115200 || code == kBaud460800 || code == kBaud921600;
+}
+
+void Report(const ProgressCallBack& progress, uint8_t step, uint8_t status, uint32_t code, uint32_t value) {
+  if (progress) progress(step, status, code, value, 0);
+}
+
+// Failed block sends a file session tolerates before it gives up with the
+// failing block's code (the fourth failure ends it).
+constexpr unsigned kMaxFailedBlockSends = 4;
+
+// The boot-image exchange on an open port; the caller closes it.
+int RunBootImageSession(ComLink& link, uint32_t address, const ProgressCallBack& progress, uint8_t selector) {
+  const Payload& payload = BootImageFor(selector);
+  uint8_t* block = BootImageBlockBuffer();
+  if (block == nullptr || payload.data == nullptr) return kResultInternal;
+  const uint8_t* image = payload.data;
+  const uint32_t imageLength = payload.size;
+  uint32_t lastBlockLength = imageLength;
+  uint32_t running = address;
+
+  timing::Pause(proto::kImageStartWaitMs, "TOOL_DownloadImage");
+  Trace("Updater: Sending FP_StartReq");
+  int rc = SendByte(link, proto::kFpStartReq);
+  if (rc != kResultOk) return rc;
+  uint8_t byte = 0;
+  if ((rc = ReceiveByte(link, &byte)) != kResultOk) return rc;
+  // The driver may still be settling at the new rate; each retry costs a
+  // byte from the handset, so a silent line still ends on the idle budget.
+  while (byte != proto::kFpStartOk) {
+    Trace("Updater: out-of-sync - trying again");
+    timing::Pause(proto::kOutOfSyncRetryMs, "TOOL_DownloadImage");
+    Trace("Updater: Sending FP_StartReq");
+    if ((rc = SendByte(link, proto::kFpStartReq)) != kResultOk) return rc;
+    if ((rc = ReceiveByte(link, &byte)) != kResultOk) return rc;
+  }
+
+  for (;;) {
+    switch (byte) {
+      case proto::kFpStartOk:
+        Trace("Updater: Received FP_StartOK");
+        if ((rc = detail::SendWordBe(link, address)) != kResultOk) return rc;
+        if ((rc = detail::SendWordBe(link, imageLength)) != kResultOk) return rc;
+        break;
+      case proto::kFpImageOk:
+        Trace("Updater: Received FP_ImageOK");
+        (void)SendByte(link, proto::kFpAck);
+        break;
+      case proto::kFpReturnBlockSize: {
+        Trace("Updater: Received FP_ReturnBlockSize");
+        uint32_t length = 0;
+        if ((rc = ReceiveWordBe(link, &length)) != kResultOk) return rc;
+        lastBlockLength = length;
+        if (length > proto::kUartBlockBuffer) return kResultInternal;
+        if (!TakeImageBytes(image, imageLength, block, length)) return kResultInternal;
+        SendRawWithSum(link, block, length);
+        break;
+      }
+      case proto::kFpSectorOk:
+        Trace("Updater: Received FP_SectorOK");
+        (void)SendByte(link, proto::kFpAck);
+        running += lastBlockLength;
+        break;
+      case proto::kFpResend:
+        Trace("Updater: Received FP_Resend");
+        // Before the first block request the buffer holds no block of this
+        // image; the last block length (the image length) still fits it.
+        lastBlockLength = std::min(lastBlockLength, proto::kUartBlockBuffer);
+        if ((rc = SendBlockChecked(kLinkModeUart, link, block, lastBlockLength, progress, running)) != kResultOk) {
+          return rc;
+        }
+        break;
+      case proto::kFpAddrWrong:
+        Trace("Updater: Received FP_AddrWrong");
+        return kResultInvalidAddress;
+      case proto::kFpImageTooLarge:
+        Trace("Updater: Received FP_ImageTooLarge");
+        return kResultInvalidAddress;
+      case proto::kFpFailed:
+        Trace("Updater: Received FP_Failed");
+        return kResultSync;
+      case proto::kFpFinished:
+        Trace("Updater: Received FP_Finished");
+        return kResultOk;
+      default:
+        return kResultInternal;
+    }
+    if ((rc = ReceiveByte(link, &byte)) != kResultOk) return rc;
+  }
+}
+
+// Outcome of one record's exchange in a file session.
+struct RecordOutcome {
+  bool finished = false;  // FP_Finished: go on with the next record
+  int rc = kResultOk;     // otherwise the session's result
+};
+
+// Shared by TOOL_DownloadImageSet and TOOL_DownloadBoot2: the block request
+// handling after a start command, until FP_Finished or an end.
+class FileSession {
+ public:
+  FileSession(uint8_t mode, ComLink& link, const ProgressCallBack& progress, uint8_t* buffer)
+      : mode_(mode), link_(link), progress_(progress), buffer_(buffer) {}
+
+  // Runs the exchange of one start command. `source` fills the buffer with
+  // each requested block and gives the byte count to send (0 or 205);
+  // `onFinished` gives the result on FP_Finished (kNextRecord to go on).
+  template <typename Source, typename OnFinished>
+  int Run(uint32_t address, Source&& source, OnFinished&& onFinished, const char* pauseTag, unsigned sectorPauseMs) {
+    running_ = address;
+    for (;;) {
+      uint8_t byte = 0;
+      int rc = ReceiveByte(link_, &byte);
+      if (rc != kResultOk) {
+        Report(progress_, 1, 1, 6, 0);
+        return rc;
+      }
+      switch (byte) {
+        case proto::kFpImageOk:
+          Trace("Updater: Received FP_ImageOK");
+          (void)SendByte(link_, proto::kFpAck);
+          break;
+        case proto::kFpReturnBlockSize: {
+          Trace("Updater: Received FP_ReturnBlockSize");
+          uint32_t length = 0;
+          if ((rc = ReceiveWordBe(link_, &length)) != kResultOk) return rc;
+          lastBlockLength_ = length;
+          uint32_t bytes = 0;
+          if ((rc = source(buffer_, length, &bytes)) != kResultOk) return rc;
+          if ((rc = SendBlock(bytes, length)) != kResultOk) return rc;
+          break;
+        }
+        case proto::kFpSectorOk:
+          Report(progress_, 1, 1, 0, LastEchoedChecksum());
+          Trace("Updater: Received FP_SectorOK");
+          if (mode_ == kLinkModeUart && sectorPauseMs != 0) timing::Pause(sectorPauseMs, pauseTag);
+          (void)SendByte(link_, proto::kFpAck);
+          break;
+        case proto::kFpResend:
+          Report(progress_, 1, 1, 3, 0);
+          Trace("Updater: Received FP_Resend");
+          if ((rc = SendBlock(lastBlockLength_, lastBlockLength_)) != kResultOk) return rc;
+          break;
+        case proto::kFpAddrWrong:
+          Trace("Updater: Received FP_AddrWrong");
+          return kResultInvalidAddress;
+        case proto::kFpImageTooLarge:
+          Trace("Updater: Received FP_ImageTooLarge");
+          return kResultInvalidAddress;
+        case proto::kFpFailed:
+          Report(progress_, 1, 1, 4, 0);
+          Trace("Updater: Received FP_Failed");
+          return kResultSync;
+        case proto::kFpFinished:
+          Trace("Updater: Received FP_Finished");
+          return onFinished();
+        default:
+          Report(progress_, 1, 1, 5, 0);
+          return kResultInternal;
+      }
+    }
+  }
+
+  // Set by the FP_Finished handler when the session goes on with the next record.
+  static constexpr int kNextRecord = -1;
+
+ private:
+  // Sends `bytes` of the buffer as one checked block; the address advances by
+  // `advance`. A failed send is tolerated until the fourth one.
+  int SendBlock(uint32_t bytes, uint32_t advance) {
+    const int rc = SendBlockChecked(mode_, link_, buffer_, bytes, progress_, running_);
+    if (rc == kResultOk) {
+      running_ += advance;
+      return kResultOk;
+    }
+    if (++failedSends_ >= kMaxFailedBlockSends) return rc;
+    return kResultOk;
+  }
+
+  uint8_t mode_;
+  ComLink& link_;
+  const ProgressCallBack& progress_;
+  uint8_t* buffer_;
+  uint32_t running_ = 0;
+  uint32_t lastBlockLength_ = 0;
+  unsigned failedSends_ = 0;  // for the whole session, over all records
+};
+
+}  // namespace
+
+int TOOL_DownloadImage(ComLink& link, uint32_t address, const ProgressCallBack& progress, uint8_t selector) {
+  Trace("Updater: Entering TOOL_DownloadImage");
+  // The flash driver runs at the rate negotiated by TOOL_DownloadFlashDriver;
+  // 812000 bit/s is not one this session can use.
+  if (!IsOperatorBaudCode(link.baudCode)) {
+    ClosePort(link);
+    return kResultInvalidValue;
+  }
+  int rc = OpenPort(link);
+  if (rc == kResultOk) rc = RunBootImageSession(link, address, progress, selector);
+  ClosePort(link);
+  return rc;
+}
+
+int TOOL_DownloadImageSet(uint8_t mode, ComLink& link, const std::string& path, uint32_t type,
+                          const ProgressCallBack& progress) {
+  ImageFile file;
+  if (!file.Open(path)) return kResultFileOpen;
+  const std::unique_ptr<uint8_t[]> buffer = NewUartBlockBuffer();
+  if (!buffer) return kResultInternal;
+
+  const bool stream = type == proto::kTypeVlf || type == proto::kTypeVlfFlash;
+  const uint32_t extra = type == proto::kTypeVlfFlash ? proto::kVlfFlashExtraBytes : 0;
+  FileSession session(mode, link, progress, buffer.get());
+
+  for (;;) {
+    uint32_t address = 0;
+    uint32_t length = 0;
+    if (!stream) {
+      if (!file.ReadWordLe(&address) || !file.ReadWordLe(&length)) return kResultOk;
+    } else {
+      // The stream form announces what is left of the file; when the handset
+      // has taken all of it, the session is complete.
+      const int64_t left = file.Length() - file.Position();
+      if (left <= 0) return kResultOk;
+      length = static_cast<uint32_t>(std::min<int64_t>(left, UINT32_MAX));
+    }
+
+    const RecordVerdict verdict = detail::SelectRecord(type, false);
+    if (verdict == RecordVerdict::End) return kResultOk;
+    if (verdict == RecordVerdict::Skip) {
+      if (!file.Skip(length)) return kResultOk;
+      continue;
+    }
+
+    (void)SendCommandBlock(link, proto::kCmdImageStart, address, length, kIdleDefaultSec);
+    Report(progress, 1, 1, 2, 0);
+    if (mode == kLinkModeUart) timing::Pause(proto::kImageSetStartWaitMs, "TOOL_DownloadImageSet");
+
+    const auto source = [&](uint8_t* buf, uint32_t want, uint32_t* bytes) {
+      const uint64_t total = static_cast<uint64_t>(want) + extra;
+      if (total > proto::kUartBlockBuffer) return kResultInternal;
+      if (!detail::ReadFileBlock(mode, file, buf, static_cast<uint32_t>(total))) return kResultInternal;
+      *bytes = static_cast<uint32_t>(total);
+      return kResultOk;
+    };
+    const auto onFinished = [] {
+      timing::Pause(proto::kFinishedPauseMs, "TOOL_DownloadImageSet");
+      return FileSession::kNextRecord;
+    };
+    const int rc = session.Run(address, source, onFinished, "TOOL_DownloadImageSet", 0);
+    if (rc != FileSession::kNextRecord) return rc;
+  }
+}
+
+int TOOL_DownloadBoot2(uint8_t mode, ComLink& link, const std::string& path, uint32_t address,
+                       const ProgressCallBack& progress) {
+  // Only this exact name selects the image built into the program; anything
+  // else, "Boot2" included, is a file name.
+  const bool embedded = path == "boot2";
+  ImageFile file;
+  const uint8_t* image = nullptr;
+  uint32_t length = 0;
+  if (embedded) {
+    const Payload& p = Boot2Image();
+    if (p.data == nullptr || p.size != kBoot2ImageSize) return kResultInternal;
+    image = p.data;
+    length = kBoot2ImageSize;
+  } else {
+    if (!file.Open(path)) return kResultFileOpen;
+    length = static_cast<uint32_t>(std::min<int64_t>(std::max<int64_t>(file.Length(), 0), UINT32_MAX));
+  }
+  const std::unique_ptr<uint8_t[]> buffer = NewUartBlockBuffer();
+  if (!buffer) return kResultInternal;
+
+  (void)SendCommandBlock(link, proto::kCmdImageStart, address, length, kIdleDefaultSec);
+  if (mode == kLinkModeUart) timing::Pause(proto::kBoot2StartWaitMs, "TOOL_DownloadBoot2");
+
+  uint32_t imageOffset = 0;
+  const auto source = [&](uint8_t* buf, uint32_t want, uint32_t* bytes) {
+    if (want > proto::kUartBlockBuffer) return kResultInternal;
+    if (embedded) {
+      if (static_cast<uint64_t>(imageOffset) + want > length) return kResultInternal;
+      if (want != 0) std::memcpy(buf, image + imageOffset, want);
+      imageOffset += want;
+    } else if (!detail::ReadFileBlock(mode, file, buf, want)) {
+      return kResultInternal;
+    }
+    *bytes = want;
+    return kResultOk;
+  };
+  const auto onFinished = [&] {
+    if (mode == kLinkModeUsb) {
+      // Tells the USB download support of the boot program that the image is
+      // complete; it does not answer.
+      timing::Pause(proto::kUsbEndBytePauseMs, "TOOL_DownloadBoot2");
+      (void)SendByte(link, proto::kUsbEndByte);
+    }
+    return kResultOk;
+  };
+  FileSession session(mode, link, progress, buffer.get());
+  return session.Run(address, source, onFinished, "TOOL_DownloadBoot2", proto::kBoot2SectorPauseMs);
+}
+
+}  // namespace vantrel

@@ -1,0 +1,127 @@
+#include "protocol/LoaderCommands.h"
+
+#include "link/ResultCodes.h"
+#include "link/Timing.h"
+#include "protocol/Constants.h"
+#include "protocol/SessionSupport.h"
+
+namespace vantrel {
+
+namespace {
+
+// Reads single bytes until `wanted` arrives or a read fails (a silent loader
+// ends the phase quietly after the idle budget). Other bytes are discarded.
+void WaitForByte(ComLink& link, uint8_t wanted, uint8_t idleSeconds) {
+  for (;;) {
+    uint8_t byte = 0;
+    if (ReceiveExactly(link, &byte, 1, idleSeconds) != kResultOk) return;
+    if (byte == wanted) return;
+  }
+}
+
+// The loader reports the end of an erase with 'F' and then 0xB9.
+void WaitForEraseCompletion(ComLink& link, uint8_t firstIdleSeconds, uint8_t secondIdleSeconds) {
+  WaitForByte(link, proto::kEraseDone1, firstIdleSeconds);
+  WaitForByte(link, proto::kEraseDone2, secondIdleSeconds);
+}
+
+// A loader command as a command block on the UART, or as a framed command of
+// `kind` on a USB link.
+int SendLoaderCommand(ComLink& link, uint8_t mode, uint8_t kind, uint32_t command, uint32_t arg1, uint32_t arg2,
+                      uint32_t framedArgument) {
+  if (mode == kLinkModeUart) return SendCommandBlock(link, command, arg1, arg2, kIdleDefaultSec);
+  return SendFramedCommand(link, kind, command, framedArgument, kIdleDefaultSec);
+}
+
+}  // namespace
+
+int TOOL_SetTargetBaud(ComLink& link, uint8_t code, uint32_t direction) {
+  const int rc = SendCommandBlock(link, proto::kCmdSetTargetBaud, code, direction, kIdleDefaultSec);
+  timing::Pause(proto::kSetTargetBaudPauseMs, "TOOL_SetTargetBaud");
+  return rc;
+}
+
+int TOOL_EndSession(ComLink& link) {
+  const int rc = SendCommandBlock(link, proto::kCmdEndSession, 0, 0, kIdleDefaultSec);
+  timing::Pause(proto::kEndSessionPauseMs, "TOOL_EndSession");
+  return rc;
+}
+
+int TOOL_Reconnect(ComLink& link) { return SendCommandBlock(link, proto::kCmdReconnect, 0, 0, kIdleDefaultSec); }
+
+int TOOL_FormatPzl(ComLink& link) {
+  const int rc = SendCommandBlock(link, proto::kCmdFormatPzl, 0, 0, kIdleDefaultSec);
+  timing::Pause(proto::kFormatPzlPauseMs, "TOOL_FormatPzl");
+  return rc;
+}
+
+int TOOL_FormatVlfArea(ComLink& link, uint8_t mode) {
+  const int rc = SendLoaderCommand(link, mode, proto::kFrameVlfAreaFormat, proto::kCmdFormatVlfArea, 0xE00000,
+                                   0x20000, 0);
+  timing::Pause(proto::kFormatVlfAreaPauseMs, "TOOL_FormatVlfArea");
+  return rc;
+}
+
+int TOOL_EraseAll(ComLink& link, uint8_t kind, uint8_t mode) {
+  // Kind 0x19 erases only the boot area and the loader does not report back.
+  const uint32_t argument = kind == 0x19 ? 1 : 0;
+  const int rc =
+      SendLoaderCommand(link, mode, proto::kFrameLoaderCommand, proto::kCmdEraseAll, argument, 0, argument);
+  if (kind != 0x19) WaitForEraseCompletion(link, kIdleEraseSec, kIdleEraseSec);
+  timing::Pause(proto::kEraseAllPauseMs, "TOOL_EraseAll");
+  return rc;
+}
+
+int TOOL_PartialErase(ComLink& link, uint32_t start, uint32_t length) {
+  const int rc = SendCommandBlock(link, proto::kCmdPartialErase, start, length, kIdleDefaultSec);
+  if (rc != kResultOk) return rc;
+  timing::Pause(proto::kPartialErasePauseMs, "TOOL_PartialErase");
+  WaitForEraseCompletion(link, kIdleEraseSec, kIdleEraseLongSec);
+  return kResultOk;
+}
+
+int TOOL_SendDownloadDate(ComLink& link, const char date[8], uint8_t mode) {
+  (void)SendLoaderCommand(link, mode, proto::kFrameLoaderCommand, proto::kCmdDownloadDate, 0, 0, 0);
+  timing::Pause(proto::kDatePreSendMs, "TOOL_SendDownloadDate");
+  const int rc = SendAll(link, date, 8, kIdleDefaultSec);
+  timing::Pause(proto::kDatePostSendMs, "TOOL_SendDownloadDate");
+  return rc;
+}
+
+int TOOL_FormatVlf(ComLink& link, uint32_t address, const ProgressCallBack& progress) {
+  const uint32_t length = address != 0 ? 0x20000 : 0x10000;
+  int rc = SendCommandBlock(link, proto::kCmdFormatVlf, address, length, kIdleDefaultSec);
+  if (rc != kResultOk) return rc;
+  // These two areas are formatted without step reports.
+  if (address == 0 || address == 0x1E90000) return kResultOk;
+
+  const auto report = [&progress](uint32_t code) {
+    if (progress) progress(1, 1, code, 0, 0);
+  };
+  const uint64_t end = static_cast<uint64_t>(address) + length;
+  uint64_t running = address;
+  for (;;) {
+    uint32_t count = 0;
+    if ((rc = detail::ReceiveWordBe(link, &count)) != kResultOk) {
+      report(6);
+      return rc;
+    }
+    if (count == 0) return kResultOk;
+    if (progress) progress(1, 0, static_cast<uint32_t>(running), count, 1);
+    running += count;
+    uint8_t byte = 0;
+    if ((rc = detail::ReceiveByte(link, &byte)) != kResultOk) {
+      report(6);
+      return rc;
+    }
+    if (byte == proto::kFpSectorOk) {
+      // Counted in 64 bits: a count that jumps past the end still ends here.
+      if (running >= end) return kResultOk;
+      continue;
+    }
+    report(byte == proto::kFpResend ? 3 : byte == proto::kFpFailed ? 4 : 5);
+    return kResultInternal;
+  }
+}
+
+}  // namespace vantrel

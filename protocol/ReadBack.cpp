@@ -1,0 +1,178 @@
+#include "protocol/ReadBack.h"
+
+#include <algorithm>
+#include <memory>
+#include <new>
+
+#include "link/ResultCodes.h"
+#include "link/Timing.h"
+#include "link/Trace.h"
+#include "protocol/Constants.h"
+#include "protocol/SessionSupport.h"
+
+namespace vantrel {
+
+namespace {
+
+using detail::ImageFile;
+
+// The NOR download proper, on an open file and work buffer.
+int RunNorDownload(uint8_t mode, ComLink& link, ImageFile& file, uint8_t* work, bool records, uint32_t plainAddress,
+                   uint32_t plainLength, const ProgressCallBack& progress) {
+  const auto report = [&progress](uint8_t step, uint8_t status, uint32_t code, uint32_t value) {
+    if (progress) progress(step, status, code, value, 0);
+  };
+
+  for (bool firstRange = true;; firstRange = false) {
+    uint32_t address = plainAddress;
+    uint32_t length = plainLength;
+    if (records) {
+      if (!file.ReadWordLe(&address) || !file.ReadWordLe(&length)) return kResultOk;
+    } else if (!firstRange) {
+      return kResultOk;
+    }
+
+    int rc = SendCommandBlock(link, proto::kCmdNorImageStart, address, length, kIdleDefaultSec);
+    if (rc != kResultOk) return rc;
+    uint32_t running = address;
+    report(1, 1, 2, 0);
+
+    for (;;) {
+      uint32_t blockLength = 0;
+      if ((rc = detail::ReceiveWordBe(link, &blockLength)) != kResultOk) {
+        report(1, 1, 6, 0);
+        return rc;
+      }
+      if (blockLength == 0) {
+        // The loader closes a range with a zero length and a trailer word.
+        uint32_t trailer = 0;
+        if ((rc = detail::ReceiveWordBe(link, &trailer)) != kResultOk) return rc;
+        break;
+      }
+      if (blockLength > proto::kNorWorkBuffer) return kResultInternal;
+      if (!file.ReadExactly(work, blockLength)) return kResultInternal;
+      if ((rc = SendAll(link, work, blockLength, kIdleDefaultSec)) != kResultOk) {
+        report(1, 1, 6, 0);
+        return rc;
+      }
+      report(1, 0, running, blockLength);
+      running += blockLength;
+
+      timing::Pause(mode == kLinkModeUart ? proto::kNorBlockPauseUartMs : proto::kNorBlockPauseUsbMs,
+                    "TOOL_DownloadNorImage");
+      const uint8_t sum = Checksum8(mode, work, blockLength);
+      if ((rc = detail::SendByte(link, sum)) != kResultOk) return rc;
+
+      uint8_t answer = 0;
+      if ((rc = detail::ReceiveByte(link, &answer)) != kResultOk) {
+        report(1, 1, 6, 0);
+        return rc;
+      }
+      switch (answer) {
+        case proto::kFpSectorOk:
+          report(1, 1, 0, sum);
+          break;
+        case proto::kFpResend:
+          // The next request is answered from the same place in the file.
+          report(1, 1, 3, 0);
+          if (!file.Skip(-static_cast<int64_t>(blockLength))) return kResultInternal;
+          running -= blockLength;
+          report(1, 1, 0, sum);
+          break;
+        case proto::kFpFailed:
+          report(1, 1, 4, 0);
+          return kResultInternal;
+        default:
+          report(1, 1, 5, 0);
+          return kResultInternal;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+int TOOL_DownloadNorImage(uint8_t mode, ComLink& link, const std::string& path, uint32_t addressOrMarker,
+                          uint32_t length, const ProgressCallBack& progress) {
+  ImageFile file;
+  if (!file.Open(path)) return kResultFileOpen;
+  const std::unique_ptr<uint8_t[]> work(new (std::nothrow) uint8_t[proto::kNorWorkBuffer]);
+  if (!work) return kResultInternal;
+  const bool records =
+      addressOrMarker == proto::kNorRecordMarkerBoot || addressOrMarker == proto::kNorRecordMarker;
+  return RunNorDownload(mode, link, file, work.get(), records, addressOrMarker, length, progress);
+}
+
+int ReceiveBlock(ComLink& link, uint8_t* buffer, uint32_t length, const DumpProgressCallBack& progress,
+                 uint32_t start) {
+  uint32_t offset = 0;
+  while (offset < length) {
+    const uint32_t piece = std::min<uint32_t>(proto::kPieceBytes, length - offset);
+    Trace("64");
+    const int rc = ReceiveExactly(link, buffer + offset, piece, kIdleDefaultSec);
+    if (rc != kResultOk) {
+      Trace("63");
+      return rc;
+    }
+    offset += piece;
+    Trace("62");
+    if (progress) progress(0, nullptr, start);
+  }
+  if (progress) progress(1, buffer, start);
+  Trace("debugdebug  213134");
+  // The handset's checksum of the block; the read-back does not check it.
+  uint8_t sum = 0;
+  return detail::ReceiveByte(link, &sum);
+}
+
+int TOOL_Dump(uint8_t mode, const std::string& /*path*/, ComLink& link, uint32_t start, uint32_t length,
+              uint32_t command, const DumpProgressCallBack& progress, const DumpDataCallBack& sink) {
+  int rc = SendCommandBlock(link, command, start, length, kIdleDefaultSec);
+  if (rc != kResultOk) return rc;
+  const std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[proto::kReadBackBuffer]);
+  if (!block) return kResultInternal;
+
+  uint32_t running = start;
+  for (;;) {
+    Trace("1");
+    uint8_t byte = 0;
+    if ((rc = detail::ReceiveByte(link, &byte)) != kResultOk) return rc;
+    switch (byte) {
+      case proto::kFpImageOk:
+        Trace("4");
+        if ((rc = detail::SendByte(link, proto::kFpAck)) != kResultOk) return rc;
+        break;
+      case proto::kFpSectorOk:
+        Trace("7");
+        if (mode == kLinkModeUart) timing::Pause(proto::kDumpSectorPauseMs, "TOOL_Dump");
+        if ((rc = detail::SendByte(link, proto::kFpAck)) != kResultOk) return rc;
+        break;
+      case proto::kFpReturnBlockSize: {
+        Trace("5");
+        uint32_t blockLength = 0;
+        if ((rc = detail::ReceiveWordBe(link, &blockLength)) != kResultOk) return rc;
+        Trace("6");
+        if (blockLength > proto::kReadBackBuffer) return kResultInternal;
+        if ((rc = ReceiveBlock(link, block.get(), blockLength, progress, running)) != kResultOk) return rc;
+        // A block that cannot be stored must not let the dump end as a success.
+        if (sink && !sink(block.get(), blockLength)) return kResultFileWrite;
+        running += blockLength;
+        if (blockLength < proto::kSmallBlockLimit) timing::Pause(proto::kDumpBlockPauseMs, "TOOL_Dump");
+        break;
+      }
+      case proto::kFpFinished:
+        return kResultOk;
+      case proto::kFpFailed:
+        return kResultSync;
+      case proto::kFpResend:
+        return kResultError;
+      case proto::kFpAddrWrong:
+      case proto::kFpImageTooLarge:
+        return kResultInvalidAddress;
+      default:
+        return kResultInternal;
+    }
+  }
+}
+
+}  // namespace vantrel

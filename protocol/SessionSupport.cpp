@@ -1,0 +1,175 @@
+#include "protocol/SessionSupport.h"
+
+#include <sys/types.h>
+
+#include "link/ResultCodes.h"
+#include "link/Timing.h"
+#include "protocol/Constants.h"
+#include "protocol/ImageSession.h"
+
+namespace vantrel {
+
+namespace {
+RecordSelection g_selection;
+}  // namespace
+
+RecordSelection& Selection() { return g_selection; }
+
+void SetSelection(uint8_t head, uint8_t middle, uint8_t resource1, uint8_t resource2, uint8_t calibration,
+                  uint8_t rest) {
+  // The counters start over with the flags: a session that ended half-way
+  // through the middle records must not shorten the next one.
+  g_selection = RecordSelection{head, middle, resource1, resource2, calibration, rest, 0, 0, 0, 0};
+}
+
+}  // namespace vantrel
+
+namespace vantrel::detail {
+
+ImageFile::~ImageFile() { Close(); }
+
+bool ImageFile::Open(const std::string& path) {
+  Close();
+  file_ = std::fopen(path.c_str(), "rb");
+  return file_ != nullptr;
+}
+
+void ImageFile::Close() {
+  if (file_ != nullptr) std::fclose(file_);
+  file_ = nullptr;
+}
+
+bool ImageFile::ReadExactly(void* buffer, uint32_t count) {
+  if (file_ == nullptr) return false;
+  if (count == 0) return true;
+  return std::fread(buffer, 1, count, file_) == count;
+}
+
+bool ImageFile::ReadWordLe(uint32_t* value) {
+  uint8_t b[4];
+  if (!ReadExactly(b, 4)) return false;
+  *value = WordLeAt(b);
+  return true;
+}
+
+bool ImageFile::Skip(int64_t delta) {
+  if (file_ == nullptr) return false;
+  return fseeko(file_, static_cast<off_t>(delta), SEEK_CUR) == 0;
+}
+
+int64_t ImageFile::Position() const {
+  if (file_ == nullptr) return -1;
+  return static_cast<int64_t>(ftello(file_));
+}
+
+int64_t ImageFile::Length() const {
+  if (file_ == nullptr) return -1;
+  const off_t here = ftello(file_);
+  if (fseeko(file_, 0, SEEK_END) != 0) return -1;
+  const off_t end = ftello(file_);
+  fseeko(file_, here, SEEK_SET);
+  return static_cast<int64_t>(end);
+}
+
+bool ReadFileBlock(uint8_t mode, ImageFile& file, uint8_t* buffer, uint32_t count) {
+  if (!file.ReadExactly(buffer, count)) return false;
+  if (mode == kLinkModeUart && count < proto::kSmallBlockLimit) {
+    timing::Pause(proto::kFileBlockPauseMs, "ReadFileBlock");
+  }
+  return true;
+}
+
+int ReceiveWordBe(ComLink& link, uint32_t* value) {
+  uint8_t b[4];
+  const int rc = ReceiveExactly(link, b, 4, kIdleDefaultSec);
+  if (rc != kResultOk) return rc;
+  *value = (static_cast<uint32_t>(b[0]) << 24) | (static_cast<uint32_t>(b[1]) << 16) |
+           (static_cast<uint32_t>(b[2]) << 8) | static_cast<uint32_t>(b[3]);
+  return kResultOk;
+}
+
+int ReceiveByte(ComLink& link, uint8_t* value) { return ReceiveExactly(link, value, 1, kIdleDefaultSec); }
+
+int SendByte(ComLink& link, uint8_t value) { return SendAll(link, &value, 1, kIdleDefaultSec); }
+
+int SendWordBe(ComLink& link, uint32_t value) {
+  const uint8_t b[4] = {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
+                        static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+  return SendAll(link, b, 4, kIdleDefaultSec);
+}
+
+RecordVerdict SelectRecord(uint32_t type, bool usbForm) {
+  RecordSelection& s = Selection();
+  uint16_t& middleCount = usbForm ? s.middleCountUsb : s.middleCountUart;
+  uint16_t& calibrationCount = usbForm ? s.calibrationCountUsb : s.calibrationCountUart;
+
+  const auto restRule = [&s]() {
+    if (s.rest == 0) {
+      s.rest = 2;
+      return RecordVerdict::End;
+    }
+    if (s.rest == 1) s.rest = 2;
+    return RecordVerdict::Send;
+  };
+  // A flag that decides exactly one record (head, resource-1, resource-2).
+  const auto singleRule = [&restRule](uint8_t& flag) {
+    if (flag == 0) {
+      flag = 2;
+      return RecordVerdict::Skip;
+    }
+    if (flag == 1) {
+      flag = 2;
+      return RecordVerdict::Send;
+    }
+    return restRule();
+  };
+
+  switch (type) {
+    case proto::kTypeImgset:
+      if (s.head == 0 || s.head == 1) return singleRule(s.head);
+      // The middle part of an image set is two records when sent and is
+      // counted as three when skipped.
+      if (s.middle == 0) {
+        if (++middleCount >= 3) {
+          s.middle = 2;
+          middleCount = 0;
+        }
+        return RecordVerdict::Skip;
+      }
+      if (s.middle == 1) {
+        if (++middleCount >= 2) {
+          s.middle = 2;
+          middleCount = 0;
+        }
+        return RecordVerdict::Send;
+      }
+      return restRule();
+    case proto::kTypeRsrc1:
+      return singleRule(s.resource1);
+    case proto::kTypeRsrc2:
+      return singleRule(s.resource2);
+    case proto::kTypeCalset:
+      if (s.calibration == 0) {
+        if (++calibrationCount >= 2) {
+          s.calibration = 2;
+          calibrationCount = 0;
+        }
+        return RecordVerdict::Skip;
+      }
+      if (s.calibration == 1) {
+        if (++calibrationCount >= 1) {
+          s.calibration = 2;
+          calibrationCount = 0;
+        }
+        return RecordVerdict::Send;
+      }
+      return restRule();
+    case proto::kTypeVlf:
+      if (usbForm) return RecordVerdict::Send;
+      return restRule();
+    default:
+      return restRule();
+  }
+}
+
+}  // namespace vantrel::detail

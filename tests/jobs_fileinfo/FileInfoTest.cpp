@@ -1,0 +1,146 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "jobs/Console.h"
+#include "jobs/ControlIds.h"
+#include "jobs/FileInfo.h"
+
+using namespace vantrel;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Records the texts written to controls; everything else is inert.
+class TextConsole : public Console {
+ public:
+  std::map<int, std::string> texts;
+  void AppendLog(const std::string&, int) override {}
+  void AppendLogPlain(const std::string&) override {}
+  void SetLinkIndicator(const std::string&, int) override {}
+  void SetControlText(int id, const std::string& t) override { texts[id] = t; }
+  void EnableControl(int, bool) override {}
+  void SetProgressRange(int, int) override {}
+  void SetProgressPos(int) override {}
+  void SetItemFont(int, ItemFont) override {}
+  void EnterDisconnectedState() override {}
+  void EnterReadyState() override {}
+  void EnterBusyState() override {}
+  void ControlsToRecord() override {}
+  void RecordToControls() override {}
+  MsgAnswer MessageBox(const std::string&, const std::string&, MsgButtons) override { return MsgAnswer::Ok; }
+  bool Confirm(const std::string&, const std::vector<std::string>&) override { return true; }
+  std::optional<std::string> SaveFileDialog(const std::string&, const std::string&) override { return {}; }
+  std::optional<DumpArea> NorDumpDialog() override { return {}; }
+  std::optional<DumpArea> NandDumpDialog() override { return {}; }
+};
+
+class FileInfoTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("fileinfo_" + std::to_string(::getpid()) + "_" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string Make(const std::string& name, const std::vector<unsigned char>& bytes) {
+    fs::path p = dir_ / name;
+    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                             static_cast<std::streamsize>(bytes.size()));
+    return p.string();
+  }
+  fs::path dir_;
+};
+
+}  // namespace
+
+TEST_F(FileInfoTest, SmallFileHasItsLengthAndByteSum) {
+  std::string p = Make("three.img", {0x01, 0x02, 0xFF});
+  EXPECT_EQ(GetFileLength(p), 3u);
+  auto s = SummariseFile(p);
+  ASSERT_TRUE(s);
+  EXPECT_EQ(s->length, 3u);
+  EXPECT_EQ(s->sum, 0x102u);
+  std::string empty = Make("empty.img", {});
+  EXPECT_EQ(GetFileLength(empty), 0u);
+  ASSERT_TRUE(SummariseFile(empty));
+  EXPECT_EQ(SummariseFile(empty)->sum, 0u);
+}
+
+TEST_F(FileInfoTest, SumOverManyPiecesEqualsTheWholeSum) {
+  std::vector<unsigned char> bytes(700 * 1024 + 13);
+  uint32_t expect = 0;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    bytes[i] = static_cast<unsigned char>(i * 7 + (i >> 9));
+    expect += bytes[i];
+  }
+  std::string p = Make("big.img", bytes);
+  auto s = SummariseFile(p);
+  ASSERT_TRUE(s);
+  EXPECT_EQ(s->length, bytes.size());
+  EXPECT_EQ(s->sum, expect);
+}
+
+TEST_F(FileInfoTest, WhatIsNotARegularReadableFileCountsAsUnopened) {
+  EXPECT_EQ(GetFileLength(""), 0u);
+  EXPECT_EQ(GetFileLength((dir_ / "missing.img").string()), 0u);
+  EXPECT_FALSE(CanReadFile((dir_ / "missing.img").string()));
+  // A folder opens on this platform; it is still not an image file.
+  EXPECT_FALSE(CanReadFile(dir_.string()));
+  EXPECT_EQ(GetFileLength(dir_.string()), 0u);
+  EXPECT_FALSE(SummariseFile(dir_.string()));
+  // A pipe without a writer must not hang the caller.
+  std::string fifo = (dir_ / "pipe.img").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_FALSE(CanReadFile(fifo));
+  EXPECT_EQ(GetFileLength(fifo), 0u);
+}
+
+TEST_F(FileInfoTest, FileInformationRowGetsNameAndUpperCaseChecksum) {
+  TextConsole con;
+  std::string p = Make("Q77T_0612.img", {0xAB, 0xCD, 0xEF});
+  ShowFileName(con, p);
+  ShowFileChecksum(con, p);
+  EXPECT_EQ(con.texts[ctl::kFileName], "Q77T_0612.img");
+  EXPECT_EQ(con.texts[ctl::kCheckSum], "0x267");
+  // An unreadable file leaves the checksum box alone.
+  con.texts.clear();
+  ShowFileChecksum(con, (dir_ / "gone.img").string());
+  EXPECT_EQ(con.texts.count(ctl::kCheckSum), 0u);
+  EXPECT_EQ(FileNamePart("plain"), "plain");
+  EXPECT_EQ(FileNamePart("/a/b/"), "");
+}
+
+TEST(CompanionPaths, PackageTreeNamesLookUnderTheBuildFolderAboveTheirOwn) {
+  CompanionPaths c = DeriveCompanionPaths("/work/pkg/img/Q77T_0612.img");
+  EXPECT_EQ(c.calset, "/work/pkg/build/mavo_bin/Q77T_calset.img");
+  EXPECT_EQ(c.rsrc1, "/work/pkg/build/tzk_bin/Q77T.rc1");
+  EXPECT_EQ(c.rsrc2, "/work/pkg/build/nand_img/Q77T.rc2");
+  EXPECT_EQ(c.fileSystem, "/work/pkg/build/tzk_bin/Q77T.vlf");
+  // A name without "Q77T" follows the same rule.
+  CompanionPaths o = DeriveCompanionPaths("/work/pkg/img/other.img");
+  EXPECT_EQ(o.calset, "/work/pkg/build/mavo_bin/Q77T_calset.img");
+  EXPECT_EQ(o.fileSystem, "/work/pkg/build/tzk_bin/Q77T.vlf");
+  // "Q77T_" anywhere in the name, even after a "Q77T" start.
+  EXPECT_EQ(DeriveCompanionPaths("/a/b/Q77TX_Q77T_1.img").rsrc1, "/a/build/tzk_bin/Q77T.rc1");
+  // A file one level below the root: the root is the empty prefix.
+  EXPECT_EQ(DeriveCompanionPaths("/img/x.img").rsrc2, "/build/nand_img/Q77T.rc2");
+}
+
+TEST(CompanionPaths, PlainQ77TNamesSitBesideTheirCompanions) {
+  CompanionPaths c = DeriveCompanionPaths("/work/Q77T.bin.img");
+  EXPECT_EQ(c.calset, "/work/Q77T.img");
+  EXPECT_EQ(c.rsrc1, "/work/Q77T.rc1");
+  EXPECT_EQ(c.rsrc2, "/work/Q77T.rc2");
+  EXPECT_EQ(c.fileSystem, "/work/Q77T.vlf");
+  EXPECT_EQ(DeriveCompanionPaths("/work/Q77T.img").calset, "/work/Q77T.img");
+  EXPECT_EQ(DeriveCompanionPaths("/work/Q77Tfull").rsrc1, "/work/Q77Tfull.rc1");
+}
