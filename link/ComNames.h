@@ -9,7 +9,8 @@
 //     simulator creates such a link for its pseudo-terminal;
 //  3. the default: COMn is /dev/ttyUSB<n-1> if that exists, else
 //     /dev/ttyACM<n-1> if that exists, else /dev/ttyS<n-1>.
-// A name that starts with '/' is taken as a device path as it is.
+// A name that starts with '/' is taken as a device path as it is; any other
+// name that is not COMn is looked for in /dev ("ttyAMA0").
 #include <optional>
 #include <string>
 

@@ -1,0 +1,235 @@
+#include "link/ComLink.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "link/ComNames.h"
+#include "link/ResultCodes.h"
+#include "link/Stop.h"
+#include "link/Timing.h"
+#include "link/Trace.h"
+
+namespace vantrel {
+namespace {
+
+int Cancelled(ComLink& link) {
+  link.lastErrno = ECANCELED;
+  return kResultComPort;
+}
+
+// Open progress marks and the final failure text go to standard output; the
+// reason an operator can act on goes to the trace channel.
+void Mark(const char* text) {
+  std::fputs(text, stdout);
+  std::fflush(stdout);
+}
+
+// Budget+1 empty polls of 5 ms each make up the idle time; any progress
+// starts the count again. `step` performs one read or write of the rest.
+template <typename Step, typename Wait>
+int TransferLoop(ComLink& link, uint8_t* bytes, uint32_t length, uint8_t idleSeconds, Step step, Wait wait) {
+  if (length == 0) return kResultOk;
+  const uint32_t budget = static_cast<uint32_t>(idleSeconds) * 1000 / kPollIntervalMs;
+  uint32_t count = budget;
+  uint32_t done = 0;
+  while (done < length) {
+    if (stop::Requested()) return Cancelled(link);
+    uint32_t moved = 0;
+    const int rc = step(bytes + done, length - done, &moved);
+    if (rc != kResultOk) return rc;
+    if (moved > 0) {
+      done += moved;
+      count = budget;
+      continue;
+    }
+    timing::PollStep(kPollIntervalMs, [&](int64_t us) {
+      if (link.IsOpen()) wait(us);
+    });
+    if (stop::Requested()) return Cancelled(link);
+    if (count == 0) return kResultNoResponse;
+    --count;
+  }
+  return kResultOk;
+}
+
+}  // namespace
+
+uint8_t OperatorBaudCode(int selection) {
+  if (selection < 0 || selection >= 3) return 0;
+  return kOperatorBaudCodes[selection];
+}
+
+void ComLink::SetPortName(const std::string& name) {
+  std::memset(portName, 0, sizeof portName);
+  std::memcpy(portName, name.data(), std::min(name.size(), sizeof portName - 1));
+}
+
+uint32_t BaudCodeToRate(uint32_t code) {
+  switch (code & 0xFF) {
+    case kBaud115200: return 115200;
+    case kBaud460800: return 460800;
+    case kBaud921600: return 921600;
+    case kBaud812000: return 812000;
+    default: return 0;
+  }
+}
+
+uint8_t BaudRateToCode(uint32_t rate) {
+  switch (rate) {
+    case 115200: return kBaud115200;
+    case 460800: return kBaud460800;
+    case 921600: return kBaud921600;
+    case 812000: return kBaud812000;
+    default: return 0;
+  }
+}
+
+int OpenPort(ComLink& link) {
+  link.port.reset();
+  link.rate = 0;
+  const std::string name(link.portName);
+  const std::string path = ComDevicePath(name);
+  std::unique_ptr<SerialDevice> device;
+  int err = 0;
+  for (int attempt = 1; attempt <= kOpenAttempts; ++attempt) {
+    if (stop::Requested()) return Cancelled(link);
+    device = MakeSerialDevice();
+    // The reason is worked out on the first and the last attempt only: finding
+    // the holder of a busy device scans every process.
+    std::string why;
+    const bool explain = attempt == 1 || attempt == kOpenAttempts;
+    err = device->Open(path, explain ? &why : nullptr);
+    if (err != 0) {
+      device.reset();
+      if (attempt == 1) Trace("Updater: cannot open " + name + " (" + why + "), retrying");
+      if (attempt == kOpenAttempts) Trace("Updater: " + name + " can not be opened: " + why);
+    }
+    Mark("-");
+    timing::Pause(kOpenRetryPauseMs, "OpenPort");
+    if (err == 0) break;
+  }
+  if (!device) {
+    link.lastErrno = err;
+    std::fprintf(stdout, "\n%s can not be opened\n", link.portName);
+    std::fflush(stdout);
+    return kResultComPort;
+  }
+
+  const uint32_t rate = BaudCodeToRate(link.baudCode);
+  if (rate == 0) {
+    device->Close();
+    link.lastErrno = EINVAL;
+    return kResultInvalidValue;
+  }
+  if (int cerr = device->Configure(rate); cerr != 0) {
+    // Settings the driver refuses are not fatal by themselves: the exchange
+    // that follows tells whether the line works.
+    Trace("Updater: " + name + ": line settings refused: " + std::strerror(cerr));
+  }
+  device->Purge();
+  link.rate = device->Rate();
+  link.port = std::move(device);
+  return kResultOk;
+}
+
+int ClosePort(ComLink& link) {
+  if (link.port) link.port->Purge();
+  timing::Pause(kClosePortPauseMs, "ClosePort");
+  if (link.port) {
+    link.port->Close();
+    link.port.reset();
+  }
+  return kResultOk;
+}
+
+LinkPtr OpenLink(const std::string& portName, uint8_t baudCode) {
+  auto link = std::make_unique<ComLink>();
+  link->SetPortName(portName);
+  link->baudCode = baudCode;
+  if (OpenPort(*link) != kResultOk) return nullptr;
+  timing::Pause(kOpenLinkSettleMs, "OpenLink");
+  return link;
+}
+
+void CloseLink(LinkPtr& link) {
+  if (!link) return;
+  timing::Pause(kCloseLinkPauseMs, "CloseLink");
+  ClosePort(*link);
+  link.reset();
+}
+
+int WritePort(ComLink& link, const uint8_t* data, uint32_t length, uint32_t* written) {
+  if (written != nullptr) *written = 0;
+  if (!link.IsOpen()) {
+    link.lastErrno = EBADF;
+    return kResultComPort;
+  }
+  const size_t chunk = std::min<uint32_t>(length, kMaxWriteBytes);
+  IoCount n;
+  {
+    // Under the gate: once a stop request has returned, no write starts.
+    std::lock_guard<std::mutex> gate(stop::Gate());
+    if (stop::Requested()) return Cancelled(link);
+    n = link.port->Write(data, chunk);
+  }
+  if (n >= 0) {
+    if (written != nullptr) *written = static_cast<uint32_t>(n);
+    return kResultOk;
+  }
+  if (n == -EAGAIN || n == -EINTR) return kResultOk;  // driver queue full: an empty poll
+  link.lastErrno = static_cast<int>(-n);
+  return kResultComPort;
+}
+
+int ReadPort(ComLink& link, uint8_t* buffer, uint32_t length, uint32_t* got) {
+  if (got != nullptr) *got = 0;
+  if (!link.IsOpen()) {
+    link.lastErrno = EBADF;
+    return kResultComPort;
+  }
+  const IoCount n = link.port->Read(buffer, length);
+  if (n >= 0) {
+    if (got != nullptr) *got = static_cast<uint32_t>(n);
+    return kResultOk;
+  }
+  if (n == -EAGAIN || n == -EINTR) return kResultOk;  // nothing has arrived yet
+  link.lastErrno = static_cast<int>(-n);
+  return kResultComPort;
+}
+
+int SendAll(ComLink& link, const void* data, uint32_t length, uint8_t idleSeconds) {
+  // The bytes are only read; the loop shares its shape with ReceiveExactly.
+  auto* bytes = const_cast<uint8_t*>(static_cast<const uint8_t*>(data));
+  return TransferLoop(
+      link, bytes, length, idleSeconds,
+      [&](uint8_t* p, uint32_t n, uint32_t* moved) { return WritePort(link, p, n, moved); },
+      [&](int64_t us) { link.port->WaitWritable(us); });
+}
+
+int ReceiveExactly(ComLink& link, void* buffer, uint32_t length, uint8_t idleSeconds) {
+  return TransferLoop(
+      link, static_cast<uint8_t*>(buffer), length, idleSeconds,
+      [&](uint8_t* p, uint32_t n, uint32_t* moved) { return ReadPort(link, p, n, moved); },
+      [&](int64_t us) { link.port->WaitReadable(us); });
+}
+
+uint8_t SetHostBaud(ComLink& link, uint8_t code) {
+  if (link.IsOpen()) link.rate = link.port->Rate();
+  const uint8_t previous = BaudRateToCode(link.rate);
+  const uint32_t rate = BaudCodeToRate(code);
+  link.rate = rate;
+  if (rate == 0) return kSetHostBaudInvalid;
+  if (link.IsOpen()) {
+    if (int err = link.port->SetRate(rate); err != 0) {
+      link.lastErrno = err;
+      Trace("Updater: " + std::string(link.portName) + ": rate change refused: " + std::strerror(err));
+    }
+    link.rate = link.port->Rate();
+  }
+  return previous;
+}
+
+}  // namespace vantrel

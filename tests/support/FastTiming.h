@@ -1,0 +1,40 @@
+#pragma once
+// Runs the protocol's timing fast and records it: fixed pauses cost no real
+// time, poll steps are shortened (the number of polls per idle budget stays as
+// the protocol counts it), pauses and polls are recorded, and the stop flag is
+// clear. Restores production timing afterwards.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "link/Timing.h"
+
+namespace vantrel::test {
+
+inline constexpr double kFastPollScale = 0.05;
+
+// For use outside a fixture (a helper, a benchmark, a test's own scope).
+class FastTimingScope {
+ public:
+  explicit FastTimingScope(double pollScale = kFastPollScale);
+  ~FastTimingScope();
+  FastTimingScope(const FastTimingScope&) = delete;
+  FastTimingScope& operator=(const FastTimingScope&) = delete;
+};
+
+class FastTiming : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+ private:
+  FastTimingScope* scope_ = nullptr;
+};
+
+// The recorded pauses as "tag:ms" texts, in order, e.g. "ClosePort:1000".
+std::vector<std::string> PauseLog();
+// Only the recorded pauses with this tag, as nominal milliseconds.
+std::vector<unsigned> PausesTagged(const std::string& tag);
+
+}  // namespace vantrel::test

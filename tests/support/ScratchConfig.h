@@ -1,0 +1,30 @@
+#pragma once
+// Points XDG_CONFIG_HOME at a fresh temporary folder for the lifetime of the
+// object, so that a test never reads or writes the user's own settings, and
+// restores the previous value (and removes the folder) afterwards.
+#include <optional>
+#include <string>
+
+namespace vantrel::test {
+
+class ScratchConfig {
+ public:
+  ScratchConfig();
+  ~ScratchConfig();
+  ScratchConfig(const ScratchConfig&) = delete;
+  ScratchConfig& operator=(const ScratchConfig&) = delete;
+
+  // The scratch XDG_CONFIG_HOME.
+  const std::string& Root() const { return root_; }
+  // Root()/vantrel-downloader (not created until something writes there).
+  std::string Folder() const;
+
+ private:
+  std::string root_;
+  std::optional<std::string> previous_;
+};
+
+// Removes a folder tree; quiet about what is not there.
+void RemoveTree(const std::string& path);
+
+}  // namespace vantrel::test
