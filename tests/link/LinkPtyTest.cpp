@@ -293,6 +293,28 @@ TEST_F(LinkPty, SecondOpenInThisProcessIsRefusedAfterAllAttempts) {
   ClosePort(second);
 }
 
+TEST_F(LinkPty, DeviceFreedDuringTheRetriesOpens) {
+  ComLink holder;
+  holder.SetPortName("COM7");
+  holder.baudCode = kBaud115200;
+  ASSERT_EQ(kResultOk, OpenPort(holder));
+  timing::ClearRecording();
+  // Retry pauses of 5 ms real time; the holder lets go after ten attempts.
+  timing::SetPauseScale(0.05);
+  std::atomic<bool> done{false};
+  std::thread release([&] {
+    while (!done && test::PausesTagged("OpenPort").size() < 10) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    holder.port->Close();
+  });
+  EXPECT_EQ(kResultOk, OpenPort(link));
+  done = true;
+  release.join();
+  const size_t attempts = test::PausesTagged("OpenPort").size();
+  EXPECT_GT(attempts, 10u);
+  EXPECT_LT(attempts, static_cast<size_t>(kOpenAttempts));
+  EXPECT_TRUE(traces.Contains("retrying")) << traces.Text();
+}
+
 TEST_F(LinkPty, OpenHeldByAnotherProcessIsRefusedAndTheHolderNamed) {
   int toParent[2], toChild[2];
   ASSERT_EQ(0, ::pipe(toParent));
