@@ -4,7 +4,8 @@
 //
 // Without a folder it writes deterministic stand-ins of the exact lengths (the
 // handset programs are not available to this build). With a folder it embeds
-// the real files and fails when one is missing or has the wrong length.
+// the real files and fails when one is missing, has the wrong length, or (for
+// the four programs that carry one) has a header that does not fit its length.
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -58,6 +59,11 @@ std::vector<uint8_t> StandIn(const Entry& e) {
   return out;
 }
 
+// Second word of the header, big-endian: the bytes that follow the header.
+uint32_t HeaderLength(const std::vector<uint8_t>& b) {
+  return static_cast<uint32_t>(b[4]) << 24 | static_cast<uint32_t>(b[5]) << 16 | static_cast<uint32_t>(b[6]) << 8 | b[7];
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -84,6 +90,11 @@ int main(int argc, char** argv) {
       if (bytes.size() != e.size) {
         std::cerr << "payload_gen: " << path << " has " << bytes.size() << " bytes, " << e.symbol << " must have "
                   << e.size << "\n";
+        return 1;
+      }
+      if (e.header && HeaderLength(bytes) != e.size - 8) {
+        std::cerr << "payload_gen: " << path << " is not a " << e.symbol << ": its header gives " << HeaderLength(bytes)
+                  << " bytes after the header, " << e.size - 8 << " expected\n";
         return 1;
       }
     }

@@ -1,0 +1,161 @@
+// The embedded payload catalogue, and the generator's refusal of wrong files.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "payloads/Payloads.h"
+#include "tests/support/ScratchConfig.h"
+
+namespace vantrel {
+namespace {
+
+struct Expected {
+  const Payload& (*get)();
+  uint32_t size;
+  bool header;
+  const char* file;
+};
+
+const Expected kCatalogue[] = {
+    {SdramInitImage, 2656, false, "sdraminit.img"},
+    {PrebootImage, 1292, true, "preboot.img"},
+    {FlashDriverAllImage, 15796, true, "flashdrv_all.img"},
+    {NorFlashLoaderImage, 8396, true, "flashdrv_nor.img"},
+    {NandFlashLoaderImage, 46940, true, "flashdrv_nand.img"},
+    {SecBootImage, 2904, false, "sec_boot.img"},
+    {Boot1aImage, 4548, false, "boot1a.img"},
+    {Boot1bImage, 41552, false, "boot1b.img"},
+    {Boot2Image, 190380, false, "boot2.img"},
+};
+
+uint32_t BigEndian(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 | p[3];
+}
+
+TEST(Payloads, LengthsStorageAndHeaders) {
+  for (const Expected& e : kCatalogue) {
+    const Payload& p = e.get();
+    SCOPED_TRACE(p.name);
+    ASSERT_NE(nullptr, p.data);
+    ASSERT_NE(nullptr, p.name);
+    EXPECT_EQ(e.size, p.size);
+    // Stored as a 32-bit little-endian count and four zero bytes before the data.
+    const uint8_t* stored = p.data - 8;
+    EXPECT_EQ(e.size, static_cast<uint32_t>(stored[0]) | stored[1] << 8 | stored[2] << 16 |
+                          static_cast<uint32_t>(stored[3]) << 24);
+    EXPECT_EQ(0, stored[4] | stored[5] | stored[6] | stored[7]);
+    if (e.header) {
+      EXPECT_EQ(e.size - 8, BigEndian(p.data + 4));
+    }
+    // The same object every time.
+    EXPECT_EQ(&p, &e.get());
+  }
+  EXPECT_STREQ("preboot.img", PrebootImage().name);
+  EXPECT_STREQ("flashdrv_nand.img", NandFlashLoaderImage().name);
+  EXPECT_STREQ("boot2", Boot2Image().name);
+}
+
+TEST(Payloads, StandInsAreDistinctFiller) {
+  if (!PayloadsAreStandIns()) GTEST_SKIP() << "built with real payload files";
+  // Not all zeros, and no two payloads share their opening bytes.
+  for (size_t i = 0; i < std::size(kCatalogue); ++i) {
+    const Payload& a = kCatalogue[i].get();
+    size_t zeros = 0;
+    for (uint32_t k = 0; k < a.size; ++k) zeros += a.data[k] == 0;
+    EXPECT_LT(zeros, a.size / 64) << a.name;
+    for (size_t j = i + 1; j < std::size(kCatalogue); ++j) {
+      EXPECT_NE(0, std::memcmp(a.data + 8, kCatalogue[j].get().data + 8, 64)) << a.name;
+    }
+  }
+}
+
+// Runs the generator on a folder; returns its exit status and its messages.
+int RunGenerator(const std::string& out, const std::string& dir, std::string* messages) {
+  std::string cmd = std::string("'") + VANTREL_PAYLOAD_GEN + "' '" + out + "'";
+  if (!dir.empty()) cmd += " '" + dir + "'";
+  cmd += " 2>&1";
+  FILE* pipe = ::popen(cmd.c_str(), "r");
+  if (pipe == nullptr) return -1;
+  char buf[512];
+  messages->clear();
+  while (size_t n = std::fread(buf, 1, sizeof buf, pipe)) messages->append(buf, n);
+  const int status = ::pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class PayloadGen : public ::testing::Test {
+ protected:
+  void WriteAll() {
+    for (const Expected& e : kCatalogue) Write(e.file, e.size, e.header ? e.size - 8 : 0);
+  }
+  void Write(const std::string& file, uint32_t size, uint32_t headerRest) {
+    std::vector<char> bytes(size, 0x42);
+    if (headerRest != 0) {
+      bytes[4] = static_cast<char>(headerRest >> 24);
+      bytes[5] = static_cast<char>(headerRest >> 16);
+      bytes[6] = static_cast<char>(headerRest >> 8);
+      bytes[7] = static_cast<char>(headerRest);
+    }
+    std::ofstream(dir + "/" + file, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+  test::ScratchConfig scratch;  // only for its fresh temporary folder
+  std::string dir = scratch.Root();
+  std::string out = scratch.Root() + "/PayloadData.cpp";
+  std::string messages;
+};
+
+TEST_F(PayloadGen, StandInsAreTheSameEveryTime) {
+  ASSERT_EQ(0, RunGenerator(out, "", &messages)) << messages;
+  const std::string first = ReadFile(out);
+  ASSERT_EQ(0, RunGenerator(out, "", &messages)) << messages;
+  EXPECT_EQ(first, ReadFile(out));
+  EXPECT_NE(std::string::npos, first.find("bool PayloadsAreStandIns() { return true; }"));
+}
+
+TEST_F(PayloadGen, RealFilesAreEmbedded) {
+  WriteAll();
+  ASSERT_EQ(0, RunGenerator(out, dir, &messages)) << messages;
+  const std::string text = ReadFile(out);
+  EXPECT_NE(std::string::npos, text.find("bool PayloadsAreStandIns() { return false; }"));
+  EXPECT_NE(std::string::npos, text.find("66,66,66,"));
+}
+
+TEST_F(PayloadGen, MissingFileFailsNamingIt) {
+  WriteAll();
+  std::remove((dir + "/boot1b.img").c_str());
+  EXPECT_EQ(1, RunGenerator(out, dir, &messages));
+  EXPECT_NE(std::string::npos, messages.find("payload file missing: " + dir + "/boot1b.img")) << messages;
+  EXPECT_NE(std::string::npos, messages.find("41552 bytes expected")) << messages;
+}
+
+TEST_F(PayloadGen, WrongLengthFailsNamingBothLengths) {
+  WriteAll();
+  Write("boot2.img", 190379, 0);
+  EXPECT_EQ(1, RunGenerator(out, dir, &messages));
+  EXPECT_NE(std::string::npos, messages.find(dir + "/boot2.img has 190379 bytes, Boot2Image must have 190380"))
+      << messages;
+}
+
+TEST_F(PayloadGen, HeaderThatDoesNotFitTheLengthFails) {
+  WriteAll();
+  Write("flashdrv_nor.img", 8396, 8396);  // the whole length instead of length - 8
+  EXPECT_EQ(1, RunGenerator(out, dir, &messages));
+  EXPECT_NE(std::string::npos, messages.find("flashdrv_nor.img is not a NorFlashLoaderImage")) << messages;
+}
+
+}  // namespace
+}  // namespace vantrel
