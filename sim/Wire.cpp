@@ -275,7 +275,7 @@ void Wire::Pump(Clock::time_point until, bool midUnit) {
         recreateAt_.reset();
         std::string error;
         if (CreatePty(&error) == 0) {
-          rec_.Note("new port " + DevicePath());
+          rec_.Note("line back on a new port: " + DevicePath());
         } else {
           rec_.Note("cannot make a new port: " + error);
           recreateAt_ = now + Ms(1000);
