@@ -175,6 +175,7 @@ TEST_F(CliSession, VerifyCatchesABitTheFlashStoredWrongly) {
   EXPECT_TRUE(named) << r.out;
 
   // Without --verify the transfer's own checks pass: only a read-back sees it.
+  sim->PowerOff();  // the operator switches the handset off before the next connect
   CliResult plain = RunCli(Cli(7, {"connect", "download", "imgset", img}));
   EXPECT_EQ(plain.status, kExitOk) << plain.err;
 }
