@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <iostream>
 
+#include "jobs/FileInfo.h"
+
 namespace vantrel::cli {
 
 std::optional<bool> TerminalAsker::Ask(const std::string& question) {
@@ -15,18 +17,6 @@ std::optional<bool> TerminalAsker::Ask(const std::string& question) {
   std::string line;
   if (!std::getline(std::cin, line)) return std::nullopt;
   return !line.empty() && (line[0] == 'y' || line[0] == 'Y');
-}
-
-uint32_t MeasureFile(const std::string& path) {
-  if (path.empty()) return 0;
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return 0;
-  struct stat st {};
-  uint32_t size = 0;
-  if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= 0xFFFFFFFFLL)
-    size = static_cast<uint32_t>(st.st_size);
-  std::fclose(f);
-  return size;
 }
 
 CliConsole::CliConsole(EventSink& sink, OperationRecord& rec, Asker* asker, bool yes)
@@ -73,8 +63,17 @@ void CliConsole::SetProgressRange(int low, int high) {
 
 void CliConsole::SetProgressPos(int pos) { rangePos_ = pos; }
 
-void CliConsole::EnterDisconnectedState() { sink_.State("disconnected"); }
-void CliConsole::EnterReadyState() { sink_.State("ready"); }
+// The ready and disconnected states end an operation's percentage, as in the window.
+void CliConsole::EnterDisconnectedState() {
+  rec_.m_nProgress = 0;
+  rangePos_ = 0;
+  sink_.State("disconnected");
+}
+void CliConsole::EnterReadyState() {
+  rec_.m_nProgress = 0;
+  rangePos_ = 0;
+  sink_.State("ready");
+}
 void CliConsole::EnterBusyState() { sink_.State("busy"); }
 
 void CliConsole::ControlsToRecord() {
@@ -85,25 +84,25 @@ void CliConsole::ControlsToRecord() {
   rec_.m_nCommType = c.commType;
   rec_.m_nDownloadItem = c.downloadItem;
   rec_.m_strImageFileName = c.imgset;
-  rec_.m_nImageFileSize = MeasureFile(c.imgset);
+  rec_.m_nImageFileSize = GetFileLength(c.imgset);
   rec_.m_strParamDepFileName = c.calset;
-  rec_.m_nParamDepFileSize = MeasureFile(c.calset);
+  rec_.m_nParamDepFileSize = GetFileLength(c.calset);
   rec_.m_strRscrFileName = c.rsrc1;
-  rec_.m_nRscrFileSize = MeasureFile(c.rsrc1);
+  rec_.m_nRscrFileSize = GetFileLength(c.rsrc1);
   rec_.m_strRscr2FileName = c.rsrc2;
-  rec_.m_nRscr2FileSize = MeasureFile(c.rsrc2);
+  rec_.m_nRscr2FileSize = GetFileLength(c.rsrc2);
   // The "File System" button fills both file-system members.
   rec_.m_strFactoryFSFileName = c.fs;
-  rec_.m_nFactoryFSFileSize = MeasureFile(c.fs);
+  rec_.m_nFactoryFSFileSize = GetFileLength(c.fs);
   rec_.m_strOgmPath = c.fs;
   rec_.m_nOgmSize = rec_.m_nFactoryFSFileSize;
   rec_.m_bFsChosen = c.fsChosen;
   rec_.m_strEntireFlashFileName = c.entire;
-  rec_.m_nEntireFlashFileSize = MeasureFile(c.entire);
+  rec_.m_nEntireFlashFileSize = GetFileLength(c.entire);
   rec_.m_strManualNandImage = c.nandManual;
-  rec_.m_nManualNandImageSize = MeasureFile(c.nandManual);
+  rec_.m_nManualNandImageSize = GetFileLength(c.nandManual);
   rec_.m_strManualImage = c.norManual;
-  rec_.m_nManualImageSize = MeasureFile(c.norManual);
+  rec_.m_nManualImageSize = GetFileLength(c.norManual);
   rec_.m_nStartAddress = c.startAddress;
   rec_.m_bAutoAllDownload = c.autoAll;
   rec_.m_bReboot = c.reboot;

@@ -42,10 +42,6 @@ struct ControlValues {
   int autoAll = 0, reboot = 0, calsetDefault = 0, includeBootloader = 0, nandCalset = 0;
 };
 
-// File length as the console measures it: 0 when the file cannot be opened
-// for reading (or is larger than 4 GiB, which no image is).
-uint32_t MeasureFile(const std::string& path);
-
 class CliConsole : public Console {
  public:
   CliConsole(EventSink& sink, OperationRecord& rec, Asker* asker, bool yes);

@@ -116,6 +116,7 @@ void OutcomeTracker::Begin(const Expectation& expect) {
   hard_ = false;
   firstKind_ = FailureKind::None;
   firstReason_.clear();
+  hardReason_.clear();
   lastPlain_.clear();
   lastAny_.clear();
   section_.clear();
@@ -127,7 +128,10 @@ void OutcomeTracker::SignalLocked(FailureKind kind, const std::string& reason, b
     firstKind_ = kind;
     firstReason_ = reason;
   }
-  if (hard) hard_ = true;
+  if (hard && !hard_) {
+    hard_ = true;
+    hardReason_ = reason;
+  }
 }
 
 void OutcomeTracker::OnLog(const std::string& text, int kind) {
@@ -190,7 +194,9 @@ bool OutcomeTracker::Failed() const {
 Judgement OutcomeTracker::Judge() const {
   std::lock_guard<std::mutex> lock(mu_);
   if (!hard_ && done_) return {kExitOk, ""};
-  if (firstKind_ != FailureKind::None) return {StatusOf(firstKind_), firstReason_};
+  // The first sign names the kind (a port that did not open is followed by a
+  // generic box); the first box, where there is one, says it in the tool's words.
+  if (firstKind_ != FailureKind::None) return {StatusOf(firstKind_), hard_ ? hardReason_ : firstReason_};
   return {kExitHandset, "the operation ended without its completion notice"};
 }
 

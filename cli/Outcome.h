@@ -76,6 +76,7 @@ class OutcomeTracker {
   bool hard_ = false;
   FailureKind firstKind_ = FailureKind::None;
   std::string firstReason_;
+  std::string hardReason_;  // the first failure box: the operator's own words for it
   std::string lastPlain_;
   std::string lastAny_;
   std::string section_;

@@ -208,6 +208,11 @@ void TextSink::Verify(const std::string& op, bool match, uint32_t checkedBytes, 
   ToErrLocked(line);
 }
 
+void TextSink::Trace(const std::string& text) {
+  std::lock_guard<std::mutex> lock(mu_);
+  ToErrLocked(text);
+}
+
 void TextSink::Info(const std::string& path, uint32_t size, uint32_t checksum) {
   // The INFO box's text, on the log so that scripts can read it.
   char buf[96];
@@ -312,6 +317,8 @@ void JsonSink::Verify(const std::string& op, bool match, uint32_t checkedBytes, 
   }
   Emit(o.Add("detail", detail).Text());
 }
+
+void JsonSink::Trace(const std::string& text) { Emit(JsonObject("trace").Add("text", text).Text()); }
 
 void JsonSink::Info(const std::string& path, uint32_t size, uint32_t checksum) {
   char buf[16];

@@ -42,6 +42,8 @@ class EventSink {
   virtual void OpEnd(int index, int count, const std::string& op, int status, const std::string& reason) = 0;
   virtual void Verify(const std::string& op, bool match, uint32_t checkedBytes, int64_t firstDifference,
                       const std::string& detail) = 0;
+  // A developer trace (--trace).
+  virtual void Trace(const std::string& text) = 0;
   // INFO: a file's size and byte checksum.
   virtual void Info(const std::string& path, uint32_t size, uint32_t checksum) = 0;
   virtual void Finish(int status, int succeeded, int count) = 0;
@@ -73,6 +75,7 @@ class TextSink : public EventSink {
   void OpEnd(int index, int count, const std::string& op, int status, const std::string& reason) override;
   void Verify(const std::string& op, bool match, uint32_t checkedBytes, int64_t firstDifference,
               const std::string& detail) override;
+  void Trace(const std::string& text) override;
   void Info(const std::string& path, uint32_t size, uint32_t checksum) override;
   void Finish(int status, int succeeded, int count) override;
 
@@ -115,6 +118,7 @@ class JsonSink : public EventSink {
   void OpEnd(int index, int count, const std::string& op, int status, const std::string& reason) override;
   void Verify(const std::string& op, bool match, uint32_t checkedBytes, int64_t firstDifference,
               const std::string& detail) override;
+  void Trace(const std::string& text) override;
   void Info(const std::string& path, uint32_t size, uint32_t checksum) override;
   void Finish(int status, int succeeded, int count) override;
   // Any other event (the start event with the port and rate).
