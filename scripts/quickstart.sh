@@ -104,12 +104,12 @@ if [ "$PAUSE_SCALE" != "1" ]; then
   echo "(the protocol's pauses run at $PAUSE_SCALE of real time for this demo)"
 fi
 DUMP="$SCRATCH/readback.dmp"
-set -x
-"$CLI" --port "COM$COM" --rate "$RATE" --yes --pause-scale "$PAUSE_SCALE" \
-  connect \
-  download imgset "$IMG" --verify \
-  nand-dump "$(printf %X "$FROM")" "$(printf %X "$TO")" "$DUMP"
-set +x
+session=("$CLI" --port "COM$COM" --rate "$RATE" --yes --pause-scale "$PAUSE_SCALE"
+  connect
+  download imgset "$IMG" --verify
+  nand-dump "$(printf %X "$FROM")" "$(printf %X "$TO")" "$DUMP")
+echo "\$ ${session[*]}"
+"${session[@]}"
 
 say "Result"
 if cmp -s "$DUMP" "$EXPECT"; then
