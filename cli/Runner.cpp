@@ -123,10 +123,15 @@ Runner::Runner(const Options& options, EventSink& sink, Asker* asker) : o_(optio
 bool Runner::Interrupt() {
   interrupted_ = true;
   cv_.notify_all();
-  if (phase_ == Phase::Idle) return false;
-  // Pauses end and no further write starts; the job or the read-back unwinds.
-  stop::Request();
-  return true;
+  switch (phase_.load()) {
+    case Phase::Idle: return false;
+    case Phase::Job: return true;  // the waiting thread presses Cancel
+    case Phase::Verify:
+      // Pauses end and no further write starts; the read-back unwinds.
+      stop::Request();
+      return true;
+  }
+  return false;
 }
 
 ControlValues Runner::ControlsFor(const Operation& op) const {

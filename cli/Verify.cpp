@@ -21,6 +21,9 @@ namespace {
 // and after a successful dump before the rate goes back: the loader needs it.
 constexpr unsigned kBeforeDumpMs = 1000;
 constexpr unsigned kAfterDumpMs = 2000;
+// Where the loader writes a file-system stream (no record headers): the
+// file-system area. The stream's own start command carries no address.
+constexpr uint32_t kStreamFlashBase = 0x5000000;
 
 struct FileRecord {
   uint32_t address;
@@ -83,7 +86,7 @@ VerifySource SourceForSection(const std::string& section, const OperationRecord&
   else if (section == "NAND : VLF Format & Download")
     // Over USB the file-system image is a record file; over the UART one stream.
     set(rec.m_nLinkMode == kLinkModeUsb ? Layout::Records : Layout::Stream, FlashKind::Nand,
-        rec.m_strFactoryFSFileName);
+        rec.m_strFactoryFSFileName, kStreamFlashBase);
   else if (section == "NAND : Manual Download")
     set(Layout::Raw, FlashKind::Nand, rec.m_strManualNandImage, rec.m_nStartAddress);
   else if (section == "NOR : Imgset Download") set(Layout::Records, FlashKind::Nor, rec.m_strImageFileName);
@@ -119,6 +122,7 @@ bool BuildSpans(const VerifySource& source, const std::vector<WrittenRange>& ran
   for (const WrittenRange& r : ranges) {
     if (r.length == 0) continue;
     uint64_t offset = 0;
+    uint32_t flashAddress = r.address;
     bool found = false;
     switch (source.layout) {
       case Layout::Records:
@@ -149,6 +153,7 @@ bool BuildSpans(const VerifySource& source, const std::vector<WrittenRange>& ran
           offset = streamOffset;
           streamOffset += r.length;
         }
+        flashAddress = source.base + static_cast<uint32_t>(offset);
         found = true;
         break;
       case Layout::None:
@@ -166,7 +171,7 @@ bool BuildSpans(const VerifySource& source, const std::vector<WrittenRange>& ran
       error = "cannot read " + source.path;
       return false;
     }
-    pieces[r.address] = std::move(bytes);
+    pieces[flashAddress] = std::move(bytes);
   }
   // Merge what touches or overlaps into spans (later pieces win where they overlap).
   for (auto& [address, bytes] : pieces) {

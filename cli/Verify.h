@@ -35,7 +35,7 @@ struct VerifySource {
   Layout layout = Layout::None;
   FlashKind flash = FlashKind::Nand;
   std::string path;
-  uint32_t base = 0;       // Raw: the start address
+  uint32_t base = 0;       // Raw: the start address; Stream: where the stream lands
   std::string why;         // None: why it is not verified
 };
 
