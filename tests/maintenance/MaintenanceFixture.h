@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -66,13 +67,13 @@ class MaintenanceTest : public sim::SimTest {
 
   // Runs one NAND Dump press with the dialog answered by `area` and the save
   // dialog by `path`.
-  void NandDump(DumpArea area, std::optional<std::string> path) {
+  void NandDump(std::optional<DumpArea> area, std::optional<std::string> path) {
     con.QueueNandDumpArea(area);
     if (path) con.QueueSaveFile(path);
     op->OnNandDump();
     op->WaitForJob();
   }
-  void NorDump(DumpArea area, std::optional<std::string> path) {
+  void NorDump(std::optional<DumpArea> area, std::optional<std::string> path) {
     con.QueueNorDumpArea(area);
     if (path) con.QueueSaveFile(path);
     op->OnNorDump();
