@@ -71,8 +71,13 @@ int Wire::Open(std::string* error) {
 }
 
 void Wire::Close() {
+  const std::string path = DevicePath();
   DestroyPty();
-  if (options_.comNumber > 0) UnmapComPort(options_.comNumber);
+  // Only our own mapping goes: another simulator may have taken the name since.
+  if (options_.comNumber > 0 && !path.empty() &&
+      ComDevicePath("COM" + std::to_string(options_.comNumber)) == path) {
+    UnmapComPort(options_.comNumber);
+  }
 }
 
 void Wire::SetTap(std::shared_ptr<HostTap> tap) {
@@ -152,7 +157,20 @@ void Wire::SetPowered(bool on) {
   queue_.clear();
   offBytes_ = 0;
   handsetRate_ = 115200;
-  if (options_.usb) RateMatch();
+  RateMatch();
+  if (on && !earlyBytes_.empty()) {
+    Chunk c;
+    c.bytes = std::move(earlyBytes_);
+    c.rateAtPurge = rateAtPurge_;
+    c.rateAtRead = HostRate();
+    queue_.push_back(std::move(c));
+  }
+  earlyBytes_.clear();
+}
+
+void Wire::SetFresh(bool fresh) {
+  fresh_ = fresh;
+  if (!fresh && powered_) powerOnAt_.reset();
 }
 
 void Wire::HangUp(const std::string& why) {
@@ -245,11 +263,20 @@ void Wire::ReadPackets(bool midUnit) {
     if (tap_) tap_->taken += count;
     lastActivity_ = Clock::now();
     quietArmed_ = true;
+    if (!powered_ && powerOnAt_) {
+      // The host spoke before the handset finished switching on: it is on now
+      // and keeps what arrived.
+      earlyBytes_.insert(earlyBytes_.end(), buf + 1, buf + n);
+      powerOnAt_ = Clock::now();
+      continue;
+    }
     if (!powered_) {
       if (offBytes_ == 0) rec_.Note("bytes from the host while the handset is off are lost");
       offBytes_ += count;
       continue;
     }
+    // The host already talks to the untouched boot ROM: no more switching.
+    if (fresh_) powerOnAt_.reset();
     Chunk c;
     c.bytes.assign(buf + 1, buf + n);
     c.rateAtPurge = rateAtPurge_;
