@@ -136,6 +136,7 @@ bool NandDownloadJob(JobContext& ctx, uint8_t code, int chained) {
   Stopwatch clock;
 
   auto closing = [&]() -> bool {
+    clock.Stop();  // the failure's moment, before the clean-up's own pauses
     if (Stopped()) {
       CloseLink(rec.m_pLink);
       return false;

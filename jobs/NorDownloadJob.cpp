@@ -83,6 +83,7 @@ bool NorDownloadJob(JobContext& ctx, uint8_t code, int chained) {
   Stopwatch clock;
 
   auto closing = [&]() -> bool {
+    clock.Stop();  // the failure's moment, before the clean-up's own pauses
     if (Stopped()) {
       CloseLink(rec.m_pLink);
       return false;
