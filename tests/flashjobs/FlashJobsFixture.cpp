@@ -60,9 +60,14 @@ void FlashJobsTest::TearDown() {
 
 sim::Simulator& FlashJobsTest::StartHandset(bool usb, sim::Options options) {
   options.usb = usb;
+  // A handset on USB is switched on before its port appears, and the host
+  // sends its start signal right after the open: nothing waits for a BOOT byte.
+  if (usb) options.autoPowerOn = false;
   rec.m_nCommType = usb ? 1 : 0;
   rec.m_nLinkMode = usb ? kLinkModeUsb : kLinkModeUart;
-  return StartSim(std::move(options));
+  sim::Simulator& s = StartSim(std::move(options));
+  if (usb) s.PowerOn();
+  return s;
 }
 
 void FlashJobsTest::Connect() {
