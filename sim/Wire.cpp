@@ -23,9 +23,12 @@ namespace vantrel::sim {
 namespace {
 
 // Settle after the host's purges before the boot ROM speaks: opening the port
-// purges twice (before and after setting the line up), and a BOOT byte sent in
-// between would be purged with the rest.
+// purges several times (when the device opens, after the line is set up, and
+// once more after the open's 100 ms pause), and a BOOT byte sent in between
+// would be purged with the rest. The part that follows the host's own pause
+// scales with the simulator's time scale (tests scale both to nothing).
 constexpr double kPowerOnSettleMs = 20;
+constexpr double kPowerOnSettleScaledMs = 130;
 constexpr double kHostCheckMs = 10;
 constexpr double kHangUpDowntimeMs = 200;
 constexpr double kWriteStallMs = 3000;
@@ -182,6 +185,11 @@ void Wire::CheckControl() {
   throw PowerEvent{req == kPowerOff ? kPowerOff : kPowerOn, "switched from outside"};
 }
 
+double Wire::PowerOnSettle() const {
+  return std::max(kPowerOnSettleMs + kPowerOnSettleScaledMs * options_.timeScale,
+                  options_.powerOnDelayMs * options_.timeScale);
+}
+
 void Wire::OnHostOpened(const char* how) {
   if (!hostOpen_) {
     hostOpen_ = true;
@@ -197,7 +205,7 @@ void Wire::WatchHost() {
   if (holds && !hostOpen_) {
     OnHostOpened("seen");
     if (options_.autoPowerOn && (!powered_ || fresh_)) {
-      powerOnAt_ = now + Ms(std::max(kPowerOnSettleMs, options_.powerOnDelayMs * options_.timeScale));
+      powerOnAt_ = now + Ms(PowerOnSettle());
     }
   } else if (!holds && hostOpen_) {
     hostOpen_ = false;
@@ -213,7 +221,7 @@ void Wire::OnPurge(bool midUnit) {
   if (holds) OnHostOpened("purge");
   rec_.Note("host purged the line (host rate " + RateText(rateAtPurge_) + ")");
   if (holds && options_.autoPowerOn && (!powered_ || fresh_)) {
-    powerOnAt_ = Clock::now() + Ms(std::max(kPowerOnSettleMs, options_.powerOnDelayMs * options_.timeScale));
+    powerOnAt_ = Clock::now() + Ms(PowerOnSettle());
   }
   if (midUnit && powered_) {
     queue_.clear();

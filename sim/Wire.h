@@ -124,6 +124,7 @@ class Wire {
   void ReadPackets(bool midUnit);
   void OnPurge(bool midUnit);
   void OnHostOpened(const char* how);
+  double PowerOnSettle() const;
   void WatchHost();
   bool TakeByte(uint8_t* out);
   void Judge(Chunk& chunk);
