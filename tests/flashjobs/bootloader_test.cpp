@@ -21,10 +21,20 @@ const std::string kRule(77, '-');
 
 std::vector<uint8_t> Bytes(const Payload& p) { return std::vector<uint8_t>(p.data, p.data + p.size); }
 
-class BootloaderTest : public FlashJobsTest {};
+class BootloaderTest : public FlashJobsTest {
+ protected:
+  // The operator switches the handset on before pressing the button; the
+  // boot stages start with raw uploads, without waiting for a BOOT byte.
+  void StartSwitchedOn() {
+    sim::Options o = sim::TestOptions();
+    o.autoPowerOn = false;
+    StartHandset(false, o);
+    Sim().PowerOn();
+  }
+};
 
 TEST_F(BootloaderTest, ChainWritesTheThreeStagesAndBoot2) {
-  StartHandset();
+  StartSwitchedOn();
   rec.m_nBaudRate = kBaud921K;
   rec.m_nComPort = 6;
 
@@ -67,7 +77,7 @@ TEST_F(BootloaderTest, ChainWritesTheThreeStagesAndBoot2) {
 
 TEST_F(BootloaderTest, BaudChoiceOutsideTheListAnnouncesTwiceAndStopsAtTheFlashDriver) {
   rec.m_nBaudRate = 3;
-  StartHandset();
+  StartSwitchedOn();
   EXPECT_FALSE(BootStageDownloadJob(ctx, 'q'));
   const std::string announcement = "\n" + kRule + "\n  Bootloader Download mode ";
   EXPECT_EQ(CountLogStartingWith(announcement), 2);
@@ -78,7 +88,7 @@ TEST_F(BootloaderTest, BaudChoiceOutsideTheListAnnouncesTwiceAndStopsAtTheFlashD
 }
 
 TEST_F(BootloaderTest, LaterStagesShowNoNoticeAndNoAnnouncement) {
-  StartHandset();
+  StartSwitchedOn();
   ASSERT_TRUE(BootStageDownloadJob(ctx, 'r')) << con.Dump();
   EXPECT_TRUE(Boxes().empty());
   EXPECT_EQ(CountLogStartingWith("\n" + kRule), 0);
