@@ -9,6 +9,7 @@
 #include "jobs/Jobs.h"
 #include "link/ComNames.h"
 #include "link/ResultCodes.h"
+#include "link/Stop.h"
 #include "protocol/ImageSession.h"
 #include "tests/flashjobs/FlashJobsFixture.h"
 
@@ -103,6 +104,35 @@ TEST_F(FailureTest, FileVanishedAfterItWasChosen) {
   EXPECT_FALSE(NandDownloadJob(ctx, kOpCalset, 0));
   ExpectFailedDownload(kResultFileOpen);
   EXPECT_EQ(Sim().HandsetRate(), 115200u);
+}
+
+TEST_F(FailureTest, StopInMidTransferUnwindsWithoutAWordToTheOperator) {
+  StartHandset();
+  Connect();
+  PrepareCalset(0x20000 * 3);
+  // Cancel as soon as the transfer has begun (the first progress call enables it).
+  size_t stopMark = 0;
+  con.SetHook([&](const ConsoleCall& c) {
+    if (c.type == CallType::Enable && c.id == ctl::kCancel && !stop::Requested()) {
+      stopMark = con.Count();
+      stop::Request();
+    }
+  });
+
+  EXPECT_FALSE(NandDownloadJob(ctx, kOpCalset, 0));
+  con.SetHook(nullptr);
+  stop::Clear();
+  ASSERT_GT(stopMark, 0u);
+  for (const ConsoleCall& c : con.CallsSince(stopMark)) {
+    EXPECT_NE(c.type, CallType::MessageBox) << c.Describe();
+    EXPECT_NE(c.type, CallType::Ready) << c.Describe();
+    if (c.type == CallType::Log || c.type == CallType::LogPlain) {
+      EXPECT_EQ(c.text.find("Download"), std::string::npos) << c.Describe();
+      EXPECT_EQ(c.text.find("Elapsed"), std::string::npos) << c.Describe();
+    }
+  }
+  EXPECT_FALSE(rec.m_pLink) << "the stopped job closed its own link";
+  TakeViolations();  // the handset was left in the middle of a block
 }
 
 TEST_F(FailureTest, LoaderUploadFailureReportsTheTimeThatPassed) {
