@@ -130,6 +130,15 @@ TEST_F(EraseFormatTest, VlfFormatCancelledDoesNothing) {
   EXPECT_EQ(confirm.lines, (std::vector<std::string>{"VLF Area will be erased", "Are You SURE?"}));
 }
 
+TEST_F(EraseFormatTest, VlfFormatThatFailedDoesNotClaimTheAreaErased) {
+  g_loaderState = kLoaderNand;  // no loader upload before the rate check
+  rec.m_nBaudRate = 3;
+  con.QueueConfirm(true);
+  EXPECT_FALSE(VlfFormatJob(ctx));
+  EXPECT_EQ(Boxes(), (std::vector<Box>{{"BaudRate Error", "VANTREL Downloader"}}));
+  EXPECT_EQ(con.LastState(), "Ready");
+}
+
 TEST_F(EraseFormatTest, VlfFormatAcceptedErasesTheFileSystemArea) {
   StartHandset();
   Connect();

@@ -194,6 +194,36 @@ TEST_P(NandItemTest, WritesExactlyTheSelectedRecords) {
   }
 }
 
+class NandJobTest : public FlashJobsTest {};
+
+// The session end after the file system is the last step of a chain: when it
+// worked, the chain has succeeded.
+TEST_F(NandJobTest, FileSystemDownloadWithRebootEndsTheSessionAndSucceeds) {
+  StartHandset(/*usb=*/true);
+  Connect();
+  rec.m_bReboot = 1;
+  rec.m_nDownloadItem = 7;
+  ImageRecord r = MakeRecord(0x5000000, 2000, 71);
+  rec.m_strFactoryFSFileName = WriteRecordFile("Q77T.vlf", {r});
+  EXPECT_TRUE(NandDownloadJob(ctx, kOpVlf, 2)) << con.Dump();
+  EXPECT_TRUE(FlashHolds(FlashPart::Nand, r.address, r.data));
+  EXPECT_TRUE(Boxes().empty()) << con.Dump();
+  EXPECT_EQ(Sim().StateName(), "off") << "the session end restarts the handset";
+}
+
+// A front end without a title clock leaves the record's date empty: the
+// handset still gets eight digits, today's.
+TEST_F(NandJobTest, ImageSetWithoutARecordDateSendsToday) {
+  StartHandset(/*usb=*/true);
+  Connect();
+  rec.m_strToday.clear();
+  ImageRecord r = MakeRecord(0x4A0000, 100, 72);
+  rec.m_strImageFileName = WriteRecordFile("imgset.img", {r});
+  SetSelection(1, 1, 0, 0, 0, 0);
+  ASSERT_TRUE(NandDownloadJob(ctx, kOpImgset, 0)) << con.Dump();
+  EXPECT_EQ(Sim().LastDownloadDate(), TodayDigits());
+}
+
 const NandCase kNandCases[] = {
     {"ImgsetUart", kOpImgset, false},      {"ImgsetUsb", kOpImgset, true},
     {"CalsetUart", kOpCalset, false},      {"CalsetUsb", kOpCalset, true},
