@@ -152,7 +152,20 @@ void Wire::SetPowered(bool on) {
   queue_.clear();
   offBytes_ = 0;
   handsetRate_ = 115200;
-  if (options_.usb) RateMatch();
+  RateMatch();
+  if (on && !earlyBytes_.empty()) {
+    Chunk c;
+    c.bytes = std::move(earlyBytes_);
+    c.rateAtPurge = rateAtPurge_;
+    c.rateAtRead = HostRate();
+    queue_.push_back(std::move(c));
+  }
+  earlyBytes_.clear();
+}
+
+void Wire::SetFresh(bool fresh) {
+  fresh_ = fresh;
+  if (!fresh && powered_) powerOnAt_.reset();
 }
 
 void Wire::HangUp(const std::string& why) {
@@ -245,11 +258,20 @@ void Wire::ReadPackets(bool midUnit) {
     if (tap_) tap_->taken += count;
     lastActivity_ = Clock::now();
     quietArmed_ = true;
+    if (!powered_ && powerOnAt_) {
+      // The host spoke before the handset finished switching on: it is on now
+      // and keeps what arrived.
+      earlyBytes_.insert(earlyBytes_.end(), buf + 1, buf + n);
+      powerOnAt_ = Clock::now();
+      continue;
+    }
     if (!powered_) {
       if (offBytes_ == 0) rec_.Note("bytes from the host while the handset is off are lost");
       offBytes_ += count;
       continue;
     }
+    // The host already talks to the untouched boot ROM: no more switching.
+    if (fresh_) powerOnAt_.reset();
     Chunk c;
     c.bytes.assign(buf + 1, buf + n);
     c.rateAtPurge = rateAtPurge_;
