@@ -181,6 +181,7 @@ void Handset::Run() {
     } catch (const PowerEvent& e) {
       garbage_.clear();
       if (e.request == kPowerOff) {
+        SetState("off");
         rec_.Note("power off (" + e.why + ")");
         next = Program::Off;
       } else {
@@ -764,13 +765,12 @@ void Handset::DownloadDate() {
   }
   const std::string text(reinterpret_cast<const char*>(digits), 8);
   const bool ok = std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-  wire_.LogIn(digits, 8, "download date \"" + (ok ? text : std::string("?")) + "\"");
-  if (!ok) {
-    Violation("download date is not eight digits: " + Recorder::Hex(digits, 8));
-    return;
+  if (ok) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    date_ = text;
   }
-  std::lock_guard<std::mutex> lock(mutex_);
-  date_ = text;
+  wire_.LogIn(digits, 8, "download date \"" + (ok ? text : std::string("?")) + "\"");
+  if (!ok) Violation("download date is not eight digits: " + Recorder::Hex(digits, 8));
 }
 
 void Handset::EraseNand(uint32_t address, uint32_t length, const std::string& what) {

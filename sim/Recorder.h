@@ -40,7 +40,10 @@ class Recorder {
   void Add(std::string line);
   double Seconds() const;
 
+  static constexpr size_t kMaxLines = 200000;
+
   const std::chrono::steady_clock::time_point start_;
+  uint64_t generation_ = 0;  // bumped when old lines are dropped
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
   std::vector<std::string> lines_;

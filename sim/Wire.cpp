@@ -23,9 +23,12 @@ namespace vantrel::sim {
 namespace {
 
 // Settle after the host's purges before the boot ROM speaks: opening the port
-// purges twice (before and after setting the line up), and a BOOT byte sent in
-// between would be purged with the rest.
+// purges several times (when the device opens, after the line is set up, and
+// once more after the open's 100 ms pause), and a BOOT byte sent in between
+// would be purged with the rest. The part that follows the host's own pause
+// scales with the simulator's time scale (tests scale both to nothing).
 constexpr double kPowerOnSettleMs = 20;
+constexpr double kPowerOnSettleScaledMs = 130;
 constexpr double kHostCheckMs = 10;
 constexpr double kHangUpDowntimeMs = 200;
 constexpr double kWriteStallMs = 3000;
@@ -149,7 +152,20 @@ void Wire::SetPowered(bool on) {
   queue_.clear();
   offBytes_ = 0;
   handsetRate_ = 115200;
-  if (options_.usb) RateMatch();
+  RateMatch();
+  if (on && !earlyBytes_.empty()) {
+    Chunk c;
+    c.bytes = std::move(earlyBytes_);
+    c.rateAtPurge = rateAtPurge_;
+    c.rateAtRead = HostRate();
+    queue_.push_back(std::move(c));
+  }
+  earlyBytes_.clear();
+}
+
+void Wire::SetFresh(bool fresh) {
+  fresh_ = fresh;
+  if (!fresh && powered_) powerOnAt_.reset();
 }
 
 void Wire::HangUp(const std::string& why) {
@@ -182,6 +198,11 @@ void Wire::CheckControl() {
   throw PowerEvent{req == kPowerOff ? kPowerOff : kPowerOn, "switched from outside"};
 }
 
+double Wire::PowerOnSettle() const {
+  return std::max(kPowerOnSettleMs + kPowerOnSettleScaledMs * options_.timeScale,
+                  options_.powerOnDelayMs * options_.timeScale);
+}
+
 void Wire::OnHostOpened(const char* how) {
   if (!hostOpen_) {
     hostOpen_ = true;
@@ -197,7 +218,7 @@ void Wire::WatchHost() {
   if (holds && !hostOpen_) {
     OnHostOpened("seen");
     if (options_.autoPowerOn && (!powered_ || fresh_)) {
-      powerOnAt_ = now + Ms(std::max(kPowerOnSettleMs, options_.powerOnDelayMs * options_.timeScale));
+      powerOnAt_ = now + Ms(PowerOnSettle());
     }
   } else if (!holds && hostOpen_) {
     hostOpen_ = false;
@@ -213,7 +234,7 @@ void Wire::OnPurge(bool midUnit) {
   if (holds) OnHostOpened("purge");
   rec_.Note("host purged the line (host rate " + RateText(rateAtPurge_) + ")");
   if (holds && options_.autoPowerOn && (!powered_ || fresh_)) {
-    powerOnAt_ = Clock::now() + Ms(std::max(kPowerOnSettleMs, options_.powerOnDelayMs * options_.timeScale));
+    powerOnAt_ = Clock::now() + Ms(PowerOnSettle());
   }
   if (midUnit && powered_) {
     queue_.clear();
@@ -237,11 +258,20 @@ void Wire::ReadPackets(bool midUnit) {
     if (tap_) tap_->taken += count;
     lastActivity_ = Clock::now();
     quietArmed_ = true;
+    if (!powered_ && powerOnAt_) {
+      // The host spoke before the handset finished switching on: it is on now
+      // and keeps what arrived.
+      earlyBytes_.insert(earlyBytes_.end(), buf + 1, buf + n);
+      powerOnAt_ = Clock::now();
+      continue;
+    }
     if (!powered_) {
       if (offBytes_ == 0) rec_.Note("bytes from the host while the handset is off are lost");
       offBytes_ += count;
       continue;
     }
+    // The host already talks to the untouched boot ROM: no more switching.
+    if (fresh_) powerOnAt_.reset();
     Chunk c;
     c.bytes.assign(buf + 1, buf + n);
     c.rateAtPurge = rateAtPurge_;
@@ -275,7 +305,7 @@ void Wire::Pump(Clock::time_point until, bool midUnit) {
         recreateAt_.reset();
         std::string error;
         if (CreatePty(&error) == 0) {
-          rec_.Note("new port " + DevicePath());
+          rec_.Note("line back on a new port: " + DevicePath());
         } else {
           rec_.Note("cannot make a new port: " + error);
           recreateAt_ = now + Ms(1000);

@@ -65,7 +65,7 @@ class Wire {
   void SetPowered(bool on);
   bool Powered() const { return powered_; }
   // The boot ROM waits untouched: opening the port switches the handset off and on.
-  void SetFresh(bool fresh) { fresh_ = fresh; }
+  void SetFresh(bool fresh);
   void Unmute() { muted_ = false; }
   // Closes the line as a pulled cable does; a new one appears a little later.
   [[noreturn]] void HangUp(const std::string& why);
@@ -124,6 +124,7 @@ class Wire {
   void ReadPackets(bool midUnit);
   void OnPurge(bool midUnit);
   void OnHostOpened(const char* how);
+  double PowerOnSettle() const;
   void WatchHost();
   bool TakeByte(uint8_t* out);
   void Judge(Chunk& chunk);
@@ -158,6 +159,7 @@ class Wire {
   Clock::time_point lastActivity_ = Clock::now();
   bool quietArmed_ = true;
   size_t offBytes_ = 0;
+  std::vector<uint8_t> earlyBytes_;  // arrived while switching on
 
   std::deque<Chunk> queue_;
   Clock::time_point inputFreeAt_{};

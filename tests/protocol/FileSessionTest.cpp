@@ -275,13 +275,14 @@ TEST_F(FileSessionTest, FlashStreamReadsExtraBytesPerBlockAndEndsWithTheFile) {
   });
   EXPECT_EQ(TOOL_DownloadImageSet(kLinkModeUart, link_, path, proto::kTypeVlfFlash, progress_.Callback()), 0);
   handset.Join();
-  EXPECT_EQ(start.address, 0u);
+  EXPECT_EQ(start.address, 0x5000000u);  // streams name their type
   EXPECT_EQ(start.length, file.size());
   EXPECT_EQ(data, file);
   EXPECT_EQ(Bytes(resent.begin(), resent.end() - 1), Bytes(file.begin(), file.begin() + 1000));
   // The address advances by the requested length once the block is through.
-  EXPECT_THAT(progress_.Only(1, 0), ElementsAre(ProgressCall{1, 0, 0, 5096, 0}, ProgressCall{1, 0, 0, 1000, 0},
-                                                ProgressCall{1, 0, 1000, 5096, 0}));
+  EXPECT_THAT(progress_.Only(1, 0),
+              ElementsAre(ProgressCall{1, 0, 0x5000000, 5096, 0}, ProgressCall{1, 0, 0x5000000, 1000, 0},
+                          ProgressCall{1, 0, 0x5000000 + 1000, 5096, 0}));
 }
 
 TEST_F(FileSessionTest, VlfStreamFollowsTheRestFlag) {
@@ -310,6 +311,7 @@ TEST_F(FileSessionTest, VlfStreamFollowsTheRestFlag) {
   });
   EXPECT_EQ(TOOL_DownloadImageSet(kLinkModeUart, link_, path, proto::kTypeVlf, nullptr), 0);
   handset.Join();
+  EXPECT_EQ(first.address, 7u);
   EXPECT_EQ(first.length, 700u);
   EXPECT_EQ(second.length, 400u);
   EXPECT_EQ(data, file);
