@@ -1,6 +1,9 @@
 // The UART image-file sessions: record selection, the failed-block rule,
 // the stream types, and TOOL_DownloadBoot2's own rules.
+#include <chrono>
+
 #include "link/ResultCodes.h"
+#include "link/Stop.h"
 #include "payloads/Payloads.h"
 #include "protocol/Constants.h"
 #include "protocol/ImageSession.h"
@@ -235,6 +238,27 @@ TEST_F(FileSessionTest, EndsAndTheirCodes) {
 
   EXPECT_EQ(TOOL_DownloadImageSet(kLinkModeUart, link_, scratch_.Root() + "/missing.bin", 0, nullptr),
             kResultFileOpen);
+}
+
+TEST_F(FileSessionTest, CancelEndsAWaitingSessionWith210) {
+  SetSelection(1, 0, 0, 0, 0, 0);
+  ScriptedHandset& handset = handset_;
+  Bytes after;
+  handset.Play([&](ScriptedHandset& h) {
+    ReadStart(h);
+    h.SendByte(0x26);
+    h.Expect(1);
+    after = h.Drain(400);  // the handset thinks it over; the operator cancels
+  });
+  std::thread cancel([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    stop::Request();
+  });
+  EXPECT_EQ(TOOL_DownloadImageSet(kLinkModeUart, link_, imgset_, 0, progress_.Callback()), kResultComPort);
+  cancel.join();
+  handset.Join();
+  EXPECT_TRUE(after.empty());
+  stop::Clear();
 }
 
 TEST_F(FileSessionTest, CutHeaderEndsNormallyAfterThePreviousRecords) {
