@@ -126,8 +126,8 @@ bool CheckDumpOutcome(JobContext& ctx, int result, DumpFile& file) {
   if (Halted()) return false;
   if (file.WriteFailed()) {
     ReportDumpFailure(ctx, "Error writing dump file : " + file.WriteError() + "\n" + file.Path() + "\n" +
-                               "Only " + std::to_string(file.Written()) + " of " +
-                               std::to_string(file.Expected()) + " bytes were saved.\n");
+                               "The dump stopped after " + std::to_string(file.Written()) + " of " +
+                               std::to_string(file.Expected()) + " bytes.\n");
     return false;
   }
   if (file.Overrun()) {

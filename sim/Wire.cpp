@@ -71,8 +71,13 @@ int Wire::Open(std::string* error) {
 }
 
 void Wire::Close() {
+  const std::string path = DevicePath();
   DestroyPty();
-  if (options_.comNumber > 0) UnmapComPort(options_.comNumber);
+  // Only our own mapping goes: another simulator may have taken the name since.
+  if (options_.comNumber > 0 && !path.empty() &&
+      ComDevicePath("COM" + std::to_string(options_.comNumber)) == path) {
+    UnmapComPort(options_.comNumber);
+  }
 }
 
 void Wire::SetTap(std::shared_ptr<HostTap> tap) {

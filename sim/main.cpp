@@ -61,7 +61,7 @@ const char kHelp[] =
     "  SIGUSR2                  power off\n"
     "  --control FIFO           read commands from the named pipe FIFO (created if\n"
     "                           missing), one per line: power-on, power-off,\n"
-    "                           power-cycle, power-cycle-when-quiet MS, fault SPEC,\n"
+    "                           power-cycle, power-cycle-when-quiet MS, fault TEXT,\n"
     "                           clear-faults, quit\n"
     "\n"
     "Faults (repeatable; K counts occurrences from 1, default 1):\n"

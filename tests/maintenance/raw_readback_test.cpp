@@ -11,7 +11,7 @@
 
 #include "jobs/Jobs.h"
 #include "jobs/OperationRecord.h"
-#include "link/SerialDevice.h"
+#include "tests/maintenance/ScriptedLine.h"
 #include "tests/support/FastTiming.h"
 #include "tests/support/RecordingConsole.h"
 #include "tests/support/ScratchConfig.h"
@@ -19,72 +19,19 @@
 namespace vantrel::test {
 namespace {
 
-// What the handset will send (handed out in order, whatever the host wrote)
-// and what the host wrote.
-struct Line {
-  std::deque<uint8_t> in;
-  std::vector<uint8_t> out;
-  int openError = 0;
-  int failWrite = 0;  // the n-th write (1-based) fails as a vanished device does
-  int writes = 0;
-};
-
-class ScriptedDevice : public SerialDevice {
- public:
-  explicit ScriptedDevice(std::shared_ptr<Line> line) : line_(std::move(line)) {}
-  int Open(const std::string&, std::string* why) override {
-    if (line_->openError != 0 && why != nullptr) *why = "scripted";
-    open_ = line_->openError == 0;
-    return line_->openError;
-  }
-  void Close() override { open_ = false; }
-  bool IsOpen() const override { return open_; }
-  int Configure(uint32_t) override { return 0; }
-  uint32_t Rate() override { return 115200; }
-  int SetRate(uint32_t) override { return 0; }
-  void Purge() override {}
-  IoCount Write(const uint8_t* data, size_t len) override {
-    if (++line_->writes == line_->failWrite) return -EIO;
-    line_->out.insert(line_->out.end(), data, data + len);
-    return static_cast<IoCount>(len);
-  }
-  IoCount Read(uint8_t* buf, size_t len) override {
-    size_t n = 0;
-    while (n < len && !line_->in.empty()) {
-      buf[n++] = line_->in.front();
-      line_->in.pop_front();
-    }
-    return static_cast<IoCount>(n);
-  }
-  void WaitReadable(int64_t) override {}
-  void WaitWritable(int64_t) override {}
-
- private:
-  std::shared_ptr<Line> line_;
-  bool open_ = false;
-};
-
 uint8_t Sum(const std::vector<uint8_t>& bytes) {
   return static_cast<uint8_t>(std::accumulate(bytes.begin(), bytes.end(), 0u));
 }
 
 class RawReadBackTest : public FastTiming {
- protected:
+  // Public: the error table scripts the line through these.
+ public:
   void SetUp() override {
     FastTiming::SetUp();
-    line = std::make_shared<Line>();
-    previous_ = SetSerialFactory([l = line] { return std::make_unique<ScriptedDevice>(l); });
     rec.m_nComPort = 0;
     rec.m_nBaudRate = 0;
   }
-  void TearDown() override {
-    SetSerialFactory(previous_);
-    FastTiming::TearDown();
-  }
-
-  // Public: the error table scripts the line through these.
- public:
-  void Feed(const std::vector<uint8_t>& bytes) { line->in.insert(line->in.end(), bytes.begin(), bytes.end()); }
+  void Feed(const std::vector<uint8_t>& bytes) { scripted.Feed(bytes); }
   // Address, its acknowledgement, the length (least significant byte first)
   // and its acknowledgement.
   void Greet(uint32_t length) {
@@ -101,14 +48,12 @@ class RawReadBackTest : public FastTiming {
   }
 
   ScratchConfig config;
-  std::shared_ptr<Line> line;
+  ScriptedLineScope scripted;
+  std::shared_ptr<Line>& line = scripted.line;
   RecordingConsole con;
   OperationRecord rec;
   JobContext ctx{rec, con, nullptr};
   std::vector<uint8_t> lengthBytes;
-
- private:
-  SerialFactory previous_;
 };
 
 TEST_F(RawReadBackTest, TwoChunksOfWordsAndRunsEndWithEnd) {
