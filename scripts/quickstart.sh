@@ -109,7 +109,9 @@ session=("$CLI" --port "COM$COM" --rate "$RATE" --yes --pause-scale "$PAUSE_SCAL
   download imgset "$IMG" --verify
   nand-dump "$(printf %X "$FROM")" "$(printf %X "$TO")" "$DUMP")
 echo "\$ ${session[*]}"
+started=$SECONDS
 "${session[@]}"
+echo "(the session took $((SECONDS - started)) s)"
 
 say "Result"
 if cmp -s "$DUMP" "$EXPECT"; then
