@@ -49,4 +49,11 @@ struct JobContext {
 void SetMainContext(JobContext* context);
 JobContext* MainContext();
 
+// The context the callbacks report to on the calling thread: on a job thread
+// started by the job runner, that job's own context (its console gated for
+// Cancel); on any other thread MainContext().
+JobContext* CallbackContext();
+// Set by the job runner on its worker thread; null clears it.
+void SetThreadJobContext(JobContext* context);
+
 }  // namespace vantrel

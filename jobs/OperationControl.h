@@ -11,6 +11,7 @@
 namespace vantrel {
 
 class JobRunner;
+using ThreadProc = int (*)(JobContext&);
 
 class OperationControl {
  public:
@@ -34,7 +35,7 @@ class OperationControl {
   void OnPzlFormat();             // hidden 1155
   void OnCheckBadBlock();         // hidden 1128
   void OnRawDump();               // hidden 1165 "DUMP!!"
-  void OnSelectionCheckBox(int controlId);  // hidden 1160, 1161, 1162, 1164
+  void OnSelectionCheckBox(int controlId);  // hidden 1160, 1161, 1162, 1164; "Calset" 1163
 
   bool JobRunning() const;
   // Blocks until the running job (if any) has ended.
@@ -43,6 +44,9 @@ class OperationControl {
   JobContext& Context() { return ctx_; }
 
  private:
+  void Launch(int operation, int reconnectWhenLoader, ThreadProc proc);
+  bool ConfirmErase();
+
   JobContext ctx_;
   std::unique_ptr<JobRunner> runner_;
 };

@@ -104,7 +104,7 @@ int OpenPort(ComLink& link) {
     err = device->Open(path, explain ? &why : nullptr);
     if (err != 0) {
       device.reset();
-      if (attempt == 1) Trace("Updater: cannot open " + name + " (" + why + "), retrying");
+      if (attempt == 1) Trace("Updater: cannot open " + name + ": " + why + "; retrying");
       if (attempt == kOpenAttempts) Trace("Updater: " + name + " can not be opened: " + why);
     }
     Mark("-");

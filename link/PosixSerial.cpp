@@ -185,7 +185,9 @@ class PosixSerial final : public SerialDevice {
     if (fd_ < 0) return -EBADF;
     const ssize_t n = ::write(fd_, data, len);
     if (n >= 0) return n;
-    return -Normalized(errno);
+    const int err = Normalized(errno);
+    if (err == EAGAIN && hungUp_) return -EIO;
+    return -err;
   }
 
   IoCount Read(uint8_t* buf, size_t len) override {

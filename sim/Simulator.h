@@ -105,6 +105,11 @@ struct Options {
   // Also print transcript lines to standard error.
   bool echoTranscript = false;
   std::vector<Fault> faults;
+  // In-process only: the link's serial devices wait at a purge, a rate change
+  // or a close until the handset took the bytes already written (a real line
+  // delivers what the driver holds; with the host's pauses scaled to nothing a
+  // pseudo-terminal would drop it). See sim/HostTap.h.
+  bool hookHostLink = true;
 };
 
 class Simulator {

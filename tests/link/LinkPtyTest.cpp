@@ -4,6 +4,8 @@
 #include <asm/termbits.h>
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
+#include <grp.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -356,6 +358,39 @@ TEST_F(LinkPty, CloseClearsExclusivityForTheOtherHolderOfTheLine) {
   ClosePort(link);
   ASSERT_EQ(0, ::ioctl(held, TIOCGEXCL, &excl));
   EXPECT_EQ(0, excl);
+}
+
+TEST_F(LinkPty, PermissionDeniedNamesTheGroupThatGrantsAccess) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to drop to an unprivileged user";
+  struct stat st;
+  ASSERT_EQ(0, ::stat(pty.SlavePath().c_str(), &st));
+  const group* gr = ::getgrgid(st.st_gid);
+  ASSERT_NE(nullptr, gr);
+  const std::string groupName = gr->gr_name;
+  int toParent[2];
+  ASSERT_EQ(0, ::pipe(toParent));
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::string text;
+    SetTraceSink([&](std::string_view line) { text.append(line).append("\n"); });
+    if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
+    const int rc = OpenPort(link);
+    text = std::to_string(rc) + " " + std::to_string(link.lastErrno) + "\n" + text;
+    (void)!::write(toParent[1], text.data(), text.size());
+    ::_exit(0);
+  }
+  ::close(toParent[1]);
+  std::string report;
+  char buf[512];
+  for (ssize_t n; (n = ::read(toParent[0], buf, sizeof buf)) > 0;) report.append(buf, static_cast<size_t>(n));
+  ::close(toParent[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(0u, report.rfind("210 " + std::to_string(EACCES) + "\n", 0)) << report;
+  EXPECT_NE(std::string::npos, report.find("permission denied")) << report;
+  EXPECT_NE(std::string::npos, report.find("group '" + groupName + "'")) << report;
 }
 
 TEST_F(LinkPty, MissingDeviceIsNamedInTheTrace) {

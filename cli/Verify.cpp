@@ -1,0 +1,243 @@
+#include "cli/Verify.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+
+#include "jobs/OperationRecord.h"
+#include "link/ComLink.h"
+#include "link/ResultCodes.h"
+#include "link/Stop.h"
+#include "link/Timing.h"
+#include "protocol/Constants.h"
+#include "protocol/LoaderCommands.h"
+#include "protocol/ReadBack.h"
+
+namespace vantrel::cli {
+
+namespace {
+
+// The dump jobs wait this long between the rate change and the dump command,
+// and after a successful dump before the rate goes back: the loader needs it.
+constexpr unsigned kBeforeDumpMs = 1000;
+constexpr unsigned kAfterDumpMs = 2000;
+// Where the loader writes a file-system stream (no record headers): the
+// file-system area. The stream's own start command carries no address.
+constexpr uint32_t kStreamFlashBase = 0x5000000;
+
+struct FileRecord {
+  uint32_t address;
+  uint32_t length;
+  uint64_t offset;  // of the data in the file
+};
+
+class FileReader {
+ public:
+  explicit FileReader(const std::string& path) : f_(std::fopen(path.c_str(), "rb")) {}
+  ~FileReader() {
+    if (f_ != nullptr) std::fclose(f_);
+  }
+  bool Ok() const { return f_ != nullptr; }
+  int64_t Length() {
+    if (std::fseek(f_, 0, SEEK_END) != 0) return -1;
+    return std::ftell(f_);
+  }
+  bool Read(uint64_t offset, uint32_t length, std::vector<uint8_t>& out) {
+    out.resize(length);
+    if (std::fseek(f_, static_cast<long>(offset), SEEK_SET) != 0) return false;
+    return std::fread(out.data(), 1, length, f_) == length;
+  }
+  // The records of an address/length record file, in file order; a cut
+  // header ends the list, a cut record keeps the bytes that are there.
+  std::vector<FileRecord> Records() {
+    std::vector<FileRecord> recs;
+    int64_t size = Length();
+    uint64_t pos = 0;
+    uint8_t h[8];
+    while (size >= 0 && pos + 8 <= static_cast<uint64_t>(size)) {
+      if (std::fseek(f_, static_cast<long>(pos), SEEK_SET) != 0 || std::fread(h, 1, 8, f_) != 8) break;
+      uint32_t addr = h[0] | h[1] << 8 | h[2] << 16 | static_cast<uint32_t>(h[3]) << 24;
+      uint32_t len = h[4] | h[5] << 8 | h[6] << 16 | static_cast<uint32_t>(h[7]) << 24;
+      uint64_t avail = static_cast<uint64_t>(size) - (pos + 8);
+      recs.push_back({addr, static_cast<uint32_t>(std::min<uint64_t>(len, avail)), pos + 8});
+      pos += 8 + static_cast<uint64_t>(len);
+    }
+    return recs;
+  }
+
+ private:
+  std::FILE* f_;
+};
+
+}  // namespace
+
+VerifySource SourceForSection(const std::string& section, const OperationRecord& rec) {
+  VerifySource s;
+  auto set = [&s](Layout layout, FlashKind flash, const std::string& path, uint32_t base = 0) {
+    s.layout = layout;
+    s.flash = flash;
+    s.path = path;
+    s.base = base;
+  };
+  if (section == "NAND : Imgset Download") set(Layout::Records, FlashKind::Nand, rec.m_strImageFileName);
+  else if (section == "NAND : Calset Download") set(Layout::Records, FlashKind::Nand, rec.m_strParamDepFileName);
+  else if (section == "NAND : Rsrc1 Download") set(Layout::Records, FlashKind::Nand, rec.m_strRscrFileName);
+  else if (section == "NAND : Rsrc2 Download") set(Layout::Records, FlashKind::Nand, rec.m_strRscr2FileName);
+  else if (section == "NAND : VLF Format & Download")
+    // Over USB the file-system image is a record file; over the UART one stream.
+    set(rec.m_nLinkMode == kLinkModeUsb ? Layout::Records : Layout::Stream, FlashKind::Nand,
+        rec.m_strFactoryFSFileName, kStreamFlashBase);
+  else if (section == "NAND : Manual Download")
+    set(Layout::Raw, FlashKind::Nand, rec.m_strManualNandImage, rec.m_nStartAddress);
+  else if (section == "NOR : Imgset Download") set(Layout::Records, FlashKind::Nor, rec.m_strImageFileName);
+  else if (section == "NOR : Calset Download") set(Layout::Records, FlashKind::Nor, rec.m_strParamDepFileName);
+  else if (section == "NOR : Manual Download")
+    set(Layout::Raw, FlashKind::Nor, rec.m_strManualImage, rec.m_nStartAddress);
+  else if (section == "NAND : Entire Flash Download")
+    s.why = "an entire-flash image carries spare bytes beside each block";
+  else if (section == "Boot2 Download")
+    s.why = "Boot2 is built into the program";
+  else
+    s.why = "no file is known for \"" + section + "\"";
+  return s;
+}
+
+bool BuildSpans(const VerifySource& source, const std::vector<WrittenRange>& ranges, std::vector<Span>& out,
+                std::string& error) {
+  FileReader file(source.path);
+  if (!file.Ok()) {
+    error = "cannot read " + source.path;
+    return false;
+  }
+  int64_t fileLength = file.Length();
+  std::vector<FileRecord> records;
+  if (source.layout == Layout::Records) records = file.Records();
+
+  // Expected bytes by flash address; a block sent twice (a resend) simply
+  // lands on the same addresses again.
+  std::map<uint32_t, std::vector<uint8_t>> pieces;
+  size_t cursor = 0;
+  uint64_t streamOffset = 0;
+  const WrittenRange* previous = nullptr;
+  for (const WrittenRange& r : ranges) {
+    if (r.length == 0) continue;
+    uint64_t offset = 0;
+    uint32_t flashAddress = r.address;
+    bool found = false;
+    switch (source.layout) {
+      case Layout::Records:
+        // Blocks arrive in record order: look from the last record on, then wrap.
+        for (size_t k = 0; k < records.size() && !found; ++k) {
+          size_t i = (cursor + k) % records.size();
+          const FileRecord& fr = records[i];
+          if (r.address >= fr.address &&
+              static_cast<uint64_t>(r.address) + r.length <= static_cast<uint64_t>(fr.address) + fr.length) {
+            offset = fr.offset + (r.address - fr.address);
+            cursor = i;
+            found = true;
+          }
+        }
+        break;
+      case Layout::Raw:
+        if (r.address >= source.base) {
+          offset = r.address - source.base;
+          found = true;
+        }
+        break;
+      case Layout::Stream:
+        // The file goes out block after block; a block reported again at the
+        // same address is a resend of the one before.
+        if (previous != nullptr && previous->address == r.address && previous->length == r.length) {
+          offset = streamOffset - r.length;
+        } else {
+          offset = streamOffset;
+          streamOffset += r.length;
+        }
+        flashAddress = source.base + static_cast<uint32_t>(offset);
+        found = true;
+        break;
+      case Layout::None:
+        break;
+    }
+    previous = &r;
+    if (!found || fileLength < 0 || offset + r.length > static_cast<uint64_t>(fileLength)) {
+      char buf[128];
+      std::snprintf(buf, sizeof buf, "the block at 0x%X (%u bytes) is not in ", r.address, r.length);
+      error = buf + source.path;
+      return false;
+    }
+    std::vector<uint8_t> bytes;
+    if (!file.Read(offset, r.length, bytes)) {
+      error = "cannot read " + source.path;
+      return false;
+    }
+    pieces[flashAddress] = std::move(bytes);
+  }
+  // Merge what touches or overlaps into spans (later pieces win where they overlap).
+  for (auto& [address, bytes] : pieces) {
+    if (!out.empty() && out.back().flash == source.flash &&
+        static_cast<uint64_t>(out.back().address) + out.back().expected.size() >= address) {
+      Span& s = out.back();
+      size_t at = address - s.address;
+      if (s.expected.size() < at + bytes.size()) s.expected.resize(at + bytes.size());
+      std::copy(bytes.begin(), bytes.end(), s.expected.begin() + static_cast<std::ptrdiff_t>(at));
+    } else {
+      out.push_back({source.flash, address, std::move(bytes), ""});
+    }
+  }
+  return true;
+}
+
+std::optional<uint32_t> FirstDifference(uint32_t address, const std::vector<uint8_t>& expected,
+                                        const std::vector<uint8_t>& actual) {
+  size_t n = std::min(expected.size(), actual.size());
+  for (size_t i = 0; i < n; ++i)
+    if (expected[i] != actual[i]) return address + static_cast<uint32_t>(i);
+  if (actual.size() < expected.size()) return address + static_cast<uint32_t>(n);
+  return std::nullopt;
+}
+
+int ReadBackFlash(OperationRecord& rec, FlashKind flash, uint32_t address, uint32_t length,
+                  std::vector<uint8_t>& out, const ReadBackTick& tick) {
+  out.clear();
+  out.reserve(length);
+  const std::string port = "COM" + std::to_string(rec.m_nComPort + 1);
+  const uint8_t start = kBaseBaudCode;
+  const uint8_t selected = OperatorBaudCode(rec.m_nBaudRate);
+  if (selected == 0) return kResultInvalidValue;
+  const bool usb = rec.m_nLinkMode == kLinkModeUsb;
+  const uint8_t mode = usb ? kLinkModeUsb : kLinkModeUart;
+
+  // Over USB the port runs at the operator's rate from the start; over the
+  // UART the loader listens at the base rate and is raised like in the dump jobs.
+  LinkPtr link = OpenLink(port, usb ? selected : start);
+  if (!link) return kResultComPort;
+  int rc = kResultOk;
+  if (!usb) {
+    rc = TOOL_SetTargetBaud(*link, selected, 1);
+    if (rc == kResultOk) SetHostBaud(*link, selected);
+  }
+  if (rc == kResultOk && !stop::Requested()) {
+    timing::Pause(kBeforeDumpMs, "VerifyReadBack");
+    const uint32_t command = flash == FlashKind::Nand ? proto::kCmdNandDump : proto::kCmdNorDump;
+    rc = TOOL_Dump(
+        mode, "", *link, address, length, command,
+        [&tick](uint8_t final, const uint8_t*, uint32_t at) {
+          if (final != 0 && tick) tick(at);
+        },
+        [&out](const uint8_t* data, uint32_t n) {
+          out.insert(out.end(), data, data + n);
+          return true;
+        });
+    // Give the handset back at the base rate, as every job leaves it.
+    if (!usb && selected != start) {
+      if (rc == kResultOk) timing::Pause(kAfterDumpMs, "VerifyReadBack");
+      if (TOOL_SetTargetBaud(*link, start, 0) == kResultOk) SetHostBaud(*link, start);
+    }
+  }
+  if (stop::Requested() && rc == kResultOk) rc = kResultComPort;
+  CloseLink(link);
+  return rc;
+}
+
+}  // namespace vantrel::cli

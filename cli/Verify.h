@@ -1,0 +1,71 @@
+#pragma once
+// --verify: after a download, read the written ranges back from the handset
+// with the flash loader's dump command and compare them byte for byte with
+// the file. The per-block 8-bit checksum of the transfer cannot catch every
+// corruption (two errors that cancel out, a cell that stores a bit wrongly
+// after it echoed right); a read-back can.
+//
+// The ranges are the ones the download reported block by block; the job's
+// headline above them names the file they came from.
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/Outcome.h"
+
+namespace vantrel {
+struct OperationRecord;
+}
+
+namespace vantrel::cli {
+
+enum class FlashKind { Nand, Nor };
+
+// How a download's file maps onto flash addresses.
+enum class Layout {
+  Records,  // address/length records (image set, calset, resources)
+  Raw,      // the whole file at a start address (manual downloads)
+  Stream,   // the whole file, block after block (file system over UART)
+  None      // not comparable with a file (embedded Boot2, entire flash with spare bytes)
+};
+
+struct VerifySource {
+  Layout layout = Layout::None;
+  FlashKind flash = FlashKind::Nand;
+  std::string path;
+  uint32_t base = 0;       // Raw: the start address; Stream: where the stream lands
+  std::string why;         // None: why it is not verified
+};
+
+// The file behind a section headline ("NAND : Imgset Download") as the
+// record names it after the job.
+VerifySource SourceForSection(const std::string& section, const OperationRecord& rec);
+
+// A stretch of flash and the bytes the file says it must hold.
+struct Span {
+  FlashKind flash = FlashKind::Nand;
+  uint32_t address = 0;
+  std::vector<uint8_t> expected;
+  std::string section;
+};
+
+// Maps the written ranges of one section onto its file and merges adjacent
+// ranges. False (with `error`) when a range cannot be found in the file.
+bool BuildSpans(const VerifySource& source, const std::vector<WrittenRange>& ranges, std::vector<Span>& out,
+                std::string& error);
+
+// Address of the first byte that differs, or nothing when all are equal.
+// A short read-back differs at its first missing byte.
+std::optional<uint32_t> FirstDifference(uint32_t address, const std::vector<uint8_t>& expected,
+                                        const std::vector<uint8_t>& actual);
+
+// Reads `length` bytes at `address` through the running loader: the same
+// open, rate change, dump command and rate return as the dump jobs. Returns
+// a result code of the link and protocol (0 success).
+using ReadBackTick = std::function<void(uint32_t address)>;
+int ReadBackFlash(OperationRecord& rec, FlashKind flash, uint32_t address, uint32_t length,
+                  std::vector<uint8_t>& out, const ReadBackTick& tick);
+
+}  // namespace vantrel::cli

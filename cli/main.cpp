@@ -1,0 +1,110 @@
+// vantrel-cli: the download tool's operations without the window.
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <thread>
+
+#include "cli/Args.h"
+#include "cli/CliConsole.h"
+#include "cli/ExitStatus.h"
+#include "cli/Json.h"
+#include "cli/Output.h"
+#include "cli/Runner.h"
+#include "jobs/Console.h"
+#include "link/Stop.h"
+#include "payloads/Payloads.h"
+
+namespace {
+
+using namespace vantrel::cli;
+
+// Ctrl-C cancels the running job the way the window's Cancel does; a second
+// one, or one while nothing runs, ends the program at once.
+void WatchSignals(Runner* runner, sigset_t set) {
+  int signals = 0;
+  for (;;) {
+    int sig = 0;
+    if (sigwait(&set, &sig) != 0) continue;
+    if (++signals > 1 || !runner->Interrupt()) _exit(kExitInterrupted);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  ParseResult parsed = ParseArguments(args);
+  const Options& o = parsed.options;
+  if (!parsed.ok) {
+    if (o.json) {
+      std::printf("%s\n", JsonObject("exit").Add("status", kExitUsage).Add("failure", "usage").Add("reason", parsed.error).Text().c_str());
+    }
+    std::fprintf(stderr, "vantrel-cli: %s\n%s\n", parsed.error.c_str(), UsageHint());
+    return kExitUsage;
+  }
+  if (o.help) {
+    std::fputs(UsageText().c_str(), stdout);
+    return kExitOk;
+  }
+  if (o.version) {
+    std::printf("vantrel-cli %s%s\n", vantrel::kWindowTitleSuffix,
+                vantrel::PayloadsAreStandIns() ? " (stand-in handset payloads)" : "");
+    return kExitOk;
+  }
+
+  // Signals go to one watcher thread, not into the middle of a transfer.
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+
+  const bool outTty = isatty(STDOUT_FILENO) != 0;
+  const bool errTty = isatty(STDERR_FILENO) != 0;
+  const bool color = o.color == ColorMode::Always || (o.color == ColorMode::Auto && outTty);
+
+  // Standard output carries the log (or the JSON events) and nothing else:
+  // the sinks write to their own copy of it, and whatever the core libraries
+  // print on the process's standard output (the link's open marks) goes to
+  // standard error with --trace, else nowhere.
+  std::FILE* out = stdout;
+  int logFd = dup(STDOUT_FILENO);
+  if (logFd >= 0) {
+    if (std::FILE* f = fdopen(logFd, "w")) {
+      out = f;
+      std::fflush(stdout);
+      int quiet = o.trace ? dup(STDERR_FILENO) : open("/dev/null", O_WRONLY | O_CLOEXEC);
+      if (quiet >= 0) {
+        dup2(quiet, STDOUT_FILENO);
+        close(quiet);
+      }
+    } else {
+      close(logFd);
+    }
+  }
+
+  std::unique_ptr<EventSink> sink;
+  if (o.json) sink = std::make_unique<JsonSink>(out);
+  else sink = std::make_unique<TextSink>(out, stderr, color, o.progress && outTty, outTty && errTty);
+  if (o.json) {
+    JsonObject start("start");
+    start.Add("program", "vantrel-cli").Add("version", vantrel::kWindowTitleSuffix);
+    start.Add("port", o.port).Add("rate", RateName(o.baudIndex)).Add("link", o.commType == 1 ? "usb" : "uart");
+    start.Add("operations", static_cast<int>(o.ops.size()));
+    static_cast<JsonSink*>(sink.get())->Emit(start.Text());
+  }
+
+  TerminalAsker asker;
+  Runner runner(o, *sink, &asker);
+  std::thread watcher(WatchSignals, &runner, set);
+  watcher.detach();
+  int status = runner.Run();
+  std::fflush(out);
+  std::fflush(stdout);
+  std::fflush(stderr);
+  // The watcher blocks in sigwait for good; leave without joining it.
+  std::_Exit(status);
+}

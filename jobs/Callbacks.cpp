@@ -1,0 +1,173 @@
+// The three callbacks the protocol routines report through, and the
+// flash-region indicator on the file buttons.
+#include "jobs/Console.h"
+#include "jobs/ControlIds.h"
+#include "jobs/GatedConsole.h"
+#include "jobs/Jobs.h"
+#include "jobs/OperationRecord.h"
+#include "jobs/Printf.h"
+#include "link/Trace.h"
+
+namespace vantrel {
+
+namespace {
+
+constexpr uint32_t kDumpBlockBytes = 0x20000;  // NAND block and NOR main block alike
+
+// Cancel becomes available once the transfer has begun. Inside a job started
+// by the runner the gate remembers that it is enabled already, so the calls
+// made for every 1024-byte chunk stay cheap.
+void EnableCancel(Console& con) {
+  if (auto* gate = dynamic_cast<GatedConsole*>(&con)) {
+    gate->EnableCancelOnce();
+  } else {
+    con.EnableControl(ctl::kCancel, true);
+  }
+}
+
+// Runs a group of updates (counters and their display) as one: inside a job
+// they either all happen before a Cancel or not at all.
+template <class F>
+void AsOneUpdate(Console& con, F&& fn) {
+  if (auto* gate = dynamic_cast<GatedConsole*>(&con)) {
+    gate->RunOpen(fn);
+  } else {
+    fn();
+  }
+}
+
+// Percentage of the expected ticks. With no expected count (a run that
+// reports a block before any count was set) the percentage stays as it is.
+int Percent(int ticks, int expected, int current) {
+  if (expected <= 0) return current;
+  return static_cast<int>(int64_t{ticks} * 100 / expected);
+}
+
+const char* ProgressErrorText(uint32_t code) {
+  switch (code) {
+    case 1: return " Error\n";
+    case 3: return " Fail -> Resend data\n";
+    case 4: return " Sync error\n";
+    case 5: return " Invalid ACK received\n";
+    case 6: return " Not response at the target phone\n";
+    default: return " Unknown error\n";
+  }
+}
+
+}  // namespace
+
+void ProgressCallBackFunc(uint8_t step, uint8_t status, uint32_t code, uint32_t value, uint8_t erase) {
+  JobContext* ctx = CallbackContext();
+  if (ctx == nullptr) {
+    Trace("ProgressCallBackFunc Error : hCommWnd");
+    return;
+  }
+  Console& con = ctx->con;
+  EnableCancel(con);
+
+  if (status != 0) {
+    switch (code) {
+      case 0:
+        con.AppendLogPlain(" checksum : ");
+        con.AppendLog(StrPrintf("0x%X\n", value), kLogRed);
+        break;
+      case 1:
+        con.AppendLogPlain(" checksum ");
+        con.AppendLog(ProgressErrorText(code), kLogRed);
+        break;
+      case 2:
+        con.AppendLogPlain("\n");
+        break;
+      default:
+        con.AppendLog(ProgressErrorText(code), kLogRed);
+        break;
+    }
+    return;
+  }
+  if (step == 0) return;  // a chunk within a block
+
+  AsOneUpdate(con, [&] {
+    const int ticks = ++g_progressTicks;
+    const int expected = g_expectedTicks.load();
+    int percent = Percent(ticks, expected, ctx->rec.m_nProgress.load());
+    if (percent >= 100) percent = 100;
+    ctx->rec.m_nProgress.store(percent);
+    con.SetProgressPos(percent);
+    con.SetControlText(ctl::kTickCount, StrPrintf(" %d / %d ", ticks, expected));
+    con.SetControlText(ctl::kStatusCaption, StrPrintf("%d", percent));
+    const int bytes = static_cast<int>(value);
+    if (erase == 0) {
+      con.AppendLogPlain(code != 0 ? StrPrintf("    0 x %X\t Download   %d bytes\t. . . .  ", code, bytes)
+                                   : StrPrintf("    0 x %X\t\t Download   %d bytes\t. . . .  ", code, bytes));
+    } else {
+      con.AppendLogPlain(code != 0
+                             ? StrPrintf("\r\n    0 x %X\t Erase   %d bytes\t. . . .    OK ", code, bytes)
+                             : StrPrintf("\r\n    0 x %X\t\t Erase   %d bytes\t. . . .    OK ", code, bytes));
+    }
+    ShowFlashRegion(*ctx, g_loaderState.load(), ticks % 2, code);
+  });
+}
+
+void DumpProgressCallBackFunc(uint8_t step, const uint8_t* /*ignored*/, uint32_t address) {
+  JobContext* ctx = CallbackContext();
+  if (ctx == nullptr) {
+    Trace("ProgressCallBackFunc Error :");
+    return;
+  }
+  Console& con = ctx->con;
+  EnableCancel(con);
+  if (step == 0) return;
+
+  AsOneUpdate(con, [&] {
+    const int ticks = ++g_progressTicks;
+    const int expected = g_expectedTicks.load();
+    // Not clamped here: the title caps what it shows at 100.
+    const int percent = Percent(ticks, expected, ctx->rec.m_nProgress.load());
+    ctx->rec.m_nProgress.store(percent);
+    con.SetProgressPos(percent);
+    con.SetControlText(ctl::kTickCount, StrPrintf(" %d / %d ", ticks, expected));
+    con.AppendLogPlain(ctx->rec.m_nDumpAddress == 0 ? std::string("   0x0000 : \t")
+                                                    : StrPrintf("\n   0x%x : \t", address));
+    const uint8_t op = g_operation.load();
+    if (op == kOpNandDump || op == kOpNorDump) ctx->rec.m_nDumpAddress += kDumpBlockBytes;
+    con.AppendLog("   Dump   >>>   OK", kLogBlueNote);
+  });
+}
+
+bool DumpDataCallBackFunc(const uint8_t* data, uint32_t length) {
+  JobContext* ctx = CallbackContext();
+  if (ctx == nullptr) {
+    Trace("ProgressCallBackFunc Error :");
+    return false;
+  }
+  if (ctx->rec.m_dumpFile == nullptr) return false;
+  if (length == 0) return true;
+  return std::fwrite(data, 1, length, ctx->rec.m_dumpFile) == length;
+}
+
+void ShowFlashRegion(JobContext& ctx, uint8_t loaderState, int phase, uint32_t address) {
+  if (loaderState != kLoaderNand) return;
+  ItemFont font;
+  if (phase == 0) {
+    font = ItemFont::Active;
+  } else if (phase == 1) {
+    font = ItemFont::Done;
+  } else {
+    return;
+  }
+  int button = 0;
+  if (address >= 0x3700000 && address < 0x4FBFFFF) {
+    button = ctl::kRsrc1Button;
+  } else if (address >= 0xAC0000 && address < 0xCC0000) {
+    button = ctl::kRsrc2Button;
+  } else if (address >= 0x4A0000 && address < 0x36DFFFF) {
+    button = ctl::kImgsetButton;
+  } else if (address >= 0x260000 && address <= 0x27FFFF) {
+    button = ctl::kCalsetButton;
+  } else {
+    return;
+  }
+  ctx.con.SetItemFont(button, font);
+}
+
+}  // namespace vantrel

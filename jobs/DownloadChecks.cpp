@@ -1,0 +1,160 @@
+#include "jobs/DownloadChecks.h"
+
+#include "jobs/FileInfo.h"
+#include "jobs/JobState.h"
+#include "jobs/Printf.h"
+#include "jobs/ThreadProcs.h"
+
+namespace vantrel {
+
+namespace {
+
+constexpr const char* kCheckLocation = "Check the file location";
+constexpr const char* kFileSizeError = "File size error";
+constexpr const char* kTooBig = "Image file size too big";
+
+DownloadPlan Fail(std::vector<std::string> messages) {
+  DownloadPlan plan;
+  plan.messages = std::move(messages);
+  return plan;
+}
+
+DownloadPlan Go(uint8_t operation, ThreadProc proc) {
+  DownloadPlan plan;
+  plan.ok = true;
+  plan.operation = operation;
+  plan.proc = proc;
+  return plan;
+}
+
+// A size check: 0 means missing (messages `missing`), above `max` too big.
+bool SizeFails(uint32_t size, uint32_t max, std::vector<std::string> missing, DownloadPlan* plan) {
+  if (size == 0) {
+    *plan = Fail(std::move(missing));
+    return true;
+  }
+  if (size > max) {
+    *plan = Fail({kFileSizeError});
+    return true;
+  }
+  return false;
+}
+
+std::string AddressConfirmation(uint32_t address) {
+  return StrPrintf("Start Address check OK!!\r\nCheck start block Address : 0x%x", address);
+}
+
+}  // namespace
+
+void MeasureImageFiles(OperationRecord& rec) {
+  rec.m_nImageFileSize = GetFileLength(rec.m_strImageFileName);
+  rec.m_nParamDepFileSize = GetFileLength(rec.m_strParamDepFileName);
+  rec.m_nManualImageSize = GetFileLength(rec.m_strManualImage);
+  rec.m_nRscrFileSize = GetFileLength(rec.m_strRscrFileName);
+  rec.m_nRscr2FileSize = GetFileLength(rec.m_strRscr2FileName);
+  rec.m_nFactoryFSFileSize = GetFileLength(rec.m_strFactoryFSFileName);
+  rec.m_nEntireFlashFileSize = GetFileLength(rec.m_strEntireFlashFileName);
+  rec.m_nManualNandImageSize = GetFileLength(rec.m_strManualNandImage);
+  rec.m_nOgmSize = GetFileLength(rec.m_strOgmPath);
+}
+
+DownloadPlan PlanDownload(OperationRecord& rec) {
+  DownloadPlan plan;
+  switch (rec.m_nDownloadItem) {
+    case kItemImgset:
+      if (SizeFails(rec.m_nImageFileSize, kImgsetMaxBytes, {kCheckLocation, "Verify a path of Imgset file"}, &plan))
+        return plan;
+      return Go(kOpImgset, NandItemDownloadProc);
+
+    case kItemCalset:
+      if (SizeFails(rec.m_nParamDepFileSize, kCalsetMaxBytes, {kCheckLocation, "Verify a path of W5K1_calset file"},
+                    &plan))
+        return plan;
+      return Go(kOpCalset, NandItemDownloadProc);
+
+    case kItemRsrc1:
+      if (SizeFails(rec.m_nRscrFileSize, kRsrc1MaxBytes, {kCheckLocation}, &plan)) return plan;
+      return Go(kOpRsrc1, NandItemDownloadProc);
+
+    case kItemRsrc2:
+      if (SizeFails(rec.m_nRscr2FileSize, kRsrc2MaxBytes, {kCheckLocation}, &plan)) return plan;
+      return Go(kOpRsrc2, NandItemDownloadProc);
+
+    case kItemFileSystem:
+      if (rec.m_bFsChosen != 1) return Fail({"Please check vlf file(Push the 'File system' button.\n"});
+      if (rec.m_nOgmSize == 0) return Fail({kCheckLocation});
+      return Go(kOpVlf, NandItemDownloadProc);
+
+    case kItemAll:
+      if (SizeFails(rec.m_nImageFileSize, kImgsetMaxBytes, {kCheckLocation, "Verify a path of W5K1_imgset file"},
+                    &plan))
+        return plan;
+      // The chain writes the calibration set when the NAND "Calset" box is
+      // checked; checking the file only for the hidden default box would let
+      // a chain erase the whole flash and then fail on a missing file.
+      if ((rec.m_bCalsetDefault == 1 || rec.m_bCalset == 1) &&
+          SizeFails(rec.m_nParamDepFileSize, kCalsetMaxBytes, {kCheckLocation, "Verify a path of W5K1_calset file"},
+                    &plan))
+        return plan;
+      if (SizeFails(rec.m_nRscrFileSize, kRsrc1MaxBytes, {"Rscr file not existed", "Verify a path of Rscr file"},
+                    &plan))
+        return plan;
+      if (SizeFails(rec.m_nRscr2FileSize, kRsrc2MaxBytes, {"Rscr2 file not existed", "Verify a path of Rscr2 file"},
+                    &plan))
+        return plan;
+      if (rec.m_nOgmSize == 0) return Fail({kCheckLocation});
+      return Go(kOpAllChain, NandAllDownloadProc);
+
+    case kItemNandManual: {
+      rec.m_nStartAddress &= ~(kNandManualAlign - 1);
+      const uint32_t address = rec.m_nStartAddress;
+      if (rec.m_nManualNandImageSize == 0) return Fail({kCheckLocation});
+      if (address < kNandManualLowest) return Fail({"start address -> PROTECT AREA\r\nCheck the start adress!!!!"});
+      if (uint64_t{address} + rec.m_nManualNandImageSize > kNandManualEnd) return Fail({kTooBig});
+      plan = Go(kOpNandManual, NandItemDownloadProc);
+      plan.messages = {AddressConfirmation(address)};
+      return plan;
+    }
+
+    case kItemRsrc1AndFs:
+      if (SizeFails(rec.m_nRscrFileSize, kRsrc1MaxBytes, {"Rscr file not existed", "Verify a path of Rscr file"},
+                    &plan))
+        return plan;
+      if (SizeFails(rec.m_nOgmSize, kRsrc1FsMaxBytes, {"FactoryFS file not existed", "Verify a path of FactoryFS file"},
+                    &plan))
+        return plan;
+      plan = Go(kOpAllChain, NandItemDownloadProc);
+      plan.reconnectWhenLoader = kLoaderNor;
+      return plan;
+
+    case kItemEntireFlash:
+      if (rec.m_nEntireFlashFileSize == 0) return Fail({kCheckLocation});
+      if (rec.m_nEntireFlashFileSize != kEntireFlashImageBytes) return Fail({kFileSizeError});
+      return Go(kOpEntireFlash, NandItemDownloadProc);
+
+    case kItemNorManual: {
+      rec.m_nStartAddress -= (rec.m_nStartAddress & 0x7F) * 1024;
+      const uint32_t address = rec.m_nStartAddress;
+      if (rec.m_nManualImageSize == 0) return Fail({kCheckLocation});
+      if (uint64_t{address} + rec.m_nManualImageSize > kNorManualEnd) return Fail({kTooBig});
+      plan = Go(kOpNorManual, NorManualDownloadProc);
+      plan.messages = {AddressConfirmation(address)};
+      return plan;
+    }
+
+    default:
+      return Fail({"Please select download item"});
+  }
+}
+
+std::vector<std::string> CheckAutoAllFiles(const OperationRecord& rec) {
+  if (rec.m_nImageFileSize == 0) return {"NOR : imgset - not existed", "Verify a path of W5K1_imgset file"};
+  if (rec.m_bCalsetDefault == 1 && rec.m_nParamDepFileSize == 0)
+    return {"NOR: calset - not existed", "Verify a path of W5K1_calset file"};
+  if (rec.m_nRscrFileSize == 0) return {"NAND : Rscr1 file not existed", "Verify a path of Rscr file"};
+  if (rec.m_nRscr2FileSize == 0) return {"NAND : Rscr2 file not existed", "Verify a path of Rscr2 file"};
+  if (rec.m_nFactoryFSFileSize == 0) return {"NAND : FactoryFS file not existed", "Verify a path of FactoryFS file"};
+  return {};
+}
+
+}  // namespace vantrel

@@ -1,0 +1,126 @@
+// Bringing up a flash loader on the handset and naming the flash part it
+// reports.
+#include "jobs/Console.h"
+#include "jobs/ControlIds.h"
+#include "jobs/Jobs.h"
+#include "jobs/OperationRecord.h"
+#include "jobs/Printf.h"
+#include "link/ResultCodes.h"
+#include "link/Timing.h"
+#include "protocol/BootUpload.h"
+#include "protocol/Constants.h"
+
+namespace vantrel {
+
+namespace {
+
+constexpr unsigned kNorTypeCheckPauseMs = 1000;
+
+struct FlashPart {
+  uint8_t id;
+  const char* text;
+  int box;
+};
+
+// Compared in this order; the first match names the part.
+constexpr FlashPart kFlashParts[] = {
+    {0x56, "NX6604A0 512", ctl::kFlashIdBox}, {0x55, "NX3302A0 256", ctl::kFlashIdBox},
+    {0x10, "NQ4410TB 256", ctl::kNorIdBox},   {0x11, "NQ4410BB 256", ctl::kNorIdBox},
+    {0x26, "MLC NOR 512", ctl::kNorIdBox},    {0x34, "EC34", ctl::kFlashIdBox},
+    {0x24, "EC24", ctl::kFlashIdBox},         {0x14, "EC14", ctl::kFlashIdBox},
+    {0xB1, "ECB1", ctl::kFlashIdBox},         {0xBA, "ECBA", ctl::kFlashIdBox},
+};
+
+double SecondsSince(uint64_t startMs) { return static_cast<double>(timing::NowMs() - startMs) * 0.001; }
+
+void LogElapsed(JobContext& ctx, uint64_t startMs) {
+  const double seconds = SecondsSince(startMs);
+  ctx.rec.m_dTotalElapsed += seconds;
+  ctx.con.AppendLog(StrPrintf("    ( Elapsed Time : %5.1fs)\n", seconds), kLogRed);
+}
+
+void ShowUploadFailure(JobContext& ctx, int rc, const char* missingFileText) {
+  ctx.con.MessageBox(rc == kResultFileOpen ? std::string(missingFileText)
+                                           : StrPrintf("%s", ResultText(static_cast<uint32_t>(rc))),
+                     "Downloading Failure", MsgButtons::Ok);
+}
+
+}  // namespace
+
+bool ShowFlashType(JobContext& ctx, uint8_t deviceId) {
+  for (const auto& part : kFlashParts) {
+    if (part.id == deviceId) {
+      ctx.con.SetControlText(part.box, part.text);
+      return true;
+    }
+  }
+  return false;
+}
+
+bool DownloadNorFlashDriver(JobContext& ctx, ComLink& link) {
+  ctx.con.AppendLog("\n\n  * NOR Flash Driver Download", kLogRed);
+  const uint64_t start = timing::NowMs();
+  ctx.con.AppendLogPlain("\n     NOR Flash driver Downloading\t\t> > > ");
+  const int rc = TOOL_UploadLoader(link, proto::kSelectNorLoader);
+  if (rc != 0) {
+    ShowUploadFailure(ctx, rc, "Make sure whether flashdrv_nand.img file is in same folder");
+    ctx.con.AppendLog("FAIL\n", kLogRed);
+    ctx.con.AppendLog("\n   Turn On/Off the target phone!!!\n", kLogRed);
+    ctx.con.EnterDisconnectedState();
+    return false;
+  }
+  ctx.con.AppendLog("OK\n", kLogBlue);
+  ctx.con.AppendLogPlain("     Flash type Checking\t\t\t> > > ");
+  timing::Pause(kNorTypeCheckPauseMs, "NorFlashTypeCheck");
+  if (ShowFlashType(ctx, GetFlashTypeByte())) {
+    ctx.con.AppendLog("OK\n", kLogBlue);
+  } else {
+    ctx.con.AppendLog("FAIL\n", kLogRed);
+  }
+  LogElapsed(ctx, start);
+  g_loaderState = kLoaderNor;
+  return true;
+}
+
+bool DownloadNandFlashDriver(JobContext& ctx, ComLink& link, int variant) {
+  ctx.con.AppendLog("\n\n  * NAND Flash Driver Download", kLogRed);
+  ctx.con.AppendLogPlain("\n     preboot downloading\t\t\t> > > ");
+  const uint64_t start = timing::NowMs();
+
+  // The memory set-up program's own result does not matter: a failure shows
+  // up in the preloader or the loader upload that follows.
+  (void)TOOL_DownloadDriver(link, variant == 32 ? DriverForm::SdramInitOnOpen : DriverForm::SdramInit);
+  int rc = TOOL_DownloadDriver(link, DriverForm::Preboot);
+  if (rc != 0) {
+    ShowUploadFailure(ctx, rc, "Make sure whether preboot.img file is in same folder");
+    ctx.con.AppendLog("FAIL\n", kLogRed);
+    ctx.con.AppendLog("\n  Turn On/Off the target phone!!!\n", kLogRed);
+    ctx.con.EnterReadyState();
+    return false;
+  }
+  ctx.con.AppendLog("OK\n", kLogBlue);
+  link.baudCode = SelectedBaudCode(ctx);
+  ctx.con.AppendLogPlain("     NAND Flash driver downloading\t\t> > > ");
+
+  rc = TOOL_UploadLoader(link, proto::kSelectNandLoader);
+  if (rc != 0) {
+    ShowUploadFailure(ctx, rc, "Make sure whether flashdrv_nand.img file is in same folder");
+    ctx.con.AppendLog("FAIL\n", kLogRed);
+    ctx.con.AppendLog("\n  Turn On/Off the target phone!!!\n", kLogRed);
+    ctx.con.EnterReadyState();
+    return false;
+  }
+  ctx.con.AppendLog("OK\n", kLogBlue);
+  ctx.con.AppendLogPlain("     Flash Type Checking\t\t\t> > > ");
+  const uint8_t id = GetFlashTypeByte();
+  if (ShowFlashType(ctx, id)) {
+    ctx.con.AppendLog("OK\n", kLogBlue);
+  } else {
+    ctx.con.AppendLog(StrPrintf("device_id=%u FAIL\n", static_cast<unsigned>(id)), kLogRed);
+  }
+  LogElapsed(ctx, start);
+  g_loaderState = kLoaderNand;
+  return true;
+}
+
+}  // namespace vantrel

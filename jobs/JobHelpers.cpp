@@ -1,0 +1,85 @@
+// Helpers the jobs share: tick counting, the operator's baud code and port
+// name, the date digits, and the two reports at the end of a connect and of a
+// chain.
+#include <ctime>
+
+#include "jobs/Console.h"
+#include "jobs/Jobs.h"
+#include "jobs/OperationRecord.h"
+#include "jobs/Printf.h"
+
+namespace vantrel {
+
+namespace {
+
+constexpr uint32_t kNorMainBlockBytes = 0x20000;
+constexpr uint32_t kNorParamBlockBytes = 0x8000;
+constexpr uint32_t kNorTotalBytes = 0x2000000;
+constexpr uint32_t kNorBottomParamBlocks = 0;
+constexpr uint32_t kNorTopParamBlocks = 4;
+constexpr uint32_t kNandBlockBytes = 0x20000;
+
+}  // namespace
+
+uint32_t CountNorBlocks(uint32_t start, uint32_t length) {
+  const uint32_t end = start + length;  // wraps like the 32-bit flash address it is
+  const uint64_t bottomEnd = uint64_t{kNorBottomParamBlocks} * kNorParamBlockBytes;
+  const uint64_t topStart = kNorTotalBytes - uint64_t{kNorTopParamBlocks} * kNorParamBlockBytes;
+  // The cursor is wider than an address so that a range ending near 4 GiB
+  // cannot wrap it back below the end and count forever.
+  uint64_t a = start;
+  uint32_t n = 0;
+  while (a < end) {
+    ++n;
+    a += (a < bottomEnd || a >= topStart) ? kNorParamBlockBytes : kNorMainBlockBytes;
+  }
+  return n;
+}
+
+uint32_t CountNandBlocks(uint32_t /*start*/, uint32_t length) {
+  return static_cast<uint32_t>((uint64_t{length} + kNandBlockBytes - 1) / kNandBlockBytes);
+}
+
+uint8_t SelectedBaudCode(const JobContext& ctx) {
+  const int sel = ctx.rec.m_nBaudRate;
+  if (sel < 0 || sel >= static_cast<int>(sizeof kOperatorBaudCodes)) return 0;
+  return kOperatorBaudCodes[sel];
+}
+
+std::string PortName(const JobContext& ctx) { return StrPrintf("COM%d", ctx.rec.m_nComPort + 1); }
+
+std::string TodayDigits() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return StrPrintf("%04d%02d%02d", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+}
+
+const char* SeparatorLine() {
+  return "-----------------------------------------------------------------------------------------------\n";
+}
+
+void ReportConnectResult(JobContext& ctx, int code) {
+  const char* box = nullptr;
+  switch (code) {
+    case 0:
+      ctx.con.AppendLog("Available\n\n", kLogBlueNote);
+      ctx.con.EnterReadyState();
+      return;
+    case 1: box = "Timeout : No Response at the target phone"; break;
+    case 2: box = "Wrong BaudRate"; break;
+    case -1: box = "Comm Error"; break;
+    case -2: box = "Received Wrong Char from MS"; break;
+    case -3: box = "Invalid Env"; break;
+    default: return;
+  }
+  ctx.con.MessageBox(box, "Failure", MsgButtons::Ok);
+  ctx.con.EnterDisconnectedState();
+}
+
+void ReportAllFinished(JobContext& ctx) {
+  ctx.con.AppendLog(StrPrintf("\n  * TOTAL Elapsed Time : %5.1fs\n", ctx.rec.m_dTotalElapsed), kLogRed);
+  ctx.con.MessageBox("All Download Finished", "NOTICE", MsgButtons::Ok);
+}
+
+}  // namespace vantrel

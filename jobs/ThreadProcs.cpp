@@ -1,0 +1,221 @@
+#include "jobs/ThreadProcs.h"
+
+#include "jobs/Console.h"
+#include "jobs/Jobs.h"
+#include "jobs/OperationRecord.h"
+#include "jobs/Printf.h"
+#include "link/Timing.h"
+#include "protocol/ImageSession.h"
+
+namespace vantrel {
+
+namespace {
+
+constexpr int kExitCode = 1;
+
+void ResetProgress(JobContext& ctx) { ctx.rec.m_nProgress = 0; }
+
+int32_t Ticks(uint32_t count) { return static_cast<int32_t>(count); }
+
+}  // namespace
+
+void LogConnectAttempt(JobContext& ctx) {
+  ctx.con.AppendLog("\n  * Connecting to target phone", kLogRed);
+  ctx.con.AppendLog(StrPrintf("\n     Try to open COM%d\t>", ctx.rec.m_nComPort + 1), kLogBlueNote);
+}
+
+int ConnectStep(JobContext& ctx) {
+  const int result = ConnectTarget(ctx);
+  ctx.rec.m_nConnectResult = result;
+  ReportConnectResult(ctx, result);
+  return result;
+}
+
+int AutoAllDownloadProc(JobContext& ctx) {
+  OperationRecord& rec = ctx.rec;
+  ResetProgress(ctx);
+  g_expectedTicks = 0;
+  if (ConnectStep(ctx) != 0 || g_operation != kOpAllChain) return kExitCode;
+
+  int32_t expected = Ticks(CountNandBlocks(kRsrc2Start, rec.m_nRscr2FileSize) +
+                           CountNandBlocks(kRsrc1Start, rec.m_nRscrFileSize) +
+                           CountNandBlocks(kVlfStart, rec.m_nFactoryFSFileSize) +
+                           CountNorBlocks(kImgsetStart, rec.m_nImageFileSize));
+  if (rec.m_bCalsetDefault == 1) expected += Ticks(CountNorBlocks(kCalsetStart, rec.m_nParamDepFileSize));
+  g_expectedTicks = expected;
+  g_progressTicks = 0;
+
+  if (!NorDownloadJob(ctx, kOpImgset, 1)) return kExitCode;
+  if (rec.m_bCalsetDefault == 1 && !NorDownloadJob(ctx, kOpCalset, 1)) return kExitCode;
+  ReconnectForDriverChange(ctx);
+  if (!NandEraseJob(ctx, kOpAllChain)) return kExitCode;
+  if (!NandDownloadJob(ctx, kOpRsrc1, 1)) return kExitCode;
+  if (!NandDownloadJob(ctx, kOpRsrc2, 1)) return kExitCode;
+  if (!NandDownloadJob(ctx, kOpVlf, 1)) return kExitCode;
+  ReportAllFinished(ctx);
+  return kExitCode;
+}
+
+int ConnectProc(JobContext& ctx) {
+  LogConnectAttempt(ctx);
+  ConnectStep(ctx);
+  return kExitCode;
+}
+
+int NandItemDownloadProc(JobContext& ctx) {
+  OperationRecord& rec = ctx.rec;
+  ResetProgress(ctx);
+  const uint8_t code = g_operation;
+  switch (code) {
+    case kOpImgset:
+      SetSelection(1, 1, 0, 0, 0, 0);
+      g_expectedTicks = Ticks(CountNandBlocks(kImgsetStart, rec.m_nImageFileSize));
+      break;
+    case kOpCalset:
+      SetSelection(0, 0, 0, 0, 1, 0);
+      g_expectedTicks = Ticks(CountNandBlocks(kCalsetStart, rec.m_nParamDepFileSize));
+      break;
+    case kOpRsrc1:
+      SetSelection(0, 0, 1, 0, 0, 0);
+      g_expectedTicks = Ticks(CountNandBlocks(kRsrc1Start, rec.m_nRscrFileSize));
+      break;
+    case kOpRsrc2:
+      SetSelection(0, 0, 0, 1, 0, 0);
+      g_expectedTicks = Ticks(CountNandBlocks(kRsrc2Start, rec.m_nRscr2FileSize));
+      break;
+    case kOpVlf:
+      g_expectedTicks = Ticks(CountNandBlocks(kVlfStart, rec.m_nFactoryFSFileSize)) + kVlfFormatTicks;
+      break;
+    case kOpEntireFlash:
+      g_expectedTicks = Ticks(CountNandBlocks(kEntireFlashStart, rec.m_nEntireFlashFileSize));
+      break;
+    case kOpNandManual:
+      g_expectedTicks = Ticks(CountNandBlocks(rec.m_nStartAddress, rec.m_nManualNandImageSize));
+      break;
+    case kOpAllChain: {
+      // The Rsrc1-and-file-system item: the two images it writes.
+      g_expectedTicks = Ticks(CountNandBlocks(kRsrc1Start, rec.m_nRscrFileSize) +
+                              CountNandBlocks(kVlfStart, rec.m_nFactoryFSFileSize));
+      g_progressTicks = 0;
+      if (!NandDownloadJob(ctx, kOpRsrc1, 1)) return kExitCode;
+      timing::Pause(kChainStepPauseMs, "ChainStep");
+      if (!NandDownloadJob(ctx, kOpVlf, 1)) return kExitCode;
+      ReportAllFinished(ctx);
+      return kExitCode;
+    }
+    default:
+      break;
+  }
+  g_progressTicks = 0;
+  NandDownloadJob(ctx, code, 0);
+  return kExitCode;
+}
+
+int NandAllDownloadProc(JobContext& ctx) {
+  OperationRecord& rec = ctx.rec;
+  ResetProgress(ctx);
+  g_expectedTicks = 0;
+  if (g_operation != kOpAllChain) return kExitCode;
+  const bool calset = rec.m_bCalset == 1;
+
+  int32_t expected = Ticks(CountNandBlocks(kRsrc2Start, rec.m_nRscr2FileSize) +
+                           CountNandBlocks(kRsrc1Start, rec.m_nRscrFileSize) +
+                           CountNandBlocks(kVlfStart, rec.m_nFactoryFSFileSize) +
+                           CountNandBlocks(kImgsetStart, rec.m_nImageFileSize)) +
+                     kVlfFormatTicks;
+  if (calset) expected += Ticks(CountNandBlocks(kCalsetStart, rec.m_nParamDepFileSize));
+  g_expectedTicks = expected;
+  g_progressTicks = 0;
+
+  if (!NandEraseJob(ctx, kOpAllChain)) return kExitCode;
+  ShowFlashRegion(ctx, kLoaderNand, 1, kImgsetStart);
+
+  SetSelection(1, 1, 0, 0, 0, 0);
+  if (!NandDownloadJob(ctx, kOpImgset, 2)) return kExitCode;
+  ShowFlashRegion(ctx, kLoaderNand, 1, kImgsetStart);
+
+  if (calset) {
+    timing::Pause(kChainStepPauseMs, "ChainStep");
+    SetSelection(0, 0, 0, 0, 1, 0);
+    if (!NandDownloadJob(ctx, kOpCalset, 2)) return kExitCode;
+    ShowFlashRegion(ctx, kLoaderNand, 1, kCalsetStart);
+  }
+  ShowFlashRegion(ctx, kLoaderNand, 1, kImgsetStart);
+  if (calset) ShowFlashRegion(ctx, kLoaderNand, 1, kCalsetStart);
+
+  SetSelection(0, 0, 1, 0, 0, 0);
+  if (!NandDownloadJob(ctx, kOpRsrc1, 2)) return kExitCode;
+  ShowFlashRegion(ctx, kLoaderNand, 1, kRsrc1Start);
+
+  SetSelection(0, 0, 0, 1, 0, 0);
+  if (!NandDownloadJob(ctx, kOpRsrc2, 2)) return kExitCode;
+  ShowFlashRegion(ctx, kLoaderNand, 1, kRsrc2Start);
+
+  timing::Pause(kChainStepPauseMs, "ChainStep");
+  if (!NandDownloadJob(ctx, kOpVlf, 2)) return kExitCode;
+  ReportAllFinished(ctx);
+  return kExitCode;
+}
+
+int NorManualDownloadProc(JobContext& ctx) {
+  ResetProgress(ctx);
+  g_expectedTicks = Ticks(CountNorBlocks(ctx.rec.m_nStartAddress, ctx.rec.m_nManualImageSize));
+  g_progressTicks = 0;
+  NorDownloadJob(ctx, kOpNorManual, 0);
+  return kExitCode;
+}
+
+int BootloaderDownloadProc(JobContext& ctx) {
+  if (!BootStageDownloadJob(ctx, 'q')) return kExitCode;
+  if (!BootStageDownloadJob(ctx, 'r')) return kExitCode;
+  if (!BootStageDownloadJob(ctx, 's')) return kExitCode;
+  g_progressTicks = 0;
+  g_expectedTicks = 2;
+  NandDownloadJob(ctx, kOpBoot2, 2);
+  return kExitCode;
+}
+
+int NandEraseProc(JobContext& ctx) {
+  NandEraseJob(ctx, g_operation);
+  return kExitCode;
+}
+
+int NorFormatProc(JobContext& ctx) {
+  ResetProgress(ctx);
+  g_progressTicks = 0;
+  g_expectedTicks = g_operation == kOpBootAreaErase ? Ticks(CountNorBlocks(0, 0x10000))
+                                                    : Ticks(CountNorBlocks(0x36E0000, 0x20000));
+  NorFormatJob(ctx, g_operation);
+  return kExitCode;
+}
+
+int NorDumpProc(JobContext& ctx) {
+  ResetProgress(ctx);
+  g_progressTicks = 0;
+  NorDumpJob(ctx, g_operation);
+  return kExitCode;
+}
+
+int NandDumpProc(JobContext& ctx) {
+  ResetProgress(ctx);
+  g_progressTicks = 0;
+  NandDumpJob(ctx, g_operation);
+  return kExitCode;
+}
+
+int VlfFormatProc(JobContext& ctx) {
+  VlfFormatJob(ctx);
+  return kExitCode;
+}
+
+int PzlFormatProc(JobContext& ctx) {
+  PzlFormatJob(ctx);
+  return kExitCode;
+}
+
+int RawDumpProc(JobContext& ctx) {
+  RawReadBackExchange(ctx);
+  return 0;
+}
+
+}  // namespace vantrel

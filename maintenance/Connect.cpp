@@ -1,0 +1,225 @@
+// Catching the boot ROM and bringing up the NAND flash loader (START), and
+// making a running flash loader give way to the other one.
+#include "maintenance/Connect.h"
+
+#include <atomic>
+
+#include "jobs/Console.h"
+#include "jobs/ControlIds.h"
+#include "jobs/Jobs.h"
+#include "jobs/OperationRecord.h"
+#include "jobs/Printf.h"
+#include "link/ResultCodes.h"
+#include "link/Timing.h"
+#include "protocol/Constants.h"
+#include "protocol/LoaderCommands.h"
+
+namespace vantrel {
+
+namespace {
+
+std::atomic<bool> g_retryAllowed{false};
+
+constexpr int kConnectOk = 0;
+constexpr int kConnectTimeout = 1;
+constexpr int kConnectWrongBaud = 2;
+constexpr int kConnectCommError = -1;
+constexpr int kConnectWrongChar = -2;
+constexpr int kConnectInvalidEnv = -3;
+
+constexpr uint8_t kNothingHeard = 0xFF;
+
+const char* const kListenText = "      Listen for the BOOT signal\t\t\t> > > ";
+
+bool UsableHandshakeCode(uint8_t code) {
+  return code == kBaud115200 || code == kBaud460800 || code == kBaud921600;
+}
+
+}  // namespace
+
+bool ConnectRetryAllowed() { return g_retryAllowed.load(); }
+void ResetConnectRetryAllowance() { g_retryAllowed.store(false); }
+
+int ConnectTarget(JobContext& ctx) {
+  OperationRecord& rec = ctx.rec;
+  Console& con = ctx.con;
+  con.EnterBusyState();
+
+  if (rec.m_nComPort == -1 && rec.m_nBaudRate == 0) return kConnectInvalidEnv;
+
+  ComLink& link = rec.m_linkRecord;
+  link = ComLink{};
+  link.SetPortName(PortName(ctx));
+  link.baudCode = SelectedBaudCode(ctx);
+
+  const bool usb = rec.m_nLinkMode == kLinkModeUsb;
+  int result = kConnectOk;
+  enum class Step { Listen, Send, Wait, Loader, End };
+  Step step = Step::End;
+  uint8_t startSignal = proto::kStartSignal;
+
+  if (!UsableHandshakeCode(link.baudCode)) {
+    result = kConnectWrongBaud;
+  } else {
+    // The handshake always runs at the boot ROM's rate, whatever the operator
+    // chose for the transfers.
+    link.baudCode = kBaseBaudCode;
+    const int rc = OpenPort(link);
+    timing::Pause(kConnectOpenSettleMs, "ConnectOpen");
+    if (rc != 0 || !link.IsOpen()) {
+      con.AppendLog(" Fail\n", kLogRed);
+      return kConnectCommError;
+    }
+    con.AppendLog("Success!!\n", kLogBlueNote);
+    if (usb) {
+      // No BOOT byte comes over USB; the start signal that answers the usual
+      // BOOT byte is sent at once.
+      startSignal = proto::kStartSignal;
+      step = Step::Send;
+    } else {
+      con.AppendLog("\n   - Turn on the target phone immediately!!!!\n", kLogRed);
+      con.AppendLogPlain(kListenText);
+      step = Step::Listen;
+    }
+  }
+
+  while (step != Step::End && step != Step::Loader) {
+    if (step == Step::Listen) {
+      uint8_t received = kNothingHeard;
+      for (;;) {
+        uint8_t byte = 0;
+        if (ReceiveExactly(link, &byte, 1, kBootByteIdleSec) != 0) {
+          if (received == kNothingHeard) {
+            con.AppendLog("FAIL\n", kLogRed);
+            con.AppendLog("      (Check Comport connection & Bootloader existence)\n", kLogBlueNote);
+            result = kConnectTimeout;
+          } else {
+            con.AppendLog("Wrong code! Try again\n", kLogRed);
+            result = kConnectWrongChar;
+          }
+          step = Step::End;
+          break;
+        }
+        received = byte;
+        if (byte == proto::kBootSignal) {
+          con.AppendLogPlain("OK\n");
+          startSignal = proto::kStartSignal;
+          step = Step::Send;
+          break;
+        }
+        if (byte == proto::kBootSignalAlt) {
+          con.AppendLogPlain("OK\n");
+          startSignal = proto::kStartSignalAlt;
+          g_retryAllowed.store(true);
+          step = Step::Send;
+          break;
+        }
+        if (byte == 0x00) received = kNothingHeard;
+      }
+    } else if (step == Step::Send) {
+      con.AppendLogPlain("      Send the Download start signal\t\t> > > ");
+      uint32_t written = 0;
+      if (WritePort(link, &startSignal, 1, &written) != 0 || written != 1) {
+        con.AppendLogPlain("FAIL\n");
+        result = kConnectCommError;
+        step = Step::End;
+        continue;
+      }
+      step = Step::Wait;
+    } else if (step == Step::Wait) {
+      uint8_t received = kNothingHeard;
+      for (;;) {
+        uint8_t byte = 0;
+        if (ReceiveExactly(link, &byte, 1, kStartAnswerIdleSec) == 0) {
+          received = byte;
+          if (!usb && (byte == proto::kStartSignal || byte == proto::kStartSignalAlt)) {
+            con.AppendLogPlain("OK\n");
+            rec.m_bConnected = 1;
+            timing::Pause(kStartAcceptedPauseMs, "StartAccepted");
+            step = Step::Loader;
+            break;
+          }
+          continue;
+        }
+        // A second of silence ends the answer.
+        if (received == kNothingHeard) {
+          con.AppendLogPlain("Timeout\n");
+          result = kConnectTimeout;
+          step = Step::End;
+        } else if (received == proto::kStartSignal || received == proto::kStartSignalAlt) {
+          // USB: the last byte before the silence accepted the start signal.
+          // The link is up as on the UART, so the title names it.
+          rec.m_bConnected = 1;
+          step = Step::Loader;
+        } else if (!g_retryAllowed.load()) {
+          result = kConnectWrongChar;
+          step = Step::End;
+        } else {
+          g_retryAllowed.store(false);
+          con.AppendLogPlain("Try again\n");
+          if (received == proto::kBootSignal) {
+            startSignal = proto::kStartSignal;
+            step = Step::Send;
+          } else {
+            con.AppendLogPlain(kListenText);
+            step = Step::Listen;
+          }
+        }
+        break;
+      }
+    }
+  }
+
+  if (step == Step::Loader) {
+    if (DownloadNandFlashDriver(ctx, link, 32)) {
+      con.AppendLogPlain("OK\n");
+      con.AppendLogPlain("\n     UART Download Mode\t> > > ");
+      return kConnectOk;
+    }
+    con.AppendLogPlain("\n      Loader download fail!\n ");
+    result = kConnectCommError;
+  }
+
+  con.EnterDisconnectedState();
+  if (link.IsOpen()) ClosePort(link);
+  return result;
+}
+
+int ReconnectForDriverChange(JobContext& ctx) {
+  OperationRecord& rec = ctx.rec;
+  Console& con = ctx.con;
+  g_loaderState = kLoaderNone;
+
+  if (rec.m_nLinkMode == kLinkModeUsb) {
+    con.EnterReadyState();
+    con.EnableControl(ctl::kCancel, true);
+    return 0;
+  }
+
+  const std::string port = PortName(ctx);
+  con.AppendLog("\n   * Reconnecting (Flash Driver Change)", kLogRed);
+  con.AppendLogPlain("\n    Open Comport\t\t\t\t> > > ");
+
+  int rc = kResultComPort;
+  bool sent = false;
+  rec.m_pLink = OpenLink(port, kBaseBaudCode);
+  if (!rec.m_pLink) {
+    con.AppendLog("FAIL", kLogRed);
+  } else {
+    con.AppendLog("OK", kLogBlueNote);
+    timing::Pause(kReconnectCommandPauseMs, "Reconnect");
+    con.AppendLogPlain("\n    Now Reconnecting\t\t\t> > > ");
+    rc = TOOL_Reconnect(*rec.m_pLink);
+    sent = rc == 0;
+    con.AppendLog(sent ? "OK" : "FAIL", sent ? kLogBlueNote : kLogRed);
+    CloseLink(rec.m_pLink);
+  }
+
+  con.EnableControl(ctl::kCancel, true);
+  const int item = rec.m_nDownloadItem;
+  // The jobs of these items go on after the reconnect with the controls as they are.
+  if (!(sent && (item == 1 || item == 4 || item == 7))) con.EnterReadyState();
+  return rc;
+}
+
+}  // namespace vantrel

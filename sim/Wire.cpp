@@ -1,0 +1,476 @@
+// The pseudo-terminal side of the simulator. <termios.h> is not included: the
+// kernel's termios2 (for any rate, 812000 included) clashes with it.
+#include "sim/Wire.h"
+
+#include <asm/ioctls.h>
+#include <asm/termbits.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "link/ComNames.h"
+
+namespace vantrel::sim {
+namespace {
+
+// Settle after the host's purges before the boot ROM speaks: opening the port
+// purges twice (before and after setting the line up), and a BOOT byte sent in
+// between would be purged with the rest.
+constexpr double kPowerOnSettleMs = 20;
+constexpr double kHostCheckMs = 10;
+constexpr double kHangUpDowntimeMs = 200;
+constexpr double kWriteStallMs = 3000;
+
+Clock::duration Ms(double ms) {
+  return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(std::max(0.0, ms)));
+}
+
+double MsUntil(Clock::time_point t) {
+  return std::chrono::duration<double, std::milli>(t - Clock::now()).count();
+}
+
+uint8_t Garbage(uint32_t receiverRate, uint32_t senderRate) {
+  // A receiver slower than the sender sees short pulses: mostly start bits and
+  // framing errors, read as 0x00. A faster one sees long low stretches
+  // followed by idle line: taken here as 0xFF.
+  return receiverRate < senderRate ? 0x00 : 0xFF;
+}
+
+std::string RateText(uint32_t rate) { return std::to_string(rate) + " bit/s"; }
+
+}  // namespace
+
+void Control::Wake() const {
+  if (wakeFd < 0) return;
+  const uint64_t one = 1;
+  ssize_t n = ::write(wakeFd, &one, sizeof one);
+  (void)n;
+}
+
+Wire::Wire(const Options& options, Recorder& recorder, FaultBook& faults, Control& control)
+    : options_(options), rec_(recorder), faults_(faults), control_(control) {}
+
+Wire::~Wire() { Close(); }
+
+int Wire::Open(std::string* error) {
+  const int err = CreatePty(error);
+  if (err != 0) return err;
+  return 0;
+}
+
+void Wire::Close() {
+  DestroyPty();
+  if (options_.comNumber > 0) UnmapComPort(options_.comNumber);
+}
+
+void Wire::SetTap(std::shared_ptr<HostTap> tap) {
+  tap_ = std::move(tap);
+  if (tap_) {
+    std::lock_guard<std::mutex> lock(tap_->mutex);
+    tap_->devicePath = DevicePath();
+  }
+}
+
+std::string Wire::DevicePath() const {
+  std::lock_guard<std::mutex> lock(pathMutex_);
+  return devicePath_;
+}
+
+int Wire::CreatePty(std::string* error) {
+  auto fail = [&](const std::string& what, int err) {
+    if (error) *error = what + ": " + std::strerror(err);
+    DestroyPty();
+    return err;
+  };
+  master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master_ < 0) return fail("posix_openpt", errno);
+  if (::grantpt(master_) != 0) return fail("grantpt", errno);
+  if (::unlockpt(master_) != 0) return fail("unlockpt", errno);
+  char name[128] = {};
+  if (::ptsname_r(master_, name, sizeof name) != 0) return fail("ptsname", errno);
+  slave_ = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (slave_ < 0) return fail(name, errno);
+  // A raw line at the boot ROM's rate until the host sets it up: no echo of
+  // what the handset sends before the host opens the port.
+  struct termios2 tio;
+  if (::ioctl(slave_, TCGETS2, &tio) == 0) {
+    tio.c_iflag = 0;
+    tio.c_oflag = 0;
+    tio.c_lflag = 0;
+    tio.c_cflag &= ~static_cast<tcflag_t>(CBAUD | (CBAUD << IBSHIFT) | CSIZE | PARENB | CSTOPB | CRTSCTS);
+    tio.c_cflag |= CS8 | CREAD | CLOCAL | B115200;
+    tio.c_ispeed = tio.c_ospeed = 115200;
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    ::ioctl(slave_, TCSETS2, &tio);
+  }
+  int one = 1;
+  if (::ioctl(master_, TIOCPKT, &one) != 0) return fail("TIOCPKT", errno);
+  const int flags = ::fcntl(master_, F_GETFL);
+  ::fcntl(master_, F_SETFL, flags | O_NONBLOCK);
+  {
+    std::lock_guard<std::mutex> lock(pathMutex_);
+    devicePath_ = name;
+  }
+  if (tap_) {
+    std::lock_guard<std::mutex> lock(tap_->mutex);
+    tap_->devicePath = name;
+  }
+  rateAtPurge_ = HostRate();
+  hostOpen_ = false;
+  if (options_.comNumber > 0) {
+    const int err = MapComPort(options_.comNumber, name);
+    if (err != 0) return fail("mapping COM" + std::to_string(options_.comNumber), err);
+  }
+  return 0;
+}
+
+void Wire::DestroyPty() {
+  if (slave_ >= 0) ::close(slave_);
+  if (master_ >= 0) ::close(master_);
+  slave_ = master_ = -1;
+  queue_.clear();
+}
+
+void Wire::SetPowered(bool on) {
+  powered_ = on;
+  fresh_ = false;
+  muted_ = false;
+  powerOnAt_.reset();
+  queue_.clear();
+  offBytes_ = 0;
+  handsetRate_ = 115200;
+  if (options_.usb) RateMatch();
+}
+
+void Wire::HangUp(const std::string& why) {
+  rec_.Note("line hung up (" + why + "); a new port appears under the same name shortly");
+  DestroyPty();
+  recreateAt_ = Clock::now() + Ms(kHangUpDowntimeMs);
+  throw PowerEvent{kPowerOff, "line hung up"};
+}
+
+void Wire::SetHandsetRate(uint32_t rate) { handsetRate_ = rate; }
+
+uint32_t Wire::HostRate() const {
+  if (master_ < 0) return 0;
+  struct termios2 tio;
+  if (::ioctl(master_, TCGETS2, &tio) != 0) return 0;
+  return tio.c_ospeed;
+}
+
+bool Wire::HostHoldsPort() const {
+  if (slave_ < 0) return false;
+  int excl = 0;
+  if (::ioctl(slave_, TIOCGEXCL, &excl) != 0) return false;
+  return excl != 0;
+}
+
+void Wire::CheckControl() {
+  if (control_.stop.load()) throw StopEvent{};
+  const int req = control_.power.exchange(kPowerNone);
+  if (req == kPowerNone || (req == kPowerOn && powered_) || (req == kPowerOff && !powered_)) return;
+  throw PowerEvent{req == kPowerOff ? kPowerOff : kPowerOn, "switched from outside"};
+}
+
+void Wire::OnHostOpened(const char* how) {
+  if (!hostOpen_) {
+    hostOpen_ = true;
+    rec_.Note(std::string("host opened the port (") + how + ", host rate " + RateText(HostRate()) + ")");
+  }
+}
+
+void Wire::WatchHost() {
+  const Clock::time_point now = Clock::now();
+  if (now - lastHostCheck_ < Ms(kHostCheckMs)) return;
+  lastHostCheck_ = now;
+  const bool holds = HostHoldsPort();
+  if (holds && !hostOpen_) {
+    OnHostOpened("seen");
+    if (options_.autoPowerOn && (!powered_ || fresh_)) {
+      powerOnAt_ = now + Ms(std::max(kPowerOnSettleMs, options_.powerOnDelayMs * options_.timeScale));
+    }
+  } else if (!holds && hostOpen_) {
+    hostOpen_ = false;
+    hostClosedAt_ = now;
+    rec_.Note("host closed the port");
+  }
+}
+
+void Wire::OnPurge(bool midUnit) {
+  rateAtPurge_ = HostRate();
+  lastHostRate_ = rateAtPurge_;
+  const bool holds = HostHoldsPort();
+  if (holds) OnHostOpened("purge");
+  rec_.Note("host purged the line (host rate " + RateText(rateAtPurge_) + ")");
+  if (holds && options_.autoPowerOn && (!powered_ || fresh_)) {
+    powerOnAt_ = Clock::now() + Ms(std::max(kPowerOnSettleMs, options_.powerOnDelayMs * options_.timeScale));
+  }
+  if (midUnit && powered_) {
+    queue_.clear();
+    throw SessionAbort{"the host purged the line"};
+  }
+}
+
+void Wire::ReadPackets(bool midUnit) {
+  uint8_t buf[4097];
+  for (int rounds = 0; rounds < 64; ++rounds) {
+    size_t want = sizeof buf;
+    if (options_.pacing) want = 1 + 64;
+    const ssize_t n = ::read(master_, buf, want);
+    if (n <= 0) return;
+    if (buf[0] != TIOCPKT_DATA) {
+      if (buf[0] & (TIOCPKT_FLUSHREAD | TIOCPKT_FLUSHWRITE)) OnPurge(midUnit);
+      continue;
+    }
+    if (n == 1) continue;
+    const size_t count = static_cast<size_t>(n - 1);
+    if (tap_) tap_->taken += count;
+    lastActivity_ = Clock::now();
+    quietArmed_ = true;
+    if (!powered_) {
+      if (offBytes_ == 0) rec_.Note("bytes from the host while the handset is off are lost");
+      offBytes_ += count;
+      continue;
+    }
+    Chunk c;
+    c.bytes.assign(buf + 1, buf + n);
+    c.rateAtPurge = rateAtPurge_;
+    c.rateAtRead = HostRate();
+    lastHostRate_ = c.rateAtRead;
+    queue_.push_back(std::move(c));
+    if (options_.pacing) {
+      const uint32_t rate = std::max<uint32_t>(1, HandsetRate());
+      inputFreeAt_ = std::max(inputFreeAt_, Clock::now()) + Ms(count * 10000.0 / rate);
+      return;
+    }
+  }
+}
+
+void Wire::Pump(Clock::time_point until, bool midUnit) {
+  for (;;) {
+    CheckControl();
+    Clock::time_point now = Clock::now();
+    if (powerOnAt_ && now >= *powerOnAt_) {
+      powerOnAt_.reset();
+      throw PowerEvent{kPowerOn, "host opened the port"};
+    }
+    const double quietMs = control_.quietCycleMs.load();
+    if (quietMs > 0 && quietArmed_ && now - lastActivity_ >= Ms(quietMs)) {
+      quietArmed_ = false;
+      if (!control_.quietCycleRepeat.load()) control_.quietCycleMs = 0;
+      throw PowerEvent{kPowerCycle, "the line was quiet for " + std::to_string(static_cast<int>(quietMs)) + " ms"};
+    }
+    if (master_ < 0) {
+      if (recreateAt_ && now >= *recreateAt_) {
+        recreateAt_.reset();
+        std::string error;
+        if (CreatePty(&error) == 0) {
+          rec_.Note("line back on a new port: " + DevicePath());
+        } else {
+          rec_.Note("cannot make a new port: " + error);
+          recreateAt_ = now + Ms(1000);
+        }
+        continue;
+      }
+    } else {
+      WatchHost();
+    }
+    if (now >= until) return;
+
+    Clock::time_point wake = std::min(until, now + Ms(kHostCheckMs));
+    if (powerOnAt_) wake = std::min(wake, *powerOnAt_);
+    if (recreateAt_) wake = std::min(wake, *recreateAt_);
+    if (quietMs > 0 && quietArmed_) wake = std::min(wake, lastActivity_ + Ms(quietMs));
+    const bool inputPaced = options_.pacing && now < inputFreeAt_;
+    if (inputPaced) wake = std::min(wake, inputFreeAt_);
+
+    pollfd fds[2] = {{control_.wakeFd, POLLIN, 0}, {master_, static_cast<short>(inputPaced ? 0 : POLLIN), 0}};
+    const int nfds = master_ >= 0 ? 2 : 1;
+    const double waitMs = std::max(0.0, MsUntil(wake));
+    const int timeout = static_cast<int>(std::ceil(waitMs));
+    const int r = ::poll(fds, nfds, timeout);
+    if (r <= 0) continue;
+    if (fds[0].revents & POLLIN) {
+      uint64_t v;
+      ssize_t n = ::read(control_.wakeFd, &v, sizeof v);
+      (void)n;
+    }
+    if (nfds == 2 && (fds[1].revents & POLLIN)) {
+      const size_t before = queue_.size();
+      ReadPackets(midUnit);
+      if (queue_.size() != before) return;
+    }
+  }
+}
+
+void Wire::Judge(Chunk& c) {
+  c.judged = true;
+  const uint32_t handset = HandsetRate();
+  if (options_.usb || c.rateAtPurge == handset || c.rateAtRead == handset) {
+    RateMatch();
+    return;
+  }
+  const uint32_t sender = c.rateAtRead;
+  const std::vector<uint8_t> sent(c.bytes.begin() + static_cast<long>(c.pos), c.bytes.end());
+  std::fill(c.bytes.begin() + static_cast<long>(c.pos), c.bytes.end(), Garbage(handset, sender));
+  rec_.Exchange(Recorder::Dir::HostToHandset, sent.data(), sent.size(), sender, handset,
+                "arrives corrupted: the host sends at " + RateText(sender) + ", the handset listens at " +
+                    RateText(handset));
+  RateMismatch("rate mismatch: the host sends at " + RateText(sender) + " while the handset listens at " +
+               RateText(handset));
+}
+
+void Wire::RateMismatch(const std::string& text) {
+  if (mismatch_) return;
+  mismatch_ = true;
+  rec_.Violation(text);
+}
+
+bool Wire::TakeByte(uint8_t* out) {
+  while (!queue_.empty() && queue_.front().pos >= queue_.front().bytes.size()) queue_.pop_front();
+  if (queue_.empty()) return false;
+  Chunk& c = queue_.front();
+  if (!c.judged) Judge(c);
+  *out = c.bytes[c.pos++];
+  if (c.pos >= c.bytes.size()) queue_.pop_front();
+  return true;
+}
+
+bool Wire::ReadByte(uint8_t* out, double timeoutMs, bool midUnit) {
+  const Clock::time_point until = timeoutMs < 0 ? Clock::time_point::max() : Clock::now() + Ms(timeoutMs);
+  for (;;) {
+    if (TakeByte(out)) return true;
+    if (Clock::now() >= until) return false;
+    Pump(until, midUnit);
+  }
+}
+
+bool Wire::Peek(uint8_t* out, double timeoutMs, bool midUnit) {
+  if (!ReadByte(out, timeoutMs, midUnit)) return false;
+  Unread(out, 1);
+  return true;
+}
+
+bool Wire::Read(uint8_t* out, size_t length, double gapMs, bool midUnit, size_t* got) {
+  size_t done = 0;
+  while (done < length) {
+    while (!queue_.empty() && queue_.front().pos >= queue_.front().bytes.size()) queue_.pop_front();
+    if (!queue_.empty()) {
+      Chunk& c = queue_.front();
+      if (!c.judged) Judge(c);
+      const size_t take = std::min(length - done, c.bytes.size() - c.pos);
+      std::memcpy(out + done, c.bytes.data() + c.pos, take);
+      c.pos += take;
+      done += take;
+      continue;
+    }
+    const Clock::time_point until = Clock::now() + Ms(gapMs);
+    while (queue_.empty() && Clock::now() < until) Pump(until, midUnit);
+    if (queue_.empty()) break;
+  }
+  if (got) *got = done;
+  return done == length;
+}
+
+void Wire::Unread(const uint8_t* data, size_t length) {
+  if (length == 0) return;
+  Chunk c;
+  c.bytes.assign(data, data + length);
+  c.judged = true;
+  queue_.push_front(std::move(c));
+}
+
+void Wire::DiscardInput() { queue_.clear(); }
+
+void Wire::Sleep(double ms) {
+  const Clock::time_point until = Clock::now() + Ms(ms);
+  while (Clock::now() < until) Pump(until, false);
+}
+
+void Wire::LogIn(const uint8_t* data, size_t length, const std::string& meaning) {
+  rec_.Exchange(Recorder::Dir::HostToHandset, data, length, LastHostRate(), HandsetRate(), meaning);
+}
+
+void Wire::Send(const std::vector<uint8_t>& bytes, const std::string& event, const std::string& meaning) {
+  const FaultBook::SendPlan plan = faults_.PlanSend(event);
+  for (const std::string& f : plan.fired) rec_.Note("fault " + f + " fires");
+  if (muted_ || master_ < 0) {
+    rec_.Exchange(Recorder::Dir::HandsetToHost, bytes.data(), bytes.size(), HostRate(), HandsetRate(),
+                  meaning + " (not sent: the handset is silent)");
+    return;
+  }
+  std::vector<uint8_t> out = plan.strayBefore;
+  if (plan.suppress) {
+    muted_ = true;
+    rec_.Exchange(Recorder::Dir::HandsetToHost, bytes.data(), bytes.size(), HostRate(), HandsetRate(),
+                  meaning + " (not sent: the handset falls silent)");
+    if (out.empty()) return;
+  } else {
+    out.insert(out.end(), bytes.begin(), bytes.end());
+  }
+  const uint32_t host = HostRate();
+  const uint32_t handset = HandsetRate();
+  const bool holds = HostHoldsPort();
+  std::string what = plan.strayBefore.empty() ? meaning : "stray bytes, then " + meaning;
+  if (plan.suppress) what = "stray bytes";
+  std::vector<uint8_t> wire = out;
+  if (!options_.usb && holds && host != 0 && host != handset) {
+    std::fill(wire.begin(), wire.end(), Garbage(host, handset));
+    what += " (arrives corrupted: the host listens at " + RateText(host) + ")";
+    RateMismatch("rate mismatch: the handset sends at " + RateText(handset) + " while the host listens at " +
+                 RateText(host));
+  } else if (holds) {
+    RateMatch();
+  }
+  if (!holds) what += " (the host has the port closed)";
+  rec_.Exchange(Recorder::Dir::HandsetToHost, out.data(), out.size(), host, handset, what);
+  WriteAll(wire.data(), wire.size());
+  if (plan.muteAfter) {
+    muted_ = true;
+    rec_.Note("the handset falls silent");
+  }
+}
+
+void Wire::WriteAll(const uint8_t* data, size_t length) {
+  size_t done = 0;
+  Clock::time_point lastProgress = Clock::now();
+  while (done < length && master_ >= 0) {
+    CheckControl();
+    size_t slice = length - done;
+    const uint32_t rate = std::max<uint32_t>(1, HandsetRate());
+    if (options_.pacing) {
+      if (Clock::now() < outputFreeAt_) {
+        Pump(outputFreeAt_, false);
+        continue;
+      }
+      slice = std::min<size_t>(slice, std::max<size_t>(1, rate / 10 / 200));  // about 5 ms of line time
+    }
+    const ssize_t n = ::write(master_, data + done, slice);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+      lastProgress = Clock::now();
+      lastActivity_ = lastProgress;
+      if (options_.pacing) outputFreeAt_ = std::max(outputFreeAt_, lastProgress) + Ms(n * 10000.0 / rate);
+      continue;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EINTR) break;
+    if (Clock::now() - lastProgress > Ms(kWriteStallMs)) {
+      rec_.Note("the host takes no more bytes; " + std::to_string(length - done) + " bytes dropped");
+      return;
+    }
+    pollfd p{master_, POLLOUT | POLLIN, 0};
+    if (::poll(&p, 1, 5) > 0 && (p.revents & POLLIN)) ReadPackets(false);
+  }
+}
+
+}  // namespace vantrel::sim

@@ -1,0 +1,120 @@
+#include "CliProcess.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace vantrel::cli::test {
+
+const char* CliProgram() { return VANTREL_CLI_PROGRAM; }
+
+CliProcess::CliProcess(const std::string& program, const std::vector<std::string>& args,
+                       const std::string& stdinPath) {
+  int out[2], err[2];
+  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_addopen(&fa, 0, stdinPath.c_str(), O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+  posix_spawn_file_actions_adddup2(&fa, err[1], 2);
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  // The child starts with the default signal mask and dispositions.
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t none, all;
+  sigemptyset(&none);
+  sigfillset(&all);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setsigdefault(&attr, &all);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  int rc = posix_spawn(&pid_, program.c_str(), &fa, &attr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&fa);
+  posix_spawnattr_destroy(&attr);
+  close(out[1]);
+  close(err[1]);
+  outFd_ = out[0];
+  errFd_ = err[0];
+  if (rc != 0) {
+    pid_ = -1;
+    throw std::runtime_error("cannot start " + program);
+  }
+}
+
+CliProcess::~CliProcess() {
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    int st;
+    waitpid(pid_, &st, 0);
+  }
+  if (outFd_ >= 0) close(outFd_);
+  if (errFd_ >= 0) close(errFd_);
+}
+
+bool CliProcess::Pump(int timeoutMs) {
+  pollfd fds[2];
+  int n = 0;
+  if (outFd_ >= 0) fds[n++] = {outFd_, POLLIN, 0};
+  if (errFd_ >= 0) fds[n++] = {errFd_, POLLIN, 0};
+  if (n == 0) return false;
+  if (poll(fds, static_cast<nfds_t>(n), timeoutMs) <= 0) return true;
+  for (int i = 0; i < n; ++i) {
+    if (fds[i].revents == 0) continue;
+    char buf[65536];
+    ssize_t got = read(fds[i].fd, buf, sizeof buf);
+    std::string& dst = fds[i].fd == outFd_ ? result_.out : result_.err;
+    if (got > 0) {
+      dst.append(buf, static_cast<size_t>(got));
+    } else {
+      if (fds[i].fd == outFd_) outFd_ = -1;
+      else errFd_ = -1;
+      close(fds[i].fd);
+    }
+  }
+  return true;
+}
+
+bool CliProcess::WaitForErr(const std::string& text, int timeoutMs) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (result_.err.find(text) == std::string::npos) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    if (!Pump(50)) return result_.err.find(text) != std::string::npos;
+  }
+  return true;
+}
+
+void CliProcess::Signal(int sig) {
+  if (pid_ > 0) kill(pid_, sig);
+}
+
+CliResult CliProcess::Finish(int timeoutMs) {
+  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (Pump(50)) {
+    if (std::chrono::steady_clock::now() > end) {
+      result_.timedOut = true;
+      kill(pid_, SIGKILL);
+      break;
+    }
+  }
+  int st = 0;
+  waitpid(pid_, &st, 0);
+  pid_ = -1;
+  result_.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+  return result_;
+}
+
+CliResult RunCli(const std::vector<std::string>& args, int timeoutMs) {
+  CliProcess p(CliProgram(), args);
+  return p.Finish(timeoutMs);
+}
+
+}  // namespace vantrel::cli::test

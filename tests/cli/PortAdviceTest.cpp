@@ -1,0 +1,91 @@
+// Port advice: the ModemManager note, the group hint and one process per port.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "cli/PortAdvice.h"
+
+namespace vantrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ScratchDir {
+ public:
+  ScratchDir() {
+    char tmpl[] = "/tmp/vantrel-cli-test-XXXXXX";
+    path_ = mkdtemp(tmpl);
+  }
+  ~ScratchDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+TEST(CliPortAdvice, ModemManagerIsFoundByItsProcessName) {
+  ScratchDir proc;
+  fs::create_directories(proc.path() + "/17");
+  fs::create_directories(proc.path() + "/self");
+  std::ofstream(proc.path() + "/17/comm") << "bash\n";
+  EXPECT_FALSE(ModemManagerRunning(proc.path()));
+  fs::create_directories(proc.path() + "/4242");
+  std::ofstream(proc.path() + "/4242/comm") << "ModemManager\n";
+  EXPECT_TRUE(ModemManagerRunning(proc.path()));
+  EXPECT_FALSE(ModemManagerRunning(proc.path() + "/absent"));
+}
+
+TEST(CliPortAdvice, NoteOnlyForModemClassDevicesWhileModemManagerRuns) {
+  ScratchDir dir;
+  std::ofstream(dir.path() + "/ttyACM0") << "";
+  std::ofstream(dir.path() + "/ttyUSB0") << "";
+  // The tool's COM links lead to the device: the note follows them.
+  fs::create_symlink(dir.path() + "/ttyACM0", dir.path() + "/COM7");
+  EXPECT_NE(ModemManagerNote(dir.path() + "/COM7", true).find("ttyACM0"), std::string::npos);
+  EXPECT_NE(ModemManagerNote(dir.path() + "/ttyACM0", true).find("udev rule"), std::string::npos);
+  EXPECT_EQ(ModemManagerNote(dir.path() + "/ttyACM0", false), "");
+  EXPECT_EQ(ModemManagerNote(dir.path() + "/ttyUSB0", true), "");
+}
+
+TEST(CliPortAdvice, GroupHintWhenTheDeviceMayNotBeOpened) {
+  ScratchDir dir;
+  std::string dev = dir.path() + "/ttyUSB0";
+  std::ofstream(dev) << "";
+  EXPECT_EQ(PermissionHint(dir.path() + "/missing"), "");
+  chmod(dev.c_str(), 0600);
+  EXPECT_EQ(PermissionHint(dev), "");  // our own file
+  if (geteuid() == 0) GTEST_SKIP() << "root may open anything";
+  chmod(dev.c_str(), 0000);
+  EXPECT_NE(PermissionHint(dev).find("you may not open"), std::string::npos);
+}
+
+TEST(CliPortAdvice, OneProcessPerPort) {
+  ScratchDir dir;
+  std::string dev = dir.path() + "/pts9";
+  std::ofstream(dev) << "";
+  fs::create_symlink(dev, dir.path() + "/COM3");
+  std::string why;
+  auto first = PortLock::Acquire(dev, &why, dir.path());
+  ASSERT_TRUE(first) << why;
+  // The same device under its COM link is the same port.
+  auto second = PortLock::Acquire(dir.path() + "/COM3", &why, dir.path());
+  EXPECT_FALSE(second);
+  EXPECT_NE(why.find("in use by another vantrel-cli (pid " + std::to_string(getpid()) + ")"), std::string::npos)
+      << why;
+  EXPECT_NE(why.find("one process per port"), std::string::npos);
+  // Another device is another port.
+  std::ofstream(dir.path() + "/pts10") << "";
+  EXPECT_TRUE(PortLock::Acquire(dir.path() + "/pts10", &why, dir.path()));
+  first.reset();
+  EXPECT_TRUE(PortLock::Acquire(dir.path() + "/COM3", &why, dir.path()));
+}
+
+}  // namespace
+}  // namespace vantrel

@@ -1,0 +1,36 @@
+#pragma once
+// A record, a recording console and the process-wide job state reset, with
+// the protocol's timing sped up. The context is the main window's, so the
+// callbacks report to it.
+#include <gtest/gtest.h>
+
+#include "jobs/JobState.h"
+#include "jobs/OperationRecord.h"
+#include "protocol/ImageSession.h"
+#include "tests/support/FastTiming.h"
+#include "tests/support/RecordingConsole.h"
+
+namespace vantrel::test {
+
+class JobsFixture : public FastTiming {
+ protected:
+  void SetUp() override {
+    FastTiming::SetUp();
+    g_operation = 0;
+    g_loaderState = 0;
+    g_progressTicks = 0;
+    g_expectedTicks = 0;
+    SetSelection(0, 0, 0, 0, 0, 0);
+    SetMainContext(&ctx);
+  }
+  void TearDown() override {
+    SetMainContext(nullptr);
+    FastTiming::TearDown();
+  }
+
+  RecordingConsole con;
+  OperationRecord rec;
+  JobContext ctx{rec, con, nullptr};
+};
+
+}  // namespace vantrel::test

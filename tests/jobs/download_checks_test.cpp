@@ -1,0 +1,205 @@
+// The checks of DOWNLOAD and START: limits, messages, address rounding.
+#include <gtest/gtest.h>
+
+#include "jobs/DownloadChecks.h"
+#include "jobs/ThreadProcs.h"
+
+namespace vantrel::test {
+namespace {
+
+using Messages = std::vector<std::string>;
+
+struct Case {
+  int item;
+  uint32_t OperationRecord::*size;
+  uint32_t limit;
+  uint8_t op;
+  Messages missing;
+};
+
+TEST(DownloadChecksTest, SingleItemLimitsAreInclusive) {
+  const Case cases[] = {
+      {5, &OperationRecord::m_nImageFileSize, 52690943, 16, {"Check the file location", "Verify a path of Imgset file"}},
+      {6, &OperationRecord::m_nParamDepFileSize, 131071, 17,
+       {"Check the file location", "Verify a path of W5K1_calset file"}},
+      {0, &OperationRecord::m_nRscrFileSize, 39845888, 18, {"Check the file location"}},
+      {2, &OperationRecord::m_nRscr2FileSize, 10485760, 19, {"Check the file location"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.item);
+    OperationRecord rec;
+    rec.m_nDownloadItem = c.item;
+    rec.*c.size = 0;
+    auto plan = PlanDownload(rec);
+    EXPECT_FALSE(plan.ok);
+    EXPECT_EQ(plan.messages, c.missing);
+
+    rec.*c.size = c.limit + 1;
+    plan = PlanDownload(rec);
+    EXPECT_FALSE(plan.ok);
+    EXPECT_EQ(plan.messages, Messages{"File size error"});
+
+    rec.*c.size = c.limit;
+    plan = PlanDownload(rec);
+    EXPECT_TRUE(plan.ok);
+    EXPECT_TRUE(plan.messages.empty());
+    EXPECT_EQ(plan.operation, c.op);
+    EXPECT_EQ(plan.proc, &NandItemDownloadProc);
+    EXPECT_EQ(plan.reconnectWhenLoader, -1);
+  }
+}
+
+TEST(DownloadChecksTest, FileSystemItemNeedsTheFileSystemButton) {
+  OperationRecord rec;
+  rec.m_nDownloadItem = 3;
+  rec.m_nOgmSize = 100;
+  rec.m_bFsChosen = 0;
+  EXPECT_EQ(PlanDownload(rec).messages, Messages{"Please check vlf file(Push the 'File system' button.\n"});
+  rec.m_bFsChosen = 1;
+  rec.m_nOgmSize = 0;
+  EXPECT_EQ(PlanDownload(rec).messages, Messages{"Check the file location"});
+  rec.m_nOgmSize = 100;
+  auto plan = PlanDownload(rec);
+  EXPECT_TRUE(plan.ok);
+  EXPECT_EQ(plan.operation, kOpVlf);
+}
+
+TEST(DownloadChecksTest, NoItemChosen) {
+  OperationRecord rec;
+  for (int item : {-1, 4, 11}) {
+    rec.m_nDownloadItem = item;
+    auto plan = PlanDownload(rec);
+    EXPECT_FALSE(plan.ok);
+    EXPECT_EQ(plan.messages, Messages{"Please select download item"});
+  }
+}
+
+void AllPresent(OperationRecord& rec) {
+  rec.m_nDownloadItem = 7;
+  rec.m_nImageFileSize = 1000;
+  rec.m_nParamDepFileSize = 0;
+  rec.m_nRscrFileSize = 1000;
+  rec.m_nRscr2FileSize = 1000;
+  rec.m_nOgmSize = 1000;
+}
+
+TEST(DownloadChecksTest, AllDownloadChecksEveryFileInOrder) {
+  OperationRecord rec;
+  AllPresent(rec);
+  auto plan = PlanDownload(rec);
+  EXPECT_TRUE(plan.ok);  // calset not needed: neither calset box checked
+  EXPECT_EQ(plan.operation, kOpAllChain);
+  EXPECT_EQ(plan.proc, &NandAllDownloadProc);
+
+  rec.m_bCalsetDefault = 1;
+  EXPECT_EQ(PlanDownload(rec).messages, (Messages{"Check the file location", "Verify a path of W5K1_calset file"}));
+  // The NAND chain writes the calibration set when the visible "Calset" box
+  // is checked, so the file is needed then as well.
+  rec.m_bCalsetDefault = 0;
+  rec.m_bCalset = 1;
+  EXPECT_EQ(PlanDownload(rec).messages, (Messages{"Check the file location", "Verify a path of W5K1_calset file"}));
+  rec.m_nParamDepFileSize = 131072;
+  EXPECT_EQ(PlanDownload(rec).messages, Messages{"File size error"});
+  rec.m_nParamDepFileSize = 131071;
+  EXPECT_TRUE(PlanDownload(rec).ok);
+
+  rec.m_nImageFileSize = 0;
+  rec.m_nRscrFileSize = 0;
+  EXPECT_EQ(PlanDownload(rec).messages, (Messages{"Check the file location", "Verify a path of W5K1_imgset file"}));
+  rec.m_nImageFileSize = 52690944;
+  EXPECT_EQ(PlanDownload(rec).messages, Messages{"File size error"});
+  rec.m_nImageFileSize = 10;
+  EXPECT_EQ(PlanDownload(rec).messages, (Messages{"Rscr file not existed", "Verify a path of Rscr file"}));
+  rec.m_nRscrFileSize = 10;
+  rec.m_nRscr2FileSize = 0;
+  EXPECT_EQ(PlanDownload(rec).messages, (Messages{"Rscr2 file not existed", "Verify a path of Rscr2 file"}));
+  rec.m_nRscr2FileSize = 10485761;
+  EXPECT_EQ(PlanDownload(rec).messages, Messages{"File size error"});
+  rec.m_nRscr2FileSize = 10;
+  rec.m_nOgmSize = 0;
+  EXPECT_EQ(PlanDownload(rec).messages, Messages{"Check the file location"});
+}
+
+TEST(DownloadChecksTest, NandManualAddressIsRoundedAndBounded) {
+  OperationRecord rec;
+  rec.m_nDownloadItem = 10;
+  rec.m_nManualNandImageSize = 0x80000;
+  rec.m_nStartAddress = 0x7E40000;
+  EXPECT_EQ(PlanDownload(rec).messages, Messages{"Image file size too big"});
+
+  rec.m_nStartAddress = 0x1FFFF;
+  EXPECT_EQ(PlanDownload(rec).messages, Messages{"start address -> PROTECT AREA\r\nCheck the start adress!!!!"});
+  EXPECT_EQ(rec.m_nStartAddress, 0u);
+
+  rec.m_nStartAddress = 0x7C4ABCD;  // rounds to 0x7C40000; 0x7C40000 + 0x80000 = 0x7CC0000 exactly
+  auto plan = PlanDownload(rec);
+  EXPECT_TRUE(plan.ok);
+  EXPECT_EQ(rec.m_nStartAddress, 0x7C40000u);
+  EXPECT_EQ(plan.messages, Messages{"Start Address check OK!!\r\nCheck start block Address : 0x7c40000"});
+  EXPECT_EQ(plan.operation, kOpNandManual);
+
+  rec.m_nStartAddress = 0xFFFE0000;  // the sum would wrap in 32 bits
+  EXPECT_EQ(PlanDownload(rec).messages, Messages{"Image file size too big"});
+
+  rec.m_nStartAddress = 0x40000;
+  rec.m_nManualNandImageSize = 0;
+  EXPECT_EQ(PlanDownload(rec).messages, Messages{"Check the file location"});
+}
+
+TEST(DownloadChecksTest, HiddenItems) {
+  OperationRecord rec;
+  rec.m_nDownloadItem = 1;
+  rec.m_nRscrFileSize = 0;
+  EXPECT_EQ(PlanDownload(rec).messages, (Messages{"Rscr file not existed", "Verify a path of Rscr file"}));
+  rec.m_nRscrFileSize = 100;
+  EXPECT_EQ(PlanDownload(rec).messages,
+            (Messages{"FactoryFS file not existed", "Verify a path of FactoryFS file"}));
+  rec.m_nOgmSize = 1048576;
+  EXPECT_EQ(PlanDownload(rec).messages, Messages{"File size error"});
+  rec.m_nOgmSize = 1048575;
+  auto plan = PlanDownload(rec);
+  EXPECT_TRUE(plan.ok);
+  EXPECT_EQ(plan.operation, kOpAllChain);
+  EXPECT_EQ(plan.proc, &NandItemDownloadProc);
+  EXPECT_EQ(plan.reconnectWhenLoader, kLoaderNor);
+
+  rec.m_nDownloadItem = 8;
+  rec.m_nEntireFlashFileSize = 0;
+  EXPECT_EQ(PlanDownload(rec).messages, Messages{"Check the file location"});
+  rec.m_nEntireFlashFileSize = 65798144;
+  EXPECT_EQ(PlanDownload(rec).messages, Messages{"File size error"});
+  rec.m_nEntireFlashFileSize = 44470272;
+  EXPECT_EQ(PlanDownload(rec).operation, kOpEntireFlash);
+
+  rec.m_nDownloadItem = 9;
+  rec.m_nManualImageSize = 0x20000;
+  rec.m_nStartAddress = 0x1FE0003;  // low 7 bits 3: reduced by 3 KiB
+  plan = PlanDownload(rec);
+  EXPECT_TRUE(plan.ok);
+  EXPECT_EQ(rec.m_nStartAddress, 0x1FE0003u - 3 * 1024);
+  EXPECT_EQ(plan.proc, &NorManualDownloadProc);
+  EXPECT_EQ(plan.operation, kOpNorManual);
+  rec.m_nStartAddress = 0x1FE0000;
+  rec.m_nManualImageSize = 0x20000;  // ends at 0x2000000, one past the last byte
+  EXPECT_EQ(PlanDownload(rec).messages, Messages{"Image file size too big"});
+}
+
+TEST(DownloadChecksTest, AutoAllFilesInOrder) {
+  OperationRecord rec;
+  EXPECT_EQ(CheckAutoAllFiles(rec), (Messages{"NOR : imgset - not existed", "Verify a path of W5K1_imgset file"}));
+  rec.m_nImageFileSize = 1;
+  rec.m_bCalsetDefault = 1;
+  EXPECT_EQ(CheckAutoAllFiles(rec), (Messages{"NOR: calset - not existed", "Verify a path of W5K1_calset file"}));
+  rec.m_bCalsetDefault = 0;
+  EXPECT_EQ(CheckAutoAllFiles(rec), (Messages{"NAND : Rscr1 file not existed", "Verify a path of Rscr file"}));
+  rec.m_nRscrFileSize = 1;
+  EXPECT_EQ(CheckAutoAllFiles(rec), (Messages{"NAND : Rscr2 file not existed", "Verify a path of Rscr2 file"}));
+  rec.m_nRscr2FileSize = 1;
+  EXPECT_EQ(CheckAutoAllFiles(rec),
+            (Messages{"NAND : FactoryFS file not existed", "Verify a path of FactoryFS file"}));
+  rec.m_nFactoryFSFileSize = 1;
+  EXPECT_TRUE(CheckAutoAllFiles(rec).empty());
+}
+
+}  // namespace
+}  // namespace vantrel::test

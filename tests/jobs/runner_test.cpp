@@ -1,0 +1,90 @@
+// The job runner: one thread per operation, the gate that Cancel closes, and
+// the callbacks reaching the running job's own console.
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "jobs/Jobs.h"
+#include "jobs/JobRunner.h"
+#include "link/Stop.h"
+#include "link/Timing.h"
+#include "tests/jobs/JobsFixture.h"
+
+namespace vantrel::test {
+namespace {
+
+std::atomic<int> g_rounds{0};
+
+// Talks to the console and reports ticks until it is stopped.
+int ChattyProc(JobContext& ctx) {
+  g_expectedTicks = 1000000;
+  while (!stop::Requested()) {
+    ctx.con.AppendLogPlain(".");
+    ProgressCallBackFunc(1, 0, 0x4A0000, 1024, 0);
+    ++g_rounds;
+    timing::PollStep(5, [](int64_t us) { stop::SleepFor(us); });
+  }
+  // What a stopped job still says on its way out must not arrive.
+  ctx.con.AppendLog("after the stop", kLogRed);
+  ctx.con.EnterReadyState();
+  return 7;
+}
+
+int QuickProc(JobContext& ctx) {
+  ctx.con.AppendLog("quick", kLogBlue);
+  return 1;
+}
+
+using JobRunnerTest = JobsFixture;
+
+TEST_F(JobRunnerTest, StopClosesTheGateAndTheNextStartWorks) {
+  JobRunner runner(ctx);
+  g_rounds = 0;
+  ASSERT_TRUE(runner.Start(ChattyProc));
+  ASSERT_TRUE(con.WaitFor([](const std::vector<ConsoleCall>&) { return g_rounds.load() > 20; }));
+  EXPECT_TRUE(runner.Running());
+  EXPECT_FALSE(runner.Start(QuickProc));  // one job at a time
+
+  runner.Stop();
+  const size_t mark = con.Count();
+  const int progress = rec.m_nProgress;
+  runner.Join();
+  EXPECT_EQ(con.Count(), mark) << con.Dump();
+  EXPECT_EQ(rec.m_nProgress, progress);
+  EXPECT_EQ(runner.LastExitCode(), 7);
+  EXPECT_EQ(con.Log().find("after the stop"), std::string::npos);
+  // Progress went to the job's own (gated) console, Cancel enabled once.
+  EXPECT_EQ(con.EnableCount(1090, true), 1);
+  EXPECT_GT(g_progressTicks, 20);
+
+  ASSERT_TRUE(runner.Start(QuickProc));
+  runner.Join();
+  EXPECT_FALSE(stop::Requested());
+  EXPECT_EQ(runner.LastExitCode(), 1);
+  EXPECT_NE(con.LogSince(mark).find("quick"), std::string::npos);
+}
+
+TEST_F(JobRunnerTest, StopWithoutAJobDoesNotStopTheNextOne) {
+  JobRunner runner(ctx);
+  runner.Stop();
+  EXPECT_FALSE(stop::Requested());
+  ASSERT_TRUE(runner.Start(QuickProc, JobPriority::TimeCritical));
+  runner.Join();
+  EXPECT_EQ(con.Log(), "quick");
+}
+
+TEST_F(JobRunnerTest, DestructorStopsAndJoinsARunningJob) {
+  g_rounds = 0;
+  {
+    JobRunner runner(ctx);
+    ASSERT_TRUE(runner.Start(ChattyProc));
+    ASSERT_TRUE(con.WaitFor([](const std::vector<ConsoleCall>&) { return g_rounds.load() > 2; }));
+  }
+  const size_t mark = con.Count();
+  const int rounds = g_rounds;
+  EXPECT_EQ(con.Count(), mark);
+  EXPECT_EQ(g_rounds, rounds);
+}
+
+}  // namespace
+}  // namespace vantrel::test

@@ -1,0 +1,94 @@
+#pragma once
+// A bare host for the simulator's own tests: the link layer's port calls and
+// byte sequences written out by hand, so that the tests say exactly what
+// travels on the wire (the host's protocol routines are not used here).
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "link/ComLink.h"
+#include "payloads/Payloads.h"
+#include "sim/Simulator.h"
+
+namespace vantrel::sim::test {
+
+using Bytes = std::vector<uint8_t>;
+
+inline Bytes Be(uint32_t w) {
+  return {static_cast<uint8_t>(w >> 24), static_cast<uint8_t>(w >> 16), static_cast<uint8_t>(w >> 8),
+          static_cast<uint8_t>(w)};
+}
+inline Bytes Le(uint32_t w) {
+  return {static_cast<uint8_t>(w), static_cast<uint8_t>(w >> 8), static_cast<uint8_t>(w >> 16),
+          static_cast<uint8_t>(w >> 24)};
+}
+inline Bytes Cat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+inline Bytes Block(uint32_t cmd, uint32_t a1, uint32_t a2) { return Cat({Be(cmd), Be(a1), Be(a2), Be(0xFF00FF00)}); }
+inline Bytes Frame(uint8_t kind, const Bytes& w1, const Bytes& w2) {
+  return Cat({{kind, 0x00, 0x34, 0x12, 0, 0, 0, 0}, w1, w2});
+}
+inline uint8_t Sum(const Bytes& b) {
+  unsigned s = 0;
+  for (uint8_t v : b) s += v;
+  return static_cast<uint8_t>(s);
+}
+inline Bytes PayloadBytes(const Payload& p) { return Bytes(p.data, p.data + p.size); }
+inline Bytes Pattern(size_t n, uint32_t seed = 1) {
+  Bytes b(n);
+  uint32_t s = seed * 2654435761u + 12345;
+  for (auto& v : b) {
+    s = s * 1103515245u + 12345u;
+    v = static_cast<uint8_t>(s >> 16);
+  }
+  return b;
+}
+
+// A fault from its text form.
+inline Fault F(const std::string& text) {
+  Fault f;
+  std::string error;
+  EXPECT_TRUE(Fault::Parse(text, &f, &error)) << error;
+  return f;
+}
+
+class Host {
+ public:
+  explicit Host(const std::string& com, uint8_t code = kBaud115200) {
+    link_.SetPortName(com);
+    link_.baudCode = code;
+  }
+  ~Host() { Close(); }
+
+  void Open(uint8_t code = kBaud115200) {
+    link_.baudCode = code;
+    ASSERT_EQ(OpenPort(link_), 0);
+  }
+  void Close() {
+    if (link_.IsOpen()) ClosePort(link_);
+  }
+  void Rate(uint8_t code) { SetHostBaud(link_, code); }
+  void Send(const Bytes& b) { ASSERT_EQ(SendAll(link_, b.data(), static_cast<uint32_t>(b.size()), 6), 0); }
+  void Send(uint8_t b) { Send(Bytes{b}); }
+  // Receives exactly n bytes; an empty result when the handset stayed silent.
+  Bytes Recv(size_t n, uint8_t idle = 6) {
+    Bytes b(n);
+    if (ReceiveExactly(link_, b.data(), static_cast<uint32_t>(n), idle) != 0) return {};
+    return b;
+  }
+  int RecvByte(uint8_t idle = 6) {
+    const Bytes b = Recv(1, idle);
+    return b.empty() ? -1 : b[0];
+  }
+  ComLink& Link() { return link_; }
+
+ private:
+  ComLink link_;
+};
+
+}  // namespace vantrel::sim::test
