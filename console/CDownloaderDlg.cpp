@@ -273,9 +273,8 @@ void CDownloaderDlg::ConnectHandlers() {
   onClick(ctl::kPzlFormat, [&ops] { ops.OnPzlFormat(); });
   onClick(ctl::kCheckBadBlock, [&ops] { ops.OnCheckBadBlock(); });
   onClick(ctl::kRawDump, [&ops] { ops.OnRawDump(); });
-  for (int id : {ctl::kChkBoot2, ctl::kChkErRo, ctl::kChkParam, ctl::kChkResource1164})
+  for (int id : {ctl::kChkBoot2, ctl::kChkErRo, ctl::kChkParam, ctl::kChkResource1164, ctl::kChkCalset})
     onClick(id, [&ops, id] { ops.OnSelectionCheckBox(id); });
-  onClick(ctl::kChkCalset, [this] { ControlsToRecord(); });
 
   onClick(ctl::kRadioUart, [this] { OnByUart(); });
   onClick(ctl::kRadioUsb, [this] { OnByUsb(); });

@@ -122,15 +122,19 @@ TEST_F(WindowTest, DataExchangeFromAWorkerIsDoneWhenTheCallReturns) {
   w.ControlAs<QRadioButton>(ctl::kRadioItem6)->setChecked(true);
   w.ControlAs<QCheckBox>(ctl::kChkCalset)->setChecked(true);
   std::atomic<int> item{-2}, calset{-2};
+  std::atomic<bool> finished{false};
   std::thread worker([&] {
     w.ControlsToRecord();
     item = w.Record().m_nDownloadItem;
     calset = w.Record().m_bCalset;
     w.Record().m_nDownloadItem = -1;
     w.RecordToControls();
+    finished = true;
   });
-  ASSERT_TRUE(PumpUntil([&] { return item.load() != -2; }));
+  bool done = PumpUntil([&] { return finished.load(); });
+  if (!done) w.Shutdown();  // never leave the worker waiting
   worker.join();
+  ASSERT_TRUE(done);
   EXPECT_EQ(item.load(), 6);
   EXPECT_EQ(calset.load(), 1);
   EXPECT_FALSE(w.ControlAs<QRadioButton>(ctl::kRadioItem6)->isChecked());

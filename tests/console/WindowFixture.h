@@ -18,14 +18,22 @@
 #include "console/CDownloaderDlg.h"
 #include "console/IniSettings.h"
 #include "console/ModalHost.h"
+#include "link/Stop.h"
 #include "tests/support/ScratchConfig.h"
 
 namespace vantrel::test {
 
 class WindowTest : public ::testing::Test {
  protected:
-  void SetUp() override { settings_ = std::make_unique<IniSettings>(IniSettings::DefaultPath()); }
-  void TearDown() override { win_.reset(); }
+  void SetUp() override {
+    // A window closed by an earlier test stopped its job; start clean.
+    stop::Clear();
+    settings_ = std::make_unique<IniSettings>(IniSettings::DefaultPath());
+  }
+  void TearDown() override {
+    win_.reset();
+    stop::Clear();
+  }
 
   CDownloaderDlg& Window() {
     if (!win_) win_ = std::make_unique<CDownloaderDlg>(settings_.get(), &host_);
