@@ -120,6 +120,7 @@ void OutcomeTracker::Begin(const Expectation& expect) {
   lastPlain_.clear();
   lastAny_.clear();
   section_.clear();
+  sections_.clear();
   written_.clear();
 }
 
@@ -150,8 +151,10 @@ void OutcomeTracker::OnLog(const std::string& text, int kind) {
   }
   if (kind == 4 || kind == 2) {
     // A job's headline starts a section: the blocks below it come from its file.
-    if (StartsWith(t, "* NAND : ") || StartsWith(t, "* NOR : ") || StartsWith(t, "* Boot2 Download"))
+    if (StartsWith(t, "* NAND : ") || StartsWith(t, "* NOR : ") || StartsWith(t, "* Boot2 Download")) {
       section_ = t.substr(2);
+      sections_.push_back(section_);
+    }
     // A red FAIL after a step: the step named by the line before it failed.
     // An unknown flash type is logged the same way but does not stop the job.
     if (t == "FAIL" || t == "Fail") {
@@ -198,6 +201,11 @@ Judgement OutcomeTracker::Judge() const {
   // generic box); the first box, where there is one, says it in the tool's words.
   if (firstKind_ != FailureKind::None) return {StatusOf(firstKind_), hard_ ? hardReason_ : firstReason_};
   return {kExitHandset, "the operation ended without its completion notice"};
+}
+
+std::vector<std::string> OutcomeTracker::Sections() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return sections_;
 }
 
 std::vector<WrittenRange> OutcomeTracker::Written() const {

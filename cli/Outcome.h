@@ -65,6 +65,8 @@ class OutcomeTracker {
   void Fail(FailureKind kind, const std::string& reason);
   Judgement Judge() const;
   std::vector<WrittenRange> Written() const;
+  // The download headlines seen, in order, whether or not blocks followed.
+  std::vector<std::string> Sections() const;
   bool Failed() const;
 
  private:
@@ -80,6 +82,7 @@ class OutcomeTracker {
   std::string lastPlain_;
   std::string lastAny_;
   std::string section_;
+  std::vector<std::string> sections_;
   std::vector<WrittenRange> written_;
 };
 

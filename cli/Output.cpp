@@ -106,7 +106,22 @@ void TextSink::Log(const std::string& raw, int kind) {
   std::lock_guard<std::mutex> lock(mu_);
   HideBarLocked();
   const char* color = color_ ? KindColor(kind) : nullptr;
-  std::string shown = color ? std::string(color) + text + "\033[0m" : text;
+  // Colour each line's text on its own, so that no colour change straddles a
+  // line break (the bar rewrites the last line).
+  std::string shown;
+  if (color == nullptr) {
+    shown = text;
+  } else {
+    size_t begin = 0;
+    while (begin <= text.size()) {
+      size_t nl = text.find('\n', begin);
+      std::string piece = text.substr(begin, nl == std::string::npos ? std::string::npos : nl - begin);
+      if (!piece.empty()) shown += std::string(color) + piece + "\033[0m";
+      if (nl == std::string::npos) break;
+      shown += '\n';
+      begin = nl + 1;
+    }
+  }
   std::fputs(shown.c_str(), out_);
   std::fflush(out_);
   size_t nl = text.rfind('\n');
@@ -152,7 +167,10 @@ void TextSink::Message(const std::string& caption, const std::string& text, cons
 void TextSink::Confirm(const std::string& title, const std::vector<std::string>& lines, bool answer,
                        const char* how) {
   std::string text = Trim(title) + ":";
-  for (const std::string& l : lines) text += " " + Trim(l);
+  for (const std::string& l : lines) {
+    text += ' ';
+    text += Trim(l);
+  }
   text += answer ? " [OK" : " [Cancel";
   text += std::string(", ") + how + "]";
   std::lock_guard<std::mutex> lock(mu_);

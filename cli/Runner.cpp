@@ -279,14 +279,19 @@ Judgement Runner::RunOne(OperationControl& control, CliConsole& console, Operati
 
 Judgement Runner::Verify(CliConsole& console, OperationRecord& rec, const Operation& op) {
   const std::vector<WrittenRange> written = console.Tracker().Written();
-  // Group the reported blocks by the job that wrote them.
+  // Group the reported blocks by the job that wrote them; a job that ran
+  // without writing a block is a section of its own, with nothing in it.
   std::vector<std::string> order;
   std::map<std::string, std::vector<WrittenRange>> bySection;
+  for (const std::string& section : console.Tracker().Sections()) {
+    if (!bySection.count(section)) order.push_back(section);
+    bySection[section];
+  }
   for (const WrittenRange& r : written) {
     if (!bySection.count(r.section)) order.push_back(r.section);
     bySection[r.section].push_back(r);
   }
-  if (written.empty()) {
+  if (order.empty()) {
     sink_.Verify(op.text, false, 0, -1, "the download reported no written blocks");
     return {kExitVerify, "nothing to verify: the download reported no written blocks"};
   }
@@ -298,6 +303,13 @@ Judgement Runner::Verify(CliConsole& console, OperationRecord& rec, const Operat
     if (src.layout == Layout::None) {
       sink_.Note("verify: " + section + " is not compared (" + src.why + ")");
       continue;
+    }
+    // A transfer that wrote nothing reports "Completed" all the same: the
+    // file is not in the flash, which is what --verify is there to catch.
+    if (bySection[section].empty()) {
+      std::string detail = section + " wrote no block of " + src.path;
+      sink_.Verify(op.text, false, checked, -1, detail);
+      return {kExitVerify, "verify: " + detail};
     }
     if ((src.flash == FlashKind::Nand && loader != kLoaderNand) || (src.flash == FlashKind::Nor && loader != kLoaderNor)) {
       sink_.Note("verify: " + section + " is not compared (its flash loader no longer runs)");

@@ -6,6 +6,7 @@
 #include "jobs/FlashJobSteps.h"
 #include "jobs/Jobs.h"
 #include "jobs/OperationRecord.h"
+#include "jobs/Printf.h"
 #include "link/ResultCodes.h"
 #include "link/Timing.h"
 #include "protocol/BlockLayer.h"
@@ -43,7 +44,7 @@ void AnnounceDownloadMode(JobContext& ctx) {
   ctx.con.AppendLog(announcement, kLogBlueNote);
   const int selection = ctx.rec.m_nBaudRate;
   if (selection >= 0 && selection < 3) {
-    ctx.con.AppendLog(Format("( COM%d  BaudRate : %s )\n", ctx.rec.m_nComPort + 1, kRates[selection]) + Rule() + "\n",
+    ctx.con.AppendLog(StrPrintf("( COM%d  BaudRate : %s )\n", ctx.rec.m_nComPort + 1, kRates[selection]) + Rule() + "\n",
                       kLogBlueNote);
   } else {
     ctx.con.AppendLog(announcement, kLogBlueNote);
@@ -83,7 +84,7 @@ bool BootStageDownloadJob(JobContext& ctx, uint8_t stage) {
   if (Stopped()) return false;
   if (rc != 0) {
     con.MessageBox(rc == kResultFileOpen ? std::string(kFlashDriverMissing)
-                                         : Format("%s", ResultText(static_cast<uint32_t>(rc))),
+                                         : StrPrintf("%s", ResultText(static_cast<uint32_t>(rc))),
                    kDownloadingFailure);
     con.AppendLog("FAIL\n", kLogRed);
     con.AppendLog(kPowerCycleHint, kLogRed);
@@ -103,7 +104,7 @@ bool BootStageDownloadJob(JobContext& ctx, uint8_t stage) {
     // The chain goes on: the operator power-cycles and the next stage starts
     // again from the boot ROM.
     con.AppendLog("FAIL\n", kLogRed);
-    con.MessageBox(Format("%s", ResultText(static_cast<uint32_t>(rc))), kDownloadingFailure);
+    con.MessageBox(StrPrintf("%s", ResultText(static_cast<uint32_t>(rc))), kDownloadingFailure);
     con.AppendLog(kPowerCycleHint, kLogRed);
     return true;
   }

@@ -8,6 +8,7 @@
 #include "jobs/FlashJobSteps.h"
 #include "jobs/Jobs.h"
 #include "jobs/OperationRecord.h"
+#include "jobs/Printf.h"
 #include "link/ResultCodes.h"
 #include "link/Timing.h"
 #include "protocol/LoaderCommands.h"
@@ -26,7 +27,7 @@ constexpr uint32_t kNorVlfAreaAddress = 0x1E90000;
 
 void ReportEraseFailure(JobContext& ctx, int rc) {
   ctx.con.AppendLog("Fail", kLogRed);
-  ctx.con.MessageBox(Format(kErrorFlashingErase, ResultText(static_cast<uint32_t>(rc))));
+  ctx.con.MessageBox(StrPrintf(kErrorFlashingErase, ResultText(static_cast<uint32_t>(rc))));
 }
 
 // After a good erase or format: back to the base rate, with the failure
@@ -37,7 +38,7 @@ bool ReturnAfterWork(JobContext& ctx, uint8_t& raised) {
   raised = kBaseBaudCode;
   if (Stopped()) return false;
   if (rc != 0) {
-    ctx.con.MessageBox(Format(kErrorChangingBaud, ResultText(static_cast<uint32_t>(rc))));
+    ctx.con.MessageBox(StrPrintf(kErrorChangingBaud, ResultText(static_cast<uint32_t>(rc))));
     return false;
   }
   return true;

@@ -1,35 +1,16 @@
 #include "jobs/FlashJobSteps.h"
 
-#include <cstdarg>
-#include <cstdio>
-#include <vector>
-
 #include "jobs/Console.h"
 #include "jobs/ControlIds.h"
+#include "jobs/FileInfo.h"
 #include "jobs/Jobs.h"
 #include "jobs/OperationRecord.h"
+#include "jobs/Printf.h"
 #include "link/Stop.h"
 #include "link/Timing.h"
 #include "protocol/LoaderCommands.h"
 
 namespace vantrel::flashjob {
-
-std::string Format(const char* fmt, ...) {
-  va_list args;
-  va_start(args, fmt);
-  va_list copy;
-  va_copy(copy, args);
-  int n = std::vsnprintf(nullptr, 0, fmt, copy);
-  va_end(copy);
-  std::string out;
-  if (n > 0) {
-    out.resize(static_cast<size_t>(n) + 1);
-    std::vsnprintf(out.data(), out.size(), fmt, args);
-    out.resize(static_cast<size_t>(n));
-  }
-  va_end(args);
-  return out;
-}
 
 bool Stopped() { return stop::Requested(); }
 
@@ -57,7 +38,7 @@ void ReportElapsed(JobContext& ctx, Stopwatch& clock, const char* lineFormat) {
   clock.Stop();
   double seconds = clock.Seconds();
   ctx.rec.m_dTotalElapsed += seconds;
-  ctx.con.AppendLog(Format(lineFormat, seconds), kLogRed);
+  ctx.con.AppendLog(StrPrintf(lineFormat, seconds), kLogRed);
 }
 
 bool OpenJobLink(JobContext& ctx, const std::string& port, uint8_t code, bool pauseFirst) {
@@ -98,33 +79,10 @@ void ReturnToBaseRateQuietly(JobContext& ctx, uint8_t code) {
   (void)ReturnToBaseRate(ctx, code);
 }
 
-std::string BaseName(const std::string& path) {
-  size_t cut = path.find_last_of("/\\");
-  return cut == std::string::npos ? path : path.substr(cut + 1);
-}
-
-bool FileByteSum(const std::string& path, uint32_t* sum) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  uint32_t total = 0;
-  std::vector<unsigned char> piece(64 * 1024);
-  size_t got;
-  while ((got = std::fread(piece.data(), 1, piece.size(), f)) > 0) {
-    for (size_t i = 0; i < got; ++i) total += piece[i];
-  }
-  std::fclose(f);
-  *sum = total;
-  return true;
-}
-
-void ShowFileRow(JobContext& ctx, const std::string& path, uint32_t size, bool withChecksum,
-                 const std::string& shownName) {
-  ctx.con.SetControlText(ctl::kFileSize, Format("%u bytes", size));
-  if (withChecksum) {
-    uint32_t sum = 0;
-    if (FileByteSum(path, &sum)) ctx.con.SetControlText(ctl::kCheckSum, Format("0x%lX", static_cast<unsigned long>(sum)));
-  }
-  ctx.con.SetControlText(ctl::kFileName, BaseName(shownName));
+void ShowFileRow(JobContext& ctx, const std::string& path, uint32_t size) {
+  ctx.con.SetControlText(ctl::kFileSize, StrPrintf("%u bytes", size));
+  ShowFileChecksum(ctx.con, path);
+  ShowFileName(ctx.con, path);
 }
 
 std::string DownloadDate(const JobContext& ctx) {

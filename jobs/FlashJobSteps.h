@@ -34,8 +34,6 @@ inline constexpr const char* kNoticeCaptionPlain = "NOTICE";
 inline constexpr const char* kDownloadingFailure = "Downloading Failure";
 inline constexpr const char* kPowerCycleHint = "\n  Turn On/Off the target phone!!!\n";
 
-std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-
 // True once Cancel has asked the running job to stop. A stopped job unwinds
 // without another word to the operator: it closes what it opened and returns.
 bool Stopped();
@@ -76,15 +74,9 @@ int ReturnToBaseRate(JobContext& ctx, uint8_t code);
 // the base rate. Nothing is reported; nothing is sent after a stop.
 void ReturnToBaseRateQuietly(JobContext& ctx, uint8_t code);
 
-// The file-information row: "File Size" box ("%u bytes"), file name box and,
-// when `withChecksum`, the checksum box (byte sum, "0x%lX"; left alone when
-// the file does not open).
-void ShowFileRow(JobContext& ctx, const std::string& path, uint32_t size, bool withChecksum,
-                 const std::string& shownName);
-// The part of a path after its last separator ('/' or '\\').
-std::string BaseName(const std::string& path);
-// 32-bit wrapping byte sum of a file; false when it does not open.
-bool FileByteSum(const std::string& path, uint32_t* sum);
+// The file-information row of the file being written: "File Size" box
+// ("%u bytes"), the checksum box and the file name box.
+void ShowFileRow(JobContext& ctx, const std::string& path, uint32_t size);
 
 // The eight date digits sent after an image set: the record's date when it
 // holds eight digits, else today's date.

@@ -8,6 +8,7 @@
 #include "jobs/FlashJobSteps.h"
 #include "jobs/Jobs.h"
 #include "jobs/OperationRecord.h"
+#include "jobs/Printf.h"
 #include "link/ResultCodes.h"
 #include "link/Timing.h"
 #include "payloads/Payloads.h"
@@ -74,9 +75,9 @@ int TransferNandImage(JobContext& ctx, uint8_t code) {
 
   if (code == kOpBoot2) {
     const uint32_t size = Boot2Image().size;
-    con.SetControlText(ctl::kFileSize, Format("%u bytes", size));
+    con.SetControlText(ctl::kFileSize, StrPrintf("%u bytes", size));
     con.SetControlText(ctl::kFileName, kBoot2ShownName);
-    con.AppendLogPlain(Format("\n    Now Boot2 Download start!! ( Start address : 0x%x File Size : %d )\n",
+    con.AppendLogPlain(StrPrintf("\n    Now Boot2 Download start!! ( Start address : 0x%x File Size : %d )\n",
                               kBoot2Address, static_cast<int>(size)));
     con.AppendLogPlain(SeparatorLine());
     rec.m_strManualNandImage = kBoot2Path;
@@ -87,12 +88,19 @@ int TransferNandImage(JobContext& ctx, uint8_t code) {
   if (!item) return 0;
   const std::string path = rec.*(item->path);
   const uint32_t size = rec.*(item->size);
-  ShowFileRow(ctx, path, size, true, path);
+  ShowFileRow(ctx, path, size);
   if (code == kOpNandManual)
-    con.AppendLogPlain(Format(item->startText, rec.m_nStartAddress, static_cast<int>(size)));
+    con.AppendLogPlain(StrPrintf(item->startText, rec.m_nStartAddress, static_cast<int>(size)));
   else
     con.AppendLogPlain(item->startText);
   con.AppendLogPlain(SeparatorLine());
+
+  // A stream (the file system on the UART, the entire flash on either link)
+  // has no records to choose from: it goes under the rest rule, and a rest
+  // flag left at 0 by an earlier session would end it before its first byte
+  // while the job reported "Completed".
+  const bool stream = code == kOpEntireFlash || (code == kOpVlf && !usb);
+  if (stream && Selection().rest == 0) Selection().rest = 1;
 
   switch (code) {
     case kOpEntireFlash:
@@ -135,6 +143,7 @@ bool NandDownloadJob(JobContext& ctx, uint8_t code, int chained) {
   Stopwatch clock;
 
   auto closing = [&]() -> bool {
+    clock.Stop();  // the failure's moment, before the clean-up's own pauses
     if (Stopped()) {
       CloseLink(rec.m_pLink);
       return false;
@@ -191,7 +200,7 @@ bool NandDownloadJob(JobContext& ctx, uint8_t code, int chained) {
   con.AppendLogPlain("\n      Download");
   if (rc != 0) {
     con.AppendLog("  Failed", kLogRed);
-    con.MessageBox(Format(kErrorFlashingImage, ResultText(static_cast<uint32_t>(rc))));
+    con.MessageBox(StrPrintf(kErrorFlashingImage, ResultText(static_cast<uint32_t>(rc))));
     return closing();
   }
   con.AppendLog("  Completed", kLogBlueNote);
@@ -205,7 +214,7 @@ bool NandDownloadJob(JobContext& ctx, uint8_t code, int chained) {
     raised = base;
     if (Stopped()) return closing();
     if (rc != 0) {
-      con.MessageBox(Format(kErrorChangingBaud, ResultText(static_cast<uint32_t>(rc))));
+      con.MessageBox(StrPrintf(kErrorChangingBaud, ResultText(static_cast<uint32_t>(rc))));
       return closing();
     }
   }
@@ -214,7 +223,7 @@ bool NandDownloadJob(JobContext& ctx, uint8_t code, int chained) {
     rc = TOOL_EndSession(*rec.m_pLink);
     if (Stopped()) return closing();
     if (rc != 0) {
-      con.MessageBox(Format(kErrorChangingBaud, ResultText(static_cast<uint32_t>(rc))));
+      con.MessageBox(StrPrintf(kErrorChangingBaud, ResultText(static_cast<uint32_t>(rc))));
       return closing();
     }
   }

@@ -6,6 +6,7 @@
 #include "jobs/FlashJobSteps.h"
 #include "jobs/Jobs.h"
 #include "jobs/OperationRecord.h"
+#include "jobs/Printf.h"
 #include "link/ResultCodes.h"
 #include "protocol/Constants.h"
 #include "protocol/LoaderCommands.h"
@@ -37,7 +38,7 @@ int TransferNorImage(JobContext& ctx, uint8_t code) {
   ComLink& link = *rec.m_pLink;
   switch (code) {
     case kOpImgset: {
-      ShowFileRow(ctx, rec.m_strImageFileName, rec.m_nImageFileSize, true, rec.m_strImageFileName);
+      ShowFileRow(ctx, rec.m_strImageFileName, rec.m_nImageFileSize);
       ctx.con.AppendLogPlain("\n    imgset Download start!!\n");
       ctx.con.AppendLogPlain(SeparatorLine());
       uint32_t marker = rec.m_bIncludeBootloader ? proto::kNorRecordMarkerBoot : proto::kNorRecordMarker;
@@ -49,14 +50,14 @@ int TransferNorImage(JobContext& ctx, uint8_t code) {
       return TOOL_SendDownloadDate(link, date.data(), mode);
     }
     case kOpCalset:
-      ShowFileRow(ctx, rec.m_strParamDepFileName, rec.m_nParamDepFileSize, true, rec.m_strParamDepFileName);
+      ShowFileRow(ctx, rec.m_strParamDepFileName, rec.m_nParamDepFileSize);
       ctx.con.AppendLogPlain("\n    Now W5K1_calset Downloading start!!\n");
       ctx.con.AppendLogPlain(SeparatorLine());
       return TOOL_DownloadNorImage(mode, link, rec.m_strParamDepFileName, proto::kNorRecordMarker, 0,
                                    ProgressCallBackFunc);
     case kOpNorManual:
-      ShowFileRow(ctx, rec.m_strManualImage, rec.m_nManualImageSize, true, rec.m_strManualImage);
-      ctx.con.AppendLogPlain(Format("\n    Now Manual Download start!!( Start address : 0x%x File Size : %d\n",
+      ShowFileRow(ctx, rec.m_strManualImage, rec.m_nManualImageSize);
+      ctx.con.AppendLogPlain(StrPrintf("\n    Now Manual Download start!!( Start address : 0x%x File Size : %d\n",
                                     rec.m_nStartAddress, static_cast<int>(rec.m_nManualImageSize)));
       ctx.con.AppendLogPlain(SeparatorLine());
       return TOOL_DownloadNorImage(mode, link, rec.m_strManualImage, rec.m_nStartAddress, rec.m_nManualImageSize,
@@ -82,6 +83,7 @@ bool NorDownloadJob(JobContext& ctx, uint8_t code, int chained) {
   Stopwatch clock;
 
   auto closing = [&]() -> bool {
+    clock.Stop();  // the failure's moment, before the clean-up's own pauses
     if (Stopped()) {
       CloseLink(rec.m_pLink);
       return false;
@@ -130,7 +132,7 @@ bool NorDownloadJob(JobContext& ctx, uint8_t code, int chained) {
   con.AppendLogPlain("\n      Download");
   if (rc != 0) {
     con.AppendLog("  Failed", kLogRed);
-    con.MessageBox(Format(kErrorFlashingImage, ResultText(static_cast<uint32_t>(rc))));
+    con.MessageBox(StrPrintf(kErrorFlashingImage, ResultText(static_cast<uint32_t>(rc))));
     return closing();
   }
   con.AppendLog("  Completed", kLogBlueNote);
@@ -140,7 +142,7 @@ bool NorDownloadJob(JobContext& ctx, uint8_t code, int chained) {
     raised = base;
     if (Stopped()) return closing();
     if (rc != 0) {
-      con.MessageBox(Format(kErrorChangingBaud, ResultText(static_cast<uint32_t>(rc))));
+      con.MessageBox(StrPrintf(kErrorChangingBaud, ResultText(static_cast<uint32_t>(rc))));
       return closing();
     }
   }
@@ -149,7 +151,7 @@ bool NorDownloadJob(JobContext& ctx, uint8_t code, int chained) {
     rc = TOOL_EndSession(*rec.m_pLink);
     if (Stopped()) return closing();
     if (rc != 0) {
-      con.MessageBox(Format(kErrorChangingBaud, ResultText(static_cast<uint32_t>(rc))));
+      con.MessageBox(StrPrintf(kErrorChangingBaud, ResultText(static_cast<uint32_t>(rc))));
       return closing();
     }
     sessionEnded = true;

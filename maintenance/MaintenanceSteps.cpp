@@ -76,7 +76,11 @@ DumpDataCallBack DumpFile::Sink() {
       return false;
     }
     errno = 0;
-    if (!DumpDataCallBackFunc(data, length)) {
+    // Each block goes out to the file before the next is asked for, so that a
+    // full disk shows at the block that did not fit, and a dump that stops
+    // later still leaves every block before it on disk.
+    std::FILE* f = ctx_.rec.m_dumpFile;
+    if (!DumpDataCallBackFunc(data, length) || f == nullptr || std::fflush(f) != 0) {
       writeFailed_ = true;
       errno_ = errno;
       return false;
@@ -122,8 +126,8 @@ bool CheckDumpOutcome(JobContext& ctx, int result, DumpFile& file) {
   if (Halted()) return false;
   if (file.WriteFailed()) {
     ReportDumpFailure(ctx, "Error writing dump file : " + file.WriteError() + "\n" + file.Path() + "\n" +
-                               "Only " + std::to_string(file.Written()) + " of " +
-                               std::to_string(file.Expected()) + " bytes were saved.\n");
+                               "The dump stopped after " + std::to_string(file.Written()) + " of " +
+                               std::to_string(file.Expected()) + " bytes.\n");
     return false;
   }
   if (file.Overrun()) {

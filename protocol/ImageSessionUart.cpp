@@ -263,10 +263,13 @@ int TOOL_DownloadImageSet(uint8_t mode, ComLink& link, const std::string& path, 
     if (!stream) {
       if (!file.ReadWordLe(&address) || !file.ReadWordLe(&length)) return kResultOk;
     } else {
-      // The stream form announces what is left of the file; when the handset
-      // has taken all of it, the session is complete.
+      // A stream has no address of its own: the start command names the
+      // type in its address word (the loader knows where that area lies) and
+      // what is left of the file in its length word. Once the handset has
+      // taken all of it, the session is complete.
       const int64_t left = file.Length() - file.Position();
       if (left <= 0) return kResultOk;
+      address = type;
       length = static_cast<uint32_t>(std::min<int64_t>(left, UINT32_MAX));
     }
 

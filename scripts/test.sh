@@ -25,4 +25,7 @@ cmake -S "$ROOT" -B "$ROOT/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVANTR
 cmake --build "$ROOT/build-asan" -j "$JOBS"
 (cd "$ROOT/build-asan" && ctest --output-on-failure -j "$JOBS")
 
+echo "== Short fuzz run of the protocol's session loops (build-fuzz/)"
+bash scripts/fuzz.sh "${FUZZ_SECONDS:-6}"
+
 echo "== All tests passed"

@@ -69,6 +69,12 @@ void Recorder::Add(std::string line) {
     std::fflush(file_);
   }
   if (echo_) std::fprintf(stderr, "%s\n", line.c_str());
+  if (lines_.size() >= kMaxLines) {
+    // A long run (a benchmark with small blocks) keeps its most recent half.
+    lines_.erase(lines_.begin(), lines_.begin() + static_cast<long>(kMaxLines / 2));
+    lines_.insert(lines_.begin(), "(earlier transcript lines dropped)");
+    ++generation_;
+  }
   lines_.push_back(std::move(line));
   changed_.notify_all();
 }
@@ -83,6 +89,16 @@ std::vector<std::string> Recorder::Violations() const {
   return violations_;
 }
 
+void Recorder::Turnaround(int64_t atNs, int64_t ns) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  turnarounds_.emplace_back(atNs, ns);
+}
+
+std::vector<std::pair<int64_t, int64_t>> Recorder::Turnarounds() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return turnarounds_;
+}
+
 void Recorder::ClearViolations() {
   std::lock_guard<std::mutex> lock(mutex_);
   violations_.clear();
@@ -91,8 +107,13 @@ void Recorder::ClearViolations() {
 bool Recorder::WaitFor(const std::string& text, int timeoutMs) const {
   std::unique_lock<std::mutex> lock(mutex_);
   size_t checked = 0;
+  uint64_t generation = generation_;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
+    if (generation != generation_) {
+      generation = generation_;
+      checked = 0;
+    }
     for (; checked < lines_.size(); ++checked) {
       if (lines_[checked].find(text) != std::string::npos) return true;
     }

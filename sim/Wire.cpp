@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -23,19 +22,22 @@ namespace vantrel::sim {
 namespace {
 
 // Settle after the host's purges before the boot ROM speaks: opening the port
-// purges twice (before and after setting the line up), and a BOOT byte sent in
-// between would be purged with the rest.
+// purges several times (when the device opens, after the line is set up, and
+// once more after the open's 100 ms pause), and a BOOT byte sent in between
+// would be purged with the rest. The part that follows the host's own pause
+// scales with the simulator's time scale (tests scale both to nothing).
 constexpr double kPowerOnSettleMs = 20;
+constexpr double kPowerOnSettleScaledMs = 130;
 constexpr double kHostCheckMs = 10;
 constexpr double kHangUpDowntimeMs = 200;
 constexpr double kWriteStallMs = 3000;
+// Pacing: the handset's receiver holds this many bytes that are still on the
+// line; the rest wait in the pseudo-terminal, which plays the host's driver
+// queue (a purge there discards them, as on a real port).
+constexpr size_t kPacedReceiveBytes = 64;
 
 Clock::duration Ms(double ms) {
   return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(std::max(0.0, ms)));
-}
-
-double MsUntil(Clock::time_point t) {
-  return std::chrono::duration<double, std::milli>(t - Clock::now()).count();
 }
 
 uint8_t Garbage(uint32_t receiverRate, uint32_t senderRate) {
@@ -68,8 +70,13 @@ int Wire::Open(std::string* error) {
 }
 
 void Wire::Close() {
+  const std::string path = DevicePath();
   DestroyPty();
-  if (options_.comNumber > 0) UnmapComPort(options_.comNumber);
+  // Only our own mapping goes: another simulator may have taken the name since.
+  if (options_.comNumber > 0 && !path.empty() &&
+      ComDevicePath("COM" + std::to_string(options_.comNumber)) == path) {
+    UnmapComPort(options_.comNumber);
+  }
 }
 
 void Wire::SetTap(std::shared_ptr<HostTap> tap) {
@@ -149,7 +156,20 @@ void Wire::SetPowered(bool on) {
   queue_.clear();
   offBytes_ = 0;
   handsetRate_ = 115200;
-  if (options_.usb) RateMatch();
+  RateMatch();
+  if (on && !earlyBytes_.empty()) {
+    Chunk c;
+    c.bytes = std::move(earlyBytes_);
+    c.rateAtPurge = rateAtPurge_;
+    c.rateAtRead = HostRate();
+    queue_.push_back(std::move(c));
+  }
+  earlyBytes_.clear();
+}
+
+void Wire::SetFresh(bool fresh) {
+  fresh_ = fresh;
+  if (!fresh && powered_) powerOnAt_.reset();
 }
 
 void Wire::HangUp(const std::string& why) {
@@ -182,6 +202,11 @@ void Wire::CheckControl() {
   throw PowerEvent{req == kPowerOff ? kPowerOff : kPowerOn, "switched from outside"};
 }
 
+double Wire::PowerOnSettle() const {
+  return std::max(kPowerOnSettleMs + kPowerOnSettleScaledMs * options_.timeScale,
+                  options_.powerOnDelayMs * options_.timeScale);
+}
+
 void Wire::OnHostOpened(const char* how) {
   if (!hostOpen_) {
     hostOpen_ = true;
@@ -197,7 +222,7 @@ void Wire::WatchHost() {
   if (holds && !hostOpen_) {
     OnHostOpened("seen");
     if (options_.autoPowerOn && (!powered_ || fresh_)) {
-      powerOnAt_ = now + Ms(std::max(kPowerOnSettleMs, options_.powerOnDelayMs * options_.timeScale));
+      powerOnAt_ = now + Ms(PowerOnSettle());
     }
   } else if (!holds && hostOpen_) {
     hostOpen_ = false;
@@ -213,7 +238,7 @@ void Wire::OnPurge(bool midUnit) {
   if (holds) OnHostOpened("purge");
   rec_.Note("host purged the line (host rate " + RateText(rateAtPurge_) + ")");
   if (holds && options_.autoPowerOn && (!powered_ || fresh_)) {
-    powerOnAt_ = Clock::now() + Ms(std::max(kPowerOnSettleMs, options_.powerOnDelayMs * options_.timeScale));
+    powerOnAt_ = Clock::now() + Ms(PowerOnSettle());
   }
   if (midUnit && powered_) {
     queue_.clear();
@@ -225,8 +250,13 @@ void Wire::ReadPackets(bool midUnit) {
   uint8_t buf[4097];
   for (int rounds = 0; rounds < 64; ++rounds) {
     size_t want = sizeof buf;
-    if (options_.pacing) want = 1 + 64;
+    if (options_.pacing) {
+      const size_t onLine = BytesOnLine();
+      if (onLine >= kPacedReceiveBytes) return;
+      want = 1 + kPacedReceiveBytes - onLine;
+    }
     const ssize_t n = ::read(master_, buf, want);
+    if (n < 0 && errno == EAGAIN) inputSeenEmpty_ = true;
     if (n <= 0) return;
     if (buf[0] != TIOCPKT_DATA) {
       if (buf[0] & (TIOCPKT_FLUSHREAD | TIOCPKT_FLUSHWRITE)) OnPurge(midUnit);
@@ -236,29 +266,53 @@ void Wire::ReadPackets(bool midUnit) {
     const size_t count = static_cast<size_t>(n - 1);
     if (tap_) tap_->taken += count;
     lastActivity_ = Clock::now();
+    if (answerOutAt_) {
+      using std::chrono::nanoseconds;
+      rec_.Turnaround(std::chrono::duration_cast<nanoseconds>(lastActivity_.time_since_epoch()).count(),
+                      std::chrono::duration_cast<nanoseconds>(lastActivity_ - *answerOutAt_).count());
+      answerOutAt_.reset();
+    }
     quietArmed_ = true;
+    if (!powered_ && powerOnAt_) {
+      // The host spoke before the handset finished switching on: it is on now
+      // and keeps what arrived.
+      earlyBytes_.insert(earlyBytes_.end(), buf + 1, buf + n);
+      powerOnAt_ = Clock::now();
+      continue;
+    }
     if (!powered_) {
       if (offBytes_ == 0) rec_.Note("bytes from the host while the handset is off are lost");
       offBytes_ += count;
       continue;
     }
+    // The host already talks to the untouched boot ROM: no more switching.
+    if (fresh_) powerOnAt_.reset();
     Chunk c;
     c.bytes.assign(buf + 1, buf + n);
     c.rateAtPurge = rateAtPurge_;
     c.rateAtRead = HostRate();
     lastHostRate_ = c.rateAtRead;
-    queue_.push_back(std::move(c));
     if (options_.pacing) {
+      // Bytes that were waiting in the host's queue follow the previous ones
+      // back to back; bytes written after the line fell idle start now. The
+      // line's clock never takes the time of this read, so late wake-ups of
+      // the simulator do not slow the line down.
       const uint32_t rate = std::max<uint32_t>(1, HandsetRate());
-      inputFreeAt_ = std::max(inputFreeAt_, Clock::now()) + Ms(count * 10000.0 / rate);
-      return;
+      const Clock::time_point start = inputSeenEmpty_ ? std::max(lineInFreeAt_, Clock::now()) : lineInFreeAt_;
+      lineInFreeAt_ = start + Ms(static_cast<double>(count) * 10000.0 / rate);
+      c.readyAt = lineInFreeAt_;
     }
+    inputSeenEmpty_ = false;
+    queue_.push_back(std::move(c));
   }
 }
 
 void Wire::Pump(Clock::time_point until, bool midUnit) {
+  // Returns as well when the first waiting bytes have come over the line.
+  const bool waitingForFront = options_.pacing && Front() != nullptr && !FrontReady();
   for (;;) {
     CheckControl();
+    if (waitingForFront && FrontReady()) return;
     Clock::time_point now = Clock::now();
     if (powerOnAt_ && now >= *powerOnAt_) {
       powerOnAt_.reset();
@@ -291,14 +345,23 @@ void Wire::Pump(Clock::time_point until, bool midUnit) {
     if (powerOnAt_) wake = std::min(wake, *powerOnAt_);
     if (recreateAt_) wake = std::min(wake, *recreateAt_);
     if (quietMs > 0 && quietArmed_) wake = std::min(wake, lastActivity_ + Ms(quietMs));
-    const bool inputPaced = options_.pacing && now < inputFreeAt_;
-    if (inputPaced) wake = std::min(wake, inputFreeAt_);
+    bool inputHeld = false;
+    if (options_.pacing) {
+      for (const Chunk& c : queue_) {
+        if (c.pos < c.bytes.size() && c.readyAt > now) {
+          wake = std::min(wake, c.readyAt);
+          break;
+        }
+      }
+      inputHeld = BytesOnLine() >= kPacedReceiveBytes;
+    }
 
-    pollfd fds[2] = {{control_.wakeFd, POLLIN, 0}, {master_, static_cast<short>(inputPaced ? 0 : POLLIN), 0}};
-    const int nfds = master_ >= 0 ? 2 : 1;
-    const double waitMs = std::max(0.0, MsUntil(wake));
-    const int timeout = static_cast<int>(std::ceil(waitMs));
-    const int r = ::poll(fds, nfds, timeout);
+    pollfd fds[2] = {{control_.wakeFd, POLLIN, 0}, {master_, static_cast<short>(inputHeld ? 0 : POLLIN), 0}};
+    const nfds_t nfds = master_ >= 0 ? 2 : 1;
+    // Sub-millisecond waits: the paced line moves a byte every 11 us at 921600 bit/s.
+    const auto waitNs = std::max<int64_t>(0, std::chrono::duration_cast<std::chrono::nanoseconds>(wake - now).count());
+    const timespec timeout{static_cast<time_t>(waitNs / 1000000000), static_cast<long>(waitNs % 1000000000)};
+    const int r = ::ppoll(fds, nfds, &timeout, nullptr);
     if (r <= 0) continue;
     if (fds[0].revents & POLLIN) {
       uint64_t v;
@@ -336,9 +399,26 @@ void Wire::RateMismatch(const std::string& text) {
   rec_.Violation(text);
 }
 
-bool Wire::TakeByte(uint8_t* out) {
+Wire::Chunk* Wire::Front() {
   while (!queue_.empty() && queue_.front().pos >= queue_.front().bytes.size()) queue_.pop_front();
-  if (queue_.empty()) return false;
+  return queue_.empty() ? nullptr : &queue_.front();
+}
+
+bool Wire::FrontReady() {
+  const Chunk* c = Front();
+  return c != nullptr && (!options_.pacing || Clock::now() >= c->readyAt);
+}
+
+size_t Wire::BytesOnLine() const {
+  if (!options_.pacing) return 0;
+  const Clock::time_point now = Clock::now();
+  size_t n = 0;
+  for (auto it = queue_.rbegin(); it != queue_.rend() && it->readyAt > now; ++it) n += it->bytes.size() - it->pos;
+  return n;
+}
+
+bool Wire::TakeByte(uint8_t* out) {
+  if (!FrontReady()) return false;
   Chunk& c = queue_.front();
   if (!c.judged) Judge(c);
   *out = c.bytes[c.pos++];
@@ -350,6 +430,10 @@ bool Wire::ReadByte(uint8_t* out, double timeoutMs, bool midUnit) {
   const Clock::time_point until = timeoutMs < 0 ? Clock::time_point::max() : Clock::now() + Ms(timeoutMs);
   for (;;) {
     if (TakeByte(out)) return true;
+    if (const Chunk* c = Front(); c != nullptr) {
+      Pump(c->readyAt, midUnit);  // a byte is on its way over the line
+      continue;
+    }
     if (Clock::now() >= until) return false;
     Pump(until, midUnit);
   }
@@ -364,8 +448,11 @@ bool Wire::Peek(uint8_t* out, double timeoutMs, bool midUnit) {
 bool Wire::Read(uint8_t* out, size_t length, double gapMs, bool midUnit, size_t* got) {
   size_t done = 0;
   while (done < length) {
-    while (!queue_.empty() && queue_.front().pos >= queue_.front().bytes.size()) queue_.pop_front();
-    if (!queue_.empty()) {
+    if (const Chunk* waiting = Front(); waiting != nullptr && !FrontReady()) {
+      Pump(waiting->readyAt, midUnit);  // on its way over the line
+      continue;
+    }
+    if (FrontReady()) {
       Chunk& c = queue_.front();
       if (!c.judged) Judge(c);
       const size_t take = std::min(length - done, c.bytes.size() - c.pos);
@@ -375,8 +462,8 @@ bool Wire::Read(uint8_t* out, size_t length, double gapMs, bool midUnit, size_t*
       continue;
     }
     const Clock::time_point until = Clock::now() + Ms(gapMs);
-    while (queue_.empty() && Clock::now() < until) Pump(until, midUnit);
-    if (queue_.empty()) break;
+    while (Front() == nullptr && Clock::now() < until) Pump(until, midUnit);
+    if (Front() == nullptr) break;
   }
   if (got) *got = done;
   return done == length;
@@ -435,6 +522,7 @@ void Wire::Send(const std::vector<uint8_t>& bytes, const std::string& event, con
   if (!holds) what += " (the host has the port closed)";
   rec_.Exchange(Recorder::Dir::HandsetToHost, out.data(), out.size(), host, handset, what);
   WriteAll(wire.data(), wire.size());
+  if (holds) answerOutAt_ = Clock::now();
   if (plan.muteAfter) {
     muted_ = true;
     rec_.Note("the handset falls silent");
@@ -444,23 +532,30 @@ void Wire::Send(const std::vector<uint8_t>& bytes, const std::string& event, con
 void Wire::WriteAll(const uint8_t* data, size_t length) {
   size_t done = 0;
   Clock::time_point lastProgress = Clock::now();
+  // Paced: each slice reaches the host when its last bit would, so the line's
+  // clock starts when the line is free and never slips with late wake-ups.
+  Clock::time_point lineAt = std::max(lineOutFreeAt_, lastProgress);
   while (done < length && master_ >= 0) {
     CheckControl();
     size_t slice = length - done;
     const uint32_t rate = std::max<uint32_t>(1, HandsetRate());
     if (options_.pacing) {
-      if (Clock::now() < outputFreeAt_) {
-        Pump(outputFreeAt_, false);
+      slice = std::min<size_t>(slice, std::max<size_t>(1, rate / 10 / 200));  // about 5 ms of line time
+      const Clock::time_point due = lineAt + Ms(static_cast<double>(slice) * 10000.0 / rate);
+      if (Clock::now() < due) {
+        Pump(due, false);
         continue;
       }
-      slice = std::min<size_t>(slice, std::max<size_t>(1, rate / 10 / 200));  // about 5 ms of line time
     }
     const ssize_t n = ::write(master_, data + done, slice);
     if (n > 0) {
       done += static_cast<size_t>(n);
       lastProgress = Clock::now();
       lastActivity_ = lastProgress;
-      if (options_.pacing) outputFreeAt_ = std::max(outputFreeAt_, lastProgress) + Ms(n * 10000.0 / rate);
+      if (options_.pacing) {
+        lineAt += Ms(static_cast<double>(n) * 10000.0 / rate);
+        lineOutFreeAt_ = lineAt;
+      }
       continue;
     }
     if (n < 0 && errno != EAGAIN && errno != EINTR) break;

@@ -49,7 +49,9 @@ TEST(CliTextSink, KindsAreColouredOnlyWhenAsked) {
   colour.Log("OK", 3);
   colour.Log("plain\r\n", -1);
   colour.Log("scratch", kLogScratch);
-  EXPECT_EQ(out.Text(), "\033[31m\n  * NAND : Imgset Download\033[0m\033[34mOK\033[0mplain\n");
+  colour.Log("0x6D\n", 4);
+  // No colour change straddles a line break.
+  EXPECT_EQ(out.Text(), "\n\033[31m  * NAND : Imgset Download\033[0m\033[34mOK\033[0mplain\n\033[31m0x6D\033[0m\n");
 
   Capture out2, err2;
   TextSink plain(out2.file(), err2.file(), false, false, false);

@@ -130,7 +130,7 @@ TEST_F(CliProgram, TextLogHasNoColoursWhenNotATerminal) {
 
   args.push_back("--color=always");
   r = RunCli(args);
-  EXPECT_NE(r.out.find("\033[31m\n  * Connecting to target phone\033[0m"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\n\033[31m  * Connecting to target phone\033[0m"), std::string::npos) << r.out;
 }
 
 TEST_F(CliProgram, RefusedConfirmationTouchesNothing) {

@@ -40,7 +40,6 @@ class OperationControlTest : public JobsFixture {
   void SetUp() override {
     JobsFixture::SetUp();
     ResetConnectRetryAllowance();
-    timing::SetPauseScale(0.01);
     rec.m_nComPort = 6;
     rec.m_nBaudRate = 0;
     rec.m_nCommType = 0;

@@ -1,5 +1,6 @@
 // TOOL_DownloadImage: the boot-image session that follows the flash driver,
 // on a per-step port.
+#include "link/ComNames.h"
 #include "link/ResultCodes.h"
 #include "payloads/Payloads.h"
 #include "protocol/Constants.h"
@@ -181,6 +182,11 @@ TEST_F(BootImageSessionTest, SilenceIs212AndUnusableRatesAre209) {
   handset.Join();
   EXPECT_TRUE(seen.empty());
   EXPECT_THAT(PauseLog(), ElementsAre("ClosePort:1000"));
+
+  SetComOverride(ScriptedHandset::kComName, scratch_.Root() + "/unplugged");
+  link_.baudCode = kBaud460800;
+  EXPECT_EQ(TOOL_DownloadImage(link_, 0, nullptr, 'q'), kResultComPort);
+  EXPECT_FALSE(link_.IsOpen());
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 // The UART image-file sessions: record selection, the failed-block rule,
 // the stream types, and TOOL_DownloadBoot2's own rules.
+#include <chrono>
+
 #include "link/ResultCodes.h"
+#include "link/Stop.h"
 #include "payloads/Payloads.h"
 #include "protocol/Constants.h"
 #include "protocol/ImageSession.h"
@@ -237,6 +240,27 @@ TEST_F(FileSessionTest, EndsAndTheirCodes) {
             kResultFileOpen);
 }
 
+TEST_F(FileSessionTest, CancelEndsAWaitingSessionWith210) {
+  SetSelection(1, 0, 0, 0, 0, 0);
+  ScriptedHandset& handset = handset_;
+  Bytes after;
+  handset.Play([&](ScriptedHandset& h) {
+    ReadStart(h);
+    h.SendByte(0x26);
+    h.Expect(1);
+    after = h.Drain(400);  // the handset thinks it over; the operator cancels
+  });
+  std::thread cancel([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    stop::Request();
+  });
+  EXPECT_EQ(TOOL_DownloadImageSet(kLinkModeUart, link_, imgset_, 0, progress_.Callback()), kResultComPort);
+  cancel.join();
+  handset.Join();
+  EXPECT_TRUE(after.empty());
+  stop::Clear();
+}
+
 TEST_F(FileSessionTest, CutHeaderEndsNormallyAfterThePreviousRecords) {
   Bytes file = Concat({Record(0x100000, records_[0]), Bytes{1, 2, 3}});
   const std::string path = WriteFile("cut.bin", file);
@@ -275,13 +299,14 @@ TEST_F(FileSessionTest, FlashStreamReadsExtraBytesPerBlockAndEndsWithTheFile) {
   });
   EXPECT_EQ(TOOL_DownloadImageSet(kLinkModeUart, link_, path, proto::kTypeVlfFlash, progress_.Callback()), 0);
   handset.Join();
-  EXPECT_EQ(start.address, 0u);
+  EXPECT_EQ(start.address, 0x5000000u);  // streams name their type
   EXPECT_EQ(start.length, file.size());
   EXPECT_EQ(data, file);
   EXPECT_EQ(Bytes(resent.begin(), resent.end() - 1), Bytes(file.begin(), file.begin() + 1000));
   // The address advances by the requested length once the block is through.
-  EXPECT_THAT(progress_.Only(1, 0), ElementsAre(ProgressCall{1, 0, 0, 5096, 0}, ProgressCall{1, 0, 0, 1000, 0},
-                                                ProgressCall{1, 0, 1000, 5096, 0}));
+  EXPECT_THAT(progress_.Only(1, 0),
+              ElementsAre(ProgressCall{1, 0, 0x5000000, 5096, 0}, ProgressCall{1, 0, 0x5000000, 1000, 0},
+                          ProgressCall{1, 0, 0x5000000 + 1000, 5096, 0}));
 }
 
 TEST_F(FileSessionTest, VlfStreamFollowsTheRestFlag) {
@@ -310,6 +335,7 @@ TEST_F(FileSessionTest, VlfStreamFollowsTheRestFlag) {
   });
   EXPECT_EQ(TOOL_DownloadImageSet(kLinkModeUart, link_, path, proto::kTypeVlf, nullptr), 0);
   handset.Join();
+  EXPECT_EQ(first.address, 7u);
   EXPECT_EQ(first.length, 700u);
   EXPECT_EQ(second.length, 400u);
   EXPECT_EQ(data, file);

@@ -157,6 +157,52 @@ TEST_F(BootTest, FlashDriverRateHandshakeAndBootImageSession) {
   EXPECT_EQ(Sim().HandsetRate(), 115200u);
 }
 
+// One boot stage as the bootloader job runs it: every upload on its own port,
+// sent as soon as the port is open, no handshake.
+void BootStage(Host& h, uint32_t address, const Bytes& image) {
+  h.Open();
+  h.Send(PayloadBytes(SdramInitImage()));
+  h.Close();
+  h.Open();
+  h.Send(PayloadBytes(PrebootImage()));
+  h.Close();
+  h.Open();
+  h.Send(PayloadBytes(FlashDriverAllImage()));
+  int b = h.RecvByte();
+  while (b == 0xA5) b = h.RecvByte();  // a BOOT byte may come first
+  ASSERT_EQ(b, 0x91);
+  h.Send(0x88);
+  ASSERT_EQ(h.RecvByte(), 0x92);
+  h.Close();
+  h.Open();
+  h.Send(0x5A);
+  ASSERT_EQ(h.RecvByte(), 0xA5);
+  h.Send(Cat({Be(address), Be(static_cast<uint32_t>(image.size()))}));
+  ASSERT_EQ(h.RecvByte(), 0x26);
+  h.Send(0x2D);
+  ASSERT_EQ(h.RecvByte(), 0x2E);
+  ASSERT_EQ(h.Recv(4), Be(static_cast<uint32_t>(image.size())));
+  h.Send(image);
+  h.Send(Sum(image));
+  ASSERT_EQ(h.RecvByte(), 0x27);
+  h.Send(0x2D);
+  ASSERT_EQ(h.RecvByte(), 0x29);
+  h.Close();
+}
+
+TEST_F(BootTest, BootStagesBackToBackFromASwitchedOffHandset) {
+  StartSim();
+  Host h(Com());
+  BootStage(h, 0, PayloadBytes(SecBootImage()));
+  BootStage(h, 0x1000, PayloadBytes(Boot1aImage()));
+  EXPECT_EQ(Sim().ReadNand(0, SecBootImage().size), PayloadBytes(SecBootImage()));
+  EXPECT_EQ(Sim().ReadNand(0x1000, Boot1aImage().size), PayloadBytes(Boot1aImage()));
+  const std::vector<std::string> uploads = Sim().Uploads();
+  ASSERT_EQ(uploads.size(), 6u);
+  EXPECT_EQ(uploads[0], SdramInitImage().name);
+  EXPECT_EQ(uploads[3], SdramInitImage().name);
+}
+
 TEST_F(BootTest, BootImageResendIsEchoed) {
   Options o = TestOptions();
   o.faults.push_back(F("resend:1"));

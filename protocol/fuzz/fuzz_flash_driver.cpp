@@ -1,0 +1,30 @@
+// TOOL_DownloadFlashDriver's rate handshake and the loader uploads' flash
+// type query, against arbitrary answers.
+#include "protocol/BootUpload.h"
+#include "protocol/fuzz/FuzzChecks.h"
+#include "protocol/fuzz/FuzzHandset.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace vantrel;
+  fuzz::Init();
+  fuzz::Input in(data, size);
+  const uint8_t writeMode = in.Byte();
+  const uint8_t config = in.Byte();
+  const uint8_t code = in.Byte();
+  fuzz::SetHandset(in.Rest(), in.RestSize(), writeMode);
+
+  ComLink link;
+  link.SetPortName("COM1");
+  link.baudCode = code;
+  if (config & 1) {
+    static constexpr uint8_t kSelectors[] = {0x20, 0x21, 0x22, 0x00};
+    const int rc = TOOL_UploadLoader(link, kSelectors[(config >> 1) & 3]);
+    fuzz::RequireCode(rc, {0, 209, 210, 212});
+  } else {
+    const int rc = TOOL_DownloadFlashDriver(link);
+    fuzz::RequireCode(rc, {0, 209, 210, 212});
+    if (rc == 0 && link.baudCode != code) std::abort();
+  }
+  fuzz::RequireClosed(link);
+  return 0;
+}

@@ -1,0 +1,30 @@
+// TOOL_FormatVlf and the erase commands' completion waits.
+#include "protocol/LoaderCommands.h"
+#include "protocol/fuzz/FuzzChecks.h"
+#include "protocol/fuzz/FuzzHandset.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace vantrel;
+  fuzz::Init();
+  fuzz::Input in(data, size);
+  const uint8_t writeMode = in.Byte();
+  const uint8_t config = in.Byte();
+  const uint32_t address = in.Word();
+  fuzz::SetHandset(in.Rest(), in.RestSize(), writeMode);
+
+  ComLink link;
+  if (!fuzz::OpenFuzzLink(link, kBaud115200)) return 0;
+  switch (config % 3) {
+    case 0:
+      fuzz::RequireCode(TOOL_FormatVlf(link, address, fuzz::CheckProgress), {0, 205, 210, 212});
+      break;
+    case 1:
+      fuzz::RequireCode(TOOL_EraseAll(link, static_cast<uint8_t>(address), config & 4 ? 0x55 : 0xC9), {0, 210, 212});
+      break;
+    default:
+      fuzz::RequireCode(TOOL_PartialErase(link, address, address >> 3), {0, 210, 212});
+      break;
+  }
+  ClosePort(link);
+  return 0;
+}

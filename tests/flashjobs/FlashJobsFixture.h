@@ -1,0 +1,77 @@
+#pragma once
+// The flash jobs against the handset simulator over a pseudo-terminal: a
+// record, a recording console, the job state reset, a scratch folder for the
+// image files, and helpers to build record files and compare flash contents.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "jobs/JobState.h"
+#include "jobs/OperationRecord.h"
+#include "sim/SimFixture.h"
+#include "tests/support/RecordingConsole.h"
+#include "tests/support/TraceCapture.h"
+
+namespace vantrel::test {
+
+// One record of a record file: address, then the data that goes there.
+struct ImageRecord {
+  uint32_t address = 0;
+  std::vector<uint8_t> data;
+};
+
+// Deterministic bytes that differ from record to record and from 0xFF.
+std::vector<uint8_t> PatternBytes(size_t count, uint32_t seed);
+ImageRecord MakeRecord(uint32_t address, size_t length, uint32_t seed);
+
+// A log entry: kind 0-5, or -1 for a plain text.
+using LogEntry = std::pair<int, std::string>;
+
+// The operator's baud list entries.
+inline constexpr int kBaud115K = 0;
+inline constexpr int kBaud460K = 1;
+inline constexpr int kBaud921K = 2;
+
+class FlashJobsTest : public sim::SimTest {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Starts the handset on COM7 (UART or USB) and points the record at it.
+  sim::Simulator& StartHandset(bool usb = false, sim::Options options = sim::TestOptions());
+  // START: the boot ROM handshake and the NAND flash loader, as the connect
+  // step leaves them; then forgets what the console recorded so far.
+  void Connect();
+
+  // Image files in the scratch folder; each returns the path.
+  std::string WriteRecordFile(const std::string& name, const std::vector<ImageRecord>& records);
+  std::string WriteFile(const std::string& name, const std::vector<uint8_t>& bytes);
+
+  // Flash comparisons with a short message (first differing offset).
+  ::testing::AssertionResult FlashHolds(sim::FlashPart part, uint32_t address, const std::vector<uint8_t>& bytes);
+  ::testing::AssertionResult FlashErased(sim::FlashPart part, uint32_t address, uint32_t length);
+
+  // The entries appear in the log in this order (others may lie between).
+  ::testing::AssertionResult LogHasInOrder(const std::vector<LogEntry>& expected) const;
+  // Texts of the message boxes, with their captions as shown.
+  std::vector<std::pair<std::string, std::string>> Boxes() const;
+  // Count of log entries whose text starts with `prefix`.
+  int CountLogStartingWith(const std::string& prefix) const;
+
+  RecordingConsole con;
+  OperationRecord rec;
+  JobContext ctx{rec, con, nullptr};
+  std::string imageDir;
+
+ private:
+  std::unique_ptr<TraceCapture> traces_;
+};
+
+// The date the tests put in the record ("today").
+inline constexpr const char* kTestToday = "20240315";
+
+}  // namespace vantrel::test
