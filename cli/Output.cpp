@@ -167,7 +167,10 @@ void TextSink::Message(const std::string& caption, const std::string& text, cons
 void TextSink::Confirm(const std::string& title, const std::vector<std::string>& lines, bool answer,
                        const char* how) {
   std::string text = Trim(title) + ":";
-  for (const std::string& l : lines) text += " " + Trim(l);
+  for (const std::string& l : lines) {
+    text += ' ';
+    text += Trim(l);
+  }
   text += answer ? " [OK" : " [Cancel";
   text += std::string(", ") + how + "]";
   std::lock_guard<std::mutex> lock(mu_);

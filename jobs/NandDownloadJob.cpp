@@ -95,6 +95,13 @@ int TransferNandImage(JobContext& ctx, uint8_t code) {
     con.AppendLogPlain(item->startText);
   con.AppendLogPlain(SeparatorLine());
 
+  // A stream (the file system on the UART, the entire flash on either link)
+  // has no records to choose from: it goes under the rest rule, and a rest
+  // flag left at 0 by an earlier session would end it before its first byte
+  // while the job reported "Completed".
+  const bool stream = code == kOpEntireFlash || (code == kOpVlf && !usb);
+  if (stream && Selection().rest == 0) Selection().rest = 1;
+
   switch (code) {
     case kOpEntireFlash:
       // The entire-flash stream has only the UART form, on either link.

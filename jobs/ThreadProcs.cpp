@@ -17,6 +17,11 @@ void ResetProgress(JobContext& ctx) { ctx.rec.m_nProgress = 0; }
 
 int32_t Ticks(uint32_t count) { return static_cast<int32_t>(count); }
 
+// The file-system image is one stream that the session sends under the rest
+// rule; with the rest flag at 0 the session would send nothing and still
+// report success. Whatever earlier steps left in the other flags stays.
+void SelectFileSystemStream() { Selection().rest = 1; }
+
 }  // namespace
 
 void LogConnectAttempt(JobContext& ctx) {
@@ -48,9 +53,17 @@ int AutoAllDownloadProc(JobContext& ctx) {
   if (!NorDownloadJob(ctx, kOpImgset, 1)) return kExitCode;
   if (rec.m_bCalsetDefault == 1 && !NorDownloadJob(ctx, kOpCalset, 1)) return kExitCode;
   ReconnectForDriverChange(ctx);
+  // The reconnect makes the NOR loader give way; the NAND steps that follow
+  // upload no loader of their own, so the NAND loader is brought up here.
+  if (!DownloadNandFlashDriver(ctx, ctx.rec.m_linkRecord, 1)) return kExitCode;
   if (!NandEraseJob(ctx, kOpAllChain)) return kExitCode;
+  // Each image step selects its own records, as the single-item steps do;
+  // left as the NOR steps found it, the selection would skip every record.
+  SetSelection(0, 0, 1, 0, 0, 0);
   if (!NandDownloadJob(ctx, kOpRsrc1, 1)) return kExitCode;
+  SetSelection(0, 0, 0, 1, 0, 0);
   if (!NandDownloadJob(ctx, kOpRsrc2, 1)) return kExitCode;
+  SelectFileSystemStream();
   if (!NandDownloadJob(ctx, kOpVlf, 1)) return kExitCode;
   ReportAllFinished(ctx);
   return kExitCode;
@@ -84,6 +97,7 @@ int NandItemDownloadProc(JobContext& ctx) {
       g_expectedTicks = Ticks(CountNandBlocks(kRsrc2Start, rec.m_nRscr2FileSize));
       break;
     case kOpVlf:
+      SelectFileSystemStream();
       g_expectedTicks = Ticks(CountNandBlocks(kVlfStart, rec.m_nFactoryFSFileSize)) + kVlfFormatTicks;
       break;
     case kOpEntireFlash:
@@ -97,8 +111,10 @@ int NandItemDownloadProc(JobContext& ctx) {
       g_expectedTicks = Ticks(CountNandBlocks(kRsrc1Start, rec.m_nRscrFileSize) +
                               CountNandBlocks(kVlfStart, rec.m_nFactoryFSFileSize));
       g_progressTicks = 0;
+      SetSelection(0, 0, 1, 0, 0, 0);
       if (!NandDownloadJob(ctx, kOpRsrc1, 1)) return kExitCode;
       timing::Pause(kChainStepPauseMs, "ChainStep");
+      SelectFileSystemStream();
       if (!NandDownloadJob(ctx, kOpVlf, 1)) return kExitCode;
       ReportAllFinished(ctx);
       return kExitCode;
@@ -152,6 +168,7 @@ int NandAllDownloadProc(JobContext& ctx) {
   ShowFlashRegion(ctx, kLoaderNand, 1, kRsrc2Start);
 
   timing::Pause(kChainStepPauseMs, "ChainStep");
+  SelectFileSystemStream();
   if (!NandDownloadJob(ctx, kOpVlf, 2)) return kExitCode;
   ReportAllFinished(ctx);
   return kExitCode;

@@ -89,6 +89,16 @@ std::vector<std::string> Recorder::Violations() const {
   return violations_;
 }
 
+void Recorder::Turnaround(int64_t atNs, int64_t ns) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  turnarounds_.emplace_back(atNs, ns);
+}
+
+std::vector<std::pair<int64_t, int64_t>> Recorder::Turnarounds() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return turnarounds_;
+}
+
 void Recorder::ClearViolations() {
   std::lock_guard<std::mutex> lock(mutex_);
   violations_.clear();

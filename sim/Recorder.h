@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vantrel::sim {
@@ -28,6 +29,12 @@ class Recorder {
   // A protocol violation by the host; also goes to the transcript.
   void Violation(const std::string& text);
 
+  // The host's answer turnaround: its next bytes arrived at `atNs` (steady
+  // clock, which is CLOCK_MONOTONIC and so comparable across processes), `ns`
+  // after the handset's answer went out.
+  void Turnaround(int64_t atNs, int64_t ns);
+  std::vector<std::pair<int64_t, int64_t>> Turnarounds() const;
+
   std::vector<std::string> Lines() const;
   std::vector<std::string> Violations() const;
   void ClearViolations();
@@ -48,6 +55,7 @@ class Recorder {
   mutable std::condition_variable changed_;
   std::vector<std::string> lines_;
   std::vector<std::string> violations_;
+  std::vector<std::pair<int64_t, int64_t>> turnarounds_;
   std::FILE* file_ = nullptr;
   bool echo_ = false;
 };

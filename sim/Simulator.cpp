@@ -136,6 +136,11 @@ void Simulator::AddFault(const Fault& fault) {
 void Simulator::ClearFaults() { impl_->faults.Clear(); }
 
 std::vector<std::string> Simulator::Transcript() const { return impl_->recorder.Lines(); }
+std::vector<Simulator::Turnaround> Simulator::Turnarounds() const {
+  std::vector<Turnaround> out;
+  for (const auto& [at, ns] : impl_->recorder.Turnarounds()) out.push_back({at, ns});
+  return out;
+}
 std::vector<std::string> Simulator::Violations() const { return impl_->recorder.Violations(); }
 void Simulator::ClearViolations() { impl_->recorder.ClearViolations(); }
 bool Simulator::WaitForTranscript(const std::string& text, int timeoutMs) const {

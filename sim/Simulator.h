@@ -162,6 +162,16 @@ class Simulator {
   // `timeoutMs` of real time passed (false).
   bool WaitForTranscript(const std::string& text, int timeoutMs) const;
 
+  // How fast the host answers: one entry for every answer of the handset that
+  // the host followed with bytes of its own. `atNs`: when those bytes arrived
+  // (steady clock, i.e. CLOCK_MONOTONIC, comparable across processes); `ns`:
+  // how long after the answer's last byte went out.
+  struct Turnaround {
+    int64_t atNs = 0;
+    int64_t ns = 0;
+  };
+  std::vector<Turnaround> Turnarounds() const;
+
   uint32_t HandsetRate() const;    // the handset's own line rate in bit/s
   uint32_t HostRate() const;       // the host's rate as last seen on the line
   std::string StateName() const;   // "off", "boot-rom", "flash-driver", "nand-loader", "nor-loader", ...

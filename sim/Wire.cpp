@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -32,13 +31,13 @@ constexpr double kPowerOnSettleScaledMs = 130;
 constexpr double kHostCheckMs = 10;
 constexpr double kHangUpDowntimeMs = 200;
 constexpr double kWriteStallMs = 3000;
+// Pacing: the handset's receiver holds this many bytes that are still on the
+// line; the rest wait in the pseudo-terminal, which plays the host's driver
+// queue (a purge there discards them, as on a real port).
+constexpr size_t kPacedReceiveBytes = 64;
 
 Clock::duration Ms(double ms) {
   return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(std::max(0.0, ms)));
-}
-
-double MsUntil(Clock::time_point t) {
-  return std::chrono::duration<double, std::milli>(t - Clock::now()).count();
 }
 
 uint8_t Garbage(uint32_t receiverRate, uint32_t senderRate) {
@@ -251,8 +250,13 @@ void Wire::ReadPackets(bool midUnit) {
   uint8_t buf[4097];
   for (int rounds = 0; rounds < 64; ++rounds) {
     size_t want = sizeof buf;
-    if (options_.pacing) want = 1 + 64;
+    if (options_.pacing) {
+      const size_t onLine = BytesOnLine();
+      if (onLine >= kPacedReceiveBytes) return;
+      want = 1 + kPacedReceiveBytes - onLine;
+    }
     const ssize_t n = ::read(master_, buf, want);
+    if (n < 0 && errno == EAGAIN) inputSeenEmpty_ = true;
     if (n <= 0) return;
     if (buf[0] != TIOCPKT_DATA) {
       if (buf[0] & (TIOCPKT_FLUSHREAD | TIOCPKT_FLUSHWRITE)) OnPurge(midUnit);
@@ -262,6 +266,12 @@ void Wire::ReadPackets(bool midUnit) {
     const size_t count = static_cast<size_t>(n - 1);
     if (tap_) tap_->taken += count;
     lastActivity_ = Clock::now();
+    if (answerOutAt_) {
+      using std::chrono::nanoseconds;
+      rec_.Turnaround(std::chrono::duration_cast<nanoseconds>(lastActivity_.time_since_epoch()).count(),
+                      std::chrono::duration_cast<nanoseconds>(lastActivity_ - *answerOutAt_).count());
+      answerOutAt_.reset();
+    }
     quietArmed_ = true;
     if (!powered_ && powerOnAt_) {
       // The host spoke before the handset finished switching on: it is on now
@@ -282,18 +292,27 @@ void Wire::ReadPackets(bool midUnit) {
     c.rateAtPurge = rateAtPurge_;
     c.rateAtRead = HostRate();
     lastHostRate_ = c.rateAtRead;
-    queue_.push_back(std::move(c));
     if (options_.pacing) {
+      // Bytes that were waiting in the host's queue follow the previous ones
+      // back to back; bytes written after the line fell idle start now. The
+      // line's clock never takes the time of this read, so late wake-ups of
+      // the simulator do not slow the line down.
       const uint32_t rate = std::max<uint32_t>(1, HandsetRate());
-      inputFreeAt_ = std::max(inputFreeAt_, Clock::now()) + Ms(count * 10000.0 / rate);
-      return;
+      const Clock::time_point start = inputSeenEmpty_ ? std::max(lineInFreeAt_, Clock::now()) : lineInFreeAt_;
+      lineInFreeAt_ = start + Ms(static_cast<double>(count) * 10000.0 / rate);
+      c.readyAt = lineInFreeAt_;
     }
+    inputSeenEmpty_ = false;
+    queue_.push_back(std::move(c));
   }
 }
 
 void Wire::Pump(Clock::time_point until, bool midUnit) {
+  // Returns as well when the first waiting bytes have come over the line.
+  const bool waitingForFront = options_.pacing && Front() != nullptr && !FrontReady();
   for (;;) {
     CheckControl();
+    if (waitingForFront && FrontReady()) return;
     Clock::time_point now = Clock::now();
     if (powerOnAt_ && now >= *powerOnAt_) {
       powerOnAt_.reset();
@@ -326,14 +345,23 @@ void Wire::Pump(Clock::time_point until, bool midUnit) {
     if (powerOnAt_) wake = std::min(wake, *powerOnAt_);
     if (recreateAt_) wake = std::min(wake, *recreateAt_);
     if (quietMs > 0 && quietArmed_) wake = std::min(wake, lastActivity_ + Ms(quietMs));
-    const bool inputPaced = options_.pacing && now < inputFreeAt_;
-    if (inputPaced) wake = std::min(wake, inputFreeAt_);
+    bool inputHeld = false;
+    if (options_.pacing) {
+      for (const Chunk& c : queue_) {
+        if (c.pos < c.bytes.size() && c.readyAt > now) {
+          wake = std::min(wake, c.readyAt);
+          break;
+        }
+      }
+      inputHeld = BytesOnLine() >= kPacedReceiveBytes;
+    }
 
-    pollfd fds[2] = {{control_.wakeFd, POLLIN, 0}, {master_, static_cast<short>(inputPaced ? 0 : POLLIN), 0}};
-    const int nfds = master_ >= 0 ? 2 : 1;
-    const double waitMs = std::max(0.0, MsUntil(wake));
-    const int timeout = static_cast<int>(std::ceil(waitMs));
-    const int r = ::poll(fds, nfds, timeout);
+    pollfd fds[2] = {{control_.wakeFd, POLLIN, 0}, {master_, static_cast<short>(inputHeld ? 0 : POLLIN), 0}};
+    const nfds_t nfds = master_ >= 0 ? 2 : 1;
+    // Sub-millisecond waits: the paced line moves a byte every 11 us at 921600 bit/s.
+    const auto waitNs = std::max<int64_t>(0, std::chrono::duration_cast<std::chrono::nanoseconds>(wake - now).count());
+    const timespec timeout{static_cast<time_t>(waitNs / 1000000000), static_cast<long>(waitNs % 1000000000)};
+    const int r = ::ppoll(fds, nfds, &timeout, nullptr);
     if (r <= 0) continue;
     if (fds[0].revents & POLLIN) {
       uint64_t v;
@@ -371,9 +399,26 @@ void Wire::RateMismatch(const std::string& text) {
   rec_.Violation(text);
 }
 
-bool Wire::TakeByte(uint8_t* out) {
+Wire::Chunk* Wire::Front() {
   while (!queue_.empty() && queue_.front().pos >= queue_.front().bytes.size()) queue_.pop_front();
-  if (queue_.empty()) return false;
+  return queue_.empty() ? nullptr : &queue_.front();
+}
+
+bool Wire::FrontReady() {
+  const Chunk* c = Front();
+  return c != nullptr && (!options_.pacing || Clock::now() >= c->readyAt);
+}
+
+size_t Wire::BytesOnLine() const {
+  if (!options_.pacing) return 0;
+  const Clock::time_point now = Clock::now();
+  size_t n = 0;
+  for (auto it = queue_.rbegin(); it != queue_.rend() && it->readyAt > now; ++it) n += it->bytes.size() - it->pos;
+  return n;
+}
+
+bool Wire::TakeByte(uint8_t* out) {
+  if (!FrontReady()) return false;
   Chunk& c = queue_.front();
   if (!c.judged) Judge(c);
   *out = c.bytes[c.pos++];
@@ -385,6 +430,10 @@ bool Wire::ReadByte(uint8_t* out, double timeoutMs, bool midUnit) {
   const Clock::time_point until = timeoutMs < 0 ? Clock::time_point::max() : Clock::now() + Ms(timeoutMs);
   for (;;) {
     if (TakeByte(out)) return true;
+    if (const Chunk* c = Front(); c != nullptr) {
+      Pump(c->readyAt, midUnit);  // a byte is on its way over the line
+      continue;
+    }
     if (Clock::now() >= until) return false;
     Pump(until, midUnit);
   }
@@ -399,8 +448,11 @@ bool Wire::Peek(uint8_t* out, double timeoutMs, bool midUnit) {
 bool Wire::Read(uint8_t* out, size_t length, double gapMs, bool midUnit, size_t* got) {
   size_t done = 0;
   while (done < length) {
-    while (!queue_.empty() && queue_.front().pos >= queue_.front().bytes.size()) queue_.pop_front();
-    if (!queue_.empty()) {
+    if (const Chunk* waiting = Front(); waiting != nullptr && !FrontReady()) {
+      Pump(waiting->readyAt, midUnit);  // on its way over the line
+      continue;
+    }
+    if (FrontReady()) {
       Chunk& c = queue_.front();
       if (!c.judged) Judge(c);
       const size_t take = std::min(length - done, c.bytes.size() - c.pos);
@@ -410,8 +462,8 @@ bool Wire::Read(uint8_t* out, size_t length, double gapMs, bool midUnit, size_t*
       continue;
     }
     const Clock::time_point until = Clock::now() + Ms(gapMs);
-    while (queue_.empty() && Clock::now() < until) Pump(until, midUnit);
-    if (queue_.empty()) break;
+    while (Front() == nullptr && Clock::now() < until) Pump(until, midUnit);
+    if (Front() == nullptr) break;
   }
   if (got) *got = done;
   return done == length;
@@ -470,6 +522,7 @@ void Wire::Send(const std::vector<uint8_t>& bytes, const std::string& event, con
   if (!holds) what += " (the host has the port closed)";
   rec_.Exchange(Recorder::Dir::HandsetToHost, out.data(), out.size(), host, handset, what);
   WriteAll(wire.data(), wire.size());
+  if (holds) answerOutAt_ = Clock::now();
   if (plan.muteAfter) {
     muted_ = true;
     rec_.Note("the handset falls silent");
@@ -479,23 +532,30 @@ void Wire::Send(const std::vector<uint8_t>& bytes, const std::string& event, con
 void Wire::WriteAll(const uint8_t* data, size_t length) {
   size_t done = 0;
   Clock::time_point lastProgress = Clock::now();
+  // Paced: each slice reaches the host when its last bit would, so the line's
+  // clock starts when the line is free and never slips with late wake-ups.
+  Clock::time_point lineAt = std::max(lineOutFreeAt_, lastProgress);
   while (done < length && master_ >= 0) {
     CheckControl();
     size_t slice = length - done;
     const uint32_t rate = std::max<uint32_t>(1, HandsetRate());
     if (options_.pacing) {
-      if (Clock::now() < outputFreeAt_) {
-        Pump(outputFreeAt_, false);
+      slice = std::min<size_t>(slice, std::max<size_t>(1, rate / 10 / 200));  // about 5 ms of line time
+      const Clock::time_point due = lineAt + Ms(static_cast<double>(slice) * 10000.0 / rate);
+      if (Clock::now() < due) {
+        Pump(due, false);
         continue;
       }
-      slice = std::min<size_t>(slice, std::max<size_t>(1, rate / 10 / 200));  // about 5 ms of line time
     }
     const ssize_t n = ::write(master_, data + done, slice);
     if (n > 0) {
       done += static_cast<size_t>(n);
       lastProgress = Clock::now();
       lastActivity_ = lastProgress;
-      if (options_.pacing) outputFreeAt_ = std::max(outputFreeAt_, lastProgress) + Ms(n * 10000.0 / rate);
+      if (options_.pacing) {
+        lineAt += Ms(static_cast<double>(n) * 10000.0 / rate);
+        lineOutFreeAt_ = lineAt;
+      }
       continue;
     }
     if (n < 0 && errno != EAGAIN && errno != EINTR) break;

@@ -113,6 +113,9 @@ class Wire {
     uint32_t rateAtPurge = 0;  // the host's rate when it last purged
     uint32_t rateAtRead = 0;   // the host's rate when the bytes were read
     bool judged = false;
+    // Pacing: when the last of these bytes has come over the line; the
+    // handset sees none of them before.
+    Clock::time_point readyAt{};
   };
 
   int CreatePty(std::string* error);
@@ -129,6 +132,11 @@ class Wire {
   bool TakeByte(uint8_t* out);
   void Judge(Chunk& chunk);
   void WriteAll(const uint8_t* data, size_t length);
+  // The first chunk not yet taken (spent chunks are dropped), or null.
+  Chunk* Front();
+  bool FrontReady();
+  // Bytes read from the pseudo-terminal that are still on the line.
+  size_t BytesOnLine() const;
   void RateMismatch(const std::string& text);
   void RateMatch() { mismatch_ = false; }
 
@@ -161,9 +169,17 @@ class Wire {
   size_t offBytes_ = 0;
   std::vector<uint8_t> earlyBytes_;  // arrived while switching on
 
+  // When the last answer's last byte went out; cleared by the host's next bytes.
+  std::optional<Clock::time_point> answerOutAt_;
+
   std::deque<Chunk> queue_;
-  Clock::time_point inputFreeAt_{};
-  Clock::time_point outputFreeAt_{};
+  // Pacing. The line to the handset is busy until lineInFreeAt_; the line to
+  // the host until lineOutFreeAt_. inputSeenEmpty_: the pseudo-terminal was
+  // found empty since the last bytes were read from it, so the next bytes
+  // were written after the line fell idle.
+  Clock::time_point lineInFreeAt_{};
+  bool inputSeenEmpty_ = true;
+  Clock::time_point lineOutFreeAt_{};
 };
 
 }  // namespace vantrel::sim

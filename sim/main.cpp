@@ -83,6 +83,9 @@ const char kHelp[] =
     "Output:\n"
     "  --transcript FILE        append one line per event to FILE\n"
     "  --verbose                also print the transcript on standard error\n"
+    "  --turnaround-file FILE   at exit, write one line per answer the tool followed:\n"
+    "                           when its next bytes arrived and how long after the\n"
+    "                           answer (CLOCK_MONOTONIC nanoseconds, both)\n"
     "  --help                   this text\n";
 
 std::atomic<bool> g_quit{false};
@@ -150,11 +153,25 @@ void RunControl(Simulator& sim, const std::string& path) {
   std::fclose(in);
 }
 
+// One line per answer the host followed: "<CLOCK_MONOTONIC ns> <turnaround ns>".
+void WriteTurnarounds(const Simulator& sim, const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "w");
+  if (f == nullptr) {
+    std::fprintf(stderr, "vantrel-sim: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
+    return;
+  }
+  for (const auto& t : sim.Turnarounds()) {
+    std::fprintf(f, "%lld %lld\n", static_cast<long long>(t.atNs), static_cast<long long>(t.ns));
+  }
+  std::fclose(f);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   Options o;
   std::string control;
+  std::string turnaroundFile;
   double quietCycleMs = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -226,6 +243,9 @@ int main(int argc, char** argv) {
     } else if (a == "--transcript") {
       need(v != nullptr && *v != '\0');
       o.transcriptFile = v;
+    } else if (a == "--turnaround-file") {
+      need(v != nullptr && *v != '\0');
+      turnaroundFile = v;
     } else if (a == "--verbose") {
       o.echoTranscript = true;
     } else {
@@ -281,6 +301,7 @@ int main(int argc, char** argv) {
   g_quit = true;
   const auto violations = sim.Violations();
   sim.Stop();
+  if (!turnaroundFile.empty()) WriteTurnarounds(sim, turnaroundFile);
   if (!violations.empty()) {
     std::fprintf(stderr, "vantrel-sim: %zu protocol violation(s) by the host:\n", violations.size());
     for (const auto& v : violations) std::fprintf(stderr, "  %s\n", v.c_str());

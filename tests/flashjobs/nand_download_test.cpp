@@ -7,6 +7,7 @@
 
 #include "jobs/ControlIds.h"
 #include "jobs/Jobs.h"
+#include "jobs/ThreadProcs.h"
 #include "protocol/Constants.h"
 #include "protocol/ImageSession.h"
 #include "tests/flashjobs/FlashJobsFixture.h"
@@ -222,6 +223,22 @@ TEST_F(NandJobTest, ImageSetWithoutARecordDateSendsToday) {
   SetSelection(1, 1, 0, 0, 0, 0);
   ASSERT_TRUE(NandDownloadJob(ctx, kOpImgset, 0)) << con.Dump();
   EXPECT_EQ(Sim().LastDownloadDate(), TodayDigits());
+}
+
+// The File System item as the DOWNLOAD button runs it: the thread procedure
+// sets no record selection for it, and whatever the session before left must
+// not stop the stream.
+TEST_F(NandJobTest, FileSystemItemAfterAnotherItemStillWritesTheStream) {
+  StartHandset();
+  Connect();
+  std::vector<uint8_t> bytes = PatternBytes(3000, 73);
+  rec.m_strFactoryFSFileName = WriteFile("Q77T.vlf", bytes);
+  rec.m_nFactoryFSFileSize = static_cast<uint32_t>(bytes.size());
+  SetSelection(0, 0, 0, 1, 0, 0);  // as the Rsrc2 item leaves it
+  g_operation = kOpVlf;
+  NandItemDownloadProc(ctx);
+  EXPECT_TRUE(FlashHolds(FlashPart::Nand, kStreamArea, bytes)) << con.Dump();
+  EXPECT_TRUE(LogHasInOrder({{3, "  Completed"}}));
 }
 
 const NandCase kNandCases[] = {

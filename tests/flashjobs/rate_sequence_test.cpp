@@ -6,6 +6,7 @@
 
 #include "jobs/ControlIds.h"
 #include "jobs/Jobs.h"
+#include "jobs/ThreadProcs.h"
 #include "protocol/ImageSession.h"
 #include "tests/flashjobs/FlashJobsFixture.h"
 
@@ -73,6 +74,35 @@ TEST_F(RateSequenceTest, ChainedEraseThenDownloadsAt921K) {
   EXPECT_TRUE(FlashHolds(FlashPart::Nand, calset.address, calset.data));
   EXPECT_TRUE(FlashHolds(FlashPart::Nand, rsrc1.address, rsrc1.data));
   EXPECT_TRUE(Boxes().empty()) << "chained downloads show no notice";
+}
+
+// The All Download item at 921600: erase, image set, Rsrc1, Rsrc2 and the
+// file-system stream, each job opening at the base rate after the last.
+TEST_F(RateSequenceTest, AllDownloadChainAt921K) {
+  StartHandset();
+  Connect();
+  rec.m_nDownloadItem = 7;
+  std::vector<ImageRecord> img = {MakeRecord(0x4A0000, 4000, 81), MakeRecord(0x4C0000, 300, 82),
+                                  MakeRecord(0x500000, 300, 83), MakeRecord(0x600000, 300, 84)};
+  ImageRecord rc1 = MakeRecord(0x2000000, 5000, 85);
+  ImageRecord rc2 = MakeRecord(0x4600000, 6000, 86);
+  std::vector<uint8_t> vlf = PatternBytes(7000, 87);
+  rec.m_strImageFileName = WriteRecordFile("Q77T_all.img", img);
+  rec.m_strRscrFileName = WriteRecordFile("Q77T.rc1", {rc1});
+  rec.m_strRscr2FileName = WriteRecordFile("Q77T.rc2", {rc2});
+  rec.m_strFactoryFSFileName = WriteFile("Q77T.vlf", vlf);
+  g_operation = kOpAllChain;
+
+  NandAllDownloadProc(ctx);
+
+  for (size_t i = 0; i < 3; ++i) EXPECT_TRUE(FlashHolds(FlashPart::Nand, img[i].address, img[i].data));
+  EXPECT_TRUE(FlashErased(FlashPart::Nand, img[3].address, 16));
+  EXPECT_TRUE(FlashHolds(FlashPart::Nand, rc1.address, rc1.data));
+  EXPECT_TRUE(FlashHolds(FlashPart::Nand, rc2.address, rc2.data));
+  EXPECT_TRUE(FlashHolds(FlashPart::Nand, 0x5000000, vlf));
+  using Box = std::pair<std::string, std::string>;
+  EXPECT_EQ(Boxes(), (std::vector<Box>{{"All Download Finished", "NOTICE"}})) << con.Dump();
+  EXPECT_EQ(Sim().HandsetRate(), 115200u);
 }
 
 TEST_F(RateSequenceTest, ReconnectAndNorWorkAfterA921KDownload) {

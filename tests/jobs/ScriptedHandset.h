@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "link/SerialDevice.h"
 #include "tests/support/PtyPair.h"
 
 namespace vantrel::test {
@@ -19,7 +20,11 @@ class ScriptedHandset {
  public:
   using OnByte = std::function<void(uint8_t byte, ScriptedHandset& handset)>;
 
-  // Maps `comName` ("COM7") to the pseudo-terminal for this process.
+  // Maps `comName` ("COM7") to the pseudo-terminal for this process. While
+  // it lives, the link's purges (on open, close and rate changes) first wait
+  // briefly until this handset has read what the host wrote: with the host's
+  // pauses scaled down, a purge would otherwise discard bytes a real line had
+  // long delivered.
   explicit ScriptedHandset(const std::string& comName);
   ~ScriptedHandset();
 
@@ -45,7 +50,12 @@ class ScriptedHandset {
  private:
   void Run();
 
+  friend class DrainingSerial;
+
   std::string comName_;
+  SerialFactory previousFactory_;
+  std::atomic<uint64_t> hostWritten_{0};
+  std::atomic<uint64_t> taken_{0};
   PtyPair pty_;
   std::thread thread_;
   std::atomic<bool> quit_{false};

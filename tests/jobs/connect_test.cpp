@@ -35,9 +35,6 @@ class ConnectTest : public JobsFixture {
     rec.m_nComPort = 6;  // COM7
     rec.m_nBaudRate = 0;
     rec.m_nLinkMode = kLinkModeUart;
-    // The host purges its port when it closes and reopens it between the
-    // uploads; a small real pause lets the handset's side read first.
-    timing::SetPauseScale(0.01);
   }
   TraceCapture traces;  // keeps the protocol's developer traces out of the test output
 };

@@ -18,7 +18,6 @@ class FlashDriverTest : public JobsFixture {
  protected:
   void SetUp() override {
     JobsFixture::SetUp();
-    timing::SetPauseScale(0.01);  // lets the handset read before the host's purge on reopen
     rec.m_nComPort = 6;
     link.SetPortName(kCom);
     link.baudCode = kBaud115200;

@@ -40,7 +40,6 @@ class OperationControlTest : public JobsFixture {
   void SetUp() override {
     JobsFixture::SetUp();
     ResetConnectRetryAllowance();
-    timing::SetPauseScale(0.01);
     rec.m_nComPort = 6;
     rec.m_nBaudRate = 0;
     rec.m_nCommType = 0;
@@ -296,6 +295,20 @@ TEST_F(OperationControlTest, CancelStopsTheJobAndStartWorksAgain) {
   EXPECT_EQ(rec.m_nConnectResult, 1);
   EXPECT_NE(con.LogSince(mark).find("Success!!\n"), std::string::npos);
   EXPECT_EQ(con.MessageTexts().back(), "Timeout : No Response at the target phone");
+}
+
+TEST_F(OperationControlTest, RawDumpNeverRunsBesideAnotherJob) {
+  timing::SetPollScale(1.0);
+  ScriptedHandset silent(kCom);
+  silent.Start();
+  Control().OnStart();
+  ASSERT_TRUE(con.WaitForLog("Listen for the BOOT signal"));
+  const size_t mark = con.Count();
+  Control().OnRawDump();
+  EXPECT_EQ(con.Count(), mark);
+  EXPECT_TRUE(Control().JobRunning());
+  Control().OnCancel();
+  Control().WaitForJob();
 }
 
 TEST_F(OperationControlTest, ClosingTheWindowDuringAJobEndsCleanly) {

@@ -44,9 +44,10 @@ TEST_F(ThreadProcsTest, ItemDownloadCountsAndSelectsPerCode) {
     int32_t expected;
     RecordSelection sel;
   };
+  // The file-system stream goes under the rest rule: its flag must be set.
   const Row rows[] = {
       {kOpImgset, 24, {1, 1, 0, 0, 0, 0}},  {kOpCalset, 1, {0, 0, 0, 0, 1, 0}}, {kOpRsrc1, 17, {0, 0, 1, 0, 0, 0}},
-      {kOpRsrc2, 2, {0, 0, 0, 1, 0, 0}},    {kOpVlf, 3 + 145, {}},              {kOpEntireFlash, 340, {}},
+      {kOpRsrc2, 2, {0, 0, 0, 1, 0, 0}},    {kOpVlf, 3 + 145, {0, 0, 0, 0, 0, 1}}, {kOpEntireFlash, 340, {}},
       {kOpNandManual, 2, {}},
   };
   for (const auto& r : rows) {
@@ -62,16 +63,17 @@ TEST_F(ThreadProcsTest, ItemDownloadCountsAndSelectsPerCode) {
     EXPECT_EQ(Selection().resource1, r.sel.resource1);
     EXPECT_EQ(Selection().resource2, r.sel.resource2);
     EXPECT_EQ(Selection().calibration, r.sel.calibration);
+    EXPECT_EQ(Selection().rest, r.sel.rest);
   }
 }
 
 TEST_F(ThreadProcsTest, RsrcAndFileSystemItemCountsBothImagesAndStopsAtAFailure) {
   g_operation = kOpAllChain;
-  SetSelection(0, 1, 0, 0, 0, 1);
+  SetSelection(0, 1, 0, 0, 0, 0);
   EXPECT_EQ(NandItemDownloadProc(ctx), 1);
   EXPECT_EQ(g_expectedTicks, 17 + 3);
-  EXPECT_EQ(Selection().middle, 1);  // the selection is left as it was
-  EXPECT_EQ(Selection().rest, 1);
+  EXPECT_EQ(Selection().middle, 0);  // the Rsrc1 step selects its own record
+  EXPECT_EQ(Selection().resource1, 1);
   EXPECT_NE(con.Log().find("\n  * NAND : Rsrc1 Download"), std::string::npos);
   EXPECT_EQ(con.Log().find("VLF"), std::string::npos);  // the chain stopped
   EXPECT_FALSE(Finished());

@@ -176,6 +176,32 @@ TEST_F(MiscTest, PacingHoldsTheLineRate) {
   EXPECT_GT(ms, 150.0);
 }
 
+TEST_F(MiscTest, PacedLineStillTakesEveryByteAndTimesTheHostsAnswer) {
+  Options o = TestOptions();
+  o.pacing = true;
+  StartSim(o);
+  Host h(Com());
+  h.Open();
+  const auto before = std::chrono::steady_clock::now();
+  ASSERT_EQ(h.RecvByte(), 0xA5);
+  h.Send(0xB9);
+  EXPECT_EQ(h.RecvByte(), 0xB9);
+  // The whole upload arrives although the handset's receiver holds only a
+  // few bytes at a time: the rest wait in the host's queue.
+  h.Send(PayloadBytes(SdramInitImage()));
+  ASSERT_TRUE(Sim().WaitForTranscript("memory set-up program ran", 5000));
+  const auto after = std::chrono::steady_clock::now();
+  // One turnaround per answer the host followed: the BOOT byte (start
+  // signal) and the echo (upload).
+  const auto turns = Sim().Turnarounds();
+  ASSERT_EQ(turns.size(), 2u);
+  for (const auto& t : turns) {
+    EXPECT_GE(t.ns, 0);
+    EXPECT_GE(t.atNs, std::chrono::duration_cast<std::chrono::nanoseconds>(before.time_since_epoch()).count());
+    EXPECT_LE(t.atNs, std::chrono::duration_cast<std::chrono::nanoseconds>(after.time_since_epoch()).count());
+  }
+}
+
 TEST(FaultText, ParsesAndPrintsEveryKind) {
   const char* texts[] = {"silence:speed-req:1", "silence-after:flash-type:2", "stray:boot:00,7F:1",
                          "bad-echo:3",          "resend:1",                   "failed:2",
