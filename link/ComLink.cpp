@@ -135,7 +135,30 @@ int OpenPort(ComLink& link) {
   return kResultOk;
 }
 
+namespace {
+
+// Lets the driver put queued bytes on the line before the close purge throws
+// them away: a raw upload that the handset does not answer is followed only
+// by a short pause, and at 115200 bit/s the tail of a 2656-byte upload is
+// still in the driver's queue when that pause ends. Bounded by the time the
+// queued bytes need at the line rate, plus a margin, so a stuck line cannot
+// hold the close.
+void DrainOutput(ComLink& link) {
+  if (!link.IsOpen() || stop::Requested()) return;
+  size_t pending = link.port->OutputPending();
+  if (pending == 0) return;
+  const uint32_t rate = link.rate != 0 ? link.rate : 115200;
+  const uint64_t budgetMs = pending * 10ull * 1000ull / rate + 200;
+  for (uint64_t waited = 0; pending > 0 && waited < budgetMs && !stop::Requested(); waited += kPollIntervalMs) {
+    timing::PollStep(kPollIntervalMs, [](int64_t us) { stop::SleepFor(us); });
+    pending = link.port->OutputPending();
+  }
+}
+
+}  // namespace
+
 int ClosePort(ComLink& link) {
+  DrainOutput(link);
   if (link.port) link.port->Purge();
   timing::Pause(kClosePortPauseMs, "ClosePort");
   if (link.port) {

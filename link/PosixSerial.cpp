@@ -181,6 +181,12 @@ class PosixSerial final : public SerialDevice {
     if (fd_ >= 0) ::ioctl(fd_, TCFLSH, TCIOFLUSH);
   }
 
+  size_t OutputPending() override {
+    int pending = 0;
+    if (fd_ < 0 || ::ioctl(fd_, TIOCOUTQ, &pending) != 0 || pending < 0) return 0;
+    return static_cast<size_t>(pending);
+  }
+
   IoCount Write(const uint8_t* data, size_t len) override {
     if (fd_ < 0) return -EBADF;
     const ssize_t n = ::write(fd_, data, len);

@@ -42,6 +42,9 @@ class SerialDevice {
   // has hung up). Spurious early returns are allowed.
   virtual void WaitReadable(int64_t us) = 0;
   virtual void WaitWritable(int64_t us) = 0;
+
+  // Bytes written but not yet sent on the line (0 when the device cannot tell).
+  virtual size_t OutputPending() { return 0; }
 };
 
 using SerialFactory = std::function<std::unique_ptr<SerialDevice>()>;

@@ -26,6 +26,6 @@ cmake --build "$ROOT/build-asan" -j "$JOBS"
 (cd "$ROOT/build-asan" && ctest --output-on-failure -j "$JOBS")
 
 echo "== Short fuzz run of the protocol's session loops (build-fuzz/)"
-bash scripts/fuzz.sh "${FUZZ_SECONDS:-6}"
+bash scripts/fuzz.sh "${FUZZ_SECONDS:-5}"
 
 echo "== All tests passed"
