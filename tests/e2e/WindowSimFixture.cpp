@@ -43,12 +43,12 @@ std::string Shown(const std::string& text) { return console::DisplayText(text); 
 
 void WindowSimTest::SetUp() {
   SimTest::SetUp();
-  // Pauses cost a fiftieth of their time: the handset switches its rate
-  // after a set-rate command within the host's (shortened) pause. Idle
-  // budgets run at half speed, which a busy machine cannot exhaust by
-  // scheduling alone; the tests that wait for a silent handset shorten them.
-  timing::SetPauseScale(0.02);
-  timing::SetPollScale(0.5);
+  // Pauses cost a twentieth of their time: the handset still takes a rate
+  // command and switches within the host's (shortened) pause on a busy
+  // machine. Idle budgets keep their real length, which scheduling alone
+  // cannot exhaust; the tests that wait for a silent handset shorten them.
+  timing::SetPauseScale(0.05);
+  timing::SetPollScale(1.0);
   traces_ = std::make_unique<TraceCapture>();
   stop::Clear();
   g_operation = 0;
@@ -73,8 +73,31 @@ sim::Simulator& WindowSimTest::StartHandset(bool usb, sim::Options options) {
   options.usb = usb;
   if (usb) options.autoPowerOn = false;
   sim::Simulator& s = StartSim(std::move(options));
-  if (usb) s.PowerOn();
+  if (usb) SwitchHandsetOn();
   return s;
+}
+
+namespace {
+
+bool StateBecomes(sim::Simulator& s, const std::string& state) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (s.StateName() != state) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+}  // namespace
+
+void WindowSimTest::SwitchHandsetOff() {
+  Sim().PowerOff();
+  ASSERT_TRUE(StateBecomes(Sim(), "off")) << Sim().StateName();
+}
+
+void WindowSimTest::SwitchHandsetOn() {
+  Sim().PowerOn();
+  ASSERT_TRUE(StateBecomes(Sim(), "boot-rom")) << Sim().StateName();
 }
 
 CDownloaderDlg& WindowSimTest::Window() {

@@ -72,6 +72,11 @@ class WindowSimTest : public sim::SimTest {
   // port (a USB port is there only while the handset is on).
   sim::Simulator& StartHandset(bool usb = false, sim::Options options = Options());
   static sim::Options Options() { return sim::TestOptions(7); }
+  // The operator switches the handset off (the simulator takes a moment to
+  // follow; a port opened before that would still find it on).
+  void SwitchHandsetOff();
+  // ... and on, before the tool opens the port.
+  void SwitchHandsetOn();
 
   CDownloaderDlg& Window();
 

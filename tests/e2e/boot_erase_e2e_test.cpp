@@ -33,7 +33,7 @@ TEST_F(BootEraseE2eTest, BootloaderDownloadWritesTheBootChainAndBoot2) {
   sim::Options o = Options();
   o.autoPowerOn = false;
   StartHandset(false, o);
-  Sim().PowerOn();
+  ASSERT_NO_FATAL_FAILURE(SwitchHandsetOn());
   ChooseLink(false);
   ChoosePort(7);
   ChooseBaud(kBaud921K);

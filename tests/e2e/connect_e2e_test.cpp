@@ -95,7 +95,7 @@ TEST_F(ConnectE2eTest, StartOverUartCatchesTheBootRomAndLeavesTheNandLoaderRunni
 
   // The operator switches the handset off; it comes on again when START
   // opens the port, and the tool catches it as before.
-  Sim().PowerOff();
+  ASSERT_NO_FATAL_FAILURE(SwitchHandsetOff());
   at = Log().size();
   Press(ctl::kStart);
   EXPECT_TRUE(LogHasInOrder(kUartConnectLog, at));
@@ -154,6 +154,7 @@ TEST_F(ConnectE2eTest, NoHandsetEndsInTheTimeoutBox) {
   EXPECT_EQ(Log().substr(Log().size() - kHelpText.size()), kHelpText);
 
   // START again, and this time the operator switches the handset on.
+  timing::SetPollScale(1.0);
   const size_t again = Log().size();
   ASSERT_TRUE(Window().Click(ctl::kStart));
   ASSERT_TRUE(PumpUntil([&] { return Count("Listen for the BOOT signal", again) == 1; }));

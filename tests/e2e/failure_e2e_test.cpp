@@ -178,8 +178,7 @@ TEST_F(FailureE2eTest, CancelInTheMiddleOfADownloadThenStartAgain) {
 
   // The operator switches the handset off and starts again; the handset
   // comes on when the port opens, and the same download goes through.
-  timing::SetPauseScale(0.02);
-  Sim().PowerOff();
+  ASSERT_NO_FATAL_FAILURE(SwitchHandsetOff());
   ASSERT_NO_FATAL_FAILURE(Connect(false, kBaud921K));
   const std::vector<ImageRecord> small = {{0x2600000, Pattern(0x18000, 6)}};
   ChooseFile(ctl::kRsrc1Button, WriteRecordFile("res/Q77T_2.rc1", small));
