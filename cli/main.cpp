@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <thread>
 
@@ -21,14 +22,18 @@ namespace {
 
 using namespace vantrel::cli;
 
+// The runner while it runs; the signal watcher outlives it.
+std::atomic<Runner*> g_runner{nullptr};
+
 // Ctrl-C cancels the running job the way the window's Cancel does; a second
 // one, or one while nothing runs, ends the program at once.
-void WatchSignals(Runner* runner, sigset_t set) {
+void WatchSignals(sigset_t set) {
   int signals = 0;
   for (;;) {
     int sig = 0;
     if (sigwait(&set, &sig) != 0) continue;
-    if (++signals > 1 || !runner->Interrupt()) _exit(kExitInterrupted);
+    Runner* runner = g_runner.load();
+    if (++signals > 1 || runner == nullptr || !runner->Interrupt()) _exit(kExitInterrupted);
   }
 }
 
@@ -98,13 +103,15 @@ int main(int argc, char** argv) {
   }
 
   TerminalAsker asker;
-  Runner runner(o, *sink, &asker);
-  std::thread watcher(WatchSignals, &runner, set);
-  watcher.detach();
-  int status = runner.Run();
+  int status;
+  {
+    Runner runner(o, *sink, &asker);
+    g_runner = &runner;
+    // The watcher waits in sigwait for good; the process ends around it.
+    std::thread(WatchSignals, set).detach();
+    status = runner.Run();
+    g_runner = nullptr;
+  }
   std::fflush(out);
-  std::fflush(stdout);
-  std::fflush(stderr);
-  // The watcher blocks in sigwait for good; leave without joining it.
-  std::_Exit(status);
+  return status;
 }

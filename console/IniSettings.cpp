@@ -1,7 +1,8 @@
 #include "console/IniSettings.h"
 
+#include "link/ComNames.h"
+
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -180,22 +181,11 @@ bool ReplaceFile(const std::string& path, const std::string& data, mode_t mode) 
   return ok;
 }
 
-std::string HomeFolder() {
-  const char* home = std::getenv("HOME");
-  if (home && *home) return home;
-  if (const passwd* pw = ::getpwuid(::getuid())) return pw->pw_dir;
-  return "/tmp";
-}
-
 }  // namespace
 
 IniSettings::IniSettings(std::string filePath) : path_(std::move(filePath)) {}
 
-std::string IniSettings::DefaultPath(const std::string& programName) {
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  std::string base = (xdg && xdg[0] == '/') ? std::string(xdg) : HomeFolder() + "/.config";
-  return base + "/" + programName + "/" + programName + ".INI";
-}
+std::string IniSettings::DefaultPath() { return SettingsFolder() + "/vantrel-downloader.INI"; }
 
 int IniSettings::ParseIntValue(const std::string& text) {
   size_t i = 0;

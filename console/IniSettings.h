@@ -18,9 +18,10 @@ class IniSettings : public SettingsStore {
  public:
   explicit IniSettings(std::string filePath);
 
-  // $XDG_CONFIG_HOME/<program>/<program>.INI, or ~/.config/... when
-  // XDG_CONFIG_HOME is unset or not an absolute path.
-  static std::string DefaultPath(const std::string& programName = "vantrel-downloader");
+  // The file named after the program in the tool's settings folder:
+  // $XDG_CONFIG_HOME/vantrel-downloader/vantrel-downloader.INI (or under
+  // ~/.config when XDG_CONFIG_HOME is unset or not an absolute path).
+  static std::string DefaultPath();
 
   int ReadInt(const std::string& section, const std::string& key, int def) override;
   std::string ReadString(const std::string& section, const std::string& key, const std::string& def) override;

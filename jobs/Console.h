@@ -5,6 +5,10 @@
 // Every call may come from the job's worker thread. An implementation on a
 // toolkit with a GUI thread must deliver the calls there in order; the modal
 // calls (message boxes, dialogs) block the calling worker until answered.
+// The other calls must not wait for the GUI thread (queue them): a running
+// job makes them under a lock that Cancel takes on the GUI thread. Calls made
+// on the GUI thread itself must come after those a worker has queued already
+// (Cancel's own log lines follow the stopped job's last ones).
 #include <cstdint>
 #include <optional>
 #include <string>

@@ -53,6 +53,9 @@ int AutoAllDownloadProc(JobContext& ctx) {
   if (!NorDownloadJob(ctx, kOpImgset, 1)) return kExitCode;
   if (rec.m_bCalsetDefault == 1 && !NorDownloadJob(ctx, kOpCalset, 1)) return kExitCode;
   ReconnectForDriverChange(ctx);
+  // The reconnect makes the NOR loader give way; the NAND steps that follow
+  // upload no loader of their own, so the NAND loader is brought up here.
+  if (!DownloadNandFlashDriver(ctx, ctx.rec.m_linkRecord, 1)) return kExitCode;
   if (!NandEraseJob(ctx, kOpAllChain)) return kExitCode;
   // Each image step selects its own records, as the single-item steps do;
   // left as the NOR steps found it, the selection would skip every record.

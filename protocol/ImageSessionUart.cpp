@@ -168,10 +168,12 @@ class FileSession {
           Trace("Updater: Received FP_ReturnBlockSize");
           uint32_t length = 0;
           if ((rc = ReceiveWordBe(link_, &length)) != kResultOk) return rc;
-          lastBlockLength_ = length;
           uint32_t bytes = 0;
           if ((rc = source(buffer_, length, &bytes)) != kResultOk) return rc;
-          if ((rc = SendBlock(bytes, length)) != kResultOk) return rc;
+          blockAddress_ = running_;
+          blockBytes_ = bytes;
+          blockAdvance_ = length;
+          if ((rc = SendBlock()) != kResultOk) return rc;
           break;
         }
         case proto::kFpSectorOk:
@@ -183,7 +185,7 @@ class FileSession {
         case proto::kFpResend:
           Report(progress_, 1, 1, 3, 0);
           Trace("Updater: Received FP_Resend");
-          if ((rc = SendBlock(lastBlockLength_, lastBlockLength_)) != kResultOk) return rc;
+          if ((rc = SendBlock()) != kResultOk) return rc;
           break;
         case proto::kFpAddrWrong:
           Trace("Updater: Received FP_AddrWrong");
@@ -209,12 +211,15 @@ class FileSession {
   static constexpr int kNextRecord = -1;
 
  private:
-  // Sends `bytes` of the buffer as one checked block; the address advances by
-  // `advance`. A failed send is tolerated until the fourth one.
-  int SendBlock(uint32_t bytes, uint32_t advance) {
-    const int rc = SendBlockChecked(mode_, link_, buffer_, bytes, progress_, running_);
+  // Sends the last requested block from the buffer as one checked block, the
+  // first time and on every resend alike: the handset counts on the same
+  // bytes (the spare bytes of an entire-flash stream included) at the same
+  // place. A block that went through moves the address past it once, however
+  // often it was sent. A failed send is tolerated until the fourth one.
+  int SendBlock() {
+    const int rc = SendBlockChecked(mode_, link_, buffer_, blockBytes_, progress_, blockAddress_);
     if (rc == kResultOk) {
-      running_ += advance;
+      running_ = blockAddress_ + blockAdvance_;
       return kResultOk;
     }
     if (++failedSends_ >= kMaxFailedBlockSends) return rc;
@@ -226,7 +231,11 @@ class FileSession {
   const ProgressCallBack& progress_;
   uint8_t* buffer_;
   uint32_t running_ = 0;
-  uint32_t lastBlockLength_ = 0;
+  // The last requested block: where it starts, the bytes sent for it and how
+  // far it moves the address (its requested length).
+  uint32_t blockAddress_ = 0;
+  uint32_t blockBytes_ = 0;
+  uint32_t blockAdvance_ = 0;
   unsigned failedSends_ = 0;  // for the whole session, over all records
 };
 

@@ -36,6 +36,20 @@ TEST_F(CliSession, ConnectDownloadDumpBackAndCompare) {
   EXPECT_EQ(events.back().Get("status"), "0");
 }
 
+TEST_F(CliSession, HandsetOnUsb) {
+  sim::Options o;
+  o.usb = true;
+  START_SIM_OR_SKIP_WITH(sim, 7, o);
+  auto recs = DemoRecords(6);
+  std::string img = Scratch("demo.img");
+  WriteRecordFile(img, recs);
+  std::string dump = Scratch("usb.dmp");
+  CliResult r = RunCli(Cli(7, {"--usb", "--rate", "921K", "--verify", "connect", "download", "imgset", img,
+                               "nand-dump", "4A0000", "4BFFFF", dump}));
+  ASSERT_EQ(r.status, kExitOk) << r.err << r.out;
+  EXPECT_TRUE(ReadAll(dump) == recs[0].data);
+}
+
 TEST_F(CliSession, HandsetThatGivesUpFailsTheRunWithItsReason) {
   START_SIM_OR_SKIP(sim, 7);
   sim::Fault f;

@@ -91,8 +91,7 @@ inline std::vector<test::JsonLine> Events(const std::string& out) {
 class CliSession : public ::testing::Test {
  protected:
   // Starts a simulator on COM<n>; skips the test while the simulator is not built.
-  sim::Simulator* StartSim(int com) {
-    sim::Options o;
+  sim::Simulator* StartSim(int com, sim::Options o = {}) {
     o.comNumber = com;
     o.timeScale = 0.0;
     auto s = std::make_unique<sim::Simulator>(o);
@@ -113,10 +112,11 @@ class CliSession : public ::testing::Test {
     }
   }
 
-  // Protocol pauses at a hundredth (rate changes need a moment on the line),
-  // idle budgets at a fifth: quick, yet safe on a loaded machine.
+  // Protocol pauses at a twentieth and idle budgets at a fifth: quick, yet
+  // safe on a loaded machine (the pauses give the handset time to take what
+  // was sent before the host purges the line and changes its rate).
   std::vector<std::string> Cli(int com, std::initializer_list<std::string> more) {
-    std::vector<std::string> args = {"--pause-scale", "0.01", "--poll-scale", "0.2", "-p", "COM" + std::to_string(com)};
+    std::vector<std::string> args = {"--pause-scale", "0.05", "--poll-scale", "0.2", "-p", "COM" + std::to_string(com)};
     args.insert(args.end(), more);
     return args;
   }
@@ -127,8 +127,9 @@ class CliSession : public ::testing::Test {
   std::vector<std::unique_ptr<sim::Simulator>> sims_;
 };
 
-#define START_SIM_OR_SKIP(var, com)                                   \
-  sim::Simulator* var = StartSim(com);                                \
+#define START_SIM_OR_SKIP_WITH(var, com, options)                     \
+  sim::Simulator* var = StartSim(com, options);                       \
   if (var == nullptr) GTEST_SKIP() << "the handset simulator is not built yet"
+#define START_SIM_OR_SKIP(var, com) START_SIM_OR_SKIP_WITH(var, com, sim::Options{})
 
 }  // namespace vantrel::cli

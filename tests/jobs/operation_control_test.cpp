@@ -297,6 +297,20 @@ TEST_F(OperationControlTest, CancelStopsTheJobAndStartWorksAgain) {
   EXPECT_EQ(con.MessageTexts().back(), "Timeout : No Response at the target phone");
 }
 
+TEST_F(OperationControlTest, RawDumpNeverRunsBesideAnotherJob) {
+  timing::SetPollScale(1.0);
+  ScriptedHandset silent(kCom);
+  silent.Start();
+  Control().OnStart();
+  ASSERT_TRUE(con.WaitForLog("Listen for the BOOT signal"));
+  const size_t mark = con.Count();
+  Control().OnRawDump();
+  EXPECT_EQ(con.Count(), mark);
+  EXPECT_TRUE(Control().JobRunning());
+  Control().OnCancel();
+  Control().WaitForJob();
+}
+
 TEST_F(OperationControlTest, ClosingTheWindowDuringAJobEndsCleanly) {
   timing::SetPollScale(1.0);
   ScriptedHandset silent(kCom);

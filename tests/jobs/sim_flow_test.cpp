@@ -344,6 +344,73 @@ TEST_F(SimFlowTest, AllDownloadWritesEveryImage) {
   EXPECT_EQ(con.Font(ctl::kImgsetButton), ItemFont::Done);  // a finished region stays marked
 }
 
+TEST_F(SimFlowTest, AutoAllStartWritesNorThenNand) {
+  StartSim();
+  rec.m_nBaudRate = 1;  // 460K
+  rec.m_bAutoAllDownload = 1;
+  rec.m_bCalsetDefault = 1;
+  rec.m_nDownloadItem = 5;
+  const Record nor1{0x4A0000, Pattern(0x20010, 1)}, nor2{0x600000, Pattern(0x300, 2)};
+  const Record norCal{0x240000, Pattern(0x80, 3)};
+  const Record rc1{0x2000000, Pattern(0x1000, 4)}, rc2{0x4600000, Pattern(0x800, 5)};
+  rec.m_strImageFileName = RecordFile("a.img", {nor1, nor2});
+  rec.m_strParamDepFileName = RecordFile("a_calset.img", {norCal});
+  rec.m_strRscrFileName = RecordFile("a.rc1", {rc1});
+  rec.m_strRscr2FileName = RecordFile("a.rc2", {rc2});
+  const auto vlf = Pattern(0x20000, 6);
+  rec.m_strFactoryFSFileName = PlainFile("a.vlf", vlf);
+
+  control.OnStart();
+  control.WaitForJob();
+  EXPECT_EQ(rec.m_nConnectResult, 0);
+  EXPECT_EQ(con.MessageTexts().back(), "All Download Finished") << con.Dump();
+  for (const auto& r : {nor1, nor2, norCal})
+    EXPECT_EQ(Sim().ReadNor(r.address, static_cast<uint32_t>(r.data.size())), r.data) << std::hex << r.address;
+  ExpectFlash(rc1);
+  ExpectFlash(rc2);
+  EXPECT_EQ(Sim().ReadNand(0x5000000, static_cast<uint32_t>(vlf.size())), vlf);
+  // The expected count is taken from the file sizes: the image set's 0x20328
+  // bytes count two NOR blocks, the calset, Rsrc1, Rsrc2 and VLF one each; the
+  // run itself reports seven blocks, and the percentage stops at 100.
+  EXPECT_EQ(g_expectedTicks, 2 + 1 + 1 + 1 + 1);
+  EXPECT_EQ(g_progressTicks, 7);
+  EXPECT_EQ(con.ControlText(ctl::kStatusCaption), "100");
+  EXPECT_EQ(Sim().HandsetRate(), 115200u);
+}
+
+TEST_F(SimFlowTest, NorManualDownloadThroughItem9) {
+  StartSim();
+  Connect();
+  const auto data = Pattern(0x9000, 9);
+  rec.m_strManualImage = PlainFile("nor.bin", data);
+  rec.m_nStartAddress = 0x1FC0000;
+  Download(9);
+  EXPECT_EQ(con.MessageTexts().front(), "Start Address check OK!!\r\nCheck start block Address : 0x1fc0000");
+  EXPECT_EQ(con.MessageTexts().back(), "Download Finished") << con.Dump();
+  EXPECT_EQ(Sim().ReadNor(0x1FC0000, static_cast<uint32_t>(data.size())), data);
+  EXPECT_EQ(g_expectedTicks, 1);
+  EXPECT_EQ(g_loaderState, kLoaderNor);
+}
+
+TEST_F(SimFlowTest, HiddenVlfFormatReconnectsFromTheNorLoader) {
+  StartSim();
+  Connect();
+  rec.m_strManualImage = PlainFile("nor.bin", Pattern(0x100, 1));
+  rec.m_nStartAddress = 0x100000;
+  Download(9);  // leaves the NOR loader running
+  ASSERT_EQ(g_loaderState, kLoaderNor);
+  Sim().WriteNand(0x5000000, Pattern(64, 2));
+  const size_t mark = con.Count();
+  control.OnVlfFormat();
+  control.WaitForJob();
+  const std::string log = con.LogSince(mark);
+  EXPECT_NE(log.find("\n   * Reconnecting (Flash Driver Change)"), std::string::npos) << con.Dump();
+  EXPECT_NE(log.find("\n  * VLF Format"), std::string::npos);
+  EXPECT_EQ(con.MessageTexts().back(), "VLF All Erased. Turn On/Off");
+  EXPECT_TRUE(Eventually([&] { return Erased(0x5000000, 64); }));
+  EXPECT_EQ(g_loaderState, kLoaderNand);
+}
+
 TEST_F(SimFlowTest, BootloaderDownloadEndsWithBoot2) {
   // The boot stages upload without a handshake: the handset must be on and
   // in its boot ROM before the first byte goes out. Each stage's boot image

@@ -5,42 +5,18 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "jobs/Console.h"
 #include "jobs/ControlIds.h"
 #include "jobs/FileInfo.h"
+#include "tests/support/RecordingConsole.h"
 
 using namespace vantrel;
 namespace fs = std::filesystem;
 
 namespace {
-
-// Records the texts written to controls; everything else is inert.
-class TextConsole : public Console {
- public:
-  std::map<int, std::string> texts;
-  void AppendLog(const std::string&, int) override {}
-  void AppendLogPlain(const std::string&) override {}
-  void SetLinkIndicator(const std::string&, int) override {}
-  void SetControlText(int id, const std::string& t) override { texts[id] = t; }
-  void EnableControl(int, bool) override {}
-  void SetProgressRange(int, int) override {}
-  void SetProgressPos(int) override {}
-  void SetItemFont(int, ItemFont) override {}
-  void EnterDisconnectedState() override {}
-  void EnterReadyState() override {}
-  void EnterBusyState() override {}
-  void ControlsToRecord() override {}
-  void RecordToControls() override {}
-  MsgAnswer MessageBox(const std::string&, const std::string&, MsgButtons) override { return MsgAnswer::Ok; }
-  bool Confirm(const std::string&, const std::vector<std::string>&) override { return true; }
-  std::optional<std::string> SaveFileDialog(const std::string&, const std::string&) override { return {}; }
-  std::optional<DumpArea> NorDumpDialog() override { return {}; }
-  std::optional<DumpArea> NandDumpDialog() override { return {}; }
-};
 
 class FileInfoTest : public ::testing::Test {
  protected:
@@ -105,16 +81,16 @@ TEST_F(FileInfoTest, WhatIsNotARegularReadableFileCountsAsUnopened) {
 }
 
 TEST_F(FileInfoTest, FileInformationRowGetsNameAndUpperCaseChecksum) {
-  TextConsole con;
+  test::RecordingConsole con;
   std::string p = Make("Q77T_0612.img", {0xAB, 0xCD, 0xEF});
   ShowFileName(con, p);
   ShowFileChecksum(con, p);
-  EXPECT_EQ(con.texts[ctl::kFileName], "Q77T_0612.img");
-  EXPECT_EQ(con.texts[ctl::kCheckSum], "0x267");
+  EXPECT_EQ(con.ControlText(ctl::kFileName), "Q77T_0612.img");
+  EXPECT_EQ(con.ControlText(ctl::kCheckSum), "0x267");
   // An unreadable file leaves the checksum box alone.
-  con.texts.clear();
+  con.Clear();
   ShowFileChecksum(con, (dir_ / "gone.img").string());
-  EXPECT_EQ(con.texts.count(ctl::kCheckSum), 0u);
+  EXPECT_TRUE(con.Calls().empty());
   EXPECT_EQ(FileNamePart("plain"), "plain");
   EXPECT_EQ(FileNamePart("/a/b/"), "");
 }

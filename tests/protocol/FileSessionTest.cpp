@@ -291,8 +291,8 @@ TEST_F(FileSessionTest, FlashStreamReadsExtraBytesPerBlockAndEndsWithTheFile) {
       h.SendByte(block == 0 ? static_cast<uint8_t>(~got.back()) : got.back());
       data.insert(data.end(), got.begin(), got.end() - 1);
       if (block == 1) break;
-      h.SendByte(0x2A);  // a resend is the requested length only
-      resent = h.Expect(1001);
+      h.SendByte(0x2A);  // the resend carries the spare bytes again
+      resent = h.Expect(5097);
       h.SendByte(resent.back());
     }
     h.SendByte(0x29);
@@ -302,10 +302,10 @@ TEST_F(FileSessionTest, FlashStreamReadsExtraBytesPerBlockAndEndsWithTheFile) {
   EXPECT_EQ(start.address, 0x5000000u);  // streams name their type
   EXPECT_EQ(start.length, file.size());
   EXPECT_EQ(data, file);
-  EXPECT_EQ(Bytes(resent.begin(), resent.end() - 1), Bytes(file.begin(), file.begin() + 1000));
+  EXPECT_EQ(Bytes(resent.begin(), resent.end() - 1), Bytes(file.begin(), file.begin() + 5096));
   // The address advances by the requested length once the block is through.
   EXPECT_THAT(progress_.Only(1, 0),
-              ElementsAre(ProgressCall{1, 0, 0x5000000, 5096, 0}, ProgressCall{1, 0, 0x5000000, 1000, 0},
+              ElementsAre(ProgressCall{1, 0, 0x5000000, 5096, 0}, ProgressCall{1, 0, 0x5000000, 5096, 0},
                           ProgressCall{1, 0, 0x5000000 + 1000, 5096, 0}));
 }
 

@@ -187,6 +187,47 @@ TEST_F(RoundTripTest, StreamFormsFillTheFileSystemArea) {
   EXPECT_EQ(s.ReadNand(0x5000000 + static_cast<uint32_t>(expected.size()), 16), Bytes(16, 0xFF));
 }
 
+TEST_F(RoundTripTest, EntireFlashStreamSurvivesResendsWithItsSpareBytes) {
+  sim::Simulator& s = StartSim(Opts());
+  BringUpLoader(proto::kSelectNandLoader);
+  LinkPtr link = Open();
+  ASSERT_TRUE(link);
+  Bytes flashFile, expected;
+  for (uint32_t len : {0x4000u, 0x4000u, 0x777u}) {
+    const Bytes data = Pattern(len, static_cast<uint8_t>(len + 3)), spare(4096, 0xA5);
+    flashFile = Concat({flashFile, data, spare});
+    expected = Concat({expected, data});
+  }
+  const std::string path = WriteFile("flash.bin", flashFile);
+  // The handset asks again for the second block after taking it, and for the
+  // third after a wrong echo: both times the data and the spare bytes come
+  // again, and the stream stays in step to its end.
+  for (Fault::Kind kind : {Fault::Kind::Resend, Fault::Kind::BadEcho}) {
+    s.ClearFaults();
+    Fault f;
+    f.kind = kind;
+    f.occurrence = kind == Fault::Kind::Resend ? 2 : 3;
+    s.AddFault(f);
+    ProgressLog progress;
+    SetSelection(0, 0, 0, 0, 0, 1);
+    EXPECT_EQ(TOOL_DownloadImageSet(kLinkModeUart, *link, path, proto::kTypeVlfFlash, progress.Callback()), 0);
+    EXPECT_EQ(std::count(progress.calls.begin(), progress.calls.end(), ProgressCall{1, 1, 3, 0, 0}), 1);
+    // A resent block is reported at its own address, and the next one right
+    // behind it.
+    const auto blocks = progress.Only(1, 0);
+    ASSERT_EQ(blocks.size(), 4u);
+    const uint32_t second = 0x5000000 + 0x4000, third = second + 0x4000;
+    const uint32_t resentAt = kind == Fault::Kind::Resend ? second : third;
+    EXPECT_EQ(std::get<2>(blocks[2]), resentAt);
+    EXPECT_EQ(std::get<3>(blocks[2]), (resentAt == second ? 0x4000u : 0x777u) + 4096);
+    EXPECT_EQ(std::get<2>(blocks[3]), third);
+    EXPECT_EQ(s.ReadNand(0x5000000, static_cast<uint32_t>(expected.size())), expected);
+    EXPECT_EQ(s.ReadNand(0x5000000 + static_cast<uint32_t>(expected.size()), 16), Bytes(16, 0xFF));
+  }
+  CloseLink(link);
+  s.ClearFaults();
+}
+
 TEST_F(RoundTripTest, UsbFormsReadBackTheirRecordsAndFiles) {
   sim::Simulator& s = StartSim(Opts(true));
   BringUpLoader(proto::kSelectNandLoader, true);
