@@ -270,7 +270,7 @@ Judgement Runner::RunOne(OperationControl& control, CliConsole& console, Operati
   if (j.status == kExitPort) {
     std::string why = Traces().LastOpenFailure();
     if (!why.empty()) j.reason += " (" + why + ")";
-    std::string hint = PermissionHint(port_.device);
+    std::string hint = j.reason.find("group") == std::string::npos ? PermissionHint(port_.device) : "";
     if (!hint.empty()) j.reason += "; " + hint;
   }
   if (j.status == kExitOk && o_.verify && IsDownload(op)) j = Verify(console, rec, op);
@@ -397,7 +397,8 @@ int Runner::Run() {
       std::unique_ptr<SerialDevice> probe = MakeSerialDevice();
       std::string reason;
       if (probe->Open(port_.device, &reason) != 0) {
-        std::string hint = PermissionHint(port_.device);
+        // The link names the group when it can; say it once.
+        std::string hint = reason.find("group") == std::string::npos ? PermissionHint(port_.device) : "";
         sink_.Note(port_.comName + " cannot be opened: " + reason + (hint.empty() ? "" : "; " + hint));
         sink_.Finish(kExitPort, 0, count);
         return kExitPort;

@@ -18,8 +18,9 @@ endforeach()
 
 if(TARGET vantrel-downloader)
   install(FILES ${_pkg}/vantrel-downloader.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-  install(FILES ${_pkg}/vantrel-downloader.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
-  install(FILES ${_pkg}/vantrel-downloader.png DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/128x128/apps)
+  # The launcher shows the same icon as the window's title bar.
+  install(FILES ${PROJECT_SOURCE_DIR}/console/resources/vantrel.png
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/64x64/apps RENAME vantrel-downloader.png)
 endif()
 
 # Man pages, compressed as Debian wants them.

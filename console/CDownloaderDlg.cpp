@@ -79,8 +79,10 @@ CDownloaderDlg::~CDownloaderDlg() {
   // A worker waiting for an answer must not wait for a window that is going
   // away; then the running job is stopped and joined.
   Shutdown();
-  if (MainContext() == &ops_->Context()) SetMainContext(nullptr);
+  JobContext* context = &ops_->Context();
   ops_.reset();
+  // The progress callbacks report here until the job has ended.
+  if (MainContext() == context) SetMainContext(nullptr);
 }
 
 void CDownloaderDlg::CreateFonts() {
@@ -130,7 +132,7 @@ void CDownloaderDlg::BuildControls() {
   itemGroup_ = new QButtonGroup(this);
   itemGroup_->setExclusive(true);
 
-  for (const console::ControlSpec& c : console::MainWindowControls()) {
+  for (const console::ControlDef& c : console::MainWindowControls()) {
     const QString caption = QString::fromLatin1(c.caption);
     QWidget* w = nullptr;
     switch (c.kind) {

@@ -8,10 +8,10 @@ constexpr int kNoItem = -1;
 
 }  // namespace
 
-const std::vector<ControlSpec>& MainWindowControls() {
+const std::vector<ControlDef>& MainWindowControls() {
   // Hidden controls have no place of their own in the layout; they sit at the
   // window's origin, never shown.
-  static const std::vector<ControlSpec> table = {
+  static const std::vector<ControlDef> table = {
       // Configuration
       {0, Kind::GroupBox, "Configuration", 4, 3, 67, 43, 0, kNoItem},
       {0, Kind::Static, "COM", 9, 16, 18, 8, 0, kNoItem},
@@ -119,9 +119,9 @@ const std::vector<ControlSpec>& MainWindowControls() {
   return table;
 }
 
-const ControlSpec* FindControlSpec(int id) {
+const ControlDef* FindControlDef(int id) {
   if (id == 0) return nullptr;
-  for (const ControlSpec& c : MainWindowControls())
+  for (const ControlDef& c : MainWindowControls())
     if (c.id == id) return &c;
   return nullptr;
 }

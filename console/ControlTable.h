@@ -29,7 +29,7 @@ enum : unsigned {
   kChecked = 1u << 4,
 };
 
-struct ControlSpec {
+struct ControlDef {
   int id;  // 0 for captions and frames that nothing refers to
   Kind kind;
   const char* caption;
@@ -38,8 +38,8 @@ struct ControlSpec {
   int item;  // item number of an item radio, -1 otherwise
 };
 
-const std::vector<ControlSpec>& MainWindowControls();
-const ControlSpec* FindControlSpec(int id);
+const std::vector<ControlDef>& MainWindowControls();
+const ControlDef* FindControlDef(int id);
 
 // Window size in dialog units.
 inline constexpr int kDialogWidthDu = 339;

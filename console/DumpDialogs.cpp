@@ -22,21 +22,21 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 }  // namespace
 
-DumpAreaDialog::DumpAreaDialog(const DumpDialogSpec& spec, ModalHost& host, QWidget* parent)
+DumpAreaDialog::DumpAreaDialog(const DumpDialogDef& def, ModalHost& host, QWidget* parent)
     : QDialog(parent),
-      model_(spec, [this, &host](const std::string& text, const std::string& caption) {
+      model_(def, [this, &host](const std::string& text, const std::string& caption) {
         host.MessageBox(this, text, caption, MsgButtons::Ok);
       }) {
-  setWindowTitle(Q(spec.title));
+  setWindowTitle(Q(def.title));
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
 
   auto* areaBox = new QGroupBox(QStringLiteral("Area Select"), this);
   auto* areaLayout = new QVBoxLayout(areaBox);
   auto* group = new QButtonGroup(this);
-  for (size_t i = 0; i < spec.areas.size(); ++i) {
-    auto* radio = new QRadioButton(Q(spec.areas[i].caption), areaBox);
+  for (size_t i = 0; i < def.areas.size(); ++i) {
+    auto* radio = new QRadioButton(Q(def.areas[i].caption), areaBox);
     // Areas laid out but never offered stay hidden.
-    radio->setVisible(spec.areas[i].shown);
+    radio->setVisible(def.areas[i].shown);
     group->addButton(radio, static_cast<int>(i));
     areaLayout->addWidget(radio);
     areas_.push_back(radio);
@@ -69,10 +69,10 @@ DumpAreaDialog::DumpAreaDialog(const DumpDialogSpec& spec, ModalHost& host, QWid
   });
 
   erase_ = new QCheckBox(QString::fromUtf8(kEraseBoxCaption), this);
-  erase_->setEnabled(spec.eraseBoxEnabled);
+  erase_->setEnabled(def.eraseBoxEnabled);
   connect(erase_, &QCheckBox::toggled, this, [this](bool on) { model_.SetEraseChecked(on); });
 
-  ok_ = new QPushButton(Q(spec.okCaption), this);
+  ok_ = new QPushButton(Q(def.okCaption), this);
   cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
   ok_->setDefault(true);
   connect(ok_, &QPushButton::clicked, this, &DumpAreaDialog::accept);
@@ -106,7 +106,7 @@ void DumpAreaDialog::accept() {
   QDialog::accept();
 }
 
-NorDumpDialog::NorDumpDialog(ModalHost& host, QWidget* parent) : DumpAreaDialog(NorDumpSpec(), host, parent) {}
-NandDumpDialog::NandDumpDialog(ModalHost& host, QWidget* parent) : DumpAreaDialog(NandDumpSpec(), host, parent) {}
+NorDumpDialog::NorDumpDialog(ModalHost& host, QWidget* parent) : DumpAreaDialog(NorDumpDialogDef(), host, parent) {}
+NandDumpDialog::NandDumpDialog(ModalHost& host, QWidget* parent) : DumpAreaDialog(NandDumpDialogDef(), host, parent) {}
 
 }  // namespace vantrel

@@ -18,7 +18,7 @@ class ModalHost;
 class DumpAreaDialog : public QDialog {
   Q_OBJECT
  public:
-  DumpAreaDialog(const DumpDialogSpec& spec, ModalHost& host, QWidget* parent);
+  DumpAreaDialog(const DumpDialogDef& def, ModalHost& host, QWidget* parent);
 
   // The range the operator chose; read after the dialog was accepted.
   DumpArea Result() const { return result_; }

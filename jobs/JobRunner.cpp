@@ -29,7 +29,11 @@ JobRunner::~JobRunner() {
 
 bool JobRunner::Prepare() {
   if (running_.load() && !stopped_.load()) return false;
+  const bool wasStopped = stopped_.load() && thread_.joinable();
   Join();
+  // A job stopped in the middle may have finished a step after Cancel had
+  // cleared the loader state; what runs on the handset is unknown now.
+  if (wasStopped) g_loaderState = kLoaderNone;
   stop::Clear();
   stopped_.store(false);
   return true;

@@ -42,7 +42,9 @@ uint32_t CountNorBlocks(uint32_t start, uint32_t length);
 uint32_t CountNandBlocks(uint32_t start, uint32_t length);
 void ShowFlashRegion(JobContext& ctx, uint8_t loaderState, int phase, uint32_t address);
 
-// The three callbacks handed to the protocol routines; they report to MainContext().
+// The three callbacks handed to the protocol routines. They report to
+// CallbackContext(): on a job thread the running job's own context, else
+// MainContext().
 void ProgressCallBackFunc(uint8_t step, uint8_t status, uint32_t code, uint32_t value, uint8_t erase);
 void DumpProgressCallBackFunc(uint8_t step, const uint8_t* ignored, uint32_t address);
 bool DumpDataCallBackFunc(const uint8_t* data, uint32_t length);

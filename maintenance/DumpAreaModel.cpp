@@ -4,8 +4,8 @@
 
 namespace vantrel {
 
-const DumpDialogSpec& NorDumpSpec() {
-  static const DumpDialogSpec spec{
+const DumpDialogDef& NorDumpDialogDef() {
+  static const DumpDialogDef def{
       "NOR Flash DUMP",
       "START",
       false,
@@ -27,11 +27,11 @@ const DumpDialogSpec& NorDumpSpec() {
       0x1FFFFFFF,
       "1FFFFFFF",
   };
-  return spec;
+  return def;
 }
 
-const DumpDialogSpec& NandDumpSpec() {
-  static const DumpDialogSpec spec{
+const DumpDialogDef& NandDumpDialogDef() {
+  static const DumpDialogDef def{
       "NAND Flash DUMP",
       "OK",
       true,
@@ -48,22 +48,22 @@ const DumpDialogSpec& NandDumpSpec() {
       0x7FFFFFF,
       "7FFFFFF",
   };
-  return spec;
+  return def;
 }
 
-DumpAreaModel::DumpAreaModel(const DumpDialogSpec& spec, WarnFn warn) : spec_(spec), warn_(std::move(warn)) {}
+DumpAreaModel::DumpAreaModel(const DumpDialogDef& def, WarnFn warn) : def_(def), warn_(std::move(warn)) {}
 
 void DumpAreaModel::ExchangeFromControls() {
-  if (spec_.eraseBoxEnabled) erase_ = eraseChecked_ ? 1 : 0;
+  if (def_.eraseBoxEnabled) erase_ = eraseChecked_ ? 1 : 0;
 }
 
 void DumpAreaModel::ExchangeToControls() {
-  if (spec_.eraseBoxEnabled) eraseChecked_ = erase_ != 0;
+  if (def_.eraseBoxEnabled) eraseChecked_ = erase_ != 0;
 }
 
 void DumpAreaModel::SelectArea(std::size_t index) {
-  if (index >= spec_.areas.size()) return;
-  const DumpAreaPreset& area = spec_.areas[index];
+  if (index >= def_.areas.size()) return;
+  const DumpAreaPreset& area = def_.areas[index];
   selected_ = static_cast<int>(index);
   from_ = area.from;
   to_ = area.to;
@@ -97,9 +97,9 @@ void DumpAreaModel::FromChanged() {
   }
   from_ = ParseHexText(fromText_);
   to_ = ParseHexText(toText_);
-  if (from_ > spec_.fromLimit) {
-    from_ = spec_.fromLimit;
-    WriteFrom(spec_.fromLimitText);
+  if (from_ > def_.fromLimit) {
+    from_ = def_.fromLimit;
+    WriteFrom(def_.fromLimitText);
     ExchangeFromControls();
     return;
   }
@@ -116,9 +116,9 @@ void DumpAreaModel::ToChanged() {
   }
   to_ = ParseHexText(toText_);
   from_ = ParseHexText(fromText_);
-  if (to_ > spec_.toLimit) {
-    to_ = spec_.toLimit;
-    WriteTo(spec_.toLimitText);
+  if (to_ > def_.toLimit) {
+    to_ = def_.toLimit;
+    WriteTo(def_.toLimitText);
     ExchangeFromControls();
   }
 }
@@ -128,7 +128,7 @@ DumpArea DumpAreaModel::Accept() {
   DumpArea area;
   area.from = from_;
   area.to = to_;
-  area.erase = spec_.eraseBoxEnabled ? erase_ : 0;
+  area.erase = def_.eraseBoxEnabled ? erase_ : 0;
   return area;
 }
 

@@ -26,7 +26,7 @@ struct DumpAreaPreset {
   std::string toText;
 };
 
-struct DumpDialogSpec {
+struct DumpDialogDef {
   std::string title;      // window caption
   std::string okCaption;  // "START" or "OK"
   bool eraseBoxEnabled;   // NAND only: the check box becomes the erase flag
@@ -37,8 +37,8 @@ struct DumpDialogSpec {
   std::string toLimitText;
 };
 
-const DumpDialogSpec& NorDumpSpec();
-const DumpDialogSpec& NandDumpSpec();
+const DumpDialogDef& NorDumpDialogDef();
+const DumpDialogDef& NandDumpDialogDef();
 
 inline constexpr const char* kWrongValueText = "Wrong value";
 inline constexpr const char* kWrongValueCaption = "WARNING";
@@ -49,9 +49,9 @@ class DumpAreaModel {
   // Called for the "Wrong value" box; blocks until answered.
   using WarnFn = std::function<void(const std::string& text, const std::string& caption)>;
 
-  DumpAreaModel(const DumpDialogSpec& spec, WarnFn warn);
+  DumpAreaModel(const DumpDialogDef& def, WarnFn warn);
 
-  const DumpDialogSpec& Spec() const { return spec_; }
+  const DumpDialogDef& Def() const { return def_; }
 
   // Operator actions.
   void SelectArea(std::size_t index);
@@ -80,7 +80,7 @@ class DumpAreaModel {
   void ExchangeFromControls();
   void ExchangeToControls();
 
-  const DumpDialogSpec& spec_;
+  const DumpDialogDef& def_;
   WarnFn warn_;
   std::string fromText_;
   std::string toText_;

@@ -55,7 +55,7 @@ const QString kHelp =
 TEST_F(WindowTest, EveryNumberedControlExistsWithItsKindCaptionAndInitialState) {
   CDownloaderDlg& w = Window();
   int numbered = 0;
-  for (const ControlSpec& c : MainWindowControls()) {
+  for (const ControlDef& c : MainWindowControls()) {
     if (c.id == 0) continue;
     ++numbered;
     QWidget* widget = w.Control(c.id);

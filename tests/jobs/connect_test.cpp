@@ -136,10 +136,11 @@ TEST_F(ConnectTest, OtherByteThenSilenceIsWrongChar) {
 
 TEST_F(ConnectTest, UartConnectBringsUpTheNandLoader) {
   rec.m_nBaudRate = 2;  // 921K: the handshake still runs at 115200
-  ScriptedHandset h(kCom);
-  h.SetBootBytes({0xA5});
+  // Declared before the handset, whose thread runs the script until it ends.
   uint32_t rateAtStart = 0;
   auto answer = AnswerStart({0xB9});
+  ScriptedHandset h(kCom);
+  h.SetBootBytes({0xA5});
   h.SetScript([&](uint8_t b, ScriptedHandset& hs) {
     if (rateAtStart == 0 && b == 0xB9) rateAtStart = hs.LineRate();
     answer(b, hs);
@@ -197,9 +198,9 @@ TEST_F(ConnectTest, SilenceAfterTheStartSignalIsTimeout) {
 }
 
 TEST_F(ConnectTest, AlternativeBootByteAllowsOneRetry) {
+  int starts = 0;
   ScriptedHandset h(kCom);
   h.SetBootBytes({0x77});
-  int starts = 0;
   h.SetScript([&](uint8_t b, ScriptedHandset& hs) {
     if (b != 0x77 && b != 0xB9) return;
     if (++starts == 1) {

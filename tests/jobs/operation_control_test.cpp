@@ -83,9 +83,9 @@ TEST_F(OperationControlTest, StartWithoutCommTypeAsksForOne) {
 }
 
 TEST_F(OperationControlTest, StartOverUartConnectsAndEndsReady) {
+  int starts = 0;
   ScriptedHandset h(kCom);
   h.SetBootBytes({0xA5});
-  int starts = 0;
   h.SetScript([&](uint8_t b, ScriptedHandset& hs) {
     if (b == 0xB9 && ++starts == 1) hs.Send({0xB9});
   });
@@ -105,8 +105,8 @@ TEST_F(OperationControlTest, StartOverUartConnectsAndEndsReady) {
 
 TEST_F(OperationControlTest, StartOverUsbSetsTheUsbLinkMode) {
   rec.m_nCommType = 1;
-  ScriptedHandset h(kCom);
   int starts = 0;
+  ScriptedHandset h(kCom);
   h.SetScript([&](uint8_t b, ScriptedHandset& hs) {
     if (b == 0xB9 && ++starts == 1) hs.Send({0xB9});
   });

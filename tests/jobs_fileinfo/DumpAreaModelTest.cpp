@@ -19,8 +19,8 @@ struct Warnings {
 }  // namespace
 
 TEST(DumpAreaModel, StartsWithAnEmptyRangeAndNoArea) {
-  for (const DumpDialogSpec* spec : {&NorDumpSpec(), &NandDumpSpec()}) {
-    DumpAreaModel m(*spec, nullptr);
+  for (const DumpDialogDef* def : {&NorDumpDialogDef(), &NandDumpDialogDef()}) {
+    DumpAreaModel m(*def, nullptr);
     EXPECT_EQ(m.SelectedArea(), -1);
     DumpArea a = m.Accept();
     EXPECT_EQ(a.from, 0u);
@@ -30,13 +30,13 @@ TEST(DumpAreaModel, StartsWithAnEmptyRangeAndNoArea) {
 }
 
 TEST(DumpAreaModel, EveryPresetEndsAtItsOwnPairWhateverWasShownBefore) {
-  for (const DumpDialogSpec* spec : {&NorDumpSpec(), &NandDumpSpec()}) {
-    for (size_t i = 0; i < spec->areas.size(); ++i) {
+  for (const DumpDialogDef* def : {&NorDumpDialogDef(), &NandDumpDialogDef()}) {
+    for (size_t i = 0; i < def->areas.size(); ++i) {
       Warnings w;
-      DumpAreaModel m(*spec, w.Fn());
+      DumpAreaModel m(*def, w.Fn());
       m.EditTo("FFFFFF");  // an old TO text that the FROM write reads first
       m.SelectArea(i);
-      const DumpAreaPreset& p = spec->areas[i];
+      const DumpAreaPreset& p = def->areas[i];
       EXPECT_EQ(m.FromText(), p.fromText) << p.caption;
       EXPECT_EQ(m.ToText(), p.toText) << p.caption;
       DumpArea a = m.Accept();
@@ -48,7 +48,7 @@ TEST(DumpAreaModel, EveryPresetEndsAtItsOwnPairWhateverWasShownBefore) {
 }
 
 TEST(DumpAreaModel, PresetTablesHoldTheNamedAreas) {
-  const auto& nor = NorDumpSpec();
+  const auto& nor = NorDumpDialogDef();
   EXPECT_EQ(nor.title, "NOR Flash DUMP");
   EXPECT_EQ(nor.okCaption, "START");
   ASSERT_EQ(nor.areas.size(), 9u);
@@ -56,7 +56,7 @@ TEST(DumpAreaModel, PresetTablesHoldTheNamedAreas) {
   EXPECT_EQ(nor.areas[6].caption, "Bootloader");
   EXPECT_FALSE(nor.areas[7].shown);
   EXPECT_EQ(nor.areas[7].toText, "1d8FFFF");
-  const auto& nand = NandDumpSpec();
+  const auto& nand = NandDumpDialogDef();
   EXPECT_EQ(nand.title, "NAND Flash DUMP");
   EXPECT_EQ(nand.okCaption, "OK");
   ASSERT_EQ(nand.areas.size(), 6u);
@@ -68,7 +68,7 @@ TEST(DumpAreaModel, PresetTablesHoldTheNamedAreas) {
 }
 
 TEST(DumpAreaModel, CodeBinaryShowsItsTextsAndHandsBackTheRange) {
-  DumpAreaModel m(NorDumpSpec(), nullptr);
+  DumpAreaModel m(NorDumpDialogDef(), nullptr);
   m.SelectArea(0);
   EXPECT_EQ(m.FromText(), "20000");
   EXPECT_EQ(m.ToText(), "1EAFFFF");
@@ -78,19 +78,19 @@ TEST(DumpAreaModel, CodeBinaryShowsItsTextsAndHandsBackTheRange) {
 }
 
 TEST(DumpAreaModel, FromAboveToPushesToOneAbove) {
-  DumpAreaModel m(NorDumpSpec(), nullptr);
+  DumpAreaModel m(NorDumpDialogDef(), nullptr);
   m.EditTo("0");
   m.EditFrom("1F00000");
   EXPECT_EQ(m.ToText(), "1F00001");
   EXPECT_EQ(m.To(), 0x1F00001u);
   // Typed one key at a time the pair ends the same.
-  DumpAreaModel k(NandDumpSpec(), nullptr);
+  DumpAreaModel k(NandDumpDialogDef(), nullptr);
   k.EditTo("0");
   std::string typed;
   for (char c : std::string("1F00000")) k.EditFrom(typed += c);
   EXPECT_EQ(k.ToText(), "1F00001");
   // Equal values change nothing, and TO below FROM is left alone.
-  DumpAreaModel e(NorDumpSpec(), nullptr);
+  DumpAreaModel e(NorDumpDialogDef(), nullptr);
   e.EditTo("100");
   e.EditFrom("100");
   EXPECT_EQ(e.ToText(), "100");
@@ -101,7 +101,7 @@ TEST(DumpAreaModel, FromAboveToPushesToOneAbove) {
 }
 
 TEST(DumpAreaModel, BoxesAreHeldAtTheirLimits) {
-  DumpAreaModel nand(NandDumpSpec(), nullptr);
+  DumpAreaModel nand(NandDumpDialogDef(), nullptr);
   nand.EditFrom("8000000");
   EXPECT_EQ(nand.FromText(), "7FFFFFE");
   EXPECT_EQ(nand.From(), 0x7FFFFFEu);
@@ -110,7 +110,7 @@ TEST(DumpAreaModel, BoxesAreHeldAtTheirLimits) {
   EXPECT_EQ(nand.ToText(), "7FFFFFF");
   EXPECT_EQ(nand.To(), 0x7FFFFFFu);
 
-  DumpAreaModel nor(NorDumpSpec(), nullptr);
+  DumpAreaModel nor(NorDumpDialogDef(), nullptr);
   nor.EditFrom("2000000");
   EXPECT_EQ(nor.FromText(), "1FFFFFE");
   EXPECT_EQ(nor.From(), 0x1FFFFFEu);
@@ -122,9 +122,9 @@ TEST(DumpAreaModel, BoxesAreHeldAtTheirLimits) {
 }
 
 TEST(DumpAreaModel, ANonHexCharacterWarnsAndResetsThatBox) {
-  for (const DumpDialogSpec* spec : {&NorDumpSpec(), &NandDumpSpec()}) {
+  for (const DumpDialogDef* def : {&NorDumpDialogDef(), &NandDumpDialogDef()}) {
     Warnings w;
-    DumpAreaModel m(*spec, w.Fn());
+    DumpAreaModel m(*def, w.Fn());
     m.SelectArea(1);
     m.EditFrom("1g");
     EXPECT_EQ(m.FromText(), "0");
@@ -138,22 +138,22 @@ TEST(DumpAreaModel, ANonHexCharacterWarnsAndResetsThatBox) {
 }
 
 TEST(DumpAreaModel, NandEraseBoxBecomesTheEraseFlagOnlyWhenTicked) {
-  DumpAreaModel before(NandDumpSpec(), nullptr);
+  DumpAreaModel before(NandDumpDialogDef(), nullptr);
   before.SetEraseChecked(true);
   before.SelectArea(1);
   EXPECT_TRUE(before.EraseChecked());  // the area keeps the tick
   EXPECT_EQ(before.Accept().erase, 1);
 
-  DumpAreaModel after(NandDumpSpec(), nullptr);
+  DumpAreaModel after(NandDumpDialogDef(), nullptr);
   after.SelectArea(0);
   after.SetEraseChecked(true);
   EXPECT_EQ(after.Accept().erase, 1);
 
-  DumpAreaModel unticked(NandDumpSpec(), nullptr);
+  DumpAreaModel unticked(NandDumpDialogDef(), nullptr);
   unticked.SelectArea(0);
   EXPECT_EQ(unticked.Accept().erase, 0);
 
-  DumpAreaModel nor(NorDumpSpec(), nullptr);  // its box is shown disabled
+  DumpAreaModel nor(NorDumpDialogDef(), nullptr);  // its box is shown disabled
   nor.SetEraseChecked(true);
   nor.SelectArea(0);
   EXPECT_EQ(nor.Accept().erase, 0);
