@@ -90,6 +90,7 @@ uint8_t BaudRateToCode(uint32_t rate) {
 int OpenPort(ComLink& link) {
   link.port.reset();
   link.rate = 0;
+  link.openFailure.clear();
   const std::string name(link.portName);
   const std::string path = ComDevicePath(name);
   std::unique_ptr<SerialDevice> device;
@@ -105,7 +106,10 @@ int OpenPort(ComLink& link) {
     if (err != 0) {
       device.reset();
       if (attempt == 1) Trace("Updater: cannot open " + name + ": " + why + "; retrying");
-      if (attempt == kOpenAttempts) Trace("Updater: " + name + " can not be opened: " + why);
+      if (attempt == kOpenAttempts) {
+        Trace("Updater: " + name + " can not be opened: " + why);
+        link.openFailure = why;
+      }
     }
     Mark("-");
     timing::Pause(kOpenRetryPauseMs, "OpenPort");

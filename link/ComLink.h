@@ -47,6 +47,7 @@ struct ComLink {
   std::unique_ptr<SerialDevice> port;  // open device, or null when closed
   uint32_t rate = 0;                   // line settings: current rate in bit/s
   int lastErrno = 0;                   // OS error of the last failed link call
+  std::string openFailure;             // why the last OpenPort could not open the device, for the operator
 
   bool IsOpen() const { return port != nullptr && port->IsOpen(); }
   // Fills portName from a text (truncated to 15 characters).

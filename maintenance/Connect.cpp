@@ -68,6 +68,9 @@ int ConnectTarget(JobContext& ctx) {
     timing::Pause(kConnectOpenSettleMs, "ConnectOpen");
     if (rc != 0 || !link.IsOpen()) {
       con.AppendLog(" Fail\n", kLogRed);
+      // "Comm Error" alone does not tell a missing adapter from a port that
+      // another program holds.
+      if (!link.openFailure.empty()) con.AppendLog("     " + link.openFailure + "\n", kLogRed);
       return kConnectCommError;
     }
     con.AppendLog("Success!!\n", kLogBlueNote);

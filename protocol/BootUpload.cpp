@@ -146,9 +146,15 @@ int TOOL_UploadLoader(ComLink& link, uint8_t selector) {
     timing::Pause(proto::kLoaderSettleMs, "TOOL_UploadLoader");
     TOOL_QueryFlashType(link, selector != proto::kSelectNorLoader, kLinkModeUart);
     uint8_t id = 0;
-    // A silent loader leaves the previous id in place; the flash-type check
-    // of the job reports an id it does not know.
-    if (detail::ReceiveByte(link, &id) == kResultOk) g_flashTypeByte.store(id);
+    const int got = detail::ReceiveByte(link, &id);
+    // A silent loader must not pass for the handset connected before it: its
+    // flash type is unknown (0, as at program start), which the flash-type
+    // check of the job reports as a failure.
+    if (got != kResultOk) id = 0;
+    g_flashTypeByte.store(id);
+    // A silent loader is no failure of the upload, but a line that went away
+    // is: the upload may have ended in the driver's queue.
+    if (got == kResultComPort) rc = kResultComPort;
   }();
 
   Trace("Updater: Closing ComPort");

@@ -40,6 +40,7 @@ constexpr KindName kKinds[] = {
     {Fault::Kind::Failed, "failed"},          {Fault::Kind::Stray, "stray"},
     {Fault::Kind::RefuseAddress, "refuse"},   {Fault::Kind::TooLarge, "too-large"},
     {Fault::Kind::HangUp, "hangup"},          {Fault::Kind::FlipBit, "flip"},
+    {Fault::Kind::HangUpUpload, "hangup-upload"},
 };
 
 const char* KindText(Fault::Kind kind) {
@@ -65,7 +66,11 @@ bool Fault::Parse(const std::string& text, Fault* out, std::string* error) {
       known = true;
     }
   }
-  if (!known) return fail("unknown kind (silence, silence-after, stray, bad-echo, resend, failed, refuse, too-large, hangup, flip)");
+  if (!known) {
+    return fail(
+        "unknown kind (silence, silence-after, stray, bad-echo, resend, failed, refuse, too-large, hangup, "
+        "hangup-upload, flip)");
+  }
   uint64_t v = 0;
   auto occurrence = [&](size_t index) {
     if (p.size() <= index) return true;
@@ -97,6 +102,7 @@ bool Fault::Parse(const std::string& text, Fault* out, std::string* error) {
     case Kind::RefuseAddress:
     case Kind::TooLarge:
     case Kind::HangUp:
+    case Kind::HangUpUpload:
       if (!occurrence(1)) return fail("bad occurrence number");
       break;
     case Kind::FlipBit:
@@ -196,6 +202,20 @@ FaultBook::BlockAction FaultBook::Block(std::string* fired) {
     }
   }
   return action;
+}
+
+bool FaultBook::Upload(std::string* fired) {
+  bool hangUp = false;
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (Entry& e : entries_) {
+    const Fault& f = e.fault;
+    if (e.done || f.kind != Fault::Kind::HangUpUpload) continue;
+    if (++e.seen != f.occurrence) continue;
+    e.done = true;
+    if (!hangUp && fired) *fired = f.ToString();
+    hangUp = true;
+  }
+  return hangUp;
 }
 
 FaultBook::SessionAction FaultBook::Session(std::string* fired) {

@@ -28,6 +28,8 @@ class FaultBook {
   SendPlan PlanSend(const std::string& event);
   // Each call counts one data block (received or sent).
   BlockAction Block(std::string* fired);
+  // Each call counts one raw upload; true: hang the line up in its middle.
+  bool Upload(std::string* fired);
   // Each call counts one session start or read-back.
   SessionAction Session(std::string* fired);
   // Applies worn cells to bytes about to be stored at `address`.

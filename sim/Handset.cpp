@@ -242,6 +242,16 @@ void Handset::FlushGarbage() {
 }
 
 bool Handset::ReadUpload(std::vector<uint8_t>& bytes, const Payload* payload, Unit* unit) {
+  if (std::string fired; faults_.Upload(&fired)) {
+    rec_.Note("fault " + fired + " fires");
+    const size_t half = payload->size / 2;
+    if (bytes.size() < half) {
+      const size_t have = bytes.size();
+      bytes.resize(half);
+      wire_.Read(bytes.data() + have, half - have, kUploadGapMs, true);
+    }
+    wire_.HangUp("fault in the middle of an upload");
+  }
   const size_t have = bytes.size();
   bytes.resize(payload->size);
   size_t got = 0;

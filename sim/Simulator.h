@@ -51,6 +51,7 @@ struct Fault {
     TooLarge,      // the `occurrence`-th session start or read-back: FP_ImageTooLarge
     HangUp,        // hang the line up in the middle of block `occurrence`
     FlipBit,       // flash cell at `address` of `part` stores bit `bit` inverted (echo stays right)
+    HangUpUpload,  // hang the line up in the middle of raw upload `occurrence` (a program for the boot ROM or a loader)
   };
   Kind kind = Kind::Silence;
   std::string event;      // Silence, SilenceAfter, Stray: a handset event name (README)

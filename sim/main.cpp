@@ -74,6 +74,7 @@ const char kHelp[] =
     "  --fault refuse[:K]               FP_AddrWrong for the K-th session or read-back\n"
     "  --fault too-large[:K]            FP_ImageTooLarge for the K-th session or read-back\n"
     "  --fault hangup[:K]               hang the line up in the middle of block K\n"
+    "  --fault hangup-upload[:K]        hang the line up in the middle of the K-th upload\n"
     "  --fault flip:nand|nor:ADDR:BIT   that flash cell stores the bit inverted\n"
     "  EVENT is one of: boot, start-signal, speed-req, speed-chg-done, start-ok,\n"
     "  image-ok, block-request, echo, sector-ok, resend, failed, finished, refusal,\n"

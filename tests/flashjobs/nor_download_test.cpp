@@ -1,7 +1,9 @@
 // NOR downloads through the NOR flash loader: image set (records, with the
 // download date after a good transfer), calibration set and the manual image
 // at an address.
+#include <chrono>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -111,6 +113,11 @@ TEST_F(NorDownloadTest, RebootEndsTheSessionAndDisconnects) {
   EXPECT_EQ(Boxes(), (std::vector<Box>{{"Download Finished", "  NOTICE  "}}));
   // The loader is gone: the console must not come back ready for loader work.
   EXPECT_EQ(con.LastState(), "Disconnected");
+  // The handset handles the session end on its own thread; give it time.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (Sim().StateName() != "off" && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
   EXPECT_EQ(Sim().StateName(), "off");
 }
 

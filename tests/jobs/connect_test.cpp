@@ -84,8 +84,11 @@ TEST_F(ConnectTest, PortThatDoesNotOpenIsCommError) {
   ConnectProc(ctx);
   EXPECT_EQ(rec.m_nConnectResult, -1);
   auto entries = con.LogEntries();
-  ASSERT_FALSE(entries.empty());
-  EXPECT_EQ(entries.back(), (std::pair<int, std::string>{4, " Fail\n"}));
+  ASSERT_GE(entries.size(), 2u);
+  EXPECT_EQ(entries[entries.size() - 2], (std::pair<int, std::string>{4, " Fail\n"}));
+  // The reason follows, naming the device.
+  EXPECT_EQ(entries.back().first, 4);
+  EXPECT_NE(entries.back().second.find("/nonexistent/tty"), std::string::npos) << entries.back().second;
   EXPECT_EQ(con.MessageTexts(), std::vector<std::string>{"Comm Error"});
   EXPECT_EQ(con.States(), (std::vector<std::string>{"Busy", "Disconnected"}));
   SetComOverride(kCom, "");

@@ -205,7 +205,7 @@ TEST_F(MiscTest, PacedLineStillTakesEveryByteAndTimesTheHostsAnswer) {
 TEST(FaultText, ParsesAndPrintsEveryKind) {
   const char* texts[] = {"silence:speed-req:1", "silence-after:flash-type:2", "stray:boot:00,7F:1",
                          "bad-echo:3",          "resend:1",                   "failed:2",
-                         "refuse:1",            "too-large:4",                "hangup:5",
+                         "refuse:1",            "too-large:4",                "hangup:5",          "hangup-upload:2",
                          "flip:nor:0x1F00:7"};
   for (const char* t : texts) {
     Fault f;
