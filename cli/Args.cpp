@@ -78,7 +78,7 @@ std::string AreaName(const std::string& caption) {
   return name;
 }
 
-const DumpAreaPreset* FindArea(const DumpDialogSpec& spec, const std::string& word) {
+const DumpAreaPreset* FindArea(const DumpDialogDef& spec, const std::string& word) {
   for (const DumpAreaPreset& a : spec.areas)
     if (AreaName(a.caption) == word) return &a;
   return nullptr;
@@ -276,7 +276,7 @@ class Parser {
         case OpKind::NandDump:
         case OpKind::NandErase:
         case OpKind::NorDump: {
-          const DumpDialogSpec& spec = op.kind == OpKind::NorDump ? NorDumpSpec() : NandDumpSpec();
+          const DumpDialogDef& spec = op.kind == OpKind::NorDump ? NorDumpDialogDef() : NandDumpDialogDef();
           if (!NextArg(w, i, a)) {
             error = "'" + w[first] + "' needs FROM and TO (hexadecimal) or an area";
             return false;
@@ -423,7 +423,7 @@ const char* UsageHint() { return "Try 'vantrel-cli --help'."; }
 
 std::string DumpAreaNames(bool nor) {
   std::string names;
-  for (const DumpAreaPreset& a : (nor ? NorDumpSpec() : NandDumpSpec()).areas)
+  for (const DumpAreaPreset& a : (nor ? NorDumpDialogDef() : NandDumpDialogDef()).areas)
     names += (names.empty() ? "" : ", ") + AreaName(a.caption);
   return names;
 }
