@@ -78,8 +78,8 @@ std::string AreaName(const std::string& caption) {
   return name;
 }
 
-const DumpAreaPreset* FindArea(const DumpDialogDef& def, const std::string& word) {
-  for (const DumpAreaPreset& a : def.areas)
+const DumpAreaPreset* FindArea(const DumpDialogDef& spec, const std::string& word) {
+  for (const DumpAreaPreset& a : spec.areas)
     if (AreaName(a.caption) == word) return &a;
   return nullptr;
 }
@@ -276,12 +276,12 @@ class Parser {
         case OpKind::NandDump:
         case OpKind::NandErase:
         case OpKind::NorDump: {
-          const DumpDialogDef& def = op.kind == OpKind::NorDump ? NorDumpDialogDef() : NandDumpDialogDef();
+          const DumpDialogDef& spec = op.kind == OpKind::NorDump ? NorDumpDialogDef() : NandDumpDialogDef();
           if (!NextArg(w, i, a)) {
             error = "'" + w[first] + "' needs FROM and TO (hexadecimal) or an area";
             return false;
           }
-          if (const DumpAreaPreset* area = FindArea(def, a)) {
+          if (const DumpAreaPreset* area = FindArea(spec, a)) {
             // The dialog's area button: the same FROM and TO as in the window.
             op.from = area->from;
             op.to = area->to;
