@@ -1,7 +1,10 @@
 #include "cli/Args.h"
 
+#include <cctype>
 #include <cstdlib>
 #include <map>
+
+#include "maintenance/DumpAreaModel.h"
 
 namespace vantrel::cli {
 
@@ -59,6 +62,26 @@ std::optional<double> ParseScale(const std::string& text) {
   double v = std::strtod(text.c_str(), &end);
   if (end == nullptr || *end != '\0' || !(v >= 0.0) || v > 1000.0) return std::nullopt;
   return v;
+}
+
+// An area of the dump dialogs by name: its caption in lower case, blanks as
+// hyphens ("rsrc1", "vlf-full", "code-binary").
+std::string AreaName(const std::string& caption) {
+  std::string name;
+  for (char c : caption) {
+    if (c == ' ') {
+      if (!name.empty() && name.back() != '-') name += '-';
+    } else if (c != '-' || (!name.empty() && name.back() != '-')) {
+      name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+  }
+  return name;
+}
+
+const DumpAreaPreset* FindArea(const DumpDialogDef& spec, const std::string& word) {
+  for (const DumpAreaPreset& a : spec.areas)
+    if (AreaName(a.caption) == word) return &a;
+  return nullptr;
 }
 
 class Parser {
@@ -253,8 +276,20 @@ class Parser {
         case OpKind::NandDump:
         case OpKind::NandErase:
         case OpKind::NorDump: {
-          if (!NextArg(w, i, a) || !NextArg(w, i, b)) {
-            error = "'" + w[first] + "' needs FROM and TO (hexadecimal)";
+          const DumpDialogDef& spec = op.kind == OpKind::NorDump ? NorDumpDialogDef() : NandDumpDialogDef();
+          if (!NextArg(w, i, a)) {
+            error = "'" + w[first] + "' needs FROM and TO (hexadecimal) or an area";
+            return false;
+          }
+          if (const DumpAreaPreset* area = FindArea(spec, a)) {
+            // The dialog's area button: the same FROM and TO as in the window.
+            op.from = area->from;
+            op.to = area->to;
+            if (op.kind != OpKind::NandErase && NextArg(w, i, c)) op.file = c;
+            break;
+          }
+          if (!NextArg(w, i, b)) {
+            error = "'" + w[first] + "' needs FROM and TO (hexadecimal) or an area";
             return false;
           }
           auto from = ParseHexAddress(a), to = ParseHexAddress(b);
@@ -386,6 +421,34 @@ const char* OpName(OpKind kind) {
 
 const char* UsageHint() { return "Try 'vantrel-cli --help'."; }
 
+std::string DumpAreaNames(bool nor) {
+  std::string names;
+  for (const DumpAreaPreset& a : (nor ? NorDumpDialogDef() : NandDumpDialogDef()).areas)
+    names += (names.empty() ? "" : ", ") + AreaName(a.caption);
+  return names;
+}
+
+namespace {
+// `text` broken into lines of at most `width` characters, each continuation
+// line indented by `indent` blanks.
+std::string Wrap(const std::string& text, size_t indent, size_t width) {
+  std::string out, line;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find(' ', start);
+    std::string word = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (!line.empty() && indent + line.size() + 1 + word.size() > width) {
+      out += line + "\n" + std::string(indent, ' ');
+      line.clear();
+    }
+    line += (line.empty() ? "" : " ") + word;
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return out + line;
+}
+}  // namespace
+
 std::string UsageText() {
   return R"(Usage: vantrel-cli [OPTIONS] OPERATION [ARGS] [OPERATION [ARGS]...]
 
@@ -417,6 +480,9 @@ Operations:
   nand-erase FROM TO           erase NAND FROM..TO (TO included; asks for confirmation)
   nor-dump FROM TO [FILE]      read NOR FROM up to TO (TO excluded) into FILE
                                (default nordump0x<FROM>_0x<TO>.dmp)
+                               An area of the dump dialog may stand for FROM TO:
+                               NAND: )" + Wrap(DumpAreaNames(false), 37, 95) + R"(
+                               NOR: )" + Wrap(DumpAreaNames(true), 36, 95) + R"(
   nor-format                   format the NOR file-system area (asks for confirmation)
   vlf-format                   format the NAND file-system area (asks for confirmation)
   pzl-format                   format the block-management (PZL) layer

@@ -101,6 +101,9 @@ bool NeedsPort(OpKind kind);
 // Canonical name of an operation ("connect", "download", ...).
 const char* OpName(OpKind kind);
 
+// The names of the dump dialog's areas, as the command line takes them.
+std::string DumpAreaNames(bool nor);
+
 // The --help text.
 std::string UsageText();
 // One line pointing at --help, for usage errors.

@@ -263,7 +263,12 @@ void CDownloaderDlg::ConnectHandlers() {
   OperationControl& ops = *ops_;
   onClick(ctl::kStart, [&ops] { ops.OnStart(); });
   onClick(ctl::kDownload, [&ops] { ops.OnDownload(); });
-  onClick(ctl::kCancel, [&ops] { ops.OnCancel(); });
+  onClick(ctl::kCancel, [this, &ops] {
+    ops.OnCancel();
+    // The stopped job may have said more than the window has shown so far;
+    // none of it may appear after Cancel's own words.
+    DropQueuedWorkerCalls();
+  });
   onClick(ctl::kDisconnect, [&ops] { ops.OnDisconnect(); });
   onClick(ctl::kDlBootloader, [&ops] { ops.OnBootloaderDownload(); });
   onClick(ctl::kPush, [&ops] { ops.OnNandEraseAll(); });
@@ -409,9 +414,18 @@ bool CDownloaderDlg::OnGuiThread() const { return QThread::currentThread() == th
 
 void CDownloaderDlg::Post(std::function<void()> fn) {
   // Posted events to one receiver are delivered in the order posted, which
-  // keeps a worker's calls in order.
-  QMetaObject::invokeMethod(this, std::move(fn), Qt::QueuedConnection);
+  // keeps a worker's calls in order. A call still queued when Cancel stopped
+  // its job is dropped (see DropQueuedWorkerCalls).
+  const unsigned generation = postGeneration_.load();
+  QMetaObject::invokeMethod(
+      this,
+      [this, generation, fn = std::move(fn)] {
+        if (generation == postGeneration_.load()) fn();
+      },
+      Qt::QueuedConnection);
 }
+
+void CDownloaderDlg::DropQueuedWorkerCalls() { ++postGeneration_; }
 
 template <class R>
 R CDownloaderDlg::CallOnGui(std::function<R()> fn, R fallback) {

@@ -10,6 +10,7 @@
 #include <QFont>
 #include <QPointer>
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <map>
@@ -120,6 +121,9 @@ class CDownloaderDlg : public QDialog, public Console {
   void Register(int id, QWidget* w);
   bool OnGuiThread() const;
   void Post(std::function<void()> fn);
+  // Forgets every worker call queued so far. Only for a job that can say
+  // nothing more (stopped, its console closed): its calls are out of date.
+  void DropQueuedWorkerCalls();
   template <class R>
   R CallOnGui(std::function<R()> fn, R fallback);
   void NoteEnabled(int id, bool enabled);
@@ -153,6 +157,7 @@ class CDownloaderDlg : public QDialog, public Console {
   mutable std::mutex waitMu_;
   std::condition_variable waitCv_;
   bool closing_ = false;
+  std::atomic<unsigned> postGeneration_{0};
   std::mutex enableMu_;
   std::map<int, bool> requestedEnable_;
 };

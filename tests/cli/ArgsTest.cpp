@@ -47,6 +47,28 @@ TEST(CliArgs, OptionalFileIsNotTakenFromTheNextOperation) {
   EXPECT_EQ(r.options.ops[2].kind, OpKind::Disconnect);
 }
 
+TEST(CliArgs, DumpAreasByTheDialogsNames) {
+  auto r = Parse({"-p", "COM1", "nand-dump", "rsrc1", "r.dmp", "nor-dump", "code-binary", "nand-erase", "vlf-full",
+                  "nor-dump", "sysparm-ind", "s.dmp"});
+  ASSERT_TRUE(r.ok) << r.error;
+  const auto& ops = r.options.ops;
+  ASSERT_EQ(ops.size(), 4u);
+  EXPECT_EQ(ops[0].from, 0u);
+  EXPECT_EQ(ops[0].to, 0xABFFFFu);
+  EXPECT_EQ(ops[0].file, "r.dmp");
+  EXPECT_EQ(ops[1].from, 0x20000u);
+  EXPECT_EQ(ops[1].to, 0x1EAFFFFu);
+  EXPECT_EQ(ops[1].file, "");
+  EXPECT_EQ(ops[2].kind, OpKind::NandErase);
+  EXPECT_EQ(ops[2].from, 0xE20000u);
+  EXPECT_EQ(ops[2].to, 0x1EFFFFFu);
+  EXPECT_EQ(ops[3].from, 0x1F20000u);
+  // A NAND area is not a NOR area.
+  EXPECT_FALSE(Parse({"-p", "COM1", "nor-dump", "vlf-full"}).ok);
+  EXPECT_NE(UsageText().find("engineer-area"), std::string::npos);
+  EXPECT_NE(UsageText().find("wcdma-cal-data"), std::string::npos);
+}
+
 TEST(CliArgs, DownloadItemsAndTheirFiles) {
   auto r = Parse({"-p", "COM1", "--imgset", "a.img", "--fs", "a.vlf", "download", "imgset", "download", "fs",
                   "download", "nand", "m.img", "0x20000", "download", "nor", "n.img", "1fe0000", "download",

@@ -92,6 +92,11 @@ bool CliProcess::WaitForErr(const std::string& text, int timeoutMs) {
   return true;
 }
 
+void CliProcess::CloseOutput() {
+  if (outFd_ >= 0) close(outFd_);
+  outFd_ = -1;
+}
+
 void CliProcess::Signal(int sig) {
   if (pid_ > 0) kill(pid_, sig);
 }

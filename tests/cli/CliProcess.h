@@ -30,6 +30,8 @@ class CliProcess {
   // Reads output until standard error contains `text` (true) or the time is up.
   bool WaitForErr(const std::string& text, int timeoutMs);
   void Signal(int sig);
+  // Closes our end of the program's standard output (a reader going away).
+  void CloseOutput();
   int Pid() const { return pid_; }
 
  private:

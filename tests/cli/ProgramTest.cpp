@@ -117,6 +117,17 @@ TEST_F(CliProgram, SilentHandsetTimesOutAndStandardOutputStaysPureJson) {
   EXPECT_EQ(end.Get("reason"), "Timeout : No Response at the target phone");
 }
 
+TEST_F(CliProgram, AReaderThatGoesAwayDoesNotStopTheRun) {
+  vantrel::test::PtyPair pty;
+  auto args = Fast();
+  for (const char* a : {"--json", "-p", pty.SlavePath().c_str(), "connect"}) args.push_back(a);
+  CliProcess p(test::CliProgram(), args);
+  p.CloseOutput();  // the line controller closes its end of the pipe at once
+  CliResult r = p.Finish();
+  // Not killed by SIGPIPE: the connect ran to its own end (no handset here).
+  EXPECT_EQ(r.status, kExitHandset) << r.err;
+}
+
 TEST_F(CliProgram, TextLogHasNoColoursWhenNotATerminal) {
   vantrel::test::PtyPair pty;
   auto args = Fast();

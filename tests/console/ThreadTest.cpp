@@ -147,11 +147,18 @@ TEST_F(WindowTest, AWorkersMessageBoxBlocksItUntilAnswered) {
   w.SetModalHost(&slow);
   std::atomic<bool> returned{false};
   std::atomic<int> answer{-1};
-  // While the box is up the GUI thread runs the box's own loop: the checks
-  // come from timers set beforehand.
+  // While the box is up the GUI thread runs the box's own loop: a timer
+  // watches from there, and answers some time after the box came up.
   bool waitedWhileShown = false;
-  QTimer::singleShot(250, [&] { waitedWhileShown = slow.asked.load() == 1 && !returned.load(); });
-  QTimer::singleShot(400, [&] { slow.release = true; });
+  int ticksShown = 0;
+  QTimer watcher;
+  QObject::connect(&watcher, &QTimer::timeout, [&] {
+    if (slow.asked.load() != 1 || ++ticksShown < 10) return;
+    waitedWhileShown = !returned.load();
+    slow.release = true;
+    watcher.stop();
+  });
+  watcher.start(20);
   std::thread worker([&] {
     w.AppendLog("before", 4);
     answer = static_cast<int>(w.MessageBox("Download Finished", "", MsgButtons::Ok));

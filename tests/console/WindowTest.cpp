@@ -235,8 +235,9 @@ TEST_F(WindowTest, TitleTimerShowsTheStateAndCapsTheProgress) {
   EXPECT_EQ(w.windowTitle(), " COM4 (USB)   VANTREL Downloader v0.68(D)");
   w.Record().m_bConnected = 0;
   // The timer itself does it once a second.
-  QTest::qWait(1150);
-  EXPECT_EQ(w.windowTitle(), " Disconnected             VANTREL Downloader v0.68(D)");
+  const QString disconnected = " Disconnected             VANTREL Downloader v0.68(D)";
+  for (int i = 0; i < 500 && w.windowTitle() != disconnected; ++i) QTest::qWait(10);
+  EXPECT_EQ(w.windowTitle(), disconnected);
 }
 
 TEST_F(WindowTest, LogColoursByKindAndScratchBoxForKindFive) {
@@ -359,4 +360,13 @@ TEST_F(WindowTest, ClosingShowsTheTestNoticeAndEndsTheRun) {
   ASSERT_EQ(questions.size(), 1u);
   EXPECT_EQ(questions[0].text, "test");
   EXPECT_EQ(questions[0].caption, "VANTREL Downloader");
+}
+
+TEST(ConsoleText, FiltersTakeTheToolkitsForm) {
+  EXPECT_EQ(QtFilterText("Image File(*.img)|*.img|*.*|*.*||"), "Image File (*.img *.IMG);;*.* (*)");
+  EXPECT_EQ(QtFilterText("VLF Files (*.vlf)|*.vlf|All Files (*.*)|*.*||"),
+            "VLF Files (*.vlf *.VLF);;All Files (*)");
+  EXPECT_EQ(QtFilterText("?.img File(*.img)|*.img|*.*|*.*||"), "?.img File (*.img *.IMG);;*.* (*)");
+  EXPECT_EQ(QtFilterText("Two|*.a;*.B||"), "Two (*.a *.A *.B)");
+  EXPECT_EQ(DisplayText("a\r\nb\rc\nd"), "a\nb\nc\nd");
 }

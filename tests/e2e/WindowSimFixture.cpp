@@ -1,0 +1,337 @@
+#include "tests/e2e/WindowSimFixture.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "console/ConsoleText.h"
+#include "jobs/JobState.h"
+#include "jobs/OperationControl.h"
+#include "link/Stop.h"
+#include "link/Timing.h"
+#include "maintenance/Connect.h"
+#include "protocol/ImageSession.h"
+
+namespace vantrel::test {
+
+std::vector<uint8_t> Pattern(size_t count, uint32_t seed) {
+  std::vector<uint8_t> out(count);
+  uint32_t x = seed * 2654435761u + 977u;
+  for (size_t i = 0; i < count; ++i) {
+    x = x * 1103515245u + 12345u;
+    const auto b = static_cast<uint8_t>(x >> 16);
+    out[i] = b == 0xFF ? 0x5A : b;
+  }
+  return out;
+}
+
+std::string Shown(const std::string& text) { return console::DisplayText(text); }
+
+void WindowSimTest::SetUp() {
+  SimTest::SetUp();
+  // Pauses cost a fiftieth of their time: the handset switches its rate
+  // after a set-rate command within the host's (shortened) pause. Idle
+  // budgets run at half speed, which a busy machine cannot exhaust by
+  // scheduling alone; the tests that wait for a silent handset shorten them.
+  timing::SetPauseScale(0.02);
+  timing::SetPollScale(0.5);
+  traces_ = std::make_unique<TraceCapture>();
+  stop::Clear();
+  g_operation = 0;
+  g_loaderState = kLoaderNone;
+  g_progressTicks = 0;
+  g_expectedTicks = 0;
+  SetSelection(0, 0, 0, 0, 0, 0);
+  ResetConnectRetryAllowance();
+}
+
+void WindowSimTest::TearDown() {
+  // Closing the window stops a job that still runs and joins its thread.
+  win_.reset();
+  Pump();
+  settings_.reset();
+  stop::Clear();
+  traces_.reset();
+  SimTest::TearDown();
+}
+
+sim::Simulator& WindowSimTest::StartHandset(bool usb, sim::Options options) {
+  options.usb = usb;
+  if (usb) options.autoPowerOn = false;
+  sim::Simulator& s = StartSim(std::move(options));
+  if (usb) s.PowerOn();
+  return s;
+}
+
+CDownloaderDlg& WindowSimTest::Window() {
+  if (!win_) {
+    settings_ = std::make_unique<IniSettings>(IniSettings::DefaultPath());
+    win_ = std::make_unique<CDownloaderDlg>(settings_.get(), &host_);
+    QObject::connect(win_->ControlAs<QProgressBar>(ctl::kProgressBar), &QProgressBar::valueChanged, win_.get(),
+                     [this](int v) { progressSeen_.push_back(v); });
+    host_.SetHook([this](const ScriptedModalHost::Question& q) {
+      if (q.type != ScriptedModalHost::Type::Message) return;
+      if (std::find(snapshotTexts_.begin(), snapshotTexts_.end(), q.text) != snapshotTexts_.end())
+        snapshots_.push_back(Snapshot());
+    });
+    win_->show();
+    Pump();
+  }
+  return *win_;
+}
+
+// --- The operator's choices ---
+
+void WindowSimTest::ChooseLink(bool usb) { ASSERT_TRUE(Window().Click(usb ? ctl::kRadioUsb : ctl::kRadioUart)); }
+
+void WindowSimTest::ChoosePort(int comNumber) {
+  auto* box = Window().ControlAs<QComboBox>(ctl::kComList);
+  box->setCurrentIndex(comNumber - 1);
+  emit box->activated(comNumber - 1);  // as the operator's pick does
+}
+
+void WindowSimTest::ChooseBaud(int index) {
+  auto* box = Window().ControlAs<QComboBox>(ctl::kBaudList);
+  box->setCurrentIndex(index);
+  emit box->activated(index);
+}
+
+void WindowSimTest::ChooseItem(int radioId) { ASSERT_TRUE(Window().Click(radioId)); }
+
+void WindowSimTest::SetCheck(int checkBoxId, bool on) {
+  auto* box = Window().ControlAs<QCheckBox>(checkBoxId);
+  ASSERT_NE(box, nullptr);
+  if (box->isChecked() != on) {
+    ASSERT_TRUE(Window().Click(checkBoxId));
+  }
+  ASSERT_EQ(box->isChecked(), on);
+}
+
+void WindowSimTest::TypeInto(int editId, const std::string& text) {
+  Window().ControlAs<QLineEdit>(editId)->setText(QString::fromStdString(text));
+}
+
+void WindowSimTest::ChooseFile(int buttonId, const std::string& path) {
+  host_.QueueOpenFile(path);
+  ASSERT_TRUE(Window().Click(buttonId));
+}
+
+void WindowSimTest::Press(int controlId) {
+  ASSERT_TRUE(Window().Click(controlId));
+  WaitIdle();
+}
+
+void WindowSimTest::WaitIdle() {
+  CDownloaderDlg& w = Window();
+  EXPECT_TRUE(PumpUntil([&] { return !w.Operations().JobRunning(); })) << "the job did not end";
+  Pump();
+}
+
+bool WindowSimTest::PumpUntil(const std::function<bool()>& done, int ms) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+void WindowSimTest::Pump() {
+  for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+}
+
+void WindowSimTest::Connect(bool usb, int baud) {
+  ChooseLink(usb);
+  ChoosePort(7);
+  ChooseBaud(baud);
+  const size_t mark = Log().size();
+  Press(ctl::kStart);
+  ASSERT_NE(LogSince(mark).find("Available\n\n"), std::string::npos) << LogSince(mark);
+  ASSERT_EQ(Text(ctl::kStatusCaption), "Ready");
+}
+
+// --- What the window shows ---
+
+std::string WindowSimTest::Log() const {
+  return win_ ? win_->LogView()->toPlainText().toStdString() : std::string();
+}
+
+::testing::AssertionResult WindowSimTest::LogHasInOrder(const std::vector<std::string>& pieces, size_t mark) const {
+  const std::string log = Log();
+  size_t at = mark;
+  for (const std::string& piece : pieces) {
+    const std::string want = Shown(piece);
+    const size_t found = log.find(want, at);
+    if (found == std::string::npos) {
+      return ::testing::AssertionFailure() << "the log lacks (in this order) \"" << want << "\"\nlog from there on:\n"
+                                           << log.substr(std::min(at, log.size()));
+    }
+    at = found + want.size();
+  }
+  return ::testing::AssertionSuccess();
+}
+
+QColor WindowSimTest::ColourOf(const std::string& text) const {
+  // The document finds text within one line: look for the longest line of it.
+  std::string line;
+  std::string shown = Shown(text);
+  for (size_t at = 0; at <= shown.size();) {
+    size_t end = shown.find('\n', at);
+    if (end == std::string::npos) end = shown.size();
+    if (end - at > line.size()) line = shown.substr(at, end - at);
+    at = end + 1;
+  }
+  QTextDocument* doc = win_->LogView()->document();
+  QTextCursor found = doc->find(QString::fromStdString(line), doc->characterCount(), QTextDocument::FindBackward);
+  if (found.isNull()) return {};
+  QTextCursor at(doc);
+  at.setPosition(found.selectionStart() + 1);
+  return at.charFormat().foreground().color();
+}
+
+int WindowSimTest::Count(const std::string& piece, size_t mark) const {
+  const std::string log = Log();
+  const std::string want = Shown(piece);
+  int n = 0;
+  for (size_t at = log.find(want, mark); at != std::string::npos; at = log.find(want, at + want.size())) ++n;
+  return n;
+}
+
+std::vector<Box> WindowSimTest::Boxes() const { return BoxesSince(0); }
+
+std::vector<Box> WindowSimTest::BoxesSince(size_t mark) const {
+  std::vector<Box> out;
+  const auto questions = host_.Questions();
+  for (size_t i = mark; i < questions.size(); ++i)
+    if (questions[i].type == ScriptedModalHost::Type::Message) out.emplace_back(questions[i].text, questions[i].caption);
+  return out;
+}
+
+WindowSnapshot WindowSimTest::Snapshot() {
+  CDownloaderDlg& w = Window();
+  w.RefreshTitle();
+  WindowSnapshot s;
+  s.title = w.windowTitle().toStdString();
+  s.progress = w.ControlAs<QProgressBar>(ctl::kProgressBar)->value();
+  s.status = w.ControlText(ctl::kStatusCaption);
+  s.ticks = w.ControlText(ctl::kTickCount);
+  s.start = Enabled(ctl::kStart);
+  s.download = Enabled(ctl::kDownload);
+  s.cancel = Enabled(ctl::kCancel);
+  s.disconnect = Enabled(ctl::kDisconnect);
+  return s;
+}
+
+void WindowSimTest::SnapshotAtBox(const std::string& text) { snapshotTexts_.push_back(text); }
+
+bool WindowSimTest::Enabled(int controlId) { return Window().Control(controlId)->isEnabled(); }
+
+// --- Files and flash ---
+
+std::string WindowSimTest::WriteRecordFile(const std::string& relative, const std::vector<ImageRecord>& records) {
+  std::vector<uint8_t> bytes;
+  for (const ImageRecord& r : records) {
+    const uint32_t words[2] = {r.address, static_cast<uint32_t>(r.data.size())};
+    for (uint32_t w : words)
+      for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(w >> (8 * i)));
+    bytes.insert(bytes.end(), r.data.begin(), r.data.end());
+  }
+  return WriteFile(relative, bytes);
+}
+
+std::string WindowSimTest::WriteFile(const std::string& relative, const std::vector<uint8_t>& bytes) {
+  const std::filesystem::path p = std::filesystem::path(Root()) / relative;
+  std::filesystem::create_directories(p.parent_path());
+  std::ofstream(p, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return p.string();
+}
+
+::testing::AssertionResult WindowSimTest::FlashHolds(sim::FlashPart part, uint32_t address,
+                                                     const std::vector<uint8_t>& bytes) {
+  const std::vector<uint8_t> got = Sim().ReadFlash(part, address, static_cast<uint32_t>(bytes.size()));
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if (got[i] != bytes[i]) {
+      std::ostringstream msg;
+      msg << std::hex << (part == sim::FlashPart::Nand ? "NAND" : "NOR") << " at 0x" << address + i << " holds 0x"
+          << int(got[i]) << ", expected 0x" << int(bytes[i]) << " (0x" << bytes.size() << " bytes at 0x" << address
+          << ")";
+      return ::testing::AssertionFailure() << msg.str();
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult WindowSimTest::FlashErased(sim::FlashPart part, uint32_t address, uint32_t length) {
+  return FlashHolds(part, address, std::vector<uint8_t>(length, 0xFF));
+}
+
+::testing::AssertionResult WindowSimTest::NandHoldsExactly(const std::vector<ImageRecord>& records) {
+  for (const ImageRecord& r : records) {
+    auto held = FlashHolds(sim::FlashPart::Nand, r.address, r.data);
+    if (!held) return held;
+    auto behind = FlashErased(sim::FlashPart::Nand, r.address + static_cast<uint32_t>(r.data.size()), 64);
+    if (!behind) return behind << " (behind a record)";
+  }
+  return ::testing::AssertionSuccess();
+}
+
+bool WindowSimTest::HandsetRateBecomes(uint32_t rate, int ms) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (Sim().HandsetRate() != rate) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+class LineWatch::Device : public SerialDevice {
+ public:
+  Device(std::unique_ptr<SerialDevice> inner, LineWatch* watch) : inner_(std::move(inner)), watch_(watch) {}
+  int Open(const std::string& path, std::string* why) override { return inner_->Open(path, why); }
+  void Close() override { inner_->Close(); }
+  bool IsOpen() const override { return inner_->IsOpen(); }
+  int Configure(uint32_t rate) override { return inner_->Configure(rate); }
+  uint32_t Rate() override { return inner_->Rate(); }
+  int SetRate(uint32_t rate) override { return inner_->SetRate(rate); }
+  void Purge() override { inner_->Purge(); }
+  IoCount Write(const uint8_t* data, size_t len) override {
+    if (watch_->armed_) ++watch_->writes_;
+    return inner_->Write(data, len);
+  }
+  IoCount Read(uint8_t* buf, size_t len) override { return inner_->Read(buf, len); }
+  void WaitReadable(int64_t us) override { inner_->WaitReadable(us); }
+  void WaitWritable(int64_t us) override { inner_->WaitWritable(us); }
+  size_t OutputPending() override { return inner_->OutputPending(); }
+
+ private:
+  std::unique_ptr<SerialDevice> inner_;
+  LineWatch* watch_;
+};
+
+LineWatch::LineWatch() {
+  previous_ = SetSerialFactory(nullptr);
+  SerialFactory inner = previous_;
+  SetSerialFactory([this, inner] {
+    return std::unique_ptr<SerialDevice>(new Device(inner ? inner() : MakePosixSerial(), this));
+  });
+}
+
+LineWatch::~LineWatch() { SetSerialFactory(previous_); }
+
+}  // namespace vantrel::test
