@@ -245,7 +245,7 @@ class FullDisk : public FilesAndPort {
     }
     if (con.LastState() != "Ready" || con.Log().find("Completed") != std::string::npos) return 13;
     // And START still works on this console.
-    Sim().PowerOff();
+    SwitchOff();
     con.Clear();
     Connect();
     return rec.m_nConnectResult == 0 && con.LastState() == "Ready" ? 0 : 14;
