@@ -693,6 +693,7 @@ bool Handset::Command(bool nand, uint32_t cmd, uint32_t a1, uint32_t a2, bool fr
       return false;
     case P::kCmdEndSession:
       rec_.Note("session ended: the handset restarts into normal operation (off for the tool)");
+      wire_.StayOffUntilReopened();
       throw PowerEvent{kPowerOff, "end of session"};
     case P::kCmdReconnect:
       rec_.Note("reconnect: the loader gives way to the resident preloader");

@@ -167,6 +167,15 @@ void Wire::SetPowered(bool on) {
   earlyBytes_.clear();
 }
 
+void Wire::StayOffUntilReopened() {
+  // The host holds the port through its close pause and purges on its way
+  // out; neither is a new start. The handset cannot see a close followed by
+  // a quick reopen, but the host's open claims the line for itself again:
+  // so the claim is lifted here, and the next claim is the next start.
+  if (slave_ >= 0) ::ioctl(slave_, TIOCNXCL);
+  powerOnAt_.reset();
+}
+
 void Wire::SetFresh(bool fresh) {
   fresh_ = fresh;
   if (!fresh && powered_) powerOnAt_.reset();
@@ -228,6 +237,13 @@ void Wire::WatchHost() {
     hostOpen_ = false;
     hostClosedAt_ = now;
     rec_.Note("host closed the port");
+  }
+  // The operator switches the handset on for a tool that holds the port.
+  // A host that purges on its way out (it still holds the port for that
+  // purge) has gone before the switch-on falls due: the handset stays off.
+  if (!holds && powerOnAt_ && !powered_) {
+    powerOnAt_.reset();
+    rec_.Note("switch-on dropped: the host let go of the port");
   }
 }
 
@@ -316,6 +332,10 @@ void Wire::Pump(Clock::time_point until, bool midUnit) {
     Clock::time_point now = Clock::now();
     if (powerOnAt_ && now >= *powerOnAt_) {
       powerOnAt_.reset();
+      if (!powered_ && !HostHoldsPort()) {
+        rec_.Note("switch-on dropped: the host let go of the port");
+        continue;
+      }
       throw PowerEvent{kPowerOn, "host opened the port"};
     }
     const double quietMs = control_.quietCycleMs.load();

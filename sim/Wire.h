@@ -66,6 +66,10 @@ class Wire {
   bool Powered() const { return powered_; }
   // The boot ROM waits untouched: opening the port switches the handset off and on.
   void SetFresh(bool fresh);
+  // After the session end the handset runs its normal software: the
+  // simulated operator switches it on again only when the host opens the
+  // port anew (a purge on the way out is no new start).
+  void StayOffUntilReopened();
   void Unmute() { muted_ = false; }
   // Closes the line as a pulled cable does; a new one appears a little later.
   [[noreturn]] void HangUp(const std::string& why);

@@ -100,7 +100,7 @@ TEST_F(EraseFormatTest, NorFileSystemFormatAt460K) {
   EXPECT_EQ(con.Enabled(ctl::kCancel), std::optional<bool>(true));
   EXPECT_EQ(g_loaderState.load(), kLoaderNor);
   // The session end restarts the handset into normal operation.
-  EXPECT_EQ(Sim().StateName(), "off");
+  EXPECT_EQ(Sim().StateName(), "off") << [&] { std::string t; for (auto& l : Sim().Transcript()) t += l + "\n"; return t; }();
 }
 
 TEST_F(EraseFormatTest, NorBootloaderErase) {

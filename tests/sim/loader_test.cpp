@@ -2,6 +2,9 @@
 // driven with the byte sequences the host sends.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "protocol/Constants.h"
 #include "sim/SimFixture.h"
 #include "tests/sim/SimHost.h"
@@ -452,6 +455,16 @@ TEST_F(LoaderTest, ReconnectAndOtherLoaderUpload) {
   h.Send(Block(P::kCmdEndSession, 0, 0));
   ASSERT_TRUE(Sim().WaitForTranscript("power off (end of session)", 2000));
   EXPECT_EQ(Sim().StateName(), "off");
+  // The host purges on its way out and holds the port through its close
+  // pause: no new start, however long it holds on.
+  h.Link().port->Purge();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(Sim().StateName(), "off");
+  // A close and a fast reopen is a new start: the operator switches on.
+  h.Close();
+  h.Open();
+  EXPECT_EQ(h.RecvByte(), 0xA5) << "BOOT signal after the reopen";
+  EXPECT_EQ(Sim().StateName(), "boot-rom");
 }
 
 TEST_F(LoaderTest, FlippedBitIsStoredWhileTheEchoIsRight) {
