@@ -136,6 +136,7 @@ class CDownloaderDlg : public QDialog, public Console {
   void StorePath(std::string OperationRecord::*member, int box, const char* key, const std::string& path);
 
   SettingsStore* settings_;
+  bool settingsFailureShown_ = false;
   std::unique_ptr<ModalHost> ownHost_;
   ModalHost* host_ = nullptr;
   OperationRecord rec_;

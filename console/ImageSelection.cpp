@@ -9,6 +9,7 @@
 #include "console/ModalHost.h"
 #include "jobs/ControlIds.h"
 #include "jobs/FileInfo.h"
+#include "jobs/OperationControl.h"
 #include "maintenance/HexText.h"
 
 namespace vantrel {
@@ -30,7 +31,9 @@ constexpr uint32_t kEntireFlashBytes = 0x2A69000;
 }  // namespace
 
 void CDownloaderDlg::WriteSetting(const char* section, const char* key, const std::string& value) {
-  if (settings_) settings_->WriteString(section, key, value);
+  if (!settings_) return;
+  settings_->WriteString(section, key, value);
+  ReportSettingsWrite(*this, *settings_, &settingsFailureShown_);
 }
 
 int CDownloaderDlg::ReadSettingInt(const char* key, int def) {

@@ -165,20 +165,22 @@ bool WriteAllFd(int fd, const std::string& data) {
 
 // Writes `data` to a temporary file beside `path` and renames it over
 // `path`: readers see either the old file or the new one, never a part.
-bool ReplaceFile(const std::string& path, const std::string& data, mode_t mode) {
+// Returns 0 or the errno of the step that failed.
+int ReplaceFile(const std::string& path, const std::string& data, mode_t mode) {
   size_t slash = path.rfind('/');
   std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash);
-  if (!MakeFolders(dir)) return false;
+  if (!MakeFolders(dir)) return errno != 0 ? errno : ENOTDIR;
   std::string tmpl = path + ".XXXXXX";
   std::vector<char> name(tmpl.begin(), tmpl.end());
   name.push_back('\0');
   int fd = ::mkstemp(name.data());
-  if (fd < 0) return false;
-  bool ok = ::fchmod(fd, mode) == 0 && WriteAllFd(fd, data) && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  if (ok) ok = ::rename(name.data(), path.c_str()) == 0;
-  if (!ok) ::unlink(name.data());
-  return ok;
+  if (fd < 0) return errno;
+  int err = 0;
+  if (::fchmod(fd, mode) != 0 || !WriteAllFd(fd, data) || ::fsync(fd) != 0) err = errno;
+  if (::close(fd) != 0 && err == 0) err = errno;
+  if (err == 0 && ::rename(name.data(), path.c_str()) != 0) err = errno;
+  if (err != 0) ::unlink(name.data());
+  return err;
 }
 
 }  // namespace
@@ -230,15 +232,21 @@ void IniSettings::WriteInt(const std::string& section, const std::string& key, i
 
 void IniSettings::WriteString(const std::string& section, const std::string& key, const std::string& value) {
   std::lock_guard<std::mutex> lock(mutex_);
-  lastWriteOk_ = Store(section, key, value);
+  lastWriteFailure_ = Store(section, key, value);
+  lastWriteOk_ = lastWriteFailure_.empty();
 }
 
-bool IniSettings::Store(const std::string& section, const std::string& key, const std::string& value) {
+std::string IniSettings::LastWriteFailure() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return lastWriteFailure_;
+}
+
+std::string IniSettings::Store(const std::string& section, const std::string& key, const std::string& value) {
   // A line break in any part would turn into lines of its own and could
   // plant other keys; such a value is not stored at all.
   if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value) || key.find('=') != std::string::npos ||
       section.find(']') != std::string::npos || key.empty())
-    return false;
+    return key + ": this value cannot be stored in " + path_;
 
   // Write through a link to the file it names, so the link stays.
   std::string target = path_;
@@ -256,12 +264,12 @@ bool IniSettings::Store(const std::string& section, const std::string& key, cons
     case ReadState::Unreadable:
       // What cannot be read cannot be kept: leave it alone rather than
       // replace it with a file that holds only this one key.
-      return false;
+      return target + " cannot be read; it is left as it is";
     case ReadState::Ok: {
       struct stat st {};
       if (::stat(target.c_str(), &st) == 0) mode = st.st_mode & 07777;
       // A file the operator made read-only stays as it is.
-      if (::access(target.c_str(), W_OK) != 0) return false;
+      if (::access(target.c_str(), W_OK) != 0) return target + " is read-only";
       break;
     }
     case ReadState::Missing:
@@ -286,7 +294,8 @@ bool IniSettings::Store(const std::string& section, const std::string& key, cons
     out += l;
     out += '\n';
   }
-  return ReplaceFile(target, out, mode);
+  if (const int err = ReplaceFile(target, out, mode); err != 0) return target + ": " + std::strerror(err);
+  return {};
 }
 
 }  // namespace vantrel

@@ -31,6 +31,7 @@ class IniSettings : public SettingsStore {
   const std::string& FilePath() const { return path_; }
   // False after the last write could not be saved (the file is unchanged).
   bool LastWriteOk() const { return lastWriteOk_; }
+  std::string LastWriteFailure() const override;
 
   // Integer text as the store reads it: optional blanks and sign, then
   // decimal digits up to the first other character; no digits give 0, and a
@@ -39,11 +40,13 @@ class IniSettings : public SettingsStore {
 
  private:
   std::optional<std::string> Lookup(const std::string& section, const std::string& key);
-  bool Store(const std::string& section, const std::string& key, const std::string& value);
+  // Empty when stored; otherwise why not.
+  std::string Store(const std::string& section, const std::string& key, const std::string& value);
 
   std::string path_;
-  std::mutex mutex_;
+  mutable std::mutex mutex_;
   bool lastWriteOk_ = true;
+  std::string lastWriteFailure_;
 };
 
 }  // namespace vantrel

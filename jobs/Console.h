@@ -82,6 +82,9 @@ class SettingsStore {
   virtual std::string ReadString(const std::string& section, const std::string& key, const std::string& def) = 0;
   virtual void WriteInt(const std::string& section, const std::string& key, int value) = 0;
   virtual void WriteString(const std::string& section, const std::string& key, const std::string& value) = 0;
+  // Why the last write did not reach the file, in words for the operator;
+  // empty when it did (and for stores that cannot fail).
+  virtual std::string LastWriteFailure() const { return {}; }
 };
 
 inline constexpr const char* kSettingsSection = "FennikDL";

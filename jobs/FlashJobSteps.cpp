@@ -44,10 +44,13 @@ void ReportElapsed(JobContext& ctx, Stopwatch& clock, const char* lineFormat) {
 bool OpenJobLink(JobContext& ctx, const std::string& port, uint8_t code, bool pauseFirst) {
   if (pauseFirst) timing::Pause(kPauseBeforeOpenMs, "job.beforeOpen");
   if (Stopped()) return false;
-  ctx.rec.m_pLink = OpenLink(port, code);
+  std::string why;
+  ctx.rec.m_pLink = OpenLink(port, code, &why);
   if (Stopped()) return false;
   if (!ctx.rec.m_pLink) {
     ctx.con.AppendLog("FAIL", kLogRed);
+    // A port that another program holds looks like any other failure otherwise.
+    if (!why.empty()) ctx.con.AppendLog("\n      " + why, kLogRed);
     return false;
   }
   ctx.con.AppendLog("OK", kLogBlueNote);

@@ -25,6 +25,17 @@ bool ComCheckFails(const OperationRecord& rec) { return rec.m_nComPort == -1 && 
 
 }  // namespace
 
+void ReportSettingsWrite(Console& con, const SettingsStore& settings, bool* shown) {
+  const std::string why = settings.LastWriteFailure();
+  if (why.empty()) {
+    *shown = false;
+    return;
+  }
+  if (*shown) return;
+  *shown = true;
+  con.AppendLog("\n  Settings not saved: " + why + "\n", kLogRed);
+}
+
 OperationControl::OperationControl(OperationRecord& rec, Console& con, SettingsStore* settings)
     : ctx_{rec, con, settings}, runner_(std::make_unique<JobRunner>(ctx_)) {}
 
@@ -109,7 +120,10 @@ void OperationControl::OnDownload() {
   // Counted before the job starts: the data exchange with the controls
   // rewrites the record, which the job reads once it runs.
   rec.m_nDownloadNum += 1;
-  if (ctx_.settings != nullptr) ctx_.settings->WriteInt(kSettingsSection, "m_nDownloadNum", rec.m_nDownloadNum);
+  if (ctx_.settings != nullptr) {
+    ctx_.settings->WriteInt(kSettingsSection, "m_nDownloadNum", rec.m_nDownloadNum);
+    ReportSettingsWrite(con, *ctx_.settings, &settingsFailureShown_);
+  }
   con.SetControlText(ctl::kDownloadCounter, StrPrintf("%d", rec.m_nDownloadNum));
   con.ControlsToRecord();
   con.RecordToControls();

@@ -13,6 +13,11 @@ namespace vantrel {
 class JobRunner;
 using ThreadProc = int (*)(JobContext&);
 
+// After a settings write: tells the operator once, in the log, that the
+// settings file could not be written and why (again only after a write has
+// succeeded in between). `shown` remembers that it was told.
+void ReportSettingsWrite(Console& con, const SettingsStore& settings, bool* shown);
+
 class OperationControl {
  public:
   OperationControl(OperationRecord& rec, Console& con, SettingsStore* settings);
@@ -49,6 +54,7 @@ class OperationControl {
 
   JobContext ctx_;
   std::unique_ptr<JobRunner> runner_;
+  bool settingsFailureShown_ = false;
 };
 
 }  // namespace vantrel

@@ -172,11 +172,16 @@ int ClosePort(ComLink& link) {
   return kResultOk;
 }
 
-LinkPtr OpenLink(const std::string& portName, uint8_t baudCode) {
+LinkPtr OpenLink(const std::string& portName, uint8_t baudCode) { return OpenLink(portName, baudCode, nullptr); }
+
+LinkPtr OpenLink(const std::string& portName, uint8_t baudCode, std::string* why) {
   auto link = std::make_unique<ComLink>();
   link->SetPortName(portName);
   link->baudCode = baudCode;
-  if (OpenPort(*link) != kResultOk) return nullptr;
+  if (OpenPort(*link) != kResultOk) {
+    if (why != nullptr) *why = link->openFailure;
+    return nullptr;
+  }
   timing::Pause(kOpenLinkSettleMs, "OpenLink");
   return link;
 }

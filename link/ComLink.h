@@ -56,8 +56,10 @@ struct ComLink {
 
 using LinkPtr = std::unique_ptr<ComLink>;
 
-// Allocates a record, opens the port, waits 1000 ms. Null on failure.
+// Allocates a record, opens the port, waits 1000 ms. Null on failure; then
+// `why` (when given) says why the device did not open, if it was that.
 LinkPtr OpenLink(const std::string& portName, uint8_t baudCode);
+LinkPtr OpenLink(const std::string& portName, uint8_t baudCode, std::string* why);
 // Does nothing for null; otherwise waits 250 ms, closes the port, frees the record.
 void CloseLink(LinkPtr& link);
 

@@ -20,9 +20,14 @@ bool OpenJobLink(JobContext& ctx, const std::string& portName, bool raiseRate, u
   Console& con = ctx.con;
   OperationRecord& rec = ctx.rec;
   con.AppendLogPlain("\n    Open Comport\t\t\t\t> > > ");
-  rec.m_pLink = OpenLink(portName, raiseRate ? startCode : selectedCode);
+  std::string why;
+  rec.m_pLink = OpenLink(portName, raiseRate ? startCode : selectedCode, &why);
   if (!rec.m_pLink) {
-    if (!Halted()) con.AppendLog("FAIL", kLogRed);
+    if (!Halted()) {
+      con.AppendLog("FAIL", kLogRed);
+      // A port that another program holds looks like any other failure otherwise.
+      if (!why.empty()) con.AppendLog("\n      " + why, kLogRed);
+    }
     return false;
   }
   con.AppendLog("OK", kLogBlueNote);

@@ -11,18 +11,27 @@ namespace {
 
 // Reads single bytes until `wanted` arrives or a read fails (a silent loader
 // ends the phase quietly after the idle budget). Other bytes are discarded.
-void WaitForByte(ComLink& link, uint8_t wanted, uint8_t idleSeconds) {
+// Returns the failed read's code when not a single byte came.
+int WaitForByte(ComLink& link, uint8_t wanted, uint8_t idleSeconds) {
+  bool heard = false;
   for (;;) {
     uint8_t byte = 0;
-    if (ReceiveExactly(link, &byte, 1, idleSeconds) != kResultOk) return;
-    if (byte == wanted) return;
+    const int rc = ReceiveExactly(link, &byte, 1, idleSeconds);
+    if (rc != kResultOk) return heard ? kResultOk : rc;
+    heard = true;
+    if (byte == wanted) return kResultOk;
   }
 }
 
 // The loader reports the end of an erase with 'F' and then 0xB9.
-void WaitForEraseCompletion(ComLink& link, uint8_t firstIdleSeconds, uint8_t secondIdleSeconds) {
-  WaitForByte(link, proto::kEraseDone1, firstIdleSeconds);
-  WaitForByte(link, proto::kEraseDone2, secondIdleSeconds);
+int WaitForEraseCompletion(ComLink& link, uint8_t firstIdleSeconds, uint8_t secondIdleSeconds) {
+  // A loader that stays silent through the whole first phase has not erased
+  // anything it could report: that must not pass for a finished erase. Once
+  // it has said anything, the waits end quietly as before.
+  const int first = WaitForByte(link, proto::kEraseDone1, firstIdleSeconds);
+  if (first != kResultOk) return first;
+  (void)WaitForByte(link, proto::kEraseDone2, secondIdleSeconds);
+  return kResultOk;
 }
 
 // A loader command as a command block on the UART, or as a framed command of
@@ -67,17 +76,17 @@ int TOOL_EraseAll(ComLink& link, uint8_t kind, uint8_t mode) {
   const uint32_t argument = kind == 0x19 ? 1 : 0;
   const int rc =
       SendLoaderCommand(link, mode, proto::kFrameLoaderCommand, proto::kCmdEraseAll, argument, 0, argument);
-  if (kind != 0x19) WaitForEraseCompletion(link, kIdleEraseSec, kIdleEraseSec);
+  int waited = kResultOk;
+  if (kind != 0x19) waited = WaitForEraseCompletion(link, kIdleEraseSec, kIdleEraseSec);
   timing::Pause(proto::kEraseAllPauseMs, "TOOL_EraseAll");
-  return rc;
+  return rc != kResultOk ? rc : waited;
 }
 
 int TOOL_PartialErase(ComLink& link, uint32_t start, uint32_t length) {
   const int rc = SendCommandBlock(link, proto::kCmdPartialErase, start, length, kIdleDefaultSec);
   if (rc != kResultOk) return rc;
   timing::Pause(proto::kPartialErasePauseMs, "TOOL_PartialErase");
-  WaitForEraseCompletion(link, kIdleEraseSec, kIdleEraseLongSec);
-  return kResultOk;
+  return WaitForEraseCompletion(link, kIdleEraseSec, kIdleEraseLongSec);
 }
 
 int TOOL_SendDownloadDate(ComLink& link, const char date[8], uint8_t mode) {

@@ -15,7 +15,7 @@ ROOT=$(pwd)
 BUILD=${BUILD_DIR:-$ROOT/build-bench}
 JOBS=${JOBS:-$(nproc 2>/dev/null || echo 2)}
 
-cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVANTREL_BUILD_TESTS=OFF >/dev/null
+cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 targets=(vantrel-bench vantrel-sim)
 if cmake --build "$BUILD" --target help | grep -q '^vantrel-bench-console:'; then
   targets+=(vantrel-bench-console)
@@ -23,6 +23,7 @@ fi
 cmake --build "$BUILD" -j "$JOBS" --target "${targets[@]}"
 
 echo "Machine: $(nproc) CPUs, $(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //'), $(uname -sr)"
+echo "Load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "Command: scripts/bench.sh $*"
 
 export XDG_CONFIG_HOME="$(mktemp -d)"
@@ -32,3 +33,4 @@ if [ -x "$BUILD/bench/vantrel-bench-console" ]; then
   QT_QPA_PLATFORM=offscreen "$BUILD/bench/vantrel-bench-console"
 fi
 "$BUILD/bench/vantrel-bench" --sim "$BUILD/sim/vantrel-sim" "$@"
+echo "Load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"

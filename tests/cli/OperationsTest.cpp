@@ -60,7 +60,7 @@ TEST_F(CliOperations, EveryNandItemAndMaintenanceInOneProcess) {
   EXPECT_EQ(verified, 5u) << r.err;
 
   // A second process finds the NAND loader still running: no connect needed.
-  r = Ok(7, {"download", "fs", Scratch("a.vlf"),
+  r = Ok(7, {"--verify", "download", "fs", Scratch("a.vlf"),
              "erase", "boot",
              "vlf-format",
              "pzl-format",
@@ -68,6 +68,7 @@ TEST_F(CliOperations, EveryNandItemAndMaintenanceInOneProcess) {
              "erase", "all",
              "disconnect"});
   EXPECT_NE(r.err.find("[7/7] disconnect: OK"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("all equal to the file"), std::string::npos) << r.err;
   // The last erase leaves the whole NAND erased.
   EXPECT_TRUE(sim->ReadNand(0x4A0000, 0x100) == std::vector<uint8_t>(0x100, 0xFF));
 }
@@ -87,20 +88,16 @@ TEST_F(CliOperations, NorOperationsAfterTheNandLoader) {
 TEST_F(CliOperations, TheNandChains) {
   START_SIM_OR_SKIP(sim, 7);
   Ok(7, {"--imgset", Scratch("a.img"), "--calset", Scratch("a_calset.img"), "--rsrc1", Scratch("a.rc1"),
-         "--rsrc2", Scratch("a.rc2"), "--fs", Scratch("a.vlf"), "--with-calset",
+         "--rsrc2", Scratch("a.rc2"), "--fs", Scratch("a.vlf"), "--with-calset", "--verify",
          "connect", "download", "all", "download", "rsrc1-fs"});
   EXPECT_TRUE(sim->ReadNand(0x4A0000, 0x20000) == Flat(imgset, 0));
   EXPECT_TRUE(sim->ReadNand(0x240000, 0x3000) == Flat(calset, 0));
   EXPECT_TRUE(sim->ReadNand(0x2000000, 0x6000) == Flat(rsrc1, 0));
   EXPECT_TRUE(sim->ReadNand(0x4600000, 0x5000) == Flat(rsrc2, 0));
+  EXPECT_TRUE(sim->ReadNand(0x5000000, 0x7000) == fs);
 }
 
-// Disabled until the chain is mended in the jobs: after its NOR steps and the
-// reconnect, no NAND flash loader is uploaded, so the NAND erase and the
-// downloads that follow talk to the preloader; and its NAND steps run with
-// whatever record selection was left, so they may send nothing while
-// reporting "Completed".
-TEST_F(CliOperations, DISABLED_AutoAllWritesTheImageSetIntoNorAndTheRestIntoNand) {
+TEST_F(CliOperations, AutoAllWritesTheImageSetIntoNorAndTheRestIntoNand) {
   START_SIM_OR_SKIP(sim, 7);
   Ok(7, {"--imgset", Scratch("a.img"), "--calset", Scratch("a_calset.img"), "--rsrc1", Scratch("a.rc1"),
          "--rsrc2", Scratch("a.rc2"), "--fs", Scratch("a.vlf"), "--calset-default", "auto-all"});
@@ -109,11 +106,7 @@ TEST_F(CliOperations, DISABLED_AutoAllWritesTheImageSetIntoNorAndTheRestIntoNand
   EXPECT_TRUE(sim->ReadNand(0x5000000, 0x7000) == fs);
 }
 
-// Disabled until the job is mended: the file-system download over the UART
-// sends its stream under the record selection's "rest" flag, which nothing
-// sets for it, so it writes nothing and reports "Completed". --verify is what
-// notices: it fails the run with "wrote no block".
-TEST_F(CliOperations, DISABLED_FileSystemItemWritesItsImage) {
+TEST_F(CliOperations, FileSystemItemWritesItsImage) {
   START_SIM_OR_SKIP(sim, 7);
   Ok(7, {"--verify", "connect", "download", "fs", Scratch("a.vlf")});
   EXPECT_TRUE(sim->ReadNand(0x5000000, 0x7000) == fs);

@@ -78,6 +78,17 @@ TEST_F(LoaderCommandsTest, EraseWaitsForItsCompletionBytes) {
   handset_.Join();
   EXPECT_GE(timing::RecordedPollCount(), 30u * 200u);
 
+  // Not a byte in the whole first phase: no erase can be reported as done.
+  timing::ClearRecording();
+  handset_.Play([&](ScriptedHandset& h) { h.Expect(16); });
+  EXPECT_EQ(TOOL_EraseAll(link_, 0x18, kLinkModeUart), kResultNoResponse);
+  handset_.Join();
+  EXPECT_GE(timing::RecordedPollCount(), 30u * 200u);
+  EXPECT_LT(timing::RecordedPollCount(), 31u * 200u) << "the second phase is not waited for";
+  handset_.Play([&](ScriptedHandset& h) { h.Expect(16); });
+  EXPECT_EQ(TOOL_PartialErase(link_, 0x100000, 0x40000), kResultNoResponse);
+  handset_.Join();
+
   // Partial erase: first phase 30 s, second 60 s of idle budget.
   timing::ClearRecording();
   handset_.Play([&](ScriptedHandset& h) {

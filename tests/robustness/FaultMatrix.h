@@ -44,6 +44,8 @@ class FaultMatrix : public sim::SimTest {
   void Press(const std::function<void(OperationControl&)>& handler, double budgetSeconds = 15);
   // START, expecting the NAND loader up and the console ready.
   void Connect();
+  // The operator switches the handset off (and waits until it is).
+  void SwitchOff();
   // What the operator does after a failure: the handset is switched off (the
   // faults go with it), then START; it must connect as on the first day.
   void ExpectStartWorksAgain();

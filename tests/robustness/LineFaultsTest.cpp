@@ -10,6 +10,7 @@
 #include "jobs/DownloadChecks.h"
 #include "link/ComLink.h"
 #include "link/ResultCodes.h"
+#include "link/Timing.h"
 #include "protocol/LoaderCommands.h"
 #include "tests/robustness/FaultMatrix.h"
 
@@ -106,10 +107,21 @@ TEST_F(LineFaults, HangUpMidLoaderUpload) {
 // idle budget with the text of a handset that does not answer.
 struct Silence {
   const char* fault;
-  enum Op { Start, Download, Dump } op;
+  enum Op { Start, Download, Dump, EraseAll, PartialErase } op;
   const char* message;  // the one message box
   const char* logPiece;
 };
+
+std::string OpName(Silence::Op op) {
+  switch (op) {
+    case Silence::Start: return "Start_";
+    case Silence::Download: return "Download_";
+    case Silence::Dump: return "Dump_";
+    case Silence::EraseAll: return "EraseAll_";
+    case Silence::PartialErase: return "PartialErase_";
+  }
+  return "";
+}
 
 class SilentHandset : public LineFaults, public ::testing::WithParamInterface<Silence> {};
 
@@ -125,10 +137,23 @@ TEST_P(SilentHandset, EndsWithinTheIdleBudgetAndStartWorksAgain) {
     case Silence::Start: Press([](OperationControl& c) { c.OnStart(); }); break;
     case Silence::Download: PressDownloadImgset(path); break;
     case Silence::Dump: PressDump(); break;
+    case Silence::EraseAll:
+    case Silence::PartialErase:
+      // The erase budgets are 30 s and more: run them out faster still.
+      timing::SetPollScale(0.02);
+      if (s.op == Silence::EraseAll) {
+        Press([](OperationControl& c) { c.OnNandEraseAll(); });
+      } else {
+        con.QueueNandDumpArea(DumpArea{kDumpFrom, kDumpFrom + kBlock * 3 - 1, 1});
+        Press([](OperationControl& c) { c.OnNandDump(); });
+      }
+      timing::SetPollScale(0.1);
+      break;
   }
   EXPECT_EQ(Messages(), std::vector<std::string>{s.message}) << con.Dump();
   EXPECT_NE(con.Log().find(s.logPiece), std::string::npos) << con.Dump();
   EXPECT_EQ(con.Log().find("Completed"), std::string::npos);
+  EXPECT_EQ(con.Log().find("OK\n", con.Log().find("erasing")), std::string::npos) << con.Dump();
   ExpectStartWorksAgain();
 }
 
@@ -147,12 +172,12 @@ INSTANTIATE_TEST_SUITE_P(
         Silence{"silence:sector-ok:2", Silence::Download, kNoAnswer.c_str(), " Not response at the target phone\n"},
         Silence{"silence:finished", Silence::Download, kNoAnswer.c_str(), " Not response at the target phone\n"},
         Silence{"silence:image-ok", Silence::Dump, kNoDumpAnswer.c_str(), " -  Fail!!!!!!!!"},
-        Silence{"silence:dump-block:2", Silence::Dump, kNoDumpAnswer.c_str(), " -  Fail!!!!!!!!"}),
+        Silence{"silence:dump-block:2", Silence::Dump, kNoDumpAnswer.c_str(), " -  Fail!!!!!!!!"},
+        // An erase that the loader never reports done is no finished erase.
+        Silence{"silence:erase-done", Silence::EraseAll, kNoDumpAnswer.c_str(), "Fail"},
+        Silence{"silence:erase-done", Silence::PartialErase, kNoDumpAnswer.c_str(), " -  Fail!!!!!!!!"}),
     [](const ::testing::TestParamInfo<Silence>& info) {
-      std::string name = std::string(info.param.op == Silence::Start      ? "Start_"
-                                     : info.param.op == Silence::Download ? "Download_"
-                                                                          : "Dump_") +
-                         info.param.fault;
+      std::string name = OpName(info.param.op) + info.param.fault;
       for (char& c : name) {
         if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
       }
@@ -165,7 +190,7 @@ TEST_F(LineFaults, SilentLoaderDoesNotPassForTheHandsetBefore) {
   StartHandset();
   Connect();
   EXPECT_EQ(con.IndicatorText(1119), "ECB1");
-  Sim().PowerOff();
+  SwitchOff();
   AddFault("silence:flash-type");
   con.Clear();
   Press([](OperationControl& c) { c.OnStart(); });
