@@ -105,7 +105,8 @@ TEST_F(FailureE2eTest, FileThatVanishedAfterItWasChosen) {
   std::filesystem::remove(path);
   ChooseItem(ctl::kRadioItem5);
   const size_t mark = Log().size();
-  const size_t lines = Sim().Transcript().size();
+  LineWatch line;
+  line.Arm();
   Press(ctl::kDownload);
   EXPECT_EQ(Boxes(), (std::vector<Box>{{"Check the file location", "VANTREL Downloader"},
                                        {"Verify a path of Imgset file", "VANTREL Downloader"}}));
@@ -113,7 +114,7 @@ TEST_F(FailureE2eTest, FileThatVanishedAfterItWasChosen) {
   EXPECT_EQ(Text(ctl::kStatusCaption), "Ready");
   EXPECT_TRUE(Enabled(ctl::kDownload));
   EXPECT_EQ(Text(ctl::kDownloadCounter), "0") << "a refused press is not counted";
-  EXPECT_EQ(Sim().Transcript().size(), lines) << "nothing went to the handset";
+  EXPECT_EQ(line.WritesSinceArmed(), 0) << "nothing went to the handset";
 
   // The same happens to a manual image that went away.
   const std::string manual = WriteFile("manual/m.img", Pattern(0x100, 4));
@@ -125,6 +126,41 @@ TEST_F(FailureE2eTest, FileThatVanishedAfterItWasChosen) {
   Press(ctl::kDownload);
   EXPECT_EQ(BoxesSince(boxes), (std::vector<Box>{{"Check the file location", "VANTREL Downloader"}}));
   EXPECT_EQ(Text(ctl::kStatusCaption), "Ready");
+}
+
+TEST_F(FailureE2eTest, DownloadChecksRefuseBeforeAnythingIsSent) {
+  StartHandset();
+  ASSERT_NO_FATAL_FAILURE(Connect(false, kBaud115K));
+  LineWatch line;
+  line.Arm();
+  const size_t mark = Log().size();
+  const auto pressExpecting = [&](const std::vector<Box>& boxes) {
+    const size_t at = BoxMark();
+    Press(ctl::kDownload);
+    EXPECT_EQ(BoxesSince(at), boxes);
+    EXPECT_EQ(Text(ctl::kStatusCaption), "Ready");
+    EXPECT_TRUE(Enabled(ctl::kDownload));
+  };
+  // No item chosen.
+  pressExpecting({{"Please select download item", "VANTREL Downloader"}});
+  // A calibration set one byte over its limit.
+  ChooseFile(ctl::kCalsetButton, WriteFile("cal/big_calset.img", std::vector<uint8_t>(131072, 1)));
+  ChooseItem(ctl::kRadioItem6);
+  pressExpecting({{"File size error", "VANTREL Downloader"}});
+  // A manual image aimed below the protected area: the address is rounded
+  // down to its block first.
+  ChooseFile(ctl::kNandChFile, WriteFile("manual/m.img", Pattern(0x100, 9)));
+  TypeInto(ctl::kNandStartAddress, "1FFFF");
+  ChooseItem(ctl::kRadioItem10);
+  pressExpecting({{"start address -> PROTECT AREA\r\nCheck the start adress!!!!", "VANTREL Downloader"}});
+  // ... and one that would run past the end of the flash.
+  ChooseFile(ctl::kNandChFile, WriteFile("manual/big.img", Pattern(0x80000, 10)));
+  TypeInto(ctl::kNandStartAddress, "7E40000");
+  pressExpecting({{"Image file size too big", "VANTREL Downloader"}});
+
+  EXPECT_EQ(LogSince(mark), "");
+  EXPECT_EQ(Text(ctl::kDownloadCounter), "0");
+  EXPECT_EQ(line.WritesSinceArmed(), 0) << "nothing went to the handset";
 }
 
 TEST_F(FailureE2eTest, CancelInTheMiddleOfADownloadThenStartAgain) {
