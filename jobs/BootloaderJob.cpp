@@ -83,11 +83,7 @@ bool BootStageDownloadJob(JobContext& ctx, uint8_t stage) {
   int rc = TOOL_DownloadFlashDriver(link);
   if (Stopped()) return false;
   if (rc != 0) {
-    con.MessageBox(rc == kResultFileOpen ? std::string(kFlashDriverMissing)
-                                         : StrPrintf("%s", ResultText(static_cast<uint32_t>(rc))),
-                   kDownloadingFailure);
-    con.AppendLog("FAIL\n", kLogRed);
-    con.AppendLog(kPowerCycleHint, kLogRed);
+    ReportUploadFailure(ctx, rc, kFlashDriverMissing);
     con.EnterDisconnectedState();
     return false;
   }

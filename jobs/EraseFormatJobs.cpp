@@ -7,6 +7,7 @@
 #include "jobs/ControlIds.h"
 #include "jobs/FlashJobSteps.h"
 #include "jobs/Jobs.h"
+#include "jobs/LinkSteps.h"
 #include "jobs/OperationRecord.h"
 #include "jobs/Printf.h"
 #include "link/ResultCodes.h"
@@ -16,6 +17,7 @@
 namespace vantrel {
 
 using namespace flashjob;
+using namespace joblink;
 
 namespace {
 
@@ -30,38 +32,17 @@ void ReportEraseFailure(JobContext& ctx, int rc) {
   ctx.con.MessageBox(StrPrintf(kErrorFlashingErase, ResultText(static_cast<uint32_t>(rc))));
 }
 
-// After a good erase or format: back to the base rate, with the failure
-// reported; true when the handset runs at the base rate again.
-bool ReturnAfterWork(JobContext& ctx, uint8_t& raised) {
-  if (raised == kBaseBaudCode) return true;
-  int rc = ReturnToBaseRate(ctx, raised);
-  raised = kBaseBaudCode;
-  if (Stopped()) return false;
-  if (rc != 0) {
-    ctx.con.MessageBox(StrPrintf(kErrorChangingBaud, ResultText(static_cast<uint32_t>(rc))));
-    return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 bool NandEraseJob(JobContext& ctx, uint8_t code) {
   OperationRecord& rec = ctx.rec;
   Console& con = ctx.con;
   const std::string port = PortName(ctx);
-  const uint8_t base = kBaseBaudCode;
-  const uint8_t chosen = SelectedBaudCode(ctx);
-  uint8_t raised = base;
+  uint8_t raised = kBaseBaudCode;
   bool ok = false;
 
   auto closing = [&]() -> bool {
-    if (Stopped()) {
-      CloseLink(rec.m_pLink);
-      return false;
-    }
-    if (raised != base) ReturnToBaseRateQuietly(ctx, raised);
-    CloseLink(rec.m_pLink);
+    if (!ReleaseJobLink(ctx, raised)) return false;
     if (ok && !rec.m_bAutoAllDownload && code != kOpAllChain) con.MessageBox(kAllEraseComplete, kNoticeCaptionPlain);
     con.EnterReadyState();
     con.EnableControl(ctl::kCancel, true);
@@ -69,17 +50,11 @@ bool NandEraseJob(JobContext& ctx, uint8_t code) {
   };
 
   con.AppendLog(code == kOpBootAreaErase ? "\n  * Bootloader area erase" : "\n  * NAND Flash all erase", kLogRed);
-  if (chosen == 0) {
-    con.MessageBox(kBaudRateError);
-    return closing();
-  }
-  con.AppendLogPlain(kOpenComportLine);
+  const uint8_t chosen = SelectedRateOrRefuse(ctx);
+  if (chosen == 0) return closing();
   // The loader listens at the base rate on either link.
-  if (!OpenJobLink(ctx, port, base, false)) return closing();
-  if (code != kOpBootAreaErase) {
-    if (!RaiseRate(ctx, chosen)) return closing();
-    raised = chosen;
-  }
+  if (!OpenJobLink(ctx, port, kBaseBaudCode, false)) return closing();
+  if (code != kOpBootAreaErase && !RaiseRate(ctx, chosen, raised)) return closing();
 
   con.AppendLogPlain("\n    Now NAND All blocks erasing\t\t> > > ");
   int rc = TOOL_EraseAll(*rec.m_pLink, code, static_cast<uint8_t>(rec.m_nLinkMode));
@@ -89,7 +64,7 @@ bool NandEraseJob(JobContext& ctx, uint8_t code) {
     return closing();
   }
   con.AppendLog("OK\n", kLogBlueNote);
-  if (!ReturnAfterWork(ctx, raised)) return closing();
+  if (!ReturnToBaseRate(ctx, raised)) return closing();
   g_loaderState = kLoaderNand;
   ok = true;
   return closing();
@@ -101,17 +76,11 @@ bool NorFormatJob(JobContext& ctx, uint8_t code) {
   const std::string port = PortName(ctx);
   const bool uart = rec.m_nLinkMode == kLinkModeUart;
   const bool bootArea = code == kOpBootAreaErase;
-  const uint8_t base = kBaseBaudCode;
-  uint8_t raised = base;
+  uint8_t raised = kBaseBaudCode;
   bool ok = false;
 
   auto closing = [&]() -> bool {
-    if (Stopped()) {
-      CloseLink(rec.m_pLink);
-      return false;
-    }
-    if (raised != base) ReturnToBaseRateQuietly(ctx, raised);
-    CloseLink(rec.m_pLink);
+    if (!ReleaseJobLink(ctx, raised)) return false;
     if (ok) con.MessageBox(bootArea ? kAllEraseComplete : kVlfFormatComplete, kNoticeCaptionPlain);
     con.EnterDisconnectedState();
     con.EnableControl(ctl::kCancel, true);
@@ -122,21 +91,15 @@ bool NorFormatJob(JobContext& ctx, uint8_t code) {
     if (!DownloadNorFlashDriver(ctx, rec.m_linkRecord)) return closing();
     if (Stopped()) return closing();
   }
-  const uint8_t chosen = SelectedBaudCode(ctx);
   con.AppendLog(bootArea ? "\n  * Bootloader erase" : "\n  * VLF FORMAT ", kLogRed);
-  if (chosen == 0) {
-    con.MessageBox(kBaudRateError);
-    return closing();
-  }
-  con.AppendLogPlain(kOpenComportLine);
+  const uint8_t chosen = SelectedRateOrRefuse(ctx);
+  if (chosen == 0) return closing();
   if (uart) {
-    if (!OpenJobLink(ctx, port, base, true)) return closing();
+    if (!OpenJobLink(ctx, port, kBaseBaudCode, true)) return closing();
     timing::Pause(kPauseAfterOpenMs, "NorFormatJob.afterOpen");
-    if (Stopped()) return closing();
-    if (!RaiseRate(ctx, chosen)) return closing();
-    raised = chosen;
-  } else {
-    if (!OpenJobLink(ctx, port, chosen, false)) return closing();
+    if (Stopped() || !RaiseRate(ctx, chosen, raised)) return closing();
+  } else if (!OpenJobLink(ctx, port, chosen, false)) {
+    return closing();
   }
 
   timing::Pause(kPauseBeforeFormatMs, "NorFormatJob.beforeFormat");
@@ -149,7 +112,7 @@ bool NorFormatJob(JobContext& ctx, uint8_t code) {
     ReportEraseFailure(ctx, rc);
     return closing();
   }
-  if (!ReturnAfterWork(ctx, raised)) return closing();
+  if (!ReturnToBaseRate(ctx, raised)) return closing();
   con.AppendLogPlain(bootArea ? "\n      Erase" : "\n      Format");
   con.AppendLog("  Completed!!!\n\n", kLogBlueNote);
   (void)TOOL_EndSession(*rec.m_pLink);
@@ -168,17 +131,11 @@ bool VlfFormatJob(JobContext& ctx) {
   }
   const std::string port = PortName(ctx);
   const bool uart = rec.m_nLinkMode == kLinkModeUart;
-  const uint8_t base = kBaseBaudCode;
-  uint8_t raised = base;
+  uint8_t raised = kBaseBaudCode;
   bool ok = false;
 
   auto closing = [&]() -> bool {
-    if (Stopped()) {
-      CloseLink(rec.m_pLink);
-      return false;
-    }
-    if (raised != base) ReturnToBaseRateQuietly(ctx, raised);
-    CloseLink(rec.m_pLink);
+    if (!ReleaseJobLink(ctx, raised)) return false;
     // The notice claims the area is erased: only a format that worked may say so.
     if (ok) con.MessageBox(kVlfAllErased, kNoticeCaption);
     con.EnterReadyState();
@@ -189,20 +146,10 @@ bool VlfFormatJob(JobContext& ctx) {
     if (!DownloadNandFlashDriver(ctx, rec.m_linkRecord, 1)) return closing();
     if (Stopped()) return closing();
   }
-  const uint8_t chosen = SelectedBaudCode(ctx);
   con.AppendLog("\n  * VLF Format", kLogRed);
-  if (chosen == 0) {
-    con.MessageBox(kBaudRateError);
-    return closing();
-  }
-  con.AppendLogPlain(kOpenComportLine);
-  if (uart) {
-    if (!OpenJobLink(ctx, port, base, false)) return closing();
-    if (!RaiseRate(ctx, chosen)) return closing();
-    raised = chosen;
-  } else {
-    if (!OpenJobLink(ctx, port, chosen, false)) return closing();
-  }
+  const uint8_t chosen = SelectedRateOrRefuse(ctx);
+  if (chosen == 0) return closing();
+  if (!OpenAtSelectedRate(ctx, port, uart, chosen, false, raised)) return closing();
 
   timing::Pause(kPauseBeforeFormatMs, "VlfFormatJob.beforeFormat");
   if (Stopped()) return closing();
@@ -214,7 +161,7 @@ bool VlfFormatJob(JobContext& ctx) {
     return closing();
   }
   con.AppendLog("OK\n", kLogBlueNote);
-  if (!ReturnAfterWork(ctx, raised)) return closing();
+  if (!ReturnToBaseRate(ctx, raised)) return closing();
   g_loaderState = kLoaderNand;
   ok = true;
   return closing();

@@ -2,6 +2,7 @@
 // reports.
 #include "jobs/Console.h"
 #include "jobs/ControlIds.h"
+#include "jobs/FlashJobSteps.h"
 #include "jobs/Jobs.h"
 #include "jobs/OperationRecord.h"
 #include "jobs/Printf.h"
@@ -12,9 +13,14 @@
 
 namespace vantrel {
 
+using namespace flashjob;
+
 namespace {
 
 constexpr unsigned kNorTypeCheckPauseMs = 1000;
+constexpr const char* kDriverElapsedLine = "    ( Elapsed Time : %5.1fs)\n";
+// Both loader uploads name this file when theirs cannot be opened.
+constexpr const char* kNandDriverMissing = "Make sure whether flashdrv_nand.img file is in same folder";
 
 struct FlashPart {
   uint8_t id;
@@ -31,20 +37,6 @@ constexpr FlashPart kFlashParts[] = {
     {0xB1, "ECB1", ctl::kFlashIdBox},         {0xBA, "ECBA", ctl::kFlashIdBox},
 };
 
-double SecondsSince(uint64_t startMs) { return static_cast<double>(timing::NowMs() - startMs) * 0.001; }
-
-void LogElapsed(JobContext& ctx, uint64_t startMs) {
-  const double seconds = SecondsSince(startMs);
-  ctx.rec.m_dTotalElapsed += seconds;
-  ctx.con.AppendLog(StrPrintf("    ( Elapsed Time : %5.1fs)\n", seconds), kLogRed);
-}
-
-void ShowUploadFailure(JobContext& ctx, int rc, const char* missingFileText) {
-  ctx.con.MessageBox(rc == kResultFileOpen ? std::string(missingFileText)
-                                           : StrPrintf("%s", ResultText(static_cast<uint32_t>(rc))),
-                     "Downloading Failure", MsgButtons::Ok);
-}
-
 }  // namespace
 
 bool ShowFlashType(JobContext& ctx, uint8_t deviceId) {
@@ -59,13 +51,12 @@ bool ShowFlashType(JobContext& ctx, uint8_t deviceId) {
 
 bool DownloadNorFlashDriver(JobContext& ctx, ComLink& link) {
   ctx.con.AppendLog("\n\n  * NOR Flash Driver Download", kLogRed);
-  const uint64_t start = timing::NowMs();
+  Stopwatch clock;
+  clock.Start();
   ctx.con.AppendLogPlain("\n     NOR Flash driver Downloading\t\t> > > ");
   const int rc = TOOL_UploadLoader(link, proto::kSelectNorLoader);
   if (rc != 0) {
-    ShowUploadFailure(ctx, rc, "Make sure whether flashdrv_nand.img file is in same folder");
-    ctx.con.AppendLog("FAIL\n", kLogRed);
-    ctx.con.AppendLog("\n   Turn On/Off the target phone!!!\n", kLogRed);
+    ReportUploadFailure(ctx, rc, kNandDriverMissing, "\n   Turn On/Off the target phone!!!\n");
     ctx.con.EnterDisconnectedState();
     return false;
   }
@@ -77,7 +68,7 @@ bool DownloadNorFlashDriver(JobContext& ctx, ComLink& link) {
   } else {
     ctx.con.AppendLog("FAIL\n", kLogRed);
   }
-  LogElapsed(ctx, start);
+  ReportElapsed(ctx, clock, kDriverElapsedLine);
   g_loaderState = kLoaderNor;
   return true;
 }
@@ -85,16 +76,15 @@ bool DownloadNorFlashDriver(JobContext& ctx, ComLink& link) {
 bool DownloadNandFlashDriver(JobContext& ctx, ComLink& link, int variant) {
   ctx.con.AppendLog("\n\n  * NAND Flash Driver Download", kLogRed);
   ctx.con.AppendLogPlain("\n     preboot downloading\t\t\t> > > ");
-  const uint64_t start = timing::NowMs();
+  Stopwatch clock;
+  clock.Start();
 
   // The memory set-up program's own result does not matter: a failure shows
   // up in the preloader or the loader upload that follows.
   (void)TOOL_DownloadDriver(link, variant == 32 ? DriverForm::SdramInitOnOpen : DriverForm::SdramInit);
   int rc = TOOL_DownloadDriver(link, DriverForm::Preboot);
   if (rc != 0) {
-    ShowUploadFailure(ctx, rc, "Make sure whether preboot.img file is in same folder");
-    ctx.con.AppendLog("FAIL\n", kLogRed);
-    ctx.con.AppendLog("\n  Turn On/Off the target phone!!!\n", kLogRed);
+    ReportUploadFailure(ctx, rc, "Make sure whether preboot.img file is in same folder");
     ctx.con.EnterReadyState();
     return false;
   }
@@ -104,9 +94,7 @@ bool DownloadNandFlashDriver(JobContext& ctx, ComLink& link, int variant) {
 
   rc = TOOL_UploadLoader(link, proto::kSelectNandLoader);
   if (rc != 0) {
-    ShowUploadFailure(ctx, rc, "Make sure whether flashdrv_nand.img file is in same folder");
-    ctx.con.AppendLog("FAIL\n", kLogRed);
-    ctx.con.AppendLog("\n  Turn On/Off the target phone!!!\n", kLogRed);
+    ReportUploadFailure(ctx, rc, kNandDriverMissing);
     ctx.con.EnterReadyState();
     return false;
   }
@@ -118,7 +106,7 @@ bool DownloadNandFlashDriver(JobContext& ctx, ComLink& link, int variant) {
   } else {
     ctx.con.AppendLog(StrPrintf("device_id=%u FAIL\n", static_cast<unsigned>(id)), kLogRed);
   }
-  LogElapsed(ctx, start);
+  ReportElapsed(ctx, clock, kDriverElapsedLine);
   g_loaderState = kLoaderNand;
   return true;
 }

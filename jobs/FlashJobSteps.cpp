@@ -4,8 +4,10 @@
 #include "jobs/ControlIds.h"
 #include "jobs/FileInfo.h"
 #include "jobs/Jobs.h"
+#include "jobs/LinkSteps.h"
 #include "jobs/OperationRecord.h"
 #include "jobs/Printf.h"
+#include "link/ResultCodes.h"
 #include "link/Stop.h"
 #include "link/Timing.h"
 #include "protocol/LoaderCommands.h"
@@ -41,45 +43,33 @@ void ReportElapsed(JobContext& ctx, Stopwatch& clock, const char* lineFormat) {
   ctx.con.AppendLog(StrPrintf(lineFormat, seconds), kLogRed);
 }
 
-bool OpenJobLink(JobContext& ctx, const std::string& port, uint8_t code, bool pauseFirst) {
-  if (pauseFirst) timing::Pause(kPauseBeforeOpenMs, "job.beforeOpen");
-  if (Stopped()) return false;
-  std::string why;
-  ctx.rec.m_pLink = OpenLink(port, code, &why);
-  if (Stopped()) return false;
-  if (!ctx.rec.m_pLink) {
-    ctx.con.AppendLog("FAIL", kLogRed);
-    // A port that another program holds looks like any other failure otherwise.
-    if (!why.empty()) ctx.con.AppendLog("\n      " + why, kLogRed);
+void ReportUploadFailure(JobContext& ctx, int rc, const char* missingFileText, const char* powerCycleHint) {
+  ctx.con.MessageBox(rc == kResultFileOpen ? std::string(missingFileText)
+                                           : StrPrintf("%s", ResultText(static_cast<uint32_t>(rc))),
+                     kDownloadingFailure);
+  ctx.con.AppendLog("FAIL\n", kLogRed);
+  ctx.con.AppendLog(powerCycleHint, kLogRed);
+}
+
+bool ReportTransfer(JobContext& ctx, int rc) {
+  ctx.con.AppendLogPlain("\n      Download");
+  if (rc != 0) {
+    ctx.con.AppendLog("  Failed", kLogRed);
+    ctx.con.MessageBox(StrPrintf(kErrorFlashingImage, ResultText(static_cast<uint32_t>(rc))));
     return false;
   }
-  ctx.con.AppendLog("OK", kLogBlueNote);
+  ctx.con.AppendLog("  Completed", kLogBlueNote);
   return true;
 }
 
-bool RaiseRate(JobContext& ctx, uint8_t code) {
-  if (code != kBaseBaudCode) ctx.con.AppendLogPlain(kSetTargetBaudLine);
-  int rc = TOOL_SetTargetBaud(*ctx.rec.m_pLink, code, 1);
+bool EndLoaderSession(JobContext& ctx) {
+  int rc = TOOL_EndSession(*ctx.rec.m_pLink);
   if (Stopped()) return false;
   if (rc != 0) {
-    ctx.con.AppendLog("FAIL\n", kLogRed);
+    ctx.con.MessageBox(StrPrintf(joblink::kErrorChangingBaud, ResultText(static_cast<uint32_t>(rc))));
     return false;
   }
-  ctx.con.AppendLog("OK", kLogBlueNote);
-  SetHostBaud(*ctx.rec.m_pLink, code);
   return true;
-}
-
-int ReturnToBaseRate(JobContext& ctx, uint8_t code) {
-  if (code == kBaseBaudCode || !ctx.rec.m_pLink) return 0;
-  int rc = TOOL_SetTargetBaud(*ctx.rec.m_pLink, kBaseBaudCode, 0);
-  if (rc == 0) SetHostBaud(*ctx.rec.m_pLink, kBaseBaudCode);
-  return rc;
-}
-
-void ReturnToBaseRateQuietly(JobContext& ctx, uint8_t code) {
-  if (Stopped()) return;
-  (void)ReturnToBaseRate(ctx, code);
 }
 
 void ShowFileRow(JobContext& ctx, const std::string& path, uint32_t size) {

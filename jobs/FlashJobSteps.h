@@ -1,12 +1,9 @@
 #pragma once
 // Steps shared by the flash jobs (NOR and NAND downloads, the boot stages,
-// erase and format): opening the job's own link, the rate change up and back,
-// the timed section with its elapsed-time line, the file-information row.
-//
-// Rate rule: a job that raised the handset's rate returns it to the base rate
-// before it closes its link, on success and after a failure alike. The next
-// job opens at the base rate and sends its first command there; a handset
-// left at 921600 would never hear it.
+// erase and format): the timed section with its elapsed-time line, the
+// file-information row, the reports of a transfer and of the session's end.
+// The job's own link and its rate changes are in jobs/LinkSteps.h; a flash
+// job returns the handset to the base rate after a failure too.
 #include <cstdint>
 #include <string>
 
@@ -15,19 +12,14 @@
 namespace vantrel::flashjob {
 
 // Fixed pauses of the jobs themselves (the protocol's own are in protocol/Constants.h).
-inline constexpr unsigned kPauseBeforeOpenMs = 1000;    // UART: before the job's link is opened
 inline constexpr unsigned kPauseAfterOpenMs = 1000;     // NOR format: after the open, before the raise
 inline constexpr unsigned kPauseBeforeFormatMs = 1000;  // format jobs: before the format command
 inline constexpr unsigned kPauseAfterDownloadMs = 1000; // NAND job: after "  Completed"
 inline constexpr unsigned kPauseBeforeStageMs = 1000;   // boot stage: between flash driver and stage image
 
 // Texts shared by several jobs.
-inline constexpr const char* kOpenComportLine = "\n    Open Comport\t\t\t\t> > > ";
-inline constexpr const char* kSetTargetBaudLine = "\n    Set Target Phone BaudRate\t\t> > > ";
-inline constexpr const char* kBaudRateError = "BaudRate Error";
 inline constexpr const char* kErrorFlashingImage = "Error flashing image set : %s\n";
 inline constexpr const char* kErrorFlashingErase = "Error flashing erase : %s\n";
-inline constexpr const char* kErrorChangingBaud = "Error  changing target baud rate : %s\n";
 inline constexpr const char* kDownloadFinished = "Download Finished";
 inline constexpr const char* kNoticeCaption = "  NOTICE  ";
 inline constexpr const char* kNoticeCaptionPlain = "NOTICE";
@@ -57,22 +49,20 @@ class Stopwatch {
 // Adds the section's seconds to the total and appends `lineFormat` (one %5.1f) in red.
 void ReportElapsed(JobContext& ctx, Stopwatch& clock, const char* lineFormat);
 
-// "Open Comport" step: optional pause, OpenLink into rec.m_pLink, "OK"/"FAIL".
-bool OpenJobLink(JobContext& ctx, const std::string& port, uint8_t code, bool pauseFirst);
+// A loader upload that failed: the "Downloading Failure" box (the missing
+// file's hint when the file could not be opened, else the result's text),
+// then "FAIL\n" and the power-cycle hint in red. The console's state is the
+// caller's to set.
+void ReportUploadFailure(JobContext& ctx, int rc, const char* missingFileText,
+                         const char* powerCycleHint = kPowerCycleHint);
 
-// Raises handset and host to `code` on the open job link; the set-rate line
-// appears only when `code` differs from the base rate, the command goes out
-// in both cases. "OK" or "FAIL\n".
-bool RaiseRate(JobContext& ctx, uint8_t code);
+// "\n      Download" and then "  Completed", or "  Failed" with the
+// "Error flashing image set" box; true when `rc` is 0.
+bool ReportTransfer(JobContext& ctx, int rc);
 
-// Returns handset and host from `code` to the base rate (nothing when `code`
-// is the base rate). Returns the command's result.
-int ReturnToBaseRate(JobContext& ctx, uint8_t code);
-
-// Best-effort return after a failure: the handset's loader may still be
-// listening (a refused address, a failed erase), and the next job needs it at
-// the base rate. Nothing is reported; nothing is sent after a stop.
-void ReturnToBaseRateQuietly(JobContext& ctx, uint8_t code);
+// Ends the loader session (the handset reboots); a refusal shows the same
+// box as a refused rate change. True when the handset took it.
+bool EndLoaderSession(JobContext& ctx);
 
 // The file-information row of the file being written: "File Size" box
 // ("%u bytes"), the checksum box and the file name box.

@@ -7,6 +7,7 @@
 #include "jobs/ControlIds.h"
 #include "jobs/FlashJobSteps.h"
 #include "jobs/Jobs.h"
+#include "jobs/LinkSteps.h"
 #include "jobs/OperationRecord.h"
 #include "jobs/Printf.h"
 #include "link/ResultCodes.h"
@@ -19,6 +20,7 @@
 namespace vantrel {
 
 using namespace flashjob;
+using namespace joblink;
 
 namespace {
 
@@ -136,20 +138,13 @@ bool NandDownloadJob(JobContext& ctx, uint8_t code, int chained) {
   con.EnterBusyState();
   const std::string port = PortName(ctx);
   const bool boot2 = code == kOpBoot2;
-  const uint8_t base = kBaseBaudCode;
-  uint8_t raised = base;  // the rate the handset runs at while this job holds the link
-  int rc = 0;
+  uint8_t raised = kBaseBaudCode;  // the rate the handset runs at while this job holds the link
   bool ok = false;
   Stopwatch clock;
 
   auto closing = [&]() -> bool {
     clock.Stop();  // the failure's moment, before the clean-up's own pauses
-    if (Stopped()) {
-      CloseLink(rec.m_pLink);
-      return false;
-    }
-    if (raised != base) ReturnToBaseRateQuietly(ctx, raised);
-    CloseLink(rec.m_pLink);
+    if (!ReleaseJobLink(ctx, raised)) return false;
     ReportElapsed(ctx, clock, kNandElapsedLine);
     if (boot2) {
       con.MessageBox(kDownloadFinished, kNoticeCaption);
@@ -177,56 +172,25 @@ bool NandDownloadJob(JobContext& ctx, uint8_t code, int chained) {
 
   if (const char* headline = NandHeadline(code)) con.AppendLog(headline, kLogRed);
 
-  const uint8_t chosen = SelectedBaudCode(ctx);
-  if (chosen == 0) {
-    con.MessageBox(kBaudRateError);
-    return false;
-  }
+  const uint8_t chosen = SelectedRateOrRefuse(ctx);
+  if (chosen == 0) return false;
 
   clock.Start();
-  con.AppendLogPlain(kOpenComportLine);
-  if (uart) {
-    if (!OpenJobLink(ctx, port, base, true)) return closing();
-    if (!RaiseRate(ctx, chosen)) return closing();
-    raised = chosen;
-  } else {
-    if (!OpenJobLink(ctx, port, chosen, false)) return closing();
-  }
+  if (!OpenAtSelectedRate(ctx, port, uart, chosen, true, raised)) return closing();
 
-  rc = TransferNandImage(ctx, code);
+  const int rc = TransferNandImage(ctx, code);
   clock.Stop();
   if (Stopped()) return closing();
 
-  con.AppendLogPlain("\n      Download");
-  if (rc != 0) {
-    con.AppendLog("  Failed", kLogRed);
-    con.MessageBox(StrPrintf(kErrorFlashingImage, ResultText(static_cast<uint32_t>(rc))));
-    return closing();
-  }
-  con.AppendLog("  Completed", kLogBlueNote);
+  if (!ReportTransfer(ctx, rc)) return closing();
   timing::Pause(kPauseAfterDownloadMs, "NandDownloadJob.completed");
   if (Stopped()) return closing();
 
   // Back to the base rate before anything ends the session or closes the
   // link: the next job opens at the base rate and speaks there first.
-  if (raised != base) {
-    rc = ReturnToBaseRate(ctx, raised);
-    raised = base;
-    if (Stopped()) return closing();
-    if (rc != 0) {
-      con.MessageBox(StrPrintf(kErrorChangingBaud, ResultText(static_cast<uint32_t>(rc))));
-      return closing();
-    }
-  }
+  if (!ReturnToBaseRate(ctx, raised)) return closing();
 
-  if (code == kOpVlf && rec.m_bReboot) {
-    rc = TOOL_EndSession(*rec.m_pLink);
-    if (Stopped()) return closing();
-    if (rc != 0) {
-      con.MessageBox(StrPrintf(kErrorChangingBaud, ResultText(static_cast<uint32_t>(rc))));
-      return closing();
-    }
-  }
+  if (code == kOpVlf && rec.m_bReboot && !EndLoaderSession(ctx)) return closing();
   ok = true;
   return closing();
 }

@@ -5,6 +5,7 @@
 #include "jobs/Console.h"
 #include "jobs/FlashJobSteps.h"
 #include "jobs/Jobs.h"
+#include "jobs/LinkSteps.h"
 #include "jobs/OperationRecord.h"
 #include "jobs/Printf.h"
 #include "link/ResultCodes.h"
@@ -15,6 +16,7 @@
 namespace vantrel {
 
 using namespace flashjob;
+using namespace joblink;
 
 namespace {
 
@@ -75,21 +77,14 @@ bool NorDownloadJob(JobContext& ctx, uint8_t code, int chained) {
   con.EnterBusyState();
   const std::string port = PortName(ctx);
   const bool uart = rec.m_nLinkMode == kLinkModeUart;
-  const uint8_t base = kBaseBaudCode;
-  uint8_t chosen = base;
-  uint8_t raised = base;  // the rate the handset runs at while this job holds the link
+  uint8_t raised = kBaseBaudCode;  // the rate the handset runs at while this job holds the link
   bool ok = false;
   bool sessionEnded = false;
   Stopwatch clock;
 
   auto closing = [&]() -> bool {
     clock.Stop();  // the failure's moment, before the clean-up's own pauses
-    if (Stopped()) {
-      CloseLink(rec.m_pLink);
-      return false;
-    }
-    if (!ok && raised != base) ReturnToBaseRateQuietly(ctx, raised);
-    CloseLink(rec.m_pLink);
+    if (!ReleaseJobLink(ctx, raised)) return false;
     ReportElapsed(ctx, clock, kNorElapsedLine);
     if (!rec.m_bAutoAllDownload || rec.m_bReboot) {
       if (!chained && ok) con.MessageBox(kDownloadFinished, kNoticeCaption);
@@ -109,51 +104,22 @@ bool NorDownloadJob(JobContext& ctx, uint8_t code, int chained) {
 
   if (const char* headline = NorHeadline(code)) con.AppendLog(headline, kLogRed);
 
-  chosen = SelectedBaudCode(ctx);
-  if (chosen == 0) {
-    con.MessageBox(kBaudRateError);
-    return false;
-  }
+  const uint8_t chosen = SelectedRateOrRefuse(ctx);
+  if (chosen == 0) return false;
 
   clock.Start();
-  con.AppendLogPlain(kOpenComportLine);
-  if (uart) {
-    if (!OpenJobLink(ctx, port, base, true)) return closing();
-    if (!RaiseRate(ctx, chosen)) return closing();
-    raised = chosen;
-  } else {
-    if (!OpenJobLink(ctx, port, chosen, false)) return closing();
-  }
+  if (!OpenAtSelectedRate(ctx, port, uart, chosen, true, raised)) return closing();
 
-  int rc = TransferNorImage(ctx, code);
+  const int rc = TransferNorImage(ctx, code);
   clock.Stop();
   if (Stopped()) return closing();
 
-  con.AppendLogPlain("\n      Download");
-  if (rc != 0) {
-    con.AppendLog("  Failed", kLogRed);
-    con.MessageBox(StrPrintf(kErrorFlashingImage, ResultText(static_cast<uint32_t>(rc))));
-    return closing();
-  }
-  con.AppendLog("  Completed", kLogBlueNote);
+  if (!ReportTransfer(ctx, rc)) return closing();
 
-  if (uart && chosen != base) {
-    rc = ReturnToBaseRate(ctx, chosen);
-    raised = base;
-    if (Stopped()) return closing();
-    if (rc != 0) {
-      con.MessageBox(StrPrintf(kErrorChangingBaud, ResultText(static_cast<uint32_t>(rc))));
-      return closing();
-    }
-  }
+  if (!ReturnToBaseRate(ctx, raised)) return closing();
 
   if (!chained && rec.m_bReboot) {
-    rc = TOOL_EndSession(*rec.m_pLink);
-    if (Stopped()) return closing();
-    if (rc != 0) {
-      con.MessageBox(StrPrintf(kErrorChangingBaud, ResultText(static_cast<uint32_t>(rc))));
-      return closing();
-    }
+    if (!EndLoaderSession(ctx)) return closing();
     sessionEnded = true;
   }
   ok = true;

@@ -22,6 +22,53 @@ int32_t Ticks(uint32_t count) { return static_cast<int32_t>(count); }
 // report success. Whatever earlier steps left in the other flags stays.
 void SelectFileSystemStream() { Selection().rest = 1; }
 
+// The records each NAND image step sends. The entire flash (and anything
+// else) keeps the selection it finds: its session looks after itself.
+void SelectImage(uint8_t code) {
+  switch (code) {
+    case kOpImgset: SetSelection(1, 1, 0, 0, 0, 0); break;
+    case kOpCalset: SetSelection(0, 0, 0, 0, 1, 0); break;
+    case kOpRsrc1: SetSelection(0, 0, 1, 0, 0, 0); break;
+    case kOpRsrc2: SetSelection(0, 0, 0, 1, 0, 0); break;
+    case kOpVlf: SelectFileSystemStream(); break;
+    default: break;
+  }
+}
+
+// Where each NAND image lands and which record field holds its size.
+struct NandImage {
+  uint8_t code;
+  uint32_t start;
+  uint32_t OperationRecord::*size;
+};
+
+constexpr NandImage kNandImages[] = {
+    {kOpImgset, kImgsetStart, &OperationRecord::m_nImageFileSize},
+    {kOpCalset, kCalsetStart, &OperationRecord::m_nParamDepFileSize},
+    {kOpRsrc1, kRsrc1Start, &OperationRecord::m_nRscrFileSize},
+    {kOpRsrc2, kRsrc2Start, &OperationRecord::m_nRscr2FileSize},
+    {kOpVlf, kVlfStart, &OperationRecord::m_nFactoryFSFileSize},
+    {kOpEntireFlash, kEntireFlashStart, &OperationRecord::m_nEntireFlashFileSize},
+};
+
+const NandImage* FindNandImage(uint8_t code) {
+  for (const NandImage& image : kNandImages)
+    if (image.code == code) return &image;
+  return nullptr;
+}
+
+// Progress ticks of one NAND image (one per flash block it covers).
+int32_t NandTicks(const OperationRecord& rec, uint8_t code) {
+  const NandImage* image = FindNandImage(code);
+  return image ? Ticks(CountNandBlocks(image->start, rec.*(image->size))) : 0;
+}
+
+// One image of a chain: its records selected, then the NAND download job.
+bool NandStep(JobContext& ctx, uint8_t code, int chained) {
+  SelectImage(code);
+  return NandDownloadJob(ctx, code, chained);
+}
+
 }  // namespace
 
 void LogConnectAttempt(JobContext& ctx) {
@@ -42,10 +89,8 @@ int AutoAllDownloadProc(JobContext& ctx) {
   g_expectedTicks = 0;
   if (ConnectStep(ctx) != 0 || g_operation != kOpAllChain) return kExitCode;
 
-  int32_t expected = Ticks(CountNandBlocks(kRsrc2Start, rec.m_nRscr2FileSize) +
-                           CountNandBlocks(kRsrc1Start, rec.m_nRscrFileSize) +
-                           CountNandBlocks(kVlfStart, rec.m_nFactoryFSFileSize) +
-                           CountNorBlocks(kImgsetStart, rec.m_nImageFileSize));
+  int32_t expected = NandTicks(rec, kOpRsrc2) + NandTicks(rec, kOpRsrc1) + NandTicks(rec, kOpVlf) +
+                     Ticks(CountNorBlocks(kImgsetStart, rec.m_nImageFileSize));
   if (rec.m_bCalsetDefault == 1) expected += Ticks(CountNorBlocks(kCalsetStart, rec.m_nParamDepFileSize));
   g_expectedTicks = expected;
   g_progressTicks = 0;
@@ -59,12 +104,9 @@ int AutoAllDownloadProc(JobContext& ctx) {
   if (!NandEraseJob(ctx, kOpAllChain)) return kExitCode;
   // Each image step selects its own records, as the single-item steps do;
   // left as the NOR steps found it, the selection would skip every record.
-  SetSelection(0, 0, 1, 0, 0, 0);
-  if (!NandDownloadJob(ctx, kOpRsrc1, 1)) return kExitCode;
-  SetSelection(0, 0, 0, 1, 0, 0);
-  if (!NandDownloadJob(ctx, kOpRsrc2, 1)) return kExitCode;
-  SelectFileSystemStream();
-  if (!NandDownloadJob(ctx, kOpVlf, 1)) return kExitCode;
+  if (!NandStep(ctx, kOpRsrc1, 1)) return kExitCode;
+  if (!NandStep(ctx, kOpRsrc2, 1)) return kExitCode;
+  if (!NandStep(ctx, kOpVlf, 1)) return kExitCode;
   ReportAllFinished(ctx);
   return kExitCode;
 }
@@ -80,46 +122,22 @@ int NandItemDownloadProc(JobContext& ctx) {
   ResetProgress(ctx);
   const uint8_t code = g_operation;
   switch (code) {
-    case kOpImgset:
-      SetSelection(1, 1, 0, 0, 0, 0);
-      g_expectedTicks = Ticks(CountNandBlocks(kImgsetStart, rec.m_nImageFileSize));
-      break;
-    case kOpCalset:
-      SetSelection(0, 0, 0, 0, 1, 0);
-      g_expectedTicks = Ticks(CountNandBlocks(kCalsetStart, rec.m_nParamDepFileSize));
-      break;
-    case kOpRsrc1:
-      SetSelection(0, 0, 1, 0, 0, 0);
-      g_expectedTicks = Ticks(CountNandBlocks(kRsrc1Start, rec.m_nRscrFileSize));
-      break;
-    case kOpRsrc2:
-      SetSelection(0, 0, 0, 1, 0, 0);
-      g_expectedTicks = Ticks(CountNandBlocks(kRsrc2Start, rec.m_nRscr2FileSize));
-      break;
-    case kOpVlf:
-      SelectFileSystemStream();
-      g_expectedTicks = Ticks(CountNandBlocks(kVlfStart, rec.m_nFactoryFSFileSize)) + kVlfFormatTicks;
-      break;
-    case kOpEntireFlash:
-      g_expectedTicks = Ticks(CountNandBlocks(kEntireFlashStart, rec.m_nEntireFlashFileSize));
-      break;
     case kOpNandManual:
       g_expectedTicks = Ticks(CountNandBlocks(rec.m_nStartAddress, rec.m_nManualNandImageSize));
       break;
-    case kOpAllChain: {
+    case kOpAllChain:
       // The Rsrc1-and-file-system item: the two images it writes.
-      g_expectedTicks = Ticks(CountNandBlocks(kRsrc1Start, rec.m_nRscrFileSize) +
-                              CountNandBlocks(kVlfStart, rec.m_nFactoryFSFileSize));
+      g_expectedTicks = NandTicks(rec, kOpRsrc1) + NandTicks(rec, kOpVlf);
       g_progressTicks = 0;
-      SetSelection(0, 0, 1, 0, 0, 0);
-      if (!NandDownloadJob(ctx, kOpRsrc1, 1)) return kExitCode;
+      if (!NandStep(ctx, kOpRsrc1, 1)) return kExitCode;
       timing::Pause(kChainStepPauseMs, "ChainStep");
-      SelectFileSystemStream();
-      if (!NandDownloadJob(ctx, kOpVlf, 1)) return kExitCode;
+      if (!NandStep(ctx, kOpVlf, 1)) return kExitCode;
       ReportAllFinished(ctx);
       return kExitCode;
-    }
     default:
+      if (!FindNandImage(code)) break;
+      SelectImage(code);
+      g_expectedTicks = NandTicks(rec, code) + (code == kOpVlf ? kVlfFormatTicks : 0);
       break;
   }
   g_progressTicks = 0;
@@ -134,42 +152,34 @@ int NandAllDownloadProc(JobContext& ctx) {
   if (g_operation != kOpAllChain) return kExitCode;
   const bool calset = rec.m_bCalset == 1;
 
-  int32_t expected = Ticks(CountNandBlocks(kRsrc2Start, rec.m_nRscr2FileSize) +
-                           CountNandBlocks(kRsrc1Start, rec.m_nRscrFileSize) +
-                           CountNandBlocks(kVlfStart, rec.m_nFactoryFSFileSize) +
-                           CountNandBlocks(kImgsetStart, rec.m_nImageFileSize)) +
-                     kVlfFormatTicks;
-  if (calset) expected += Ticks(CountNandBlocks(kCalsetStart, rec.m_nParamDepFileSize));
+  int32_t expected = NandTicks(rec, kOpRsrc2) + NandTicks(rec, kOpRsrc1) + NandTicks(rec, kOpVlf) +
+                     NandTicks(rec, kOpImgset) + kVlfFormatTicks;
+  if (calset) expected += NandTicks(rec, kOpCalset);
   g_expectedTicks = expected;
   g_progressTicks = 0;
 
   if (!NandEraseJob(ctx, kOpAllChain)) return kExitCode;
   ShowFlashRegion(ctx, kLoaderNand, 1, kImgsetStart);
 
-  SetSelection(1, 1, 0, 0, 0, 0);
-  if (!NandDownloadJob(ctx, kOpImgset, 2)) return kExitCode;
+  if (!NandStep(ctx, kOpImgset, 2)) return kExitCode;
   ShowFlashRegion(ctx, kLoaderNand, 1, kImgsetStart);
 
   if (calset) {
     timing::Pause(kChainStepPauseMs, "ChainStep");
-    SetSelection(0, 0, 0, 0, 1, 0);
-    if (!NandDownloadJob(ctx, kOpCalset, 2)) return kExitCode;
+    if (!NandStep(ctx, kOpCalset, 2)) return kExitCode;
     ShowFlashRegion(ctx, kLoaderNand, 1, kCalsetStart);
   }
   ShowFlashRegion(ctx, kLoaderNand, 1, kImgsetStart);
   if (calset) ShowFlashRegion(ctx, kLoaderNand, 1, kCalsetStart);
 
-  SetSelection(0, 0, 1, 0, 0, 0);
-  if (!NandDownloadJob(ctx, kOpRsrc1, 2)) return kExitCode;
+  if (!NandStep(ctx, kOpRsrc1, 2)) return kExitCode;
   ShowFlashRegion(ctx, kLoaderNand, 1, kRsrc1Start);
 
-  SetSelection(0, 0, 0, 1, 0, 0);
-  if (!NandDownloadJob(ctx, kOpRsrc2, 2)) return kExitCode;
+  if (!NandStep(ctx, kOpRsrc2, 2)) return kExitCode;
   ShowFlashRegion(ctx, kLoaderNand, 1, kRsrc2Start);
 
   timing::Pause(kChainStepPauseMs, "ChainStep");
-  SelectFileSystemStream();
-  if (!NandDownloadJob(ctx, kOpVlf, 2)) return kExitCode;
+  if (!NandStep(ctx, kOpVlf, 2)) return kExitCode;
   ReportAllFinished(ctx);
   return kExitCode;
 }

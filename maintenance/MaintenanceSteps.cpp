@@ -6,57 +6,12 @@
 #include "jobs/Console.h"
 #include "jobs/Jobs.h"
 #include "jobs/OperationRecord.h"
-#include "link/ComLink.h"
 #include "link/ResultCodes.h"
 #include "link/Stop.h"
-#include "protocol/LoaderCommands.h"
 
 namespace vantrel::maint {
 
 bool Halted() { return stop::Requested(); }
-
-bool OpenJobLink(JobContext& ctx, const std::string& portName, bool raiseRate, uint8_t startCode,
-                 uint8_t selectedCode) {
-  Console& con = ctx.con;
-  OperationRecord& rec = ctx.rec;
-  con.AppendLogPlain("\n    Open Comport\t\t\t\t> > > ");
-  std::string why;
-  rec.m_pLink = OpenLink(portName, raiseRate ? startCode : selectedCode, &why);
-  if (!rec.m_pLink) {
-    if (!Halted()) {
-      con.AppendLog("FAIL", kLogRed);
-      // A port that another program holds looks like any other failure otherwise.
-      if (!why.empty()) con.AppendLog("\n      " + why, kLogRed);
-    }
-    return false;
-  }
-  con.AppendLog("OK", kLogBlueNote);
-  if (!raiseRate) return true;
-
-  if (selectedCode != startCode) con.AppendLogPlain("\n    Set Target Phone BaudRate\t\t> > > ");
-  // Sent even at the start rate: the loader expects the command before work.
-  if (TOOL_SetTargetBaud(*rec.m_pLink, selectedCode, 1) != kResultOk) {
-    if (!Halted()) con.AppendLog("FAIL\n", kLogRed);
-    return false;
-  }
-  if (Halted()) return false;
-  con.AppendLog("OK", kLogBlueNote);
-  SetHostBaud(*rec.m_pLink, selectedCode);
-  return true;
-}
-
-bool RestoreStartRate(JobContext& ctx, uint8_t startCode, uint8_t selectedCode) {
-  if (selectedCode == startCode) return true;
-  ComLink& link = *ctx.rec.m_pLink;
-  const int rc = TOOL_SetTargetBaud(link, startCode, 0);
-  if (Halted()) return false;
-  if (rc != kResultOk) {
-    ctx.con.MessageBox(std::string("Error  changing target baud rate : ") + ResultText(rc) + "\n");
-    return false;
-  }
-  SetHostBaud(link, startCode);
-  return true;
-}
 
 bool DumpFile::Create(const std::string& path, uint32_t expectedBytes) {
   Close();

@@ -1,7 +1,7 @@
 #pragma once
 // Steps the maintenance jobs (NOR and NAND dumps, partial erase, PZL format)
-// share: bringing up the job's own link to the running flash loader, putting
-// the handset back on the base rate, and the dump file with its block sink.
+// share besides the job's own link (jobs/LinkSteps.h): the dump file with its
+// block sink and the report of a dump's outcome.
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -22,20 +22,6 @@ inline constexpr const char* kDumpFileFilter = "All Files (*.*)|*.*|All Files (*
 // True once Cancel has asked the running job to stop: from then on the job
 // releases what it holds and says nothing more to the operator.
 bool Halted();
-
-// Logs "Open Comport" and opens ctx.rec.m_pLink. `raiseRate` is the UART way:
-// open at the start code, then move handset and host to the selected code
-// (the command is sent even when both codes are equal). Otherwise the link
-// is opened directly at the selected code. Logs OK / FAIL as it goes; on
-// false the caller fails the job (a link that did open stays in m_pLink for
-// the caller's clean-up).
-bool OpenJobLink(JobContext& ctx, const std::string& portName, bool raiseRate, uint8_t startCode,
-                 uint8_t selectedCode);
-
-// Moves handset and host back to the start code when the selected code
-// differs. On failure shows "Error  changing target baud rate : %s\n" and
-// returns false.
-bool RestoreStartRate(JobContext& ctx, uint8_t startCode, uint8_t selectedCode);
 
 // The dump file of one run. It is written block by block as the handset
 // delivers; whatever happens, it holds exactly the bytes that arrived and

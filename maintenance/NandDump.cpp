@@ -6,6 +6,7 @@
 #include "jobs/Console.h"
 #include "jobs/ControlIds.h"
 #include "jobs/Jobs.h"
+#include "jobs/LinkSteps.h"
 #include "jobs/OperationRecord.h"
 #include "link/ResultCodes.h"
 #include "link/Timing.h"
@@ -19,6 +20,7 @@ namespace vantrel {
 
 bool NandDumpJob(JobContext& ctx, uint8_t code) {
   using namespace maint;
+  using namespace joblink;
   Console& con = ctx.con;
   OperationRecord& rec = ctx.rec;
 
@@ -64,21 +66,18 @@ bool NandDumpJob(JobContext& ctx, uint8_t code) {
   // link the job opens its own link directly at the selected rate (the
   // handset is not asked to change rate there).
   const bool raiseRate = uart || code == kOpBoot2;
-  const uint8_t startCode = kBaseBaudCode;
-  const uint8_t selectedCode = SelectedBaudCode(ctx);
+  uint8_t raised = kBaseBaudCode;
   bool ok = false;
   [&] {
     const std::string port = PortName(ctx);
     con.AppendLog(erase ? "\n  * NAND Flash partial erase" : "\n  * NAND Flash DUMP", kLogRed);
-    if (startCode == 0 || selectedCode == 0) {
-      con.MessageBox("BaudRate Error");
-      return;
-    }
+    const uint8_t selectedCode = SelectedRateOrRefuse(ctx);
+    if (selectedCode == 0) return;
     if (raiseRate) {
       timing::Pause(kBeforeOpenMs, "NandDump");
       if (Halted()) return;
     }
-    if (!OpenJobLink(ctx, port, raiseRate, startCode, selectedCode)) return;
+    if (!OpenAtSelectedRate(ctx, port, raiseRate, selectedCode, false, raised)) return;
     timing::Pause(kBeforeCommandMs, "NandDump");
     if (Halted()) return;
     con.AppendLogPlain(erase ? "\n    Now Partial erase start!!\n" : "\n    Now DUMP start!!\n");
@@ -99,7 +98,7 @@ bool NandDumpJob(JobContext& ctx, uint8_t code) {
     if (raiseRate) {
       timing::Pause(kAfterNandCommandMs, "NandDump");
       if (Halted()) return;
-      if (!RestoreStartRate(ctx, startCode, selectedCode)) return;
+      if (!ReturnToBaseRate(ctx, raised)) return;
     }
     con.AppendLogPlain("\n\n      DUMP");
     con.AppendLog("  Completed!!!\n", kLogBlueNote);

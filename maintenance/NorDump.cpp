@@ -5,6 +5,7 @@
 #include "jobs/Console.h"
 #include "jobs/ControlIds.h"
 #include "jobs/Jobs.h"
+#include "jobs/LinkSteps.h"
 #include "jobs/OperationRecord.h"
 #include "maintenance/Maintenance.h"
 #include "maintenance/MaintenanceSteps.h"
@@ -16,6 +17,7 @@ namespace vantrel {
 
 bool NorDumpJob(JobContext& ctx, uint8_t /*code*/) {
   using namespace maint;
+  using namespace joblink;
   Console& con = ctx.con;
   OperationRecord& rec = ctx.rec;
 
@@ -53,7 +55,7 @@ bool NorDumpJob(JobContext& ctx, uint8_t /*code*/) {
 
   const bool uart = static_cast<uint8_t>(rec.m_nLinkMode) == kLinkModeUart;
   const uint8_t startCode = kBaseBaudCode;
-  const uint8_t selectedCode = SelectedBaudCode(ctx);
+  uint8_t raised = startCode;
   bool ok = false;
   [&] {
     // The NOR loader cannot be uploaded while the NAND loader holds the line.
@@ -69,11 +71,9 @@ bool NorDumpJob(JobContext& ctx, uint8_t /*code*/) {
     }
     if (Halted()) return;
     con.AppendLog("\n  * NOR Flash DUMP", kLogRed);
-    if (startCode == 0 || selectedCode == 0) {
-      con.MessageBox("BaudRate Error");
-      return;
-    }
-    if (!OpenJobLink(ctx, port, uart, startCode, selectedCode)) return;
+    const uint8_t selectedCode = SelectedRateOrRefuse(ctx);
+    if (selectedCode == 0) return;
+    if (!OpenAtSelectedRate(ctx, port, uart, selectedCode, false, raised)) return;
     timing::Pause(kBeforeCommandMs, "NorDump");
     if (Halted()) return;
     con.AppendLogPlain("\n    Now DUMP start!!\n");
@@ -81,7 +81,7 @@ bool NorDumpJob(JobContext& ctx, uint8_t /*code*/) {
     const int rc = TOOL_Dump(static_cast<uint8_t>(rec.m_nLinkMode), *path, *rec.m_pLink, from, length,
                              proto::kCmdNorDump, DumpProgressCallBackFunc, file.Sink());
     if (!CheckDumpOutcome(ctx, rc, file)) return;
-    if (uart && !RestoreStartRate(ctx, startCode, selectedCode)) return;
+    if (!ReturnToBaseRate(ctx, raised)) return;
     con.AppendLogPlain("\n\n      DUMP");
     con.AppendLog("  Completed!!!\n", kLogBlueNote);
     g_loaderState = kLoaderNor;

@@ -2,6 +2,7 @@
 #include "jobs/Console.h"
 #include "jobs/ControlIds.h"
 #include "jobs/Jobs.h"
+#include "jobs/LinkSteps.h"
 #include "jobs/OperationRecord.h"
 #include "link/ResultCodes.h"
 #include "link/Timing.h"
@@ -12,11 +13,13 @@ namespace vantrel {
 
 bool PzlFormatJob(JobContext& ctx) {
   using namespace maint;
+  using namespace joblink;
   Console& con = ctx.con;
   OperationRecord& rec = ctx.rec;
 
   const bool uart = static_cast<uint8_t>(rec.m_nLinkMode) == kLinkModeUart;
   const std::string port = PortName(ctx);
+  uint8_t raised = kBaseBaudCode;
   bool ok = false;
   [&] {
     if (uart && g_loaderState != kLoaderNand) {
@@ -27,14 +30,10 @@ bool PzlFormatJob(JobContext& ctx) {
       if (!DownloadNandFlashDriver(ctx, rec.m_linkRecord, 1)) return;
     }
     if (Halted()) return;
-    const uint8_t startCode = kBaseBaudCode;
-    const uint8_t selectedCode = SelectedBaudCode(ctx);
     con.AppendLog("\n  * PZL Format", kLogRed);
-    if (startCode == 0 || selectedCode == 0) {
-      con.MessageBox("BaudRate Error");
-      return;
-    }
-    if (!OpenJobLink(ctx, port, uart, startCode, selectedCode)) return;
+    const uint8_t selectedCode = SelectedRateOrRefuse(ctx);
+    if (selectedCode == 0) return;
+    if (!OpenAtSelectedRate(ctx, port, uart, selectedCode, false, raised)) return;
     timing::Pause(maint::kBeforeCommandMs, "PzlFormat");
     if (Halted()) return;
     con.AppendLogPlain("\n    Now NAND PZL Format Setting\t\t> > > ");
@@ -48,7 +47,7 @@ bool PzlFormatJob(JobContext& ctx) {
       return;
     }
     con.AppendLog("OK\n", kLogBlueNote);
-    if (uart && !RestoreStartRate(ctx, startCode, selectedCode)) return;
+    if (!ReturnToBaseRate(ctx, raised)) return;
     g_loaderState = kLoaderNand;
     ok = true;
   }();

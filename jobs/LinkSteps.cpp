@@ -1,0 +1,93 @@
+#include "jobs/LinkSteps.h"
+
+#include "jobs/Console.h"
+#include "jobs/Jobs.h"
+#include "jobs/OperationRecord.h"
+#include "jobs/Printf.h"
+#include "link/ComLink.h"
+#include "link/ResultCodes.h"
+#include "link/Stop.h"
+#include "link/Timing.h"
+#include "protocol/LoaderCommands.h"
+
+namespace vantrel::joblink {
+
+namespace {
+
+bool Stopped() { return stop::Requested(); }
+
+// The command and the host's change, with its result; nothing is said.
+int SendBaseRate(ComLink& link) {
+  int rc = TOOL_SetTargetBaud(link, kBaseBaudCode, 0);
+  if (rc == 0) SetHostBaud(link, kBaseBaudCode);
+  return rc;
+}
+
+}  // namespace
+
+uint8_t SelectedRateOrRefuse(JobContext& ctx) {
+  const uint8_t code = SelectedBaudCode(ctx);
+  if (code == 0) ctx.con.MessageBox("BaudRate Error");
+  return code;
+}
+
+bool OpenJobLink(JobContext& ctx, const std::string& port, uint8_t code, bool pauseFirst) {
+  ctx.con.AppendLogPlain(kOpenComportLine);
+  if (pauseFirst) timing::Pause(kPauseBeforeOpenMs, "job.beforeOpen");
+  if (Stopped()) return false;
+  std::string why;
+  ctx.rec.m_pLink = OpenLink(port, code, &why);
+  if (Stopped()) return false;
+  if (!ctx.rec.m_pLink) {
+    ctx.con.AppendLog("FAIL", kLogRed);
+    // A port that another program holds looks like any other failure otherwise.
+    if (!why.empty()) ctx.con.AppendLog("\n      " + why, kLogRed);
+    return false;
+  }
+  ctx.con.AppendLog("OK", kLogBlueNote);
+  return true;
+}
+
+bool RaiseRate(JobContext& ctx, uint8_t code, uint8_t& raised) {
+  if (code != kBaseBaudCode) ctx.con.AppendLogPlain(kSetTargetBaudLine);
+  int rc = TOOL_SetTargetBaud(*ctx.rec.m_pLink, code, 1);
+  if (Stopped()) return false;
+  if (rc != 0) {
+    ctx.con.AppendLog("FAIL\n", kLogRed);
+    return false;
+  }
+  ctx.con.AppendLog("OK", kLogBlueNote);
+  SetHostBaud(*ctx.rec.m_pLink, code);
+  raised = code;
+  return true;
+}
+
+bool OpenAtSelectedRate(JobContext& ctx, const std::string& port, bool raise, uint8_t selected, bool pauseFirst,
+                        uint8_t& raised) {
+  if (!raise) return OpenJobLink(ctx, port, selected, false);
+  return OpenJobLink(ctx, port, kBaseBaudCode, pauseFirst) && RaiseRate(ctx, selected, raised);
+}
+
+bool ReturnToBaseRate(JobContext& ctx, uint8_t& raised) {
+  if (raised == kBaseBaudCode) return true;
+  int rc = ctx.rec.m_pLink ? SendBaseRate(*ctx.rec.m_pLink) : 0;
+  raised = kBaseBaudCode;
+  if (Stopped()) return false;
+  if (rc != 0) {
+    ctx.con.MessageBox(StrPrintf(kErrorChangingBaud, ResultText(static_cast<uint32_t>(rc))));
+    return false;
+  }
+  return true;
+}
+
+bool ReleaseJobLink(JobContext& ctx, uint8_t raised) {
+  if (Stopped()) {
+    CloseLink(ctx.rec.m_pLink);
+    return false;
+  }
+  if (raised != kBaseBaudCode && ctx.rec.m_pLink) (void)SendBaseRate(*ctx.rec.m_pLink);
+  CloseLink(ctx.rec.m_pLink);
+  return true;
+}
+
+}  // namespace vantrel::joblink
