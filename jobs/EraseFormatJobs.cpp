@@ -27,9 +27,17 @@ constexpr const char* kVlfAllErased = "VLF All Erased. Turn On/Off";
 constexpr uint32_t kNorBootAreaAddress = 0;
 constexpr uint32_t kNorVlfAreaAddress = 0x1E90000;
 
-void ReportEraseFailure(JobContext& ctx, int rc) {
-  ctx.con.AppendLog("Fail", kLogRed);
-  ctx.con.MessageBox(StrPrintf(kErrorFlashingErase, ResultText(static_cast<uint32_t>(rc))));
+// After the erase or format command: its failure reported, or `okText` (when
+// there is one) and the handset back at the base rate. True when all worked.
+bool FinishCommand(JobContext& ctx, int rc, const char* okText, uint8_t& raised) {
+  if (Stopped()) return false;
+  if (rc != 0) {
+    ctx.con.AppendLog("Fail", kLogRed);
+    ctx.con.MessageBox(StrPrintf(kErrorFlashingErase, ResultText(static_cast<uint32_t>(rc))));
+    return false;
+  }
+  if (okText) ctx.con.AppendLog(okText, kLogBlueNote);
+  return ReturnToBaseRate(ctx, raised);
 }
 
 }  // namespace
@@ -57,14 +65,8 @@ bool NandEraseJob(JobContext& ctx, uint8_t code) {
   if (code != kOpBootAreaErase && !RaiseRate(ctx, chosen, raised)) return closing();
 
   con.AppendLogPlain("\n    Now NAND All blocks erasing\t\t> > > ");
-  int rc = TOOL_EraseAll(*rec.m_pLink, code, static_cast<uint8_t>(rec.m_nLinkMode));
-  if (Stopped()) return closing();
-  if (rc != 0) {
-    ReportEraseFailure(ctx, rc);
-    return closing();
-  }
-  con.AppendLog("OK\n", kLogBlueNote);
-  if (!ReturnToBaseRate(ctx, raised)) return closing();
+  const int rc = TOOL_EraseAll(*rec.m_pLink, code, static_cast<uint8_t>(rec.m_nLinkMode));
+  if (!FinishCommand(ctx, rc, "OK\n", raised)) return closing();
   g_loaderState = kLoaderNand;
   ok = true;
   return closing();
@@ -106,13 +108,8 @@ bool NorFormatJob(JobContext& ctx, uint8_t code) {
   if (Stopped()) return closing();
   con.AppendLogPlain(bootArea ? "\n    Now erasing start!!\n" : "\n    VLF Format start!!\n");
   con.AppendLogPlain(SeparatorLine());
-  int rc = TOOL_FormatVlf(*rec.m_pLink, bootArea ? kNorBootAreaAddress : kNorVlfAreaAddress, ProgressCallBackFunc);
-  if (Stopped()) return closing();
-  if (rc != 0) {
-    ReportEraseFailure(ctx, rc);
-    return closing();
-  }
-  if (!ReturnToBaseRate(ctx, raised)) return closing();
+  const int rc = TOOL_FormatVlf(*rec.m_pLink, bootArea ? kNorBootAreaAddress : kNorVlfAreaAddress, ProgressCallBackFunc);
+  if (!FinishCommand(ctx, rc, nullptr, raised)) return closing();
   con.AppendLogPlain(bootArea ? "\n      Erase" : "\n      Format");
   con.AppendLog("  Completed!!!\n\n", kLogBlueNote);
   (void)TOOL_EndSession(*rec.m_pLink);
@@ -154,14 +151,8 @@ bool VlfFormatJob(JobContext& ctx) {
   timing::Pause(kPauseBeforeFormatMs, "VlfFormatJob.beforeFormat");
   if (Stopped()) return closing();
   con.AppendLogPlain("\n    Now NAND VLF Format Setting\t\t> > > ");
-  int rc = TOOL_FormatVlfArea(*rec.m_pLink, static_cast<uint8_t>(rec.m_nLinkMode));
-  if (Stopped()) return closing();
-  if (rc != 0) {
-    ReportEraseFailure(ctx, rc);
-    return closing();
-  }
-  con.AppendLog("OK\n", kLogBlueNote);
-  if (!ReturnToBaseRate(ctx, raised)) return closing();
+  const int rc = TOOL_FormatVlfArea(*rec.m_pLink, static_cast<uint8_t>(rec.m_nLinkMode));
+  if (!FinishCommand(ctx, rc, "OK\n", raised)) return closing();
   g_loaderState = kLoaderNand;
   ok = true;
   return closing();

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "jobs/Console.h"
+#include "jobs/ControlIds.h"
 #include "jobs/Jobs.h"
 #include "jobs/OperationRecord.h"
 #include "link/ResultCodes.h"
@@ -68,6 +69,33 @@ bool DumpFile::Close() {
 
 std::string DumpFile::WriteError() const {
   return errno_ != 0 ? std::strerror(errno_) : ResultText(kResultFileWrite);
+}
+
+std::optional<DumpArea> AcceptDumpArea(JobContext& ctx, std::optional<DumpArea> answer,
+                                       bool (*valid)(uint32_t from, uint32_t to)) {
+  if (answer && !valid(answer->from, answer->to)) {
+    ctx.con.MessageBox("Dump range invalid", "Error");
+    answer.reset();
+  }
+  if (!answer) ctx.con.EnterReadyState();
+  return answer;
+}
+
+bool CreateDumpFile(JobContext& ctx, const std::string& defaultName, uint32_t length, DumpFile& file) {
+  Console& con = ctx.con;
+  const auto path = con.SaveFileDialog(defaultName, kDumpFileFilter);
+  if (!path) {
+    con.MessageBox("File select canceled", "Error");
+    con.EnterReadyState();
+    return false;
+  }
+  con.SetControlText(ctl::kFileName, defaultName);
+  if (!file.Create(*path, length)) {
+    con.MessageBox("Internal Error! (file creation)");
+    con.EnterReadyState();
+    return false;
+  }
+  return true;
 }
 
 namespace {

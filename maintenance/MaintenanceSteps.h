@@ -4,8 +4,10 @@
 // block sink and the report of a dump's outcome.
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 
+#include "jobs/Console.h"
 #include "jobs/JobState.h"
 #include "protocol/BlockLayer.h"
 
@@ -60,6 +62,18 @@ class DumpFile {
   bool overrun_ = false;
   int errno_ = 0;
 };
+
+// The area the operator asked for (`answer`, the dialog's result) when the
+// dialog was not cancelled and `valid` accepts its range. Otherwise the
+// console goes back to ready, after "Dump range invalid" for a refused range.
+std::optional<DumpArea> AcceptDumpArea(JobContext& ctx, std::optional<DumpArea> answer,
+                                       bool (*valid)(uint32_t from, uint32_t to));
+
+// The save dialog proposing `defaultName`, the file-name box, then `file`
+// created at the chosen path for `length` bytes. A cancelled dialog ("File
+// select canceled") or a file that cannot be created ("Internal Error! (file
+// creation)") puts the console back to ready; false then.
+bool CreateDumpFile(JobContext& ctx, const std::string& defaultName, uint32_t length, DumpFile& file);
 
 // After a dump command: reports a failed run (log line and message box)
 // and returns false, or returns true when the file holds the whole range.

@@ -24,18 +24,10 @@ bool NandDumpJob(JobContext& ctx, uint8_t code) {
   Console& con = ctx.con;
   OperationRecord& rec = ctx.rec;
 
-  const auto area = con.NandDumpDialog();
-  if (!area) {
-    con.EnterReadyState();
-    return false;
-  }
+  const auto area = AcceptDumpArea(ctx, con.NandDumpDialog(), NandDumpRangeValid);
+  if (!area) return false;
   const uint32_t from = area->from;
   const uint32_t to = area->to;
-  if (!NandDumpRangeValid(from, to)) {
-    con.MessageBox("Dump range invalid", "Error");
-    con.EnterReadyState();
-    return false;
-  }
   const uint32_t length = to - from + 1;
   g_expectedTicks = static_cast<int32_t>(CountNandBlocks(from, to - from));
   rec.m_nDumpAddress = from;
@@ -43,23 +35,7 @@ bool NandDumpJob(JobContext& ctx, uint8_t code) {
   const bool erase = area->erase == 1;
 
   DumpFile file(ctx);
-  std::string path;
-  if (!erase) {
-    const std::string defaultName = NandDumpFileName(from, to);
-    const auto chosen = con.SaveFileDialog(defaultName, kDumpFileFilter);
-    if (!chosen) {
-      con.MessageBox("File select canceled", "Error");
-      con.EnterReadyState();
-      return false;
-    }
-    path = *chosen;
-    con.SetControlText(ctl::kFileName, defaultName);
-    if (!file.Create(path, length)) {
-      con.MessageBox("Internal Error! (file creation)");
-      con.EnterReadyState();
-      return false;
-    }
-  }
+  if (!erase && !CreateDumpFile(ctx, NandDumpFileName(from, to), length, file)) return false;
 
   const bool uart = static_cast<uint8_t>(rec.m_nLinkMode) == kLinkModeUart;
   // The UART way raises the rate after opening at the start code; on a USB
@@ -91,7 +67,7 @@ bool NandDumpJob(JobContext& ctx, uint8_t code) {
         return;
       }
     } else {
-      const int rc = TOOL_Dump(static_cast<uint8_t>(rec.m_nLinkMode), path, *rec.m_pLink, from, length,
+      const int rc = TOOL_Dump(static_cast<uint8_t>(rec.m_nLinkMode), file.Path(), *rec.m_pLink, from, length,
                                proto::kCmdNandDump, DumpProgressCallBackFunc, file.Sink());
       if (!CheckDumpOutcome(ctx, rc, file)) return;
     }

@@ -21,37 +21,16 @@ bool NorDumpJob(JobContext& ctx, uint8_t /*code*/) {
   Console& con = ctx.con;
   OperationRecord& rec = ctx.rec;
 
-  const auto area = con.NorDumpDialog();
-  if (!area) {
-    con.EnterReadyState();
-    return false;
-  }
+  const auto area = AcceptDumpArea(ctx, con.NorDumpDialog(), NorDumpRangeValid);
+  if (!area) return false;
   const uint32_t from = area->from;
   const uint32_t to = area->to;
-  if (!NorDumpRangeValid(from, to)) {
-    con.MessageBox("Dump range invalid", "Error");
-    con.EnterReadyState();
-    return false;
-  }
   const uint32_t length = to - from;
   g_expectedTicks = static_cast<int32_t>(CountNorBlocks(from, length));
   rec.m_nDumpAddress = from;
 
-  const std::string defaultName = NorDumpFileName(from, to);
-  const auto path = con.SaveFileDialog(defaultName, kDumpFileFilter);
-  if (!path) {
-    con.MessageBox("File select canceled", "Error");
-    con.EnterReadyState();
-    return false;
-  }
-  con.SetControlText(ctl::kFileName, defaultName);
-
   DumpFile file(ctx);
-  if (!file.Create(*path, length)) {
-    con.MessageBox("Internal Error! (file creation)");
-    con.EnterReadyState();
-    return false;
-  }
+  if (!CreateDumpFile(ctx, NorDumpFileName(from, to), length, file)) return false;
 
   const bool uart = static_cast<uint8_t>(rec.m_nLinkMode) == kLinkModeUart;
   const uint8_t startCode = kBaseBaudCode;
@@ -78,7 +57,7 @@ bool NorDumpJob(JobContext& ctx, uint8_t /*code*/) {
     if (Halted()) return;
     con.AppendLogPlain("\n    Now DUMP start!!\n");
     con.AppendLogPlain(SeparatorLine());
-    const int rc = TOOL_Dump(static_cast<uint8_t>(rec.m_nLinkMode), *path, *rec.m_pLink, from, length,
+    const int rc = TOOL_Dump(static_cast<uint8_t>(rec.m_nLinkMode), file.Path(), *rec.m_pLink, from, length,
                              proto::kCmdNorDump, DumpProgressCallBackFunc, file.Sink());
     if (!CheckDumpOutcome(ctx, rc, file)) return;
     if (!ReturnToBaseRate(ctx, raised)) return;
