@@ -49,6 +49,13 @@ void Report(const ProgressCallBack& progress, uint8_t step, uint8_t status, uint
   if (progress) progress(step, status, code, value, 0);
 }
 
+// FP_ImageOK: the handset has taken the start command; acknowledged, the
+// exchange goes on with its block requests.
+void AcknowledgeImageOk(ComLink& link) {
+  Trace("Updater: Received FP_ImageOK");
+  (void)SendByte(link, proto::kFpAck);
+}
+
 // Failed block sends a file session tolerates before it gives up with the
 // failing block's code (the fourth failure ends it).
 constexpr unsigned kMaxFailedBlockSends = 4;
@@ -64,19 +71,17 @@ int RunBootImageSession(ComLink& link, uint32_t address, const ProgressCallBack&
   uint32_t running = address;
 
   timing::Pause(proto::kImageStartWaitMs, "TOOL_DownloadImage");
-  Trace("Updater: Sending FP_StartReq");
-  int rc = SendByte(link, proto::kFpStartReq);
-  if (rc != kResultOk) return rc;
+  int rc = kResultOk;
   uint8_t byte = 0;
-  if ((rc = ReceiveByte(link, &byte)) != kResultOk) return rc;
   // The driver may still be settling at the new rate; each retry costs a
   // byte from the handset, so a silent line still ends on the idle budget.
-  while (byte != proto::kFpStartOk) {
-    Trace("Updater: out-of-sync - trying again");
-    timing::Pause(proto::kOutOfSyncRetryMs, "TOOL_DownloadImage");
+  for (;;) {
     Trace("Updater: Sending FP_StartReq");
     if ((rc = SendByte(link, proto::kFpStartReq)) != kResultOk) return rc;
     if ((rc = ReceiveByte(link, &byte)) != kResultOk) return rc;
+    if (byte == proto::kFpStartOk) break;
+    Trace("Updater: out-of-sync - trying again");
+    timing::Pause(proto::kOutOfSyncRetryMs, "TOOL_DownloadImage");
   }
 
   for (;;) {
@@ -87,8 +92,7 @@ int RunBootImageSession(ComLink& link, uint32_t address, const ProgressCallBack&
         if ((rc = detail::SendWordBe(link, imageLength)) != kResultOk) return rc;
         break;
       case proto::kFpImageOk:
-        Trace("Updater: Received FP_ImageOK");
-        (void)SendByte(link, proto::kFpAck);
+        AcknowledgeImageOk(link);
         break;
       case proto::kFpReturnBlockSize: {
         Trace("Updater: Received FP_ReturnBlockSize");
@@ -115,14 +119,9 @@ int RunBootImageSession(ComLink& link, uint32_t address, const ProgressCallBack&
         }
         break;
       case proto::kFpAddrWrong:
-        Trace("Updater: Received FP_AddrWrong");
-        return kResultInvalidAddress;
       case proto::kFpImageTooLarge:
-        Trace("Updater: Received FP_ImageTooLarge");
-        return kResultInvalidAddress;
       case proto::kFpFailed:
-        Trace("Updater: Received FP_Failed");
-        return kResultSync;
+        return detail::EarlyEndResult(byte);
       case proto::kFpFinished:
         Trace("Updater: Received FP_Finished");
         return kResultOk;
@@ -161,8 +160,7 @@ class FileSession {
       }
       switch (byte) {
         case proto::kFpImageOk:
-          Trace("Updater: Received FP_ImageOK");
-          (void)SendByte(link_, proto::kFpAck);
+          AcknowledgeImageOk(link_);
           break;
         case proto::kFpReturnBlockSize: {
           Trace("Updater: Received FP_ReturnBlockSize");
@@ -187,16 +185,12 @@ class FileSession {
           Trace("Updater: Received FP_Resend");
           if ((rc = SendBlock()) != kResultOk) return rc;
           break;
-        case proto::kFpAddrWrong:
-          Trace("Updater: Received FP_AddrWrong");
-          return kResultInvalidAddress;
-        case proto::kFpImageTooLarge:
-          Trace("Updater: Received FP_ImageTooLarge");
-          return kResultInvalidAddress;
         case proto::kFpFailed:
           Report(progress_, 1, 1, 4, 0);
-          Trace("Updater: Received FP_Failed");
-          return kResultSync;
+          return detail::EarlyEndResult(byte);
+        case proto::kFpAddrWrong:
+        case proto::kFpImageTooLarge:
+          return detail::EarlyEndResult(byte);
         case proto::kFpFinished:
           Trace("Updater: Received FP_Finished");
           return onFinished();

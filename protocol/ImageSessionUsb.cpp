@@ -67,11 +67,8 @@ int RunUsbRecord(uint8_t mode, ComLink& link, ImageFile& file, uint32_t address,
         if (checkFinalSum && blockSent && frame[4] != sum) return kResultError;
         return kResultOk;
       case proto::kFpImageTooLarge:
-        Trace("Updater: Received FP_ImageTooLarge");
-        return kResultInvalidAddress;
       case proto::kFpAddrWrong:
-        Trace("Updater: Received FP_AddrWrong");
-        return kResultInvalidAddress;
+        return detail::EarlyEndResult(frame[0]);
       default:
         // The USB loader sends status frames of its own between requests.
         break;

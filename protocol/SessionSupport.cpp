@@ -4,6 +4,7 @@
 
 #include "link/ResultCodes.h"
 #include "link/Timing.h"
+#include "link/Trace.h"
 #include "protocol/Constants.h"
 #include "protocol/ImageSession.h"
 
@@ -96,6 +97,22 @@ int SendWordBe(ComLink& link, uint32_t value) {
   const uint8_t b[4] = {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
                         static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
   return SendAll(link, b, 4, kIdleDefaultSec);
+}
+
+int EarlyEndResult(uint8_t answer) {
+  switch (answer) {
+    case proto::kFpAddrWrong:
+      Trace("Updater: Received FP_AddrWrong");
+      return kResultInvalidAddress;
+    case proto::kFpImageTooLarge:
+      Trace("Updater: Received FP_ImageTooLarge");
+      return kResultInvalidAddress;
+    case proto::kFpFailed:
+      Trace("Updater: Received FP_Failed");
+      return kResultSync;
+    default:
+      return kResultInternal;
+  }
 }
 
 RecordVerdict SelectRecord(uint32_t type, bool usbForm) {

@@ -44,6 +44,12 @@ int ReceiveByte(ComLink& link, uint8_t* value);
 // Sends one byte to the handset (idle 6 s).
 int SendByte(ComLink& link, uint8_t value);
 
+// The answers that end an image exchange before FP_Finished, traced as
+// received: FP_AddrWrong and FP_ImageTooLarge refuse the start command's
+// address or length (kResultInvalidAddress), FP_Failed means the loader lost
+// step (kResultSync). Any other byte is kResultInternal.
+int EarlyEndResult(uint8_t answer);
+
 // What the record-file sessions do with the next record of a given type.
 enum class RecordVerdict { Send, Skip, End };
 // Applies the selection rules to the process-wide selection state, using the
