@@ -5,7 +5,7 @@
 #include <atomic>
 #include <memory>
 
-#include "link/SerialDevice.h"
+#include "link/ForwardingSerial.h"
 
 namespace vantrel::cli {
 
@@ -14,27 +14,17 @@ inline std::atomic<uint64_t>& LineBytes() {
   return bytes;
 }
 
-class CountingSerial : public SerialDevice {
+class CountingSerial : public ForwardingSerial {
  public:
-  explicit CountingSerial(std::unique_ptr<SerialDevice> inner) : inner_(std::move(inner)) {}
-  int Open(const std::string& path, std::string* why) override { return inner_->Open(path, why); }
-  void Close() override { inner_->Close(); }
-  bool IsOpen() const override { return inner_->IsOpen(); }
-  int Configure(uint32_t rate) override { return inner_->Configure(rate); }
-  uint32_t Rate() override { return inner_->Rate(); }
-  int SetRate(uint32_t rate) override { return inner_->SetRate(rate); }
-  void Purge() override { inner_->Purge(); }
-  IoCount Write(const uint8_t* data, size_t len) override { return Count(inner_->Write(data, len)); }
-  IoCount Read(uint8_t* buf, size_t len) override { return Count(inner_->Read(buf, len)); }
-  void WaitReadable(int64_t us) override { inner_->WaitReadable(us); }
-  void WaitWritable(int64_t us) override { inner_->WaitWritable(us); }
+  using ForwardingSerial::ForwardingSerial;
+  IoCount Write(const uint8_t* data, size_t len) override { return Count(ForwardingSerial::Write(data, len)); }
+  IoCount Read(uint8_t* buf, size_t len) override { return Count(ForwardingSerial::Read(buf, len)); }
 
  private:
   static IoCount Count(IoCount n) {
     if (n > 0) LineBytes().fetch_add(static_cast<uint64_t>(n), std::memory_order_relaxed);
     return n;
   }
-  std::unique_ptr<SerialDevice> inner_;
 };
 
 }  // namespace vantrel::cli

@@ -323,38 +323,4 @@ bool WindowSimTest::HandsetRateBecomes(uint32_t rate, int ms) {
   return true;
 }
 
-class LineWatch::Device : public SerialDevice {
- public:
-  Device(std::unique_ptr<SerialDevice> inner, LineWatch* watch) : inner_(std::move(inner)), watch_(watch) {}
-  int Open(const std::string& path, std::string* why) override { return inner_->Open(path, why); }
-  void Close() override { inner_->Close(); }
-  bool IsOpen() const override { return inner_->IsOpen(); }
-  int Configure(uint32_t rate) override { return inner_->Configure(rate); }
-  uint32_t Rate() override { return inner_->Rate(); }
-  int SetRate(uint32_t rate) override { return inner_->SetRate(rate); }
-  void Purge() override { inner_->Purge(); }
-  IoCount Write(const uint8_t* data, size_t len) override {
-    if (watch_->armed_) ++watch_->writes_;
-    return inner_->Write(data, len);
-  }
-  IoCount Read(uint8_t* buf, size_t len) override { return inner_->Read(buf, len); }
-  void WaitReadable(int64_t us) override { inner_->WaitReadable(us); }
-  void WaitWritable(int64_t us) override { inner_->WaitWritable(us); }
-  size_t OutputPending() override { return inner_->OutputPending(); }
-
- private:
-  std::unique_ptr<SerialDevice> inner_;
-  LineWatch* watch_;
-};
-
-LineWatch::LineWatch() {
-  previous_ = SetSerialFactory(nullptr);
-  SerialFactory inner = previous_;
-  SetSerialFactory([this, inner] {
-    return std::unique_ptr<SerialDevice>(new Device(inner ? inner() : MakePosixSerial(), this));
-  });
-}
-
-LineWatch::~LineWatch() { SetSerialFactory(previous_); }
-
 }  // namespace vantrel::test

@@ -29,6 +29,7 @@
 #include "link/SerialDevice.h"
 #include "sim/SimFixture.h"
 #include "tests/support/TraceCapture.h"
+#include "tests/support/WriteWatch.h"
 
 namespace vantrel::test {
 
@@ -144,25 +145,6 @@ class WindowSimTest : public sim::SimTest {
   std::vector<WindowSnapshot> snapshots_;
   std::vector<std::string> snapshotTexts_;
   std::vector<int> progressSeen_;
-};
-
-// Counts the host's writes to serial devices opened while it lives, from the
-// moment it is armed. Create it after the simulator has started (it wraps
-// the simulator's own wrapping) and let it go before the simulator stops.
-class LineWatch {
- public:
-  LineWatch();
-  ~LineWatch();
-  LineWatch(const LineWatch&) = delete;
-  LineWatch& operator=(const LineWatch&) = delete;
-  void Arm() { armed_ = true; }
-  int WritesSinceArmed() const { return writes_.load(); }
-
- private:
-  class Device;
-  SerialFactory previous_;
-  std::atomic<bool> armed_{false};
-  std::atomic<int> writes_{0};
 };
 
 // The texts as the log shows them ("\r\n" and "\r" start a new line).

@@ -105,7 +105,7 @@ TEST_F(FailureE2eTest, FileThatVanishedAfterItWasChosen) {
   std::filesystem::remove(path);
   ChooseItem(ctl::kRadioItem5);
   const size_t mark = Log().size();
-  LineWatch line;
+  WriteWatch line;
   line.Arm();
   Press(ctl::kDownload);
   EXPECT_EQ(Boxes(), (std::vector<Box>{{"Check the file location", "VANTREL Downloader"},
@@ -131,7 +131,7 @@ TEST_F(FailureE2eTest, FileThatVanishedAfterItWasChosen) {
 TEST_F(FailureE2eTest, DownloadChecksRefuseBeforeAnythingIsSent) {
   StartHandset();
   ASSERT_NO_FATAL_FAILURE(Connect(false, kBaud115K));
-  LineWatch line;
+  WriteWatch line;
   line.Arm();
   const size_t mark = Log().size();
   const auto pressExpecting = [&](const std::vector<Box>& boxes) {
@@ -172,7 +172,7 @@ TEST_F(FailureE2eTest, CancelInTheMiddleOfADownloadThenStartAgain) {
   ChooseFile(ctl::kRsrc1Button, WriteRecordFile("res/Q77T.rc1", big));
   ChooseItem(ctl::kRadioItem0);
   timing::SetPauseScale(0.05);  // about 50 ms per block
-  LineWatch line;
+  WriteWatch line;
 
   CDownloaderDlg& w = Window();
   ASSERT_TRUE(w.Click(ctl::kDownload));
@@ -233,7 +233,7 @@ TEST_F(FailureE2eTest, ClosingTheWindowDuringADownloadStopsTheJob) {
   ChooseFile(ctl::kRsrc1Button, WriteRecordFile("res/Q77T.rc1", {{0x2000000, Pattern(0x400000, 7)}}));
   ChooseItem(ctl::kRadioItem0);
   timing::SetPauseScale(0.05);
-  LineWatch line;
+  WriteWatch line;
   CDownloaderDlg& w = Window();
   ASSERT_TRUE(w.Click(ctl::kDownload));
   auto* bar = w.ControlAs<QProgressBar>(ctl::kProgressBar);

@@ -20,6 +20,7 @@
 #include "sim/SimFixture.h"
 #include "tests/support/RecordingConsole.h"
 #include "tests/support/TraceCapture.h"
+#include "tests/support/WriteWatch.h"
 
 namespace vantrel::test {
 namespace {
@@ -61,51 +62,6 @@ size_t CountContaining(const std::vector<std::string>& lines, const std::string&
     if (l.find(piece) != std::string::npos) ++n;
   return n;
 }
-
-// Counts the writes to the handset that start after Arm(), by wrapping the
-// serial devices the link opens from then on and those already open.
-class WriteWatch {
- public:
-  WriteWatch() {
-    previous_ = SetSerialFactory(nullptr);
-    SerialFactory inner = previous_;
-    SetSerialFactory([this, inner] {
-      return std::make_unique<Counting>(inner ? inner() : MakePosixSerial(), this);
-    });
-  }
-  ~WriteWatch() { SetSerialFactory(previous_); }
-  void Arm() { armed_ = true; }
-  void Disarm() { armed_ = false; }
-  int WritesAfterArm() const { return after_.load(); }
-
- private:
-  class Counting : public SerialDevice {
-   public:
-    Counting(std::unique_ptr<SerialDevice> inner, WriteWatch* watch) : inner_(std::move(inner)), watch_(watch) {}
-    int Open(const std::string& path, std::string* why) override { return inner_->Open(path, why); }
-    void Close() override { inner_->Close(); }
-    bool IsOpen() const override { return inner_->IsOpen(); }
-    int Configure(uint32_t rate) override { return inner_->Configure(rate); }
-    uint32_t Rate() override { return inner_->Rate(); }
-    int SetRate(uint32_t rate) override { return inner_->SetRate(rate); }
-    void Purge() override { inner_->Purge(); }
-    IoCount Write(const uint8_t* data, size_t len) override {
-      if (watch_->armed_) ++watch_->after_;
-      return inner_->Write(data, len);
-    }
-    IoCount Read(uint8_t* buf, size_t len) override { return inner_->Read(buf, len); }
-    void WaitReadable(int64_t us) override { inner_->WaitReadable(us); }
-    void WaitWritable(int64_t us) override { inner_->WaitWritable(us); }
-
-   private:
-    std::unique_ptr<SerialDevice> inner_;
-    WriteWatch* watch_;
-  };
-
-  SerialFactory previous_;
-  std::atomic<bool> armed_{false};
-  std::atomic<int> after_{0};
-};
 
 class SimFlowTest : public sim::SimTest {
  protected:
@@ -265,7 +221,7 @@ TEST_F(SimFlowTest, CancelInTheMiddleOfADownloadThenStartAgain) {
   EXPECT_EQ(con.LastState(), "Disconnected");
   control.WaitForJob();
   EXPECT_EQ(con.Count(), mark) << con.Dump();
-  EXPECT_EQ(watch.WritesAfterArm(), 0);  // nothing went to the handset after Cancel returned
+  EXPECT_EQ(watch.WritesSinceArmed(), 0);  // nothing went to the handset after Cancel returned
   EXPECT_FALSE(rec.m_pLink);
   EXPECT_LT(g_progressTicks, 64);
   EXPECT_TRUE(Erased(0x2000000 + 0x3F0000, 0x10000));  // the last block never came

@@ -7,53 +7,22 @@
 #include "link/ComLink.h"
 #include "link/SerialDevice.h"
 #include "tests/support/FastTiming.h"
+#include "tests/support/QueuedLine.h"
 
 namespace vantrel {
 namespace {
-
-struct Journal {
-  std::vector<std::string> calls;
-  size_t pending = 0;
-  bool stuck = false;
-};
-
-class QueueDevice final : public SerialDevice {
- public:
-  explicit QueueDevice(Journal& j) : j_(j) {}
-  int Open(const std::string&, std::string*) override { open_ = true; return 0; }
-  void Close() override { open_ = false; j_.calls.push_back("close"); }
-  bool IsOpen() const override { return open_; }
-  int Configure(uint32_t) override { return 0; }
-  uint32_t Rate() override { return 115200; }
-  int SetRate(uint32_t) override { return 0; }
-  void Purge() override { j_.calls.push_back("purge with " + std::to_string(j_.pending) + " queued"); }
-  IoCount Write(const uint8_t*, size_t len) override { j_.pending += len; return static_cast<IoCount>(len); }
-  IoCount Read(uint8_t*, size_t) override { return -EAGAIN; }
-  void WaitReadable(int64_t) override {}
-  void WaitWritable(int64_t) override {}
-  size_t OutputPending() override {
-    // The line takes 512 bytes between two looks, unless it is stuck.
-    const size_t now = j_.pending;
-    if (!j_.stuck) j_.pending = j_.pending > 512 ? j_.pending - 512 : 0;
-    return now;
-  }
-
- private:
-  Journal& j_;
-  bool open_ = false;
-};
 
 class CloseDrain : public test::FastTiming {
  protected:
   void SetUp() override {
     test::FastTiming::SetUp();
-    old_ = SetSerialFactory([this] { return std::make_unique<QueueDevice>(journal_); });
+    old_ = SetSerialFactory([this] { return std::make_unique<test::QueuedLine>(journal_); });
   }
   void TearDown() override {
     SetSerialFactory(old_);
     test::FastTiming::TearDown();
   }
-  Journal journal_;
+  test::LineJournal journal_;
   SerialFactory old_;
 };
 
