@@ -1,39 +1,35 @@
 #include "bench/LineMeter.h"
 
+#include "link/ForwardingSerial.h"
+
 namespace vantrel::bench {
 namespace {
 
-class MeteredSerial final : public SerialDevice {
+class MeteredSerial final : public ForwardingSerial {
  public:
-  MeteredSerial(std::unique_ptr<SerialDevice> inner, LineTally* tally) : inner_(std::move(inner)), tally_(tally) {}
+  MeteredSerial(std::unique_ptr<SerialDevice> inner, LineTally* tally)
+      : ForwardingSerial(std::move(inner)), tally_(tally) {}
 
-  int Open(const std::string& path, std::string* why) override { return inner_->Open(path, why); }
-  void Close() override { inner_->Close(); }
-  bool IsOpen() const override { return inner_->IsOpen(); }
   int Configure(uint32_t rate) override {
-    const int rc = inner_->Configure(rate);
-    rate_ = inner_->Rate();
+    const int rc = ForwardingSerial::Configure(rate);
+    rate_ = Rate();
     return rc;
   }
-  uint32_t Rate() override { return inner_->Rate(); }
   int SetRate(uint32_t rate) override {
-    const int rc = inner_->SetRate(rate);
-    rate_ = inner_->Rate();
+    const int rc = ForwardingSerial::SetRate(rate);
+    rate_ = Rate();
     return rc;
   }
-  void Purge() override { inner_->Purge(); }
   IoCount Write(const uint8_t* data, size_t len) override {
-    const IoCount n = inner_->Write(data, len);
+    const IoCount n = ForwardingSerial::Write(data, len);
     if (n > 0) Count(tally_->bytesOut, n);
     return n;
   }
   IoCount Read(uint8_t* buf, size_t len) override {
-    const IoCount n = inner_->Read(buf, len);
+    const IoCount n = ForwardingSerial::Read(buf, len);
     if (n > 0) Count(tally_->bytesIn, n);
     return n;
   }
-  void WaitReadable(int64_t us) override { inner_->WaitReadable(us); }
-  void WaitWritable(int64_t us) override { inner_->WaitWritable(us); }
 
  private:
   void Count(std::atomic<uint64_t>& bytes, IoCount n) {
@@ -43,7 +39,6 @@ class MeteredSerial final : public SerialDevice {
     }
   }
 
-  std::unique_ptr<SerialDevice> inner_;
   LineTally* tally_;
   uint32_t rate_ = 0;
 };

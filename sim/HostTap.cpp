@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "link/SerialDevice.h"
+#include "link/ForwardingSerial.h"
 
 namespace vantrel::sim {
 namespace {
@@ -36,43 +36,38 @@ std::shared_ptr<HostTap> FindTap(const std::string& path) {
   return nullptr;
 }
 
-class TappedSerial final : public SerialDevice {
+class TappedSerial final : public ForwardingSerial {
  public:
-  explicit TappedSerial(std::unique_ptr<SerialDevice> inner) : inner_(std::move(inner)) {}
+  using ForwardingSerial::ForwardingSerial;
 
   int Open(const std::string& path, std::string* why) override {
-    const int rc = inner_->Open(path, why);
+    const int rc = ForwardingSerial::Open(path, why);
     tap_ = rc == 0 ? FindTap(path) : nullptr;
     if (tap_) target_ = tap_->taken.load();
     return rc;
   }
   void Close() override {
     Drain();
-    inner_->Close();
+    ForwardingSerial::Close();
     tap_.reset();
   }
-  bool IsOpen() const override { return inner_->IsOpen(); }
   int Configure(uint32_t rate) override {
     Drain();
-    return inner_->Configure(rate);
+    return ForwardingSerial::Configure(rate);
   }
-  uint32_t Rate() override { return inner_->Rate(); }
   int SetRate(uint32_t rate) override {
     Drain();
-    return inner_->SetRate(rate);
+    return ForwardingSerial::SetRate(rate);
   }
   void Purge() override {
     Drain();
-    inner_->Purge();
+    ForwardingSerial::Purge();
   }
   IoCount Write(const uint8_t* data, size_t len) override {
-    const IoCount n = inner_->Write(data, len);
+    const IoCount n = ForwardingSerial::Write(data, len);
     if (n > 0) target_ += static_cast<uint64_t>(n);
     return n;
   }
-  IoCount Read(uint8_t* buf, size_t len) override { return inner_->Read(buf, len); }
-  void WaitReadable(int64_t us) override { inner_->WaitReadable(us); }
-  void WaitWritable(int64_t us) override { inner_->WaitWritable(us); }
 
  private:
   void Drain() {
@@ -85,7 +80,6 @@ class TappedSerial final : public SerialDevice {
     target_ = tap_->taken.load();
   }
 
-  std::unique_ptr<SerialDevice> inner_;
   std::shared_ptr<HostTap> tap_;
   uint64_t target_ = 0;
 };

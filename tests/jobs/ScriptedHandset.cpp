@@ -22,51 +22,6 @@ bool EndsWith(const std::vector<uint8_t>& v, const uint8_t (&tail)[16]) {
 
 }  // namespace
 
-class DrainingSerial : public SerialDevice {
- public:
-  DrainingSerial(std::unique_ptr<SerialDevice> inner, ScriptedHandset* handset)
-      : inner_(std::move(inner)), handset_(handset) {}
-  int Open(const std::string& path, std::string* why) override { return inner_->Open(path, why); }
-  void Close() override {
-    Drain();
-    inner_->Close();
-  }
-  bool IsOpen() const override { return inner_->IsOpen(); }
-  int Configure(uint32_t rate) override {
-    Drain();
-    return inner_->Configure(rate);
-  }
-  uint32_t Rate() override { return inner_->Rate(); }
-  int SetRate(uint32_t rate) override {
-    Drain();
-    return inner_->SetRate(rate);
-  }
-  void Purge() override {
-    Drain();
-    inner_->Purge();
-  }
-  IoCount Write(const uint8_t* data, size_t len) override {
-    const IoCount n = inner_->Write(data, len);
-    if (n > 0) handset_->hostWritten_ += static_cast<uint64_t>(n);
-    return n;
-  }
-  IoCount Read(uint8_t* buf, size_t len) override { return inner_->Read(buf, len); }
-  void WaitReadable(int64_t us) override { inner_->WaitReadable(us); }
-  void WaitWritable(int64_t us) override { inner_->WaitWritable(us); }
-
- private:
-  void Drain() {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
-    while (handset_->taken_.load() < handset_->hostWritten_.load() && std::chrono::steady_clock::now() < until)
-      std::this_thread::sleep_for(std::chrono::microseconds(100));
-    // What did not arrive in time is lost to the purge.
-    handset_->hostWritten_ = handset_->taken_.load();
-  }
-
-  std::unique_ptr<SerialDevice> inner_;
-  ScriptedHandset* handset_;
-};
-
 ScriptedHandset::ScriptedHandset(const std::string& comName) : comName_(comName) {
   // The host's close must not hang up the line; and the line starts raw, so
   // that nothing the handset sends before the host opens is echoed back.
@@ -78,17 +33,17 @@ ScriptedHandset::ScriptedHandset(const std::string& comName) : comName_(comName)
     ::tcsetattr(slave, TCSANOW, &t);
   }
   SetComOverride(comName_, pty_.SlavePath());
-  previousFactory_ = SetSerialFactory(nullptr);
-  SerialFactory inner = previousFactory_;
-  SetSerialFactory([this, inner] {
-    return std::make_unique<DrainingSerial>(inner ? inner() : MakePosixSerial(), this);
-  });
+  {
+    std::lock_guard<std::mutex> lock(tap_->mutex);
+    tap_->devicePath = pty_.SlavePath();
+  }
+  sim::RegisterHostTap(tap_);
 }
 
 ScriptedHandset::~ScriptedHandset() {
   quit_ = true;
   if (thread_.joinable()) thread_.join();
-  SetSerialFactory(previousFactory_);
+  sim::UnregisterHostTap(tap_);
   SetComOverride(comName_, "");
 }
 
@@ -142,7 +97,7 @@ void ScriptedHandset::Run() {
       {
         std::lock_guard<std::mutex> lock(mu_);
         received_.push_back(b);
-        ++taken_;
+        ++tap_->taken;
         query = deviceId_ >= 0 && (EndsWith(received_, kNandQuery) || EndsWith(received_, kNorQuery));
       }
       if (query) pty_.Write(std::vector<uint8_t>{static_cast<uint8_t>(deviceId_)});

@@ -6,12 +6,13 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "link/SerialDevice.h"
+#include "sim/HostTap.h"
 #include "tests/support/PtyPair.h"
 
 namespace vantrel::test {
@@ -50,12 +51,9 @@ class ScriptedHandset {
  private:
   void Run();
 
-  friend class DrainingSerial;
-
   std::string comName_;
-  SerialFactory previousFactory_;
-  std::atomic<uint64_t> hostWritten_{0};
-  std::atomic<uint64_t> taken_{0};
+  // Counts what this handset has read, for the link's waits before a purge.
+  std::shared_ptr<sim::HostTap> tap_ = std::make_shared<sim::HostTap>();
   PtyPair pty_;
   std::thread thread_;
   std::atomic<bool> quit_{false};
