@@ -24,6 +24,12 @@ ImageRecord MakeRecord(uint32_t address, size_t length, uint32_t seed);
 
 // A log entry: kind 0-5, or -1 for a plain text.
 using LogEntry = std::pair<int, std::string>;
+// A message box as Boxes() lists it: text and caption.
+using Box = std::pair<std::string, std::string>;
+
+// The separator line the jobs log before a transfer: 95 '-' and "\n".
+inline constexpr const char* kSeparator =
+    "-----------------------------------------------------------------------------------------------\n";
 
 // The operator's baud list entries.
 inline constexpr int kBaud115K = 0;
