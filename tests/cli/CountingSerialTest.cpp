@@ -9,22 +9,16 @@
 #include "link/ComLink.h"
 #include "tests/support/FastTiming.h"
 #include "tests/support/QueuedLine.h"
+#include "tests/support/SerialFactoryScope.h"
 
 namespace vantrel::cli {
 namespace {
 
 class CountingSerialTest : public test::FastTiming {
  protected:
-  void SetUp() override {
-    test::FastTiming::SetUp();
-    old_ = SetSerialFactory([this] { return std::make_unique<CountingSerial>(std::make_unique<test::QueuedLine>(line_)); });
-  }
-  void TearDown() override {
-    SetSerialFactory(old_);
-    test::FastTiming::TearDown();
-  }
   test::LineJournal line_;
-  SerialFactory old_;
+  test::SerialFactoryScope devices_{
+      [this] { return std::make_unique<CountingSerial>(std::make_unique<test::QueuedLine>(line_)); }};
 };
 
 TEST_F(CountingSerialTest, CountsBothWaysAndTheCloseStillWaitsForTheQueuedTail) {

@@ -8,22 +8,15 @@
 #include "link/SerialDevice.h"
 #include "tests/support/FastTiming.h"
 #include "tests/support/QueuedLine.h"
+#include "tests/support/SerialFactoryScope.h"
 
 namespace vantrel {
 namespace {
 
 class CloseDrain : public test::FastTiming {
  protected:
-  void SetUp() override {
-    test::FastTiming::SetUp();
-    old_ = SetSerialFactory([this] { return std::make_unique<test::QueuedLine>(journal_); });
-  }
-  void TearDown() override {
-    SetSerialFactory(old_);
-    test::FastTiming::TearDown();
-  }
   test::LineJournal journal_;
-  SerialFactory old_;
+  test::SerialFactoryScope devices_{[this] { return std::make_unique<test::QueuedLine>(journal_); }};
 };
 
 TEST_F(CloseDrain, QueuedBytesReachTheLineBeforeThePurge) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "link/SerialDevice.h"
+#include "tests/support/SerialFactoryScope.h"
 
 namespace vantrel::test {
 
@@ -61,19 +62,12 @@ class ScriptedDevice : public SerialDevice {
 
 class ScriptedLineScope {
  public:
-  ScriptedLineScope() : line(std::make_shared<Line>()) {
-    previous_ = SetSerialFactory([l = line] { return std::make_unique<ScriptedDevice>(l); });
-  }
-  ~ScriptedLineScope() { SetSerialFactory(previous_); }
-  ScriptedLineScope(const ScriptedLineScope&) = delete;
-  ScriptedLineScope& operator=(const ScriptedLineScope&) = delete;
-
   void Feed(const std::vector<uint8_t>& bytes) { line->in.insert(line->in.end(), bytes.begin(), bytes.end()); }
 
-  std::shared_ptr<Line> line;
+  std::shared_ptr<Line> line = std::make_shared<Line>();
 
  private:
-  SerialFactory previous_;
+  SerialFactoryScope devices_{[l = line] { return std::make_unique<ScriptedDevice>(l); }};
 };
 
 }  // namespace vantrel::test
