@@ -41,19 +41,7 @@ std::string FormatDuration(double seconds) {
 
 }  // namespace
 
-std::string NormalizeLineBreaks(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r') {
-      out += '\n';
-      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
+std::string NormalizeLineBreaks(const std::string& text) { return ShownLineBreaks(text); }
 
 std::string FormatRate(double bps) {
   char buf[32];

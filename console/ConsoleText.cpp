@@ -98,18 +98,6 @@ std::string QtFilterText(const std::string& pairs) {
   return out;
 }
 
-std::string DisplayText(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r') {
-      out += '\n';
-      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
+std::string DisplayText(const std::string& text) { return ShownLineBreaks(text); }
 
 }  // namespace vantrel::console

@@ -31,6 +31,22 @@ struct DumpArea {
   int erase = 0;
 };
 
+// The texts of the jobs break lines with "\r\n" or a lone "\r"; a console
+// that shows them turns each into one "\n".
+inline std::string ShownLineBreaks(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r') {
+      out += '\n';
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
 // Log kinds: 0 black, 1 and 3 blue, 2 and 4 red, 5 to the hidden scratch box.
 inline constexpr int kLogBlack = 0;
 inline constexpr int kLogBlue = 1;

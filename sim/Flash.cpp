@@ -41,6 +41,20 @@ void PwriteAll(int fd, const uint8_t* p, size_t n, off_t at) {
   }
 }
 
+// Walks `n` bytes from `address` page by page: fn(page, offset in the page,
+// bytes in this page, bytes walked before it).
+template <typename Fn>
+void ForEachPageSpan(uint32_t address, uint32_t n, Fn&& fn) {
+  constexpr uint32_t kPage = Flash::kPageBytes;
+  for (uint32_t done = 0; done < n;) {
+    const uint32_t at = address + done;
+    const uint32_t off = at % kPage;
+    const uint32_t take = std::min(n - done, kPage - off);
+    fn(at / kPage, off, take, done);
+    done += take;
+  }
+}
+
 }  // namespace
 
 Flash::Flash(std::string name, uint32_t size) : name_(std::move(name)), size_(size) {}
@@ -91,15 +105,9 @@ std::vector<uint8_t> Flash::Read(uint32_t address, uint32_t length) const {
     Invert(out.data(), n);
     return out;
   }
-  uint32_t done = 0;
-  while (done < n) {
-    const uint32_t at = address + done;
-    const uint32_t page = at / kPageBytes;
-    const uint32_t off = at % kPageBytes;
-    const uint32_t take = std::min(n - done, kPageBytes - off);
+  ForEachPageSpan(address, n, [&](uint32_t page, uint32_t off, uint32_t take, uint32_t done) {
     if (auto it = pages_.find(page); it != pages_.end()) std::memcpy(out.data() + done, it->second.get() + off, take);
-    done += take;
-  }
+  });
   return out;
 }
 
@@ -113,20 +121,14 @@ void Flash::Write(uint32_t address, const uint8_t* data, size_t length) {
     PwriteAll(fd_, inv.data(), n, address);
     return;
   }
-  uint32_t done = 0;
-  while (done < n) {
-    const uint32_t at = address + done;
-    const uint32_t page = at / kPageBytes;
-    const uint32_t off = at % kPageBytes;
-    const uint32_t take = std::min(n - done, kPageBytes - off);
+  ForEachPageSpan(address, n, [&](uint32_t page, uint32_t off, uint32_t take, uint32_t done) {
     auto& slot = pages_[page];
     if (!slot) {
       slot = std::make_unique<uint8_t[]>(kPageBytes);
       std::memset(slot.get(), 0xFF, kPageBytes);
     }
     std::memcpy(slot.get() + off, data + done, take);
-    done += take;
-  }
+  });
 }
 
 void Flash::Erase(uint32_t address, uint32_t length) {
@@ -144,12 +146,7 @@ void Flash::Erase(uint32_t address, uint32_t length) {
     }
     return;
   }
-  uint32_t done = 0;
-  while (done < n) {
-    const uint32_t at = address + done;
-    const uint32_t page = at / kPageBytes;
-    const uint32_t off = at % kPageBytes;
-    const uint32_t take = std::min(n - done, kPageBytes - off);
+  ForEachPageSpan(address, n, [&](uint32_t page, uint32_t off, uint32_t take, uint32_t) {
     if (auto it = pages_.find(page); it != pages_.end()) {
       if (take == kPageBytes) {
         pages_.erase(it);
@@ -157,8 +154,7 @@ void Flash::Erase(uint32_t address, uint32_t length) {
         std::memset(it->second.get() + off, 0xFF, take);
       }
     }
-    done += take;
-  }
+  });
 }
 
 void Flash::EraseAll() { Erase(0, size_); }

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,24 @@ class SimTest : public ::testing::Test {
   }
 
   const test::ScratchConfig& Config() const { return *config_; }
+
+  // The simulator's flash holds `bytes` at `address`; else the first byte that differs.
+  ::testing::AssertionResult FlashHolds(FlashPart part, uint32_t address, const std::vector<uint8_t>& bytes) {
+    const std::vector<uint8_t> got = sim_->ReadFlash(part, address, static_cast<uint32_t>(bytes.size()));
+    for (size_t i = 0; i < bytes.size(); ++i) {
+      if (got[i] != bytes[i]) {
+        std::ostringstream msg;
+        msg << std::hex << (part == FlashPart::Nand ? "NAND" : "NOR") << " at 0x" << address + i << " holds 0x"
+            << int(got[i]) << ", expected 0x" << int(bytes[i]) << " (offset 0x" << i << " of 0x" << bytes.size()
+            << " bytes at 0x" << address << ")";
+        return ::testing::AssertionFailure() << msg.str();
+      }
+    }
+    return ::testing::AssertionSuccess();
+  }
+  ::testing::AssertionResult FlashErased(FlashPart part, uint32_t address, uint32_t length) {
+    return FlashHolds(part, address, std::vector<uint8_t>(length, 0xFF));
+  }
 
  private:
   std::unique_ptr<test::ScratchConfig> config_;

@@ -1,17 +1,13 @@
 // TOOL_DownloadImage against arbitrary flash driver answers.
-#include "protocol/ImageSession.h"
-#include "protocol/fuzz/FuzzChecks.h"
-#include "protocol/fuzz/FuzzHandset.h"
+#include "protocol/fuzz/FuzzTarget.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace vantrel;
-  fuzz::Init();
-  fuzz::Input in(data, size);
-  const uint8_t writeMode = in.Byte();
-  const uint8_t selector = static_cast<uint8_t>("qrs"[in.Byte() % 3]);
-  const uint32_t address = in.Word();
-  SetImageCursor(in.Byte() % 2 == 0 ? 0 : in.Word());
-  fuzz::SetHandset(in.Rest(), in.RestSize(), writeMode);
+  fuzz::Run run(data, size);
+  const uint8_t selector = static_cast<uint8_t>("qrs"[run.in.Byte() % 3]);
+  const uint32_t address = run.in.Word();
+  SetImageCursor(run.in.Byte() % 2 == 0 ? 0 : run.in.Word());
+  run.Answer();
 
   ComLink link;
   link.SetPortName("COM1");

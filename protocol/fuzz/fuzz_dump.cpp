@@ -1,20 +1,17 @@
 // TOOL_Dump: arbitrary read-back answers and blocks; a sink that may fail.
 #include "protocol/Constants.h"
 #include "protocol/ReadBack.h"
-#include "protocol/fuzz/FuzzChecks.h"
-#include "protocol/fuzz/FuzzHandset.h"
+#include "protocol/fuzz/FuzzTarget.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace vantrel;
-  fuzz::Init();
-  fuzz::Input in(data, size);
-  const uint8_t writeMode = in.Byte();
-  const uint8_t config = in.Byte();
+  fuzz::Run run(data, size);
+  const uint8_t config = run.in.Byte();
   const uint8_t mode = (config & 1) ? kLinkModeUsb : kLinkModeUart;
-  const uint32_t start = in.Word();
-  const uint32_t length = in.Word();
+  const uint32_t start = run.in.Word();
+  const uint32_t length = run.in.Word();
   const unsigned sinkBudget = config >> 1;  // blocks the sink stores before it fails
-  fuzz::SetHandset(in.Rest(), in.RestSize(), writeMode);
+  run.Answer();
 
   unsigned stored = 0;
   const DumpDataCallBack sink = [&](const uint8_t* block, uint32_t n) {
@@ -24,6 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const DumpProgressCallBack progress = [](uint8_t final, const uint8_t*, uint32_t) {
     if (final > 1) std::abort();
   };
+
   ComLink link;
   if (!fuzz::OpenFuzzLink(link, kBaud115200)) return 0;
   const int rc = TOOL_Dump(mode, "", link, start, length, proto::kCmdNandDump, progress, sink);

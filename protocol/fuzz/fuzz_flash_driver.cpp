@@ -1,17 +1,14 @@
 // TOOL_DownloadFlashDriver's rate handshake and the loader uploads' flash
 // type query, against arbitrary answers.
 #include "protocol/BootUpload.h"
-#include "protocol/fuzz/FuzzChecks.h"
-#include "protocol/fuzz/FuzzHandset.h"
+#include "protocol/fuzz/FuzzTarget.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace vantrel;
-  fuzz::Init();
-  fuzz::Input in(data, size);
-  const uint8_t writeMode = in.Byte();
-  const uint8_t config = in.Byte();
-  const uint8_t code = in.Byte();
-  fuzz::SetHandset(in.Rest(), in.RestSize(), writeMode);
+  fuzz::Run run(data, size);
+  const uint8_t config = run.in.Byte();
+  const uint8_t code = run.in.Byte();
+  run.Answer();
 
   ComLink link;
   link.SetPortName("COM1");

@@ -1,19 +1,15 @@
 // TOOL_FormatVlf and the erase commands' completion waits.
 #include "protocol/LoaderCommands.h"
-#include "protocol/fuzz/FuzzChecks.h"
-#include "protocol/fuzz/FuzzHandset.h"
+#include "protocol/fuzz/FuzzTarget.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace vantrel;
-  fuzz::Init();
-  fuzz::Input in(data, size);
-  const uint8_t writeMode = in.Byte();
-  const uint8_t config = in.Byte();
-  const uint32_t address = in.Word();
-  fuzz::SetHandset(in.Rest(), in.RestSize(), writeMode);
+  fuzz::Run run(data, size);
+  const uint8_t config = run.in.Byte();
+  const uint32_t address = run.in.Word();
 
   ComLink link;
-  if (!fuzz::OpenFuzzLink(link, kBaud115200)) return 0;
+  if (!run.AnswerOn(link, kBaud115200)) return 0;
   switch (config % 3) {
     case 0:
       fuzz::RequireCode(TOOL_FormatVlf(link, address, fuzz::CheckProgress), {0, 205, 210, 212});

@@ -14,6 +14,7 @@
 #include "JsonCheck.h"
 #include "cli/ExitStatus.h"
 #include "sim/Simulator.h"
+#include "tests/support/ImageFiles.h"
 #include "tests/support/ScratchConfig.h"
 
 namespace vantrel::cli {
@@ -22,10 +23,7 @@ using test::CliProcess;
 using test::CliResult;
 using test::RunCli;
 
-struct Record {
-  uint32_t address;
-  std::vector<uint8_t> data;
-};
+using Record = vantrel::test::ImageRecord;
 
 // An image-set record file: what the image-set download sends is its first
 // three records (head and two middle records).
@@ -63,13 +61,7 @@ inline void WriteRaw(const std::string& path, const std::vector<uint8_t>& bytes)
 }
 
 inline void WriteRecordFile(const std::string& path, const std::vector<Record>& recs) {
-  std::ofstream f(path, std::ios::binary);
-  for (const auto& r : recs) {
-    uint32_t words[2] = {r.address, static_cast<uint32_t>(r.data.size())};
-    for (uint32_t w : words)
-      for (int i = 0; i < 4; ++i) f.put(static_cast<char>((w >> (8 * i)) & 0xFF));
-    f.write(reinterpret_cast<const char*>(r.data.data()), static_cast<std::streamsize>(r.data.size()));
-  }
+  WriteRaw(path, vantrel::test::RecordFileBytes(recs));
 }
 
 inline std::vector<uint8_t> ReadAll(const std::string& path) {

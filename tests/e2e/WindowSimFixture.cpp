@@ -25,19 +25,9 @@
 #include "link/Timing.h"
 #include "maintenance/Connect.h"
 #include "protocol/ImageSession.h"
+#include "tests/support/JobGlobals.h"
 
 namespace vantrel::test {
-
-std::vector<uint8_t> Pattern(size_t count, uint32_t seed) {
-  std::vector<uint8_t> out(count);
-  uint32_t x = seed * 2654435761u + 977u;
-  for (size_t i = 0; i < count; ++i) {
-    x = x * 1103515245u + 12345u;
-    const auto b = static_cast<uint8_t>(x >> 16);
-    out[i] = b == 0xFF ? 0x5A : b;
-  }
-  return out;
-}
 
 std::string Shown(const std::string& text) { return console::DisplayText(text); }
 
@@ -51,11 +41,7 @@ void WindowSimTest::SetUp() {
   timing::SetPollScale(1.0);
   traces_ = std::make_unique<TraceCapture>();
   stop::Clear();
-  g_operation = 0;
-  g_loaderState = kLoaderNone;
-  g_progressTicks = 0;
-  g_expectedTicks = 0;
-  SetSelection(0, 0, 0, 0, 0, 0);
+  ResetJobGlobals();
   ResetConnectRetryAllowance();
 }
 
@@ -267,14 +253,7 @@ bool WindowSimTest::Enabled(int controlId) { return Window().Control(controlId)-
 // --- Files and flash ---
 
 std::string WindowSimTest::WriteRecordFile(const std::string& relative, const std::vector<ImageRecord>& records) {
-  std::vector<uint8_t> bytes;
-  for (const ImageRecord& r : records) {
-    const uint32_t words[2] = {r.address, static_cast<uint32_t>(r.data.size())};
-    for (uint32_t w : words)
-      for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(w >> (8 * i)));
-    bytes.insert(bytes.end(), r.data.begin(), r.data.end());
-  }
-  return WriteFile(relative, bytes);
+  return WriteFile(relative, RecordFileBytes(records));
 }
 
 std::string WindowSimTest::WriteFile(const std::string& relative, const std::vector<uint8_t>& bytes) {
@@ -283,25 +262,6 @@ std::string WindowSimTest::WriteFile(const std::string& relative, const std::vec
   std::ofstream(p, std::ios::binary)
       .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   return p.string();
-}
-
-::testing::AssertionResult WindowSimTest::FlashHolds(sim::FlashPart part, uint32_t address,
-                                                     const std::vector<uint8_t>& bytes) {
-  const std::vector<uint8_t> got = Sim().ReadFlash(part, address, static_cast<uint32_t>(bytes.size()));
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    if (got[i] != bytes[i]) {
-      std::ostringstream msg;
-      msg << std::hex << (part == sim::FlashPart::Nand ? "NAND" : "NOR") << " at 0x" << address + i << " holds 0x"
-          << int(got[i]) << ", expected 0x" << int(bytes[i]) << " (0x" << bytes.size() << " bytes at 0x" << address
-          << ")";
-      return ::testing::AssertionFailure() << msg.str();
-    }
-  }
-  return ::testing::AssertionSuccess();
-}
-
-::testing::AssertionResult WindowSimTest::FlashErased(sim::FlashPart part, uint32_t address, uint32_t length) {
-  return FlashHolds(part, address, std::vector<uint8_t>(length, 0xFF));
 }
 
 ::testing::AssertionResult WindowSimTest::NandHoldsExactly(const std::vector<ImageRecord>& records) {

@@ -28,18 +28,14 @@
 #include "jobs/ControlIds.h"
 #include "link/SerialDevice.h"
 #include "sim/SimFixture.h"
+#include "tests/support/ImageFiles.h"
 #include "tests/support/TraceCapture.h"
 #include "tests/support/WriteWatch.h"
 
 namespace vantrel::test {
 
-struct ImageRecord {
-  uint32_t address = 0;
-  std::vector<uint8_t> data;
-};
-
 // Deterministic bytes, never 0xFF (the erased value), different per seed.
-std::vector<uint8_t> Pattern(size_t count, uint32_t seed);
+inline std::vector<uint8_t> Pattern(size_t count, uint32_t seed) { return PatternBytes(count, seed, 977u); }
 
 // The operator's baud list entries.
 inline constexpr int kBaud115K = 0;
@@ -126,8 +122,6 @@ class WindowSimTest : public sim::SimTest {
   // --- Files and flash ---
   std::string WriteRecordFile(const std::string& relative, const std::vector<ImageRecord>& records);
   std::string WriteFile(const std::string& relative, const std::vector<uint8_t>& bytes);
-  ::testing::AssertionResult FlashHolds(sim::FlashPart part, uint32_t address, const std::vector<uint8_t>& bytes);
-  ::testing::AssertionResult FlashErased(sim::FlashPart part, uint32_t address, uint32_t length);
   // The records are in flash at their addresses, and the flash right behind
   // each one is still erased.
   ::testing::AssertionResult NandHoldsExactly(const std::vector<ImageRecord>& records);

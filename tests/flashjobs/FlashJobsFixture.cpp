@@ -9,20 +9,9 @@
 #include "link/ComLink.h"
 #include "link/Stop.h"
 #include "link/Timing.h"
-#include "protocol/ImageSession.h"
+#include "tests/support/JobGlobals.h"
 
 namespace vantrel::test {
-
-std::vector<uint8_t> PatternBytes(size_t count, uint32_t seed) {
-  std::vector<uint8_t> out(count);
-  uint32_t x = seed * 2654435761u + 12345u;
-  for (size_t i = 0; i < count; ++i) {
-    x = x * 1103515245u + 12345u;
-    uint8_t b = static_cast<uint8_t>(x >> 16);
-    out[i] = b == 0xFF ? 0x5A : b;  // never the erased value, so a missed write shows
-  }
-  return out;
-}
 
 ImageRecord MakeRecord(uint32_t address, size_t length, uint32_t seed) {
   return ImageRecord{address, PatternBytes(length, seed)};
@@ -35,11 +24,7 @@ void FlashJobsTest::SetUp() {
   timing::SetPauseScale(0.02);
   traces_ = std::make_unique<TraceCapture>();
   stop::Clear();
-  g_operation = 0;
-  g_loaderState = kLoaderNone;
-  g_progressTicks = 0;
-  g_expectedTicks = 0;
-  SetSelection(0, 0, 0, 0, 0, 0);
+  ResetJobGlobals();
   SetMainContext(&ctx);
   rec.m_nComPort = 6;  // COM7
   rec.m_nBaudRate = kBaud921K;
@@ -78,14 +63,7 @@ void FlashJobsTest::Connect() {
 }
 
 std::string FlashJobsTest::WriteRecordFile(const std::string& name, const std::vector<ImageRecord>& records) {
-  std::vector<uint8_t> bytes;
-  for (const ImageRecord& r : records) {
-    const uint32_t words[2] = {r.address, static_cast<uint32_t>(r.data.size())};
-    for (uint32_t w : words)
-      for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(w >> (8 * i)));
-    bytes.insert(bytes.end(), r.data.begin(), r.data.end());
-  }
-  return WriteFile(name, bytes);
+  return WriteFile(name, RecordFileBytes(records));
 }
 
 std::string FlashJobsTest::WriteFile(const std::string& name, const std::vector<uint8_t>& bytes) {
@@ -99,24 +77,6 @@ std::string FlashJobsTest::WriteFile(const std::string& name, const std::vector<
     std::fclose(f);
   }
   return path;
-}
-
-::testing::AssertionResult FlashJobsTest::FlashHolds(sim::FlashPart part, uint32_t address,
-                                                     const std::vector<uint8_t>& bytes) {
-  const std::vector<uint8_t> got = Sim().ReadFlash(part, address, static_cast<uint32_t>(bytes.size()));
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    if (got[i] != bytes[i]) {
-      std::ostringstream msg;
-      msg << std::hex << "flash at 0x" << address + i << " holds 0x" << int(got[i]) << ", expected 0x"
-          << int(bytes[i]) << " (offset 0x" << i << " of 0x" << bytes.size() << " bytes at 0x" << address << ")";
-      return ::testing::AssertionFailure() << msg.str();
-    }
-  }
-  return ::testing::AssertionSuccess();
-}
-
-::testing::AssertionResult FlashJobsTest::FlashErased(sim::FlashPart part, uint32_t address, uint32_t length) {
-  return FlashHolds(part, address, std::vector<uint8_t>(length, 0xFF));
 }
 
 ::testing::AssertionResult FlashJobsTest::LogHasInOrder(const std::vector<LogEntry>& expected) const {

@@ -13,23 +13,23 @@
 #include "jobs/JobState.h"
 #include "jobs/OperationRecord.h"
 #include "sim/SimFixture.h"
+#include "tests/support/ImageFiles.h"
 #include "tests/support/RecordingConsole.h"
 #include "tests/support/TraceCapture.h"
 
 namespace vantrel::test {
 
-// One record of a record file: address, then the data that goes there.
-struct ImageRecord {
-  uint32_t address = 0;
-  std::vector<uint8_t> data;
-};
-
-// Deterministic bytes that differ from record to record and from 0xFF.
-std::vector<uint8_t> PatternBytes(size_t count, uint32_t seed);
+// A record of `length` pattern bytes (PatternBytes of `seed`) at `address`.
 ImageRecord MakeRecord(uint32_t address, size_t length, uint32_t seed);
 
 // A log entry: kind 0-5, or -1 for a plain text.
 using LogEntry = std::pair<int, std::string>;
+// A message box as Boxes() lists it: text and caption.
+using Box = std::pair<std::string, std::string>;
+
+// The separator line the jobs log before a transfer: 95 '-' and "\n".
+inline constexpr const char* kSeparator =
+    "-----------------------------------------------------------------------------------------------\n";
 
 // The operator's baud list entries.
 inline constexpr int kBaud115K = 0;
@@ -52,8 +52,6 @@ class FlashJobsTest : public sim::SimTest {
   std::string WriteFile(const std::string& name, const std::vector<uint8_t>& bytes);
 
   // Flash comparisons with a short message (first differing offset).
-  ::testing::AssertionResult FlashHolds(sim::FlashPart part, uint32_t address, const std::vector<uint8_t>& bytes);
-  ::testing::AssertionResult FlashErased(sim::FlashPart part, uint32_t address, uint32_t length);
 
   // The entries appear in the log in this order (others may lie between).
   ::testing::AssertionResult LogHasInOrder(const std::vector<LogEntry>& expected) const;

@@ -15,7 +15,6 @@ namespace vantrel::test {
 namespace {
 
 using sim::FlashPart;
-using Box = std::pair<std::string, std::string>;
 
 const std::string kRule(77, '-');
 

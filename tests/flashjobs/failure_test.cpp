@@ -17,7 +17,6 @@ namespace vantrel::test {
 namespace {
 
 using sim::FlashPart;
-using Box = std::pair<std::string, std::string>;
 
 std::string ImageSetError(int rc) { return std::string("Error flashing image set : ") + ResultText(rc) + "\n"; }
 

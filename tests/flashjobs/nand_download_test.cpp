@@ -17,8 +17,6 @@ namespace {
 
 using sim::FlashPart;
 
-constexpr const char* kSeparator =
-    "-----------------------------------------------------------------------------------------------\n";
 constexpr uint32_t kBlock = 0x20000;
 constexpr uint32_t kSpareBytes = 4096;
 // Where the handset's loader puts a file-system or entire-flash stream.
@@ -181,7 +179,6 @@ TEST_P(NandItemTest, WritesExactlyTheSelectedRecords) {
     EXPECT_EQ(CountLogStartingWith("\n    Set Target Phone BaudRate"), 0);
   }
 
-  using Box = std::pair<std::string, std::string>;
   EXPECT_EQ(Boxes(), (std::vector<Box>{{"Download Finished", "  NOTICE  "}}));
   EXPECT_EQ(con.LastState(), "Ready");
   EXPECT_EQ(con.ControlText(ctl::kFileName), plan.file.substr(plan.file.rfind('/') + 1));

@@ -15,10 +15,6 @@ namespace vantrel::test {
 namespace {
 
 using sim::FlashPart;
-using Box = std::pair<std::string, std::string>;
-
-constexpr const char* kSeparator =
-    "-----------------------------------------------------------------------------------------------\n";
 
 class NorDownloadTest : public FlashJobsTest {};
 

@@ -100,7 +100,6 @@ TEST_F(RateSequenceTest, AllDownloadChainAt921K) {
   EXPECT_TRUE(FlashHolds(FlashPart::Nand, rc1.address, rc1.data));
   EXPECT_TRUE(FlashHolds(FlashPart::Nand, rc2.address, rc2.data));
   EXPECT_TRUE(FlashHolds(FlashPart::Nand, 0x5000000, vlf));
-  using Box = std::pair<std::string, std::string>;
   EXPECT_EQ(Boxes(), (std::vector<Box>{{"All Download Finished", "NOTICE"}})) << con.Dump();
   EXPECT_EQ(Sim().HandsetRate(), 115200u);
 }

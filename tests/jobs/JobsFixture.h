@@ -6,8 +6,8 @@
 
 #include "jobs/JobState.h"
 #include "jobs/OperationRecord.h"
-#include "protocol/ImageSession.h"
 #include "tests/support/FastTiming.h"
+#include "tests/support/JobGlobals.h"
 #include "tests/support/RecordingConsole.h"
 
 namespace vantrel::test {
@@ -16,11 +16,7 @@ class JobsFixture : public FastTiming {
  protected:
   void SetUp() override {
     FastTiming::SetUp();
-    g_operation = 0;
-    g_loaderState = 0;
-    g_progressTicks = 0;
-    g_expectedTicks = 0;
-    SetSelection(0, 0, 0, 0, 0, 0);
+    ResetJobGlobals();
     SetMainContext(&ctx);
   }
   void TearDown() override {

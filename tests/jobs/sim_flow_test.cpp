@@ -18,6 +18,7 @@
 #include "payloads/Payloads.h"
 #include "protocol/ImageSession.h"
 #include "sim/SimFixture.h"
+#include "tests/support/JobGlobals.h"
 #include "tests/support/RecordingConsole.h"
 #include "tests/support/TraceCapture.h"
 #include "tests/support/WriteWatch.h"
@@ -67,11 +68,7 @@ class SimFlowTest : public sim::SimTest {
  protected:
   void SetUp() override {
     sim::SimTest::SetUp();
-    g_operation = 0;
-    g_loaderState = 0;
-    g_progressTicks = 0;
-    g_expectedTicks = 0;
-    SetSelection(0, 0, 0, 0, 0, 0);
+    ResetJobGlobals();
     ResetConnectRetryAllowance();
     SetMainContext(&control.Context());
     rec.m_nComPort = 6;  // COM7

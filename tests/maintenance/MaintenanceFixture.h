@@ -17,6 +17,7 @@
 #include "jobs/OperationControl.h"
 #include "jobs/OperationRecord.h"
 #include "sim/SimFixture.h"
+#include "tests/support/JobGlobals.h"
 #include "tests/support/RecordingConsole.h"
 
 namespace vantrel::test {
@@ -25,10 +26,7 @@ class MaintenanceTest : public sim::SimTest {
  protected:
   void SetUp() override {
     sim::SimTest::SetUp();
-    g_operation = 0;
-    g_loaderState = 0;
-    g_progressTicks = 0;
-    g_expectedTicks = 0;
+    ResetJobGlobals();
     rec.m_nComPort = 6;  // COM7
     rec.m_nBaudRate = 0;
     rec.m_nCommType = 0;

@@ -4,6 +4,7 @@
 
 #include "link/ComNames.h"
 #include "link/Stop.h"
+#include "tests/support/ImageFiles.h"
 
 namespace vantrel::test {
 
@@ -103,15 +104,7 @@ Bytes Record(uint32_t address, const Bytes& data) {
   return out;
 }
 
-Bytes Pattern(size_t length, uint8_t seed) {
-  Bytes out(length);
-  uint32_t x = seed * 2654435761u + 1;
-  for (auto& b : out) {
-    x = x * 1103515245u + 12345u;
-    b = static_cast<uint8_t>(x >> 16);
-  }
-  return out;
-}
+Bytes Pattern(size_t length, uint8_t seed) { return PatternBytes(length, seed, 1u, 0xFF); }
 
 Bytes Concat(std::initializer_list<Bytes> parts) {
   Bytes out;

@@ -15,19 +15,9 @@
 #include "link/Timing.h"
 #include "maintenance/Connect.h"
 #include "protocol/ImageSession.h"
+#include "tests/support/JobGlobals.h"
 
 namespace vantrel::test {
-
-std::vector<uint8_t> Pattern(size_t count, uint32_t seed) {
-  std::vector<uint8_t> out(count);
-  uint32_t x = seed * 2654435761u + 7u;
-  for (auto& b : out) {
-    x = x * 1103515245u + 12345u;
-    b = static_cast<uint8_t>(x >> 16);
-    if (b == 0xFF) b = 0x3C;
-  }
-  return out;
-}
 
 void FaultMatrix::SetUp() {
   SimTest::SetUp();
@@ -41,11 +31,7 @@ void FaultMatrix::SetUp() {
   traces_ = std::make_unique<TraceCapture>();
   stop::Clear();
   ResetConnectRetryAllowance();
-  g_operation = 0;
-  g_loaderState = kLoaderNone;
-  g_progressTicks = 0;
-  g_expectedTicks = 0;
-  SetSelection(0, 0, 0, 0, 0, 0);
+  ResetJobGlobals();
   rec.m_nComPort = kCom7;
   rec.m_nBaudRate = kRate921K;
   rec.m_nCommType = 0;
@@ -137,15 +123,7 @@ void FaultMatrix::ExpectStartWorksAgain() {
 }
 
 std::string FaultMatrix::WriteRecordFile(const std::string& name, const std::vector<Rec>& records) {
-  std::vector<uint8_t> bytes;
-  for (const Rec& r : records) {
-    const uint32_t len = static_cast<uint32_t>(r.data.size());
-    for (uint32_t w : {r.address, len}) {
-      for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(w >> (8 * i)));
-    }
-    bytes.insert(bytes.end(), r.data.begin(), r.data.end());
-  }
-  return WriteFile(name, bytes);
+  return WriteFile(name, RecordFileBytes(records));
 }
 
 std::string FaultMatrix::WriteFile(const std::string& name, const std::vector<uint8_t>& bytes) {

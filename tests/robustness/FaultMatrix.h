@@ -14,6 +14,7 @@
 #include "jobs/OperationControl.h"
 #include "jobs/OperationRecord.h"
 #include "sim/SimFixture.h"
+#include "tests/support/ImageFiles.h"
 #include "tests/support/RecordingConsole.h"
 #include "tests/support/TraceCapture.h"
 
@@ -23,12 +24,9 @@ inline constexpr int kCom7 = 6;
 inline constexpr int kRate921K = 2;
 
 // Deterministic bytes that are never 0xFF, so a block that was not written shows.
-std::vector<uint8_t> Pattern(size_t count, uint32_t seed);
+inline std::vector<uint8_t> Pattern(size_t count, uint32_t seed) { return PatternBytes(count, seed, 7u, 0x3C); }
 
-struct Rec {
-  uint32_t address = 0;
-  std::vector<uint8_t> data;
-};
+using Rec = ImageRecord;
 
 class FaultMatrix : public sim::SimTest {
  protected:

@@ -11,6 +11,7 @@
 #include "link/ComLink.h"
 #include "payloads/Payloads.h"
 #include "sim/Simulator.h"
+#include "tests/support/ImageFiles.h"
 
 namespace vantrel::sim::test {
 
@@ -39,15 +40,7 @@ inline uint8_t Sum(const Bytes& b) {
   return static_cast<uint8_t>(s);
 }
 inline Bytes PayloadBytes(const Payload& p) { return Bytes(p.data, p.data + p.size); }
-inline Bytes Pattern(size_t n, uint32_t seed = 1) {
-  Bytes b(n);
-  uint32_t s = seed * 2654435761u + 12345;
-  for (auto& v : b) {
-    s = s * 1103515245u + 12345u;
-    v = static_cast<uint8_t>(s >> 16);
-  }
-  return b;
-}
+inline Bytes Pattern(size_t n, uint32_t seed = 1) { return vantrel::test::PatternBytes(n, seed, 12345u, 0xFF); }
 
 // A fault from its text form.
 inline Fault F(const std::string& text) {
