@@ -146,6 +146,7 @@ void Wire::DestroyPty() {
   if (master_ >= 0) ::close(master_);
   slave_ = master_ = -1;
   queue_.clear();
+  purgeHold_ = false;
 }
 
 void Wire::SetPowered(bool on) {
@@ -154,6 +155,7 @@ void Wire::SetPowered(bool on) {
   muted_ = false;
   powerOnAt_.reset();
   queue_.clear();
+  purgeHold_ = false;
   offBytes_ = 0;
   handsetRate_ = 115200;
   RateMatch();
@@ -257,12 +259,21 @@ void Wire::OnPurge(bool midUnit) {
     powerOnAt_ = Clock::now() + Ms(PowerOnSettle());
   }
   if (midUnit && powered_) {
-    queue_.clear();
-    throw SessionAbort{"the host purged the line"};
+    // A purge recalls only what the host's driver still held. What the
+    // handset has already received stays with the unit it belongs to; the
+    // unit is cut short only if it needs more than that (ReadPackets).
+    if (queue_.empty()) throw SessionAbort{"the host purged the line"};
+    purgeHold_ = true;
   }
 }
 
 void Wire::ReadPackets(bool midUnit) {
+  if (purgeHold_) {
+    // Bytes from after the purge must not complete a unit from before it.
+    if (!queue_.empty()) return;
+    purgeHold_ = false;
+    if (midUnit && powered_) throw SessionAbort{"the host purged the line"};
+  }
   uint8_t buf[4097];
   for (int rounds = 0; rounds < 64; ++rounds) {
     size_t want = sizeof buf;
@@ -276,6 +287,7 @@ void Wire::ReadPackets(bool midUnit) {
     if (n <= 0) return;
     if (buf[0] != TIOCPKT_DATA) {
       if (buf[0] & (TIOCPKT_FLUSHREAD | TIOCPKT_FLUSHWRITE)) OnPurge(midUnit);
+      if (purgeHold_) return;
       continue;
     }
     if (n == 1) continue;
@@ -375,6 +387,7 @@ void Wire::Pump(Clock::time_point until, bool midUnit) {
       }
       inputHeld = BytesOnLine() >= kPacedReceiveBytes;
     }
+    if (purgeHold_ && !queue_.empty()) inputHeld = true;
 
     pollfd fds[2] = {{control_.wakeFd, POLLIN, 0}, {master_, static_cast<short>(inputHeld ? 0 : POLLIN), 0}};
     const nfds_t nfds = master_ >= 0 ? 2 : 1;
@@ -497,7 +510,10 @@ void Wire::Unread(const uint8_t* data, size_t length) {
   queue_.push_front(std::move(c));
 }
 
-void Wire::DiscardInput() { queue_.clear(); }
+void Wire::DiscardInput() {
+  queue_.clear();
+  purgeHold_ = false;
+}
 
 void Wire::Sleep(double ms) {
   const Clock::time_point until = Clock::now() + Ms(ms);

@@ -166,6 +166,9 @@ class Wire {
   bool muted_ = false;
   std::optional<Clock::time_point> powerOnAt_;
   bool hostOpen_ = false;
+  // A purge came while a unit still had delivered bytes to read: nothing
+  // after the purge is read until those are used up (see OnPurge).
+  bool purgeHold_ = false;
   Clock::time_point hostClosedAt_{};
   Clock::time_point lastHostCheck_{};
   Clock::time_point lastActivity_ = Clock::now();

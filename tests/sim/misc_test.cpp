@@ -202,6 +202,23 @@ TEST_F(MiscTest, PacedLineStillTakesEveryByteAndTimesTheHostsAnswer) {
   }
 }
 
+TEST_F(MiscTest, PurgeAfterTheLastByteWentOutLeavesTheUploadWhole) {
+  // The host purges as soon as its driver has handed over the last byte;
+  // the tail of the upload is still on the line, and a purge cannot recall
+  // it. A purge before the upload went out, by contrast, cuts it short.
+  Options o = TestOptions();
+  o.pacing = true;
+  StartSim(o);
+  Host h(Com());
+  h.Open();
+  ASSERT_EQ(h.RecvByte(), 0xA5);
+  h.Send(0xB9);
+  EXPECT_EQ(h.RecvByte(), 0xB9);
+  h.Send(PayloadBytes(SdramInitImage()));
+  h.Link().port->Purge();  // waits until the handset has taken every byte
+  ASSERT_TRUE(Sim().WaitForTranscript("memory set-up program ran", 5000)) << "the upload was cut short";
+}
+
 TEST(FaultText, ParsesAndPrintsEveryKind) {
   const char* texts[] = {"silence:speed-req:1", "silence-after:flash-type:2", "stray:boot:00,7F:1",
                          "bad-echo:3",          "resend:1",                   "failed:2",
