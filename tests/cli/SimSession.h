@@ -100,15 +100,21 @@ class CliSession : public ::testing::Test {
       std::string text;
       for (const auto& v : s->Violations()) text += "  " + v + "\n";
       EXPECT_TRUE(text.empty()) << s->ComName() << ": protocol violations:\n" << text;
+      if (HasFailure()) {
+        // What the handset saw is half of any failure of a session.
+        std::string transcript;
+        for (const auto& line : s->Transcript()) transcript += line + "\n";
+        ADD_FAILURE() << s->ComName() << ": the handset's transcript:\n" << transcript;
+      }
       s->Stop();
     }
   }
 
-  // Protocol pauses at a twentieth and idle budgets at a fifth: quick, yet
+  // Protocol pauses at a tenth and idle budgets at a fifth: quick, yet
   // safe on a loaded machine (the pauses give the handset time to take what
   // was sent before the host purges the line and changes its rate).
   std::vector<std::string> Cli(int com, std::initializer_list<std::string> more) {
-    std::vector<std::string> args = {"--pause-scale", "0.05", "--poll-scale", "0.2", "-p", "COM" + std::to_string(com)};
+    std::vector<std::string> args = {"--pause-scale", "0.1", "--poll-scale", "0.2", "-p", "COM" + std::to_string(com)};
     args.insert(args.end(), more);
     return args;
   }
