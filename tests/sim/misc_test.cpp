@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 
 #include "protocol/Constants.h"
 #include "sim/SimFixture.h"
@@ -17,7 +18,25 @@ namespace {
 using namespace vantrel::sim::test;
 namespace P = proto;
 
-class MiscTest : public SimTest {};
+class MiscTest : public SimTest {
+ protected:
+  // A handset pacing the line at its rate, switched on by the host's open:
+  // returns once its BOOT byte arrived (and, with the start signal, once
+  // that was echoed).
+  std::unique_ptr<Host> OpenPaced(bool startSignal) {
+    Options o = TestOptions();
+    o.pacing = true;
+    StartSim(o);
+    auto h = std::make_unique<Host>(Com());
+    h->Open();
+    EXPECT_EQ(h->RecvByte(), 0xA5);
+    if (startSignal) {
+      h->Send(0xB9);
+      EXPECT_EQ(h->RecvByte(), 0xB9);
+    }
+    return h;
+  }
+};
 
 // The host's side of the raw read-back, written out from the exchange's
 // description: returns the decoded bytes, the chunk count and the run count.
@@ -161,15 +180,10 @@ TEST_F(MiscTest, NoAutomaticPowerWhenSwitchedOff) {
 }
 
 TEST_F(MiscTest, PacingHoldsTheLineRate) {
-  Options o = TestOptions();
-  o.pacing = true;
-  StartSim(o);
-  Host h(Com());
-  h.Open();
-  ASSERT_EQ(h.RecvByte(), 0xA5);
+  const auto h = OpenPaced(false);
   // 2656 bytes at 115200 bit/s take about 230 ms on the line.
   const auto start = std::chrono::steady_clock::now();
-  h.Send(PayloadBytes(SdramInitImage()));
+  h->Send(PayloadBytes(SdramInitImage()));
   ASSERT_TRUE(Sim().WaitForTranscript("memory set-up program ran", 5000));
   const double ms =
       std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
@@ -177,18 +191,11 @@ TEST_F(MiscTest, PacingHoldsTheLineRate) {
 }
 
 TEST_F(MiscTest, PacedLineStillTakesEveryByteAndTimesTheHostsAnswer) {
-  Options o = TestOptions();
-  o.pacing = true;
-  StartSim(o);
-  Host h(Com());
-  h.Open();
   const auto before = std::chrono::steady_clock::now();
-  ASSERT_EQ(h.RecvByte(), 0xA5);
-  h.Send(0xB9);
-  EXPECT_EQ(h.RecvByte(), 0xB9);
+  const auto h = OpenPaced(true);
   // The whole upload arrives although the handset's receiver holds only a
   // few bytes at a time: the rest wait in the host's queue.
-  h.Send(PayloadBytes(SdramInitImage()));
+  h->Send(PayloadBytes(SdramInitImage()));
   ASSERT_TRUE(Sim().WaitForTranscript("memory set-up program ran", 5000));
   const auto after = std::chrono::steady_clock::now();
   // One turnaround per answer the host followed: the BOOT byte (start
@@ -206,16 +213,9 @@ TEST_F(MiscTest, PurgeAfterTheLastByteWentOutLeavesTheUploadWhole) {
   // The host purges as soon as its driver has handed over the last byte;
   // the tail of the upload is still on the line, and a purge cannot recall
   // it. A purge before the upload went out, by contrast, cuts it short.
-  Options o = TestOptions();
-  o.pacing = true;
-  StartSim(o);
-  Host h(Com());
-  h.Open();
-  ASSERT_EQ(h.RecvByte(), 0xA5);
-  h.Send(0xB9);
-  EXPECT_EQ(h.RecvByte(), 0xB9);
-  h.Send(PayloadBytes(SdramInitImage()));
-  h.Link().port->Purge();  // waits until the handset has taken every byte
+  const auto h = OpenPaced(true);
+  h->Send(PayloadBytes(SdramInitImage()));
+  h->Link().port->Purge();  // waits until the handset has taken every byte
   ASSERT_TRUE(Sim().WaitForTranscript("memory set-up program ran", 5000)) << "the upload was cut short";
 }
 
