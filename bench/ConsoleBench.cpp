@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "console/CDownloaderDlg.h"
+#include "bench/Figures.h"
 #include "console/IniSettings.h"
 
 namespace {
@@ -33,12 +34,8 @@ constexpr double kLogLineTargetMs = 2.0;
 constexpr double kStartupTargetMs = 500.0;
 constexpr int kSamples = 300;
 
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
-}
-
-const char* Verdict(bool met) { return met ? "met" : "MISSED"; }
+using vantrel::bench::Median;
+using vantrel::bench::Verdict;
 
 // The block line the download writes most often, alternating with its
 // coloured checksum part, as a job produces them.

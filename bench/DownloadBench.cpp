@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/Figures.h"
 #include "bench/LineMeter.h"
 #include "bench/QuietConsole.h"
 #include "bench/SimProcess.h"
@@ -161,14 +162,6 @@ std::vector<double> TurnaroundsMs(const std::string& path, int64_t from, int64_t
   std::sort(out.begin(), out.end());
   return out;
 }
-
-double Quantile(const std::vector<double>& sorted, double q) {
-  if (sorted.empty()) return 0;
-  const size_t i = std::min(sorted.size() - 1, static_cast<size_t>(q * static_cast<double>(sorted.size())));
-  return sorted[i];
-}
-
-const char* Verdict(bool met) { return met ? "met" : "MISSED"; }
 
 std::string MakeScratch() {
   char tmpl[] = "/tmp/vantrel-bench-XXXXXX";
