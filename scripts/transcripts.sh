@@ -8,7 +8,9 @@
 #
 # Each run starts a fresh simulator (empty flash) as COM9 in a scratch
 # settings folder and drives it with vantrel-cli. The simulator's transcript
-# (and a checksum of the flash it ends with) is normalised: times and line rates are dropped and the bytes of one
+# is normalised, with a checksum of the flash it ends with: times, line rates
+# and the port events whose moment depends on scheduling (opens, purges,
+# closes, switch-ons with their BOOT byte) are dropped, and the bytes of one
 # direction are joined until the other side speaks, because how a stream is
 # cut into reads depends on scheduling, not on the protocol.
 # TRANSCRIPTS_ONLY=PATTERN runs only the runs whose name matches (shell glob).
