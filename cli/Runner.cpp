@@ -391,6 +391,7 @@ int Runner::Run() {
       sink_.Finish(kExitPort, 0, count);
       return kExitPort;
     }
+    if (!why.empty()) sink_.Note(why + "; the port's exclusive open still keeps a second process away");
     {
       // The port must open now; a busy or forbidden port is said plainly at
       // once, instead of after the link's fifty attempts.
