@@ -279,7 +279,12 @@ void JsonSink::Confirm(const std::string& title, const std::vector<std::string>&
 }
 
 void JsonSink::Dialog(const std::string& dialog, const std::string& answer) {
-  Emit(JsonObject("dialog").Add("dialog", dialog).Add("answer", answer).Text());
+  JsonObject o("dialog");
+  o.Add("dialog", dialog);
+  // The save dialog's answer is the file the dump goes to.
+  if (dialog == "save") o.AddPath("answer", answer);
+  else o.Add("answer", answer);
+  Emit(o.Text());
 }
 
 void JsonSink::Progress(const ProgressSample& s) {
@@ -329,7 +334,7 @@ void JsonSink::Trace(const std::string& text) { Emit(JsonObject("trace").Add("te
 void JsonSink::Info(const std::string& path, uint32_t size, uint32_t checksum) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "0x%x", checksum);
-  Emit(JsonObject("info").Add("file", path).Add("size", size).Add("checksum", buf).Text());
+  Emit(JsonObject("info").AddPath("file", path).Add("size", size).Add("checksum", buf).Text());
 }
 
 void JsonSink::Finish(int status, int succeeded, int count) {

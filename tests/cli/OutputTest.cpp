@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "JsonCheck.h"
@@ -181,6 +182,19 @@ TEST(CliJson, QuotingAndNumbers) {
   JsonObject o("x");
   o.Add("d", 1.5).Add("inf", 1.0 / 0.0).Add("big", static_cast<uint32_t>(0xFFFFFFFFu));
   EXPECT_EQ(o.Text(), "{\"event\":\"x\",\"d\":1.5,\"inf\":null,\"big\":4294967295}");
+
+  // A file name is bytes: one that is not UTF-8 still gives valid JSON, and
+  // its bytes whole beside it.
+  Capture out;
+  JsonSink sink(out.file());
+  sink.Info("d\xff\xfe.img", 3, 0x102);
+  sink.Dialog("save", "/tmp/x.dmp");
+  auto lines = Lines(out.Text());
+  ASSERT_EQ(lines.size(), 2u);
+  nlohmann::json info = nlohmann::json::parse(lines[0]);  // strict: throws on bad UTF-8
+  EXPECT_EQ(info["file"], "d\uFFFD\uFFFD.img");
+  EXPECT_EQ(info["file_hex"], "64fffe2e696d67");
+  EXPECT_FALSE(nlohmann::json::parse(lines[1]).contains("answer_hex"));
 }
 
 TEST(CliProgress, RateAndTimeLeft) {
