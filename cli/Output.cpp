@@ -8,6 +8,7 @@
 
 #include "cli/ExitStatus.h"
 #include "cli/Json.h"
+#include "cli/TerminalText.h"
 #include "jobs/Console.h"
 
 namespace vantrel::cli {
@@ -89,7 +90,8 @@ void TextSink::HideBarLocked() {
 
 void TextSink::Log(const std::string& raw, int kind) {
   if (kind == kLogScratch) return;  // the window's hidden scratch box
-  std::string text = NormalizeLineBreaks(raw);
+  // The log carries file names and the handset's own text.
+  std::string text = EscapeControls(NormalizeLineBreaks(raw));
   if (text.empty()) return;
   std::lock_guard<std::mutex> lock(mu_);
   HideBarLocked();
@@ -131,7 +133,7 @@ void TextSink::ToErrLocked(const std::string& line) {
     atLineStart_ = true;
     partial_.clear();
   }
-  std::fputs(line.c_str(), err_);
+  std::fputs(EscapeControls(line).c_str(), err_);
   std::fputc('\n', err_);
   std::fflush(err_);
 }

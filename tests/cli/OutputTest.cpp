@@ -77,6 +77,15 @@ TEST(CliTextSink, MessagesGoToStandardErrorWithTheirCaption) {
   EXPECT_EQ(out.Text(), "");
 }
 
+TEST(CliTextSink, ControlBytesFromFileNamesAreShownNotObeyed) {
+  Capture out, err;
+  TextSink sink(out.file(), err.file(), true, false, false);
+  sink.Info("a\033]0;owned\007.img", 3, 1);
+  sink.Note("cannot use the image file \033[2J\xc2\x9b.img");
+  EXPECT_EQ(out.Text(), "a\\x1B]0;owned\\x07.img\nFile size : 3 byte\nChecksum : 0x1\n");
+  EXPECT_EQ(err.Text(), "vantrel-cli: cannot use the image file \\x1B[2J\\xC2\\x9B.img\n");
+}
+
 TEST(CliTextSink, MessageOnTheSameTerminalStartsOnItsOwnLine) {
   Capture out, err;
   TextSink sink(out.file(), err.file(), false, false, true);
