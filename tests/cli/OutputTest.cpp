@@ -197,13 +197,9 @@ TEST(CliJson, QuotingAndNumbers) {
   Capture out;
   JsonSink sink(out.file());
   sink.Info("d\xff\xfe.img", 3, 0x102);
-  sink.Dialog("save", "/tmp/x.dmp");
-  auto lines = Lines(out.Text());
-  ASSERT_EQ(lines.size(), 2u);
-  nlohmann::json info = nlohmann::json::parse(lines[0]);  // strict: throws on bad UTF-8
+  nlohmann::json info = nlohmann::json::parse(out.Text());  // strict: throws on bad UTF-8
   EXPECT_EQ(info["file"], "d\uFFFD\uFFFD.img");
   EXPECT_EQ(info["file_hex"], "64fffe2e696d67");
-  EXPECT_FALSE(nlohmann::json::parse(lines[1]).contains("answer_hex"));
 }
 
 TEST(CliProgress, RateAndTimeLeft) {
