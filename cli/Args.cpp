@@ -465,7 +465,8 @@ Operations:
   download fs [FILE]           format the file-system (VLF) area and write the file system
   download entire FILE         write an entire-flash image (44,470,272 bytes)
   download nand FILE ADDRESS   write FILE into NAND at ADDRESS (rounded down to 0x20000)
-  download nor FILE ADDRESS    write FILE into NOR at ADDRESS
+  download nor FILE ADDRESS    write FILE into NOR at ADDRESS less its low 7 bits x 1024
+                               (shows the address and asks for confirmation)
   download all                 erase NAND, then image set, [calset,] Rsrc1, Rsrc2, file system
                                (needs --imgset, --rsrc1, --rsrc2, --fs; --calset with --with-calset)
   download rsrc1-fs            Rsrc1, then the file system (needs --rsrc1 and --fs)

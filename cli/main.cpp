@@ -15,6 +15,7 @@
 #include "cli/Json.h"
 #include "cli/Output.h"
 #include "cli/Runner.h"
+#include "cli/TerminalText.h"
 #include "jobs/Console.h"
 #include "link/Stop.h"
 #include "payloads/Payloads.h"
@@ -48,7 +49,7 @@ int main(int argc, char** argv) {
     if (o.json) {
       std::printf("%s\n", JsonObject("exit").Add("status", kExitUsage).Add("failure", "usage").Add("reason", parsed.error).Text().c_str());
     }
-    std::fprintf(stderr, "vantrel-cli: %s\n%s\n", parsed.error.c_str(), UsageHint());
+    std::fprintf(stderr, "vantrel-cli: %s\n%s\n", EscapeControls(parsed.error).c_str(), UsageHint());
     return kExitUsage;
   }
   if (o.help) {

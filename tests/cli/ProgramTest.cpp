@@ -151,6 +151,22 @@ TEST_F(CliProgram, RefusedConfirmationTouchesNothing) {
   CliResult r = RunCli(args);  // standard input is not a terminal, no --yes
   EXPECT_EQ(r.status, kExitNotConfirmed) << r.err;
   EXPECT_NE(r.err.find("give --yes"), std::string::npos) << r.err;
+
+  // The NOR row writes below an address with low bits set: the address it
+  // will use is shown and asked for, and one it cannot reduce is refused.
+  std::ofstream(Scratch("nor.img")) << "image";
+  args = Fast();
+  for (const char* a : {"-p", pty.SlavePath().c_str(), "download", "nor"}) args.push_back(a);
+  args.push_back(Scratch("nor.img"));
+  args.push_back("20003");
+  r = RunCli(args);
+  EXPECT_EQ(r.status, kExitNotConfirmed) << r.err;
+  EXPECT_NE(r.err.find("written into NOR at 0x1F403 (0x20003 less its low 7 bits x 1024)"), std::string::npos)
+      << r.err;
+  args.back() = "7F";
+  r = RunCli(args);
+  EXPECT_EQ(r.status, kExitUsage) << r.err;
+  EXPECT_NE(r.err.find("falls below 0"), std::string::npos) << r.err;
   EXPECT_TRUE(pty.Drain(100).empty());
 }
 
