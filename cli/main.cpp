@@ -14,9 +14,11 @@
 #include "cli/ExitStatus.h"
 #include "cli/Json.h"
 #include "cli/Output.h"
+#include "cli/PortReport.h"
 #include "cli/Runner.h"
 #include "cli/TerminalText.h"
 #include "jobs/Console.h"
+#include "link/PortList.h"
 #include "link/Stop.h"
 #include "payloads/Payloads.h"
 
@@ -59,6 +61,10 @@ int main(int argc, char** argv) {
   if (o.version) {
     std::printf("vantrel-cli %s%s\n", vantrel::kWindowTitleSuffix,
                 vantrel::PayloadsAreStandIns() ? " (stand-in handset payloads)" : "");
+    return kExitOk;
+  }
+  if (o.listPorts) {
+    PrintPorts(vantrel::BuildPortTable(vantrel::MakeUdevPortLister()->List()), o.json, stdout);
     return kExitOk;
   }
 
