@@ -19,6 +19,7 @@ inline constexpr int kMaxComNumber = 50;
 // One serial device as the system enumerates it.
 struct SerialPortInfo {
   std::string path;       // device node, "/dev/ttyUSB0"
+  std::string stablePath; // "/dev/serial/by-id/..." where there is one: survives replugging
   std::string subsystem;  // bus of the device behind the tty: "usb-serial", "usb", "pnp", "platform"
   std::string driver;     // "ftdi_sio", "cdc_acm", "serial"
   bool usb = false;

@@ -88,6 +88,11 @@ class UdevPortLister : public PortLister {
     p.path = node;
     p.subsystem = Text(udev_device_get_subsystem(parent));
     p.driver = Text(udev_device_get_driver(parent));
+    udev_list_entry* link;
+    udev_list_entry_foreach(link, udev_device_get_devlinks_list_entry(dev)) {
+      const std::string name = Text(udev_list_entry_get_name(link));
+      if (name.rfind("/dev/serial/by-id/", 0) == 0) p.stablePath = name;
+    }
     udev_device* usb = udev_device_get_parent_with_subsystem_devtype(dev, "usb", "usb_device");
     if (usb == nullptr) return p;
     p.usb = true;

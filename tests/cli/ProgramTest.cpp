@@ -10,6 +10,7 @@
 #include "CliProcess.h"
 #include "JsonCheck.h"
 #include "cli/ExitStatus.h"
+#include "link/ComNames.h"
 #include "tests/support/PtyPair.h"
 #include "tests/support/ScratchConfig.h"
 
@@ -88,6 +89,29 @@ TEST_F(CliProgram, InfoPrintsSizeAndChecksum) {
   EXPECT_EQ(events.back().Get("event"), "exit");
   EXPECT_EQ(events.back().Get("succeeded"), "1");
   EXPECT_EQ(events.back().Get("failure"), "file");
+}
+
+// The machine's own ports vary; a name linked in the settings folder, as the
+// simulator links itself, is always listed with its target.
+TEST_F(CliProgram, ListPortsShowsLinkedNamesAsTextAndJson) {
+  vantrel::test::PtyPair line;
+  ASSERT_EQ(0, vantrel::MapComPort(7, line.SlavePath()));
+  CliResult r = RunCli({"--list-ports"});
+  EXPECT_EQ(r.status, kExitOk) << r.err;
+  EXPECT_NE(r.out.find("COM7  " + line.SlavePath() + "  pseudo-terminal\n"), std::string::npos) << r.out;
+
+  r = RunCli({"--list-ports", "--json"});
+  EXPECT_EQ(r.status, kExitOk) << r.err;
+  int com7 = 0;
+  for (const test::JsonLine& e : JsonEvents(r.out)) {
+    EXPECT_EQ(e.Get("event"), "port");
+    if (e.Get("com") != "COM7") continue;
+    ++com7;
+    EXPECT_EQ(e.Get("path"), line.SlavePath());
+    EXPECT_EQ(e.Get("present"), "true");
+    EXPECT_EQ(e.Get("linked"), "true");
+  }
+  EXPECT_EQ(com7, 1) << r.out;
 }
 
 TEST_F(CliProgram, APortThatDoesNotExistIsAPortFailure) {
