@@ -46,8 +46,6 @@ ComPortList::ComPortList(ComPortBox* box, std::unique_ptr<PortLister> lister) : 
   SetLister(std::move(lister));
 }
 
-ComPortList::~ComPortList() { box_->beforePopup = nullptr; }
-
 void ComPortList::SetLister(std::unique_ptr<PortLister> lister) {
   delete notifier_;
   notifier_ = nullptr;

@@ -32,8 +32,8 @@ class ComPortList : public QObject {
   // Text shown for an entry in the open list, beside the entry's own "COMn".
   static constexpr int kLabelRole = Qt::UserRole + 1;
 
+  // Owned by `box`, and so gone with it.
   ComPortList(ComPortBox* box, std::unique_ptr<PortLister> lister);
-  ~ComPortList() override;
 
   // Replaces the device source (tests give a fixed list) and refreshes.
   void SetLister(std::unique_ptr<PortLister> lister);

@@ -25,7 +25,12 @@ std::string Clean(const std::string& text) {
     } else {
       out += ch;
     }
-    if (out.size() >= kMaxNameChars) break;
+    if (out.size() >= kMaxNameChars) {
+      // Cut before a character that the limit would split.
+      while (!out.empty() && (static_cast<unsigned char>(out.back()) & 0xC0) == 0x80) out.pop_back();
+      if (!out.empty() && static_cast<unsigned char>(out.back()) >= 0xC0) out.pop_back();
+      break;
+    }
   }
   while (!out.empty() && out.back() == ' ') out.pop_back();
   return out;
