@@ -1,32 +1,27 @@
 #include "cli/PortReport.h"
 
-#include <nlohmann/json.hpp>
-
+#include "cli/Json.h"
 #include "link/ComNames.h"
 
 namespace vantrel::cli {
 namespace {
 
-using Json = nlohmann::ordered_json;
-
-Json DeviceFields(Json j, const SerialPortInfo& d) {
-  j["usb"] = d.usb;
-  j["subsystem"] = d.subsystem;
-  j["driver"] = d.driver;
-  if (d.usb) {
-    j["vendor_id"] = d.vendorId;
-    j["product_id"] = d.productId;
-    j["manufacturer"] = d.manufacturer;
-    j["product"] = d.product;
-    j["serial"] = d.serial;
+// One "port" object. Device strings are whatever the device says; the
+// writer turns bytes that are not UTF-8 into U+FFFD.
+void Emit(std::FILE* out, const std::string* com, const std::string& path, const std::string& description,
+          bool present, bool linked, const SerialPortInfo* d) {
+  JsonObject j("port");
+  if (com != nullptr) j.Add("com", *com);
+  else j.AddNull("com");
+  j.AddPath("path", path).Add("description", description).Add("present", present).Add("linked", linked);
+  if (d != nullptr) {
+    j.Add("usb", d->usb).Add("subsystem", d->subsystem).Add("driver", d->driver);
+    if (d->usb) {
+      j.Add("vendor_id", d->vendorId).Add("product_id", d->productId).Add("manufacturer", d->manufacturer);
+      j.Add("product", d->product).Add("serial", d->serial);
+    }
   }
-  return j;
-}
-
-void Emit(std::FILE* out, const Json& j) {
-  // Device strings are whatever the device says; bytes that are not UTF-8
-  // are replaced rather than ending the listing.
-  std::fprintf(out, "%s\n", j.dump(-1, ' ', false, Json::error_handler_t::replace).c_str());
+  std::fprintf(out, "%s\n", j.Text().c_str());
 }
 
 }  // namespace
@@ -40,18 +35,15 @@ void PrintPorts(const PortTable& table, bool json, std::FILE* out) {
       std::fprintf(out, "%s\n", ComLabel(e).c_str());
       continue;
     }
-    Json j = {{"event", "port"}, {"com", e.Name()}, {"path", e.path}, {"description", e.description},
-              {"present", e.present}, {"linked", e.linked}};
-    Emit(out, e.device ? DeviceFields(std::move(j), *e.device) : j);
+    const std::string name = e.Name();
+    Emit(out, &name, e.path, e.description, e.present, e.linked, e.device ? &*e.device : nullptr);
   }
   for (const SerialPortInfo& d : table.unreached) {
     if (!json) {
       std::fprintf(out, "%s\n", UnreachedLabel(d).c_str());
       continue;
     }
-    Json j = {{"event", "port"}, {"com", nullptr}, {"path", d.path}, {"description", DescribePort(d)},
-              {"present", true}, {"linked", false}};
-    Emit(out, DeviceFields(std::move(j), d));
+    Emit(out, nullptr, d.path, DescribePort(d), true, false, &d);
   }
   if (!json && !any) std::fprintf(stderr, "No serial device found.\n");
   if (!json && !table.unreached.empty()) {
