@@ -14,12 +14,8 @@ namespace {
 TEST(PortDescription, NamesTheAdapterFromWhatItAndTheDatabaseSay) {
   EXPECT_EQ(DescribePort(test::FtdiAdapter("/dev/ttyUSB2")), "FTDI FT232R USB UART (A50285BI)");
   // No strings of its own: the ID database, without the legal form.
-  SerialPortInfo ch340;
-  ch340.usb = true;
-  ch340.vendorId = "1a86";
-  ch340.productId = "7523";
-  ch340.vendorName = "QinHeng Electronics";
-  ch340.modelName = "CH340 serial converter";
+  SerialPortInfo ch340 = test::UsbDevice("/dev/ttyUSB1", "ch341", "1a86", "7523", "QinHeng Electronics",
+                                         "CH340 serial converter");
   EXPECT_EQ(DescribePort(ch340), "QinHeng Electronics CH340 serial converter");
   ch340.vendorName = ch340.modelName = "";
   EXPECT_EQ(DescribePort(ch340), "USB device 1a86:7523");

@@ -12,34 +12,34 @@
 
 namespace vantrel::test {
 
-// An FTDI adapter and a CDC modem, as udev describes them.
-inline SerialPortInfo FtdiAdapter(const std::string& path) {
+// A USB serial device known to the ID database, without strings of its own.
+inline SerialPortInfo UsbDevice(const std::string& path, const char* driver, const char* vendorId,
+                                const char* productId, const char* vendorName, const char* modelName) {
   SerialPortInfo p;
   p.path = path;
-  p.subsystem = "usb-serial";
-  p.driver = "ftdi_sio";
+  p.subsystem = "usb";
+  p.driver = driver;
   p.usb = true;
-  p.vendorId = "0403";
-  p.productId = "6001";
+  p.vendorId = vendorId;
+  p.productId = productId;
+  p.vendorName = vendorName;
+  p.modelName = modelName;
+  return p;
+}
+
+// An FTDI adapter and a CDC modem, as udev describes them.
+inline SerialPortInfo FtdiAdapter(const std::string& path) {
+  SerialPortInfo p = UsbDevice(path, "ftdi_sio", "0403", "6001", "Future Technology Devices International, Ltd",
+                               "FT232 Serial (UART) IC");
+  p.subsystem = "usb-serial";
   p.manufacturer = "FTDI";
   p.product = "FT232R USB UART";
   p.serial = "A50285BI";
-  p.vendorName = "Future Technology Devices International, Ltd";
-  p.modelName = "FT232 Serial (UART) IC";
   return p;
 }
 
 inline SerialPortInfo AcmModem(const std::string& path) {
-  SerialPortInfo p;
-  p.path = path;
-  p.subsystem = "usb";
-  p.driver = "cdc_acm";
-  p.usb = true;
-  p.vendorId = "1d6b";
-  p.productId = "0104";
-  p.vendorName = "Linux Foundation";
-  p.modelName = "Multifunction Composite Gadget";
-  return p;
+  return UsbDevice(path, "cdc_acm", "1d6b", "0104", "Linux Foundation", "Multifunction Composite Gadget");
 }
 
 class FakePortLister : public PortLister {
