@@ -129,9 +129,7 @@ DownloadPlan PlanDownload(OperationRecord& rec) {
       if (SizeFails(rec.m_nOgmSize, kRsrc1FsMaxBytes, {"FactoryFS file not existed", "Verify a path of FactoryFS file"},
                     &plan))
         return plan;
-      plan = Go(kOpAllChain, NandItemDownloadProc);
-      plan.reconnectWhenLoader = kLoaderNor;
-      return plan;
+      return Go(kOpAllChain, NandItemDownloadProc);
 
     case kItemEntireFlash:
       if (rec.m_nEntireFlashFileSize == 0) return Fail({kCheckLocation});

@@ -51,8 +51,6 @@ struct DownloadPlan {
   std::vector<std::string> messages;
   uint8_t operation = 0;
   ThreadProc proc = nullptr;
-  // Reconnect first when g_loaderState has this value (-1: never).
-  int reconnectWhenLoader = -1;
 };
 
 // Measures every image file of the record into the size beside its path (0

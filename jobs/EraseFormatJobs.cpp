@@ -57,6 +57,7 @@ bool NandEraseJob(JobContext& ctx, uint8_t code) {
     return ok;
   };
 
+  if (!EnsureNandLoader(ctx)) return closing();
   con.AppendLog(code == kOpBootAreaErase ? "\n  * Bootloader area erase" : "\n  * NAND Flash all erase", kLogRed);
   const uint8_t chosen = SelectedRateOrRefuse(ctx);
   if (chosen == 0) return closing();

@@ -111,4 +111,29 @@ bool DownloadNandFlashDriver(JobContext& ctx, ComLink& link, int variant) {
   return true;
 }
 
+ComLink& LoaderLink(JobContext& ctx) {
+  ComLink& link = ctx.rec.m_linkRecord;
+  if (!link.IsOpen()) {
+    link.SetPortName(PortName(ctx));
+    link.baudCode = kBaseBaudCode;
+  }
+  return link;
+}
+
+void ReconnectAwayFrom(JobContext& ctx, uint8_t loader) {
+  if (g_loaderState != loader) return;
+  ReconnectForDriverChange(ctx);
+  // The reconnect hands the controls back for most items; this job is not done.
+  ctx.con.EnterBusyState();
+}
+
+bool EnsureNandLoader(JobContext& ctx) {
+  if (g_loaderState != kLoaderNor) return true;
+  ReconnectAwayFrom(ctx, kLoaderNor);
+  if (Stopped()) return false;
+  // Over USB no loader is uploaded, as for the other NAND jobs.
+  if (ctx.rec.m_nLinkMode == kLinkModeUsb) return true;
+  return DownloadNandFlashDriver(ctx, LoaderLink(ctx), 1) && !Stopped();
+}
+
 }  // namespace vantrel

@@ -14,6 +14,18 @@ namespace vantrel {
 bool DownloadNorFlashDriver(JobContext& ctx, ComLink& link);
 bool DownloadNandFlashDriver(JobContext& ctx, ComLink& link, int variant);  // 32: port already open; 1: others
 bool ShowFlashType(JobContext& ctx, uint8_t deviceId);
+// A running loader serves the commands of its own flash only; one flash's
+// job must not reach the other flash's loader.
+// When `loader` is known to run, it is told to give way (the reconnect step);
+// the controls stay busy, as the job goes on.
+void ReconnectAwayFrom(JobContext& ctx, uint8_t loader);
+// NAND work: when the NOR loader is known to run, it gives way and (on the
+// UART) the NAND loader is brought up. False when that upload failed (it has
+// reported) or the job was stopped.
+bool EnsureNandLoader(JobContext& ctx);
+// The console's loader-upload link: named after the chosen port, at the base
+// rate, unless it is still open from the connect step.
+ComLink& LoaderLink(JobContext& ctx);
 
 // Downloads.
 bool NorDownloadJob(JobContext& ctx, uint8_t code, int chained);

@@ -167,6 +167,8 @@ bool NandDownloadJob(JobContext& ctx, uint8_t code, int chained) {
     g_loaderState = kLoaderNone;
     if (!DownloadNandFlashDriver(ctx, rec.m_linkRecord, 1)) return closing();
     if (Stopped()) return closing();
+  } else if (!EnsureNandLoader(ctx)) {
+    return closing();
   }
   const bool uart = boot2 || rec.m_nLinkMode != kLinkModeUsb;
 

@@ -97,7 +97,9 @@ bool NorDownloadJob(JobContext& ctx, uint8_t code, int chained) {
     return ok;
   };
 
-  if (uart && (g_loaderState == kLoaderNone || g_loaderState == kLoaderNand)) {
+  ReconnectAwayFrom(ctx, kLoaderNand);
+  if (Stopped()) return closing();
+  if (uart && g_loaderState != kLoaderNor) {
     if (!DownloadNorFlashDriver(ctx, rec.m_linkRecord)) return closing();
   }
   if (Stopped()) return closing();

@@ -128,11 +128,9 @@ void OperationControl::OnDownload() {
   con.ControlsToRecord();
   con.RecordToControls();
 
+  // A NAND item's job itself makes a running NOR loader give way and brings
+  // up the NAND loader, a NOR item's job the other way round.
   g_operation = plan.operation;
-  if (plan.reconnectWhenLoader >= 0 && g_loaderState == plan.reconnectWhenLoader) {
-    ReconnectForDriverChange(ctx_);
-    g_loaderState = kLoaderNone;
-  }
   runner_->Start(plan.proc);
 }
 
@@ -188,7 +186,8 @@ bool OperationControl::ConfirmErase() {
 
 void OperationControl::OnNandEraseAll() {
   if (!ConfirmErase()) return;
-  Launch(kOpNandEraseAll, kLoaderNor, NandEraseProc);
+  // The erase job brings up the NAND loader itself when the NOR loader runs.
+  Launch(kOpNandEraseAll, -1, NandEraseProc);
 }
 
 void OperationControl::OnEraseBootloader() {

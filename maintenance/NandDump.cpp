@@ -45,6 +45,7 @@ bool NandDumpJob(JobContext& ctx, uint8_t code) {
   uint8_t raised = kBaseBaudCode;
   bool ok = false;
   [&] {
+    if (!EnsureNandLoader(ctx) || Halted()) return;
     const std::string port = PortName(ctx);
     con.AppendLog(erase ? "\n  * NAND Flash partial erase" : "\n  * NAND Flash DUMP", kLogRed);
     const uint8_t selectedCode = SelectedRateOrRefuse(ctx);

@@ -37,17 +37,10 @@ bool NorDumpJob(JobContext& ctx, uint8_t /*code*/) {
   uint8_t raised = startCode;
   bool ok = false;
   [&] {
-    // The NOR loader cannot be uploaded while the NAND loader holds the line.
-    if (g_loaderState == kLoaderNand) ReconnectForDriverChange(ctx);
+    ReconnectAwayFrom(ctx, kLoaderNand);
     if (Halted()) return;
     const std::string port = PortName(ctx);
-    if (uart && g_loaderState != kLoaderNor) {
-      if (!rec.m_linkRecord.IsOpen()) {
-        rec.m_linkRecord.SetPortName(port);
-        rec.m_linkRecord.baudCode = startCode;
-      }
-      if (!DownloadNorFlashDriver(ctx, rec.m_linkRecord)) return;
-    }
+    if (uart && g_loaderState != kLoaderNor && !DownloadNorFlashDriver(ctx, LoaderLink(ctx))) return;
     if (Halted()) return;
     con.AppendLog("\n  * NOR Flash DUMP", kLogRed);
     const uint8_t selectedCode = SelectedRateOrRefuse(ctx);

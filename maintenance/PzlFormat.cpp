@@ -22,13 +22,7 @@ bool PzlFormatJob(JobContext& ctx) {
   uint8_t raised = kBaseBaudCode;
   bool ok = false;
   [&] {
-    if (uart && g_loaderState != kLoaderNand) {
-      if (!rec.m_linkRecord.IsOpen()) {
-        rec.m_linkRecord.SetPortName(port);
-        rec.m_linkRecord.baudCode = kBaseBaudCode;
-      }
-      if (!DownloadNandFlashDriver(ctx, rec.m_linkRecord, 1)) return;
-    }
+    if (uart && g_loaderState != kLoaderNand && !DownloadNandFlashDriver(ctx, LoaderLink(ctx), 1)) return;
     if (Halted()) return;
     con.AppendLog("\n  * PZL Format", kLogRed);
     const uint8_t selectedCode = SelectedRateOrRefuse(ctx);

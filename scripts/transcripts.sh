@@ -129,3 +129,5 @@ run uart-rate921 -- -b 921K connect download imgset "$S/imgset.img" download rsr
 run usb-connect --usb -- --usb connect
 run usb-imgset --usb -- --usb connect download imgset "$S/imgset.img" download fs "$S/fs.img"
 run usb-dump-erase --usb -- --usb connect nand-dump 4A0000 4BFFFF "$S/u.dmp" erase all
+# NOR and NAND work taking turns: each job first makes the other flash's loader give way.
+run uart-loader-turns -- connect download nor "$S/plain.img" 100000 download imgset "$S/imgset.img" nor-dump 0 20000 "$S/r2.dmp" erase all nor-dump 0 20000 "$S/r3.dmp" nand-dump 4A0000 4BFFFF "$S/n2.dmp" nor-dump 0 20000 "$S/r4.dmp" erase boot nor-dump 0 20000 "$S/r5.dmp" download rsrc1 "$S/rsrc1.img"

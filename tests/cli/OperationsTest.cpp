@@ -80,10 +80,14 @@ TEST_F(CliOperations, NorOperationsAfterTheNandLoader) {
   Ok(7, {"--verify", "connect",
          "nor-dump", "1F00000", "1F00100", d,
          "download", "nor", Scratch("nor.img"), "1FE0003",
+         "download", "imgset", Scratch("a.img"),
          "nor-format"});
   EXPECT_TRUE(ReadAll(d) == std::vector<uint8_t>(0x100, 0x5A));
   // The NOR row's rule: less the low 7 bits times 1024.
   EXPECT_TRUE(sim->ReadNor(0x1FDF403, 0x3000) == nor);
+  // The image set after NOR work went to the NAND loader, not into NOR.
+  EXPECT_TRUE(sim->ReadNand(0x4A0000, 0x20000) == Flat(imgset, 0));
+  EXPECT_TRUE(sim->ReadNor(0x4A0000, 0x20000) == std::vector<uint8_t>(0x20000, 0xFF));
 }
 
 TEST_F(CliOperations, TheNandChains) {

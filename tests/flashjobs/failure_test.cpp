@@ -89,6 +89,7 @@ TEST_F(FailureTest, BaudChoiceOutsideTheListKeepsTheConsoleBusy) {
 
   // The erase jobs close normally after the same box.
   con.Clear();
+  g_loaderState = kLoaderNand;  // the NAND loader runs: none to bring up first
   EXPECT_FALSE(NandEraseJob(ctx, kOpNandEraseAll));
   EXPECT_EQ(Boxes(), (std::vector<Box>{{"BaudRate Error", "VANTREL Downloader"}}));
   EXPECT_EQ(con.LastState(), "Ready");

@@ -45,7 +45,6 @@ TEST(DownloadChecksTest, SingleItemLimitsAreInclusive) {
     EXPECT_TRUE(plan.messages.empty());
     EXPECT_EQ(plan.operation, c.op);
     EXPECT_EQ(plan.proc, &NandItemDownloadProc);
-    EXPECT_EQ(plan.reconnectWhenLoader, -1);
   }
 }
 
@@ -161,7 +160,6 @@ TEST(DownloadChecksTest, HiddenItems) {
   EXPECT_TRUE(plan.ok);
   EXPECT_EQ(plan.operation, kOpAllChain);
   EXPECT_EQ(plan.proc, &NandItemDownloadProc);
-  EXPECT_EQ(plan.reconnectWhenLoader, kLoaderNor);
 
   rec.m_nDownloadItem = 8;
   rec.m_nEntireFlashFileSize = 0;

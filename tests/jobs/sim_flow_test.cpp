@@ -338,6 +338,9 @@ TEST_F(SimFlowTest, NorManualDownloadThroughItem9) {
   rec.m_strManualImage = PlainFile("nor.bin", data);
   rec.m_nStartAddress = 0x1FC0000;
   Download(9);
+  // The NAND loader that START left gives way before the NOR loader goes up.
+  const std::string log = con.Log();
+  EXPECT_LT(log.find("    Now Reconnecting\t\t\t> > > OK"), log.find("\n  * NOR Flash Driver Download")) << log;
   EXPECT_EQ(con.MessageTexts().front(), "Start Address check OK!!\r\nCheck start block Address : 0x1fc0000");
   EXPECT_EQ(con.MessageTexts().back(), "Download Finished") << con.Dump();
   EXPECT_EQ(Sim().ReadNor(0x1FC0000, static_cast<uint32_t>(data.size())), data);
