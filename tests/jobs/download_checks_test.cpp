@@ -206,50 +206,29 @@ TEST(DownloadChecksTest, AutoAllFilesInOrder) {
   EXPECT_TRUE(CheckAutoAllFiles(rec).empty());
 }
 
-// DOWNLOAD and START refuse record files that do not parse, naming the file
-// and where the layout breaks; the failure is marked as the file's.
+// DOWNLOAD (one item or the whole chain) and START's automatic download
+// refuse a record file that does not parse, naming the file and the offset.
 TEST(DownloadChecksTest, RecordFilesMustParseToTheirLastByte) {
   ScratchConfig scratch;
-  const auto write = [&](const std::string& name, std::vector<uint8_t> bytes) {
-    const std::string path = scratch.Root() + "/" + name;
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
-    return path;
-  };
-  std::vector<uint8_t> good = RecordFileBytes({{0x4A0000, std::vector<uint8_t>(0x20, 1)}, {0x4C0000, {2, 3}}});
-  std::vector<uint8_t> trailing = good;
-  trailing.insert(trailing.end(), {9, 9, 9, 9, 9});
-  std::vector<uint8_t> claims = good;
-  claims.resize(0x28 + 8 + 1);  // the second record keeps its header and one of its two bytes
-  const std::string goodPath = write("good.img", good);
-  const std::string cases[][2] = {
-      {write("five.img", {1, 2, 3, 4, 5}), "It holds no complete record: 5 bytes at offset 0 (0x0)."},
-      {write("trailing.img", trailing), "5 bytes are left over after the last record, at offset 50 (0x32)."},
-      {write("claims.img", claims), "The record at offset 40 (0x28) claims 2 bytes; the file holds 1 after its header."},
-  };
-  for (const auto& [path, why] : cases) {
-    SCOPED_TRACE(path);
-    OperationRecord rec;
-    rec.m_nDownloadItem = kItemRsrc2;
-    rec.m_strRscr2FileName = path;
-    MeasureImageFiles(rec);
-    const DownloadPlan plan = PlanDownload(rec);
-    EXPECT_FALSE(plan.ok);
-    EXPECT_EQ(plan.messages, Messages{"Image file format error\r\n" + path + "\r\n" + why});
-    EXPECT_EQ(rec.m_nFileFault, kResultFileRead);
-
-    // The "All Download" chain and START's automatic download check each file they send.
-    rec.m_nDownloadItem = kItemAll;
-    rec.m_strImageFileName = rec.m_strRscrFileName = goodPath;
-    rec.m_strOgmPath = rec.m_strFactoryFSFileName = goodPath;
-    MeasureImageFiles(rec);
-    EXPECT_EQ(PlanDownload(rec).messages, plan.messages);
-    EXPECT_EQ(CheckAutoAllFiles(rec), plan.messages);
-    rec.m_strRscr2FileName = goodPath;
-    MeasureImageFiles(rec);
-    EXPECT_TRUE(PlanDownload(rec).ok);
-    EXPECT_TRUE(CheckAutoAllFiles(rec).empty());
+  std::vector<uint8_t> bytes = RecordFileBytes({{0x4A0000, std::vector<uint8_t>(0x20, 1)}, {0x4C0000, {2, 3}}});
+  const std::string good = scratch.Root() + "/good.img", bad = scratch.Root() + "/bad.img";
+  std::ofstream(good, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), 50);
+  std::ofstream(bad, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), 50) << "\x09\x09\x09";
+  OperationRecord rec;
+  rec.m_strImageFileName = rec.m_strRscrFileName = rec.m_strOgmPath = rec.m_strFactoryFSFileName = good;
+  rec.m_strRscr2FileName = bad;
+  MeasureImageFiles(rec);
+  const Messages refused{"Image file format error\r\n" + bad +
+                         "\r\n3 bytes are left over after the last record, at offset 50 (0x32)."};
+  for (int item : {kItemRsrc2, kItemAll}) {
+    rec.m_nDownloadItem = item;
+    EXPECT_EQ(PlanDownload(rec).messages, refused);
   }
+  EXPECT_EQ(CheckAutoAllFiles(rec), refused);
+  EXPECT_EQ(rec.m_nFileFault, kResultFileRead);
+  rec.m_strRscr2FileName = good;
+  EXPECT_TRUE(PlanDownload(rec).ok);
+  EXPECT_TRUE(CheckAutoAllFiles(rec).empty());
 }
 
 }  // namespace
