@@ -1,6 +1,5 @@
 #include "cli/CliConsole.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -192,8 +191,7 @@ std::optional<std::string> CliConsole::SaveFileDialog(const std::string& propose
     std::lock_guard<std::mutex> lock(mu_);
     path = op_.file.empty() ? proposedName : op_.file;
   }
-  struct stat st {};
-  if (stat(path.c_str(), &st) == 0) {
+  if (NameIsTaken(path)) {
     const char* how = "";
     if (!Answer(path + " exists. Overwrite it?", &how)) {
       sink_.Dialog("save", "");

@@ -221,10 +221,11 @@ void TextSink::Trace(const std::string& text) {
   ToErrLocked(text);
 }
 
-void TextSink::Info(const std::string& path, uint32_t size, uint32_t checksum) {
+void TextSink::Info(const std::string& path, uint64_t size, uint32_t checksum) {
   // The INFO box's text, on the log so that scripts can read it.
   char buf[96];
-  std::snprintf(buf, sizeof buf, "File size : %u byte\nChecksum : 0x%x\n", size, checksum);
+  std::snprintf(buf, sizeof buf, "File size : %llu byte\nChecksum : 0x%x\n", static_cast<unsigned long long>(size),
+                checksum);
   Log(path + "\n" + buf, -1);
 }
 
@@ -333,7 +334,7 @@ void JsonSink::Verify(const std::string& op, bool match, uint32_t checkedBytes, 
 
 void JsonSink::Trace(const std::string& text) { Emit(JsonObject("trace").Add("text", text).Text()); }
 
-void JsonSink::Info(const std::string& path, uint32_t size, uint32_t checksum) {
+void JsonSink::Info(const std::string& path, uint64_t size, uint32_t checksum) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "0x%x", checksum);
   Emit(JsonObject("info").AddPath("file", path).Add("size", size).Add("checksum", buf).Text());

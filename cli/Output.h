@@ -45,7 +45,7 @@ class EventSink {
   // A developer trace (--trace).
   virtual void Trace(const std::string& text) = 0;
   // INFO: a file's size and byte checksum.
-  virtual void Info(const std::string& path, uint32_t size, uint32_t checksum) = 0;
+  virtual void Info(const std::string& path, uint64_t size, uint32_t checksum) = 0;
   virtual void Finish(int status, int succeeded, int count) = 0;
 };
 
@@ -76,7 +76,7 @@ class TextSink : public EventSink {
   void Verify(const std::string& op, bool match, uint32_t checkedBytes, int64_t firstDifference,
               const std::string& detail) override;
   void Trace(const std::string& text) override;
-  void Info(const std::string& path, uint32_t size, uint32_t checksum) override;
+  void Info(const std::string& path, uint64_t size, uint32_t checksum) override;
   void Finish(int status, int succeeded, int count) override;
 
   // Terminal width for the bar (tests set it; 0 asks the terminal).
@@ -119,7 +119,7 @@ class JsonSink : public EventSink {
   void Verify(const std::string& op, bool match, uint32_t checkedBytes, int64_t firstDifference,
               const std::string& detail) override;
   void Trace(const std::string& text) override;
-  void Info(const std::string& path, uint32_t size, uint32_t checksum) override;
+  void Info(const std::string& path, uint64_t size, uint32_t checksum) override;
   void Finish(int status, int succeeded, int count) override;
   // Any other event (the start event with the port and rate).
   void Emit(const std::string& line);

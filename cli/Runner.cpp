@@ -39,7 +39,8 @@ constexpr uint32_t kReadBackBlock = 0x20000;
 
 // Why a file the operation reads cannot be used; empty when it can.
 std::string InputProblem(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // A FIFO without a writer would block the open, and SIGTERM with it.
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return std::strerror(errno);
   struct stat st {};
   std::string problem;
@@ -251,6 +252,7 @@ Judgement Runner::RunOne(OperationControl& control, CliConsole& console, Operati
   if (pre.status != kExitOk) return pre;
 
   rec.m_strToday = TodayDigits();
+  rec.m_nFileFault = 0;
   console.BeginOperation(op, ControlsFor(op));
   if (op.kind == OpKind::Download && op.item == kItemNorManual) {
     // The NOR row writes below the address typed whenever its low 7 bits are
@@ -285,6 +287,9 @@ Judgement Runner::RunOne(OperationControl& control, CliConsole& console, Operati
   if (interrupted_) return {kExitInterrupted, "interrupted; the job was cancelled"};
 
   Judgement j = console.Tracker().Judge();
+  // The job knows when the operator's file was the cause (a dump that could
+  // not be written, an image that does not parse), whatever its box says.
+  if (j.status != kExitOk && rec.m_nFileFault != 0) j.status = kExitFile;
   if (j.status == kExitPort) {
     std::string why = Traces().LastOpenFailure();
     if (!why.empty()) j.reason += " (" + why + ")";

@@ -26,6 +26,7 @@
 #include "jobs/ControlIds.h"
 #include "jobs/JobState.h"
 #include "jobs/OperationControl.h"
+#include "link/ComNames.h"
 #include "link/Stop.h"
 
 // The icon lives in this library's resources; a static library has to
@@ -146,7 +147,7 @@ void CDownloaderDlg::BuildControls() {
       case Kind::ComboBox: {
         auto* box = c.id == ctl::kComList ? new ComPortBox(this) : new QComboBox(this);
         if (c.id == ctl::kComList) {
-          for (int i = 1; i <= 50; ++i) box->addItem(QStringLiteral("COM%1").arg(i));
+          for (int i = 1; i <= kComPortCount; ++i) box->addItem(QStringLiteral("COM%1").arg(i));
           comList_ = box;
         } else {
           box->addItems({QStringLiteral("115K"), QStringLiteral("460K"), QStringLiteral("921K")});
@@ -319,9 +320,9 @@ void CDownloaderDlg::Initialise() {
   // The progress callbacks of the protocol layer report to this window.
   SetMainContext(&ops_->Context());
 
-  rec_.m_nComPort = ReadSettingInt("UartPort", rec_.m_nComPort);
+  rec_.m_nComPort = ReadStoredPort("UartPort");
   SelectCom(rec_.m_nComPort);
-  rec_.m_nComPort = ReadSettingInt("UsbPort", rec_.m_nComPort);
+  rec_.m_nComPort = ReadStoredPort("UsbPort");
   SelectCom(rec_.m_nComPort);
   rec_.m_nBaudRate = ReadSettingInt("m_nBaudRate", rec_.m_nBaudRate);
   baudList_->setCurrentIndex(rec_.m_nBaudRate >= 0 && rec_.m_nBaudRate < baudList_->count() ? rec_.m_nBaudRate : -1);

@@ -135,6 +135,8 @@ class CDownloaderDlg : public QDialog, public Console {
   void SetRichText(QTextEdit* box, const std::string& text, const QColor& colour, bool bold);
   void WriteSetting(const char* section, const char* key, const std::string& value);
   int ReadSettingInt(const char* key, int def);
+  // A stored port index ("UartPort", "UsbPort"), kept to the COM list.
+  int ReadStoredPort(const char* key);
   void SelectCom(int index);
   void StorePath(std::string OperationRecord::*member, int box, const char* key, const std::string& path);
 

@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "console/CDownloaderDlg.h"
@@ -10,6 +11,7 @@
 #include "jobs/ControlIds.h"
 #include "jobs/FileInfo.h"
 #include "jobs/OperationControl.h"
+#include "link/ComNames.h"
 #include "maintenance/HexText.h"
 
 namespace vantrel {
@@ -40,6 +42,12 @@ int CDownloaderDlg::ReadSettingInt(const char* key, int def) {
   return settings_ ? settings_->ReadInt(kSettingsSection, key, def) : def;
 }
 
+int CDownloaderDlg::ReadStoredPort(const char* key) {
+  // A damaged settings file may hold any number; the port names and the
+  // title add one to it, so it is kept to the list's range as it is read.
+  return std::clamp(ReadSettingInt(key, rec_.m_nComPort), 0, kComPortCount - 1);
+}
+
 void CDownloaderDlg::SelectCom(int index) {
   // A stored port outside the list shows no selection; the record keeps it.
   comList_->setCurrentIndex(index >= 0 && index < comList_->count() ? index : -1);
@@ -60,13 +68,13 @@ void CDownloaderDlg::OnBaudSelChange(int index) {
 }
 
 void CDownloaderDlg::OnByUart() {
-  rec_.m_nComPort = ReadSettingInt("UartPort", rec_.m_nComPort);
+  rec_.m_nComPort = ReadStoredPort("UartPort");
   SelectCom(rec_.m_nComPort);
   ControlsToRecord();
 }
 
 void CDownloaderDlg::OnByUsb() {
-  rec_.m_nComPort = ReadSettingInt("UsbPort", rec_.m_nComPort);
+  rec_.m_nComPort = ReadStoredPort("UsbPort");
   SelectCom(rec_.m_nComPort);
   ControlsToRecord();
 }
@@ -217,7 +225,8 @@ void CDownloaderDlg::OnInfo(int buttonId) {
       return;
     }
     char text[96];
-    std::snprintf(text, sizeof text, "File size : %u byte\r\nChecksum : 0x%x", static_cast<unsigned>(summary->length),
+    std::snprintf(text, sizeof text, "File size : %llu byte\r\nChecksum : 0x%x",
+                  static_cast<unsigned long long>(summary->length),
                   static_cast<unsigned>(summary->sum));
     MessageBox(text, row.caption);
     return;

@@ -6,6 +6,7 @@
 
 #include "console/ConsoleText.h"
 #include "console/DumpDialogs.h"
+#include "jobs/FileInfo.h"
 
 namespace vantrel {
 
@@ -57,9 +58,20 @@ std::optional<std::string> QtModalHost::SaveFile(QWidget* parent, const std::str
   QFileDialog dialog(parent);
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
+  // The dialog's own prompt does not see a link whose target is missing; the
+  // save would create that target unasked. Every taken name is asked about here.
+  dialog.setOption(QFileDialog::DontConfirmOverwrite);
   dialog.setNameFilters(QString::fromStdString(console::QtFilterText(filter)).split(QStringLiteral(";;")));
   PlaceInitial(dialog, proposedName);
-  return RunFileDialog(dialog);
+  for (;;) {
+    std::optional<std::string> chosen = RunFileDialog(dialog);
+    if (!chosen || !NameIsTaken(*chosen)) return chosen;
+    const QString name = QFileInfo(QString::fromStdString(*chosen)).fileName();
+    if (QMessageBox::question(parent, dialog.windowTitle(),
+                              QStringLiteral("%1 already exists.\nDo you want to replace it?").arg(name)) ==
+        QMessageBox::Yes)
+      return chosen;
+  }
 }
 
 std::optional<DumpArea> QtModalHost::NorDumpArea(QWidget* parent) {

@@ -4,6 +4,8 @@
 #include "jobs/JobState.h"
 #include "jobs/Printf.h"
 #include "jobs/ThreadProcs.h"
+#include "link/ResultCodes.h"
+#include "protocol/ImageFiles.h"
 
 namespace vantrel {
 
@@ -40,6 +42,23 @@ bool SizeFails(uint32_t size, uint32_t max, std::vector<std::string> missing, Do
   return false;
 }
 
+// A record file that does not parse to its last byte: the message names the
+// file and where its layout breaks. The handset gets nothing of it.
+bool RecordsFail(OperationRecord& rec, const std::string& path, DownloadPlan* plan) {
+  const std::optional<RecordFileFault> fault = CheckRecordFile(path);
+  // A file that cannot be opened was measured as missing already; one that
+  // went away since is the session's open failure.
+  if (!fault || fault->kind == RecordFileFault::Kind::Unreadable) return false;
+  *plan = Fail({RecordFileFaultText(path, *fault)});
+  rec.m_nFileFault = kResultFileRead;
+  return true;
+}
+
+// The file system goes as records over USB and as one stream over the UART.
+bool FileSystemRecordsFail(OperationRecord& rec, DownloadPlan* plan) {
+  return rec.m_nLinkMode == kLinkModeUsb && RecordsFail(rec, rec.m_strFactoryFSFileName, plan);
+}
+
 std::string AddressConfirmation(uint32_t address) {
   return StrPrintf("Start Address check OK!!\r\nCheck start block Address : 0x%x", address);
 }
@@ -68,27 +87,34 @@ DownloadPlan PlanDownload(OperationRecord& rec) {
   DownloadPlan plan;
   switch (rec.m_nDownloadItem) {
     case kItemImgset:
-      if (SizeFails(rec.m_nImageFileSize, kImgsetMaxBytes, {kCheckLocation, "Verify a path of Imgset file"}, &plan))
+      if (SizeFails(rec.m_nImageFileSize, kImgsetMaxBytes, {kCheckLocation, "Verify a path of Imgset file"}, &plan) ||
+          RecordsFail(rec, rec.m_strImageFileName, &plan))
         return plan;
       return Go(kOpImgset, NandItemDownloadProc);
 
     case kItemCalset:
       if (SizeFails(rec.m_nParamDepFileSize, kCalsetMaxBytes, {kCheckLocation, "Verify a path of W5K1_calset file"},
-                    &plan))
+                    &plan) ||
+          RecordsFail(rec, rec.m_strParamDepFileName, &plan))
         return plan;
       return Go(kOpCalset, NandItemDownloadProc);
 
     case kItemRsrc1:
-      if (SizeFails(rec.m_nRscrFileSize, kRsrc1MaxBytes, {kCheckLocation}, &plan)) return plan;
+      if (SizeFails(rec.m_nRscrFileSize, kRsrc1MaxBytes, {kCheckLocation}, &plan) ||
+          RecordsFail(rec, rec.m_strRscrFileName, &plan))
+        return plan;
       return Go(kOpRsrc1, NandItemDownloadProc);
 
     case kItemRsrc2:
-      if (SizeFails(rec.m_nRscr2FileSize, kRsrc2MaxBytes, {kCheckLocation}, &plan)) return plan;
+      if (SizeFails(rec.m_nRscr2FileSize, kRsrc2MaxBytes, {kCheckLocation}, &plan) ||
+          RecordsFail(rec, rec.m_strRscr2FileName, &plan))
+        return plan;
       return Go(kOpRsrc2, NandItemDownloadProc);
 
     case kItemFileSystem:
       if (rec.m_bFsChosen != 1) return Fail({"Please check vlf file(Push the 'File system' button.\n"});
       if (rec.m_nOgmSize == 0) return Fail({kCheckLocation});
+      if (FileSystemRecordsFail(rec, &plan)) return plan;
       return Go(kOpVlf, NandItemDownloadProc);
 
     case kItemAll:
@@ -109,6 +135,12 @@ DownloadPlan PlanDownload(OperationRecord& rec) {
                     &plan))
         return plan;
       if (rec.m_nOgmSize == 0) return Fail({kCheckLocation});
+      // The chain erases the flash first: every file it writes must parse.
+      if (RecordsFail(rec, rec.m_strImageFileName, &plan) ||
+          ((rec.m_bCalsetDefault == 1 || rec.m_bCalset == 1) && RecordsFail(rec, rec.m_strParamDepFileName, &plan)) ||
+          RecordsFail(rec, rec.m_strRscrFileName, &plan) || RecordsFail(rec, rec.m_strRscr2FileName, &plan) ||
+          FileSystemRecordsFail(rec, &plan))
+        return plan;
       return Go(kOpAllChain, NandAllDownloadProc);
 
     case kItemNandManual: {
@@ -127,7 +159,8 @@ DownloadPlan PlanDownload(OperationRecord& rec) {
                     &plan))
         return plan;
       if (SizeFails(rec.m_nOgmSize, kRsrc1FsMaxBytes, {"FactoryFS file not existed", "Verify a path of FactoryFS file"},
-                    &plan))
+                    &plan) ||
+          RecordsFail(rec, rec.m_strRscrFileName, &plan) || FileSystemRecordsFail(rec, &plan))
         return plan;
       return Go(kOpAllChain, NandItemDownloadProc);
 
@@ -153,13 +186,19 @@ DownloadPlan PlanDownload(OperationRecord& rec) {
   }
 }
 
-std::vector<std::string> CheckAutoAllFiles(const OperationRecord& rec) {
+std::vector<std::string> CheckAutoAllFiles(OperationRecord& rec) {
   if (rec.m_nImageFileSize == 0) return {"NOR : imgset - not existed", "Verify a path of W5K1_imgset file"};
   if (rec.m_bCalsetDefault == 1 && rec.m_nParamDepFileSize == 0)
     return {"NOR: calset - not existed", "Verify a path of W5K1_calset file"};
   if (rec.m_nRscrFileSize == 0) return {"NAND : Rscr1 file not existed", "Verify a path of Rscr file"};
   if (rec.m_nRscr2FileSize == 0) return {"NAND : Rscr2 file not existed", "Verify a path of Rscr2 file"};
   if (rec.m_nFactoryFSFileSize == 0) return {"NAND : FactoryFS file not existed", "Verify a path of FactoryFS file"};
+  DownloadPlan plan;
+  if (RecordsFail(rec, rec.m_strImageFileName, &plan) ||
+      (rec.m_bCalsetDefault == 1 && RecordsFail(rec, rec.m_strParamDepFileName, &plan)) ||
+      RecordsFail(rec, rec.m_strRscrFileName, &plan) || RecordsFail(rec, rec.m_strRscr2FileName, &plan) ||
+      FileSystemRecordsFail(rec, &plan))
+    return plan.messages;
   return {};
 }
 

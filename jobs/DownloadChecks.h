@@ -58,11 +58,14 @@ struct DownloadPlan {
 void MeasureImageFiles(OperationRecord& rec);
 
 // Checks the record for its download item. Rounds the manual start address
-// (stored back into the record) as the item requires.
+// (stored back into the record) as the item requires. A record file that
+// does not parse to its last byte is refused with a message naming the file
+// and the offset.
 DownloadPlan PlanDownload(OperationRecord& rec);
 
-// START with "Auto All Download": the first missing file's two messages, or
-// nothing when every file the chain needs is there.
-std::vector<std::string> CheckAutoAllFiles(const OperationRecord& rec);
+// START with "Auto All Download": the first missing file's two messages, the
+// message of the first record file that does not parse, or nothing when
+// every file the chain needs is there and sound.
+std::vector<std::string> CheckAutoAllFiles(OperationRecord& rec);
 
 }  // namespace vantrel

@@ -4,12 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <vector>
 
 #include "jobs/Console.h"
 #include "jobs/ControlIds.h"
+#include "protocol/ImageFiles.h"
 
 namespace vantrel {
 
@@ -17,21 +19,6 @@ namespace {
 
 constexpr char kSep = '/';
 constexpr size_t kReadPiece = 256 * 1024;
-
-// Opens a regular file for reading; -1 otherwise. O_NONBLOCK keeps a FIFO
-// from blocking the open; it is dropped again for the reads.
-int OpenRegular(const std::string& path, struct stat* st) {
-  if (path.empty()) return -1;
-  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return -1;
-  if (::fstat(fd, st) != 0 || !S_ISREG(st->st_mode)) {
-    ::close(fd);
-    return -1;
-  }
-  int flags = ::fcntl(fd, F_GETFL);
-  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-  return fd;
-}
 
 uint32_t Clamp32(off_t size) {
   if (size < 0) return 0;
@@ -43,15 +30,20 @@ uint32_t Clamp32(off_t size) {
 
 bool CanReadFile(const std::string& path) {
   struct stat st {};
-  int fd = OpenRegular(path, &st);
+  int fd = OpenRegularFile(path, &st);
   if (fd < 0) return false;
   ::close(fd);
   return true;
 }
 
+bool NameIsTaken(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && ::lstat(path.c_str(), &st) == 0;
+}
+
 uint32_t GetFileLength(const std::string& path) {
   struct stat st {};
-  int fd = OpenRegular(path, &st);
+  int fd = OpenRegularFile(path, &st);
   if (fd < 0) return 0;
   ::close(fd);
   return Clamp32(st.st_size);
@@ -59,24 +51,39 @@ uint32_t GetFileLength(const std::string& path) {
 
 std::optional<FileSummary> SummariseFile(const std::string& path) {
   struct stat st {};
-  int fd = OpenRegular(path, &st);
+  int fd = OpenRegularFile(path, &st);
   if (fd < 0) return std::nullopt;
   FileSummary summary;
-  summary.length = Clamp32(st.st_size);
+  summary.length = static_cast<uint64_t>(st.st_size);
   std::vector<unsigned char> buf(kReadPiece);
-  for (;;) {
-    ssize_t got = ::read(fd, buf.data(), buf.size());
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      ::close(fd);
-      return std::nullopt;
+  off_t at = 0;
+  bool ok = true;
+  while (ok) {
+    // Holes read as zeros and add nothing: only the data is read. A file
+    // system that cannot tell holes apart reports all of the file as data.
+    off_t data = ::lseek(fd, at, SEEK_DATA);
+    if (data < 0) {
+      if (errno == ENXIO) break;  // no data after `at`
+      data = at;
     }
-    if (got == 0) break;
-    uint32_t sum = summary.sum;
-    for (ssize_t i = 0; i < got; ++i) sum += buf[static_cast<size_t>(i)];
-    summary.sum = sum;
+    off_t hole = ::lseek(fd, data, SEEK_HOLE);
+    if (hole < 0) hole = st.st_size;
+    if (::lseek(fd, data, SEEK_SET) < 0) break;
+    for (off_t left = hole - data; left > 0;) {
+      ssize_t got = ::read(fd, buf.data(), static_cast<size_t>(std::min<off_t>(left, static_cast<off_t>(buf.size()))));
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) ok = false;
+      if (got <= 0) break;
+      uint32_t sum = summary.sum;
+      for (ssize_t i = 0; i < got; ++i) sum += buf[static_cast<size_t>(i)];
+      summary.sum = sum;
+      left -= got;
+    }
+    if (hole >= st.st_size) break;
+    at = hole;
   }
   ::close(fd);
+  if (!ok) return std::nullopt;
   return summary;
 }
 

@@ -11,8 +11,14 @@ namespace vantrel {
 class Console;
 
 // Only regular files count: a folder, a device or a pipe "cannot be opened"
-// (a folder opens on this platform, and a pipe would block the caller).
+// (a folder opens on this platform, and a pipe would block the caller). Every
+// file the operator names is opened this way (OpenRegularFile).
 bool CanReadFile(const std::string& path);
+
+// Whether anything carries the name `path`: a file, a folder, a device, or a
+// link, also one whose target is missing (a save over it would create that
+// target or replace the link, so it is asked about like an existing file).
+bool NameIsTaken(const std::string& path);
 
 // Length in bytes, 0 when the file cannot be opened for reading. A length
 // beyond 32 bits reads as 0xFFFFFFFF so that every size limit refuses it
@@ -20,10 +26,11 @@ bool CanReadFile(const std::string& path);
 uint32_t GetFileLength(const std::string& path);
 
 struct FileSummary {
-  uint32_t length = 0;  // as GetFileLength
+  uint64_t length = 0;  // the real length, also beyond 32 bits
   uint32_t sum = 0;     // all bytes added as unsigned values, wrapping at 2^32
 };
-// Reads the file in pieces; nothing when it cannot be opened or read.
+// Reads the file in pieces, skipping the holes of a sparse file (they add
+// nothing); nothing when it cannot be opened or read.
 std::optional<FileSummary> SummariseFile(const std::string& path);
 
 // The part after the last '/' (the whole text when there is none).

@@ -54,6 +54,7 @@ void ReportUploadFailure(JobContext& ctx, int rc, const char* missingFileText, c
 bool ReportTransfer(JobContext& ctx, int rc) {
   ctx.con.AppendLogPlain("\n      Download");
   if (rc != 0) {
+    if (rc >= kResultFileOpen && rc <= kResultFileWrite) ctx.rec.m_nFileFault = rc;
     ctx.con.AppendLog("  Failed", kLogRed);
     ctx.con.MessageBox(StrPrintf(kErrorFlashingImage, ResultText(static_cast<uint32_t>(rc))));
     return false;

@@ -16,6 +16,9 @@
 
 namespace vantrel {
 
+// The ports an operator can choose: COM1 to COM50 (indices 0 to 49).
+inline constexpr int kComPortCount = 50;
+
 // $XDG_CONFIG_HOME/vantrel-downloader (or ~/.config/vantrel-downloader).
 std::string SettingsFolder();
 

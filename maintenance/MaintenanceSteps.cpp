@@ -1,5 +1,9 @@
 #include "maintenance/MaintenanceSteps.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -12,18 +16,51 @@
 
 namespace vantrel::maint {
 
+namespace {
+
+constexpr const char* kPartialSuffix = ".partial";
+// How many older partials of the same name a new dump steps around.
+constexpr int kMaxPartialNames = 100;
+
+}  // namespace
+
 bool Halted() { return stop::Requested(); }
 
 bool DumpFile::Create(const std::string& path, uint32_t expectedBytes) {
   Close();
   path_ = path;
+  partial_.clear();
   expected_ = expectedBytes;
   written_ = 0;
-  writeFailed_ = overrun_ = false;
+  writeFailed_ = overrun_ = committed_ = false;
   errno_ = 0;
-  // Write only, created empty: an older file of that name is truncated.
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return false;
+  // The name is replaced, never opened: a FIFO would block the open and a
+  // device would take the bytes, so anything but a file or a link is refused.
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
+    errno_ = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    return false;
+  }
+  // A partial left by an earlier run is not this run's to overwrite.
+  int fd = -1;
+  for (int n = 1; fd < 0 && n <= kMaxPartialNames; ++n) {
+    partial_ = path + kPartialSuffix + (n == 1 ? std::string() : "-" + std::to_string(n));
+    fd = ::open(partial_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) {
+    errno_ = errno;
+    partial_.clear();
+    return false;
+  }
+  std::FILE* f = ::fdopen(fd, "wb");
+  if (f == nullptr) {
+    errno_ = errno;
+    ::close(fd);
+    ::unlink(partial_.c_str());
+    partial_.clear();
+    return false;
+  }
   ctx_.rec.m_dumpFile = f;
   return true;
 }
@@ -53,7 +90,7 @@ DumpDataCallBack DumpFile::Sink() {
 
 bool DumpFile::Close() {
   std::FILE* f = ctx_.rec.m_dumpFile;
-  if (f == nullptr) return true;
+  if (f == nullptr) return !writeFailed_;
   ctx_.rec.m_dumpFile = nullptr;
   errno = 0;
   const bool flushed = std::fflush(f) == 0;
@@ -62,8 +99,21 @@ bool DumpFile::Close() {
   if (!flushed || !closed) {
     if (!writeFailed_) errno_ = flushed ? errno : flushErrno;
     writeFailed_ = true;
+  }
+  // Nothing arrived: there is no partial dump to keep.
+  if (written_ == 0 && !committed_ && !partial_.empty()) ::unlink(partial_.c_str());
+  return !writeFailed_;
+}
+
+bool DumpFile::Commit() {
+  if (!Close()) return false;
+  if (partial_.empty()) return false;
+  if (::rename(partial_.c_str(), path_.c_str()) != 0) {
+    errno_ = errno;
+    writeFailed_ = true;
     return false;
   }
+  committed_ = true;
   return true;
 }
 
@@ -91,6 +141,7 @@ bool CreateDumpFile(JobContext& ctx, const std::string& defaultName, uint32_t le
   }
   con.SetControlText(ctl::kFileName, defaultName);
   if (!file.Create(*path, length)) {
+    ctx.rec.m_nFileFault = kResultFileCreate;
     con.MessageBox("Internal Error! (file creation)");
     con.EnterReadyState();
     return false;
@@ -100,8 +151,10 @@ bool CreateDumpFile(JobContext& ctx, const std::string& defaultName, uint32_t le
 
 namespace {
 
-void ReportDumpFailure(JobContext& ctx, const std::string& message) {
+void ReportDumpFailure(JobContext& ctx, DumpFile& file, const std::string& message) {
   ctx.con.AppendLog("\r\n\r\n -  Fail!!!!!!!!", kLogRed);
+  if (file.Written() != 0)
+    ctx.con.AppendLogPlain("\n    " + std::to_string(file.Written()) + " bytes kept in " + file.PartialPath() + "\n");
   ctx.con.MessageBox(message);
 }
 
@@ -109,27 +162,34 @@ void ReportDumpFailure(JobContext& ctx, const std::string& message) {
 
 bool CheckDumpOutcome(JobContext& ctx, int result, DumpFile& file) {
   // A full disk or an I/O error must not end in "complete": the blocks that
-  // were stored stay in the file, and the operator learns why it is short.
-  if (result == kResultOk && !file.WriteFailed()) file.Close();
+  // were stored stay in the partial file, and the operator learns why it is
+  // short. Only a whole range replaces the chosen name.
+  if (result == kResultOk && !file.WriteFailed() && !file.Overrun() && file.Written() == file.Expected())
+    file.Commit();
   if (Halted()) return false;
   if (file.WriteFailed()) {
-    ReportDumpFailure(ctx, "Error writing dump file : " + file.WriteError() + "\n" + file.Path() + "\n" +
-                               "The dump stopped after " + std::to_string(file.Written()) + " of " +
-                               std::to_string(file.Expected()) + " bytes.\n");
+    ctx.rec.m_nFileFault = kResultFileWrite;
+    const std::string& where = file.Written() != 0 ? file.PartialPath() : file.Path();
+    ReportDumpFailure(ctx, file,
+                      "Error writing dump file : " + file.WriteError() + "\n" + where + "\n" +
+                          "The dump stopped after " + std::to_string(file.Written()) + " of " +
+                          std::to_string(file.Expected()) + " bytes.\n");
     return false;
   }
   if (file.Overrun()) {
-    ReportDumpFailure(ctx, "Dump error : the target phone sent more than the " +
-                               std::to_string(file.Expected()) + " bytes asked for.\n");
+    ReportDumpFailure(ctx, file,
+                      "Dump error : the target phone sent more than the " + std::to_string(file.Expected()) +
+                          " bytes asked for.\n");
     return false;
   }
   if (result != kResultOk) {
-    ReportDumpFailure(ctx, std::string("Error flashing erase : ") + ResultText(result) + "\n");
+    ReportDumpFailure(ctx, file, std::string("Error flashing erase : ") + ResultText(result) + "\n");
     return false;
   }
   if (file.Written() != file.Expected()) {
-    ReportDumpFailure(ctx, "Dump error : the target phone sent " + std::to_string(file.Written()) + " of " +
-                               std::to_string(file.Expected()) + " bytes.\n");
+    ReportDumpFailure(ctx, file,
+                      "Dump error : the target phone sent " + std::to_string(file.Written()) + " of " +
+                          std::to_string(file.Expected()) + " bytes.\n");
     return false;
   }
   return true;

@@ -26,8 +26,11 @@ inline constexpr const char* kDumpFileFilter = "All Files (*.*)|*.*|All Files (*
 bool Halted();
 
 // The dump file of one run. It is written block by block as the handset
-// delivers; whatever happens, it holds exactly the bytes that arrived and
-// were stored, never more than the range asked for.
+// delivers, into a file of its own beside the chosen name ("NAME.partial"):
+// only a complete dump is renamed over the chosen name, so a failed dump
+// never destroys an older file of that name. A dump that fails keeps the
+// bytes that arrived and were stored under the partial's name (never more
+// than the range asked for); one that stored nothing leaves no file.
 class DumpFile {
  public:
   explicit DumpFile(JobContext& ctx) : ctx_(ctx) {}
@@ -35,15 +38,21 @@ class DumpFile {
   DumpFile(const DumpFile&) = delete;
   DumpFile& operator=(const DumpFile&) = delete;
 
-  // Creates (or truncates) the file and makes it ctx.rec.m_dumpFile.
+  // Creates the partial file and makes it ctx.rec.m_dumpFile. False when
+  // the chosen name is taken by anything but a regular file or a link (a
+  // FIFO, a device, a folder), or when no partial can be created.
   bool Create(const std::string& path, uint32_t expectedBytes);
   // The block sink for TOOL_Dump: stores each block through
   // DumpDataCallBackFunc and keeps count. A block that would take the file
   // past the requested length is refused.
   DumpDataCallBack Sink();
   // Closes the file and clears ctx.rec.m_dumpFile; false when the last
-  // bytes could not be written out.
+  // bytes could not be written out. A partial that holds nothing is removed.
   bool Close();
+  // Closes the file and renames it over the chosen name (a link of that name
+  // is replaced, its target left alone); false, as a write failure, when
+  // that fails.
+  bool Commit();
 
   uint32_t Written() const { return written_; }
   uint32_t Expected() const { return expected_; }
@@ -51,15 +60,20 @@ class DumpFile {
   bool Overrun() const { return overrun_; }
   // Operator-readable reason of the write failure ("No space left on device").
   std::string WriteError() const;
+  // The chosen name.
   const std::string& Path() const { return path_; }
+  // Where the bytes are until the dump is complete.
+  const std::string& PartialPath() const { return partial_; }
 
  private:
   JobContext& ctx_;
   std::string path_;
+  std::string partial_;
   uint32_t expected_ = 0;
   uint32_t written_ = 0;
   bool writeFailed_ = false;
   bool overrun_ = false;
+  bool committed_ = false;
   int errno_ = 0;
 };
 
@@ -76,8 +90,9 @@ std::optional<DumpArea> AcceptDumpArea(JobContext& ctx, std::optional<DumpArea> 
 bool CreateDumpFile(JobContext& ctx, const std::string& defaultName, uint32_t length, DumpFile& file);
 
 // After a dump command: reports a failed run (log line and message box)
-// and returns false, or returns true when the file holds the whole range.
-// `result` is TOOL_Dump's result.
+// and returns false, or commits the file and returns true when it holds the
+// whole range. `result` is TOOL_Dump's result. A file that could not be
+// written marks the run as failed on the operator's file (m_nFileFault).
 bool CheckDumpOutcome(JobContext& ctx, int result, DumpFile& file);
 
 }  // namespace vantrel::maint

@@ -25,7 +25,11 @@ void SetSelection(uint8_t head, uint8_t middle, uint8_t resource1, uint8_t resou
 // file is one stream. Each start command then carries the type itself in its
 // address word ([0xFFFF0004, 7, n] or [0xFFFF0004, 0x5000000, n]) and the
 // number n of file bytes not yet sent in its length word; the loader writes
-// the stream into its file-system area. Once the handset has taken the whole
+// the stream into its file-system area.
+//
+// A record file is checked whole before its first start command: one that
+// does not parse to its last byte (see CheckRecordFile) ends the session with
+// kResultFileRead and nothing sent. Once the handset has taken the whole
 // file, the next FP_Finished ends the session with 0. In the USB form every
 // type is a record file (type 7 records are always sent).
 int TOOL_DownloadImage(ComLink& link, uint32_t address, const ProgressCallBack& progress, uint8_t selector);

@@ -258,6 +258,11 @@ int TOOL_DownloadImageSet(uint8_t mode, ComLink& link, const std::string& path, 
 
   const bool stream = type == proto::kTypeVlf || type == proto::kTypeVlfFlash;
   const uint32_t extra = type == proto::kTypeVlfFlash ? proto::kVlfFlashExtraBytes : 0;
+  // A record file that does not parse to its last byte is not sent at all:
+  // a cut header or a record claiming more than the file holds would
+  // otherwise reach the flash as far as it goes, or not at all while the
+  // session reported success.
+  if (!stream && detail::CheckRecordLayout(file)) return kResultFileRead;
   FileSession session(mode, link, progress, buffer.get());
 
   for (;;) {

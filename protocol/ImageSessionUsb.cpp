@@ -82,6 +82,7 @@ int TOOL_DownloadImageSetUsb(uint8_t mode, const std::string& path, ComLink& lin
                              const ProgressCallBack& progress) {
   ImageFile file;
   if (!file.Open(path)) return kResultFileOpen;
+  if (detail::CheckRecordLayout(file)) return kResultFileRead;  // nothing of a file that does not parse
   uint8_t* buffer = ImageSetUsbBuffer();
   if (buffer == nullptr) return kResultInternal;
 

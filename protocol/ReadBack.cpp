@@ -100,6 +100,7 @@ int TOOL_DownloadNorImage(uint8_t mode, ComLink& link, const std::string& path, 
   if (!work) return kResultInternal;
   const bool records =
       addressOrMarker == proto::kNorRecordMarkerBoot || addressOrMarker == proto::kNorRecordMarker;
+  if (records && detail::CheckRecordLayout(file)) return kResultFileRead;  // nothing of a file that does not parse
   return RunNorDownload(mode, link, file, work.get(), records, addressOrMarker, length, progress);
 }
 

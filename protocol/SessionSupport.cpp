@@ -1,6 +1,9 @@
 #include "protocol/SessionSupport.h"
 
 #include <sys/types.h>
+#include <unistd.h>
+
+#include <cstdint>
 
 #include "link/ResultCodes.h"
 #include "link/Timing.h"
@@ -31,7 +34,12 @@ ImageFile::~ImageFile() { Close(); }
 
 bool ImageFile::Open(const std::string& path) {
   Close();
-  file_ = std::fopen(path.c_str(), "rb");
+  // An image path may name a FIFO or a device: neither may block the open,
+  // and neither is an image.
+  const int fd = OpenRegularFile(path);
+  if (fd < 0) return false;
+  file_ = ::fdopen(fd, "rb");
+  if (file_ == nullptr) ::close(fd);
   return file_ != nullptr;
 }
 
@@ -56,6 +64,11 @@ bool ImageFile::ReadWordLe(uint32_t* value) {
 bool ImageFile::Skip(int64_t delta) {
   if (file_ == nullptr) return false;
   return fseeko(file_, static_cast<off_t>(delta), SEEK_CUR) == 0;
+}
+
+bool ImageFile::SeekTo(uint64_t offset) {
+  if (file_ == nullptr || offset > static_cast<uint64_t>(INT64_MAX)) return false;
+  return fseeko(file_, static_cast<off_t>(offset), SEEK_SET) == 0;
 }
 
 int64_t ImageFile::Position() const {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "link/ComLink.h"
+#include "protocol/ImageFiles.h"
 
 namespace vantrel::detail {
 
@@ -26,12 +27,17 @@ class ImageFile {
   bool ReadWordLe(uint32_t* value);
   // Moves the read position by `delta` bytes (may be negative).
   bool Skip(int64_t delta);
+  bool SeekTo(uint64_t offset);
   int64_t Position() const;
   int64_t Length() const;
 
  private:
   std::FILE* file_ = nullptr;
 };
+
+// Walks the records of an open image file from its start; nothing when
+// every byte belongs to a complete record. Leaves the file at its start.
+std::optional<RecordFileFault> CheckRecordLayout(ImageFile& file);
 
 // Reads one block of an image file for a UART or USB session. In UART mode a
 // block below 128 KiB is followed by a 1000 ms pause (tag "ReadFileBlock").

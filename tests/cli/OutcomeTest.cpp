@@ -183,7 +183,7 @@ class NullSink : public EventSink {
   void OpEnd(int, int, const std::string&, int, const std::string&) override {}
   void Verify(const std::string&, bool, uint32_t, int64_t, const std::string&) override {}
   void Trace(const std::string&) override {}
-  void Info(const std::string&, uint32_t, uint32_t) override {}
+  void Info(const std::string&, uint64_t, uint32_t) override {}
   void Finish(int, int, int) override {}
   std::vector<std::string> notes, dialogs;
 };

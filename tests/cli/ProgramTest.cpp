@@ -2,6 +2,7 @@
 // no handset: arguments, exit statuses, JSON on standard output, a silent
 // line, a refused confirmation, one process per port, Ctrl-C.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -89,6 +90,20 @@ TEST_F(CliProgram, InfoPrintsSizeAndChecksum) {
   EXPECT_EQ(events.back().Get("event"), "exit");
   EXPECT_EQ(events.back().Get("succeeded"), "1");
   EXPECT_EQ(events.back().Get("failure"), "file");
+
+  // Past 4 GiB the real size (a sparse file: its holes add nothing), and a
+  // FIFO is refused at once instead of blocking the open.
+  std::string big = Scratch("big.bin");
+  { std::ofstream(big, std::ios::binary) << std::string("\x01\x02\xFF", 3); }
+  ASSERT_EQ(::truncate(big.c_str(), (off_t{1} << 32) + 3), 0);
+  { std::fstream(big, std::ios::binary | std::ios::in | std::ios::out | std::ios::ate) << '\x05'; }
+  std::string fifo = Scratch("info.fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  r = RunCli({"info", big, "info", fifo}, 60000);
+  EXPECT_FALSE(r.timedOut);
+  EXPECT_EQ(r.status, kExitFile);
+  EXPECT_NE(r.out.find(big + "\nFile size : 4294967300 byte\nChecksum : 0x107\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("cannot read " + fifo + ": it is not a regular file"), std::string::npos) << r.err;
 }
 
 // The machine's own ports vary; a name linked in the settings folder, as the
@@ -202,6 +217,28 @@ TEST_F(CliProgram, InputProblemsStopBeforeTheHandset) {
   CliResult r = RunCli(args);
   EXPECT_EQ(r.status, kExitFile);
   EXPECT_NE(r.err.find("none.img: No such file or directory"), std::string::npos) << r.err;
+
+  // A record file without a complete record names the file and the offset.
+  args.back() = Scratch("five.img");
+  std::ofstream(args.back(), std::ios::binary) << "\x01\x02\x03\x04\x05";
+  r = RunCli(args);
+  EXPECT_EQ(r.status, kExitFile) << r.err;
+  EXPECT_NE(r.err.find("FAILED (file): Image file format error"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(args.back()), std::string::npos);
+  EXPECT_NE(r.err.find("It holds no complete record: 5 bytes at offset 0 (0x0)."), std::string::npos) << r.err;
+
+  // A dump onto a link whose target is missing asks as for an existing file;
+  // refused, it creates nothing.
+  const std::string target = Scratch("target.dmp");
+  const std::string link = Scratch("link.dmp");
+  ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+  args = Fast();
+  for (const char* a : {"-p", pty.SlavePath().c_str(), "nand-dump", "0", "FFFF"}) args.push_back(a);
+  args.push_back(link);
+  r = RunCli(args);
+  EXPECT_EQ(r.status, kExitNotConfirmed) << r.err;
+  EXPECT_NE(r.err.find(link + " exists and was not overwritten"), std::string::npos) << r.err;
+  EXPECT_FALSE(std::ifstream(target).good());
 
   // A dump range the job refuses is a bad argument.
   args = Fast();

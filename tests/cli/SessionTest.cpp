@@ -66,6 +66,19 @@ TEST_F(CliSession, HandsetThatGivesUpFailsTheRunWithItsReason) {
   EXPECT_EQ(r.err.find("[3/3]"), std::string::npos);  // the run stops at the failure
 }
 
+TEST_F(CliSession, DumpOntoAFullDiskIsAFileFailure) {
+  START_SIM_OR_SKIP(sim, 7);
+  const std::string dump = Scratch("full.dmp");
+  // The disk holds 0x30000 bytes: the first block of two, and half the next.
+  std::vector<std::string> args = {"-c", "trap '' XFSZ; ulimit -f 384; exec \"$0\" \"$@\"", test::CliProgram()};
+  for (const std::string& a : Cli(7, {"connect", "nand-dump", "4A0000", "4DFFFF", dump})) args.push_back(a);
+  CliResult r = CliProcess("/bin/sh", args).Finish();
+  EXPECT_EQ(r.status, kExitFile) << r.err;
+  EXPECT_NE(r.err.find("FAILED (file): Error writing dump file : File too large"), std::string::npos) << r.err;
+  EXPECT_GE(ReadAll(dump + ".partial").size(), 0x20000u);
+  sim->ClearViolations();  // the read-back was left half-way
+}
+
 TEST_F(CliSession, VerifyCatchesABitTheFlashStoredWrongly) {
   START_SIM_OR_SKIP(sim, 7);
   sim::Fault f;

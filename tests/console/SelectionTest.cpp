@@ -41,13 +41,17 @@ TEST_F(WindowTest, StartUpReadsPortsRateCounterAndImageSet) {
   WriteIni("[FennikDL]\nm_nDownloadNum=-1\n");
   EXPECT_EQ(Window().ControlText(ctl::kDownloadCounter), "0");
   win_.reset();
-  WriteIni("[FennikDL]\nm_nDownloadNum=10000\nm_nBaudRate=7\nUsbPort=60\n");
+  WriteIni("[FennikDL]\nm_nDownloadNum=10000\nm_nBaudRate=7\nUsbPort=2147483647\nUartPort=-3\n");
   CDownloaderDlg& v = Window();
   EXPECT_EQ(v.ControlText(ctl::kDownloadCounter), "10000");
-  // Out-of-list values show no selection; the record keeps them for the checks.
+  // An out-of-list rate shows no selection; the record keeps it for the checks.
   EXPECT_EQ(v.ControlAs<QComboBox>(ctl::kBaudList)->currentIndex(), -1);
   EXPECT_EQ(v.Record().m_nBaudRate, 7);
-  EXPECT_EQ(v.ControlAs<QComboBox>(ctl::kComList)->currentIndex(), -1);
+  // A damaged port is kept to COM1..COM50 as it is read (the names add one).
+  EXPECT_EQ(v.Record().m_nComPort, 49);
+  EXPECT_EQ(v.ControlAs<QComboBox>(ctl::kComList)->currentText(), "COM50");
+  v.Click(ctl::kRadioUart);
+  EXPECT_EQ(v.Record().m_nComPort, 0);
 }
 
 // The COM list shows which device each name reaches, follows a device being

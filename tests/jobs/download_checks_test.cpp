@@ -1,8 +1,13 @@
 // The checks of DOWNLOAD and START: limits, messages, address rounding.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "jobs/DownloadChecks.h"
 #include "jobs/ThreadProcs.h"
+#include "link/ResultCodes.h"
+#include "tests/support/ImageFiles.h"
+#include "tests/support/ScratchConfig.h"
 
 namespace vantrel::test {
 namespace {
@@ -196,6 +201,31 @@ TEST(DownloadChecksTest, AutoAllFilesInOrder) {
   EXPECT_EQ(CheckAutoAllFiles(rec),
             (Messages{"NAND : FactoryFS file not existed", "Verify a path of FactoryFS file"}));
   rec.m_nFactoryFSFileSize = 1;
+  EXPECT_TRUE(CheckAutoAllFiles(rec).empty());
+}
+
+// DOWNLOAD (one item or the whole chain) and START's automatic download
+// refuse a record file that does not parse, naming the file and the offset.
+TEST(DownloadChecksTest, RecordFilesMustParseToTheirLastByte) {
+  ScratchConfig scratch;
+  std::vector<uint8_t> bytes = RecordFileBytes({{0x4A0000, std::vector<uint8_t>(0x20, 1)}, {0x4C0000, {2, 3}}});
+  const std::string good = scratch.Root() + "/good.img", bad = scratch.Root() + "/bad.img";
+  std::ofstream(good, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), 50);
+  std::ofstream(bad, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), 50) << "\x09\x09\x09";
+  OperationRecord rec;
+  rec.m_strImageFileName = rec.m_strRscrFileName = rec.m_strOgmPath = rec.m_strFactoryFSFileName = good;
+  rec.m_strRscr2FileName = bad;
+  MeasureImageFiles(rec);
+  const Messages refused{"Image file format error\r\n" + bad +
+                         "\r\n3 bytes are left over after the last record, at offset 50 (0x32)."};
+  for (int item : {kItemRsrc2, kItemAll}) {
+    rec.m_nDownloadItem = item;
+    EXPECT_EQ(PlanDownload(rec).messages, refused);
+  }
+  EXPECT_EQ(CheckAutoAllFiles(rec), refused);
+  EXPECT_EQ(rec.m_nFileFault, kResultFileRead);
+  rec.m_strRscr2FileName = good;
+  EXPECT_TRUE(PlanDownload(rec).ok);
   EXPECT_TRUE(CheckAutoAllFiles(rec).empty());
 }
 

@@ -1,6 +1,8 @@
 // The operation buttons: START, DOWNLOAD with its checks and counter, the
 // confirmed erases, the bootloader warning, Disconnect and Cancel.
 #include <gtest/gtest.h>
+
+#include <fstream>
 #include <unistd.h>
 
 #include <fcntl.h>
@@ -180,6 +182,10 @@ TEST_F(OperationControlTest, AcceptedDownloadCountsAndStartsTheJob) {
   rec.m_dTotalElapsed = 12.5;
   rec.m_nDownloadItem = 6;
   rec.m_strParamDepFileName = File("calset.img", 131071);
+  // One record filling the file: DOWNLOAD sends only files that parse.
+  const uint8_t header[8] = {0, 0, 0, 0, 0xF7, 0xFF, 0x01, 0};  // length 131063
+  std::fstream(rec.m_strParamDepFileName, std::ios::binary | std::ios::in | std::ios::out)
+      .write(reinterpret_cast<const char*>(header), sizeof header);
   Control().OnDownload();
   Control().WaitForJob();
   EXPECT_EQ(rec.m_nDownloadNum, 42);

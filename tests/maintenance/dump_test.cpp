@@ -1,11 +1,14 @@
 // NOR and NAND dumps and the partial erase, pressed as an operator would,
 // against the handset simulator.
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <csignal>
+#include <fstream>
 #include <thread>
 
 #include "jobs/ControlIds.h"
+#include "link/ResultCodes.h"
 #include "link/Stop.h"
 #include "link/Timing.h"
 #include "tests/maintenance/MaintenanceFixture.h"
@@ -223,6 +226,8 @@ TEST_F(DumpTest, RefusalsComeBeforeAnyFileOrPortWork) {
     std::vector<std::string> boxes;
   };
   const std::string missingDir = dumps + "/no/such/folder/x.dmp";
+  const std::string fifo = Config().Root() + "/dump.fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   const std::vector<Case> cases = {
       {"NOR dialog cancelled", true, std::nullopt, std::nullopt, {}},
       {"NAND dialog cancelled", false, std::nullopt, std::nullopt, {}},
@@ -237,6 +242,8 @@ TEST_F(DumpTest, RefusalsComeBeforeAnyFileOrPortWork) {
        {"Internal Error! (file creation) | VANTREL Downloader"}},
       {"NAND file not created", false, DumpArea{0, 1, 0}, missingDir,
        {"Internal Error! (file creation) | VANTREL Downloader"}},
+      // Opening a FIFO would wait for a reader.
+      {"NAND onto a FIFO", false, DumpArea{0, 1, 0}, fifo, {"Internal Error! (file creation) | VANTREL Downloader"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -254,34 +261,48 @@ TEST_F(DumpTest, RefusalsComeBeforeAnyFileOrPortWork) {
     EXPECT_EQ(rec.m_dumpFile, nullptr);
   }
   EXPECT_TRUE(std::filesystem::is_empty(dumps));
+  EXPECT_TRUE(std::filesystem::is_fifo(fifo));
 }
 
-TEST_F(DumpTest, FullDiskFailsTheDumpAndKeepsWhatWasWritten) {
+TEST_F(DumpTest, FullDiskFailsTheDumpAndKeepsBothTheOldFileAndWhatWasWritten) {
   StartSim();
   Connect();
   const auto nand = Seed(FlashPart::Nand, 0, 0x100000);
+  const std::string path = dumps + "/full.dmp";
+  const std::vector<uint8_t> older = {'o', 'l', 'd'};
+  std::ofstream(path, std::ios::binary) << "old";
   const size_t mark = con.Count();
   const rlim_t limit = 0x40000 + 1000;  // two blocks and a bit of the third
   {
     FileSizeLimit full(limit);
-    NandDump(DumpArea{0, 0xFFFFF, 0}, dumps + "/full.dmp");
+    NandDump(DumpArea{0, 0xFFFFF, 0}, path);
   }
   const auto boxes = MessagesSince(mark);
   ASSERT_EQ(boxes.size(), 1u) << con.Dump();
-  EXPECT_EQ(boxes[0], "Error writing dump file : File too large\n" + dumps +
-                          "/full.dmp\nThe dump stopped after 262144 of 1048576 bytes.\n | VANTREL Downloader");
+  EXPECT_EQ(boxes[0], "Error writing dump file : File too large\n" + path +
+                          ".partial\nThe dump stopped after 262144 of 1048576 bytes.\n | VANTREL Downloader");
+  EXPECT_EQ(rec.m_nFileFault, kResultFileWrite);  // the disk's failure, not the handset's
   const std::string log = con.LogSince(mark);
   EXPECT_NE(log.find("\r\n\r\n -  Fail!!!!!!!!"), std::string::npos);
   EXPECT_EQ(log.find("Completed"), std::string::npos);
-  const auto file = ReadFile(dumps + "/full.dmp");
-  EXPECT_GE(file.size(), 0x40000u);
-  EXPECT_LE(file.size(), limit);
-  EXPECT_EQ(file, Slice(nand, 0, file.size()));
+  EXPECT_EQ(ReadFile(path), older);
+  const auto partial = ReadFile(path + ".partial");
+  EXPECT_GE(partial.size(), 0x40000u);
+  EXPECT_LE(partial.size(), limit);
+  EXPECT_EQ(partial, Slice(nand, 0, partial.size()));
   EXPECT_EQ(g_loaderState.load(), 2);
   EXPECT_EQ(con.LastState(), "Ready");
   EXPECT_EQ(rec.m_dumpFile, nullptr);
   EXPECT_EQ(rec.m_pLink, nullptr);
   TakeViolations();  // the handset was left in the middle of its read-back
+
+  // A whole dump replaces the old file and leaves the earlier partial alone.
+  Sim().PowerCycle();
+  Connect();
+  NandDump(DumpArea{0, 0xFFFFF, 0}, path);
+  EXPECT_EQ(ReadFile(path), nand);
+  EXPECT_EQ(ReadFile(path + ".partial"), partial);
+  EXPECT_FALSE(std::filesystem::exists(path + ".partial-2"));
 }
 
 TEST_F(DumpTest, SilentHandsetFailsTheDumpAfterTheBlocksItSent) {
@@ -296,9 +317,10 @@ TEST_F(DumpTest, SilentHandsetFailsTheDumpAfterTheBlocksItSent) {
   Sim().AddFault(silence);
   const size_t mark = con.Count();
   NandDump(DumpArea{0x600000, 0x6FFFFF, 0}, dumps + "/silent.dmp");
+  EXPECT_FALSE(std::filesystem::exists(dumps + "/silent.dmp"));
   EXPECT_EQ(MessagesSince(mark),
             std::vector<std::string>{"Error flashing erase : No respone at the target phone\n | VANTREL Downloader"});
-  EXPECT_EQ(ReadFile(dumps + "/silent.dmp"), Slice(nand, 0, 0x40000));
+  EXPECT_EQ(ReadFile(dumps + "/silent.dmp.partial"), Slice(nand, 0, 0x40000));
   EXPECT_EQ(g_progressTicks.load(), 2);
   EXPECT_NE(con.LogSince(mark).find("\r\n\r\n -  Fail!!!!!!!!"), std::string::npos);
   EXPECT_EQ(con.LastState(), "Ready");
@@ -321,7 +343,7 @@ TEST_F(DumpTest, CancelInTheMiddleLeavesTheBlocksReceivedAndFreesThePort) {
   op->OnNandDump();
   // Each block reaches the disk as it arrives: wait for the second, after
   // which the handset says nothing more.
-  const std::string path = dumps + "/cancelled.dmp";
+  const std::string path = dumps + "/cancelled.dmp.partial";
   for (int i = 0; i < 2000 && !(std::filesystem::exists(path) && std::filesystem::file_size(path) == 0x40000); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   ASSERT_EQ(std::filesystem::file_size(path), 0x40000u) << con.Dump();
@@ -329,7 +351,7 @@ TEST_F(DumpTest, CancelInTheMiddleLeavesTheBlocksReceivedAndFreesThePort) {
   const size_t mark = con.Count();
   op->WaitForJob();
   EXPECT_EQ(con.CallsSince(mark).size(), 0u) << con.Dump();
-  EXPECT_EQ(ReadFile(dumps + "/cancelled.dmp"), Slice(nand, 0, 0x40000));
+  EXPECT_EQ(ReadFile(path), Slice(nand, 0, 0x40000));
   EXPECT_EQ(rec.m_dumpFile, nullptr);
   EXPECT_EQ(rec.m_pLink, nullptr);
   EXPECT_EQ(con.LastState(), "Disconnected");

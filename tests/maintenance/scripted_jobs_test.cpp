@@ -33,8 +33,8 @@ class ScriptedJobsTest : public FastTiming {
     SetMainContext(nullptr);
     FastTiming::TearDown();
   }
-  std::vector<uint8_t> File() const {
-    std::ifstream in(path, std::ios::binary);
+  std::vector<uint8_t> File(const std::string& suffix = "") const {
+    std::ifstream in(path + suffix, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
   std::vector<std::string> Boxes() const {
@@ -58,7 +58,7 @@ TEST_F(ScriptedJobsTest, DumpThatEndsShortIsNotComplete) {
   scripted.Feed({0x26, 0x2E, 0, 0, 0, 4, 1, 2, 3, 4, 10, 0x29});
   EXPECT_FALSE(NandDumpJob(ctx, kOpNandDump));
   EXPECT_EQ(Boxes(), std::vector<std::string>{"Dump error : the target phone sent 4 of 8 bytes.\n | VANTREL Downloader"});
-  EXPECT_EQ(File(), (std::vector<uint8_t>{1, 2, 3, 4}));
+  EXPECT_EQ(File(".partial"), (std::vector<uint8_t>{1, 2, 3, 4}));
   EXPECT_NE(con.Log().find("\r\n\r\n -  Fail!!!!!!!!"), std::string::npos);
   EXPECT_EQ(con.Log().find("Completed"), std::string::npos);
   EXPECT_EQ(rec.m_dumpFile, nullptr);

@@ -1,5 +1,7 @@
 // The UART image-file sessions: record selection, the failed-block rule,
 // the stream types, and TOOL_DownloadBoot2's own rules.
+#include <sys/stat.h>
+
 #include <chrono>
 
 #include "link/ResultCodes.h"
@@ -261,18 +263,34 @@ TEST_F(FileSessionTest, CancelEndsAWaitingSessionWith210) {
   stop::Clear();
 }
 
-TEST_F(FileSessionTest, CutHeaderEndsNormallyAfterThePreviousRecords) {
-  Bytes file = Concat({Record(0x100000, records_[0]), Bytes{1, 2, 3}});
-  const std::string path = WriteFile("cut.bin", file);
-  SetSelection(1, 0, 0, 0, 0, 0);
-  ScriptedHandset& handset = handset_;
-  handset.Play([&](ScriptedHandset& h) {
-    ReadStart(h);
-    TakeRecord(h, static_cast<uint32_t>(records_[0].size()));
-  });
-  EXPECT_EQ(TOOL_DownloadImageSet(kLinkModeUart, link_, path, 0, nullptr), 0);
-  handset.Join();
-  EXPECT_EQ(TOOL_DownloadImageSet(kLinkModeUart, link_, WriteFile("empty.bin", {}), 0, nullptr), 0);
+TEST_F(FileSessionTest, RecordFilesThatDoNotParseSendNothing) {
+  const Bytes good = Record(0x100000, records_[0]);
+  Bytes longClaim = Record(0x200000, records_[1]);
+  longClaim.pop_back();  // the record claims one byte more than the file holds
+  const std::string fifo = scratch_.Root() + "/image.fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  struct Case {
+    const char* name;
+    std::string path;
+    int rc;
+  };
+  const Case cases[] = {
+      {"empty", WriteFile("empty.bin", {}), kResultFileRead},
+      {"shorter than a header", WriteFile("five.bin", Bytes{1, 2, 3, 4, 5}), kResultFileRead},
+      {"cut header after a record", WriteFile("cut.bin", Concat({good, Bytes{1, 2, 3}})), kResultFileRead},
+      {"record past the end", WriteFile("long.bin", Concat({good, longClaim})), kResultFileRead},
+      {"a FIFO, which must not block the open", fifo, kResultFileOpen},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetSelection(1, 1, 1, 1, 1, 1);
+    Bytes seen;
+    handset_.Play([&](ScriptedHandset& h) { seen = h.Drain(100); });
+    EXPECT_EQ(TOOL_DownloadImageSet(kLinkModeUart, link_, c.path, 0, nullptr), c.rc);
+    EXPECT_EQ(TOOL_DownloadImageSetUsb(kLinkModeUsb, c.path, link_, 0, nullptr), c.rc);
+    handset_.Join();
+    EXPECT_TRUE(seen.empty());
+  }
 }
 
 TEST_F(FileSessionTest, FlashStreamReadsExtraBytesPerBlockAndEndsWithTheFile) {

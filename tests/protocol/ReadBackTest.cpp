@@ -111,7 +111,8 @@ TEST_F(ReadBackTest, NorRecordFileWithoutACompleteRecordSendsNothing) {
   Bytes seen;
   handset_.Play([&](ScriptedHandset& h) { seen = h.Drain(100); });
   const std::string path = WriteFile("cut.bin", Bytes{1, 2, 3, 4, 5, 6, 7});
-  EXPECT_EQ(TOOL_DownloadNorImage(kLinkModeUart, link_, path, proto::kNorRecordMarkerBoot, 0, nullptr), 0);
+  EXPECT_EQ(TOOL_DownloadNorImage(kLinkModeUart, link_, path, proto::kNorRecordMarkerBoot, 0, nullptr),
+            kResultFileRead);
   handset_.Join();
   EXPECT_TRUE(seen.empty());
 }

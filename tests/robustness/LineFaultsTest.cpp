@@ -3,6 +3,7 @@
 // the tool does not know, and the two ends at different rates.
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -52,9 +53,9 @@ class LineFaults : public FaultMatrix {
     Press([](OperationControl& c) { c.OnNandDump(); });
     return path;
   }
-  // The dump file holds exactly the first `blocks` blocks of the flash.
+  // The partial dump beside `path` holds exactly the first `blocks` blocks of the flash.
   void ExpectDumpKept(const std::string& path, size_t blocks) {
-    const std::vector<uint8_t> got = ReadFile(path);
+    const std::vector<uint8_t> got = ReadFile(path + ".partial");
     ASSERT_EQ(got.size(), blocks * kBlock);
     EXPECT_TRUE(std::equal(got.begin(), got.end(), flash_.begin())) << "the dump file differs from the flash";
   }
@@ -242,8 +243,9 @@ TEST_F(LineFaults, GarbageInTheDumpIsNotStoredAsFlash) {
   const std::string path = PressDump();
   ASSERT_EQ(Messages().size(), 1u) << con.Dump();
   EXPECT_EQ(con.Log().find("Completed"), std::string::npos) << con.Dump();
-  // Whatever the file holds is flash as it is: never the stray bytes.
-  const std::vector<uint8_t> got = ReadFile(path);
+  // Whatever the partial holds is flash as it is: never the stray bytes.
+  EXPECT_FALSE(std::filesystem::exists(path));
+  const std::vector<uint8_t> got = ReadFile(path + ".partial");
   EXPECT_LE(got.size(), flash_.size());
   EXPECT_TRUE(std::equal(got.begin(), got.end(), flash_.begin())) << "the dump file holds bytes the flash does not";
   ExpectStartWorksAgain();
