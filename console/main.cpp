@@ -15,6 +15,7 @@
 #include "console/CDownloaderDlg.h"
 #include "console/DownloaderApp.h"
 #include "console/IniSettings.h"
+#include "payloads/Payloads.h"
 
 namespace {
 
@@ -51,6 +52,8 @@ int MeasureStartup(const QElapsedTimer& clock) {
 int main(int argc, char** argv) {
   QElapsedTimer clock;
   clock.start();
+  // Chosen before the window opens: its log names the set from the start.
+  vantrel::UsePayloads(vantrel::FindPayloads(vantrel::PayloadSearch::FromEnvironment("")));
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("vantrel-downloader"));
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/vantrel/vantrel.png")));
