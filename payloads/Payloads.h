@@ -36,6 +36,9 @@ class PayloadSet {
   // one is missing or does not pass the check.
   static std::shared_ptr<const PayloadSet> FromFolder(const std::string& folder);
   static std::shared_ptr<const PayloadSet> Refused(const std::string& folder, std::vector<std::string> reasons);
+  // The payloads point into the set's own storage: never copied.
+  PayloadSet(const PayloadSet&) = delete;
+  PayloadSet& operator=(const PayloadSet&) = delete;
 
   Source From() const { return source_; }
   bool Usable() const { return source_ != Source::Refused; }
