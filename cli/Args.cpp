@@ -53,7 +53,7 @@ std::string* FileOption(Options& o, const std::string& name) {
 bool TakesValue(const std::string& name) {
   return name == "--port" || name == "-p" || name == "--rate" || name == "-b" || name == "--color" ||
          name == "--pause-scale" || name == "--poll-scale" || name == "--imgset" || name == "--calset" ||
-         name == "--rsrc1" || name == "--rsrc2" || name == "--fs";
+         name == "--rsrc1" || name == "--rsrc2" || name == "--fs" || name == "--payload-dir";
 }
 
 std::optional<double> ParseScale(const std::string& text) {
@@ -175,6 +175,12 @@ class Parser {
         return false;
       }
       (name == "--pause-scale" ? o.pauseScale : o.pollScale) = *v;
+    } else if (name == "--payload-dir") {
+      if (value.empty()) {
+        error = "empty folder name for --payload-dir";
+        return false;
+      }
+      o.payloadDir = value;
     } else if (std::string* file = FileOption(o, name)) {
       if (value.empty()) {
         error = "empty file name for " + name;
@@ -505,6 +511,18 @@ Port and line:
 
 Files read by the chains (and by download ITEM without FILE):
       --imgset FILE   --calset FILE   --rsrc1 FILE   --rsrc2 FILE   --fs FILE
+
+Handset payloads (the nine programs and boot images sent to the handset:
+sdraminit.img preboot.img flashdrv_all.img flashdrv_nor.img flashdrv_nand.img
+sec_boot.img boot1a.img boot1b.img boot2.img), looked up in this order; the
+first folder holding any of them must hold all nine, checked, or nothing is sent:
+      --payload-dir DIR        the folder DIR
+                               $VANTREL_PAYLOAD_DIR
+                               $XDG_DATA_HOME/vantrel-downloader/payloads
+                               (~/.local/share/vantrel-downloader/payloads)
+                               each $XDG_DATA_DIRS folder + /vantrel-downloader/payloads
+                               (/usr/local/share/..., /usr/share/...)
+                               else the built-in set (stand-ins unless built with the files)
 
 Check boxes of the window:
       --with-calset            download all: write the calibration set too ("Calset")

@@ -61,6 +61,9 @@ struct Options {
   bool trace = false;
   ColorMode color = ColorMode::Auto;
 
+  // Folder of the handset payload files; empty: the usual lookup.
+  std::string payloadDir;
+
   // Files the window keeps in its rows; the chains read several of them.
   std::string imgset, calset, rsrc1, rsrc2, fs;
 

@@ -27,6 +27,7 @@
 #include "link/Stop.h"
 #include "link/Timing.h"
 #include "link/Trace.h"
+#include "payloads/Payloads.h"
 
 namespace vantrel::cli {
 
@@ -396,6 +397,15 @@ int Runner::Run() {
   bool needPort = std::any_of(o_.ops.begin(), o_.ops.end(), [](const Operation& op) { return NeedsPort(op.kind); });
   std::unique_ptr<PortLock> lock;
   if (needPort) {
+    // The operator reads first which payloads the handset will get; a refused
+    // folder ends the run before the port is touched.
+    const PayloadSet& payloads = ActivePayloads();
+    sink_.Log(payloads.Notice() + "\n", payloads.From() == PayloadSet::Source::Folder ? kLogBlack : kLogRed);
+    if (!payloads.Usable()) {
+      sink_.Note("nothing was sent: " + payloads.Notice());
+      sink_.Finish(kExitFile, 0, count);
+      return kExitFile;
+    }
     std::string error;
     if (!ChoosePort(o_.port, port_, error)) {
       sink_.Note(error);

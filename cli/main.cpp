@@ -60,13 +60,15 @@ int main(int argc, char** argv) {
   }
   if (o.version) {
     std::printf("vantrel-cli %s%s\n", vantrel::kWindowTitleSuffix,
-                vantrel::PayloadsAreStandIns() ? " (stand-in handset payloads)" : "");
+                vantrel::BuiltInPayloadsAreStandIns() ? " (stand-in handset payloads)" : "");
     return kExitOk;
   }
   if (o.listPorts) {
     PrintPorts(vantrel::BuildPortTable(vantrel::MakeUdevPortLister()->List()), o.json, stdout);
     return kExitOk;
   }
+  // Chosen once, before any job: every upload of this run sends this set.
+  vantrel::UsePayloads(vantrel::FindPayloads(vantrel::PayloadSearch::FromEnvironment(o.payloadDir)));
 
   // A reader that goes away (a closed pipe) must not end the program in the
   // middle of a flash write: the output is lost, the operation completes.
@@ -109,7 +111,7 @@ int main(int argc, char** argv) {
     JsonObject start("start");
     start.Add("program", "vantrel-cli").Add("version", vantrel::kWindowTitleSuffix);
     start.Add("port", o.port).Add("rate", RateName(o.baudIndex)).Add("link", o.commType == 1 ? "usb" : "uart");
-    start.Add("operations", static_cast<int>(o.ops.size()));
+    start.Add("operations", static_cast<int>(o.ops.size())).Add("payloads", vantrel::ActivePayloads().Notice());
     static_cast<JsonSink*>(sink.get())->Emit(start.Text());
   }
 

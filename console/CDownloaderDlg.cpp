@@ -28,6 +28,7 @@
 #include "jobs/OperationControl.h"
 #include "link/ComNames.h"
 #include "link/Stop.h"
+#include "payloads/Payloads.h"
 
 // The icon lives in this library's resources; a static library has to
 // register them itself.
@@ -353,6 +354,11 @@ void CDownloaderDlg::Initialise() {
   rec_.m_bImage = 1;
   rec_.m_bErRo = 1;
   RecordToControls();
+
+  // Which payloads a handset will get: the operator must see stand-ins or a
+  // refused folder before pressing START.
+  const PayloadSet& payloads = ActivePayloads();
+  AppendLog("  * " + payloads.Notice() + "\n", payloads.From() == PayloadSet::Source::Folder ? kLogBlueNote : kLogRed);
 
   EnterDisconnectedState();
   rec_.m_bFsChosen = 0;

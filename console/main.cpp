@@ -20,6 +20,7 @@
 #include "console/DownloaderApp.h"
 #include "console/IniSettings.h"
 #include "jobs/ControlIds.h"
+#include "payloads/Payloads.h"
 
 namespace {
 
@@ -74,6 +75,8 @@ int MeasureStartup(const QElapsedTimer& clock) {
 int main(int argc, char** argv) {
   QElapsedTimer clock;
   clock.start();
+  // Chosen before the window opens: its log names the set from the start.
+  vantrel::UsePayloads(vantrel::FindPayloads(vantrel::PayloadSearch::FromEnvironment("")));
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("vantrel-downloader"));
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/vantrel/vantrel.png")));

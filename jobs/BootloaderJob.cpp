@@ -60,6 +60,11 @@ bool BootStageDownloadJob(JobContext& ctx, uint8_t stage) {
   if (first) con.MessageBox(kUartOnlyNotice);
   if (Stopped()) return false;
   con.EnterBusyState();
+  // Every stage starts again from the boot ROM; the stand-ins are named once.
+  if (!PayloadsReady(ctx, first)) {
+    con.EnterDisconnectedState();
+    return false;
+  }
 
   // The boot-ROM routines open and close this record's port themselves; the
   // operator's code only has to be one they accept (they run at the base rate).

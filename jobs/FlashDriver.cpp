@@ -8,6 +8,7 @@
 #include "jobs/Printf.h"
 #include "link/ResultCodes.h"
 #include "link/Timing.h"
+#include "payloads/Payloads.h"
 #include "protocol/BootUpload.h"
 #include "protocol/Constants.h"
 
@@ -49,7 +50,22 @@ bool ShowFlashType(JobContext& ctx, uint8_t deviceId) {
   return false;
 }
 
+bool PayloadsReady(JobContext& ctx, bool warn) {
+  const PayloadSet& set = ActivePayloads();
+  if (!set.Usable()) {
+    ctx.con.AppendLog("\n  * " + set.Notice() + "\n", kLogRed);
+    ctx.con.MessageBox(set.Notice(), "Failure", MsgButtons::Ok);
+    return false;
+  }
+  if (warn && set.StandIns()) ctx.con.AppendLog(std::string("\n  * ") + kStandInPayloadsNotice, kLogRed);
+  return true;
+}
+
 bool DownloadNorFlashDriver(JobContext& ctx, ComLink& link) {
+  if (!PayloadsReady(ctx, true)) {
+    ctx.con.EnterDisconnectedState();
+    return false;
+  }
   ctx.con.AppendLog("\n\n  * NOR Flash Driver Download", kLogRed);
   Stopwatch clock;
   clock.Start();
@@ -74,6 +90,10 @@ bool DownloadNorFlashDriver(JobContext& ctx, ComLink& link) {
 }
 
 bool DownloadNandFlashDriver(JobContext& ctx, ComLink& link, int variant) {
+  if (!PayloadsReady(ctx, true)) {
+    ctx.con.EnterReadyState();
+    return false;
+  }
   ctx.con.AppendLog("\n\n  * NAND Flash Driver Download", kLogRed);
   ctx.con.AppendLogPlain("\n     preboot downloading\t\t\t> > > ");
   Stopwatch clock;

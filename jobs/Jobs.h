@@ -10,6 +10,12 @@
 
 namespace vantrel {
 
+// Before anything is sent that leads to a payload upload: false (after a red
+// log line and a failure box naming the reason) when the payload folder was
+// refused, so that nothing reaches the handset. With `warn`, the built-in
+// stand-ins are named in red, since a real handset cannot start with them.
+bool PayloadsReady(JobContext& ctx, bool warn);
+
 // Flash loader uploads and the flash-type check (job steps, not jobs of their own).
 bool DownloadNorFlashDriver(JobContext& ctx, ComLink& link);
 bool DownloadNandFlashDriver(JobContext& ctx, ComLink& link, int variant);  // 32: port already open; 1: others

@@ -26,6 +26,7 @@ constexpr int kConnectWrongBaud = 2;
 constexpr int kConnectCommError = -1;
 constexpr int kConnectWrongChar = -2;
 constexpr int kConnectInvalidEnv = -3;
+constexpr int kConnectPayloadsRefused = -4;  // reported by the refusal itself
 
 constexpr uint8_t kNothingHeard = 0xFF;
 
@@ -46,6 +47,12 @@ int ConnectTarget(JobContext& ctx) {
   con.EnterBusyState();
 
   if (rec.m_nComPort == -1 && rec.m_nBaudRate == 0) return kConnectInvalidEnv;
+  // The start signal already commits the handset to an upload: with a
+  // refused payload folder nothing goes on the line.
+  if (!PayloadsReady(ctx, false)) {
+    con.EnterDisconnectedState();
+    return kConnectPayloadsRefused;
+  }
 
   ComLink& link = rec.m_linkRecord;
   link = ComLink{};

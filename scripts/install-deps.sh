@@ -5,9 +5,13 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake ninja-build g++ clang pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libudev-dev nlohmann-json3-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev libxkbcommon-dev
   xvfb xauth fonts-dejavu-core
+  # The .deb: CPack's shared-library dependency scan runs dpkg-shlibdeps and
+  # asks `file` which installed files are programs.
+  dpkg-dev file
 )
 
 missing=()

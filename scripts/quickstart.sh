@@ -48,6 +48,10 @@ WINDOW=$(find_tool vantrel-downloader)
 SCRATCH=$(mktemp -d "${TMPDIR:-/tmp}/vantrel-quickstart.XXXXXX")
 export XDG_CONFIG_HOME="$SCRATCH/config"
 mkdir -p "$XDG_CONFIG_HOME/vantrel-downloader"
+# The simulator knows the built-in payloads only: real payload files
+# installed on this machine must not be sent to it.
+unset VANTREL_PAYLOAD_DIR
+export XDG_DATA_HOME="$SCRATCH/data" XDG_DATA_DIRS="$SCRATCH/data"
 SIM_PID=""
 cleanup() {
   if [ -n "$SIM_PID" ]; then

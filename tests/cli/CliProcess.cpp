@@ -8,12 +8,33 @@
 
 #include <chrono>
 #include <stdexcept>
+#include <string_view>
 
 extern char** environ;
 
 namespace vantrel::cli::test {
 
 const char* CliProgram() { return VANTREL_CLI_PROGRAM; }
+
+namespace {
+
+// The program looks for handset payloads in the user's and the machine's
+// data folders; under test it must find none, whatever is installed, and
+// send the built-in set the simulator knows.
+std::vector<std::string> TestEnvironment() {
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string_view v(*e);
+    if (v.starts_with("VANTREL_PAYLOAD_DIR=") || v.starts_with("XDG_DATA_HOME=") || v.starts_with("XDG_DATA_DIRS="))
+      continue;
+    env.emplace_back(v);
+  }
+  env.push_back("XDG_DATA_HOME=/nonexistent/vantrel-test-data");
+  env.push_back("XDG_DATA_DIRS=/nonexistent/vantrel-test-data");
+  return env;
+}
+
+}  // namespace
 
 CliProcess::CliProcess(const std::string& program, const std::vector<std::string>& args,
                        const std::string& stdinPath) {
@@ -37,7 +58,11 @@ CliProcess::CliProcess(const std::string& program, const std::vector<std::string
   posix_spawnattr_setsigmask(&attr, &none);
   posix_spawnattr_setsigdefault(&attr, &all);
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-  int rc = posix_spawn(&pid_, program.c_str(), &fa, &attr, argv.data(), environ);
+  std::vector<std::string> env = TestEnvironment();
+  std::vector<char*> envp;
+  for (auto& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  int rc = posix_spawn(&pid_, program.c_str(), &fa, &attr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&fa);
   posix_spawnattr_destroy(&attr);
   close(out[1]);

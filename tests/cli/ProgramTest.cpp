@@ -12,6 +12,7 @@
 #include "JsonCheck.h"
 #include "cli/ExitStatus.h"
 #include "link/ComNames.h"
+#include "payloads/Payloads.h"
 #include "tests/support/PtyPair.h"
 #include "tests/support/ScratchConfig.h"
 
@@ -173,6 +174,9 @@ TEST_F(CliProgram, TextLogHasNoColoursWhenNotATerminal) {
   for (const char* a : {"-p", pty.SlavePath().c_str(), "connect"}) args.push_back(a);
   CliResult r = RunCli(args);
   EXPECT_EQ(r.status, kExitHandset);
+  if (BuiltInPayloadsAreStandIns()) {
+    EXPECT_EQ(r.out.rfind(std::string(kStandInPayloadsNotice) + "\n", 0), 0u) << r.out;
+  }
   EXPECT_NE(r.out.find("  * Connecting to target phone"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Listen for the BOOT signal\t\t\t> > > FAIL"), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find('\033'), std::string::npos);
@@ -181,6 +185,20 @@ TEST_F(CliProgram, TextLogHasNoColoursWhenNotATerminal) {
   args.push_back("--color=always");
   r = RunCli(args);
   EXPECT_NE(r.out.find("\n\033[31m  * Connecting to target phone\033[0m"), std::string::npos) << r.out;
+}
+
+// A partly filled payload folder: the first line says why, and the run ends
+// before the port is touched.
+TEST_F(CliProgram, RefusedPayloadFolderEndsTheRunBeforeThePort) {
+  vantrel::test::PtyPair pty;
+  std::ofstream(Scratch("boot2.img")) << "short";
+  CliResult r = RunCli({"--payload-dir", config_.Root(), "-p", pty.SlavePath(), "connect"});
+  EXPECT_EQ(r.status, kExitFile);
+  const std::string first = Lines(r.out).empty() ? "" : Lines(r.out)[0];
+  EXPECT_EQ(first.rfind("handset payloads refused: missing in " + config_.Root() + ": sdraminit.img (2656 bytes)", 0), 0u)
+      << r.out;
+  EXPECT_NE(first.find(Scratch("boot2.img") + ": 5 bytes, 190380 expected"), std::string::npos) << first;
+  EXPECT_EQ(r.out.find("Connecting"), std::string::npos) << r.out;
 }
 
 TEST_F(CliProgram, RefusedConfirmationTouchesNothing) {

@@ -6,6 +6,7 @@
 
 #include "jobs/JobState.h"
 #include "jobs/OperationRecord.h"
+#include "payloads/Payloads.h"
 #include "tests/support/FastTiming.h"
 #include "tests/support/JobGlobals.h"
 #include "tests/support/RecordingConsole.h"
@@ -22,6 +23,11 @@ class JobsFixture : public FastTiming {
   void TearDown() override {
     SetMainContext(nullptr);
     FastTiming::TearDown();
+  }
+
+  // What a loader upload logs first, in red, while the built-in stand-ins run.
+  static std::string StandInWarning() {
+    return BuiltInPayloadsAreStandIns() ? std::string("\n  * ") + kStandInPayloadsNotice : "";
   }
 
   RecordingConsole con;

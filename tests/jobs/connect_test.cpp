@@ -2,6 +2,7 @@
 // handset on a pseudo-terminal.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -152,8 +153,13 @@ TEST_F(ConnectTest, UartConnectBringsUpTheNandLoader) {
   EXPECT_EQ(rateAtStart, 115200u);
   const std::string log = con.Log();
   const std::string head = "\n  * Connecting to target phone\n     Try to open COM7\t>Success!!\n" + kTurnOn + kListen +
-                           "OK\n" + kSend + "OK\n" + kLoaderLines;
+                           "OK\n" + kSend + "OK\n" + StandInWarning() + kLoaderLines;
   EXPECT_EQ(log.substr(0, head.size()), head);
+  if (BuiltInPayloadsAreStandIns()) {
+    const auto entries = con.LogEntries();
+    const std::pair<int, std::string> red{kLogRed, StandInWarning()};
+    EXPECT_NE(std::find(entries.begin(), entries.end(), red), entries.end());
+  }
   EXPECT_NE(log.find("    ( Elapsed Time : "), std::string::npos);
   const std::string tail = "s)\nOK\n\n     UART Download Mode\t> > > Available\n\n";
   ASSERT_GE(log.size(), tail.size());
@@ -179,13 +185,31 @@ TEST_F(ConnectTest, UsbSendsTheStartSignalWithoutABootByte) {
   ConnectProc(ctx);
   EXPECT_EQ(rec.m_nConnectResult, 0) << con.Dump();
   const std::string head = "\n  * Connecting to target phone\n     Try to open COM7\t>Success!!\n" + kSend +
-                           "\n\n  * NAND Flash Driver Download";
+                           StandInWarning() + "\n\n  * NAND Flash Driver Download";
   EXPECT_EQ(con.Log().substr(0, head.size()), head);
   ASSERT_FALSE(h.Received().empty());
   EXPECT_EQ(h.Received()[0], 0xB9);
   EXPECT_EQ(con.IndicatorText(ctl::kFlashIdBox), "NX3302A0 256");
   EXPECT_TRUE(PausesTagged("StartAccepted").empty());
   EXPECT_EQ(rec.m_bConnected, 1);  // the title names the USB link
+}
+
+// A refused payload folder: START says why and sends nothing, not even the
+// start signal, though the handset offers its BOOT byte.
+TEST_F(ConnectTest, RefusedPayloadFolderSendsNothing) {
+  ScriptedHandset h(kCom);
+  h.SetBootBytes({0xA5});
+  h.SetScript(AnswerStart({0xB9}));
+  h.Start();
+  UsePayloads(PayloadSet::Refused("/p", {"missing in /p: boot2.img (190380 bytes)"}));
+  ConnectProc(ctx);
+  UsePayloads(nullptr);
+  const std::string why = "handset payloads refused: missing in /p: boot2.img (190380 bytes)";
+  EXPECT_EQ(con.MessageTexts(), std::vector<std::string>{why});
+  EXPECT_NE(con.Log().find("\n  * " + why), std::string::npos) << con.Dump();
+  EXPECT_EQ(con.LastState(), "Disconnected");
+  EXPECT_EQ(h.ReceivedCount(), 0u);
+  EXPECT_EQ(rec.m_bConnected, 0);
 }
 
 TEST_F(ConnectTest, SilenceAfterTheStartSignalIsTimeout) {

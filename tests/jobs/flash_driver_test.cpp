@@ -70,7 +70,7 @@ TEST_F(FlashDriverTest, NorLoaderNamesTheNorPart) {
   EXPECT_EQ(con.IndicatorText(ctl::kNorIdBox), "NQ4410TB 256");
   EXPECT_EQ(con.IndicatorText(ctl::kFlashIdBox), "");
   const std::string head =
-      "\n\n  * NOR Flash Driver Download\n     NOR Flash driver Downloading\t\t> > > OK\n"
+      StandInWarning() + "\n\n  * NOR Flash Driver Download\n     NOR Flash driver Downloading\t\t> > > OK\n"
       "     Flash type Checking\t\t\t> > > OK\n    ( Elapsed Time : ";
   EXPECT_EQ(con.Log().substr(0, head.size()), head);
   EXPECT_TRUE(EndsWith("s)\n"));
@@ -120,7 +120,7 @@ TEST_F(FlashDriverTest, BaudChoiceOutsideTheListFailsTheNandLoaderWith209) {
   EXPECT_EQ(con.MessageBoxes()[0].text, ResultText(kResultInvalidValue));
   EXPECT_EQ(con.MessageBoxes()[0].caption, "Downloading Failure");
   EXPECT_EQ(con.Log(),
-            "\n\n  * NAND Flash Driver Download\n     preboot downloading\t\t\t> > > OK\n"
+            StandInWarning() + "\n\n  * NAND Flash Driver Download\n     preboot downloading\t\t\t> > > OK\n"
             "     NAND Flash driver downloading\t\t> > > FAIL\n\n  Turn On/Off the target phone!!!\n");
   EXPECT_EQ(con.LastState(), "Ready");
   EXPECT_EQ(g_loaderState, kLoaderNone);
@@ -130,7 +130,7 @@ TEST_F(FlashDriverTest, NandPrebootFailureEndsReady) {
   SetComOverride(kCom, "/nonexistent/tty");
   EXPECT_FALSE(DownloadNandFlashDriver(ctx, link, 1));
   EXPECT_EQ(con.Log(),
-            "\n\n  * NAND Flash Driver Download\n     preboot downloading\t\t\t> > > FAIL\n"
+            StandInWarning() + "\n\n  * NAND Flash Driver Download\n     preboot downloading\t\t\t> > > FAIL\n"
             "\n  Turn On/Off the target phone!!!\n");
   EXPECT_EQ(con.MessageTexts(), std::vector<std::string>{ResultText(kResultComPort)});
   EXPECT_EQ(con.LastState(), "Ready");

@@ -1,10 +1,12 @@
-// The embedded payload catalogue, and the generator's refusal of wrong files.
+// The embedded payload catalogue, the generator's refusal of wrong files, and
+// the run-time lookup of a payload folder.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -63,7 +65,7 @@ TEST(Payloads, LengthsStorageAndHeaders) {
 }
 
 TEST(Payloads, StandInsAreDistinctFiller) {
-  if (!PayloadsAreStandIns()) GTEST_SKIP() << "built with real payload files";
+  if (!BuiltInPayloadsAreStandIns()) GTEST_SKIP() << "built with real payload files";
   // Not all zeros, and no two payloads share their opening bytes.
   for (size_t i = 0; i < std::size(kCatalogue); ++i) {
     const Payload& a = kCatalogue[i].get();
@@ -99,10 +101,11 @@ std::string ReadFile(const std::string& path) {
 
 class PayloadGen : public ::testing::Test {
  protected:
-  void WriteAll() {
-    for (const Expected& e : kCatalogue) Write(e.file, e.size, e.header ? e.size - 8 : 0);
+  // The nine files, each as the check wants it, in `folder` (default: dir).
+  void WriteAll(const std::string& folder = "") {
+    for (const Expected& e : kCatalogue) Write(e.file, e.size, e.header ? e.size - 8 : 0, folder);
   }
-  void Write(const std::string& file, uint32_t size, uint32_t headerRest) {
+  void Write(const std::string& file, uint32_t size, uint32_t headerRest, const std::string& folder = "") {
     std::vector<char> bytes(size, 0x42);
     if (headerRest != 0) {
       bytes[4] = static_cast<char>(headerRest >> 24);
@@ -110,7 +113,9 @@ class PayloadGen : public ::testing::Test {
       bytes[6] = static_cast<char>(headerRest >> 8);
       bytes[7] = static_cast<char>(headerRest);
     }
-    std::ofstream(dir + "/" + file, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    const std::string where = folder.empty() ? dir : folder;
+    std::filesystem::create_directories(where);
+    std::ofstream(where + "/" + file, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   }
   test::ScratchConfig scratch;  // only for its fresh temporary folder
   std::string dir = scratch.Root();
@@ -123,38 +128,80 @@ TEST_F(PayloadGen, StandInsAreTheSameEveryTime) {
   const std::string first = ReadFile(out);
   ASSERT_EQ(0, RunGenerator(out, "", &messages)) << messages;
   EXPECT_EQ(first, ReadFile(out));
-  EXPECT_NE(std::string::npos, first.find("bool PayloadsAreStandIns() { return true; }"));
+  EXPECT_NE(std::string::npos, first.find("bool BuiltInPayloadsAreStandIns() { return true; }"));
 }
 
 TEST_F(PayloadGen, RealFilesAreEmbedded) {
   WriteAll();
   ASSERT_EQ(0, RunGenerator(out, dir, &messages)) << messages;
   const std::string text = ReadFile(out);
-  EXPECT_NE(std::string::npos, text.find("bool PayloadsAreStandIns() { return false; }"));
+  EXPECT_NE(std::string::npos, text.find("bool BuiltInPayloadsAreStandIns() { return false; }"));
   EXPECT_NE(std::string::npos, text.find("66,66,66,"));
 }
 
-TEST_F(PayloadGen, MissingFileFailsNamingIt) {
+// The generator and the program share one check; the generator names every
+// problem of a folder at once.
+TEST_F(PayloadGen, BadFolderFailsNamingEachFileWithBothLengths) {
   WriteAll();
   std::remove((dir + "/boot1b.img").c_str());
-  EXPECT_EQ(1, RunGenerator(out, dir, &messages));
-  EXPECT_NE(std::string::npos, messages.find("payload file missing: " + dir + "/boot1b.img")) << messages;
-  EXPECT_NE(std::string::npos, messages.find("41552 bytes expected")) << messages;
-}
-
-TEST_F(PayloadGen, WrongLengthFailsNamingBothLengths) {
-  WriteAll();
   Write("boot2.img", 190379, 0);
-  EXPECT_EQ(1, RunGenerator(out, dir, &messages));
-  EXPECT_NE(std::string::npos, messages.find(dir + "/boot2.img has 190379 bytes, Boot2Image must have 190380"))
-      << messages;
-}
-
-TEST_F(PayloadGen, HeaderThatDoesNotFitTheLengthFails) {
-  WriteAll();
   Write("flashdrv_nor.img", 8396, 8396);  // the whole length instead of length - 8
   EXPECT_EQ(1, RunGenerator(out, dir, &messages));
-  EXPECT_NE(std::string::npos, messages.find("flashdrv_nor.img is not a NorFlashLoaderImage")) << messages;
+  for (const std::string& line : {"payload_gen: missing in " + dir + ": boot1b.img (41552 bytes)",
+                                  "payload_gen: " + dir + "/boot2.img: 190379 bytes, 190380 expected",
+                                  "payload_gen: " + dir + "/flashdrv_nor.img: its header gives 8396 bytes after the header, 8388 expected"})
+    EXPECT_NE(std::string::npos, messages.find(line)) << messages;
+}
+
+using PayloadLookup = PayloadGen;
+
+// Only scratch folders are searched: the search is given, not read from the
+// environment, so an installed set cannot leak in.
+TEST_F(PayloadLookup, FirstFolderHoldingAPayloadFileDecides) {
+  const std::string root = scratch.Root();
+  PayloadSearch search{"", "", "", root + "/site1:relative/share:" + root + "/site2/", root + "/home"};
+  const std::string sub = "/vantrel-downloader/payloads";
+  const std::string home = root + "/home/.local/share" + sub, site1 = root + "/site1" + sub,
+                    site2 = root + "/site2" + sub, data = root + "/data" + sub;
+  std::vector<std::string> places;
+  for (const auto& p : search.Places()) places.push_back(p.folder);
+  EXPECT_EQ(places, (std::vector<std::string>{home, site1, site2}));  // the relative entry is ignored
+
+  if (BuiltInPayloadsAreStandIns()) {
+    EXPECT_EQ(FindPayloads(search)->Notice(), kStandInPayloadsNotice);
+  }
+  WriteAll(site2);
+  EXPECT_EQ(FindPayloads(search)->Notice(), "handset payloads: " + site2);
+  WriteAll(site1);
+  EXPECT_EQ(FindPayloads(search)->Folder(), site1);
+
+  // An earlier folder with one wrong file is refused, not passed over.
+  search.dataHome = root + "/data";
+  Write("boot2.img", 190379, 0, data);
+  const auto refused = FindPayloads(search);
+  EXPECT_FALSE(refused->Usable());
+  EXPECT_EQ(refused->Notice(), "handset payloads refused: missing in " + data +
+                                   ": sdraminit.img (2656 bytes), preboot.img (1292 bytes), flashdrv_all.img (15796 "
+                                   "bytes), flashdrv_nor.img (8396 bytes), flashdrv_nand.img (46940 bytes), "
+                                   "sec_boot.img (2904 bytes), boot1a.img (4548 bytes), boot1b.img (41552 bytes); " +
+                                   data + "/boot2.img: 190379 bytes, 190380 expected");
+  EXPECT_EQ(refused->Get(PayloadId::Preboot).data, nullptr);
+
+  // A folder the operator names decides even when it holds nothing; the
+  // command line's comes before the variable's.
+  search.variable = root + "/nowhere";
+  EXPECT_EQ(FindPayloads(search)->Notice(), "handset payloads refused: " + root + "/nowhere: no such folder");
+  search.option = site2;
+  const auto chosen = FindPayloads(search);
+  EXPECT_EQ(chosen->Folder(), site2);
+
+  // Every sender reads the chosen set.
+  UsePayloads(chosen);
+  EXPECT_EQ(Boot2Image().size, 190380u);
+  EXPECT_EQ(Boot2Image().data[190379], 0x42);
+  EXPECT_EQ(NorFlashLoaderImage().data[7], (8396 - 8) & 0xFF);
+  UsePayloads(nullptr);
+  EXPECT_EQ(ActivePayloads().From(), PayloadSet::Source::BuiltIn);
 }
 
 }  // namespace
