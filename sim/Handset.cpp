@@ -4,12 +4,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "protocol/Constants.h"
+#include "sim/WireTable.h"
 
 namespace vantrel::sim {
 namespace {
 
-namespace P = proto;
+namespace W = onwire;
 
 // Longest pause the handset allows between two bytes of one unit of input,
 // in real milliseconds. Within a command block the host sends everything at
@@ -58,10 +58,10 @@ std::string Hex8(uint8_t v) {
 
 uint32_t RateOfCode(uint8_t code) {
   switch (code) {
-    case 0x88: return 115200;
-    case 0x8A: return 460800;
-    case 0x8B: return 921600;
-    case 0x93: return 812000;
+    case W::kBaudBase: return 115200;
+    case W::kBaud460800: return 460800;
+    case W::kBaud921600: return 921600;
+    case W::kBaud812000: return 812000;
     default: return 0;
   }
 }
@@ -98,34 +98,34 @@ uint32_t NorSectorEnd(uint32_t address) {
 
 const char* CommandName(uint32_t cmd) {
   switch (cmd) {
-    case P::kCmdNorImageStart: return "NOR image start";
-    case P::kCmdNorDump: return "NOR read-back";
-    case P::kCmdFormatVlf: return "NOR VLF format";
-    case P::kCmdQueryFlashNor: return "NOR flash-type query";
-    case P::kCmdImageStart: return "image session start";
-    case P::kCmdNandDump: return "NAND read-back";
-    case P::kCmdEraseAll: return "erase all";
-    case P::kCmdQueryFlashNand: return "NAND flash-type query";
-    case P::kCmdFormatVlfArea: return "VLF area format";
-    case P::kCmdPartialErase: return "partial erase";
-    case P::kCmdFormatPzl: return "PZL format";
-    case P::kCmdSetTargetBaud: return "set target baud";
-    case P::kCmdReconnect: return "reconnect";
-    case P::kCmdEndSession: return "end session";
-    case P::kCmdDownloadDate: return "download date";
+    case W::kCmdNorDownload: return "NOR image start";
+    case W::kCmdNorReadBack: return "NOR read-back";
+    case W::kCmdNorVlfFormat: return "NOR VLF format";
+    case W::kCmdNorFlashType: return "NOR flash-type query";
+    case W::kCmdImageStart: return "image session start";
+    case W::kCmdNandReadBack: return "NAND read-back";
+    case W::kCmdEraseAll: return "erase all";
+    case W::kCmdNandFlashType: return "NAND flash-type query";
+    case W::kCmdVlfAreaFormat: return "VLF area format";
+    case W::kCmdPartialErase: return "partial erase";
+    case W::kCmdPzlFormat: return "PZL format";
+    case W::kCmdSetTargetBaud: return "set target baud";
+    case W::kCmdReconnect: return "reconnect";
+    case W::kCmdEndSession: return "end session";
+    case W::kCmdDownloadDate: return "download date";
     default: return nullptr;
   }
 }
 
 bool NandCommand(uint32_t cmd) {
   switch (cmd) {
-    case P::kCmdImageStart:
-    case P::kCmdNandDump:
-    case P::kCmdEraseAll:
-    case P::kCmdQueryFlashNand:
-    case P::kCmdFormatVlfArea:
-    case P::kCmdPartialErase:
-    case P::kCmdFormatPzl:
+    case W::kCmdImageStart:
+    case W::kCmdNandReadBack:
+    case W::kCmdEraseAll:
+    case W::kCmdNandFlashType:
+    case W::kCmdVlfAreaFormat:
+    case W::kCmdPartialErase:
+    case W::kCmdPzlFormat:
       return true;
     default:
       return false;
@@ -134,10 +134,10 @@ bool NandCommand(uint32_t cmd) {
 
 bool NorCommand(uint32_t cmd) {
   switch (cmd) {
-    case P::kCmdNorImageStart:
-    case P::kCmdNorDump:
-    case P::kCmdFormatVlf:
-    case P::kCmdQueryFlashNor:
+    case W::kCmdNorDownload:
+    case W::kCmdNorReadBack:
+    case W::kCmdNorVlfFormat:
+    case W::kCmdNorFlashType:
       return true;
     default:
       return false;
@@ -301,10 +301,10 @@ Handset::Unit Handset::ReadUnit(bool allowEndByte) {
     }
     std::vector<uint8_t>& buf = unit.bytes;
     buf.push_back(b0);
-    if (b0 == P::kRawStart1) {
+    if (b0 == W::kRawOpen1) {
       uint8_t b1 = 0;
       if (wire_.ReadByte(&b1, kUnitGapMs, false)) {
-        if (b1 == P::kRawStart2) {
+        if (b1 == W::kRawOpen2) {
           FlushGarbage();
           wire_.LogIn(std::vector<uint8_t>{b0, b1}, "raw read-back start");
           unit.kind = Unit::RawStart;
@@ -313,7 +313,7 @@ Handset::Unit Handset::ReadUnit(bool allowEndByte) {
         wire_.Unread(&b1, 1);
       }
     }
-    if (allowEndByte && b0 == P::kUsbEndByte && garbage_.empty()) {
+    if (allowEndByte && b0 == W::kBoot2EndByte && garbage_.empty()) {
       wire_.LogIn(buf, "end byte after the session");
       unit.kind = Unit::EndByte;
       return unit;
@@ -344,7 +344,7 @@ Handset::Unit Handset::ReadUnit(bool allowEndByte) {
         if (ReadUpload(buf, p, &unit)) return unit;
         continue;
       }
-      if ((buf[0] == P::kFrameLoaderCommand || buf[0] == P::kFrameVlfAreaFormat || buf[0] == P::kFrameImageStart) &&
+      if ((buf[0] == W::kKindLoaderCommand || buf[0] == W::kKindVlfAreaFormat || buf[0] == W::kKindImageStart) &&
           buf[1] == 0 && zeros4) {
         buf.resize(16);
         size_t more = 0;
@@ -360,7 +360,7 @@ Handset::Unit Handset::ReadUnit(bool allowEndByte) {
                   Recorder::Hex(buf.data(), buf.size()));
         continue;
       }
-      if (buf[0] == P::kFrameBlockAck && buf[1] == 0 && zeros4) {
+      if (buf[0] == W::kKindBlockAck && buf[1] == 0 && zeros4) {
         FlushGarbage();
         unit.kind = Unit::ShortFrame;
         return unit;
@@ -384,7 +384,7 @@ Handset::Unit Handset::ReadUnit(bool allowEndByte) {
 
 Handset::Program Handset::Listen(bool bootRom, bool poweredOn) {
   SetState(bootRom ? "boot-rom" : "preloader");
-  const uint8_t bootByte = options_.bootByte == P::kBootSignalAlt ? P::kBootSignalAlt : P::kBootSignal;
+  const uint8_t bootByte = options_.bootByte == W::kBootByteAlt ? W::kBootByteAlt : W::kBootByte;
   bool awaitingStart = false;
   if (bootRom && poweredOn) {
     if (!options_.usb) {
@@ -404,8 +404,8 @@ Handset::Program Handset::Listen(bool bootRom, bool poweredOn) {
     wire_.SetFresh(false);
     if (awaitingStart) {
       awaitingStart = false;
-      const bool usbSignal = options_.usb && (b == P::kStartSignal || b == P::kStartSignalAlt);
-      const uint8_t expected = bootByte == P::kBootSignalAlt ? P::kStartSignalAlt : P::kStartSignal;
+      const bool usbSignal = options_.usb && (b == W::kStartSignal || b == W::kStartSignalAlt);
+      const uint8_t expected = bootByte == W::kBootByteAlt ? W::kStartSignalAlt : W::kStartSignal;
       if (usbSignal || b == expected) {
         // A payload could begin with the same byte; a start signal comes alone.
         wire_.ReadByte(&b, 0, false);
@@ -465,7 +465,7 @@ Handset::Program Handset::RunFlashDriver() {
   rec_.Note("the flash driver starts");
   wire_.Sleep(options_.programStartMs * options_.timeScale);
   for (;;) {
-    wire_.SendByte(P::kFpSpeedReq, "speed-req", "FP_Speed_Req");
+    wire_.SendByte(W::kFpSpeedReq, "speed-req", "FP_Speed_Req");
     uint8_t code = 0;
     wire_.ReadByte(&code, -1, false);
     const uint32_t rate = RateOfCode(code);
@@ -475,7 +475,7 @@ Handset::Program Handset::RunFlashDriver() {
       continue;
     }
     wire_.LogIn(&code, 1, "baud code " + Hex8(code) + " (" + std::to_string(rate) + " bit/s)");
-    wire_.SendByte(P::kFpSpeedChgDone, "speed-chg-done", "FP_Speed_ChgDone");
+    wire_.SendByte(W::kFpSpeedChgDone, "speed-chg-done", "FP_Speed_ChgDone");
     if (!options_.usb) wire_.SetHandsetRate(rate);
     rec_.Note("the flash driver now talks at " + std::to_string(rate) + " bit/s");
     break;
@@ -484,11 +484,11 @@ Handset::Program Handset::RunFlashDriver() {
     SetState("flash-driver");
     uint8_t b = 0;
     wire_.ReadByte(&b, -1, false);
-    if (b != P::kFpStartReq) {
+    if (b != W::kFpStartReq) {
       garbage_.push_back(b);
       uint8_t more = 0;
       while (wire_.ReadByte(&more, kGarbageQuietMs, false)) {
-        if (more == P::kFpStartReq) {
+        if (more == W::kFpStartReq) {
           wire_.Unread(&more, 1);
           break;
         }
@@ -499,25 +499,25 @@ Handset::Program Handset::RunFlashDriver() {
     }
     wire_.LogIn(&b, 1, "FP_StartReq");
     try {
-      wire_.SendByte(P::kFpStartOk, "start-ok", "FP_StartOK");
+      wire_.SendByte(W::kFpStartOk, "start-ok", "FP_StartOK");
       uint8_t words[8];
       if (!wire_.Read(words, 8, kSessionGapMs, true)) throw SessionAbort{"no address and length after FP_StartOK"};
       const uint32_t address = Be32(words);
       const uint32_t length = Be32(words + 4);
       wire_.LogIn(words, 8, "boot image at " + Hex32(address) + ", " + std::to_string(length) + " bytes");
       if (const uint8_t refusal = Refusal(nand_, address, length)) {
-        wire_.SendByte(refusal, "refusal", refusal == P::kFpAddrWrong ? "FP_AddrWrong" : "FP_ImageTooLarge");
+        wire_.SendByte(refusal, "refusal", refusal == W::kFpAddrWrong ? "FP_AddrWrong" : "FP_ImageTooLarge");
         continue;
       }
       SetState("flash-driver-session");
-      wire_.SendByte(P::kFpImageOk, "image-ok", "FP_ImageOK");
+      wire_.SendByte(W::kFpImageOk, "image-ok", "FP_ImageOK");
       WaitAck("FP_ImageOK");
       uint32_t cursor = address;
       uint32_t left = length;
       bool failed = false;
       while (left > 0 && !failed) {
         const uint32_t want = std::min(left, options_.blockSize);
-        std::vector<uint8_t> request{P::kFpReturnBlockSize};
+        std::vector<uint8_t> request{W::kFpReturnBlockSize};
         PutBe32(request, want);
         wire_.Send(request, "block-request", "FP_ReturnBlockSize " + std::to_string(want));
         bool resent = false;  // the host checks the echo of a resent block only
@@ -535,25 +535,25 @@ Handset::Program Handset::RunFlashDriver() {
             Violation("wrong checksum byte " + Hex8(sum) + " after a boot image block that sums to " + Hex8(mine));
           }
           if (fault == FaultBook::BlockAction::Failed) {
-            wire_.SendByte(P::kFpFailed, "failed", "FP_Failed");
+            wire_.SendByte(W::kFpFailed, "failed", "FP_Failed");
             failed = true;
             break;
           }
           if (sum != mine || fault == FaultBook::BlockAction::Resend || fault == FaultBook::BlockAction::BadEcho) {
-            wire_.SendByte(P::kFpResend, "resend", "FP_Resend");
+            wire_.SendByte(W::kFpResend, "resend", "FP_Resend");
             resent = true;
             continue;
           }
           Store(FlashPart::Nand, cursor, block.data(), block.size());
           cursor += want;
           left -= want;
-          wire_.SendByte(P::kFpSectorOk, "sector-ok", "FP_SectorOK");
+          wire_.SendByte(W::kFpSectorOk, "sector-ok", "FP_SectorOK");
           WaitAck("FP_SectorOK");
           break;
         }
       }
       if (failed) continue;
-      wire_.SendByte(P::kFpFinished, "finished", "FP_Finished");
+      wire_.SendByte(W::kFpFinished, "finished", "FP_Finished");
       wire_.SetHandsetRate(115200);
       SetState("boot-rom");
       rec_.Note("boot image written; the handset is back in its boot ROM");
@@ -603,7 +603,7 @@ Handset::Program Handset::RunLoader(bool nand) {
           const char* cname = CommandName(cmd);
           std::string meaning = std::string("command block: ") + (cname ? cname : "unknown command") + " (" +
                                 Hex32(cmd) + ", " + Hex32(a1) + ", " + Hex32(a2) + ")";
-          if (end != P::kCmdEndMark) {
+          if (end != W::kEndMark) {
             wire_.LogIn(u, meaning + " without its end mark");
             Violation("command block without its end mark: " + Recorder::Hex(u.data(), u.size()));
             break;
@@ -611,12 +611,12 @@ Handset::Program Handset::RunLoader(bool nand) {
           wire_.LogIn(u, meaning);
           Program next;
           if (Command(nand, cmd, a1, a2, false, &next)) return next;
-          justFinished = cmd == P::kCmdImageStart;
+          justFinished = cmd == W::kCmdImageStart;
           break;
         }
         case Unit::Frame: {
           const uint8_t kind = u[0];
-          if (kind == P::kFrameImageStart) {
+          if (kind == W::kKindImageStart) {
             const uint32_t address = Le32(u.data() + 8);
             const uint32_t length = Le32(u.data() + 12);
             wire_.LogIn(u, "image start frame: " + Hex32(address) + ", " + std::to_string(length) + " bytes");
@@ -630,9 +630,9 @@ Handset::Program Handset::RunLoader(bool nand) {
           const uint32_t cmd = Be32(u.data() + 8);
           const uint32_t arg = Be32(u.data() + 12);
           const char* cname = CommandName(cmd);
-          if (kind == P::kFrameVlfAreaFormat) {
+          if (kind == W::kKindVlfAreaFormat) {
             wire_.LogIn(u, "VLF area format frame");
-            if (cmd != P::kCmdFormatVlfArea) {
+            if (cmd != W::kCmdVlfAreaFormat) {
               Violation("frame of kind 0x32 with command word " + Hex32(cmd) + " (only the VLF area format uses it)");
               break;
             }
@@ -682,66 +682,66 @@ bool Handset::Command(bool nand, uint32_t cmd, uint32_t a1, uint32_t a2, bool fr
     return false;
   }
   switch (cmd) {
-    case P::kCmdQueryFlashNand:
-    case P::kCmdQueryFlashNor: {
+    case W::kCmdNandFlashType:
+    case W::kCmdNorFlashType: {
       const uint8_t id = nand ? options_.nandDeviceId : options_.norDeviceId;
       wire_.SendByte(id, "flash-type", "flash type " + Hex8(id));
       return false;
     }
-    case P::kCmdSetTargetBaud:
+    case W::kCmdSetTargetBaud:
       SetTargetBaud(a1, a2);
       return false;
-    case P::kCmdEndSession:
+    case W::kCmdEndSession:
       rec_.Note("session ended: the handset restarts into normal operation (off for the tool)");
       wire_.StayOffUntilReopened();
       throw PowerEvent{kPowerOff, "end of session"};
-    case P::kCmdReconnect:
+    case W::kCmdReconnect:
       rec_.Note("reconnect: the loader gives way to the resident preloader");
       *next = Program::Preloader;
       return true;
-    case P::kCmdDownloadDate:
+    case W::kCmdDownloadDate:
       DownloadDate();
       return false;
-    case P::kCmdEraseAll:
+    case W::kCmdEraseAll:
       if (a1 == 1) {
         EraseNand(0, kNandBootArea, "bootloader area");
       } else {
         if (a1 != 0) Violation("erase all with argument " + Hex32(a1) + " (0 or 1 expected)");
         EraseNand(0, kNandBytes, "whole NAND");
         wire_.Sleep(options_.eraseTimeMs * options_.timeScale);
-        wire_.SendByte(P::kEraseDone1, "erase-done", "erase complete (0x46)");
-        wire_.SendByte(P::kEraseDone2, "erase-done2", "erase complete (0xB9)");
+        wire_.SendByte(W::kEraseDoneFirst, "erase-done", "erase complete (0x46)");
+        wire_.SendByte(W::kEraseDoneSecond, "erase-done2", "erase complete (0xB9)");
       }
       return false;
-    case P::kCmdPartialErase: {
+    case W::kCmdPartialErase: {
       const uint64_t end = std::min<uint64_t>(uint64_t{a1} + a2, kNandBytes);
       const uint32_t from = a1 / kNandEraseBlock * kNandEraseBlock;
       const uint64_t to = (end + kNandEraseBlock - 1) / kNandEraseBlock * kNandEraseBlock;
       if (a1 < kNandBytes && a2 > 0) EraseNand(from, static_cast<uint32_t>(std::min<uint64_t>(to, kNandBytes) - from), "blocks");
       wire_.Sleep(options_.eraseTimeMs * options_.timeScale);
-      wire_.SendByte(P::kEraseDone1, "erase-done", "erase complete (0x46)");
-      wire_.SendByte(P::kEraseDone2, "erase-done2", "erase complete (0xB9)");
+      wire_.SendByte(W::kEraseDoneFirst, "erase-done", "erase complete (0x46)");
+      wire_.SendByte(W::kEraseDoneSecond, "erase-done2", "erase complete (0xB9)");
       return false;
     }
-    case P::kCmdFormatVlfArea:
+    case W::kCmdVlfAreaFormat:
       EraseNand(kNandVlfArea, kNandBytes - kNandVlfArea, "file-system (VLF) area");
       return false;
-    case P::kCmdFormatPzl:
+    case W::kCmdPzlFormat:
       EraseNand(kNandBootArea, kNandBytes - kNandBootArea, "PZL-managed area");
       return false;
-    case P::kCmdImageStart:
+    case W::kCmdImageStart:
       ImageSessionUart(a1, a2);
       return false;
-    case P::kCmdNandDump:
+    case W::kCmdNandReadBack:
       ReadBack(true, a1, a2);
       return false;
-    case P::kCmdNorDump:
+    case W::kCmdNorReadBack:
       ReadBack(false, a1, a2);
       return false;
-    case P::kCmdNorImageStart:
+    case W::kCmdNorDownload:
       NorDownload(a1, a2);
       return false;
-    case P::kCmdFormatVlf:
+    case W::kCmdNorVlfFormat:
       FormatNorVlf(a1, a2);
       return false;
     default:
@@ -804,7 +804,7 @@ void Handset::FormatNorVlf(uint32_t address, uint32_t length) {
     wire_.Sleep(options_.eraseTimeMs * options_.timeScale / 16);
     if (report) {
       wire_.Send(Be(stop - at), "vlf-count", "erased " + std::to_string(stop - at) + " bytes at " + Hex32(at));
-      wire_.SendByte(P::kFpSectorOk, "sector-ok", "FP_SectorOK");
+      wire_.SendByte(W::kFpSectorOk, "sector-ok", "FP_SectorOK");
     }
     at = stop;
   }
@@ -820,7 +820,7 @@ void Handset::WaitAck(const std::string& after) {
     Violation("missing acknowledgement: no 0x2D after " + after);
     throw SessionAbort{"no acknowledgement"};
   }
-  if (b != P::kFpAck) {
+  if (b != W::kHostAck) {
     Violation("missing acknowledgement: " + Hex8(b) + " instead of 0x2D after " + after);
     wire_.Unread(&b, 1);
     throw SessionAbort{"no acknowledgement"};
@@ -868,10 +868,10 @@ uint8_t Handset::Refusal(Flash& flash, uint32_t address, uint64_t length) {
   std::string fired;
   const FaultBook::SessionAction a = faults_.Session(&fired);
   if (a != FaultBook::SessionAction::None) rec_.Note("fault " + fired + " fires");
-  if (a == FaultBook::SessionAction::RefuseAddress) return P::kFpAddrWrong;
-  if (a == FaultBook::SessionAction::TooLarge) return P::kFpImageTooLarge;
-  if (address >= flash.Size()) return P::kFpAddrWrong;
-  if (address + length > flash.Size()) return P::kFpImageTooLarge;
+  if (a == FaultBook::SessionAction::RefuseAddress) return W::kFpAddrWrong;
+  if (a == FaultBook::SessionAction::TooLarge) return W::kFpImageTooLarge;
+  if (address >= flash.Size()) return W::kFpAddrWrong;
+  if (address + length > flash.Size()) return W::kFpImageTooLarge;
   return 0;
 }
 
@@ -879,8 +879,8 @@ uint8_t Handset::Refusal(Flash& flash, uint32_t address, uint64_t length) {
 // Image sessions
 
 void Handset::ImageSessionUart(uint32_t address, uint32_t length) {
-  const bool stream = address == P::kTypeVlf || address == P::kTypeVlfFlash;
-  const uint32_t spare = address == P::kTypeVlfFlash ? P::kVlfFlashExtraBytes : 0;
+  const bool stream = address == W::kStreamVlf || address == W::kStreamVlfFlash;
+  const uint32_t spare = address == W::kStreamVlfFlash ? W::kVlfFlashSpareBytes : 0;
   const uint32_t base = stream ? kNandVlfArea : address;
   const bool checked = !options_.usb;
   uint64_t dataBytes = length;
@@ -896,11 +896,11 @@ void Handset::ImageSessionUart(uint32_t address, uint32_t length) {
               " bytes into the file-system area");
   }
   if (const uint8_t refusal = Refusal(nand_, base, dataBytes)) {
-    wire_.SendByte(refusal, "refusal", refusal == P::kFpAddrWrong ? "FP_AddrWrong" : "FP_ImageTooLarge");
+    wire_.SendByte(refusal, "refusal", refusal == W::kFpAddrWrong ? "FP_AddrWrong" : "FP_ImageTooLarge");
     return;
   }
   SetState("image-session");
-  wire_.SendByte(P::kFpImageOk, "image-ok", "FP_ImageOK");
+  wire_.SendByte(W::kFpImageOk, "image-ok", "FP_ImageOK");
   WaitAck("FP_ImageOK");
   uint32_t cursor = base;
   uint32_t left = length;
@@ -916,7 +916,7 @@ void Handset::ImageSessionUart(uint32_t address, uint32_t length) {
       want = std::min(options_.blockSize, left);
     }
     const uint32_t total = want + spare;
-    std::vector<uint8_t> request{P::kFpReturnBlockSize};
+    std::vector<uint8_t> request{W::kFpReturnBlockSize};
     PutBe32(request, want);
     wire_.Send(request, "block-request", "FP_ReturnBlockSize " + std::to_string(want));
     for (;;) {
@@ -939,33 +939,33 @@ void Handset::ImageSessionUart(uint32_t address, uint32_t length) {
         }
       }
       if (fault == FaultBook::BlockAction::Failed) {
-        wire_.SendByte(P::kFpFailed, "failed", "FP_Failed");
+        wire_.SendByte(W::kFpFailed, "failed", "FP_Failed");
         return;
       }
       if (!good || fault == FaultBook::BlockAction::Resend || fault == FaultBook::BlockAction::BadEcho) {
-        wire_.SendByte(P::kFpResend, "resend", "FP_Resend");
+        wire_.SendByte(W::kFpResend, "resend", "FP_Resend");
         continue;
       }
       Store(FlashPart::Nand, cursor, block.data(), want);
       cursor += want;
       left -= total;
-      wire_.SendByte(P::kFpSectorOk, "sector-ok", "FP_SectorOK");
+      wire_.SendByte(W::kFpSectorOk, "sector-ok", "FP_SectorOK");
       WaitAck("FP_SectorOK");
       break;
     }
   }
-  wire_.SendByte(P::kFpFinished, "finished", "FP_Finished");
+  wire_.SendByte(W::kFpFinished, "finished", "FP_Finished");
   rec_.Note("image written: NAND " + Hex32(base) + ".." + Hex32(cursor == base ? base : cursor - 1));
 }
 
 void Handset::ImageSessionUsb(uint32_t address, uint32_t length) {
   auto frame = [](uint8_t kind) {
-    std::vector<uint8_t> f(P::kFrameBytes, 0);
+    std::vector<uint8_t> f(W::kFrameBytes, 0);
     f[0] = kind;
     return f;
   };
   if (const uint8_t refusal = Refusal(nand_, address, length)) {
-    wire_.Send(frame(refusal), "refusal", refusal == P::kFpAddrWrong ? "FP_AddrWrong frame" : "FP_ImageTooLarge frame");
+    wire_.Send(frame(refusal), "refusal", refusal == W::kFpAddrWrong ? "FP_AddrWrong frame" : "FP_ImageTooLarge frame");
     return;
   }
   SetState("image-session-usb");
@@ -974,21 +974,21 @@ void Handset::ImageSessionUsb(uint32_t address, uint32_t length) {
   uint8_t previousSum = 0;
   while (left > 0) {
     const uint32_t want = std::min(options_.blockSize, left);
-    std::vector<uint8_t> ok = frame(P::kFpImageOk);
+    std::vector<uint8_t> ok = frame(W::kFpImageOk);
     ok[4] = static_cast<uint8_t>(want);
     ok[5] = static_cast<uint8_t>(want >> 8);
     ok[6] = static_cast<uint8_t>(want >> 16);
     ok[7] = static_cast<uint8_t>(want >> 24);
     ok[8] = previousSum;
     wire_.Send(ok, "image-ok", "FP_ImageOK frame: " + std::to_string(want) + " bytes wanted");
-    uint8_t ack[P::kShortFrameBytes];
+    uint8_t ack[W::kShortFrameBytes];
     size_t got = 0;
     if (!wire_.Read(ack, sizeof ack, kSessionGapMs, true, &got)) {
       wire_.LogIn(ack, got, "block acknowledgement cut short");
       Violation("missing acknowledgement: no block acknowledgement frame after FP_ImageOK");
       throw SessionAbort{"no block acknowledgement"};
     }
-    if (ack[0] != P::kFrameBlockAck || ack[1] != 0 || ack[4] != 0 || ack[5] != 0 || ack[6] != 0 || ack[7] != 0) {
+    if (ack[0] != W::kKindBlockAck || ack[1] != 0 || ack[4] != 0 || ack[5] != 0 || ack[6] != 0 || ack[7] != 0) {
       wire_.LogIn(ack, sizeof ack, "not a block acknowledgement");
       Violation("missing acknowledgement: " + Recorder::Hex(ack, sizeof ack) +
                 " instead of the block acknowledgement frame (0x30)");
@@ -1004,11 +1004,11 @@ void Handset::ImageSessionUsb(uint32_t address, uint32_t length) {
     const std::vector<uint8_t> block = ReceiveBlock(want, "block");
     const uint8_t mine = Sum8(block.data(), block.size());
     if (fault == FaultBook::BlockAction::Failed) {
-      wire_.Send(frame(P::kFpFailed), "failed", "FP_Failed frame");
+      wire_.Send(frame(W::kFpFailed), "failed", "FP_Failed frame");
       return;
     }
     if (fault == FaultBook::BlockAction::Resend) {
-      wire_.Send(frame(P::kFpResend), "resend", "FP_Resend frame");
+      wire_.Send(frame(W::kFpResend), "resend", "FP_Resend frame");
       previousSum = mine;
       continue;  // the same block is wanted again
     }
@@ -1017,7 +1017,7 @@ void Handset::ImageSessionUsb(uint32_t address, uint32_t length) {
     left -= want;
     previousSum = fault == FaultBook::BlockAction::BadEcho ? static_cast<uint8_t>(~mine) : mine;
   }
-  std::vector<uint8_t> fin = frame(P::kFpFinished);
+  std::vector<uint8_t> fin = frame(W::kFpFinished);
   fin[4] = previousSum;
   wire_.Send(fin, "finished", "FP_Finished frame");
   rec_.Note("image written: NAND " + Hex32(address) + ", " + std::to_string(length) + " bytes");
@@ -1031,7 +1031,7 @@ void Handset::NorDownload(uint32_t address, uint32_t length) {
   if (const uint8_t refusal = Refusal(nor_, address, length)) {
     PutBe32(closing, 0);
     PutBe32(closing, refusal);
-    wire_.Send(closing, "refusal", std::string("range refused (") + (refusal == P::kFpAddrWrong ? "address" : "length") +
+    wire_.Send(closing, "refusal", std::string("range refused (") + (refusal == W::kFpAddrWrong ? "address" : "length") +
                                        "): zero length and trailer " + Hex8(refusal));
     return;
   }
@@ -1051,16 +1051,16 @@ void Handset::NorDownload(uint32_t address, uint32_t length) {
     const uint8_t mine = Sum8(block.data(), block.size());
     if (sum != mine) Violation("wrong checksum byte " + Hex8(sum) + " after a NOR block that sums to " + Hex8(mine));
     if (fault == FaultBook::BlockAction::Failed) {
-      wire_.SendByte(P::kFpFailed, "failed", "FP_Failed");
+      wire_.SendByte(W::kFpFailed, "failed", "FP_Failed");
       return;
     }
     if (sum != mine || fault == FaultBook::BlockAction::Resend || fault == FaultBook::BlockAction::BadEcho) {
-      wire_.SendByte(P::kFpResend, "resend", "FP_Resend");
+      wire_.SendByte(W::kFpResend, "resend", "FP_Resend");
       continue;
     }
     Store(FlashPart::Nor, cursor, block.data(), block.size());
     cursor += want;
-    wire_.SendByte(P::kFpSectorOk, "sector-ok", "FP_SectorOK");
+    wire_.SendByte(W::kFpSectorOk, "sector-ok", "FP_SectorOK");
   }
   PutBe32(closing, 0);
   PutBe32(closing, 0);
@@ -1074,11 +1074,11 @@ void Handset::NorDownload(uint32_t address, uint32_t length) {
 void Handset::ReadBack(bool nand, uint32_t address, uint32_t length) {
   Flash& flash = nand ? nand_ : nor_;
   if (const uint8_t refusal = Refusal(flash, address, length)) {
-    wire_.SendByte(refusal, "refusal", refusal == P::kFpAddrWrong ? "FP_AddrWrong" : "FP_ImageTooLarge");
+    wire_.SendByte(refusal, "refusal", refusal == W::kFpAddrWrong ? "FP_AddrWrong" : "FP_ImageTooLarge");
     return;
   }
   SetState("read-back");
-  wire_.SendByte(P::kFpImageOk, "image-ok", "FP_ImageOK");
+  wire_.SendByte(W::kFpImageOk, "image-ok", "FP_ImageOK");
   WaitAck("FP_ImageOK");
   uint32_t cursor = address;
   const uint32_t end = address + length;
@@ -1087,15 +1087,15 @@ void Handset::ReadBack(bool nand, uint32_t address, uint32_t length) {
     if (!nand) want = std::min(want, NorSectorEnd(cursor) - cursor);
     const FaultBook::BlockAction fault = BlockFault();
     if (fault == FaultBook::BlockAction::Resend) {
-      wire_.SendByte(P::kFpResend, "resend", "FP_Resend");
+      wire_.SendByte(W::kFpResend, "resend", "FP_Resend");
       return;
     }
     if (fault == FaultBook::BlockAction::Failed) {
-      wire_.SendByte(P::kFpFailed, "failed", "FP_Failed");
+      wire_.SendByte(W::kFpFailed, "failed", "FP_Failed");
       return;
     }
     const std::vector<uint8_t> data = flash.Read(cursor, want);
-    std::vector<uint8_t> out{P::kFpReturnBlockSize};
+    std::vector<uint8_t> out{W::kFpReturnBlockSize};
     PutBe32(out, want);
     if (fault == FaultBook::BlockAction::HangUp) {
       out.insert(out.end(), data.begin(), data.begin() + want / 2);
@@ -1108,10 +1108,10 @@ void Handset::ReadBack(bool nand, uint32_t address, uint32_t length) {
     out.push_back(sum);
     wire_.Send(out, "dump-block", "read-back block of " + std::to_string(want) + " bytes at " + Hex32(cursor));
     cursor += want;
-    wire_.SendByte(P::kFpSectorOk, "sector-ok", "FP_SectorOK");
+    wire_.SendByte(W::kFpSectorOk, "sector-ok", "FP_SectorOK");
     WaitAck("FP_SectorOK");
   }
-  wire_.SendByte(P::kFpFinished, "finished", "FP_Finished");
+  wire_.SendByte(W::kFpFinished, "finished", "FP_Finished");
 }
 
 // ---------------------------------------------------------------------------
@@ -1126,7 +1126,7 @@ void Handset::RawReadBack() {
       wire_.SendByte(0x00, "raw-nak", "sum refused");
       throw SessionAbort{"wrong sum"};
     }
-    wire_.SendByte(P::kRawAck, "raw-ack", "sum accepted (0x77)");
+    wire_.SendByte(W::kRawSumOk, "raw-ack", "sum accepted (0x77)");
   };
   const std::vector<uint8_t> ram = Be(kRawRamAddress);
   wire_.Send(ram, "raw-address", "RAM address " + Hex32(kRawRamAddress));
@@ -1141,7 +1141,7 @@ void Handset::RawReadBack() {
   uint32_t index = 0;
   uint32_t remaining = length;
   uint32_t chunk = 0;
-  uint32_t limit = std::min<uint32_t>(P::kRawChunkBytes, remaining);
+  uint32_t limit = std::min<uint32_t>(W::kRawChunkBytes, remaining);
   uint32_t chunkNumber = 0;
   std::vector<uint8_t> out;
   while (remaining > 0) {
@@ -1172,7 +1172,7 @@ void Handset::RawReadBack() {
       expectSum(static_cast<uint8_t>(running), "chunk");
       running = 0;
       chunk = 0;
-      limit = std::min<uint32_t>(P::kRawChunkBytes, remaining);
+      limit = std::min<uint32_t>(W::kRawChunkBytes, remaining);
     }
   }
   rec_.Note("raw read-back complete: " + std::to_string(length) + " bytes in " + std::to_string(chunkNumber) +

@@ -35,7 +35,7 @@ struct Simulator::Impl {
   Handset handset;
   std::thread thread;
   bool running = false;
-  std::shared_ptr<HostTap> tap;
+  std::shared_ptr<HostTap> tap = std::make_shared<HostTap>();
 
   void Request(int power) {
     control.power = power;
@@ -77,11 +77,7 @@ int Simulator::Start(std::string* error) {
   s.recorder.Note("handset simulator on " + s.wire.DevicePath() +
                   (s.options.comNumber > 0 ? " as COM" + std::to_string(s.options.comNumber) : std::string()) +
                   (s.options.usb ? " (USB link)" : " (UART link)"));
-  if (s.options.hookHostLink) {
-    s.tap = std::make_shared<HostTap>();
-    s.wire.SetTap(s.tap);
-    RegisterHostTap(s.tap);
-  }
+  s.wire.SetTap(s.tap);
   s.thread = std::thread([&s] { s.handset.Run(); });
   s.running = true;
   return 0;
@@ -93,11 +89,7 @@ void Simulator::Stop() {
   s.control.stop = true;
   s.control.Wake();
   if (s.thread.joinable()) s.thread.join();
-  if (s.tap) {
-    UnregisterHostTap(s.tap);
-    s.wire.SetTap(nullptr);
-    s.tap.reset();
-  }
+  s.wire.SetTap(nullptr);
   s.wire.Close();
   ::close(s.control.wakeFd);
   s.control.wakeFd = -1;
@@ -152,5 +144,6 @@ uint32_t Simulator::HostRate() const { return impl_->wire.LastHostRate(); }
 std::string Simulator::StateName() const { return impl_->handset.StateName(); }
 std::string Simulator::LastDownloadDate() const { return impl_->handset.LastDownloadDate(); }
 std::vector<std::string> Simulator::Uploads() const { return impl_->handset.Uploads(); }
+std::shared_ptr<HostTap> Simulator::Tap() const { return impl_->tap; }
 
 }  // namespace vantrel::sim

@@ -5,7 +5,7 @@
 // the line rates of both ends, writes a transcript of every exchange and lists
 // the host's protocol violations.
 //
-// Typical test use (see sim/SimFixture.h for a ready fixture):
+// Typical test use (see tests/support/SimFixture.h for a ready fixture):
 //
 //   vantrel::sim::Options o;
 //   o.comNumber = 7;                         // "COM7" now reaches the handset
@@ -106,12 +106,9 @@ struct Options {
   // Also print transcript lines to standard error.
   bool echoTranscript = false;
   std::vector<Fault> faults;
-  // In-process only: the link's serial devices wait at a purge, a rate change
-  // or a close until the handset took the bytes already written (a real line
-  // delivers what the driver holds; with the host's pauses scaled to nothing a
-  // pseudo-terminal would drop it). See sim/HostTap.h.
-  bool hookHostLink = true;
 };
+
+struct HostTap;
 
 class Simulator {
  public:
@@ -179,6 +176,10 @@ class Simulator {
   std::string LastDownloadDate() const;  // the eight digits of the last download-date command
   // Programs the boot ROM has started since Start(), in order, by payload name.
   std::vector<std::string> Uploads() const;
+
+  // What the handset has taken off the line, for a host in the same process
+  // that must not purge bytes still on their way (sim/HostTap.h).
+  std::shared_ptr<HostTap> Tap() const;
 
   struct Impl;
 

@@ -16,7 +16,7 @@
 #include <cstring>
 #include <thread>
 
-#include "link/ComNames.h"
+#include "sim/ComName.h"
 
 namespace vantrel::sim {
 namespace {
@@ -72,11 +72,7 @@ int Wire::Open(std::string* error) {
 void Wire::Close() {
   const std::string path = DevicePath();
   DestroyPty();
-  // Only our own mapping goes: another simulator may have taken the name since.
-  if (options_.comNumber > 0 && !path.empty() &&
-      ComDevicePath("COM" + std::to_string(options_.comNumber)) == path) {
-    UnmapComPort(options_.comNumber);
-  }
+  if (options_.comNumber > 0) WithdrawComName(options_.comNumber, path);
 }
 
 void Wire::SetTap(std::shared_ptr<HostTap> tap) {
@@ -135,7 +131,7 @@ int Wire::CreatePty(std::string* error) {
   rateAtPurge_ = HostRate();
   hostOpen_ = false;
   if (options_.comNumber > 0) {
-    const int err = MapComPort(options_.comNumber, name);
+    const int err = PublishComName(options_.comNumber, name);
     if (err != 0) return fail("mapping COM" + std::to_string(options_.comNumber), err);
   }
   return 0;

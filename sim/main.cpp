@@ -254,9 +254,6 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  // The in-process host hook is for tests; the tool runs in another process.
-  o.hookHostLink = false;
-
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, SIGINT);

@@ -27,7 +27,7 @@
 #include "console/ModalHost.h"
 #include "jobs/ControlIds.h"
 #include "link/SerialDevice.h"
-#include "sim/SimFixture.h"
+#include "tests/support/SimFixture.h"
 #include "tests/support/ImageFiles.h"
 #include "tests/support/TraceCapture.h"
 #include "tests/support/WriteWatch.h"

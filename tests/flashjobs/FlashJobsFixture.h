@@ -12,7 +12,7 @@
 
 #include "jobs/JobState.h"
 #include "jobs/OperationRecord.h"
-#include "sim/SimFixture.h"
+#include "tests/support/SimFixture.h"
 #include "tests/support/ImageFiles.h"
 #include "tests/support/RecordingConsole.h"
 #include "tests/support/TraceCapture.h"

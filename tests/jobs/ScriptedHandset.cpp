@@ -1,10 +1,12 @@
 #include "tests/jobs/ScriptedHandset.h"
 
+#include <gtest/gtest.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <exception>
 #include <thread>
 
 #include "link/ComNames.h"
@@ -37,13 +39,13 @@ ScriptedHandset::ScriptedHandset(const std::string& comName) : comName_(comName)
     std::lock_guard<std::mutex> lock(tap_->mutex);
     tap_->devicePath = pty_.SlavePath();
   }
-  sim::RegisterHostTap(tap_);
+  RegisterHostTap(tap_);
 }
 
 ScriptedHandset::~ScriptedHandset() {
   quit_ = true;
   if (thread_.joinable()) thread_.join();
-  sim::UnregisterHostTap(tap_);
+  UnregisterHostTap(tap_);
   SetComOverride(comName_, "");
 }
 
@@ -101,7 +103,15 @@ void ScriptedHandset::Run() {
         query = deviceId_ >= 0 && (EndsWith(received_, kNandQuery) || EndsWith(received_, kNorQuery));
       }
       if (query) pty_.Write(std::vector<uint8_t>{static_cast<uint8_t>(deviceId_)});
-      if (script_) script_(b, *this);
+      if (!script_) continue;
+      // A script that throws stops answering, and the test fails with its
+      // reason instead of the test program ending on the handset's thread.
+      try {
+        script_(b, *this);
+      } catch (const std::exception& e) {
+        ADD_FAILURE() << "the scripted handset stopped: " << e.what();
+        script_ = nullptr;
+      }
     }
   }
 }

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "sim/HostTap.h"
+#include "tests/support/HostLinkTap.h"
 #include "tests/support/PtyPair.h"
 
 namespace vantrel::test {

@@ -17,7 +17,7 @@
 #include "maintenance/Connect.h"
 #include "payloads/Payloads.h"
 #include "protocol/ImageSession.h"
-#include "sim/SimFixture.h"
+#include "tests/support/SimFixture.h"
 #include "tests/support/JobGlobals.h"
 #include "tests/support/RecordingConsole.h"
 #include "tests/support/TraceCapture.h"

@@ -16,7 +16,7 @@
 #include "jobs/JobState.h"
 #include "jobs/OperationControl.h"
 #include "jobs/OperationRecord.h"
-#include "sim/SimFixture.h"
+#include "tests/support/SimFixture.h"
 #include "tests/support/JobGlobals.h"
 #include "tests/support/RecordingConsole.h"
 

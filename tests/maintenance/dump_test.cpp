@@ -160,11 +160,13 @@ TEST_F(DumpTest, PartialEraseLeavesErasedBytesOverTheRangeOnly) {
   Connect();
   const auto before = Seed(FlashPart::Nand, 0x100000, 0x100000);
   const size_t mark = con.Count();
-  NandDump(DumpArea{0x140000, 0x17FFFF, 1}, std::nullopt);
+  // TO is the first byte of a block: the byte at TO belongs to the range, so
+  // the handset (which erases whole blocks) must erase that block too.
+  NandDump(DumpArea{0x140000, 0x180000, 1}, std::nullopt);
   EXPECT_TRUE(SaveProposalsSince(mark).empty());
-  EXPECT_EQ(Sim().ReadNand(0x140000, 0x40000), std::vector<uint8_t>(0x40000, 0xFF));
+  EXPECT_EQ(Sim().ReadNand(0x140000, 0x60000), std::vector<uint8_t>(0x60000, 0xFF));
   EXPECT_EQ(Sim().ReadNand(0x100000, 0x40000), Slice(before, 0, 0x40000));
-  EXPECT_EQ(Sim().ReadNand(0x180000, 0x80000), Slice(before, 0x80000, 0x80000));
+  EXPECT_EQ(Sim().ReadNand(0x1A0000, 0x60000), Slice(before, 0xA0000, 0x60000));
   const std::string log = con.LogSince(mark);
   EXPECT_NE(log.find("\n  * NAND Flash partial erase\n    Open Comport"), std::string::npos) << log;
   EXPECT_NE(log.find("\n    Now Partial erase start!!\n---"), std::string::npos);

@@ -22,13 +22,10 @@ struct StartCommand {
 
 StartCommand ReadStart(ScriptedHandset& h) {
   Bytes b = h.Expect(16);
-  StartCommand c;
-  if (b.size() != 16) return c;
   auto be = [&](int i) {
     return (uint32_t{b[i]} << 24) | (uint32_t{b[i + 1]} << 16) | (uint32_t{b[i + 2]} << 8) | b[i + 3];
   };
-  c = {be(0), be(4), be(8), be(12)};
-  return c;
+  return {be(0), be(4), be(8), be(12)};
 }
 
 // Handset: takes one announced record in blocks of at most `piece` bytes and

@@ -1,4 +1,6 @@
 // Loader commands: their bytes, pauses and the waits some of them make.
+#include <gtest/gtest-spi.h>
+
 #include "link/ResultCodes.h"
 #include "protocol/Constants.h"
 #include "protocol/LoaderCommands.h"
@@ -55,6 +57,18 @@ TEST_F(LoaderCommandsTest, UsbLinksGetFrames) {
   EXPECT_THAT(Bytes(f.begin() + 8, f.begin() + 16), ElementsAre(0xFF, 0xFF, 0, 0x19, 0, 0, 0, 0));
   EXPECT_EQ(std::string(f.begin() + 16, f.end()), "20240517");
   EXPECT_THAT(PauseLog(), ElementsAre("TOOL_SendDownloadDate:500", "TOOL_SendDownloadDate:1000"));
+}
+
+// A host that sends too little fails the test with what did arrive; the
+// script, which may index what it expected, never runs past the short read.
+TEST_F(LoaderCommandsTest, ScriptedHandsetFailsCleanlyOnAShortRead) {
+  EXPECT_NONFATAL_FAILURE_ON_ALL_THREADS(
+      {
+        handset_.Play([](ScriptedHandset& h) { (void)h.Expect(17, 300)[16]; });
+        EXPECT_EQ(TOOL_Reconnect(link_), 0);
+        handset_.Join();
+      },
+      "expected 17 bytes, the host sent 16: FF FF 00 17 00");
 }
 
 TEST_F(LoaderCommandsTest, EraseWaitsForItsCompletionBytes) {

@@ -11,7 +11,7 @@
 #include "protocol/ImageSession.h"
 #include "protocol/LoaderCommands.h"
 #include "protocol/ReadBack.h"
-#include "sim/SimFixture.h"
+#include "tests/support/SimFixture.h"
 #include "tests/protocol/ScriptedHandset.h"
 
 namespace vantrel::test {

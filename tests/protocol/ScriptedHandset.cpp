@@ -1,12 +1,27 @@
 #include "tests/protocol/ScriptedHandset.h"
 
+#include <cstdio>
 #include <fstream>
+#include <stdexcept>
 
 #include "link/ComNames.h"
 #include "link/Stop.h"
 #include "tests/support/ImageFiles.h"
 
 namespace vantrel::test {
+namespace {
+
+std::string Hex(const Bytes& bytes) {
+  std::string out;
+  char b[4];
+  for (size_t i = 0; i < bytes.size() && i < 32; ++i) {
+    std::snprintf(b, sizeof b, " %02X", bytes[i]);
+    out += b;
+  }
+  return bytes.size() > 32 ? out + " ..." : out;
+}
+
+}  // namespace
 
 ScriptedHandset::ScriptedHandset() {
   // Like the simulator, keep the slave open so that the host's close between
@@ -22,7 +37,13 @@ ScriptedHandset::~ScriptedHandset() {
 
 void ScriptedHandset::Play(std::function<void(ScriptedHandset&)> script) {
   Join();
-  thread_ = std::thread([this, script = std::move(script)] { script(*this); });
+  thread_ = std::thread([this, script = std::move(script)] {
+    try {
+      script(*this);
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << "the scripted handset stopped: " << e.what();
+    }
+  });
 }
 
 void ScriptedHandset::Join() {
@@ -31,9 +52,12 @@ void ScriptedHandset::Join() {
 
 Bytes ScriptedHandset::Read(size_t count, int timeoutMs) { return pty_.Read(count, timeoutMs); }
 
-Bytes ScriptedHandset::Expect(size_t count) {
-  Bytes got = pty_.Read(count, 5000);
-  EXPECT_EQ(got.size(), count) << "the host sent fewer bytes than the handset expected";
+Bytes ScriptedHandset::Expect(size_t count, int timeoutMs) {
+  Bytes got = pty_.Read(count, timeoutMs);
+  if (got.size() != count) {
+    throw std::runtime_error("it expected " + std::to_string(count) + " bytes, the host sent " +
+                             std::to_string(got.size()) + ":" + Hex(got));
+  }
   return got;
 }
 
@@ -45,8 +69,8 @@ Bytes ScriptedHandset::ServeBlock(uint32_t length, bool badEcho) {
   SendByte(0x2E);
   SendWordBe(length);
   Bytes block = Expect(length);
-  Bytes sum = Expect(1);
-  if (sum.size() == 1) SendByte(badEcho ? static_cast<uint8_t>(~sum[0]) : sum[0]);
+  const uint8_t sum = Expect(1)[0];
+  SendByte(badEcho ? static_cast<uint8_t>(~sum) : sum);
   return block;
 }
 

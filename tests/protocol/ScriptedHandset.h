@@ -30,14 +30,17 @@ class ScriptedHandset {
   ScriptedHandset();
   ~ScriptedHandset();
 
-  // Plays `script` on the handset's thread until it returns.
+  // Plays `script` on the handset's thread until it returns. A script that
+  // cannot go on (the host sent too little, or the script threw) ends there
+  // with a test failure instead of taking the test program down.
   void Play(std::function<void(ScriptedHandset&)> script);
   void Join();
 
   // Handset side.
   Bytes Read(size_t count, int timeoutMs = 3000);
-  // Reads exactly `count` bytes or records a test failure.
-  Bytes Expect(size_t count);
+  // Reads exactly `count` bytes; anything less ends the script (see Play),
+  // so a script may index what it gets.
+  Bytes Expect(size_t count, int timeoutMs = 5000);
   void Send(const Bytes& bytes);
   void SendByte(uint8_t byte) { Send(Bytes{byte}); }
   void SendWordBe(uint32_t word);

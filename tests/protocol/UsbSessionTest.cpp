@@ -41,7 +41,6 @@ class UsbSessionTest : public ProtocolTest {
   // (address, length).
   static std::pair<uint32_t, uint32_t> ReadStart(ScriptedHandset& h) {
     Bytes f = h.Expect(16);
-    if (f.size() != 16) return {0, 0};
     EXPECT_EQ(f[0], 0x5A);
     EXPECT_EQ(f[1], 0);
     EXPECT_THAT(Bytes(f.begin() + 4, f.begin() + 8), ElementsAre(0, 0, 0, 0));
@@ -53,11 +52,9 @@ class UsbSessionTest : public ProtocolTest {
   static Bytes Want(ScriptedHandset& h, uint32_t length, uint8_t prevSum) {
     h.Send(Frame(0x26, length, prevSum));
     Bytes ack = h.Expect(8);
-    if (ack.size() == 8) {
-      EXPECT_EQ(ack[0], 0x30);
-      EXPECT_EQ(ack[1], 0);
-      EXPECT_THAT(Bytes(ack.begin() + 4, ack.end()), ElementsAre(0, 0, 0, 0));
-    }
+    EXPECT_EQ(ack[0], 0x30);
+    EXPECT_EQ(ack[1], 0);
+    EXPECT_THAT(Bytes(ack.begin() + 4, ack.end()), ElementsAre(0, 0, 0, 0));
     return h.Expect(length);
   }
 

@@ -13,7 +13,7 @@
 #include "jobs/JobState.h"
 #include "jobs/OperationControl.h"
 #include "jobs/OperationRecord.h"
-#include "sim/SimFixture.h"
+#include "tests/support/SimFixture.h"
 #include "tests/support/ImageFiles.h"
 #include "tests/support/RecordingConsole.h"
 #include "tests/support/TraceCapture.h"

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "protocol/Constants.h"
-#include "sim/SimFixture.h"
+#include "tests/support/SimFixture.h"
 #include "tests/sim/SimHost.h"
 
 namespace vantrel::sim {

@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "protocol/Constants.h"
-#include "sim/SimFixture.h"
+#include "tests/support/SimFixture.h"
 #include "tests/sim/SimHost.h"
 
 namespace vantrel::sim {

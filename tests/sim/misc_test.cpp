@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "protocol/Constants.h"
-#include "sim/SimFixture.h"
+#include "tests/support/SimFixture.h"
 #include "tests/sim/SimHost.h"
 
 namespace vantrel::sim {

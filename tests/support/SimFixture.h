@@ -9,7 +9,8 @@
 //
 // The fixture points XDG_CONFIG_HOME at a scratch folder, runs the protocol's
 // timing fast (pauses cost nothing, polls are shortened), starts a simulator
-// whose own delays are instant, and at TearDown fails the test when the
+// whose own delays are instant, makes this process's link wait for the
+// handset before it purges (tests/support/HostLinkTap.h), and at TearDown fails the test when the
 // simulator saw a protocol violation by the host (the transcript is printed
 // then). A test that provokes violations on purpose takes them with
 // TakeViolations() before it ends.
@@ -23,6 +24,7 @@
 
 #include "sim/Simulator.h"
 #include "tests/support/FastTiming.h"
+#include "tests/support/HostLinkTap.h"
 #include "tests/support/ScratchConfig.h"
 
 namespace vantrel::sim {
@@ -52,6 +54,7 @@ class SimTest : public ::testing::Test {
         for (const auto& line : sim_->Transcript()) transcript += line + "\n";
         ADD_FAILURE() << "the handset simulator saw protocol violations:\n" << text << "transcript:\n" << transcript;
       }
+      test::UnregisterHostTap(sim_->Tap());
       sim_->Stop();
       sim_.reset();
     }
@@ -61,10 +64,12 @@ class SimTest : public ::testing::Test {
 
   // Starts the simulator (asserting success) and returns it.
   Simulator& StartSim(Options options = TestOptions()) {
+    if (sim_) test::UnregisterHostTap(sim_->Tap());
     sim_ = std::make_unique<Simulator>(std::move(options));
     std::string error;
     const int rc = sim_->Start(&error);
     EXPECT_EQ(rc, 0) << "simulator did not start: " << error;
+    test::RegisterHostTap(sim_->Tap());
     return *sim_;
   }
 

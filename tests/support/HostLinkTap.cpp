@@ -1,4 +1,4 @@
-#include "sim/HostTap.h"
+#include "tests/support/HostLinkTap.h"
 
 #include <stdlib.h>
 
@@ -8,8 +8,10 @@
 
 #include "link/ForwardingSerial.h"
 
-namespace vantrel::sim {
+namespace vantrel::test {
 namespace {
+
+using sim::HostTap;
 
 constexpr auto kDrainLimit = std::chrono::milliseconds(250);
 
@@ -126,4 +128,4 @@ void UnregisterHostTap(const std::shared_ptr<HostTap>& tap) {
   if (uninstall) SetSerialFactory(std::move(restore));
 }
 
-}  // namespace vantrel::sim
+}  // namespace vantrel::test

@@ -1,0 +1,53 @@
+cmake_minimum_required(VERSION 3.25)
+# Fails when a source file includes a header from a folder its layer may not
+# use. Run as a script: cmake -DROOT=<source tree> -P CheckLayers.cmake
+#
+# The layers point one way. The handset simulator is the far end of the line
+# and uses none of the host's code (only the payloads it must recognise); the
+# core builds without Qt, which only the console uses.
+#
+# folder: the project folders its files may include from (its own included).
+set(_may_include
+  "link:"
+  "payloads:"
+  "protocol:link payloads"
+  "jobs:link payloads protocol"
+  "maintenance:link payloads protocol jobs"
+  "sim:payloads"
+  "cli:link payloads protocol jobs maintenance"
+  "console:link payloads protocol jobs maintenance")
+set(_project_folders link payloads protocol jobs maintenance sim cli console bench tests)
+set(_qt_folders console)
+
+if(NOT ROOT)
+  message(FATAL_ERROR "CheckLayers.cmake: ROOT not given")
+endif()
+
+set(_faults "")
+foreach(_entry IN LISTS _may_include)
+  string(REGEX MATCH "^([a-z]+):(.*)$" _ "${_entry}")
+  set(_folder ${CMAKE_MATCH_1})
+  separate_arguments(_allowed UNIX_COMMAND "${CMAKE_MATCH_2}")
+  list(APPEND _allowed ${_folder})
+  file(GLOB_RECURSE _files RELATIVE ${ROOT} ${ROOT}/${_folder}/*.h ${ROOT}/${_folder}/*.cpp)
+  foreach(_file IN LISTS _files)
+    file(STRINGS ${ROOT}/${_file} _lines REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"]")
+    foreach(_line IN LISTS _lines)
+      string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*[<\"]([^>\"]*)[>\"].*$" "\\1" _header "${_line}")
+      if(_header MATCHES "^([A-Za-z_]+)/")
+        set(_top ${CMAKE_MATCH_1})
+        if(_top IN_LIST _project_folders AND NOT _top IN_LIST _allowed)
+          list(APPEND _faults "${_file}: includes ${_header} (${_folder}/ may use: ${_allowed})")
+        endif()
+      endif()
+      if(_header MATCHES "^Q[A-Za-z]*(/|$)" AND NOT _folder IN_LIST _qt_folders)
+        list(APPEND _faults "${_file}: includes Qt header ${_header} (only console/ uses Qt)")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+
+if(_faults)
+  list(JOIN _faults "\n  " _text)
+  message(FATAL_ERROR "Layer check: forbidden includes:\n  ${_text}")
+endif()
