@@ -1,10 +1,12 @@
 #pragma once
 // A serial device without hardware whose written bytes wait in a queue: the
 // line takes 512 bytes of it between two looks at the pending output, unless
-// it is stuck. `incoming` bytes (0x5A each) wait to be read. The journal
-// records the purges (with what was still queued) and the close.
+// it is stuck; a purge discards it. The handset's `answers` are read first,
+// then `incoming` bytes (0x5A each). The journal records the purges (with
+// what was still queued) and the close.
 #include <cerrno>
 #include <cstring>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,7 @@ struct LineJournal {
   std::vector<std::string> calls;
   size_t pending = 0;
   bool stuck = false;
+  std::deque<uint8_t> answers;
   size_t incoming = 0;
 };
 
@@ -34,17 +37,25 @@ class QueuedLine final : public SerialDevice {
   int Configure(uint32_t) override { return 0; }
   uint32_t Rate() override { return 115200; }
   int SetRate(uint32_t) override { return 0; }
-  void Purge() override { j_.calls.push_back("purge with " + std::to_string(j_.pending) + " queued"); }
+  void Purge() override {
+    j_.calls.push_back("purge with " + std::to_string(j_.pending) + " queued");
+    j_.pending = 0;
+  }
   IoCount Write(const uint8_t*, size_t len) override {
     j_.pending += len;
     return static_cast<IoCount>(len);
   }
   IoCount Read(uint8_t* buf, size_t len) override {
-    const size_t n = len < j_.incoming ? len : j_.incoming;
-    if (n == 0) return -EAGAIN;
-    std::memset(buf, 0x5A, n);
-    j_.incoming -= n;
-    return static_cast<IoCount>(n);
+    size_t n = 0;
+    for (; n < len && !j_.answers.empty(); ++n) {
+      buf[n] = j_.answers.front();
+      j_.answers.pop_front();
+    }
+    const size_t filler = len - n < j_.incoming ? len - n : j_.incoming;
+    std::memset(buf + n, 0x5A, filler);
+    j_.incoming -= filler;
+    n += filler;
+    return n == 0 ? -EAGAIN : static_cast<IoCount>(n);
   }
   void WaitReadable(int64_t) override {}
   void WaitWritable(int64_t) override {}
