@@ -2,21 +2,19 @@
 // handset on a pseudo-terminal (and one fake line).
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <chrono>
-#include <deque>
 #include <thread>
 
 #include "jobs/ControlIds.h"
 #include "jobs/Jobs.h"
 #include "jobs/ThreadProcs.h"
 #include "link/ComNames.h"
-#include "link/SerialDevice.h"
 #include "link/Stop.h"
 #include "link/Timing.h"
 #include "maintenance/Connect.h"
 #include "tests/jobs/JobsFixture.h"
 #include "tests/jobs/ScriptedHandset.h"
+#include "tests/support/QueuedLine.h"
 #include "tests/support/SerialFactoryScope.h"
 #include "tests/support/TraceCapture.h"
 
@@ -282,59 +280,22 @@ TEST_F(ConnectTest, ReconnectWithoutAPortLogsFail) {
   SetComOverride(kCom, "");
 }
 
-// A boot ROM that offers its BOOT byte 0x77 every 100 ms while the host
-// waits after opening the port, and accepts the start signal with the same
-// byte. It knows which of the identical bytes the host took last.
-struct RepeatingBootRom {
-  std::deque<bool> input;  // queued for the host; true: the acceptance
-  bool accepted = false;
-  bool acceptanceTaken = false;
-
-  class Device final : public SerialDevice {
-   public:
-    explicit Device(RepeatingBootRom& rom) : rom_(rom) {}
-    int Open(const std::string&, std::string*) override {
-      open_ = true;
-      return 0;
-    }
-    void Close() override { open_ = false; }
-    bool IsOpen() const override { return open_; }
-    int Configure(uint32_t) override { return 0; }
-    uint32_t Rate() override { return 115200; }
-    int SetRate(uint32_t) override { return 0; }
-    void Purge() override { rom_.input.clear(); }
-    void PurgeInput() override { rom_.input.clear(); }
-    IoCount Write(const uint8_t* data, size_t len) override {
-      if (!rom_.accepted && len > 0 && data[0] == 0x77) {
-        rom_.accepted = true;
-        rom_.input.push_back(true);
-      }
-      return static_cast<IoCount>(len);
-    }
-    IoCount Read(uint8_t* buf, size_t len) override {
-      if (len == 0 || rom_.input.empty()) return -EAGAIN;
-      rom_.acceptanceTaken = rom_.input.front();
-      rom_.input.pop_front();
-      buf[0] = 0x77;
-      return 1;
-    }
-    void WaitReadable(int64_t) override {}
-    void WaitWritable(int64_t) override {}
-
-   private:
-    RepeatingBootRom& rom_;
-    bool open_ = false;
-  };
-};
-
 TEST_F(ConnectTest, RepeatedBootBytesAreNotTakenForTheAcceptance) {
-  RepeatingBootRom rom;
-  SerialFactoryScope devices{[&rom] { return std::make_unique<RepeatingBootRom::Device>(rom); }};
+  // A boot ROM that offers its BOOT byte 0x77 every 100 ms while the host
+  // waits after opening the port, and accepts the start signal with the
+  // same byte: only once the acceptance is read is nothing left to read.
+  LineJournal line;
+  line.onWrite = [&line, accepted = false](const uint8_t* data, size_t len) mutable {
+    if (accepted || len == 0 || data[0] != 0x77) return;
+    accepted = true;
+    line.answers.push_back(0x77);
+  };
+  SerialFactoryScope devices{[&line] { return std::make_unique<QueuedLine>(line); }};
   std::vector<bool> acceptedByTheAnswer;
   timing::ObservePauses([&](const timing::PauseEvent& p) {
-    if (p.tag == "ConnectOpen") rom.input.assign(10, false);  // the host's 1000 ms
+    if (p.tag == "ConnectOpen") line.answers.assign(10, 0x77);  // the host's 1000 ms
     if (p.tag == "StartAccepted") {
-      acceptedByTheAnswer.push_back(rom.acceptanceTaken);
+      acceptedByTheAnswer.push_back(line.answers.empty());
       stop::Request();  // the loader upload is not what this test is about
     }
   });

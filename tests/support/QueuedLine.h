@@ -2,11 +2,13 @@
 // A serial device without hardware whose written bytes wait in a queue: the
 // line takes 512 bytes of it between two looks at the pending output, unless
 // it is stuck; a purge discards it. The handset's `answers` are read first,
-// then `incoming` bytes (0x5A each). The journal records the purges (with
-// what was still queued) and the close.
+// then `incoming` bytes (0x5A each); an input purge drops both, and
+// `onWrite` may answer what the host writes. The journal records the purges
+// (with what was still queued) and the close.
 #include <cerrno>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,6 +22,7 @@ struct LineJournal {
   bool stuck = false;
   std::deque<uint8_t> answers;
   size_t incoming = 0;
+  std::function<void(const uint8_t* data, size_t len)> onWrite;
 };
 
 class QueuedLine final : public SerialDevice {
@@ -41,7 +44,12 @@ class QueuedLine final : public SerialDevice {
     j_.calls.push_back("purge with " + std::to_string(j_.pending) + " queued");
     j_.pending = 0;
   }
-  IoCount Write(const uint8_t*, size_t len) override {
+  void PurgeInput() override {
+    j_.answers.clear();
+    j_.incoming = 0;
+  }
+  IoCount Write(const uint8_t* data, size_t len) override {
+    if (j_.onWrite) j_.onWrite(data, len);
     j_.pending += len;
     return static_cast<IoCount>(len);
   }
