@@ -281,9 +281,8 @@ TEST_F(ConnectTest, ReconnectWithoutAPortLogsFail) {
 }
 
 TEST_F(ConnectTest, RepeatedBootBytesAreNotTakenForTheAcceptance) {
-  // A boot ROM that offers its BOOT byte 0x77 every 100 ms while the host
-  // waits after opening the port, and accepts the start signal with the
-  // same byte: only once the acceptance is read is nothing left to read.
+  // A boot ROM that offers 0x77 every 100 ms while the host waits after
+  // opening, and accepts the start signal with the same byte.
   LineJournal line;
   line.onWrite = [&line, accepted = false](const uint8_t* data, size_t len) mutable {
     if (accepted || len == 0 || data[0] != 0x77) return;
@@ -294,10 +293,9 @@ TEST_F(ConnectTest, RepeatedBootBytesAreNotTakenForTheAcceptance) {
   std::vector<bool> acceptedByTheAnswer;
   timing::ObservePauses([&](const timing::PauseEvent& p) {
     if (p.tag == "ConnectOpen") line.answers.assign(10, 0x77);  // the host's 1000 ms
-    if (p.tag == "StartAccepted") {
-      acceptedByTheAnswer.push_back(line.answers.empty());
-      stop::Request();  // the loader upload is not what this test is about
-    }
+    if (p.tag != "StartAccepted") return;
+    acceptedByTheAnswer.push_back(line.answers.empty());  // nothing left: the answer was read
+    stop::Request();  // the loader upload is not what this test is about
   });
   (void)ConnectTarget(ctx);
   timing::ObservePauses(nullptr);
