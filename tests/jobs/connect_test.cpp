@@ -284,10 +284,8 @@ TEST_F(ConnectTest, RepeatedBootBytesAreNotTakenForTheAcceptance) {
   // A boot ROM that offers 0x77 every 100 ms while the host waits after
   // opening, and accepts the start signal with the same byte.
   LineJournal line;
-  line.onWrite = [&line, accepted = false](const uint8_t* data, size_t len) mutable {
-    if (accepted || len == 0 || data[0] != 0x77) return;
-    accepted = true;
-    line.answers.push_back(0x77);
+  line.onWrite = [&line](const uint8_t* data, size_t len) {
+    if (len == 1 && data[0] == 0x77) line.answers.push_back(0x77);
   };
   SerialFactoryScope devices{[&line] { return std::make_unique<QueuedLine>(line); }};
   std::vector<bool> acceptedByTheAnswer;

@@ -34,8 +34,7 @@ class PausesOnTheWire : public ProtocolTest {
 };
 
 TEST_F(PausesOnTheWire, EveryPauseAfterASendStartsOnceTheQueueHasEmptied) {
-  // Raw uploads, each on its own opening of the port: the loader's set-up
-  // time and the flash driver's start-up count from the upload's last byte.
+  // Raw uploads, each on its own opening of the port.
   link_.baudCode = kBaud115200;
   EXPECT_EQ(TOOL_DownloadDriver(link_, DriverForm::SdramInit), 0);
   Answer({0xB1});

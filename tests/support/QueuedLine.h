@@ -1,12 +1,10 @@
 #pragma once
 // A serial device without hardware whose written bytes wait in a queue: the
 // line takes 512 bytes of it between two looks at the pending output, unless
-// it is stuck; a purge discards it. The handset's `answers` are read first,
-// then `incoming` bytes (0x5A each); an input purge drops both, and
-// `onWrite` may answer what the host writes. The journal records the purges
-// (with what was still queued) and the close.
+// it is stuck; a purge discards it. The handset's `answers` wait to be read
+// (an input purge drops them) and `onWrite` may add to them. The journal
+// records the purges (with what was still queued) and the close.
 #include <cerrno>
-#include <cstring>
 #include <deque>
 #include <functional>
 #include <string>
@@ -21,7 +19,6 @@ struct LineJournal {
   size_t pending = 0;
   bool stuck = false;
   std::deque<uint8_t> answers;
-  size_t incoming = 0;
   std::function<void(const uint8_t* data, size_t len)> onWrite;
 };
 
@@ -44,10 +41,7 @@ class QueuedLine final : public SerialDevice {
     j_.calls.push_back("purge with " + std::to_string(j_.pending) + " queued");
     j_.pending = 0;
   }
-  void PurgeInput() override {
-    j_.answers.clear();
-    j_.incoming = 0;
-  }
+  void PurgeInput() override { j_.answers.clear(); }
   IoCount Write(const uint8_t* data, size_t len) override {
     if (j_.onWrite) j_.onWrite(data, len);
     j_.pending += len;
@@ -59,10 +53,6 @@ class QueuedLine final : public SerialDevice {
       buf[n] = j_.answers.front();
       j_.answers.pop_front();
     }
-    const size_t filler = len - n < j_.incoming ? len - n : j_.incoming;
-    std::memset(buf + n, 0x5A, filler);
-    j_.incoming -= filler;
-    n += filler;
     return n == 0 ? -EAGAIN : static_cast<IoCount>(n);
   }
   void WaitReadable(int64_t) override {}
