@@ -27,10 +27,21 @@ void Mark(const char* text) {
   std::fflush(stdout);
 }
 
+// Poll steps that the line time of `pending` queued bytes takes, plus the
+// margin: how long the host waits for its own bytes to leave the port.
+uint64_t DrainPolls(const ComLink& link, size_t pending) {
+  const uint32_t rate = link.rate != 0 ? link.rate : 115200;
+  const uint64_t ms = pending * uint64_t{kLineBitsPerByte} * 1000 / rate + kDrainMarginMs;
+  return (ms + kPollIntervalMs - 1) / kPollIntervalMs;
+}
+
 // Budget+1 empty polls of 5 ms each make up the idle time; any progress
 // starts the count again. `step` performs one read or write of the rest.
+// During the first `gracePolls` empty polls, those taken while the host's
+// own bytes are still queued for the line do not count.
 template <typename Step, typename Wait>
-int TransferLoop(ComLink& link, uint8_t* bytes, uint32_t length, uint8_t idleSeconds, Step step, Wait wait) {
+int TransferLoop(ComLink& link, uint8_t* bytes, uint32_t length, uint8_t idleSeconds, uint64_t gracePolls, Step step,
+                 Wait wait) {
   if (length == 0) return kResultOk;
   const uint32_t budget = static_cast<uint32_t>(idleSeconds) * 1000 / kPollIntervalMs;
   uint32_t count = budget;
@@ -49,6 +60,13 @@ int TransferLoop(ComLink& link, uint8_t* bytes, uint32_t length, uint8_t idleSec
       if (link.IsOpen()) wait(us);
     });
     if (stop::Requested()) return Cancelled(link);
+    if (gracePolls > 0) {
+      if (link.IsOpen() && link.port->OutputPending() > 0) {
+        --gracePolls;
+        continue;
+      }
+      gracePolls = 0;
+    }
     if (count == 0) return kResultNoResponse;
     --count;
   }
@@ -139,29 +157,28 @@ int OpenPort(ComLink& link) {
   return kResultOk;
 }
 
-namespace {
-
-// Lets the driver put queued bytes on the line before the close purge throws
-// them away: a raw upload that the handset does not answer is followed only
-// by a short pause, and at 115200 bit/s the tail of a 2656-byte upload is
-// still in the driver's queue when that pause ends. Bounded by the time the
-// queued bytes need at the line rate, plus a margin, so a stuck line cannot
-// hold the close.
 void DrainOutput(ComLink& link) {
   if (!link.IsOpen() || stop::Requested()) return;
   size_t pending = link.port->OutputPending();
   if (pending == 0) return;
-  const uint32_t rate = link.rate != 0 ? link.rate : 115200;
-  const uint64_t budgetMs = pending * 10ull * 1000ull / rate + 200;
-  for (uint64_t waited = 0; pending > 0 && waited < budgetMs && !stop::Requested(); waited += kPollIntervalMs) {
+  for (uint64_t polls = DrainPolls(link, pending); polls > 0 && pending > 0 && !stop::Requested(); --polls) {
     timing::PollStep(kPollIntervalMs, [](int64_t us) { stop::SleepFor(us); });
     pending = link.port->OutputPending();
   }
 }
 
-}  // namespace
+void PauseAfterSend(ComLink& link, unsigned ms, std::string_view tag) {
+  DrainOutput(link);
+  timing::Pause(ms, tag);
+}
+
+void PurgeInput(ComLink& link) {
+  if (link.IsOpen()) link.port->PurgeInput();
+}
 
 int ClosePort(ComLink& link) {
+  // A raw upload that the handset does not answer is followed only by a
+  // short pause; its tail must reach the line before the purge.
   DrainOutput(link);
   if (link.port) link.port->Purge();
   timing::Pause(kClosePortPauseMs, "ClosePort");
@@ -188,7 +205,7 @@ LinkPtr OpenLink(const std::string& portName, uint8_t baudCode, std::string* why
 
 void CloseLink(LinkPtr& link) {
   if (!link) return;
-  timing::Pause(kCloseLinkPauseMs, "CloseLink");
+  PauseAfterSend(*link, kCloseLinkPauseMs, "CloseLink");
   ClosePort(*link);
   link.reset();
 }
@@ -236,14 +253,19 @@ int SendAll(ComLink& link, const void* data, uint32_t length, uint8_t idleSecond
   // The bytes are only read; the loop shares its shape with ReceiveExactly.
   auto* bytes = const_cast<uint8_t*>(static_cast<const uint8_t*>(data));
   return TransferLoop(
-      link, bytes, length, idleSeconds,
+      link, bytes, length, idleSeconds, 0,
       [&](uint8_t* p, uint32_t n, uint32_t* moved) { return WritePort(link, p, n, moved); },
       [&](int64_t us) { link.port->WaitWritable(us); });
 }
 
 int ReceiveExactly(ComLink& link, void* buffer, uint32_t length, uint8_t idleSeconds) {
+  // Reading goes on while the queue drains, so an early answer costs nothing.
+  uint64_t grace = 0;
+  if (length != 0 && link.IsOpen()) {
+    if (const size_t pending = link.port->OutputPending(); pending > 0) grace = DrainPolls(link, pending);
+  }
   return TransferLoop(
-      link, static_cast<uint8_t*>(buffer), length, idleSeconds,
+      link, static_cast<uint8_t*>(buffer), length, idleSeconds, grace,
       [&](uint8_t* p, uint32_t n, uint32_t* moved) { return ReadPort(link, p, n, moved); },
       [&](int64_t us) { link.port->WaitReadable(us); });
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "link/SerialDevice.h"
 
@@ -35,6 +36,10 @@ inline constexpr unsigned kCloseLinkPauseMs = 250;
 inline constexpr unsigned kPollIntervalMs = 5;
 inline constexpr unsigned kMaxWriteBytes = 0x8000;
 inline constexpr unsigned kDriverQueueBytes = 4096;
+// A wait for queued bytes to leave the port lasts at most their line time
+// (start, 8 data and stop bit each) plus this margin.
+inline constexpr unsigned kLineBitsPerByte = 10;
+inline constexpr unsigned kDrainMarginMs = 200;
 
 // Idle budgets in seconds.
 inline constexpr uint8_t kIdleDefaultSec = 6;
@@ -68,7 +73,21 @@ int ClosePort(ComLink& link);  // always 0; costs 1000 ms
 int WritePort(ComLink& link, const uint8_t* data, uint32_t length, uint32_t* written);  // 0 or 210
 int ReadPort(ComLink& link, uint8_t* buffer, uint32_t length, uint32_t* got);            // 0 or 210
 int SendAll(ComLink& link, const void* data, uint32_t length, uint8_t idleSeconds);      // 0, 210, 212
+// The idle budget counts from the moment the host's own queued bytes have
+// left the port: a handset cannot answer what it has not received yet.
 int ReceiveExactly(ComLink& link, void* buffer, uint32_t length, uint8_t idleSeconds);   // 0, 210, 212
+
+// write() returns once the bytes are in the driver's queue, which on a slow
+// line holds them for a good while. Waits until the queue is empty, at most
+// the line time of what it held plus kDrainMarginMs, so that a stuck line
+// cannot hang the job; a stop request ends the wait.
+void DrainOutput(ComLink& link);
+// A fixed pause that follows a send: it counts from the moment the queued
+// bytes have left the port, not from the moment they were queued.
+void PauseAfterSend(ComLink& link, unsigned ms, std::string_view tag);
+// Drops what the handset sent so far and the host has not read; queued
+// output still goes out.
+void PurgeInput(ComLink& link);
 
 uint32_t BaudCodeToRate(uint32_t code);  // only the low 8 bits count; 0 when no rate
 uint8_t BaudRateToCode(uint32_t rate);   // 0 when no code

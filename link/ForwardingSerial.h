@@ -2,8 +2,8 @@
 // A serial device that hands every call to another one. Wrappers that watch
 // the line (the command line's byte counter, the tests' write counters)
 // derive from it and override only what they watch; everything else reaches
-// the real device unchanged, the pending-output query that the close drain
-// relies on included.
+// the real device unchanged, the pending-output query that the drains rely
+// on included.
 #include <memory>
 #include <utility>
 
@@ -22,6 +22,7 @@ class ForwardingSerial : public SerialDevice {
   uint32_t Rate() override { return inner_->Rate(); }
   int SetRate(uint32_t rate) override { return inner_->SetRate(rate); }
   void Purge() override { inner_->Purge(); }
+  void PurgeInput() override { inner_->PurgeInput(); }
   IoCount Write(const uint8_t* data, size_t len) override { return inner_->Write(data, len); }
   IoCount Read(uint8_t* buf, size_t len) override { return inner_->Read(buf, len); }
   void WaitReadable(int64_t us) override { inner_->WaitReadable(us); }

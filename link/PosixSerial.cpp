@@ -125,6 +125,10 @@ class PosixSerial final : public SerialDevice {
     ::ioctl(fd, TIOCEXCL);
     fd_ = fd;
     hungUp_ = false;
+    // The line is left as it was found: another program (a terminal, a modem
+    // manager, the next run of this one) may rely on the settings it had.
+    saved_ = tio;
+    setLowLatency_ = false;
     RequestLowLatency();
     Purge();
     return 0;
@@ -133,6 +137,8 @@ class PosixSerial final : public SerialDevice {
   void Close() override {
     if (fd_ < 0) return;
     Purge();
+    ::ioctl(fd_, TCSETS2, &saved_);
+    DropLowLatency();
     // Exclusivity belongs to the terminal, not to this descriptor: another
     // holder of the line (the handset simulator keeps the far end open) would
     // otherwise leave it set and refuse our next open.
@@ -179,6 +185,10 @@ class PosixSerial final : public SerialDevice {
 
   void Purge() override {
     if (fd_ >= 0) ::ioctl(fd_, TCFLSH, TCIOFLUSH);
+  }
+
+  void PurgeInput() override {
+    if (fd_ >= 0) ::ioctl(fd_, TCFLSH, TCIFLUSH);
   }
 
   size_t OutputPending() override {
@@ -241,6 +251,16 @@ class PosixSerial final : public SerialDevice {
     if (::ioctl(fd_, TIOCGSERIAL, &ss) != 0) return;
     if (ss.flags & ASYNC_LOW_LATENCY) return;
     ss.flags |= ASYNC_LOW_LATENCY;
+    setLowLatency_ = ::ioctl(fd_, TIOCSSERIAL, &ss) == 0;
+  }
+
+  void DropLowLatency() {
+    if (!setLowLatency_) return;
+    setLowLatency_ = false;
+    struct serial_struct ss;
+    std::memset(&ss, 0, sizeof ss);
+    if (::ioctl(fd_, TIOCGSERIAL, &ss) != 0) return;
+    ss.flags &= ~ASYNC_LOW_LATENCY;
     ::ioctl(fd_, TIOCSSERIAL, &ss);
   }
 
@@ -253,6 +273,8 @@ class PosixSerial final : public SerialDevice {
 
   int fd_ = -1;
   bool hungUp_ = false;
+  struct termios2 saved_ {};   // the line settings found at open
+  bool setLowLatency_ = false;  // low latency was switched on here
 };
 
 std::mutex g_factoryMutex;

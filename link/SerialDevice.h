@@ -34,6 +34,9 @@ class SerialDevice {
   virtual int SetRate(uint32_t rate) = 0;
   // Discards everything queued in both directions.
   virtual void Purge() = 0;
+  // Discards only what has arrived and not been read; bytes queued for the
+  // line still go out. A device without a receive queue has nothing to drop.
+  virtual void PurgeInput() {}
 
   virtual IoCount Write(const uint8_t* data, size_t len) = 0;
   virtual IoCount Read(uint8_t* buf, size_t len) = 0;

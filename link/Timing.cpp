@@ -22,6 +22,7 @@ std::mutex g_recordMutex;
 bool g_recording = false;
 std::vector<PauseEvent> g_pauses;
 uint64_t g_polls = 0;
+std::function<void(const PauseEvent&)> g_observer;
 
 double Sanitized(double scale) { return scale > 0.0 ? scale : 0.0; }
 
@@ -33,10 +34,13 @@ double PauseScale() { return g_pauseScale.load(); }
 double PollScale() { return g_pollScale.load(); }
 
 void Pause(unsigned ms, std::string_view tag) {
+  std::function<void(const PauseEvent&)> observer;
   {
     std::lock_guard<std::mutex> lock(g_recordMutex);
     if (g_recording) g_pauses.push_back(PauseEvent{ms, std::string(tag)});
+    observer = g_observer;
   }
+  if (observer) observer(PauseEvent{ms, std::string(tag)});
   const int64_t nominalUs = static_cast<int64_t>(ms) * 1000;
   const int64_t realUs = static_cast<int64_t>(static_cast<double>(nominalUs) * g_pauseScale.load());
   g_removedUs.fetch_add(nominalUs - realUs);
@@ -83,6 +87,11 @@ std::vector<PauseEvent> RecordedPauses() {
 uint64_t RecordedPollCount() {
   std::lock_guard<std::mutex> lock(g_recordMutex);
   return g_polls;
+}
+
+void ObservePauses(std::function<void(const PauseEvent&)> observer) {
+  std::lock_guard<std::mutex> lock(g_recordMutex);
+  g_observer = std::move(observer);
 }
 
 void ClearRecording() {

@@ -45,5 +45,8 @@ void StopRecording();
 std::vector<PauseEvent> RecordedPauses();
 uint64_t RecordedPollCount();
 void ClearRecording();
+// Called on the pausing thread as each fixed pause begins, before it sleeps,
+// so that a test can look at the line at that moment. Empty: none.
+void ObservePauses(std::function<void(const PauseEvent&)> observer);
 
 }  // namespace vantrel::timing

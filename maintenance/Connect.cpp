@@ -128,6 +128,10 @@ int ConnectTarget(JobContext& ctx) {
       }
     } else if (step == Step::Send) {
       con.AppendLogPlain("      Send the Download start signal\t\t> > > ");
+      // Some boot ROMs repeat the BOOT byte 0x77 while the host waits, and
+      // the acceptance of the start signal is the same byte: only a byte
+      // that arrives after the signal may count as its answer.
+      PurgeInput(link);
       uint32_t written = 0;
       if (WritePort(link, &startSignal, 1, &written) != 0 || written != 1) {
         con.AppendLogPlain("FAIL\n");
@@ -145,7 +149,7 @@ int ConnectTarget(JobContext& ctx) {
           if (!usb && (byte == proto::kStartSignal || byte == proto::kStartSignalAlt)) {
             con.AppendLogPlain("OK\n");
             rec.m_bConnected = 1;
-            timing::Pause(kStartAcceptedPauseMs, "StartAccepted");
+            PauseAfterSend(link, kStartAcceptedPauseMs, "StartAccepted");
             step = Step::Loader;
             break;
           }

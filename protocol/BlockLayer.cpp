@@ -72,6 +72,9 @@ int SendBlockChecked(uint8_t mode, ComLink& link, const uint8_t* data, uint32_t 
   if (progress) progress(1, 0, address, length, 0);
   if (mode == kLinkModeUsb) return kResultOk;
 
+  // The checksum pause gives the loader time to store the block it has
+  // received, so it counts from the moment the block has left the port.
+  DrainOutput(link);
   const uint8_t sum = Checksum8(mode, data, length);
   rc = SendAll(link, &sum, 1, kIdleDefaultSec);
   // Without the checksum byte the handset cannot echo; waiting for it would
@@ -88,6 +91,7 @@ int SendBlockChecked(uint8_t mode, ComLink& link, const uint8_t* data, uint32_t 
 
 int SendBlockSummed(uint8_t mode, ComLink& link, const uint8_t* data, uint32_t length, uint8_t* sum,
                     const ProgressCallBack& progress, uint32_t address) {
+  if (mode == kLinkModeUart) DrainOutput(link);
   const uint8_t s = Checksum8(mode, data, length);
   if (sum != nullptr) *sum = s;
   const int rc = SendPieces(link, data, length, progress);
@@ -98,6 +102,7 @@ int SendBlockSummed(uint8_t mode, ComLink& link, const uint8_t* data, uint32_t l
 
 void SendRawWithSum(ComLink& link, const uint8_t* data, uint32_t length) {
   if (SendPieces(link, data, length, ProgressCallBack{}) != kResultOk) return;
+  DrainOutput(link);
   const uint8_t sum = Checksum8(kLinkModeUart, data, length);
   (void)SendAll(link, &sum, 1, kIdleDefaultSec);
 }

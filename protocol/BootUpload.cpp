@@ -55,7 +55,7 @@ int TOOL_DownloadDriver(ComLink& link, DriverForm form) {
     }
   }
   if (rc == kResultOk) {
-    timing::Pause(proto::kDriverAfterSendMs, "TOOL_DownloadDriver");
+    PauseAfterSend(link, proto::kDriverAfterSendMs, "TOOL_DownloadDriver");
   } else {
     Trace(kDriverErrorTrace);
   }
@@ -81,7 +81,7 @@ int TOOL_DownloadFlashDriver(ComLink& link) {
       return;
     }
     if ((rc = SendAll(link, payload->data, payload->size, kIdleDefaultSec)) != kResultOk) return;
-    timing::Pause(proto::kFlashDriverSettleMs, "TOOL_DownloadFlashDriver");
+    PauseAfterSend(link, proto::kFlashDriverSettleMs, "TOOL_DownloadFlashDriver");
 
     // The driver may emit start-up noise before its speed request; every
     // byte read costs the handset a byte, so the wait is still bounded by
@@ -140,10 +140,10 @@ int TOOL_UploadLoader(ComLink& link, uint8_t selector) {
     }
 
     if (selector == proto::kSelectPreboot) {
-      timing::Pause(proto::kPrebootSettleMs, "TOOL_UploadLoader");
+      PauseAfterSend(link, proto::kPrebootSettleMs, "TOOL_UploadLoader");
       return;
     }
-    timing::Pause(proto::kLoaderSettleMs, "TOOL_UploadLoader");
+    PauseAfterSend(link, proto::kLoaderSettleMs, "TOOL_UploadLoader");
     TOOL_QueryFlashType(link, selector != proto::kSelectNorLoader, kLinkModeUart);
     uint8_t id = 0;
     const int got = detail::ReceiveByte(link, &id);

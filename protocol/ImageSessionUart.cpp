@@ -7,7 +7,6 @@
 #include <new>
 
 #include "link/ResultCodes.h"
-#include "link/Timing.h"
 #include "link/Trace.h"
 #include "payloads/Payloads.h"
 #include "protocol/Constants.h"
@@ -70,7 +69,7 @@ int RunBootImageSession(ComLink& link, uint32_t address, const ProgressCallBack&
   uint32_t lastBlockLength = imageLength;
   uint32_t running = address;
 
-  timing::Pause(proto::kImageStartWaitMs, "TOOL_DownloadImage");
+  PauseAfterSend(link, proto::kImageStartWaitMs, "TOOL_DownloadImage");
   int rc = kResultOk;
   uint8_t byte = 0;
   // The driver may still be settling at the new rate; each retry costs a
@@ -81,7 +80,7 @@ int RunBootImageSession(ComLink& link, uint32_t address, const ProgressCallBack&
     if ((rc = ReceiveByte(link, &byte)) != kResultOk) return rc;
     if (byte == proto::kFpStartOk) break;
     Trace("Updater: out-of-sync - trying again");
-    timing::Pause(proto::kOutOfSyncRetryMs, "TOOL_DownloadImage");
+    PauseAfterSend(link, proto::kOutOfSyncRetryMs, "TOOL_DownloadImage");
   }
 
   for (;;) {
@@ -177,7 +176,7 @@ class FileSession {
         case proto::kFpSectorOk:
           Report(progress_, 1, 1, 0, LastEchoedChecksum());
           Trace("Updater: Received FP_SectorOK");
-          if (mode_ == kLinkModeUart && sectorPauseMs != 0) timing::Pause(sectorPauseMs, pauseTag);
+          if (mode_ == kLinkModeUart && sectorPauseMs != 0) PauseAfterSend(link_, sectorPauseMs, pauseTag);
           (void)SendByte(link_, proto::kFpAck);
           break;
         case proto::kFpResend:
@@ -290,7 +289,7 @@ int TOOL_DownloadImageSet(uint8_t mode, ComLink& link, const std::string& path, 
 
     (void)SendCommandBlock(link, proto::kCmdImageStart, address, length, kIdleDefaultSec);
     Report(progress, 1, 1, 2, 0);
-    if (mode == kLinkModeUart) timing::Pause(proto::kImageSetStartWaitMs, "TOOL_DownloadImageSet");
+    if (mode == kLinkModeUart) PauseAfterSend(link, proto::kImageSetStartWaitMs, "TOOL_DownloadImageSet");
 
     const auto source = [&](uint8_t* buf, uint32_t want, uint32_t* bytes) {
       const uint64_t total = static_cast<uint64_t>(want) + extra;
@@ -299,8 +298,8 @@ int TOOL_DownloadImageSet(uint8_t mode, ComLink& link, const std::string& path, 
       *bytes = static_cast<uint32_t>(total);
       return kResultOk;
     };
-    const auto onFinished = [] {
-      timing::Pause(proto::kFinishedPauseMs, "TOOL_DownloadImageSet");
+    const auto onFinished = [&link] {
+      PauseAfterSend(link, proto::kFinishedPauseMs, "TOOL_DownloadImageSet");
       return FileSession::kNextRecord;
     };
     const int rc = session.Run(address, source, onFinished, "TOOL_DownloadImageSet", 0);
@@ -329,7 +328,7 @@ int TOOL_DownloadBoot2(uint8_t mode, ComLink& link, const std::string& path, uin
   if (!buffer) return kResultInternal;
 
   (void)SendCommandBlock(link, proto::kCmdImageStart, address, length, kIdleDefaultSec);
-  if (mode == kLinkModeUart) timing::Pause(proto::kBoot2StartWaitMs, "TOOL_DownloadBoot2");
+  if (mode == kLinkModeUart) PauseAfterSend(link, proto::kBoot2StartWaitMs, "TOOL_DownloadBoot2");
 
   uint32_t imageOffset = 0;
   const auto source = [&](uint8_t* buf, uint32_t want, uint32_t* bytes) {
@@ -348,7 +347,7 @@ int TOOL_DownloadBoot2(uint8_t mode, ComLink& link, const std::string& path, uin
     if (mode == kLinkModeUsb) {
       // Tells the USB download support of the boot program that the image is
       // complete; it does not answer.
-      timing::Pause(proto::kUsbEndBytePauseMs, "TOOL_DownloadBoot2");
+      PauseAfterSend(link, proto::kUsbEndBytePauseMs, "TOOL_DownloadBoot2");
       (void)SendByte(link, proto::kUsbEndByte);
     }
     return kResultOk;

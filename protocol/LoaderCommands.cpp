@@ -1,7 +1,6 @@
 #include "protocol/LoaderCommands.h"
 
 #include "link/ResultCodes.h"
-#include "link/Timing.h"
 #include "protocol/Constants.h"
 #include "protocol/SessionSupport.h"
 
@@ -46,13 +45,13 @@ int SendLoaderCommand(ComLink& link, uint8_t mode, uint8_t kind, uint32_t comman
 
 int TOOL_SetTargetBaud(ComLink& link, uint8_t code, uint32_t direction) {
   const int rc = SendCommandBlock(link, proto::kCmdSetTargetBaud, code, direction, kIdleDefaultSec);
-  timing::Pause(proto::kSetTargetBaudPauseMs, "TOOL_SetTargetBaud");
+  PauseAfterSend(link, proto::kSetTargetBaudPauseMs, "TOOL_SetTargetBaud");
   return rc;
 }
 
 int TOOL_EndSession(ComLink& link) {
   const int rc = SendCommandBlock(link, proto::kCmdEndSession, 0, 0, kIdleDefaultSec);
-  timing::Pause(proto::kEndSessionPauseMs, "TOOL_EndSession");
+  PauseAfterSend(link, proto::kEndSessionPauseMs, "TOOL_EndSession");
   return rc;
 }
 
@@ -60,14 +59,14 @@ int TOOL_Reconnect(ComLink& link) { return SendCommandBlock(link, proto::kCmdRec
 
 int TOOL_FormatPzl(ComLink& link) {
   const int rc = SendCommandBlock(link, proto::kCmdFormatPzl, 0, 0, kIdleDefaultSec);
-  timing::Pause(proto::kFormatPzlPauseMs, "TOOL_FormatPzl");
+  PauseAfterSend(link, proto::kFormatPzlPauseMs, "TOOL_FormatPzl");
   return rc;
 }
 
 int TOOL_FormatVlfArea(ComLink& link, uint8_t mode) {
   const int rc = SendLoaderCommand(link, mode, proto::kFrameVlfAreaFormat, proto::kCmdFormatVlfArea, 0xE00000,
                                    0x20000, 0);
-  timing::Pause(proto::kFormatVlfAreaPauseMs, "TOOL_FormatVlfArea");
+  PauseAfterSend(link, proto::kFormatVlfAreaPauseMs, "TOOL_FormatVlfArea");
   return rc;
 }
 
@@ -78,22 +77,22 @@ int TOOL_EraseAll(ComLink& link, uint8_t kind, uint8_t mode) {
       SendLoaderCommand(link, mode, proto::kFrameLoaderCommand, proto::kCmdEraseAll, argument, 0, argument);
   int waited = kResultOk;
   if (kind != 0x19) waited = WaitForEraseCompletion(link, kIdleEraseSec, kIdleEraseSec);
-  timing::Pause(proto::kEraseAllPauseMs, "TOOL_EraseAll");
+  PauseAfterSend(link, proto::kEraseAllPauseMs, "TOOL_EraseAll");
   return rc != kResultOk ? rc : waited;
 }
 
 int TOOL_PartialErase(ComLink& link, uint32_t start, uint32_t length) {
   const int rc = SendCommandBlock(link, proto::kCmdPartialErase, start, length, kIdleDefaultSec);
   if (rc != kResultOk) return rc;
-  timing::Pause(proto::kPartialErasePauseMs, "TOOL_PartialErase");
+  PauseAfterSend(link, proto::kPartialErasePauseMs, "TOOL_PartialErase");
   return WaitForEraseCompletion(link, kIdleEraseSec, kIdleEraseLongSec);
 }
 
 int TOOL_SendDownloadDate(ComLink& link, const char date[8], uint8_t mode) {
   (void)SendLoaderCommand(link, mode, proto::kFrameLoaderCommand, proto::kCmdDownloadDate, 0, 0, 0);
-  timing::Pause(proto::kDatePreSendMs, "TOOL_SendDownloadDate");
+  PauseAfterSend(link, proto::kDatePreSendMs, "TOOL_SendDownloadDate");
   const int rc = SendAll(link, date, 8, kIdleDefaultSec);
-  timing::Pause(proto::kDatePostSendMs, "TOOL_SendDownloadDate");
+  PauseAfterSend(link, proto::kDatePostSendMs, "TOOL_SendDownloadDate");
   return rc;
 }
 

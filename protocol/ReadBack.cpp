@@ -5,7 +5,6 @@
 #include <new>
 
 #include "link/ResultCodes.h"
-#include "link/Timing.h"
 #include "link/Trace.h"
 #include "protocol/Constants.h"
 #include "protocol/SessionSupport.h"
@@ -58,8 +57,10 @@ int RunNorDownload(uint8_t mode, ComLink& link, ImageFile& file, uint8_t* work, 
       report(1, 0, running, blockLength);
       running += blockLength;
 
-      timing::Pause(mode == kLinkModeUart ? proto::kNorBlockPauseUartMs : proto::kNorBlockPauseUsbMs,
-                    "TOOL_DownloadNorImage");
+      // The pacing, and the checksum pause after it, count from the moment
+      // the block has left the port.
+      PauseAfterSend(link, mode == kLinkModeUart ? proto::kNorBlockPauseUartMs : proto::kNorBlockPauseUsbMs,
+                     "TOOL_DownloadNorImage");
       const uint8_t sum = Checksum8(mode, work, blockLength);
       if ((rc = detail::SendByte(link, sum)) != kResultOk) return rc;
 
@@ -145,7 +146,7 @@ int TOOL_Dump(uint8_t mode, const std::string& /*path*/, ComLink& link, uint32_t
         break;
       case proto::kFpSectorOk:
         Trace("7");
-        if (mode == kLinkModeUart) timing::Pause(proto::kDumpSectorPauseMs, "TOOL_Dump");
+        if (mode == kLinkModeUart) PauseAfterSend(link, proto::kDumpSectorPauseMs, "TOOL_Dump");
         if ((rc = detail::SendByte(link, proto::kFpAck)) != kResultOk) return rc;
         break;
       case proto::kFpReturnBlockSize: {
@@ -158,7 +159,7 @@ int TOOL_Dump(uint8_t mode, const std::string& /*path*/, ComLink& link, uint32_t
         // A block that cannot be stored must not let the dump end as a success.
         if (sink && !sink(block.get(), blockLength)) return kResultFileWrite;
         running += blockLength;
-        if (blockLength < proto::kSmallBlockLimit) timing::Pause(proto::kDumpBlockPauseMs, "TOOL_Dump");
+        if (blockLength < proto::kSmallBlockLimit) PauseAfterSend(link, proto::kDumpBlockPauseMs, "TOOL_Dump");
         break;
       }
       case proto::kFpFinished:

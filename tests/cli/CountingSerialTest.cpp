@@ -27,7 +27,7 @@ TEST_F(CountingSerialTest, CountsBothWaysAndTheCloseStillWaitsForTheQueuedTail) 
   link.baudCode = kBaud115200;
   ASSERT_EQ(OpenPort(link), 0);
   line_.calls.clear();
-  line_.incoming = 3;
+  line_.answers.assign(3, 0x5A);
   const uint64_t before = LineBytes().load();
 
   std::vector<uint8_t> upload(2656, 0xA5);

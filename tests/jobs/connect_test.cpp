@@ -1,5 +1,5 @@
 // The boot ROM handshake of START and the reconnect, against a scripted
-// handset on a pseudo-terminal.
+// handset on a pseudo-terminal (and one fake line).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,9 +10,13 @@
 #include "jobs/Jobs.h"
 #include "jobs/ThreadProcs.h"
 #include "link/ComNames.h"
+#include "link/Stop.h"
+#include "link/Timing.h"
 #include "maintenance/Connect.h"
 #include "tests/jobs/JobsFixture.h"
 #include "tests/jobs/ScriptedHandset.h"
+#include "tests/support/QueuedLine.h"
+#include "tests/support/SerialFactoryScope.h"
 #include "tests/support/TraceCapture.h"
 
 namespace vantrel::test {
@@ -298,6 +302,26 @@ TEST_F(ConnectTest, ReconnectWithoutAPortLogsFail) {
   EXPECT_EQ(con.Log(), "\n   * Reconnecting (Flash Driver Change)\n    Open Comport\t\t\t\t> > > FAIL");
   EXPECT_EQ(con.LastState(), "Ready");  // not sent: the controls come back
   SetComOverride(kCom, "");
+}
+
+TEST_F(ConnectTest, RepeatedBootBytesAreNotTakenForTheAcceptance) {
+  // A boot ROM that offers 0x77 every 100 ms while the host waits after
+  // opening, and accepts the start signal with the same byte.
+  LineJournal line;
+  line.onWrite = [&line](const uint8_t* data, size_t len) {
+    if (len == 1 && data[0] == 0x77) line.answers.push_back(0x77);
+  };
+  SerialFactoryScope devices{[&line] { return std::make_unique<QueuedLine>(line); }};
+  std::vector<bool> acceptedByTheAnswer;
+  timing::ObservePauses([&](const timing::PauseEvent& p) {
+    if (p.tag == "ConnectOpen") line.answers.assign(10, 0x77);  // the host's 1000 ms
+    if (p.tag != "StartAccepted") return;
+    acceptedByTheAnswer.push_back(line.answers.empty());  // nothing left: the answer was read
+    stop::Request();  // the loader upload is not what this test is about
+  });
+  (void)ConnectTarget(ctx);
+  timing::ObservePauses(nullptr);
+  EXPECT_EQ(acceptedByTheAnswer, std::vector<bool>{true}) << con.Dump();
 }
 
 }  // namespace

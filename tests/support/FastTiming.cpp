@@ -13,6 +13,7 @@ FastTimingScope::FastTimingScope(double pollScale) {
 }
 
 FastTimingScope::~FastTimingScope() {
+  timing::ObservePauses(nullptr);
   timing::StopRecording();
   timing::ClearRecording();
   timing::SetPauseScale(1.0);

@@ -1,10 +1,12 @@
 #pragma once
 // A serial device without hardware whose written bytes wait in a queue: the
 // line takes 512 bytes of it between two looks at the pending output, unless
-// it is stuck. `incoming` bytes (0x5A each) wait to be read. The journal
+// it is stuck; a purge discards it. The handset's `answers` wait to be read
+// (an input purge drops them) and `onWrite` may add to them. The journal
 // records the purges (with what was still queued) and the close.
 #include <cerrno>
-#include <cstring>
+#include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,7 +18,8 @@ struct LineJournal {
   std::vector<std::string> calls;
   size_t pending = 0;
   bool stuck = false;
-  size_t incoming = 0;
+  std::deque<uint8_t> answers;
+  std::function<void(const uint8_t* data, size_t len)> onWrite;
 };
 
 class QueuedLine final : public SerialDevice {
@@ -34,17 +37,23 @@ class QueuedLine final : public SerialDevice {
   int Configure(uint32_t) override { return 0; }
   uint32_t Rate() override { return 115200; }
   int SetRate(uint32_t) override { return 0; }
-  void Purge() override { j_.calls.push_back("purge with " + std::to_string(j_.pending) + " queued"); }
-  IoCount Write(const uint8_t*, size_t len) override {
+  void Purge() override {
+    j_.calls.push_back("purge with " + std::to_string(j_.pending) + " queued");
+    j_.pending = 0;
+  }
+  void PurgeInput() override { j_.answers.clear(); }
+  IoCount Write(const uint8_t* data, size_t len) override {
+    if (j_.onWrite) j_.onWrite(data, len);
     j_.pending += len;
     return static_cast<IoCount>(len);
   }
   IoCount Read(uint8_t* buf, size_t len) override {
-    const size_t n = len < j_.incoming ? len : j_.incoming;
-    if (n == 0) return -EAGAIN;
-    std::memset(buf, 0x5A, n);
-    j_.incoming -= n;
-    return static_cast<IoCount>(n);
+    size_t n = 0;
+    for (; n < len && !j_.answers.empty(); ++n) {
+      buf[n] = j_.answers.front();
+      j_.answers.pop_front();
+    }
+    return n == 0 ? -EAGAIN : static_cast<IoCount>(n);
   }
   void WaitReadable(int64_t) override {}
   void WaitWritable(int64_t) override {}
