@@ -67,6 +67,7 @@ void Board::BeginRun(size_t i) {
   r.result = repeat_ > 1 ? "run " + std::to_string(r.run) + "/" + std::to_string(repeat_) : "running";
   r.firstFailure.clear();
   r.lastNote.clear();
+  r.finished = false;
 }
 
 void Board::Apply(size_t i, const nlohmann::json& e, bool* promptRaised) {
@@ -84,6 +85,7 @@ void Board::Apply(size_t i, const nlohmann::json& e, bool* promptRaised) {
     return;
   }
   if (event != "note") r.prompt = false;
+  if (event == "exit") r.finished = true;
   if (event == "operation") {
     if (Str(e, "phase") == "begin") {
       r.phase = Str(e, "op");

@@ -31,6 +31,7 @@ struct Row {
   // Of the running worker.
   std::string firstFailure;
   std::string lastNote;
+  bool finished = false;  // the worker's final event came: it wrote its own record
 };
 
 class Board {

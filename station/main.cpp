@@ -7,13 +7,16 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <memory>
 
 #include "cli/ExitStatus.h"
+#include "cli/RunRecord.h"
 #include "cli/Runner.h"
+#include "history/History.h"
 #include "jobs/Console.h"
 #include "station/Board.h"
 #include "station/StationArgs.h"
@@ -55,6 +58,8 @@ class Station {
     tty_ = !o.json && isatty(STDOUT_FILENO) != 0;
     workers_.resize(board.Size());
     keys_.resize(board.Size());
+    runStart_.resize(board.Size());
+    runWhen_.resize(board.Size());
   }
 
   int Run(int signalFd) {
@@ -130,6 +135,8 @@ class Station {
 
   void StartRun(size_t i) {
     board_.BeginRun(i);
+    runStart_[i] = Clock::now();
+    runWhen_[i] = std::time(nullptr);
     workers_[i] = std::make_unique<Worker>();
     std::vector<std::string> args = {"--json", "--port", board_.At(i).port};
     args.insert(args.end(), o_.cliArgs.begin(), o_.cliArgs.end());
@@ -170,7 +177,11 @@ class Station {
 
   void OnEnd(size_t i) {
     const int waitStatus = workers_[i]->Reap();
+    const bool recorded = board_.At(i).finished;
     RunResult r = board_.EndRun(i, waitStatus, workers_[i]->LastErrLine(), interrupts_ > 0);
+    // A worker that crashed or was stopped by force could not write its own
+    // record; the log must still show that this handset's run failed.
+    if (!recorded) RecordLostRun(i, r);
     if (o_.json) {
       Emit({{"event", "worker"}, {"port", r.port}, {"run", r.run}, {"status", r.status}, {"failure", r.failure},
             {"reason", r.reason}, {"t", Seconds()}, {"station_rss_kb", ResidentKb()}, {"station_fds", OpenFds()}});
@@ -179,6 +190,23 @@ class Station {
     else Say(board_.Line(i));
     keys_[i] = board_.ChangeKey(i);
     if (interrupts_ == 0 && board_.At(i).run < o_.repeat) StartRun(i);
+  }
+
+  void RecordLostRun(size_t i, const RunResult& r) {
+    char host[256] = {};
+    if (::gethostname(host, sizeof host - 1) != 0) host[0] = '\0';
+    const double seconds = std::chrono::duration<double>(Clock::now() - runStart_[i]).count();
+    nlohmann::json record = {
+        {"when", vantrel::history::UtcText(runWhen_[i])}, {"host", host}, {"port", r.port},
+        {"device", board_.At(i).device}, {"adapter_serial", nullptr}, {"flash_id", nullptr},
+        {"operations", nlohmann::json::array()}, {"result", r.failure}, {"status", r.status},
+        {"reason", r.reason}, {"seconds", seconds}, {"tool_version", vantrel::kWindowTitleSuffix},
+        {"payload_set", vantrel::cli::PayloadSetText()}};
+    if (std::string serial = vantrel::cli::AdapterSerialOf(board_.At(i).device); !serial.empty())
+      record["adapter_serial"] = serial;
+    if (int rc = vantrel::history::AppendRecord(record); rc != 0 && !o_.json)
+      std::fprintf(stderr, "%s: cannot add %s's run to the station log: %s\n", kProgram, r.port.c_str(),
+                   std::strerror(rc));
   }
 
   // The table on a terminal (redrawn in place), else a line per changed row.
@@ -212,6 +240,8 @@ class Station {
   bool tty_ = false;
   std::vector<std::unique_ptr<Worker>> workers_;
   std::vector<std::string> keys_;
+  std::vector<Clock::time_point> runStart_;
+  std::vector<std::time_t> runWhen_;
   int interrupts_ = 0;
   Clock::time_point start_ = Clock::now();
   Clock::time_point lastDraw_{};
