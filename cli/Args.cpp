@@ -123,7 +123,7 @@ class Parser {
       if (value) return Fail(r, "option " + name + " takes no value");
       if (!ApplyFlag(o, name)) return Fail(r, "unknown option " + name);
     }
-    if (o.help || o.version) {
+    if (o.help || o.version || o.listPorts) {
       r.ok = true;
       return r;
     }
@@ -200,6 +200,7 @@ class Parser {
     else if (name == "--reboot") o.reboot = true;
     else if (name == "--help" || name == "-h") o.help = true;
     else if (name == "--version" || name == "-V") o.version = true;
+    else if (name == "--list-ports") o.listPorts = true;
     else return false;
     return true;
   }
@@ -465,7 +466,8 @@ Operations:
   download fs [FILE]           format the file-system (VLF) area and write the file system
   download entire FILE         write an entire-flash image (44,470,272 bytes)
   download nand FILE ADDRESS   write FILE into NAND at ADDRESS (rounded down to 0x20000)
-  download nor FILE ADDRESS    write FILE into NOR at ADDRESS
+  download nor FILE ADDRESS    write FILE into NOR at ADDRESS less its low 7 bits x 1024
+                               (shows the address and asks for confirmation)
   download all                 erase NAND, then image set, [calset,] Rsrc1, Rsrc2, file system
                                (needs --imgset, --rsrc1, --rsrc2, --fs; --calset with --with-calset)
   download rsrc1-fs            Rsrc1, then the file system (needs --rsrc1 and --fs)
@@ -494,6 +496,9 @@ Addresses are hexadecimal, with or without 0x.
 
 Port and line:
   -p, --port PORT              COM1..COM50, or a device path such as /dev/ttyUSB0
+      --list-ports             list the COM names that reach a device, with its path and
+                               description, and the devices no COM name reaches (with --json:
+                               one object per port)
   -b, --rate RATE              115K (default), 460K or 921K
       --uart                   handset on a UART cable (default)
       --usb                    handset on USB
@@ -536,6 +541,7 @@ Examples:
   vantrel-cli -p COM3 --imgset a.img --rsrc1 a.rc1 --rsrc2 a.rc2 --fs a.vlf -y connect download all
   vantrel-cli -p COM3 bootloader --yes
   vantrel-cli info Q77T_0612.img
+  vantrel-cli --list-ports
 )";
 }
 

@@ -77,6 +77,7 @@ struct Options {
 
   bool help = false;
   bool version = false;
+  bool listPorts = false;  // print the COM names with their devices, and nothing else
   std::vector<Operation> ops;
 };
 

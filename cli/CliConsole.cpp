@@ -6,13 +6,14 @@
 #include <cstdio>
 #include <iostream>
 
+#include "cli/TerminalText.h"
 #include "jobs/FileInfo.h"
 
 namespace vantrel::cli {
 
 std::optional<bool> TerminalAsker::Ask(const std::string& question) {
   if (!isatty(STDIN_FILENO)) return std::nullopt;
-  std::fprintf(stderr, "%s [y/N] ", question.c_str());
+  std::fprintf(stderr, "%s [y/N] ", EscapeControls(question).c_str());
   std::fflush(stderr);
   std::string line;
   if (!std::getline(std::cin, line)) return std::nullopt;
@@ -33,6 +34,10 @@ void CliConsole::BeginOperation(const Operation& op, const ControlValues& contro
   rangePos_ = 0;
   tracker_.Begin(ExpectationFor(op.kind, op.item));
   ControlsToRecord();
+  // As the window's address box does when edited: the address is not part of
+  // the data exchange, so the rounding DOWNLOAD stores into the record is
+  // what the job uses, not the address as typed.
+  rec_.m_nStartAddress = controls.startAddress;
 }
 
 int CliConsole::RangePercent() const {
@@ -103,7 +108,6 @@ void CliConsole::ControlsToRecord() {
   rec_.m_nManualNandImageSize = GetFileLength(c.nandManual);
   rec_.m_strManualImage = c.norManual;
   rec_.m_nManualImageSize = GetFileLength(c.norManual);
-  rec_.m_nStartAddress = c.startAddress;
   rec_.m_bAutoAllDownload = c.autoAll;
   rec_.m_bReboot = c.reboot;
   rec_.m_bCalsetDefault = c.calsetDefault;
@@ -127,7 +131,6 @@ void CliConsole::RecordToControls() {
   c.entire = rec_.m_strEntireFlashFileName;
   c.nandManual = rec_.m_strManualNandImage;
   c.norManual = rec_.m_strManualImage;
-  c.startAddress = rec_.m_nStartAddress;
   c.autoAll = rec_.m_bAutoAllDownload;
   c.reboot = rec_.m_bReboot;
   c.calsetDefault = rec_.m_bCalsetDefault;

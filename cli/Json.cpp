@@ -1,82 +1,83 @@
 #include "cli/Json.h"
 
 #include <cmath>
-#include <cstdio>
+#include <nlohmann/json.hpp>
 
 namespace vantrel::cli {
 
-std::string JsonQuote(const std::string& text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+std::string Dump(const Json& j) { return j.dump(-1, ' ', false, Json::error_handler_t::replace); }
+
+bool IsUtf8(const std::string& text) {
+  try {
+    (void)Json(text).dump();  // the strict handler throws on a bad sequence
+    return true;
+  } catch (const Json::type_error&) {
+    return false;
   }
-  return out + "\"";
 }
 
-void JsonObject::Key(const std::string& key) {
-  if (body_.size() > 1) body_ += ",";
-  body_ += JsonQuote(key) + ":";
+std::string Hex(const std::string& bytes) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += kDigits[c >> 4];
+    out += kDigits[c & 0xF];
+  }
+  return out;
 }
+
+}  // namespace
+
+struct JsonObject::Body {
+  Json j = Json::object();
+};
+
+std::string JsonQuote(const std::string& text) { return Dump(Json(text)); }
+
+JsonObject::JsonObject(const std::string& event) : body_(std::make_unique<Body>()) { Add("event", event); }
+JsonObject::~JsonObject() = default;
 
 JsonObject& JsonObject::Add(const std::string& key, const std::string& value) {
-  Key(key);
-  body_ += JsonQuote(value);
+  body_->j[key] = value;
   return *this;
 }
 
 JsonObject& JsonObject::Add(const std::string& key, int64_t value) {
-  Key(key);
-  body_ += std::to_string(value);
+  body_->j[key] = value;
   return *this;
 }
 
 JsonObject& JsonObject::Add(const std::string& key, double value) {
-  Key(key);
-  if (!std::isfinite(value)) {
-    body_ += "null";
-  } else {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.6g", value);
-    body_ += buf;
-  }
+  if (std::isfinite(value)) body_->j[key] = value;
+  else body_->j[key] = nullptr;
   return *this;
 }
 
 JsonObject& JsonObject::Add(const std::string& key, bool value) {
-  Key(key);
-  body_ += value ? "true" : "false";
+  body_->j[key] = value;
   return *this;
 }
 
 JsonObject& JsonObject::Add(const std::string& key, const std::vector<std::string>& values) {
-  Key(key);
-  body_ += "[";
-  for (size_t i = 0; i < values.size(); ++i) {
-    if (i > 0) body_ += ",";
-    body_ += JsonQuote(values[i]);
-  }
-  body_ += "]";
+  body_->j[key] = values;
   return *this;
 }
 
 JsonObject& JsonObject::AddNull(const std::string& key) {
-  Key(key);
-  body_ += "null";
+  body_->j[key] = nullptr;
   return *this;
 }
+
+JsonObject& JsonObject::AddPath(const std::string& key, const std::string& path) {
+  Add(key, path);
+  if (!IsUtf8(path)) Add(key + "_hex", Hex(path));
+  return *this;
+}
+
+std::string JsonObject::Text() const { return Dump(body_->j); }
 
 }  // namespace vantrel::cli

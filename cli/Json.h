@@ -1,19 +1,23 @@
 #pragma once
-// A small writer for the one-line JSON objects of --json. The events are flat
-// objects of strings, numbers, booleans and string lists; nothing more is needed.
+// The one-line JSON objects of --json: flat objects of strings, numbers,
+// booleans and string lists, written by nlohmann-json in the order added.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace vantrel::cli {
 
-// Quoted JSON string. Bytes below 0x20, the quote and the backslash are
-// escaped; other bytes pass unchanged (the texts are ASCII or UTF-8 paths).
+// Quoted JSON string. Bytes that are not valid UTF-8 become U+FFFD.
 std::string JsonQuote(const std::string& text);
 
 class JsonObject {
  public:
-  explicit JsonObject(const std::string& event) { Add("event", event); }
+  explicit JsonObject(const std::string& event);
+  ~JsonObject();
+  JsonObject(const JsonObject&) = delete;
+  JsonObject& operator=(const JsonObject&) = delete;
+
   JsonObject& Add(const std::string& key, const std::string& value);
   JsonObject& Add(const std::string& key, const char* value) { return Add(key, std::string(value)); }
   JsonObject& Add(const std::string& key, int64_t value);
@@ -24,12 +28,16 @@ class JsonObject {
   JsonObject& Add(const std::string& key, bool value);
   JsonObject& Add(const std::string& key, const std::vector<std::string>& values);
   JsonObject& AddNull(const std::string& key);
+  // A file name. Linux names are bytes, not text: a name that is not valid
+  // UTF-8 shows U+FFFD in `key` and comes whole, as hexadecimal bytes, in
+  // `key`_hex, so that a controller can still find the file.
+  JsonObject& AddPath(const std::string& key, const std::string& path);
   // The object as one line, without a newline.
-  std::string Text() const { return body_ + "}"; }
+  std::string Text() const;
 
  private:
-  void Key(const std::string& key);
-  std::string body_ = "{";
+  struct Body;
+  std::unique_ptr<Body> body_;
 };
 
 }  // namespace vantrel::cli

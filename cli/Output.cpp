@@ -8,6 +8,7 @@
 
 #include "cli/ExitStatus.h"
 #include "cli/Json.h"
+#include "cli/TerminalText.h"
 #include "jobs/Console.h"
 
 namespace vantrel::cli {
@@ -89,7 +90,8 @@ void TextSink::HideBarLocked() {
 
 void TextSink::Log(const std::string& raw, int kind) {
   if (kind == kLogScratch) return;  // the window's hidden scratch box
-  std::string text = NormalizeLineBreaks(raw);
+  // The log carries file names and the handset's own text.
+  std::string text = EscapeControls(NormalizeLineBreaks(raw));
   if (text.empty()) return;
   std::lock_guard<std::mutex> lock(mu_);
   HideBarLocked();
@@ -131,7 +133,7 @@ void TextSink::ToErrLocked(const std::string& line) {
     atLineStart_ = true;
     partial_.clear();
   }
-  std::fputs(line.c_str(), err_);
+  std::fputs(EscapeControls(line).c_str(), err_);
   std::fputc('\n', err_);
   std::fflush(err_);
 }
@@ -279,7 +281,12 @@ void JsonSink::Confirm(const std::string& title, const std::vector<std::string>&
 }
 
 void JsonSink::Dialog(const std::string& dialog, const std::string& answer) {
-  Emit(JsonObject("dialog").Add("dialog", dialog).Add("answer", answer).Text());
+  JsonObject o("dialog");
+  o.Add("dialog", dialog);
+  // The save dialog's answer is the file the dump goes to.
+  if (dialog == "save") o.AddPath("answer", answer);
+  else o.Add("answer", answer);
+  Emit(o.Text());
 }
 
 void JsonSink::Progress(const ProgressSample& s) {
@@ -329,7 +336,7 @@ void JsonSink::Trace(const std::string& text) { Emit(JsonObject("trace").Add("te
 void JsonSink::Info(const std::string& path, uint32_t size, uint32_t checksum) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "0x%x", checksum);
-  Emit(JsonObject("info").Add("file", path).Add("size", size).Add("checksum", buf).Text());
+  Emit(JsonObject("info").AddPath("file", path).Add("size", size).Add("checksum", buf).Text());
 }
 
 void JsonSink::Finish(int status, int succeeded, int count) {

@@ -16,8 +16,9 @@ bool ModemManagerRunning(const std::string& procRoot = "/proc");
 std::string ModemManagerNote(const std::string& devicePath, bool modemManagerRunning);
 
 // When the current user may not read and write `devicePath`: the hint to
-// join the group that owns it. Empty when access is granted or the device
-// does not exist.
+// join the group that owns it, when that is a serial device's group other
+// than root's; else to ask the administrator. Empty when access is granted or
+// the device does not exist.
 std::string PermissionHint(const std::string& devicePath);
 
 // The device a path leads to, links followed; the path itself when it
@@ -29,7 +30,9 @@ std::string ResolveDevice(const std::string& devicePath);
 // also covers the gaps between operations when the link has closed the port.
 class PortLock {
  public:
-  // Null when another process holds the port; `why` then names it.
+  // Null when another process holds the port; `why` then names it. A lock
+  // without a file (the lock file cannot be used) says why in `why`. The
+  // file is removed again when the lock ends.
   static std::unique_ptr<PortLock> Acquire(const std::string& devicePath, std::string* why,
                                            const std::string& lockDir = "");
   ~PortLock();

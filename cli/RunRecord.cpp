@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "cli/ExitStatus.h"
@@ -10,13 +11,23 @@
 #include "history/History.h"
 #include "jobs/Console.h"
 #include "jobs/FileInfo.h"
+#include "link/PortList.h"
 #include "payloads/Payloads.h"
 #include "protocol/BootUpload.h"
 
 namespace vantrel::cli {
 
-std::string AdapterSerialOf(const std::string&) {
-  // The port lister fills this in from the adapter's USB descriptors.
+std::string AdapterSerialOf(const std::string& device) {
+  if (device.empty()) return "";
+  char* real = ::realpath(device.c_str(), nullptr);
+  const std::string node = real != nullptr ? real : device;
+  std::free(real);
+  for (const SerialPortInfo& port : MakeUdevPortLister()->List()) {
+    char* p = ::realpath(port.path.c_str(), nullptr);
+    const bool same = p != nullptr && node == p;
+    std::free(p);
+    if (same) return port.usb ? port.serial : "";
+  }
   return "";
 }
 

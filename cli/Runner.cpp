@@ -16,6 +16,7 @@
 #include "cli/PortAdvice.h"
 #include "cli/ProgressMeter.h"
 #include "cli/Verify.h"
+#include "jobs/DownloadChecks.h"
 #include "jobs/FileInfo.h"
 #include "jobs/JobState.h"
 #include "jobs/Jobs.h"
@@ -255,6 +256,23 @@ Judgement Runner::RunOne(OperationControl& control, CliConsole& console, Operati
 
   rec.m_strToday = TodayDigits();
   console.BeginOperation(op, ControlsFor(op));
+  if (op.kind == OpKind::Download && op.item == kItemNorManual) {
+    // The NOR row writes below the address typed whenever its low 7 bits are
+    // set; the window shows the address it uses, the command line asks.
+    const std::optional<uint32_t> used = NorManualStartAddress(op.address);
+    char text[160];
+    if (!used) {
+      std::snprintf(text, sizeof text, "NOR start address 0x%X: less its low 7 bits x 1024 (0x%X) it falls below 0",
+                    op.address, (op.address & 0x7Fu) * 1024u);
+      return {kExitUsage, text};
+    }
+    if (*used != op.address)
+      std::snprintf(text, sizeof text, "The file is written into NOR at 0x%X (0x%X less its low 7 bits x 1024).",
+                    *used, op.address);
+    else
+      std::snprintf(text, sizeof text, "The file is written into NOR at 0x%X.", *used);
+    if (!console.Confirm("Check the start address", {text, "Are you sure?"})) return console.Tracker().Judge();
+  }
   if (op.kind == OpKind::NandErase) {
     // The window's dump dialog is the operator's deliberate choice; on the
     // command line a typed range asks first, like the other erasures.
@@ -395,6 +413,7 @@ int Runner::Run() {
       sink_.Finish(kExitPort, 0, count);
       return kExitPort;
     }
+    if (!why.empty()) sink_.Note(why + "; the port's exclusive open still keeps a second process away");
     {
       // The port must open now; a busy or forbidden port is said plainly at
       // once, instead of after the link's fifty attempts.

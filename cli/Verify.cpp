@@ -217,6 +217,7 @@ int ReadBackFlash(OperationRecord& rec, FlashKind flash, uint32_t address, uint3
     rc = TOOL_SetTargetBaud(*link, selected, 1);
     if (rc == kResultOk) SetHostBaud(*link, selected);
   }
+  bool overrun = false;
   if (rc == kResultOk && !stop::Requested()) {
     timing::Pause(kBeforeDumpMs, "VerifyReadBack");
     const uint32_t command = flash == FlashKind::Nand ? proto::kCmdNandDump : proto::kCmdNorDump;
@@ -225,10 +226,17 @@ int ReadBackFlash(OperationRecord& rec, FlashKind flash, uint32_t address, uint3
         [&tick](uint8_t final, const uint8_t*, uint32_t at) {
           if (final != 0 && tick) tick(at);
         },
-        [&out](const uint8_t* data, uint32_t n) {
+        [&out, &overrun, length](const uint8_t* data, uint32_t n) {
+          // A handset that keeps sending blocks must not grow the buffer
+          // without end: more than the range asked for ends the read-back.
+          if (n > length - out.size()) {
+            overrun = true;
+            return false;
+          }
           out.insert(out.end(), data, data + n);
           return true;
         });
+    if (overrun) rc = kResultInternal;
     // Give the handset back at the base rate, as every job leaves it.
     if (!usb && selected != start) {
       if (rc == kResultOk) timing::Pause(kAfterDumpMs, "VerifyReadBack");

@@ -63,7 +63,8 @@ std::optional<uint32_t> FirstDifference(uint32_t address, const std::vector<uint
 
 // Reads `length` bytes at `address` through the running loader: the same
 // open, rate change, dump command and rate return as the dump jobs. Returns
-// a result code of the link and protocol (0 success).
+// a result code of the link and protocol (0 success); a handset that sends
+// more than `length` bytes ends it with 205, keeping the first `length`.
 using ReadBackTick = std::function<void(uint32_t address)>;
 int ReadBackFlash(OperationRecord& rec, FlashKind flash, uint32_t address, uint32_t length,
                   std::vector<uint8_t>& out, const ReadBackTick& tick);

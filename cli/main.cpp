@@ -16,10 +16,13 @@
 #include "cli/HistoryCommand.h"
 #include "cli/Json.h"
 #include "cli/Output.h"
+#include "cli/PortReport.h"
 #include "cli/RunRecord.h"
 #include "cli/Runner.h"
+#include "cli/TerminalText.h"
 #include "history/History.h"
 #include "jobs/Console.h"
+#include "link/PortList.h"
 #include "link/Stop.h"
 #include "payloads/Payloads.h"
 
@@ -54,7 +57,7 @@ int main(int argc, char** argv) {
     if (o.json) {
       std::printf("%s\n", JsonObject("exit").Add("status", kExitUsage).Add("failure", "usage").Add("reason", parsed.error).Text().c_str());
     }
-    std::fprintf(stderr, "vantrel-cli: %s\n%s\n", parsed.error.c_str(), UsageHint());
+    std::fprintf(stderr, "vantrel-cli: %s\n%s\n", EscapeControls(parsed.error).c_str(), UsageHint());
     return kExitUsage;
   }
   if (o.help) {
@@ -64,6 +67,10 @@ int main(int argc, char** argv) {
   if (o.version) {
     std::printf("vantrel-cli %s%s\n", vantrel::kWindowTitleSuffix,
                 vantrel::PayloadsAreStandIns() ? " (stand-in handset payloads)" : "");
+    return kExitOk;
+  }
+  if (o.listPorts) {
+    PrintPorts(vantrel::BuildPortTable(vantrel::MakeUdevPortLister()->List()), o.json, stdout);
     return kExitOk;
   }
 

@@ -21,6 +21,7 @@
 #include <cstdio>
 
 #include "console/BitmapButton.h"
+#include "console/ComPortList.h"
 #include "console/ModalHost.h"
 #include "jobs/ControlIds.h"
 #include "jobs/JobState.h"
@@ -143,7 +144,7 @@ void CDownloaderDlg::BuildControls() {
         w = new QLabel(caption, this);
         break;
       case Kind::ComboBox: {
-        auto* box = new QComboBox(this);
+        auto* box = c.id == ctl::kComList ? new ComPortBox(this) : new QComboBox(this);
         if (c.id == ctl::kComList) {
           for (int i = 1; i <= 50; ++i) box->addItem(QStringLiteral("COM%1").arg(i));
           comList_ = box;
@@ -301,6 +302,13 @@ void CDownloaderDlg::ConnectHandlers() {
   // the program does not store anything.
   connect(comList_, &QComboBox::activated, this, [this](int i) { OnComSelChange(i); });
   connect(baudList_, &QComboBox::activated, this, [this](int i) { OnBaudSelChange(i); });
+  comPorts_ = new ComPortList(static_cast<ComPortBox*>(comList_), MakeUdevPortLister());
+  comPorts_->onError = [this](const std::string& text) { MessageBox(text); };
+  // A name given from the window is the operator's choice of port.
+  comPorts_->onMapped = [this](int index) {
+    SelectCom(index);
+    OnComSelChange(index);
+  };
 
   titleTimer_ = new QTimer(this);
   titleTimer_->setInterval(1000);

@@ -34,6 +34,7 @@ class QTimer;
 
 namespace vantrel {
 
+class ComPortList;
 class ModalHost;
 class OperationControl;
 
@@ -61,6 +62,8 @@ class CDownloaderDlg : public QDialog, public Console {
 
   OperationRecord& Record() { return rec_; }
   OperationControl& Operations() { return *ops_; }
+  // The COM list's devices and the "map to COMn" action.
+  ComPortList& ComPorts() const { return *comPorts_; }
   // Replaces the modal host; null restores the real dialogs.
   void SetModalHost(ModalHost* host);
   ModalHost& Host() const;
@@ -147,6 +150,7 @@ class CDownloaderDlg : public QDialog, public Console {
   QProgressBar* progress_ = nullptr;
   QComboBox* comList_ = nullptr;
   QComboBox* baudList_ = nullptr;
+  ComPortList* comPorts_ = nullptr;
   QButtonGroup* itemGroup_ = nullptr;
   QTimer* titleTimer_ = nullptr;
   std::map<int, int*> checkBoxes_;  // check box id -> record member

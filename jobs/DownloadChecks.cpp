@@ -58,6 +58,12 @@ void MeasureImageFiles(OperationRecord& rec) {
   rec.m_nOgmSize = GetFileLength(rec.m_strOgmPath);
 }
 
+std::optional<uint32_t> NorManualStartAddress(uint32_t typed) {
+  const uint32_t reduction = (typed & 0x7Fu) * 1024u;
+  if (reduction > typed) return std::nullopt;
+  return typed - reduction;
+}
+
 DownloadPlan PlanDownload(OperationRecord& rec) {
   DownloadPlan plan;
   switch (rec.m_nDownloadItem) {
@@ -133,10 +139,12 @@ DownloadPlan PlanDownload(OperationRecord& rec) {
       return Go(kOpEntireFlash, NandItemDownloadProc);
 
     case kItemNorManual: {
-      rec.m_nStartAddress -= (rec.m_nStartAddress & 0x7F) * 1024;
+      const std::optional<uint32_t> reduced = NorManualStartAddress(rec.m_nStartAddress);
+      if (reduced) rec.m_nStartAddress = *reduced;
       const uint32_t address = rec.m_nStartAddress;
       if (rec.m_nManualImageSize == 0) return Fail({kCheckLocation});
-      if (uint64_t{address} + rec.m_nManualImageSize > kNorManualEnd) return Fail({kTooBig});
+      // An address that cannot be reduced lies nowhere in the NOR area.
+      if (!reduced || uint64_t{address} + rec.m_nManualImageSize > kNorManualEnd) return Fail({kTooBig});
       plan = Go(kOpNorManual, NorManualDownloadProc);
       plan.messages = {AddressConfirmation(address)};
       return plan;

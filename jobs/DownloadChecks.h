@@ -3,6 +3,7 @@
 // be there, their size limits, the manual start addresses, and the messages
 // the operator gets when a check fails.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,11 @@ inline constexpr int kItemAll = 7;
 inline constexpr int kItemEntireFlash = 8;  // hidden
 inline constexpr int kItemNorManual = 9;    // hidden
 inline constexpr int kItemNandManual = 10;
+
+// The NOR manual download's start address: the address as typed, less its
+// low 7 bits times 1024 (the NOR row's rule). Nothing when that would fall
+// below 0: the subtraction must not wrap round to the top of the range.
+std::optional<uint32_t> NorManualStartAddress(uint32_t typed);
 
 // What DOWNLOAD is to do for the chosen item.
 struct DownloadPlan {

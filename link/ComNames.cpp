@@ -41,8 +41,6 @@ bool Exists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
-std::string LinkPath(int comNumber) { return SettingsFolder() + "/COM" + std::to_string(comNumber); }
-
 int MakeFolders(const std::string& path) {
   for (size_t pos = 1; pos <= path.size(); ++pos) {
     if (pos != path.size() && path[pos] != '/') continue;
@@ -69,6 +67,8 @@ std::string SettingsFolder() {
   return home + "/.config/" + kFolderName;
 }
 
+std::string ComLinkPath(int comNumber) { return SettingsFolder() + "/COM" + std::to_string(comNumber); }
+
 std::string ComDevicePath(const std::string& comName) {
   if (!comName.empty() && comName[0] == '/') return comName;
   {
@@ -79,7 +79,7 @@ std::string ComDevicePath(const std::string& comName) {
   const int n = ComNumber(comName);
   if (n <= 0) return "/dev/" + comName;  // "ttyUSB0" and the like, as typed
 
-  const std::string link = LinkPath(n);
+  const std::string link = ComLinkPath(n);
   struct stat st;
   if (::lstat(link.c_str(), &st) == 0) {
     if (S_ISLNK(st.st_mode)) {
@@ -116,7 +116,7 @@ int MapComPort(int comNumber, const std::string& path) {
   const std::string folder = SettingsFolder();
   if (int err = MakeFolders(folder); err != 0) return err;
   // Replace the link in one step so a reader never sees the name missing.
-  const std::string link = LinkPath(comNumber);
+  const std::string link = ComLinkPath(comNumber);
   const std::string temp = link + ".new." + std::to_string(::getpid());
   ::unlink(temp.c_str());
   if (::symlink(path.c_str(), temp.c_str()) != 0) return errno;
@@ -130,7 +130,7 @@ int MapComPort(int comNumber, const std::string& path) {
 
 int UnmapComPort(int comNumber) {
   if (comNumber <= 0) return EINVAL;
-  if (::unlink(LinkPath(comNumber).c_str()) != 0 && errno != ENOENT) return errno;
+  if (::unlink(ComLinkPath(comNumber).c_str()) != 0 && errno != ENOENT) return errno;
   return 0;
 }
 

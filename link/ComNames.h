@@ -21,6 +21,9 @@ std::string SettingsFolder();
 
 std::string ComDevicePath(const std::string& comName);
 
+// SettingsFolder()/COMn: where the link for a COM name lives, if there is one.
+std::string ComLinkPath(int comNumber);
+
 // Empty path removes the override.
 void SetComOverride(const std::string& comName, const std::string& path);
 

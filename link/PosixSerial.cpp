@@ -20,6 +20,7 @@
 #include <mutex>
 #include <string>
 
+#include "link/DeviceGroup.h"
 #include "link/SerialDevice.h"
 
 namespace vantrel {
@@ -65,8 +66,7 @@ std::string FindHolder(dev_t rdev) {
 std::string GroupOf(const std::string& path) {
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) return {};
-  if (const group* gr = ::getgrgid(st.st_gid); gr != nullptr && gr->gr_name != nullptr) return gr->gr_name;
-  return std::to_string(st.st_gid);
+  return JoinableGroup(st);
 }
 
 std::string Describe(int err, const std::string& path) {

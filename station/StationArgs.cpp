@@ -1,6 +1,5 @@
 #include "station/StationArgs.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -8,19 +7,13 @@
 
 #include "cli/Args.h"
 #include "cli/Runner.h"
-#include "link/ComNames.h"
+#include "link/PortList.h"
 
 namespace vantrel::station {
 
 namespace {
 
-constexpr int kMaxCom = 50;
 constexpr int kMaxRepeat = 1000000;
-
-bool Exists(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0;
-}
 
 std::string SelfFolder() {
   char self[4096] = {};
@@ -155,14 +148,8 @@ StationParse ParseStationArguments(const std::vector<std::string>& args) {
 
 std::vector<std::string> MappedPorts() {
   std::vector<std::string> ports;
-  for (int n = 1; n <= kMaxCom; ++n) {
-    const std::string com = "COM" + std::to_string(n);
-    const std::string device = ComDevicePath(com);
-    struct stat st {};
-    const bool linked = ::lstat((SettingsFolder() + "/" + com).c_str(), &st) == 0;
-    const bool adapter = device.rfind("/dev/ttyUSB", 0) == 0 || device.rfind("/dev/ttyACM", 0) == 0;
-    if ((linked || adapter) && Exists(device)) ports.push_back(com);
-  }
+  for (const ComEntry& com : BuildPortTable(MakeUdevPortLister()->List()).coms)
+    if (com.present) ports.push_back(com.Name());
   return ports;
 }
 

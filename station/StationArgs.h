@@ -27,10 +27,9 @@ struct StationParse {
 // mistyped operation is said once instead of by every worker.
 StationParse ParseStationArguments(const std::vector<std::string>& args);
 
-// COM names that lead to a device now: a link in the settings folder whose
-// target exists, or a USB serial adapter (ttyUSB, ttyACM) at the default
-// place. The built-in serial ports (ttyS) exist on every PC whether or not a
-// cable is attached, so they count only when linked.
+// COM names that lead to a device now: a serial device the system lists, or
+// a link in the settings folder whose target exists. The placeholder ttyS
+// nodes without hardware behind them do not count.
 std::vector<std::string> MappedPorts();
 
 // The worker program: `configured` when given, else vantrel-cli beside this

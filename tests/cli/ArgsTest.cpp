@@ -184,7 +184,8 @@ TEST(CliArgs, HelpAndManPageListEveryOperationAndOption) {
   const char* options[] = {"--port", "--rate", "--uart", "--usb", "--imgset", "--calset", "--rsrc1", "--rsrc2",
                            "--fs", "--with-calset", "--calset-default", "--include-bootloader", "--reboot", "--yes",
                            "--verify", "--json", "--color", "--no-color", "--no-progress", "--trace",
-                           "--pause-scale", "--poll-scale", "--help", "--version"};
+                           "--pause-scale", "--poll-scale", "--help", "--version",
+                           "--list-ports"};
   std::ifstream f(VANTREL_CLI_MANPAGE);
   ASSERT_TRUE(f) << VANTREL_CLI_MANPAGE;
   std::stringstream ss;

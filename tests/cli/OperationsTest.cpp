@@ -79,10 +79,11 @@ TEST_F(CliOperations, NorOperationsAfterTheNandLoader) {
   sim->WriteNor(0x1F00000, std::vector<uint8_t>(0x100, 0x5A));
   Ok(7, {"--verify", "connect",
          "nor-dump", "1F00000", "1F00100", d,
-         "download", "nor", Scratch("nor.img"), "1FE0000",
+         "download", "nor", Scratch("nor.img"), "1FE0003",
          "nor-format"});
   EXPECT_TRUE(ReadAll(d) == std::vector<uint8_t>(0x100, 0x5A));
-  EXPECT_TRUE(sim->ReadNor(0x1FE0000, 0x3000) == nor);
+  // The NOR row's rule: less the low 7 bits times 1024.
+  EXPECT_TRUE(sim->ReadNor(0x1FDF403, 0x3000) == nor);
 }
 
 TEST_F(CliOperations, TheNandChains) {

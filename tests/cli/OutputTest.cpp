@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "JsonCheck.h"
@@ -74,6 +75,15 @@ TEST(CliTextSink, MessagesGoToStandardErrorWithTheirCaption) {
   EXPECT_EQ(lines[2], "VANTREL Downloader: Start Address check OK!!");
   EXPECT_EQ(lines[3], "                    Check start block Address : 0x20000");
   EXPECT_EQ(out.Text(), "");
+}
+
+TEST(CliTextSink, ControlBytesFromFileNamesAreShownNotObeyed) {
+  Capture out, err;
+  TextSink sink(out.file(), err.file(), true, false, false);
+  sink.Info("a\033]0;owned\007.img", 3, 1);
+  sink.Note("cannot use the image file \033[2J\xc2\x9b.img");
+  EXPECT_EQ(out.Text(), "a\\x1B]0;owned\\x07.img\nFile size : 3 byte\nChecksum : 0x1\n");
+  EXPECT_EQ(err.Text(), "vantrel-cli: cannot use the image file \\x1B[2J\\xC2\\x9B.img\n");
 }
 
 TEST(CliTextSink, MessageOnTheSameTerminalStartsOnItsOwnLine) {
@@ -181,6 +191,15 @@ TEST(CliJson, QuotingAndNumbers) {
   JsonObject o("x");
   o.Add("d", 1.5).Add("inf", 1.0 / 0.0).Add("big", static_cast<uint32_t>(0xFFFFFFFFu));
   EXPECT_EQ(o.Text(), "{\"event\":\"x\",\"d\":1.5,\"inf\":null,\"big\":4294967295}");
+
+  // A file name is bytes: one that is not UTF-8 still gives valid JSON, and
+  // its bytes whole beside it.
+  Capture out;
+  JsonSink sink(out.file());
+  sink.Info("d\xff\xfe.img", 3, 0x102);
+  nlohmann::json info = nlohmann::json::parse(out.Text());  // strict: throws on bad UTF-8
+  EXPECT_EQ(info["file"], "d\uFFFD\uFFFD.img");
+  EXPECT_EQ(info["file_hex"], "64fffe2e696d67");
 }
 
 TEST(CliProgress, RateAndTimeLeft) {

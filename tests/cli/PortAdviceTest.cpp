@@ -1,4 +1,5 @@
 // Port advice: the ModemManager note, the group hint and one process per port.
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +9,7 @@
 #include <fstream>
 
 #include "cli/PortAdvice.h"
+#include "link/DeviceGroup.h"
 
 namespace vantrel {
 namespace {
@@ -85,6 +87,53 @@ TEST(CliPortAdvice, OneProcessPerPort) {
   EXPECT_TRUE(PortLock::Acquire(dir.path() + "/pts10", &why, dir.path()));
   first.reset();
   EXPECT_TRUE(PortLock::Acquire(dir.path() + "/COM3", &why, dir.path()));
+}
+
+TEST(CliPortAdvice, GroupsAreNamedOnlyForSerialDevicesAndNeverRoot) {
+  struct stat st {};
+  st.st_mode = S_IFCHR | 0660;
+  EXPECT_EQ(JoinableGroup(st), "");  // group 0: ask the administrator instead
+  const group* some = nullptr;
+  for (gid_t gid : {5, 20, 100})
+    if ((some = getgrgid(gid)) != nullptr) break;
+  ASSERT_NE(some, nullptr);
+  const std::string name = some->gr_name;
+  st.st_gid = some->gr_gid;
+  EXPECT_EQ(JoinableGroup(st), name);
+  st.st_mode = S_IFREG | 0640;  // a COM link leading to /etc/shadow or the like
+  EXPECT_EQ(JoinableGroup(st), "");
+}
+
+// The lock folder is writable by every user: what stands at the lock path may
+// have been planted there.
+TEST(CliPortAdvice, TheLockFileTouchesNothingButItselfAndGoesAway) {
+  ScratchDir dir;
+  std::string dev = dir.path() + "/pts9", why;
+  std::ofstream(dev) << "";
+  std::string lockPath = PortLock::Acquire(dev, &why, dir.path())->Path();
+  EXPECT_FALSE(fs::exists(lockPath)) << "the lock file outlived its lock";
+
+  // A link planted at the lock path is not followed: its target keeps its
+  // bytes and its mode.
+  std::string victim = dir.path() + "/victim";
+  std::ofstream(victim) << "secret";
+  chmod(victim.c_str(), 0600);
+  fs::create_symlink(victim, lockPath);
+  auto lock = PortLock::Acquire(dev, &why, dir.path());
+  ASSERT_TRUE(lock);
+  EXPECT_NE(why.find("cannot use the lock file"), std::string::npos) << why;
+  EXPECT_EQ(fs::file_size(victim), 6u);
+  EXPECT_EQ(fs::status(victim).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  lock.reset();
+  EXPECT_TRUE(fs::is_symlink(lockPath));  // not ours to remove
+  fs::remove(lockPath);
+
+  // What the holder's file says reaches the terminal escaped.
+  lock = PortLock::Acquire(dev, &why, dir.path());
+  std::ofstream(lockPath) << "\033]0;owned\007";
+  EXPECT_FALSE(PortLock::Acquire(dev, &why, dir.path()));
+  EXPECT_EQ(why.find('\033'), std::string::npos) << why;
+  EXPECT_NE(why.find("(pid \\x1B]0;owned\\x07)"), std::string::npos) << why;
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "CliProcess.h"
 #include "JsonCheck.h"
 #include "cli/ExitStatus.h"
+#include "link/ComNames.h"
 #include "tests/support/PtyPair.h"
 #include "tests/support/ScratchConfig.h"
 
@@ -90,6 +91,29 @@ TEST_F(CliProgram, InfoPrintsSizeAndChecksum) {
   EXPECT_EQ(events.back().Get("failure"), "file");
 }
 
+// The machine's own ports vary; a name linked in the settings folder, as the
+// simulator links itself, is always listed with its target.
+TEST_F(CliProgram, ListPortsShowsLinkedNamesAsTextAndJson) {
+  vantrel::test::PtyPair line;
+  ASSERT_EQ(0, vantrel::MapComPort(7, line.SlavePath()));
+  CliResult r = RunCli({"--list-ports"});
+  EXPECT_EQ(r.status, kExitOk) << r.err;
+  EXPECT_NE(r.out.find("COM7  " + line.SlavePath() + "  pseudo-terminal\n"), std::string::npos) << r.out;
+
+  r = RunCli({"--list-ports", "--json"});
+  EXPECT_EQ(r.status, kExitOk) << r.err;
+  int com7 = 0;
+  for (const test::JsonLine& e : JsonEvents(r.out)) {
+    EXPECT_EQ(e.Get("event"), "port");
+    if (e.Get("com") != "COM7") continue;
+    ++com7;
+    EXPECT_EQ(e.Get("path"), line.SlavePath());
+    EXPECT_EQ(e.Get("present"), "true");
+    EXPECT_EQ(e.Get("linked"), "true");
+  }
+  EXPECT_EQ(com7, 1) << r.out;
+}
+
 TEST_F(CliProgram, APortThatDoesNotExistIsAPortFailure) {
   CliResult r = RunCli({"-p", Scratch("ttyUSB9"), "connect"});
   EXPECT_EQ(r.status, kExitPort);
@@ -151,6 +175,22 @@ TEST_F(CliProgram, RefusedConfirmationTouchesNothing) {
   CliResult r = RunCli(args);  // standard input is not a terminal, no --yes
   EXPECT_EQ(r.status, kExitNotConfirmed) << r.err;
   EXPECT_NE(r.err.find("give --yes"), std::string::npos) << r.err;
+
+  // The NOR row writes below an address with low bits set: the address it
+  // will use is shown and asked for, and one it cannot reduce is refused.
+  std::ofstream(Scratch("nor.img")) << "image";
+  args = Fast();
+  for (const char* a : {"-p", pty.SlavePath().c_str(), "download", "nor"}) args.push_back(a);
+  args.push_back(Scratch("nor.img"));
+  args.push_back("20003");
+  r = RunCli(args);
+  EXPECT_EQ(r.status, kExitNotConfirmed) << r.err;
+  EXPECT_NE(r.err.find("written into NOR at 0x1F403 (0x20003 less its low 7 bits x 1024)"), std::string::npos)
+      << r.err;
+  args.back() = "7F";
+  r = RunCli(args);
+  EXPECT_EQ(r.status, kExitUsage) << r.err;
+  EXPECT_NE(r.err.find("falls below 0"), std::string::npos) << r.err;
   EXPECT_TRUE(pty.Drain(100).empty());
 }
 

@@ -7,6 +7,9 @@
 
 #include "cli/Verify.h"
 #include "jobs/OperationRecord.h"
+#include "link/ResultCodes.h"
+#include "tests/maintenance/ScriptedLine.h"
+#include "tests/support/FastTiming.h"
 
 namespace vantrel::cli {
 namespace {
@@ -140,6 +143,23 @@ TEST(CliVerify, SectionsNameTheirFiles) {
   EXPECT_EQ(SourceForSection("NAND : VLF Format & Download", rec).layout, Layout::Records);
   EXPECT_EQ(SourceForSection("Boot2 Download", rec).layout, Layout::None);
   EXPECT_EQ(SourceForSection("NAND : Entire Flash Download", rec).layout, Layout::None);
+}
+
+// A handset that keeps sending blocks: the read-back keeps the range it
+// asked for and fails, instead of growing without end and passing.
+TEST(CliVerify, ReadBackTakesNoMoreThanTheRange) {
+  test::FastTimingScope fast;
+  test::ScriptedLineScope handset;
+  std::vector<uint8_t> block = {0x2E, 0, 0, 1, 0};  // FP_ReturnBlockSize, 0x100 bytes
+  block.resize(block.size() + 0x100, 0x5A);
+  block.push_back(0);  // the block's checksum
+  for (int i = 0; i < 3; ++i) handset.Feed(block);
+  handset.Feed({0x29});  // FP_Finished
+  OperationRecord rec;
+  rec.m_nLinkMode = kLinkModeUsb;
+  std::vector<uint8_t> got;
+  EXPECT_EQ(ReadBackFlash(rec, FlashKind::Nand, 0x4A0000, 0x100, got, nullptr), kResultInternal);
+  EXPECT_EQ(got.size(), 0x100u);
 }
 
 }  // namespace

@@ -5,8 +5,11 @@
 #include <QRadioButton>
 #include <QTest>
 
+#include "console/ComPortList.h"
 #include "jobs/ControlIds.h"
+#include "link/ComNames.h"
 #include "tests/console/WindowFixture.h"
+#include "tests/support/FakePortLister.h"
 
 using namespace vantrel;
 using vantrel::test::WindowTest;
@@ -45,6 +48,37 @@ TEST_F(WindowTest, StartUpReadsPortsRateCounterAndImageSet) {
   EXPECT_EQ(v.ControlAs<QComboBox>(ctl::kBaudList)->currentIndex(), -1);
   EXPECT_EQ(v.Record().m_nBaudRate, 7);
   EXPECT_EQ(v.ControlAs<QComboBox>(ctl::kComList)->currentIndex(), -1);
+}
+
+// The COM list shows which device each name reaches, follows a device being
+// plugged in without moving the selection, and gives a name to a device that
+// none reaches.
+TEST_F(WindowTest, ComListDescribesDevicesAndMapsOneWithoutAName) {
+  WriteIni("[FennikDL]\nUsbPort=1\n");
+  CDownloaderDlg& w = Window();
+  auto* com = w.ControlAs<QComboBox>(ctl::kComList);
+  auto devices = std::make_shared<test::FakePortLister::Shared>();
+  ASSERT_EQ(0, MapComPort(3, "/dev/ttyVTFAKE0"));
+  w.ComPorts().SetLister(std::make_unique<test::FakePortLister>(devices));
+  auto label = [com](int i) { return com->itemData(i, ComPortList::kLabelRole).toString().toStdString(); };
+  EXPECT_EQ(label(2), "COM3  /dev/ttyVTFAKE0  not present");
+  EXPECT_EQ(label(3), "");
+
+  devices->Plug({test::FtdiAdapter("/dev/ttyVTFAKE0"), test::AcmModem("/dev/ttyVTFAKE1")});
+  Pump();
+  EXPECT_EQ(label(2), "COM3  /dev/ttyVTFAKE0  FTDI FT232R USB UART (A50285BI)");
+  EXPECT_EQ(com->itemText(2), "COM3");
+  EXPECT_EQ(com->currentIndex(), 1);
+  EXPECT_EQ(w.Record().m_nComPort, 1);
+
+  const PortTable& table = w.ComPorts().Table();
+  ASSERT_EQ(table.unreached.size(), 1u);
+  ASSERT_TRUE(w.ComPorts().MapDevice(table.unreached[0], FreeComNumber(table, 3)));
+  EXPECT_EQ(ComDevicePath("COM1"), "/dev/ttyVTFAKE1");  // COM3 was taken: the lowest free name
+  EXPECT_EQ(label(0), "COM1  /dev/ttyVTFAKE1  Linux Foundation Multifunction Composite Gadget");
+  EXPECT_EQ(com->currentIndex(), 0);  // the operator's new port, stored as a choice is
+  EXPECT_EQ(StoredInt("UsbPort"), 0);
+  EXPECT_TRUE(w.ComPorts().Table().unreached.empty());
 }
 
 TEST_F(WindowTest, EachLinkTypeRemembersItsOwnPort) {

@@ -1,0 +1,15 @@
+#pragma once
+// Which group an operator who may not open a port can be told to join.
+#include <sys/stat.h>
+
+#include <string>
+
+namespace vantrel {
+
+// The name of the group that owns `st`, but only when it is a character
+// device (a serial port) and the group is not root's: joining the group of a
+// regular file such as /etc/shadow, or group 0, hands out far more than a
+// port. Empty when no group should be named.
+std::string JoinableGroup(const struct stat& st);
+
+}  // namespace vantrel

@@ -1,0 +1,150 @@
+#include "link/PortList.h"
+
+#include <sys/stat.h>
+
+#include <cctype>
+#include <climits>
+#include <cstdlib>
+
+#include "link/ComNames.h"
+
+namespace vantrel {
+namespace {
+
+// Device strings come from whatever is plugged in: a control character or
+// an endless name must not reach a terminal or a one-line list entry.
+constexpr size_t kMaxNameChars = 64;
+
+std::string Clean(const std::string& text) {
+  std::string out;
+  for (char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    const bool blank = c < 0x20 || c == 0x7F || c == ' ';
+    if (blank) {
+      if (!out.empty() && out.back() != ' ') out += ' ';
+    } else {
+      out += ch;
+    }
+    if (out.size() >= kMaxNameChars) {
+      // Cut before a character that the limit would split.
+      while (!out.empty() && (static_cast<unsigned char>(out.back()) & 0xC0) == 0x80) out.pop_back();
+      if (!out.empty() && static_cast<unsigned char>(out.back()) >= 0xC0) out.pop_back();
+      break;
+    }
+  }
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  return out;
+}
+
+// "Future Technology Devices International, Ltd" -> "Future Technology
+// Devices International": the legal form says nothing about the adapter.
+std::string ShortVendor(const std::string& name) { return name.substr(0, name.find(',')); }
+
+bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
+  if (prefix.empty() || text.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(text[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
+      return false;
+  }
+  return true;
+}
+
+// Links such as /dev/serial/by-id/... and the settings folder's own links
+// lead to the node the lister names; compare where they end.
+std::string Canonical(const std::string& path) {
+  char buf[PATH_MAX];
+  return ::realpath(path.c_str(), buf) != nullptr ? std::string(buf) : path;
+}
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+bool IsLink(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::string Join(const std::string& a, const std::string& b) {
+  if (a.empty()) return b;
+  if (b.empty()) return a;
+  return a + "  " + b;
+}
+
+}  // namespace
+
+std::string DescribePort(const SerialPortInfo& port) {
+  if (!port.usb) return "built-in UART";
+  // The device's own strings name the exact part ("FT232R USB UART"); the
+  // ID database fills in for a device that gives none.
+  const std::string vendor = Clean(port.manufacturer.empty() ? ShortVendor(port.vendorName) : port.manufacturer);
+  const std::string product = Clean(port.product.empty() ? port.modelName : port.product);
+  std::string text;
+  if (product.empty()) {
+    text = vendor.empty() ? "USB device " + Clean(port.vendorId + ":" + port.productId) : vendor;
+  } else {
+    text = StartsWithNoCase(product, vendor) || vendor.empty() ? product : vendor + " " + product;
+  }
+  if (const std::string serial = Clean(port.serial); !serial.empty()) text += " (" + serial + ")";
+  return text;
+}
+
+PortTable BuildPortTable(const std::vector<SerialPortInfo>& devices) {
+  PortTable table;
+  std::vector<std::string> nodes;
+  for (const SerialPortInfo& d : devices) nodes.push_back(Canonical(d.path));
+  std::vector<bool> reached(devices.size(), false);
+
+  for (int n = 1; n <= kMaxComNumber; ++n) {
+    ComEntry e;
+    e.comNumber = n;
+    e.path = ComDevicePath(e.Name());
+    e.linked = IsLink(ComLinkPath(n));
+    const std::string node = Canonical(e.path);
+    for (size_t i = 0; i < devices.size(); ++i) {
+      if (nodes[i] != node) continue;
+      e.device = devices[i];
+      e.present = true;
+      e.description = DescribePort(devices[i]);
+      reached[i] = true;
+      break;
+    }
+    // A link leads where the operator (or the simulator) pointed it, often
+    // a pseudo-terminal that no lister enumerates.
+    if (!e.device && e.linked) {
+      e.present = Exists(e.path);
+      if (!e.present) e.description = "not present";
+      else if (node.rfind("/dev/pts/", 0) == 0) e.description = "pseudo-terminal";
+      else e.description = "linked device";
+    }
+    table.coms.push_back(std::move(e));
+  }
+  for (size_t i = 0; i < devices.size(); ++i) {
+    if (!reached[i]) table.unreached.push_back(devices[i]);
+  }
+  return table;
+}
+
+std::string ComLabel(const ComEntry& entry) {
+  if (!entry.present && !entry.linked) return entry.Name();
+  return Join(Join(entry.Name(), entry.path), entry.description);
+}
+
+std::string UnreachedLabel(const SerialPortInfo& device) { return Join(Join("-", device.path), DescribePort(device)); }
+
+int FreeComNumber(const PortTable& table, int preferred) {
+  // A link to an adapter that is unplugged now still belongs to it.
+  auto free = [&table](int n) {
+    if (n < 1 || n > static_cast<int>(table.coms.size())) return false;
+    const ComEntry& e = table.coms[static_cast<size_t>(n - 1)];
+    return !e.present && !e.linked;
+  };
+  if (free(preferred)) return preferred;
+  for (int n = 1; n <= static_cast<int>(table.coms.size()); ++n) {
+    if (free(n)) return n;
+  }
+  return 0;
+}
+
+}  // namespace vantrel
