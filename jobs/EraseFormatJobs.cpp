@@ -57,6 +57,10 @@ bool NandEraseJob(JobContext& ctx, uint8_t code) {
     return ok;
   };
 
+  // A loader upload and an erase take up to half a minute, also inside the
+  // chains that reach here from a ready console: Cancel works throughout.
+  con.EnterBusyState();
+  con.EnableControl(ctl::kCancel, true);
   if (!EnsureNandLoader(ctx)) return closing();
   con.AppendLog(code == kOpBootAreaErase ? "\n  * Bootloader area erase" : "\n  * NAND Flash all erase", kLogRed);
   const uint8_t chosen = SelectedRateOrRefuse(ctx);

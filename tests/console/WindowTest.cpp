@@ -184,6 +184,7 @@ TEST_F(WindowTest, EachStateEnablesItsColumnAndLeavesOthersAlone) {
       {1002, "010"},                  {1061, "010"},                      {1155, "010"},
       {1128, "010"},                  {1003, "010"},                      {1008, "010"},
       {1090, "000"} /* Cancel */,
+      {1149, "100"} /* by UART */,   {1150, "100"} /* by USB */,         {1163, "110"} /* Calset box */,
   };
   CDownloaderDlg& w = Window();
   // Controls outside the table keep whatever they had.
