@@ -24,6 +24,7 @@ namespace {
 constexpr const char* kAllEraseComplete = "All Erase complete";
 constexpr const char* kVlfFormatComplete = "VLF Format complete";
 constexpr const char* kVlfAllErased = "VLF All Erased. Turn On/Off";
+constexpr const char* kTurnOnOffAfterFailure = "Turn On/Off the target phone!!!";
 constexpr uint32_t kNorBootAreaAddress = 0;
 constexpr uint32_t kNorVlfAreaAddress = 0x1E90000;
 
@@ -138,8 +139,9 @@ bool VlfFormatJob(JobContext& ctx) {
 
   auto closing = [&]() -> bool {
     if (!ReleaseJobLink(ctx, raised)) return false;
-    // The notice claims the area is erased: only a format that worked may say so.
-    if (ok) con.MessageBox(kVlfAllErased, kNoticeCaption);
+    // The notice claims the area is erased: only a format that worked may say
+    // so. A failed one still needs the handset switched off and on.
+    con.MessageBox(ok ? kVlfAllErased : kTurnOnOffAfterFailure, kNoticeCaption);
     con.EnterReadyState();
     return ok;
   };

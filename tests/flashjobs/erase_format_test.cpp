@@ -140,7 +140,8 @@ TEST_F(EraseFormatTest, VlfFormatThatFailedDoesNotClaimTheAreaErased) {
   rec.m_nBaudRate = 3;
   con.QueueConfirm(true);
   EXPECT_FALSE(VlfFormatJob(ctx));
-  EXPECT_EQ(Boxes(), (std::vector<Box>{{"BaudRate Error", "VANTREL Downloader"}}));
+  EXPECT_EQ(Boxes(), (std::vector<Box>{{"BaudRate Error", "VANTREL Downloader"},
+                                       {"Turn On/Off the target phone!!!", "  NOTICE  "}}));
   EXPECT_EQ(con.LastState(), "Ready");
 }
 
