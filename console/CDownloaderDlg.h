@@ -134,6 +134,7 @@ class CDownloaderDlg : public QDialog, public Console {
   void InsertLogText(const QString& text, const QColor* colour);
   void SetRichText(QTextEdit* box, const std::string& text, const QColor& colour, bool bold);
   void WriteSetting(const char* section, const char* key, const std::string& value);
+  void WriteSettingInt(const char* key, int value);
   int ReadSettingInt(const char* key, int def);
   // A stored port index ("UartPort", "UsbPort"), kept to the COM list.
   int ReadStoredPort(const char* key);

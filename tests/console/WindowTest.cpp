@@ -299,6 +299,14 @@ TEST_F(WindowTest, LogKeepsEveryLineAndItsEndInView) {
   EXPECT_TRUE(w.LogView()->toPlainText().contains("\n line 0\n"));
 }
 
+TEST_F(WindowTest, PortAndRateChoicesThatCannotBeSavedAreReported) {
+  // A folder where the settings file should be: no write can succeed.
+  std::filesystem::create_directories(std::filesystem::path(IniSettings::DefaultPath()) / "blocked");
+  CDownloaderDlg& w = Window();
+  w.OnComSelChange(4);
+  EXPECT_TRUE(w.LogView()->toPlainText().contains(QStringLiteral("Settings not saved: ")));
+}
+
 TEST_F(WindowTest, IndicatorKindsPickTheirBoxAndColour) {
   CDownloaderDlg& w = Window();
   w.SetLinkIndicator("one", 1);
