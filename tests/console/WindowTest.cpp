@@ -1,5 +1,6 @@
 // The main window: controls and their initial state, the console states, the
 // title, the log and indicators, keys and closing.
+#include <QRegularExpression>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -391,10 +392,12 @@ TEST_F(WindowTest, ClosingShowsTheTestNoticeAndEndsTheRun) {
 }
 
 TEST(ConsoleText, FiltersTakeTheToolkitsForm) {
-  EXPECT_EQ(QtFilterText("Image File(*.img)|*.img|*.*|*.*||"), "Image File (*.img *.IMG);;*.* (*)");
+  EXPECT_EQ(QtFilterText("Image File(*.img)|*.img|*.*|*.*||"), "Image File (*.[iI][mM][gG]);;*.* (*)");
   EXPECT_EQ(QtFilterText("VLF Files (*.vlf)|*.vlf|All Files (*.*)|*.*||"),
-            "VLF Files (*.vlf *.VLF);;All Files (*)");
-  EXPECT_EQ(QtFilterText("?.img File(*.img)|*.img|*.*|*.*||"), "?.img File (*.img *.IMG);;*.* (*)");
-  EXPECT_EQ(QtFilterText("Two|*.a;*.B||"), "Two (*.a *.A *.B)");
+            "VLF Files (*.[vV][lL][fF]);;All Files (*)");
+  EXPECT_EQ(QtFilterText("Two|*.a;*.B2||"), "Two (*.[aA] *.[bB]2)");
+  // Any case of the extension passes the toolkit's own wildcard match.
+  const QRegularExpression img(QRegularExpression::wildcardToRegularExpression(QStringLiteral("*.[iI][mM][gG]")));
+  for (const char* name : {"a.img", "a.IMG", "a.Img"}) EXPECT_TRUE(img.match(QString::fromLatin1(name)).hasMatch());
   EXPECT_EQ(DisplayText("a\r\nb\rc\nd"), "a\nb\nc\nd");
 }
