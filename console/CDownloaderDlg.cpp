@@ -213,6 +213,8 @@ void CDownloaderDlg::BuildControls() {
         log_->setUndoRedoEnabled(false);
         log_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         log_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+        log_->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(log_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) { ShowLogMenu(at); });
         w = log_;
         break;
       }

@@ -298,6 +298,15 @@ TEST_F(WindowTest, LogKeepsEveryLineAndItsEndInView) {
   EXPECT_EQ(bar->value(), bar->maximum());
   EXPECT_GE(w.LogView()->document()->blockCount(), 3001);
   EXPECT_TRUE(w.LogView()->toPlainText().contains("\n line 0\n"));
+  // Scrolled back to read, the view stays there while lines arrive.
+  bar->setValue(10);
+  w.AppendLogPlain("\nmore");
+  Pump();
+  EXPECT_EQ(bar->value(), 10);
+  // The saved form: each line behind the time it began.
+  EXPECT_TRUE(QRegularExpression(QStringLiteral("\\n\\d\\d:\\d\\d:\\d\\d\\.\\d{3}  more\\n$"))
+                  .match(w.LogWithTimes())
+                  .hasMatch());
 }
 
 TEST_F(WindowTest, PortAndRateChoicesThatCannotBeSavedAreReported) {
