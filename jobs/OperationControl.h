@@ -51,6 +51,7 @@ class OperationControl {
  private:
   void Launch(int operation, int reconnectWhenLoader, ThreadProc proc);
   bool ConfirmErase();
+  bool ReadyForNext();
 
   JobContext ctx_;
   std::unique_ptr<JobRunner> runner_;
