@@ -7,6 +7,7 @@
 #include "jobs/Console.h"
 #include "jobs/JobState.h"
 #include "jobs/OperationRecord.h"
+#include "protocol/TargetSession.h"
 
 namespace vantrel {
 
@@ -52,6 +53,8 @@ class OperationControl {
   void Launch(int operation, int reconnectWhenLoader, ThreadProc proc);
   bool ConfirmErase();
 
+  // The one handset this control drives, and the context its jobs share.
+  TargetSession session_;
   JobContext ctx_;
   std::unique_ptr<JobRunner> runner_;
   bool settingsFailureShown_ = false;
