@@ -179,22 +179,26 @@ ControlValues Runner::ControlsFor(const Operation& op) const {
   return c;
 }
 
-Judgement Runner::CheckInputs(const Operation& op) const {
-  std::vector<std::pair<const char*, std::string>> files;
+std::vector<InputFile> OperationInputs(const Options& o, const Operation& op) {
   if (op.kind == OpKind::Download) {
     if (op.item == kItemAll) {
-      files = {{"image set", o_.imgset}, {"Rsrc1", o_.rsrc1}, {"Rsrc2", o_.rsrc2}, {"file system", o_.fs}};
-      if (o_.withCalset) files.push_back({"calset", o_.calset});
-    } else if (op.item == kItemRsrc1Fs) {
-      files = {{"Rsrc1", o_.rsrc1}, {"file system", o_.fs}};
-    } else {
-      files = {{"image", op.file}};
+      std::vector<InputFile> files = {{"image set", o.imgset}, {"Rsrc1", o.rsrc1}, {"Rsrc2", o.rsrc2}, {"file system", o.fs}};
+      if (o.withCalset) files.push_back({"calset", o.calset});
+      return files;
     }
-  } else if (op.kind == OpKind::AutoAll) {
-    files = {{"image set", o_.imgset}, {"Rsrc1", o_.rsrc1}, {"Rsrc2", o_.rsrc2}, {"file system", o_.fs}};
-    if (o_.calsetDefault) files.push_back({"calset", o_.calset});
+    if (op.item == kItemRsrc1Fs) return {{"Rsrc1", o.rsrc1}, {"file system", o.fs}};
+    return {{"image", op.file}};
   }
-  for (const auto& [what, path] : files) {
+  if (op.kind == OpKind::AutoAll) {
+    std::vector<InputFile> files = {{"image set", o.imgset}, {"Rsrc1", o.rsrc1}, {"Rsrc2", o.rsrc2}, {"file system", o.fs}};
+    if (o.calsetDefault) files.push_back({"calset", o.calset});
+    return files;
+  }
+  return {};
+}
+
+Judgement Runner::CheckInputs(const Operation& op) const {
+  for (const auto& [what, path] : OperationInputs(o_, op)) {
     std::string problem = InputProblem(path);
     if (!problem.empty()) return {kExitFile, std::string("cannot use the ") + what + " file " + path + ": " + problem};
   }

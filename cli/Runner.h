@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "cli/Args.h"
 #include "cli/CliConsole.h"
@@ -28,6 +29,14 @@ struct PortChoice {
 };
 // "COM7" (any case) or a device path. False with `error` for anything else.
 bool ChoosePort(const std::string& port, PortChoice& out, std::string& error);
+
+// A file an operation reads, with the operator's name for it ("image set").
+struct InputFile {
+  const char* what;
+  std::string path;
+};
+// The files that an operation sends to the handset (none for the others).
+std::vector<InputFile> OperationInputs(const Options& options, const Operation& op);
 
 class Runner {
  public:

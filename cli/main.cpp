@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -12,11 +13,14 @@
 #include "cli/Args.h"
 #include "cli/CliConsole.h"
 #include "cli/ExitStatus.h"
+#include "cli/HistoryCommand.h"
 #include "cli/Json.h"
 #include "cli/Output.h"
 #include "cli/PortReport.h"
+#include "cli/RunRecord.h"
 #include "cli/Runner.h"
 #include "cli/TerminalText.h"
+#include "history/History.h"
 #include "jobs/Console.h"
 #include "link/PortList.h"
 #include "link/Stop.h"
@@ -45,6 +49,8 @@ void WatchSignals(sigset_t set) {
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  if (!args.empty() && args[0] == "history")
+    return RunHistoryCommand(std::vector<std::string>(args.begin() + 1, args.end()), stdout, stderr);
   ParseResult parsed = ParseArguments(args);
   const Options& o = parsed.options;
   if (!parsed.ok) {
@@ -115,10 +121,15 @@ int main(int argc, char** argv) {
     static_cast<JsonSink*>(sink.get())->Emit(start.Text());
   }
 
+  // Every run that talks to a handset leaves one record in the station log.
+  const bool touchesHandset =
+      std::any_of(o.ops.begin(), o.ops.end(), [](const Operation& op) { return NeedsPort(op.kind); });
+  RecordingSink recorder(*sink, o, touchesHandset ? vantrel::history::HistoryPath() : "");
+
   TerminalAsker asker;
   int status;
   {
-    Runner runner(o, *sink, &asker);
+    Runner runner(o, recorder, &asker);
     g_runner = &runner;
     // The watcher waits in sigwait for good; the process ends around it.
     std::thread(WatchSignals, set).detach();

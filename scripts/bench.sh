@@ -7,8 +7,13 @@
 #   bash scripts/bench.sh            # the documented run: 8 MiB at 115200 and 921600 (about 16 minutes)
 #   bash scripts/bench.sh --quick    # 2 MiB image set, for development
 #   bash scripts/bench.sh --rate 921600
+#   bash scripts/bench.sh station [--quick]   # the station alone: scale (1 to 8 handsets) and soak
 #
-# BUILD_DIR overrides the build folder. Arguments go to vantrel-bench.
+# The station benchmark (vantrel-bench-station) follows the download benchmark:
+# 1, 2, 4 and 8 handsets at 921600 bit/s at once, then 200 connect + download +
+# verify cycles in one station run (about 20 minutes; with --quick about 5).
+#
+# BUILD_DIR overrides the build folder. Other arguments go to vantrel-bench.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -16,7 +21,16 @@ BUILD=${BUILD_DIR:-$ROOT/build-bench}
 JOBS=${JOBS:-$(nproc 2>/dev/null || echo 2)}
 
 cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-targets=(vantrel-bench vantrel-sim)
+station_only=false
+if [ "${1:-}" = station ]; then
+  station_only=true
+  shift
+fi
+station_args=()
+for a in "$@"; do
+  if [ "$a" = --quick ]; then station_args+=(--quick); fi
+done
+targets=(vantrel-bench vantrel-sim vantrel-bench-station vantrel-station vantrel-cli)
 if cmake --build "$BUILD" --target help | grep -q '^vantrel-bench-console:'; then
   # The start-up figure times the window program itself.
   targets+=(vantrel-bench-console vantrel-downloader)
@@ -28,10 +42,18 @@ echo "Load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "Command: scripts/bench.sh $*"
 
 export XDG_CONFIG_HOME="$(mktemp -d)"
+export XDG_DATA_HOME="$XDG_CONFIG_HOME/data"
 trap 'rm -rf "$XDG_CONFIG_HOME"' EXIT
+
+if $station_only; then
+  "$BUILD/bench/vantrel-bench-station" "$@"
+  echo "Load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
+  exit
+fi
 
 if [ -x "$BUILD/bench/vantrel-bench-console" ]; then
   QT_QPA_PLATFORM=offscreen "$BUILD/bench/vantrel-bench-console"
 fi
 "$BUILD/bench/vantrel-bench" --sim "$BUILD/sim/vantrel-sim" "$@"
+"$BUILD/bench/vantrel-bench-station" "${station_args[@]}"
 echo "Load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"

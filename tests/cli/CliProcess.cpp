@@ -109,10 +109,14 @@ bool CliProcess::Pump(int timeoutMs) {
 }
 
 bool CliProcess::WaitForErr(const std::string& text, int timeoutMs) {
+  return WaitUntil([&](const CliResult& r) { return r.err.find(text) != std::string::npos; }, timeoutMs);
+}
+
+bool CliProcess::WaitUntil(const std::function<bool(const CliResult&)>& done, int timeoutMs) {
   auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (result_.err.find(text) == std::string::npos) {
+  while (!done(result_)) {
     if (std::chrono::steady_clock::now() > end) return false;
-    if (!Pump(50)) return result_.err.find(text) != std::string::npos;
+    if (!Pump(50)) return done(result_);
   }
   return true;
 }

@@ -3,6 +3,7 @@
 // exit status, standard output and standard error.
 #include <signal.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,8 @@ class CliProcess {
   CliResult Finish(int timeoutMs = 120000);
   // Reads output until standard error contains `text` (true) or the time is up.
   bool WaitForErr(const std::string& text, int timeoutMs);
+  // Reads output until `done` holds for what came so far (true) or the time is up.
+  bool WaitUntil(const std::function<bool(const CliResult&)>& done, int timeoutMs);
   void Signal(int sig);
   // Closes our end of the program's standard output (a reader going away).
   void CloseOutput();

@@ -13,7 +13,10 @@ ScratchConfig::ScratchConfig() {
   if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed for " + pattern);
   root_ = pattern;
   if (const char* old = std::getenv("XDG_CONFIG_HOME")) previous_ = old;
+  if (const char* old = std::getenv("XDG_DATA_HOME")) previousData_ = old;
   ::setenv("XDG_CONFIG_HOME", root_.c_str(), 1);
+  // The station log of the programs under test goes here too.
+  ::setenv("XDG_DATA_HOME", DataRoot().c_str(), 1);
 }
 
 ScratchConfig::~ScratchConfig() {
@@ -22,10 +25,14 @@ ScratchConfig::~ScratchConfig() {
   } else {
     ::unsetenv("XDG_CONFIG_HOME");
   }
+  if (previousData_) ::setenv("XDG_DATA_HOME", previousData_->c_str(), 1);
+  else ::unsetenv("XDG_DATA_HOME");
   RemoveTree(root_);
 }
 
 std::string ScratchConfig::Folder() const { return root_ + "/vantrel-downloader"; }
+
+std::string ScratchConfig::DataRoot() const { return root_ + "/data"; }
 
 void RemoveTree(const std::string& path) {
   std::error_code ec;

@@ -1,7 +1,8 @@
 #pragma once
-// Points XDG_CONFIG_HOME at a fresh temporary folder for the lifetime of the
-// object, so that a test never reads or writes the user's own settings, and
-// restores the previous value (and removes the folder) afterwards.
+// Points XDG_CONFIG_HOME and XDG_DATA_HOME at a fresh temporary folder for
+// the lifetime of the object, so that a test never reads or writes the user's
+// own settings or station log, and restores the previous values (and removes
+// the folder) afterwards.
 #include <optional>
 #include <string>
 
@@ -18,10 +19,13 @@ class ScratchConfig {
   const std::string& Root() const { return root_; }
   // Root()/vantrel-downloader (not created until something writes there).
   std::string Folder() const;
+  // The scratch XDG_DATA_HOME (Root()/data).
+  std::string DataRoot() const;
 
  private:
   std::string root_;
   std::optional<std::string> previous_;
+  std::optional<std::string> previousData_;
 };
 
 // Removes a folder tree; quiet about what is not there.

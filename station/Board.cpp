@@ -1,0 +1,200 @@
+#include "station/Board.h"
+
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "cli/ExitStatus.h"
+#include "cli/Output.h"
+
+namespace vantrel::station {
+
+namespace {
+
+// What the connect step logs when it starts to listen for the BOOT byte, and
+// the listen line that follows it at once.
+constexpr const char* kSwitchOnLog = "Turn on the target phone";
+constexpr const char* kListenLog = "Listen for the BOOT signal";
+constexpr const char* kSwitchOnPrompt = "Switch the handset on";
+
+std::string Str(const nlohmann::json& j, const char* key) {
+  auto it = j.find(key);
+  if (it == j.end()) return "";
+  if (it->is_string()) return it->get<std::string>();
+  return it->is_null() ? "" : it->dump();
+}
+
+double Num(const nlohmann::json& j, const char* key, double fallback) {
+  auto it = j.find(key);
+  return it != j.end() && it->is_number() ? it->get<double>() : fallback;
+}
+
+std::string Duration(double seconds) {
+  if (seconds < 0) return "";
+  const long s = std::lround(seconds);
+  char buf[32];
+  if (s >= 3600) std::snprintf(buf, sizeof buf, "%ld:%02ld:%02ld", s / 3600, (s / 60) % 60, s % 60);
+  else std::snprintf(buf, sizeof buf, "%ld:%02ld", s / 60, s % 60);
+  return buf;
+}
+
+std::string Fit(const std::string& text, size_t width) {
+  if (text.size() <= width) return text + std::string(width - text.size(), ' ');
+  return text.substr(0, width - 1) + "~";
+}
+
+}  // namespace
+
+Board::Board(const std::vector<std::pair<std::string, std::string>>& portsAndDevices, int repeat) : repeat_(repeat) {
+  for (const auto& [port, device] : portsAndDevices) {
+    Row r;
+    r.port = port;
+    r.device = device;
+    rows_.push_back(r);
+  }
+}
+
+void Board::BeginRun(size_t i) {
+  Row& r = rows_[i];
+  ++r.run;
+  r.phase = "starting";
+  r.prompt = false;
+  r.percent = -1;
+  r.bytesPerSecond = 0;
+  r.secondsLeft = -1;
+  r.result = repeat_ > 1 ? "run " + std::to_string(r.run) + "/" + std::to_string(repeat_) : "running";
+  r.firstFailure.clear();
+  r.lastNote.clear();
+  r.finished = false;
+}
+
+void Board::Apply(size_t i, const nlohmann::json& e, bool* promptRaised) {
+  Row& r = rows_[i];
+  const std::string event = Str(e, "event");
+  if (event == "log") {
+    const std::string text = Str(e, "text");
+    if (text.find(kSwitchOnLog) != std::string::npos) {
+      if (!r.prompt && promptRaised != nullptr) *promptRaised = true;
+      r.prompt = true;
+    } else if (r.prompt && text.find(kListenLog) == std::string::npos &&
+               text.find_first_not_of(" \t\r\n") != std::string::npos) {
+      r.prompt = false;  // the BOOT byte came, or the wait ended
+    }
+    return;
+  }
+  if (event != "note") r.prompt = false;
+  if (event == "exit") r.finished = true;
+  if (event == "operation") {
+    if (Str(e, "phase") == "begin") {
+      r.phase = Str(e, "op");
+      r.percent = -1;
+      r.bytesPerSecond = 0;
+      r.secondsLeft = -1;
+    } else if (Str(e, "ok") == "false" && r.firstFailure.empty()) {
+      r.firstFailure = Str(e, "op") + ": " + Str(e, "reason");
+    }
+  } else if (event == "progress") {
+    r.percent = static_cast<int>(Num(e, "percent", 0));
+    r.bytesPerSecond = Num(e, "bytes_per_second", 0);
+    r.secondsLeft = Num(e, "seconds_left", -1);
+  } else if (event == "note") {
+    r.lastNote = Str(e, "text");
+    if (r.lastNote.rfind("verify: reading back", 0) == 0) {
+      r.phase = "verify";
+      r.percent = -1;
+    }
+  }
+}
+
+RunResult Board::EndRun(size_t i, int waitStatus, const std::string& lastErrLine, bool interrupted) {
+  Row& r = rows_[i];
+  RunResult res;
+  res.port = r.port;
+  res.run = r.run;
+  if (WIFEXITED(waitStatus)) {
+    res.status = WEXITSTATUS(waitStatus);
+  } else {
+    const int sig = WIFSIGNALED(waitStatus) ? WTERMSIG(waitStatus) : 0;
+    res.status = 128 + sig;
+    res.reason = std::string("the worker ended by signal ") + std::to_string(sig) + " (" + strsignal(sig) + ")";
+  }
+  // Only the worker's own exit status counts: a worker that was cut short
+  // never reports a half-written handset as done.
+  if (res.status != cli::kExitOk) {
+    // A worker stopped by force after Ctrl-C was interrupted, not crashed.
+    res.failure = WIFEXITED(waitStatus) ? cli::ExitStatusName(res.status) : interrupted ? "interrupted" : "crashed";
+    if (res.reason.empty()) res.reason = r.firstFailure;
+    if (res.reason.empty()) res.reason = r.lastNote;
+    if (res.reason.empty()) res.reason = lastErrLine;
+    if (res.reason.empty()) res.reason = "exit status " + std::to_string(res.status);
+    failures_.push_back(res);
+  }
+  ++runs_;
+  r.prompt = false;
+  r.percent = -1;
+  r.phase = res.status == cli::kExitOk ? "done" : r.phase;
+  r.result = res.status == cli::kExitOk ? "ok" : "FAILED (" + res.failure + ")";
+  if (repeat_ > 1) r.result = "run " + std::to_string(r.run) + "/" + std::to_string(repeat_) + " " + r.result;
+  return res;
+}
+
+std::vector<std::string> Board::Table(int width) const {
+  constexpr size_t kPort = 7, kDevice = 15, kPhase = 26, kPercent = 5, kRate = 11, kLeft = 8;
+  auto line = [&](const std::string& port, const std::string& device, const std::string& phase,
+                  const std::string& pct, const std::string& rate, const std::string& left, const std::string& result) {
+    std::string l = Fit(port, kPort) + Fit(device, kDevice) + Fit(phase, kPhase) + Fit(pct, kPercent) +
+                    Fit(rate, kRate) + Fit(left, kLeft) + result;
+    if (width > 0 && l.size() > static_cast<size_t>(width)) l.resize(static_cast<size_t>(width));
+    while (!l.empty() && l.back() == ' ') l.pop_back();
+    return l;
+  };
+  std::vector<std::string> out = {line("PORT", "DEVICE", "PHASE", "%", "RATE", "LEFT", "RESULT")};
+  for (const Row& r : rows_) {
+    const bool moving = r.percent >= 0 && !r.prompt;
+    out.push_back(line(r.port, r.device, r.prompt ? kSwitchOnPrompt : r.phase,
+                       moving ? std::to_string(r.percent) + "%" : "",
+                       moving && r.bytesPerSecond > 0 ? cli::FormatRate(r.bytesPerSecond) : "",
+                       moving ? Duration(r.secondsLeft) : "", r.result));
+  }
+  return out;
+}
+
+std::string Board::Line(size_t i) const {
+  const Row& r = rows_[i];
+  std::string l = r.port + ": ";
+  if (r.prompt) return l + kSwitchOnPrompt;
+  l += r.phase;
+  if (r.percent >= 0) {
+    l += "  " + std::to_string(r.percent) + "%";
+    if (r.bytesPerSecond > 0) l += "  " + cli::FormatRate(r.bytesPerSecond);
+    if (r.secondsLeft >= 0) l += "  " + Duration(r.secondsLeft) + " left";
+  }
+  return l + "  [" + r.result + "]";
+}
+
+std::string Board::ChangeKey(size_t i) const {
+  const Row& r = rows_[i];
+  return std::to_string(r.prompt) + r.phase + "|" + r.result + "|" + std::to_string(r.percent < 0 ? -1 : r.percent / 10);
+}
+
+std::vector<std::string> Board::Summary() const {
+  std::vector<std::string> out;
+  const int ok = runs_ - static_cast<int>(failures_.size());
+  const char* what = repeat_ > 1 ? "runs" : "handsets";
+  if (failures_.empty() && runs_ == static_cast<int>(rows_.size()) * repeat_) {
+    out.push_back("all " + std::to_string(runs_) + " " + what + " succeeded");
+    return out;
+  }
+  const int planned = static_cast<int>(rows_.size()) * repeat_;
+  out.push_back(std::to_string(ok) + " of " + std::to_string(planned) + " " + what + " succeeded" +
+                (runs_ < planned ? " (" + std::to_string(planned - runs_) + " not run)" : ""));
+  for (const RunResult& f : failures_) {
+    out.push_back(f.port + (repeat_ > 1 ? " run " + std::to_string(f.run) : "") + " FAILED (" + f.failure +
+                  "): " + f.reason);
+  }
+  return out;
+}
+
+}  // namespace vantrel::station
