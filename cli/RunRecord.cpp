@@ -31,7 +31,13 @@ std::string AdapterSerialOf(const std::string& device) {
   return "";
 }
 
-std::string PayloadSetText() { return PayloadsAreStandIns() ? "built-in stand-ins" : "built-in"; }
+// Which handset programs this run sent: the folder they came from, or the
+// built-in set (stand-ins in a build without the real files).
+std::string PayloadSetText() {
+  const PayloadSet& set = ActivePayloads();
+  if (set.From() == PayloadSet::Source::Folder) return set.Folder();
+  return set.StandIns() ? "built-in stand-ins" : "built-in";
+}
 
 RecordingSink::RecordingSink(EventSink& inner, const Options& options, std::string historyPath)
     : inner_(inner), o_(options), path_(std::move(historyPath)), when_(std::time(nullptr)),

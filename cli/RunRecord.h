@@ -53,7 +53,7 @@ class RecordingSink : public EventSink {
     inner_.Verify(op, match, checkedBytes, firstDifference, detail);
   }
   void Trace(const std::string& text) override { inner_.Trace(text); }
-  void Info(const std::string& path, uint32_t size, uint32_t checksum) override { inner_.Info(path, size, checksum); }
+  void Info(const std::string& path, uint64_t size, uint32_t checksum) override { inner_.Info(path, size, checksum); }
   void Finish(int status, int succeeded, int count) override;
 
  private:

@@ -55,6 +55,20 @@ QFont MakeFont(const char* family, int heightPx, int widthPx, bool black) {
   return f;
 }
 
+// The row an item radio chooses, as its button or label reads.
+const char* ItemRowName(int item) {
+  switch (item) {
+    case 10: return "NAND image at start address";
+    case 5: return "Imgset";
+    case 6: return "Calset";
+    case 0: return "Rsrc1";
+    case 2: return "Rsrc2";
+    case 3: return "File System";
+    case 7: return "All Download";
+    default: return nullptr;
+  }
+}
+
 }  // namespace
 
 CDownloaderDlg::CDownloaderDlg(SettingsStore* settings, ModalHost* host, QWidget* parent)
@@ -182,6 +196,8 @@ void CDownloaderDlg::BuildControls() {
         }
         // "Radio14" names the control but is not meant to be read.
         if (c.id == ctl::kRadioItem7) r->setText(QString());
+        // The item radios show no text; a screen reader names each by its row.
+        if (const char* row = ItemRowName(c.item)) r->setAccessibleName(QString::fromLatin1(row));
         r->setProperty("caption", caption);
         r->setChecked(c.flags & console::kChecked);
         w = r;
@@ -213,6 +229,8 @@ void CDownloaderDlg::BuildControls() {
         log_->setUndoRedoEnabled(false);
         log_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         log_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+        log_->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(log_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) { ShowLogMenu(at); });
         w = log_;
         break;
       }

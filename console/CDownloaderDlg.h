@@ -57,6 +57,8 @@ class CDownloaderDlg : public QDialog, public Console {
   // button exists.
   bool Click(int id);
   QPlainTextEdit* LogView() const { return log_; }
+  // The log as saved from its menu: every line with the time it began.
+  QString LogWithTimes() const;
   // Plain text of a control (edits, buttons, rich-text boxes, the log).
   std::string ControlText(int id) const;
 
@@ -132,8 +134,10 @@ class CDownloaderDlg : public QDialog, public Console {
   void NoteEnabled(int id, bool enabled);
   bool EnableAlreadyRequested(int id, bool enabled);
   void InsertLogText(const QString& text, const QColor* colour);
+  void ShowLogMenu(const QPoint& at);
   void SetRichText(QTextEdit* box, const std::string& text, const QColor& colour, bool bold);
   void WriteSetting(const char* section, const char* key, const std::string& value);
+  void WriteSettingInt(const char* key, int value);
   int ReadSettingInt(const char* key, int def);
   // A stored port index ("UartPort", "UsbPort"), kept to the COM list.
   int ReadStoredPort(const char* key);

@@ -10,7 +10,11 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <QFile>
+#include <QMenu>
 #include <QScrollBar>
+#include <QTextBlock>
+#include <QTime>
 #include <QTextCursor>
 #include <QTextEdit>
 
@@ -45,14 +49,49 @@ QString OneLine(const std::string& text) {
 // --- Log ---
 
 void CDownloaderDlg::InsertLogText(const QString& text, const QColor* colour) {
+  // Follow the end only while the operator is there, as a terminal does: a
+  // view scrolled back to read stays where it is during a transfer.
+  QScrollBar* bar = log_->verticalScrollBar();
+  const bool atEnd = bar->value() >= bar->maximum();
   QTextCursor cursor(log_->document());
   cursor.movePosition(QTextCursor::End);
+  QTextBlock first = cursor.block();
   QTextCharFormat format;
   if (colour) format.setForeground(*colour);
   cursor.insertText(text, format);
-  // Keep the end in view: the newest line is the one the operator needs.
-  QScrollBar* bar = log_->verticalScrollBar();
-  bar->setValue(bar->maximum());
+  // Each line keeps the time it was started, for the saved log.
+  const int now = QTime::currentTime().msecsSinceStartOfDay();
+  for (QTextBlock b = first; b.isValid(); b = b.next())
+    if (b.userState() < 0) b.setUserState(now);
+  if (atEnd) bar->setValue(bar->maximum());
+}
+
+QString CDownloaderDlg::LogWithTimes() const {
+  QString out;
+  for (QTextBlock b = log_->document()->begin(); b.isValid(); b = b.next()) {
+    const QTime at = QTime::fromMSecsSinceStartOfDay(std::max(0, b.userState()));
+    out += at.toString(QStringLiteral("HH:mm:ss.zzz")) + QStringLiteral("  ") + b.text() + QLatin1Char('\n');
+  }
+  return out;
+}
+
+void CDownloaderDlg::ShowLogMenu(const QPoint& at) {
+  QMenu menu(log_);
+  QAction* copy = menu.addAction(QStringLiteral("Copy"));
+  copy->setEnabled(log_->textCursor().hasSelection());
+  connect(copy, &QAction::triggered, log_, &QPlainTextEdit::copy);
+  menu.addAction(QStringLiteral("Select All"), log_, &QPlainTextEdit::selectAll);
+  menu.addSeparator();
+  menu.addAction(QStringLiteral("Save log\u2026"), this, [this] {
+    const std::optional<std::string> path =
+        host_->SaveFile(this, "vantrel-log.txt", "Text File(*.txt)|*.txt|*.*|*.*||");
+    if (!path) return;
+    QFile file(QString::fromStdString(*path));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text) ||
+        file.write(LogWithTimes().toUtf8()) < 0 || !file.flush())
+      host_->MessageBox(this, "Log not saved: " + file.errorString().toStdString(), kAppName, MsgButtons::Ok);
+  });
+  menu.exec(log_->viewport()->mapToGlobal(at));
 }
 
 void CDownloaderDlg::AppendLog(const std::string& text, int kind) {

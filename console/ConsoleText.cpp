@@ -52,11 +52,6 @@ std::vector<std::string> SplitBars(const std::string& s) {
   return parts;
 }
 
-std::string Upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
 std::string QtPatterns(const std::string& windowsPatterns) {
   std::string out;
   size_t start = 0;
@@ -70,8 +65,20 @@ std::string QtPatterns(const std::string& windowsPatterns) {
       out += '*';
       continue;
     }
-    out += p;
-    if (Upper(p) != p) out += ' ' + Upper(p);
+    // File names on Linux keep their case: "Phone.Img" must match "*.img"
+    // as it does where the layout came from. Each letter becomes a class.
+    for (char c : p) {
+      const char up = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      const char low = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      if (up != low) {
+        out += '[';
+        out += low;
+        out += up;
+        out += ']';
+      } else {
+        out += c;
+      }
+    }
   }
   return out;
 }

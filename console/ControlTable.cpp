@@ -137,6 +137,11 @@ const std::vector<StateRow>& StateEnablingTable() {
       {1002, false, true, false}, {1061, false, true, false}, {1155, false, true, false},
       {1128, false, true, false}, {1003, false, true, false}, {1008, false, true, false},
       {1090, false, false, false},
+      // The link radios reload the port from the settings: once connected,
+      // a click would send the next job to another port than START used.
+      {1149, true, false, false}, {1150, true, false, false},
+      // The "Calset" box rewrites the record a running job reads.
+      {1163, true, true, false},
   };
   return table;
 }

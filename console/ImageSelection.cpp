@@ -55,16 +55,21 @@ void CDownloaderDlg::SelectCom(int index) {
 
 // --- Port and rate ---
 
+void CDownloaderDlg::WriteSettingInt(const char* key, int value) {
+  if (!settings_) return;
+  settings_->WriteInt(kSettingsSection, key, value);
+  ReportSettingsWrite(*this, *settings_, &settingsFailureShown_);
+}
+
 void CDownloaderDlg::OnComSelChange(int index) {
   rec_.m_nComPort = index;
-  if (!settings_) return;
-  if (rec_.m_nCommType == 0) settings_->WriteInt(kSettingsSection, "UartPort", index);
-  else if (rec_.m_nCommType == 1) settings_->WriteInt(kSettingsSection, "UsbPort", index);
+  if (rec_.m_nCommType == 0) WriteSettingInt("UartPort", index);
+  else if (rec_.m_nCommType == 1) WriteSettingInt("UsbPort", index);
 }
 
 void CDownloaderDlg::OnBaudSelChange(int index) {
   rec_.m_nBaudRate = index;
-  if (settings_) settings_->WriteInt(kSettingsSection, "m_nBaudRate", index);
+  WriteSettingInt("m_nBaudRate", index);
 }
 
 void CDownloaderDlg::OnByUart() {

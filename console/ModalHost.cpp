@@ -49,6 +49,7 @@ std::optional<std::string> QtModalHost::OpenFile(QWidget* parent, const std::str
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(mustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
   dialog.setNameFilters(QString::fromStdString(console::QtFilterText(filter)).split(QStringLiteral(";;")));
+  dialog.setOption(QFileDialog::HideNameFilterDetails);  // the letter classes are not for reading
   PlaceInitial(dialog, initialPath);
   return RunFileDialog(dialog);
 }
@@ -62,6 +63,7 @@ std::optional<std::string> QtModalHost::SaveFile(QWidget* parent, const std::str
   // save would create that target unasked. Every taken name is asked about here.
   dialog.setOption(QFileDialog::DontConfirmOverwrite);
   dialog.setNameFilters(QString::fromStdString(console::QtFilterText(filter)).split(QStringLiteral(";;")));
+  dialog.setOption(QFileDialog::HideNameFilterDetails);  // the letter classes are not for reading
   PlaceInitial(dialog, proposedName);
   for (;;) {
     std::optional<std::string> chosen = RunFileDialog(dialog);

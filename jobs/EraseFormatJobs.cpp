@@ -24,6 +24,7 @@ namespace {
 constexpr const char* kAllEraseComplete = "All Erase complete";
 constexpr const char* kVlfFormatComplete = "VLF Format complete";
 constexpr const char* kVlfAllErased = "VLF All Erased. Turn On/Off";
+constexpr const char* kTurnOnOffAfterFailure = "Turn On/Off the target phone!!!";
 constexpr uint32_t kNorBootAreaAddress = 0;
 constexpr uint32_t kNorVlfAreaAddress = 0x1E90000;
 
@@ -57,6 +58,10 @@ bool NandEraseJob(JobContext& ctx, uint8_t code) {
     return ok;
   };
 
+  // A loader upload and an erase take up to half a minute, also inside the
+  // chains that reach here from a ready console: Cancel works throughout.
+  con.EnterBusyState();
+  con.EnableControl(ctl::kCancel, true);
   if (!EnsureNandLoader(ctx)) return closing();
   con.AppendLog(code == kOpBootAreaErase ? "\n  * Bootloader area erase" : "\n  * NAND Flash all erase", kLogRed);
   const uint8_t chosen = SelectedRateOrRefuse(ctx);
@@ -134,8 +139,9 @@ bool VlfFormatJob(JobContext& ctx) {
 
   auto closing = [&]() -> bool {
     if (!ReleaseJobLink(ctx, raised)) return false;
-    // The notice claims the area is erased: only a format that worked may say so.
-    if (ok) con.MessageBox(kVlfAllErased, kNoticeCaption);
+    // The notice claims the area is erased: only a format that worked may say
+    // so. A failed one still needs the handset switched off and on.
+    con.MessageBox(ok ? kVlfAllErased : kTurnOnOffAfterFailure, kNoticeCaption);
     con.EnterReadyState();
     return ok;
   };

@@ -39,13 +39,13 @@ bool JobRunner::Prepare() {
   return true;
 }
 
-bool JobRunner::Start(ThreadProc proc, JobPriority priority) {
+bool JobRunner::Start(JobBody proc, JobPriority priority) {
   if (!Prepare()) return false;
   gate_ = std::make_unique<GatedConsole>(window_.con);
   jobContext_ = std::make_unique<JobContext>(JobContext{window_.rec, *gate_, window_.settings, window_.session});
   running_.store(true);
   JobContext* ctx = jobContext_.get();
-  thread_ = std::thread([this, proc, priority, ctx] {
+  thread_ = std::thread([this, proc = std::move(proc), priority, ctx] {
     RaiseThreadPriority(priority);
     SetThreadJobContext(ctx);
     const int code = proc(*ctx);

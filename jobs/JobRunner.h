@@ -8,6 +8,7 @@
 // the next Start(), by Join() or by the destructor, never freed from under
 // the job.
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -18,6 +19,8 @@ namespace vantrel {
 class GatedConsole;
 
 using ThreadProc = int (*)(JobContext&);
+// A thread procedure, or a step list around one.
+using JobBody = std::function<int(JobContext&)>;
 
 enum class JobPriority {
   Highest,       // every operation but one
@@ -37,7 +40,7 @@ class JobRunner {
   // not stopped still runs.
   bool Prepare();
   // Prepare(), then starts `proc` on a new thread. False when Prepare() is.
-  bool Start(ThreadProc proc, JobPriority priority = JobPriority::Highest);
+  bool Start(JobBody proc, JobPriority priority = JobPriority::Highest);
 
   bool Running() const { return running_.load(); }
   // Closes the job's console gate and requests the stop. Returns at once;

@@ -140,12 +140,20 @@ bool NandDownloadJob(JobContext& ctx, uint8_t code, int chained) {
   const bool boot2 = code == kOpBoot2;
   uint8_t raised = kBaseBaudCode;  // the rate the handset runs at while this job holds the link
   bool ok = false;
+  bool sessionEnded = false;
   Stopwatch clock;
 
   auto closing = [&]() -> bool {
     clock.Stop();  // the failure's moment, before the clean-up's own pauses
     if (!ReleaseJobLink(ctx, raised)) return false;
     ReportElapsed(ctx, clock, kNandElapsedLine);
+    // The loader session has ended: as after a NOR download with Reboot, the
+    // console must not offer loader work.
+    if (sessionEnded) {
+      if (!chained) con.MessageBox(kDownloadFinished, kNoticeCaption);
+      con.EnterDisconnectedState();
+      return true;
+    }
     if (boot2) {
       con.MessageBox(kDownloadFinished, kNoticeCaption);
       g_loaderState = kLoaderNone;
@@ -192,7 +200,10 @@ bool NandDownloadJob(JobContext& ctx, uint8_t code, int chained) {
   // link: the next job opens at the base rate and speaks there first.
   if (!ReturnToBaseRate(ctx, raised)) return closing();
 
-  if (code == kOpVlf && rec.m_bReboot && !EndLoaderSession(ctx)) return closing();
+  if (code == kOpVlf && rec.m_bReboot) {
+    if (!EndLoaderSession(ctx)) return closing();
+    sessionEnded = true;
+  }
   ok = true;
   return closing();
 }

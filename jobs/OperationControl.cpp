@@ -6,6 +6,7 @@
 #include "jobs/Jobs.h"
 #include "jobs/Printf.h"
 #include "jobs/ThreadProcs.h"
+#include "link/Stop.h"
 #include "link/Timing.h"
 #include "protocol/ImageSession.h"
 
@@ -14,6 +15,8 @@ namespace vantrel {
 namespace {
 
 constexpr const char* kCanceledText = "  CANCELED\n\n  Turn Off the target phone!!!!!\n";
+constexpr const char* kStillFinishingText =
+    "\n  The last operation is still finishing. Try again in a moment.\n";
 constexpr unsigned kUsbDisconnectPauseMs = 1000;
 constexpr int kLinkModeUartCode = 201;
 constexpr int kLinkModeUsbCode = 85;
@@ -22,6 +25,31 @@ const std::vector<std::string> kEraseWarningLines = {"All NAND flash data are er
 
 // With no port chosen and the first rate in the list, nothing can start.
 bool ComCheckFails(const OperationRecord& rec) { return rec.m_nComPort == -1 && rec.m_nBaudRate == 0; }
+
+// The reconnect that makes a running loader give way takes seconds: it runs
+// on the job's thread, so the window repaints and Cancel can stop it.
+JobBody ReconnectFirst(ThreadProc proc) {
+  return [proc](JobContext& ctx) {
+    ReconnectForDriverChange(ctx);
+    g_loaderState = kLoaderNone;
+    return stop::Requested() ? 0 : proc(ctx);
+  };
+}
+
+int CheckBadBlockProc(JobContext& ctx) {
+  ReconnectForDriverChange(ctx);
+  g_loaderState = kLoaderNone;
+  return 0;
+}
+
+// Closing the boot link on USB and letting the port settle.
+int UsbDisconnectProc(JobContext& ctx) {
+  ClosePort(ctx.rec.m_linkRecord);
+  timing::Pause(kUsbDisconnectPauseMs, "Disconnect");
+  ctx.rec.m_bConnected = 0;
+  ctx.con.EnterDisconnectedState();
+  return 0;
+}
 
 }  // namespace
 
@@ -49,28 +77,37 @@ bool OperationControl::JobRunning() const { return runner_->Running(); }
 
 void OperationControl::WaitForJob() { runner_->Join(); }
 
+// A job still winding down (a chain already back in the ready state, a
+// failed connect closing its port) keeps the next one from starting. The
+// operator is told, rather than a press doing nothing or a question being
+// asked for an operation that will not run.
+bool OperationControl::ReadyForNext() {
+  if (runner_->Prepare()) return true;
+  ctx_.con.AppendLog(kStillFinishingText, kLogRed);
+  return false;
+}
+
 // Common start of the job-starting handlers. `operation` < 0 leaves
 // g_operation as it is; `reconnectWhenLoader` < 0 never reconnects.
 void OperationControl::Launch(int operation, int reconnectWhenLoader, ThreadProc proc) {
   Console& con = ctx_.con;
   OperationRecord& rec = ctx_.rec;
-  if (!runner_->Prepare()) return;  // a job still runs: its controls are disabled anyway
+  if (!ReadyForNext()) return;
   con.EnterBusyState();
   con.ControlsToRecord();
   // The console stays busy: without a port nothing can run.
   if (ComCheckFails(rec)) return;
   if (operation >= 0) g_operation = static_cast<uint8_t>(operation);
-  if (reconnectWhenLoader >= 0 && g_loaderState == reconnectWhenLoader) {
-    ReconnectForDriverChange(ctx_);
-    g_loaderState = kLoaderNone;
-  }
-  runner_->Start(proc);
+  if (reconnectWhenLoader >= 0 && g_loaderState == reconnectWhenLoader)
+    runner_->Start(ReconnectFirst(proc));
+  else
+    runner_->Start(proc);
 }
 
 void OperationControl::OnStart() {
   Console& con = ctx_.con;
   OperationRecord& rec = ctx_.rec;
-  if (!runner_->Prepare()) return;
+  if (!ReadyForNext()) return;
   con.EnterBusyState();
   con.ControlsToRecord();
   if (rec.m_nCommType == 0) rec.m_nLinkMode = kLinkModeUartCode;
@@ -100,7 +137,7 @@ void OperationControl::OnStart() {
 void OperationControl::OnDownload() {
   Console& con = ctx_.con;
   OperationRecord& rec = ctx_.rec;
-  if (!runner_->Prepare()) return;
+  if (!ReadyForNext()) return;
   con.EnterBusyState();
   con.ControlsToRecord();
   rec.m_dTotalElapsed = 0.0;
@@ -152,13 +189,14 @@ void OperationControl::OnCancel() {
 void OperationControl::OnDisconnect() {
   Console& con = ctx_.con;
   OperationRecord& rec = ctx_.rec;
-  if (!runner_->Prepare()) return;
+  if (!ReadyForNext()) return;
   con.SetControlText(ctl::kNorIdBox, "Disconnected");
   con.SetControlText(ctl::kHiddenBox1117, "Disconnected");
   g_loaderState = kLoaderNone;
   if (rec.m_nLinkMode == kLinkModeUsbCode) {
-    ClosePort(rec.m_linkRecord);
-    timing::Pause(kUsbDisconnectPauseMs, "Disconnect");
+    con.EnterBusyState();
+    runner_->Start(UsbDisconnectProc);
+    return;
   }
   rec.m_bConnected = 0;
   con.EnterDisconnectedState();
@@ -166,6 +204,7 @@ void OperationControl::OnDisconnect() {
 
 void OperationControl::OnBootloaderDownload() {
   Console& con = ctx_.con;
+  if (!ReadyForNext()) return;
   if (!con.Confirm("Warning!!!!!!!!!!!!!!!!!!!", {"* NOTICE *", "In case of first access to NOR Flash,",
                                                   "it is available to download bootloader.", "Are you sure?"}))
     return;
@@ -179,6 +218,7 @@ void OperationControl::OnBootloaderDownload() {
 // Every press of an erase button asks first: the chains erase through the
 // job itself, never through these handlers.
 bool OperationControl::ConfirmErase() {
+  if (!ReadyForNext()) return false;
   if (ctx_.con.Confirm("WARNING!!!!!!!!", kEraseWarningLines)) return true;
   ctx_.con.EnterReadyState();
   return false;
@@ -210,13 +250,12 @@ void OperationControl::OnPzlFormat() { Launch(-1, kLoaderNor, PzlFormatProc); }
 
 void OperationControl::OnCheckBadBlock() {
   Console& con = ctx_.con;
-  if (!runner_->Prepare()) return;
+  if (!ReadyForNext()) return;
   con.EnterBusyState();
   con.ControlsToRecord();
   if (ComCheckFails(ctx_.rec)) return;
   if (g_loaderState == kLoaderNor) {
-    ReconnectForDriverChange(ctx_);
-    g_loaderState = kLoaderNone;
+    runner_->Start(CheckBadBlockProc);
     return;
   }
   // Nothing to do: give the controls back instead of leaving them disabled.
@@ -226,12 +265,15 @@ void OperationControl::OnCheckBadBlock() {
 void OperationControl::OnRawDump() {
   // Starts without the busy state or any check, but never beside a running
   // job: two jobs on one port would garble both.
-  if (runner_->Running()) return;
+  if (!ReadyForNext()) return;
   runner_->Start(RawDumpProc, JobPriority::TimeCritical);
 }
 
 void OperationControl::OnSelectionCheckBox(int controlId) {
   OperationRecord& rec = ctx_.rec;
+  // A running job reads the record in its closing steps; the box counts
+  // from the next operation on, when the launch copies the controls again.
+  if (!ReadyForNext()) return;
   ctx_.con.ControlsToRecord();
   RecordSelection& sel = ctx_.session.Selection();
   switch (controlId) {

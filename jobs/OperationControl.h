@@ -52,6 +52,7 @@ class OperationControl {
  private:
   void Launch(int operation, int reconnectWhenLoader, ThreadProc proc);
   bool ConfirmErase();
+  bool ReadyForNext();
 
   // The one handset this control drives, and the context its jobs share.
   TargetSession session_;

@@ -1,6 +1,7 @@
 #include "jobs/ThreadProcs.h"
 
 #include "jobs/Console.h"
+#include "jobs/ControlIds.h"
 #include "jobs/Jobs.h"
 #include "jobs/OperationRecord.h"
 #include "jobs/Printf.h"
@@ -98,6 +99,10 @@ int AutoAllDownloadProc(JobContext& ctx) {
   if (!NorDownloadJob(ctx, kOpImgset, 1)) return kExitCode;
   if (rec.m_bCalsetDefault == 1 && !NorDownloadJob(ctx, kOpCalset, 1)) return kExitCode;
   ReconnectForDriverChange(ctx);
+  // The reconnect may leave the console ready; the loader upload and erase
+  // that follow take up to half a minute and must stay cancellable.
+  ctx.con.EnterBusyState();
+  ctx.con.EnableControl(ctl::kCancel, true);
   // The reconnect makes the NOR loader give way; the NAND steps that follow
   // upload no loader of their own, so the NAND loader is brought up here.
   if (!DownloadNandFlashDriver(ctx, ctx.rec.m_linkRecord, 1)) return kExitCode;

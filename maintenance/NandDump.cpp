@@ -84,7 +84,9 @@ bool NandDumpJob(JobContext& ctx, uint8_t code) {
   }();
 
   file.Close();
-  CloseLink(rec.m_pLink);
+  // A failure after the rate went up leaves a handset the next job could
+  // not reach: it goes back to the base rate here, as after the flash jobs.
+  (void)ReleaseJobLink(ctx, raised);
   if (Halted()) return false;
   if (ok) con.MessageBox("DUMP Complete", "NOTICE");
   con.EnterReadyState();

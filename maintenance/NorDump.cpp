@@ -60,7 +60,9 @@ bool NorDumpJob(JobContext& ctx, uint8_t /*code*/) {
     ok = true;
   }();
 
-  CloseLink(rec.m_pLink);
+  // A failure after the rate went up leaves a handset the next job could
+  // not reach: it goes back to the base rate here, as after the flash jobs.
+  (void)ReleaseJobLink(ctx, raised);
   file.Close();
   if (Halted()) return false;
   if (ok) con.MessageBox("DUMP complete", "NOTICE");

@@ -46,7 +46,9 @@ bool PzlFormatJob(JobContext& ctx) {
     ok = true;
   }();
 
-  CloseLink(rec.m_pLink);
+  // A failure after the rate went up leaves a handset the next job could
+  // not reach: it goes back to the base rate here, as after the flash jobs.
+  (void)ReleaseJobLink(ctx, raised);
   if (Halted()) return false;
   // Shown after failures too: whatever happened, the handset has to be
   // switched off and on before the next operation.

@@ -8,15 +8,14 @@ namespace vantrel {
 
 namespace {
 
-// Reads single bytes until `wanted` arrives or a read fails (a silent loader
-// ends the phase quietly after the idle budget). Other bytes are discarded.
-// Returns the failed read's code when not a single byte came.
-int WaitForByte(ComLink& link, uint8_t wanted, uint8_t idleSeconds) {
+// Reads until `wanted` arrives. Without it the wait ends in the read's
+// failure; `strayIsEnough` lets any byte heard before that count instead.
+int WaitForByte(ComLink& link, uint8_t wanted, uint8_t idleSeconds, bool strayIsEnough) {
   bool heard = false;
   for (;;) {
     uint8_t byte = 0;
     const int rc = ReceiveExactly(link, &byte, 1, idleSeconds);
-    if (rc != kResultOk) return heard ? kResultOk : rc;
+    if (rc != kResultOk) return heard && strayIsEnough ? kResultOk : rc;
     heard = true;
     if (byte == wanted) return kResultOk;
   }
@@ -24,12 +23,12 @@ int WaitForByte(ComLink& link, uint8_t wanted, uint8_t idleSeconds) {
 
 // The loader reports the end of an erase with 'F' and then 0xB9.
 int WaitForEraseCompletion(ComLink& link, uint8_t firstIdleSeconds, uint8_t secondIdleSeconds) {
-  // A loader that stays silent through the whole first phase has not erased
-  // anything it could report: that must not pass for a finished erase. Once
-  // it has said anything, the waits end quietly as before.
-  const int first = WaitForByte(link, proto::kEraseDone1, firstIdleSeconds);
+  // Only the loader's 'F' says the erase is over: silence or a stray byte on
+  // the line must not pass for a finished erase. The 0xB9 after it is
+  // waited for quietly, as before.
+  const int first = WaitForByte(link, proto::kEraseDone1, firstIdleSeconds, false);
   if (first != kResultOk) return first;
-  (void)WaitForByte(link, proto::kEraseDone2, secondIdleSeconds);
+  (void)WaitForByte(link, proto::kEraseDone2, secondIdleSeconds, true);
   return kResultOk;
 }
 

@@ -15,6 +15,11 @@ namespace {
 
 using detail::ImageFile;
 
+// Resends of one block the NOR download grants; the next request for the
+// same block ends it, as the image sessions end after their fourth failed
+// send. A line that spoils every block would otherwise loop for ever.
+constexpr unsigned kMaxNorBlockResends = 3;
+
 // The NOR download proper, on an open file and work buffer.
 int RunNorDownload(uint8_t mode, ComLink& link, ImageFile& file, uint8_t* work, bool records, uint32_t plainAddress,
                    uint32_t plainLength, const ProgressCallBack& progress) {
@@ -35,6 +40,7 @@ int RunNorDownload(uint8_t mode, ComLink& link, ImageFile& file, uint8_t* work, 
     if (rc != kResultOk) return rc;
     uint32_t running = address;
     report(1, 1, 2, 0);
+    unsigned resends = 0;  // of the block now in flight
 
     for (;;) {
       uint32_t blockLength = 0;
@@ -72,10 +78,15 @@ int RunNorDownload(uint8_t mode, ComLink& link, ImageFile& file, uint8_t* work, 
       switch (answer) {
         case proto::kFpSectorOk:
           report(1, 1, 0, sum);
+          resends = 0;
           break;
         case proto::kFpResend:
           // The next request is answered from the same place in the file.
           report(1, 1, 3, 0);
+          if (++resends > kMaxNorBlockResends) {
+            Trace("Updater: the same NOR block was asked for too often");
+            return kResultSync;
+          }
           if (!file.Skip(-static_cast<int64_t>(blockLength))) return kResultInternal;
           running -= blockLength;
           report(1, 1, 0, sum);

@@ -1,5 +1,6 @@
 // The main window: controls and their initial state, the console states, the
 // title, the log and indicators, keys and closing.
+#include <QRegularExpression>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -184,6 +185,7 @@ TEST_F(WindowTest, EachStateEnablesItsColumnAndLeavesOthersAlone) {
       {1002, "010"},                  {1061, "010"},                      {1155, "010"},
       {1128, "010"},                  {1003, "010"},                      {1008, "010"},
       {1090, "000"} /* Cancel */,
+      {1149, "100"} /* by UART */,   {1150, "100"} /* by USB */,         {1163, "110"} /* Calset box */,
   };
   CDownloaderDlg& w = Window();
   // Controls outside the table keep whatever they had.
@@ -296,6 +298,23 @@ TEST_F(WindowTest, LogKeepsEveryLineAndItsEndInView) {
   EXPECT_EQ(bar->value(), bar->maximum());
   EXPECT_GE(w.LogView()->document()->blockCount(), 3001);
   EXPECT_TRUE(w.LogView()->toPlainText().contains("\n line 0\n"));
+  // Scrolled back to read, the view stays there while lines arrive.
+  bar->setValue(10);
+  w.AppendLogPlain("\nmore");
+  Pump();
+  EXPECT_EQ(bar->value(), 10);
+  // The saved form: each line behind the time it began.
+  EXPECT_TRUE(QRegularExpression(QStringLiteral("\\n\\d\\d:\\d\\d:\\d\\d\\.\\d{3}  more\\n$"))
+                  .match(w.LogWithTimes())
+                  .hasMatch());
+}
+
+TEST_F(WindowTest, PortAndRateChoicesThatCannotBeSavedAreReported) {
+  // A folder where the settings file should be: no write can succeed.
+  std::filesystem::create_directories(std::filesystem::path(IniSettings::DefaultPath()) / "blocked");
+  CDownloaderDlg& w = Window();
+  w.OnComSelChange(4);
+  EXPECT_TRUE(w.LogView()->toPlainText().contains(QStringLiteral("Settings not saved: ")));
 }
 
 TEST_F(WindowTest, IndicatorKindsPickTheirBoxAndColour) {
@@ -382,10 +401,12 @@ TEST_F(WindowTest, ClosingShowsTheTestNoticeAndEndsTheRun) {
 }
 
 TEST(ConsoleText, FiltersTakeTheToolkitsForm) {
-  EXPECT_EQ(QtFilterText("Image File(*.img)|*.img|*.*|*.*||"), "Image File (*.img *.IMG);;*.* (*)");
+  EXPECT_EQ(QtFilterText("Image File(*.img)|*.img|*.*|*.*||"), "Image File (*.[iI][mM][gG]);;*.* (*)");
   EXPECT_EQ(QtFilterText("VLF Files (*.vlf)|*.vlf|All Files (*.*)|*.*||"),
-            "VLF Files (*.vlf *.VLF);;All Files (*)");
-  EXPECT_EQ(QtFilterText("?.img File(*.img)|*.img|*.*|*.*||"), "?.img File (*.img *.IMG);;*.* (*)");
-  EXPECT_EQ(QtFilterText("Two|*.a;*.B||"), "Two (*.a *.A *.B)");
+            "VLF Files (*.[vV][lL][fF]);;All Files (*)");
+  EXPECT_EQ(QtFilterText("Two|*.a;*.B2||"), "Two (*.[aA] *.[bB]2)");
+  // Any case of the extension passes the toolkit's own wildcard match.
+  const QRegularExpression img(QRegularExpression::wildcardToRegularExpression(QStringLiteral("*.[iI][mM][gG]")));
+  for (const char* name : {"a.img", "a.IMG", "a.Img"}) EXPECT_TRUE(img.match(QString::fromLatin1(name)).hasMatch());
   EXPECT_EQ(DisplayText("a\r\nb\rc\nd"), "a\nb\nc\nd");
 }

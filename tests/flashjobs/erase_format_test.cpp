@@ -24,6 +24,15 @@ TEST_F(EraseFormatTest, NandAllEraseAt921K) {
   ASSERT_TRUE(NandEraseJob(ctx, kOpNandEraseAll)) << con.Dump();
   EXPECT_TRUE(FlashErased(FlashPart::Nand, 0x10, 4));
   EXPECT_TRUE(FlashErased(FlashPart::Nand, 0x4A0000, 3));
+  // Cancel works while the erase runs, not only once it is over.
+  const auto calls = con.Calls();
+  size_t cancelOn = calls.size(), erasing = calls.size();
+  for (size_t i = 0; i < calls.size(); ++i) {
+    if (calls[i].type == CallType::Enable && calls[i].id == ctl::kCancel && calls[i].value == 1 && cancelOn == calls.size())
+      cancelOn = i;
+    if (calls[i].text.find("Now NAND All blocks erasing") != std::string::npos) erasing = i;
+  }
+  EXPECT_LT(cancelOn, erasing) << con.Dump();
   EXPECT_TRUE(LogHasInOrder({{4, "\n  * NAND Flash all erase"},
                              {-1, "\n    Open Comport\t\t\t\t> > > "},
                              {3, "OK"},
@@ -131,7 +140,8 @@ TEST_F(EraseFormatTest, VlfFormatThatFailedDoesNotClaimTheAreaErased) {
   rec.m_nBaudRate = 3;
   con.QueueConfirm(true);
   EXPECT_FALSE(VlfFormatJob(ctx));
-  EXPECT_EQ(Boxes(), (std::vector<Box>{{"BaudRate Error", "VANTREL Downloader"}}));
+  EXPECT_EQ(Boxes(), (std::vector<Box>{{"BaudRate Error", "VANTREL Downloader"},
+                                       {"Turn On/Off the target phone!!!", "  NOTICE  "}}));
   EXPECT_EQ(con.LastState(), "Ready");
 }
 

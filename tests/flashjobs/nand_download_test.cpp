@@ -206,6 +206,7 @@ TEST_F(NandJobTest, FileSystemDownloadWithRebootEndsTheSessionAndSucceeds) {
   EXPECT_TRUE(NandDownloadJob(ctx, kOpVlf, 2)) << con.Dump();
   EXPECT_TRUE(FlashHolds(FlashPart::Nand, r.address, r.data));
   EXPECT_TRUE(Boxes().empty()) << con.Dump();
+  EXPECT_EQ(con.LastState(), "Disconnected");  // as after a NOR download with Reboot
   EXPECT_EQ(Sim().StateName(), "off") << "the session end restarts the handset";
 }
 

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 
 #include <map>
+#include <thread>
 
 #include "jobs/ControlIds.h"
 #include "jobs/OperationControl.h"
@@ -260,6 +261,7 @@ TEST_F(OperationControlTest, DisconnectOverUsbClosesTheBootLinkAndWaits) {
   rec.m_bConnected = 1;
   g_loaderState = kLoaderNand;
   Control().OnDisconnect();
+  Control().WaitForJob();
   EXPECT_EQ(con.ControlText(ctl::kNorIdBox), "Disconnected");
   EXPECT_EQ(con.ControlText(ctl::kHiddenBox1117), "Disconnected");
   EXPECT_EQ(g_loaderState, kLoaderNone);
@@ -303,18 +305,57 @@ TEST_F(OperationControlTest, CancelStopsTheJobAndStartWorksAgain) {
   EXPECT_EQ(con.MessageTexts().back(), "Timeout : No Response at the target phone");
 }
 
-TEST_F(OperationControlTest, RawDumpNeverRunsBesideAnotherJob) {
+TEST_F(OperationControlTest, PressesThatCannotActWhileAJobEndsSaySoAndTouchNothing) {
+  // A job still running while its console looks ready (as a chain or a
+  // failed connect leaves it for a moment).
   timing::SetPollScale(1.0);
   ScriptedHandset silent(kCom);
   silent.Start();
   Control().OnStart();
   ASSERT_TRUE(con.WaitForLog("Listen for the BOOT signal"));
   const size_t mark = con.Count();
-  Control().OnRawDump();
-  EXPECT_EQ(con.Count(), mark);
+  Control().OnNandEraseAll();
+  Control().OnEraseBootloader();
+  Control().OnBootloaderDownload();
+  Control().OnDownload();
+  Control().OnSelectionCheckBox(ctl::kChkCalset);  // the record stays as the job read it
+  Control().OnRawDump();                            // never two jobs on one port
   EXPECT_TRUE(Control().JobRunning());
+  const std::vector<ConsoleCall> all = con.Calls();
+  const std::vector<ConsoleCall> said(all.begin() + static_cast<long>(mark), all.end());
+  ASSERT_EQ(said.size(), 6u) << con.Dump();
+  for (const ConsoleCall& call : said) {
+    EXPECT_EQ(call.type, CallType::Log);
+    EXPECT_EQ(call.text, "\n  The last operation is still finishing. Try again in a moment.\n");
+  }
   Control().OnCancel();
   Control().WaitForJob();
+}
+
+TEST_F(OperationControlTest, ReconnectsAndTheUsbDisconnectPauseRunOnTheJobThread) {
+  // Taken on the window's thread they would freeze it: no repaint, no Cancel.
+  std::vector<std::string> onCaller;
+  const auto caller = std::this_thread::get_id();
+  timing::ObservePauses([&](const timing::PauseEvent& e) {
+    if (std::this_thread::get_id() == caller) onCaller.push_back(e.tag);
+  });
+  ScriptedHandset h(kCom);
+  h.Start();
+  for (auto press : {&OperationControl::OnPzlFormat, &OperationControl::OnVlfFormat, &OperationControl::OnCheckBadBlock}) {
+    g_loaderState = kLoaderNor;
+    (Control().*press)();
+    Control().WaitForJob();
+  }
+  g_loaderState = kLoaderNand;
+  Control().OnNorAllSectorsErase();
+  Control().WaitForJob();
+  rec.m_nLinkMode = 85;
+  Control().OnDisconnect();
+  Control().WaitForJob();
+  timing::ObservePauses(nullptr);
+  EXPECT_EQ(PausesTagged("Reconnect").size(), 4u) << con.Dump();
+  EXPECT_EQ(PausesTagged("Disconnect").size(), 1u);
+  EXPECT_TRUE(onCaller.empty()) << onCaller.front();
 }
 
 TEST_F(OperationControlTest, ClosingTheWindowDuringAJobEndsCleanly) {
@@ -350,6 +391,7 @@ TEST_F(OperationControlTest, CheckBadBlockReconnectsOnlyFromTheNorLoader) {
   rec.m_nLinkMode = 85;
   g_loaderState = kLoaderNor;
   Control().OnCheckBadBlock();
+  Control().WaitForJob();
   EXPECT_EQ(g_loaderState, kLoaderNone);
   EXPECT_EQ(con.States(), (std::vector<std::string>{"Busy", "Ready"}));
 }

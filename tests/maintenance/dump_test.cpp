@@ -134,6 +134,17 @@ TEST_F(DumpTest, NandDumpAtTheRaisedRateReturnsTheHandsetToTheBaseRate) {
   rec.m_nBaudRate = 0;
   NandDump(DumpArea{0x400000, 0x40FFFF, 0}, dumps + "/slow.dmp");
   EXPECT_EQ(ReadFile(dumps + "/slow.dmp"), Slice(nand, 0, 0x10000));
+
+  // A dump that fails at the raised rate still leaves the handset where the
+  // next job can reach it.
+  sim::Fault refuse;
+  refuse.kind = sim::Fault::Kind::RefuseAddress;
+  Sim().AddFault(refuse);
+  rec.m_nBaudRate = 2;
+  const size_t refusedMark = con.Count();
+  NandDump(DumpArea{0x400000, 0x40FFFF, 0}, dumps + "/refused.dmp");
+  EXPECT_EQ(con.LogSince(refusedMark).find("Completed"), std::string::npos);
+  EXPECT_EQ(Sim().HandsetRate(), 115200u);
 }
 
 TEST_F(DumpTest, NandDumpOverUsbOpensItsOwnLink) {

@@ -99,6 +99,13 @@ TEST_F(LoaderCommandsTest, EraseWaitsForItsCompletionBytes) {
   handset_.Join();
   EXPECT_GE(timing::RecordedPollCount(), 30u * 200u);
   EXPECT_LT(timing::RecordedPollCount(), 31u * 200u) << "the second phase is not waited for";
+  // Nor is a stray byte without the 'F'.
+  handset_.Play([&](ScriptedHandset& h) {
+    h.Expect(16);
+    h.Send({0x00, 0xB9});
+  });
+  EXPECT_EQ(TOOL_EraseAll(link_, 0x18, kLinkModeUart), kResultNoResponse);
+  handset_.Join();
   handset_.Play([&](ScriptedHandset& h) { h.Expect(16); });
   EXPECT_EQ(TOOL_PartialErase(session_, link_, 0x100000, 0x40000), kResultNoResponse);
   handset_.Join();

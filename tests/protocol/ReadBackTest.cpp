@@ -93,6 +93,14 @@ TEST_F(ReadBackTest, NorPlainLayoutAndItsEnds) {
   EXPECT_EQ(progress_.calls.back(), (ProgressCall{1, 1, 5, 0, 0}));
   EXPECT_EQ(endedBy([](ScriptedHandset& h) { h.Expect(16), NorBlock(h, 100); }), kResultNoResponse);
   EXPECT_EQ(progress_.calls.back(), (ProgressCall{1, 1, 6, 0, 0}));
+  // Three resends of one block are granted; the fourth ends the download.
+  EXPECT_EQ(endedBy([](ScriptedHandset& h) {
+              h.Expect(16);
+              for (int i = 0; i < 3; ++i) NorBlock(h, 100, 0x2A);
+              NorBlock(h, 100);
+              for (int i = 0; i < 4; ++i) NorBlock(h, 100, 0x2A);
+            }),
+            kResultSync);
   // Past the file's end, or past the work buffer: 205 with nothing sent.
   for (uint32_t length : {601u, 0x100001u}) {
     Bytes after;
