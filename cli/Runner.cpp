@@ -494,6 +494,7 @@ int Runner::Run() {
     }
     if (interrupted_ && status == kExitOk) status = kExitInterrupted;
     meter_ = nullptr;
+    sink_.FlashType(control.Context().session.FlashType());
     SetMainContext(nullptr);
   }
   SetTraceSink(nullptr);

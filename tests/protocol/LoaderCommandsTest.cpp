@@ -104,7 +104,7 @@ TEST_F(LoaderCommandsTest, EraseWaitsForItsCompletionBytes) {
     h.Expect(16);
     h.Send({0x00, 0xB9});
   });
-  EXPECT_EQ(TOOL_EraseAll(link_, 0x18, kLinkModeUart), kResultNoResponse);
+  EXPECT_EQ(TOOL_EraseAll(session_, link_, 0x18, kLinkModeUart), kResultNoResponse);
   handset_.Join();
   handset_.Play([&](ScriptedHandset& h) { h.Expect(16); });
   EXPECT_EQ(TOOL_PartialErase(session_, link_, 0x100000, 0x40000), kResultNoResponse);
