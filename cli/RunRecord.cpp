@@ -13,7 +13,6 @@
 #include "jobs/FileInfo.h"
 #include "link/PortList.h"
 #include "payloads/Payloads.h"
-#include "protocol/BootUpload.h"
 
 namespace vantrel::cli {
 
@@ -115,12 +114,17 @@ nlohmann::json RecordingSink::Record(int status) const {
   };
   if (std::string serial = AdapterSerialOf(device); !serial.empty()) r["adapter_serial"] = serial;
   // The loader's answer to the flash-type query, when a loader ran in this run.
-  if (uint8_t id = GetFlashTypeByte(); id != 0) {
+  if (uint8_t id = flashType_; id != 0) {
     char hex[8];
     std::snprintf(hex, sizeof hex, "0x%02X", id);
     r["flash_id"] = hex;
   }
   return r;
+}
+
+void RecordingSink::FlashType(uint8_t deviceId) {
+  std::lock_guard<std::mutex> lock(mu_);
+  flashType_ = deviceId;
 }
 
 void RecordingSink::Finish(int status, int succeeded, int count) {

@@ -65,7 +65,7 @@ void ReportSettingsWrite(Console& con, const SettingsStore& settings, bool* show
 }
 
 OperationControl::OperationControl(OperationRecord& rec, Console& con, SettingsStore* settings)
-    : ctx_{rec, con, settings}, runner_(std::make_unique<JobRunner>(ctx_)) {}
+    : ctx_{rec, con, settings, session_}, runner_(std::make_unique<JobRunner>(ctx_)) {}
 
 OperationControl::~OperationControl() {
   // Closing the window while a job runs: the job is stopped, says nothing
@@ -275,7 +275,7 @@ void OperationControl::OnSelectionCheckBox(int controlId) {
   // from the next operation on, when the launch copies the controls again.
   if (!ReadyForNext()) return;
   ctx_.con.ControlsToRecord();
-  RecordSelection& sel = Selection();
+  RecordSelection& sel = ctx_.session.Selection();
   switch (controlId) {
     case ctl::kChkErRo: sel.head = 1; break;
     case ctl::kChkParam: sel.middle = 1; break;

@@ -7,6 +7,7 @@
 #include "jobs/Console.h"
 #include "jobs/JobState.h"
 #include "jobs/OperationRecord.h"
+#include "protocol/TargetSession.h"
 
 namespace vantrel {
 
@@ -53,6 +54,8 @@ class OperationControl {
   bool ConfirmErase();
   bool ReadyForNext();
 
+  // The one handset this control drives, and the context its jobs share.
+  TargetSession session_;
   JobContext ctx_;
   std::unique_ptr<JobRunner> runner_;
   bool settingsFailureShown_ = false;

@@ -223,7 +223,7 @@ int ReconnectForDriverChange(JobContext& ctx) {
     con.AppendLog("OK", kLogBlueNote);
     timing::Pause(kReconnectCommandPauseMs, "Reconnect");
     con.AppendLogPlain("\n    Now Reconnecting\t\t\t> > > ");
-    rc = TOOL_Reconnect(*rec.m_pLink);
+    rc = TOOL_Reconnect(ctx.session, *rec.m_pLink);
     sent = rc == 0;
     con.AppendLog(sent ? "OK" : "FAIL", sent ? kLogBlueNote : kLogRed);
     CloseLink(rec.m_pLink);

@@ -60,7 +60,7 @@ bool NandDumpJob(JobContext& ctx, uint8_t code) {
     con.AppendLogPlain(erase ? "\n    Now Partial erase start!!\n" : "\n    Now DUMP start!!\n");
     con.AppendLogPlain(SeparatorLine());
     if (erase) {
-      const int rc = TOOL_PartialErase(*rec.m_pLink, from, length);
+      const int rc = TOOL_PartialErase(ctx.session, *rec.m_pLink, from, length);
       if (Halted()) return;
       if (rc != kResultOk) {
         con.AppendLog("\r\n\r\n -  Fail!!!!!!!!", kLogRed);
@@ -68,7 +68,7 @@ bool NandDumpJob(JobContext& ctx, uint8_t code) {
         return;
       }
     } else {
-      const int rc = TOOL_Dump(static_cast<uint8_t>(rec.m_nLinkMode), file.Path(), *rec.m_pLink, from, length,
+      const int rc = TOOL_Dump(ctx.session, static_cast<uint8_t>(rec.m_nLinkMode), file.Path(), *rec.m_pLink, from, length,
                                proto::kCmdNandDump, DumpProgressCallBackFunc, file.Sink());
       if (!CheckDumpOutcome(ctx, rc, file)) return;
     }

@@ -50,7 +50,7 @@ bool NorDumpJob(JobContext& ctx, uint8_t /*code*/) {
     if (Halted()) return;
     con.AppendLogPlain("\n    Now DUMP start!!\n");
     con.AppendLogPlain(SeparatorLine());
-    const int rc = TOOL_Dump(static_cast<uint8_t>(rec.m_nLinkMode), file.Path(), *rec.m_pLink, from, length,
+    const int rc = TOOL_Dump(ctx.session, static_cast<uint8_t>(rec.m_nLinkMode), file.Path(), *rec.m_pLink, from, length,
                              proto::kCmdNorDump, DumpProgressCallBackFunc, file.Sink());
     if (!CheckDumpOutcome(ctx, rc, file)) return;
     if (!ReturnToBaseRate(ctx, raised)) return;

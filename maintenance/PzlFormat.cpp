@@ -31,7 +31,7 @@ bool PzlFormatJob(JobContext& ctx) {
     timing::Pause(maint::kBeforeCommandMs, "PzlFormat");
     if (Halted()) return;
     con.AppendLogPlain("\n    Now NAND PZL Format Setting\t\t> > > ");
-    const int rc = TOOL_FormatPzl(*rec.m_pLink);
+    const int rc = TOOL_FormatPzl(ctx.session, *rec.m_pLink);
     if (Halted()) return;
     // A command that never left the PC has not formatted anything: say so
     // instead of reporting it done.

@@ -8,6 +8,7 @@
 
 #include "jobs/Jobs.h"
 #include "jobs/OperationRecord.h"
+#include "protocol/TargetSession.h"
 #include "tests/maintenance/ScriptedLine.h"
 #include "tests/support/FastTiming.h"
 #include "tests/support/RecordingConsole.h"
@@ -47,7 +48,8 @@ class ScriptedJobsTest : public FastTiming {
   ScriptedLineScope scripted;
   RecordingConsole con;
   OperationRecord rec;
-  JobContext ctx{rec, con, nullptr};
+  TargetSession session;
+  JobContext ctx{rec, con, nullptr, session};
   std::string path;
 };
 
