@@ -18,7 +18,7 @@
 #include "console/ConsoleText.h"
 #include "console/ModalHost.h"
 #include "jobs/ControlIds.h"
-#include "jobs/OperationControl.h"
+#include "maintenance/OperationControl.h"
 
 namespace vantrel {
 
