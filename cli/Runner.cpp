@@ -20,13 +20,13 @@
 #include "jobs/FileInfo.h"
 #include "jobs/JobState.h"
 #include "jobs/Jobs.h"
-#include "jobs/OperationControl.h"
 #include "link/ComNames.h"
 #include "link/ResultCodes.h"
 #include "link/SerialDevice.h"
 #include "link/Stop.h"
 #include "link/Timing.h"
 #include "link/Trace.h"
+#include "maintenance/OperationControl.h"
 #include "payloads/Payloads.h"
 
 namespace vantrel::cli {

@@ -25,9 +25,9 @@
 #include "console/ModalHost.h"
 #include "jobs/ControlIds.h"
 #include "jobs/JobState.h"
-#include "jobs/OperationControl.h"
 #include "link/ComNames.h"
 #include "link/Stop.h"
+#include "maintenance/OperationControl.h"
 #include "payloads/Payloads.h"
 
 // The icon lives in this library's resources; a static library has to

@@ -221,33 +221,9 @@ int NorFormatProc(JobContext& ctx) {
   return kExitCode;
 }
 
-int NorDumpProc(JobContext& ctx) {
-  ResetProgress(ctx);
-  g_progressTicks = 0;
-  NorDumpJob(ctx, g_operation);
-  return kExitCode;
-}
-
-int NandDumpProc(JobContext& ctx) {
-  ResetProgress(ctx);
-  g_progressTicks = 0;
-  NandDumpJob(ctx, g_operation);
-  return kExitCode;
-}
-
 int VlfFormatProc(JobContext& ctx) {
   VlfFormatJob(ctx);
   return kExitCode;
-}
-
-int PzlFormatProc(JobContext& ctx) {
-  PzlFormatJob(ctx);
-  return kExitCode;
-}
-
-int RawDumpProc(JobContext& ctx) {
-  RawReadBackExchange(ctx);
-  return 0;
 }
 
 }  // namespace vantrel

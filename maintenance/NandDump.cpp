@@ -1,6 +1,8 @@
 // NAND dump and partial erase: reads an inclusive range of the NAND flash
 // into a file on the PC, or erases it, through the NAND flash loader that the
 // connect step (or a NAND download) left running.
+#include "maintenance/NandDump.h"
+
 #include <cstdio>
 
 #include "jobs/Console.h"
@@ -10,7 +12,7 @@
 #include "jobs/OperationRecord.h"
 #include "link/ResultCodes.h"
 #include "link/Timing.h"
-#include "maintenance/Maintenance.h"
+#include "maintenance/DumpRanges.h"
 #include "maintenance/MaintenanceSteps.h"
 #include "protocol/Constants.h"
 #include "protocol/LoaderCommands.h"
@@ -92,6 +94,13 @@ bool NandDumpJob(JobContext& ctx, uint8_t code) {
   con.EnterReadyState();
   con.EnableControl(ctl::kCancel, true);
   return ok;
+}
+
+int NandDumpProc(JobContext& ctx) {
+  ctx.rec.m_nProgress = 0;
+  g_progressTicks = 0;
+  NandDumpJob(ctx, g_operation);
+  return 1;
 }
 
 }  // namespace vantrel

@@ -1,4 +1,6 @@
 // PZL format: formats the handset's block-management layer in NAND flash.
+#include "maintenance/PzlFormat.h"
+
 #include "jobs/Console.h"
 #include "jobs/ControlIds.h"
 #include "jobs/Jobs.h"
@@ -55,6 +57,11 @@ bool PzlFormatJob(JobContext& ctx) {
   con.MessageBox("PZL All Erased. Turn On/Off", "  NOTICE  ");
   con.EnterReadyState();
   return ok;
+}
+
+int PzlFormatProc(JobContext& ctx) {
+  PzlFormatJob(ctx);
+  return 1;
 }
 
 }  // namespace vantrel

@@ -10,9 +10,9 @@
 #include <thread>
 
 #include "jobs/JobState.h"
-#include "jobs/OperationControl.h"
 #include "link/ResultCodes.h"
 #include "link/Timing.h"
+#include "maintenance/OperationControl.h"
 #include "tests/e2e/WindowSimFixture.h"
 
 namespace vantrel::test {

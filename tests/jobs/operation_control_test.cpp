@@ -10,11 +10,11 @@
 #include <map>
 #include <thread>
 
+#include "jobs/Connect.h"
 #include "jobs/ControlIds.h"
-#include "jobs/OperationControl.h"
 #include "link/ComNames.h"
 #include "link/Stop.h"
-#include "maintenance/Connect.h"
+#include "maintenance/OperationControl.h"
 #include "tests/jobs/JobsFixture.h"
 #include "tests/jobs/ScriptedHandset.h"
 #include "tests/support/ScratchConfig.h"

@@ -9,8 +9,8 @@
 #include <numeric>
 #include <vector>
 
-#include "jobs/Jobs.h"
 #include "jobs/OperationRecord.h"
+#include "maintenance/RawReadBack.h"
 #include "protocol/TargetSession.h"
 #include "tests/maintenance/ScriptedLine.h"
 #include "tests/support/FastTiming.h"

@@ -6,8 +6,9 @@
 #include <fstream>
 #include <iterator>
 
-#include "jobs/Jobs.h"
 #include "jobs/OperationRecord.h"
+#include "maintenance/NandDump.h"
+#include "maintenance/PzlFormat.h"
 #include "protocol/TargetSession.h"
 #include "tests/maintenance/ScriptedLine.h"
 #include "tests/support/FastTiming.h"

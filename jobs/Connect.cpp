@@ -1,6 +1,6 @@
 // Catching the boot ROM and bringing up the NAND flash loader (START), and
 // making a running flash loader give way to the other one.
-#include "maintenance/Connect.h"
+#include "jobs/Connect.h"
 
 #include <atomic>
 

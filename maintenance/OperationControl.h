@@ -1,7 +1,9 @@
 #pragma once
 // The operation buttons: the checks made before a job may start, the job
 // chosen, the worker thread, and the stop buttons Cancel and Disconnect.
-// The Qt window and the command line both drive the jobs through this class.
+// The Qt window and the command line both drive the jobs through this class;
+// it starts the maintenance jobs as well as the downloads, so it sits above
+// both.
 #include <memory>
 
 #include "jobs/Console.h"

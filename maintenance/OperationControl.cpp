@@ -1,4 +1,4 @@
-#include "jobs/OperationControl.h"
+#include "maintenance/OperationControl.h"
 
 #include "jobs/ControlIds.h"
 #include "jobs/DownloadChecks.h"
@@ -8,6 +8,10 @@
 #include "jobs/ThreadProcs.h"
 #include "link/Stop.h"
 #include "link/Timing.h"
+#include "maintenance/NandDump.h"
+#include "maintenance/NorDump.h"
+#include "maintenance/PzlFormat.h"
+#include "maintenance/RawReadBack.h"
 #include "protocol/ImageSession.h"
 
 namespace vantrel {
