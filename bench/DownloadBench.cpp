@@ -191,15 +191,13 @@ Figures RunDownload(const Options& opt, uint32_t rate, const std::string& scratc
   rec.m_strImageFileName = image;
   {
     OperationControl control(rec, con, nullptr);
-    SetMainContext(&control.Context());
 
     std::printf("   connecting (START) ...\n");
     std::fflush(stdout);
     control.OnStart();
     control.WaitForJob();
-    if (rec.m_nConnectResult != 0 || g_loaderState != kLoaderNand) {
+    if (rec.m_nConnectResult != 0 || control.Context().job.loaderState != kLoaderNand) {
       std::fprintf(stderr, "vantrel-bench: connect failed\n%s\n", con.LogTail(12).c_str());
-      SetMainContext(nullptr);
       UninstallLineMeter();
       return fig;
     }
@@ -222,7 +220,6 @@ Figures RunDownload(const Options& opt, uint32_t rate, const std::string& scratc
     double sys1 = 0;
     const double cpu1 = CpuSeconds(&user1, &sys1);
     timing::StopRecording();
-    SetMainContext(nullptr);
 
     const std::string log = con.Log();
     const bool completed = log.find("  Completed") != std::string::npos && log.find("  Failed") == std::string::npos;

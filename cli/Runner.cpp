@@ -324,7 +324,7 @@ Judgement Runner::Verify(JobContext& ctx, CliConsole& console, OperationRecord& 
     return {kExitVerify, "nothing to verify: the download reported no written blocks"};
   }
   // Only the flash whose loader still runs can be read back.
-  const uint8_t loader = g_loaderState.load();
+  const uint8_t loader = ctx.job.loaderState.load();
   uint32_t checked = 0;
   for (const std::string& section : order) {
     VerifySource src = SourceForSection(section, rec);
@@ -357,12 +357,12 @@ Judgement Runner::Verify(JobContext& ctx, CliConsole& console, OperationRecord& 
       sink_.Note(what);
       // The progress bar starts again for the read-back.
       if (meter_ != nullptr) meter_->Stop();
-      g_progressTicks = 0;
-      g_expectedTicks = static_cast<int32_t>((length + kReadBackBlock - 1) / kReadBackBlock);
+      ctx.job.progressTicks = 0;
+      ctx.job.expectedTicks = static_cast<int32_t>((length + kReadBackBlock - 1) / kReadBackBlock);
       if (meter_ != nullptr) meter_->Start();
       phase_ = Phase::Verify;
       std::vector<uint8_t> actual;
-      int rc = ReadBackFlash(ctx.session, rec, src.flash, span.address, length, actual, [](uint32_t) { g_progressTicks++; });
+      int rc = ReadBackFlash(ctx.session, rec, src.flash, span.address, length, actual, [&ctx](uint32_t) { ctx.job.progressTicks++; });
       phase_ = Phase::Idle;
       if (interrupted_) return {kExitInterrupted, "interrupted during the read-back"};
       if (rc != 0) {
@@ -460,14 +460,14 @@ int Runner::Run() {
   int succeeded = 0;
   {
     OperationControl control(rec, console, nullptr);
-    SetMainContext(&control.Context());
+    JobState& job = control.Context().job;
     std::atomic<uint64_t> bytesAtStart{0};
     ProgressMeter meter(
         sink_,
         [&] {
           ProgressSample s;
-          s.ticks = g_progressTicks;
-          s.expected = g_expectedTicks;
+          s.ticks = job.progressTicks;
+          s.expected = job.expectedTicks;
           int fromTicks = s.expected > 0 ? static_cast<int>(int64_t{s.ticks} * 100 / s.expected) : 0;
           s.percent = std::min(100, std::max({rec.m_nProgress.load(), console.RangePercent(), fromTicks}));
           s.bytes = LineBytes().load() - bytesAtStart;
@@ -478,8 +478,8 @@ int Runner::Run() {
     for (int i = 0; i < count && !interrupted_; ++i) {
       const Operation& op = o_.ops[static_cast<size_t>(i)];
       sink_.OpBegin(i + 1, count, op.text);
-      g_progressTicks = 0;
-      g_expectedTicks = 0;
+      job.progressTicks = 0;
+      job.expectedTicks = 0;
       rec.m_nProgress = 0;
       bytesAtStart = LineBytes().load();
       meter.Start();
@@ -495,7 +495,6 @@ int Runner::Run() {
     if (interrupted_ && status == kExitOk) status = kExitInterrupted;
     meter_ = nullptr;
     sink_.FlashType(control.Context().session.FlashType());
-    SetMainContext(nullptr);
   }
   SetTraceSink(nullptr);
   SetSerialFactory(nullptr);

@@ -96,10 +96,7 @@ CDownloaderDlg::~CDownloaderDlg() {
   // A worker waiting for an answer must not wait for a window that is going
   // away; then the running job is stopped and joined.
   Shutdown();
-  JobContext* context = &ops_->Context();
   ops_.reset();
-  // The progress callbacks report here until the job has ended.
-  if (MainContext() == context) SetMainContext(nullptr);
 }
 
 void CDownloaderDlg::CreateFonts() {
@@ -336,9 +333,6 @@ void CDownloaderDlg::ConnectHandlers() {
 }
 
 void CDownloaderDlg::Initialise() {
-  // The progress callbacks of the protocol layer report to this window.
-  SetMainContext(&ops_->Context());
-
   rec_.m_nComPort = ReadStoredPort("UartPort");
   SelectCom(rec_.m_nComPort);
   rec_.m_nComPort = ReadStoredPort("UsbPort");

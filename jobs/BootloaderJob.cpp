@@ -99,7 +99,7 @@ bool BootStageDownloadJob(JobContext& ctx, uint8_t stage) {
 
   const BootStage target = StageOf(stage);
   con.AppendLogPlain(target.text);
-  rc = TOOL_DownloadImage(ctx.session, link, target.address, ProgressCallBackFunc, stage);
+  rc = TOOL_DownloadImage(ctx.session, link, target.address, ProgressTo(ctx), stage);
   if (Stopped()) return false;
   if (rc != 0) {
     // The chain goes on: the operator power-cycles and the next stage starts
@@ -110,7 +110,7 @@ bool BootStageDownloadJob(JobContext& ctx, uint8_t stage) {
     return true;
   }
   con.AppendLog("OK\n\n", kLogBlueNote);
-  g_loaderState = kLoaderNone;
+  ctx.job.loaderState = kLoaderNone;
   return true;
 }
 

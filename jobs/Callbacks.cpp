@@ -6,7 +6,6 @@
 #include "jobs/Jobs.h"
 #include "jobs/OperationRecord.h"
 #include "jobs/Printf.h"
-#include "link/Trace.h"
 
 namespace vantrel {
 
@@ -56,13 +55,9 @@ const char* ProgressErrorText(uint32_t code) {
 
 }  // namespace
 
-void ProgressCallBackFunc(uint8_t step, uint8_t status, uint32_t code, uint32_t value, uint8_t erase) {
-  JobContext* ctx = CallbackContext();
-  if (ctx == nullptr) {
-    Trace("ProgressCallBackFunc Error : hCommWnd");
-    return;
-  }
-  Console& con = ctx->con;
+void ProgressCallBackFunc(JobContext& ctx, uint8_t step, uint8_t status, uint32_t code, uint32_t value,
+                          uint8_t erase) {
+  Console& con = ctx.con;
   EnableCancel(con);
 
   if (status != 0) {
@@ -87,11 +82,11 @@ void ProgressCallBackFunc(uint8_t step, uint8_t status, uint32_t code, uint32_t 
   if (step == 0) return;  // a chunk within a block
 
   AsOneUpdate(con, [&] {
-    const int ticks = ++g_progressTicks;
-    const int expected = g_expectedTicks.load();
-    int percent = Percent(ticks, expected, ctx->rec.m_nProgress.load());
+    const int ticks = ++ctx.job.progressTicks;
+    const int expected = ctx.job.expectedTicks.load();
+    int percent = Percent(ticks, expected, ctx.rec.m_nProgress.load());
     if (percent >= 100) percent = 100;
-    ctx->rec.m_nProgress.store(percent);
+    ctx.rec.m_nProgress.store(percent);
     con.SetProgressPos(percent);
     con.ShowTicks(ticks, expected);
     con.ShowPercent(percent);
@@ -104,45 +99,47 @@ void ProgressCallBackFunc(uint8_t step, uint8_t status, uint32_t code, uint32_t 
                              ? StrPrintf("\r\n    0 x %X\t Erase   %d bytes\t. . . .    OK ", code, bytes)
                              : StrPrintf("\r\n    0 x %X\t\t Erase   %d bytes\t. . . .    OK ", code, bytes));
     }
-    ShowFlashRegion(*ctx, g_loaderState.load(), ticks % 2, code);
+    ShowFlashRegion(ctx, ctx.job.loaderState.load(), ticks % 2, code);
   });
 }
 
-void DumpProgressCallBackFunc(uint8_t step, const uint8_t* /*ignored*/, uint32_t address) {
-  JobContext* ctx = CallbackContext();
-  if (ctx == nullptr) {
-    Trace("ProgressCallBackFunc Error :");
-    return;
-  }
-  Console& con = ctx->con;
+void DumpProgressCallBackFunc(JobContext& ctx, uint8_t step, uint32_t address) {
+  Console& con = ctx.con;
   EnableCancel(con);
   if (step == 0) return;
 
   AsOneUpdate(con, [&] {
-    const int ticks = ++g_progressTicks;
-    const int expected = g_expectedTicks.load();
+    const int ticks = ++ctx.job.progressTicks;
+    const int expected = ctx.job.expectedTicks.load();
     // Not clamped here: the title caps what it shows at 100.
-    const int percent = Percent(ticks, expected, ctx->rec.m_nProgress.load());
-    ctx->rec.m_nProgress.store(percent);
+    const int percent = Percent(ticks, expected, ctx.rec.m_nProgress.load());
+    ctx.rec.m_nProgress.store(percent);
     con.SetProgressPos(percent);
     con.ShowTicks(ticks, expected);
-    con.AppendLogPlain(ctx->rec.m_nDumpAddress == 0 ? std::string("   0x0000 : \t")
+    con.AppendLogPlain(ctx.rec.m_nDumpAddress == 0 ? std::string("   0x0000 : \t")
                                                     : StrPrintf("\n   0x%x : \t", address));
-    const uint8_t op = g_operation.load();
-    if (op == kOpNandDump || op == kOpNorDump) ctx->rec.m_nDumpAddress += kDumpBlockBytes;
+    const uint8_t op = ctx.job.operation.load();
+    if (op == kOpNandDump || op == kOpNorDump) ctx.rec.m_nDumpAddress += kDumpBlockBytes;
     con.AppendLog("   Dump   >>>   OK", kLogBlueNote);
   });
 }
 
-bool DumpDataCallBackFunc(const uint8_t* data, uint32_t length) {
-  JobContext* ctx = CallbackContext();
-  if (ctx == nullptr) {
-    Trace("ProgressCallBackFunc Error :");
-    return false;
-  }
-  if (ctx->rec.m_dumpFile == nullptr) return false;
+bool DumpDataCallBackFunc(JobContext& ctx, const uint8_t* data, uint32_t length) {
+  if (ctx.rec.m_dumpFile == nullptr) return false;
   if (length == 0) return true;
-  return std::fwrite(data, 1, length, ctx->rec.m_dumpFile) == length;
+  return std::fwrite(data, 1, length, ctx.rec.m_dumpFile) == length;
+}
+
+ProgressCallBack ProgressTo(JobContext& ctx) {
+  return [&ctx](uint8_t step, uint8_t status, uint32_t code, uint32_t value, uint8_t erase) {
+    ProgressCallBackFunc(ctx, step, status, code, value, erase);
+  };
+}
+
+DumpProgressCallBack DumpProgressTo(JobContext& ctx) {
+  return [&ctx](uint8_t step, const uint8_t* /*ignored*/, uint32_t address) {
+    DumpProgressCallBackFunc(ctx, step, address);
+  };
 }
 
 void ShowFlashRegion(JobContext& ctx, uint8_t loaderState, int phase, uint32_t address) {

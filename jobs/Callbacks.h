@@ -3,15 +3,21 @@
 // flash-region indicator on the file buttons.
 #include <cstdint>
 #include "jobs/JobState.h"
+#include "protocol/BlockLayer.h"
 
 namespace vantrel {
 
 void ShowFlashRegion(JobContext& ctx, uint8_t loaderState, int phase, uint32_t address);
 
-// They report to CallbackContext(): on a job thread the running job's own
-// context, else MainContext().
-void ProgressCallBackFunc(uint8_t step, uint8_t status, uint32_t code, uint32_t value, uint8_t erase);
-void DumpProgressCallBackFunc(uint8_t step, const uint8_t* ignored, uint32_t address);
-bool DumpDataCallBackFunc(const uint8_t* data, uint32_t length);
+// They report to the context they are given: inside a job, the job's own
+// (its console gated for Cancel).
+void ProgressCallBackFunc(JobContext& ctx, uint8_t step, uint8_t status, uint32_t code, uint32_t value,
+                          uint8_t erase);
+void DumpProgressCallBackFunc(JobContext& ctx, uint8_t step, uint32_t address);
+bool DumpDataCallBackFunc(JobContext& ctx, const uint8_t* data, uint32_t length);
+
+// The callbacks bound to `ctx`, in the form the protocol routines take.
+ProgressCallBack ProgressTo(JobContext& ctx);
+DumpProgressCallBack DumpProgressTo(JobContext& ctx);
 
 }  // namespace vantrel

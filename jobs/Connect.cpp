@@ -2,8 +2,6 @@
 // making a running flash loader give way to the other one.
 #include "jobs/Connect.h"
 
-#include <atomic>
-
 #include "jobs/Console.h"
 #include "jobs/ControlIds.h"
 #include "jobs/Jobs.h"
@@ -17,8 +15,6 @@
 namespace vantrel {
 
 namespace {
-
-std::atomic<bool> g_retryAllowed{false};
 
 constexpr int kConnectOk = 0;
 constexpr int kConnectTimeout = 1;
@@ -37,9 +33,6 @@ bool UsableHandshakeCode(uint8_t code) {
 }
 
 }  // namespace
-
-bool ConnectRetryAllowed() { return g_retryAllowed.load(); }
-void ResetConnectRetryAllowance() { g_retryAllowed.store(false); }
 
 int ConnectTarget(JobContext& ctx) {
   OperationRecord& rec = ctx.rec;
@@ -120,7 +113,7 @@ int ConnectTarget(JobContext& ctx) {
         if (byte == proto::kBootSignalAlt) {
           con.AppendLogPlain("OK\n");
           startSignal = proto::kStartSignalAlt;
-          g_retryAllowed.store(true);
+          ctx.job.connectRetryAllowed.store(true);
           step = Step::Send;
           break;
         }
@@ -165,11 +158,11 @@ int ConnectTarget(JobContext& ctx) {
           // The link is up as on the UART, so the title names it.
           rec.m_bConnected = 1;
           step = Step::Loader;
-        } else if (!g_retryAllowed.load()) {
+        } else if (!ctx.job.connectRetryAllowed.load()) {
           result = kConnectWrongChar;
           step = Step::End;
         } else {
-          g_retryAllowed.store(false);
+          ctx.job.connectRetryAllowed.store(false);
           con.AppendLogPlain("Try again\n");
           if (received == proto::kBootSignal) {
             startSignal = proto::kStartSignal;
@@ -202,7 +195,7 @@ int ConnectTarget(JobContext& ctx) {
 int ReconnectForDriverChange(JobContext& ctx) {
   OperationRecord& rec = ctx.rec;
   Console& con = ctx.con;
-  g_loaderState = kLoaderNone;
+  ctx.job.loaderState = kLoaderNone;
 
   if (rec.m_nLinkMode == kLinkModeUsb) {
     con.EnterReadyState();

@@ -22,8 +22,4 @@ int ConnectTarget(JobContext& ctx);
 // Tells a running loader to give way (UART); the link's result code.
 int ReconnectForDriverChange(JobContext& ctx);
 
-bool ConnectRetryAllowed();
-// Clears the allowance (as at program start); for tests.
-void ResetConnectRetryAllowance();
-
 }  // namespace vantrel

@@ -73,7 +73,7 @@ bool NandEraseJob(JobContext& ctx, uint8_t code) {
   con.AppendLogPlain("\n    Now NAND All blocks erasing\t\t> > > ");
   const int rc = TOOL_EraseAll(ctx.session, *rec.m_pLink, code, static_cast<uint8_t>(rec.m_nLinkMode));
   if (!FinishCommand(ctx, rc, "OK\n", raised)) return closing();
-  g_loaderState = kLoaderNand;
+  ctx.job.loaderState = kLoaderNand;
   ok = true;
   return closing();
 }
@@ -95,7 +95,7 @@ bool NorFormatJob(JobContext& ctx, uint8_t code) {
     return ok;
   };
 
-  if (uart && (g_loaderState == kLoaderNone || g_loaderState == kLoaderNand || code == kOpAllChain)) {
+  if (uart && (ctx.job.loaderState == kLoaderNone || ctx.job.loaderState == kLoaderNand || code == kOpAllChain)) {
     if (!DownloadNorFlashDriver(ctx, rec.m_linkRecord)) return closing();
     if (Stopped()) return closing();
   }
@@ -114,13 +114,13 @@ bool NorFormatJob(JobContext& ctx, uint8_t code) {
   if (Stopped()) return closing();
   con.AppendLogPlain(bootArea ? "\n    Now erasing start!!\n" : "\n    VLF Format start!!\n");
   con.AppendLogPlain(SeparatorLine());
-  const int rc = TOOL_FormatVlf(ctx.session, *rec.m_pLink, bootArea ? kNorBootAreaAddress : kNorVlfAreaAddress, ProgressCallBackFunc);
+  const int rc = TOOL_FormatVlf(ctx.session, *rec.m_pLink, bootArea ? kNorBootAreaAddress : kNorVlfAreaAddress, ProgressTo(ctx));
   if (!FinishCommand(ctx, rc, nullptr, raised)) return closing();
   con.AppendLogPlain(bootArea ? "\n      Erase" : "\n      Format");
   con.AppendLog("  Completed!!!\n\n", kLogBlueNote);
   (void)TOOL_EndSession(ctx.session, *rec.m_pLink);
   if (Stopped()) return closing();
-  g_loaderState = kLoaderNor;
+  ctx.job.loaderState = kLoaderNor;
   ok = true;
   return closing();
 }
@@ -146,7 +146,7 @@ bool VlfFormatJob(JobContext& ctx) {
     return ok;
   };
 
-  if (uart && (g_loaderState == kLoaderNone || g_loaderState == kLoaderNor)) {
+  if (uart && (ctx.job.loaderState == kLoaderNone || ctx.job.loaderState == kLoaderNor)) {
     if (!DownloadNandFlashDriver(ctx, rec.m_linkRecord, 1)) return closing();
     if (Stopped()) return closing();
   }
@@ -160,7 +160,7 @@ bool VlfFormatJob(JobContext& ctx) {
   con.AppendLogPlain("\n    Now NAND VLF Format Setting\t\t> > > ");
   const int rc = TOOL_FormatVlfArea(ctx.session, *rec.m_pLink, static_cast<uint8_t>(rec.m_nLinkMode));
   if (!FinishCommand(ctx, rc, "OK\n", raised)) return closing();
-  g_loaderState = kLoaderNand;
+  ctx.job.loaderState = kLoaderNand;
   ok = true;
   return closing();
 }

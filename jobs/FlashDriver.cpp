@@ -85,7 +85,7 @@ bool DownloadNorFlashDriver(JobContext& ctx, ComLink& link) {
     ctx.con.AppendLog("FAIL\n", kLogRed);
   }
   ReportElapsed(ctx, clock, kDriverElapsedLine);
-  g_loaderState = kLoaderNor;
+  ctx.job.loaderState = kLoaderNor;
   return true;
 }
 
@@ -127,7 +127,7 @@ bool DownloadNandFlashDriver(JobContext& ctx, ComLink& link, int variant) {
     ctx.con.AppendLog(StrPrintf("device_id=%u FAIL\n", static_cast<unsigned>(id)), kLogRed);
   }
   ReportElapsed(ctx, clock, kDriverElapsedLine);
-  g_loaderState = kLoaderNand;
+  ctx.job.loaderState = kLoaderNand;
   return true;
 }
 
@@ -141,14 +141,14 @@ ComLink& LoaderLink(JobContext& ctx) {
 }
 
 void ReconnectAwayFrom(JobContext& ctx, uint8_t loader) {
-  if (g_loaderState != loader) return;
+  if (ctx.job.loaderState != loader) return;
   ReconnectForDriverChange(ctx);
   // The reconnect hands the controls back for most items; this job is not done.
   ctx.con.EnterBusyState();
 }
 
 bool EnsureNandLoader(JobContext& ctx) {
-  if (g_loaderState != kLoaderNor) return true;
+  if (ctx.job.loaderState != kLoaderNor) return true;
   ReconnectAwayFrom(ctx, kLoaderNor);
   if (Stopped()) return false;
   // Over USB no loader is uploaded, as for the other NAND jobs.

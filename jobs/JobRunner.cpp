@@ -33,7 +33,7 @@ bool JobRunner::Prepare() {
   Join();
   // A job stopped in the middle may have finished a step after Cancel had
   // cleared the loader state; what runs on the handset is unknown now.
-  if (wasStopped) g_loaderState = kLoaderNone;
+  if (wasStopped) window_.job.loaderState = kLoaderNone;
   stop::Clear();
   stopped_.store(false);
   return true;
@@ -42,14 +42,12 @@ bool JobRunner::Prepare() {
 bool JobRunner::Start(JobBody proc, JobPriority priority) {
   if (!Prepare()) return false;
   gate_ = std::make_unique<GatedConsole>(window_.con);
-  jobContext_ = std::make_unique<JobContext>(JobContext{window_.rec, *gate_, window_.settings, window_.session});
+  jobContext_ = std::make_unique<JobContext>(JobContext{window_.rec, *gate_, window_.settings, window_.session, window_.job});
   running_.store(true);
   JobContext* ctx = jobContext_.get();
   thread_ = std::thread([this, proc = std::move(proc), priority, ctx] {
     RaiseThreadPriority(priority);
-    SetThreadJobContext(ctx);
     const int code = proc(*ctx);
-    SetThreadJobContext(nullptr);
     exitCode_.store(code);
     running_.store(false);
   });

@@ -1,5 +1,6 @@
 #pragma once
-// Process-wide job state shared by the console thread and the job thread.
+// Job state shared by the console thread and the job thread of one window
+// (or one command-line run, or one test).
 #include <atomic>
 #include <cstdint>
 
@@ -10,7 +11,7 @@ class SettingsStore;
 class TargetSession;
 struct OperationRecord;
 
-// Operation codes (g_operation).
+// Operation codes (JobState::operation).
 inline constexpr uint8_t kOpImgset = 16;
 inline constexpr uint8_t kOpCalset = 17;
 inline constexpr uint8_t kOpRsrc1 = 18;
@@ -27,35 +28,33 @@ inline constexpr uint8_t kOpNorVlfFormat = 32;
 inline constexpr uint8_t kOpNandManual = 48;
 inline constexpr uint8_t kOpBoot2 = 116;  // 't'
 
-// Loader state (g_loaderState).
+// Loader state (JobState::loaderState).
 inline constexpr uint8_t kLoaderNone = 0;
 inline constexpr uint8_t kLoaderNor = 1;
 inline constexpr uint8_t kLoaderNand = 2;
 
-extern std::atomic<uint8_t> g_operation;
-extern std::atomic<uint8_t> g_loaderState;
-extern std::atomic<int32_t> g_progressTicks;
-extern std::atomic<int32_t> g_expectedTicks;
+// What the jobs of one handset remember between runs. Atomics: the window's
+// title timer reads the tick counters while a job thread advances them, and
+// Cancel on the console thread clears the loader state.
+struct JobState {
+  std::atomic<uint8_t> operation{0};
+  std::atomic<uint8_t> loaderState{kLoaderNone};
+  std::atomic<int32_t> progressTicks{0};
+  std::atomic<int32_t> expectedTicks{0};
+  // Set when a connect failed after the handset answered: the next connect
+  // may then retry once without the operator restarting the handset.
+  std::atomic<bool> connectRetryAllowed{false};
+};
 
 // What a job works on: the record, the operator console, where there is
-// one, the settings store, and the protocol session of the handset.
+// one, the settings store, the protocol session of the handset and the job
+// state. A job thread's context shares all but the console with the window's.
 struct JobContext {
   OperationRecord& rec;
   Console& con;
   SettingsStore* settings;
   TargetSession& session;
+  JobState& job;
 };
-
-// The context the progress callbacks report to (the main window's); set once
-// when the window or the command line starts. Null means "no main window".
-void SetMainContext(JobContext* context);
-JobContext* MainContext();
-
-// The context the callbacks report to on the calling thread: on a job thread
-// started by the job runner, that job's own context (its console gated for
-// Cancel); on any other thread MainContext().
-JobContext* CallbackContext();
-// Set by the job runner on its worker thread; null clears it.
-void SetThreadJobContext(JobContext* context);
 
 }  // namespace vantrel

@@ -83,7 +83,7 @@ int TransferNandImage(JobContext& ctx, uint8_t code) {
                               kBoot2Address, static_cast<int>(size)));
     con.AppendLogPlain(SeparatorLine());
     rec.m_strManualNandImage = kBoot2Path;
-    return TOOL_DownloadBoot2(ctx.session, mode, link, kBoot2Path, kBoot2Address, ProgressCallBackFunc);
+    return TOOL_DownloadBoot2(ctx.session, mode, link, kBoot2Path, kBoot2Address, ProgressTo(ctx));
   }
 
   const NandItem* item = FindItem(code);
@@ -107,15 +107,15 @@ int TransferNandImage(JobContext& ctx, uint8_t code) {
   switch (code) {
     case kOpEntireFlash:
       // The entire-flash stream has only the UART form, on either link.
-      return TOOL_DownloadImageSet(ctx.session, mode, link, path, item->type, ProgressCallBackFunc);
+      return TOOL_DownloadImageSet(ctx.session, mode, link, path, item->type, ProgressTo(ctx));
     case kOpNandManual:
-      return usb ? TOOL_DownloadFileUsb(ctx.session, mode, path, link, rec.m_nStartAddress, ProgressCallBackFunc)
-                 : TOOL_DownloadBoot2(ctx.session, mode, link, path, rec.m_nStartAddress, ProgressCallBackFunc);
+      return usb ? TOOL_DownloadFileUsb(ctx.session, mode, path, link, rec.m_nStartAddress, ProgressTo(ctx))
+                 : TOOL_DownloadBoot2(ctx.session, mode, link, path, rec.m_nStartAddress, ProgressTo(ctx));
     default:
       break;
   }
-  int rc = usb ? TOOL_DownloadImageSetUsb(ctx.session, mode, path, link, item->type, ProgressCallBackFunc)
-               : TOOL_DownloadImageSet(ctx.session, mode, link, path, item->type, ProgressCallBackFunc);
+  int rc = usb ? TOOL_DownloadImageSetUsb(ctx.session, mode, path, link, item->type, ProgressTo(ctx))
+               : TOOL_DownloadImageSet(ctx.session, mode, link, path, item->type, ProgressTo(ctx));
   if (code != kOpImgset) return rc;
   // The date stamps a good image set only: a failed transfer keeps its own
   // result and the handset gets no date for it.
@@ -156,7 +156,7 @@ bool NandDownloadJob(JobContext& ctx, uint8_t code, int chained) {
     }
     if (boot2) {
       con.MessageBox(kDownloadFinished, kNoticeCaption);
-      g_loaderState = kLoaderNone;
+      ctx.job.loaderState = kLoaderNone;
       con.EnterDisconnectedState();
       return ok;
     }
@@ -172,7 +172,7 @@ bool NandDownloadJob(JobContext& ctx, uint8_t code, int chained) {
     // chain as far as the boxes go.
     rec.m_nLinkMode = kLinkModeUart;
     chained = 0;
-    g_loaderState = kLoaderNone;
+    ctx.job.loaderState = kLoaderNone;
     if (!DownloadNandFlashDriver(ctx, rec.m_linkRecord, 1)) return closing();
     if (Stopped()) return closing();
   } else if (!EnsureNandLoader(ctx)) {

@@ -44,7 +44,7 @@ int TransferNorImage(JobContext& ctx, uint8_t code) {
       ctx.con.AppendLogPlain("\n    imgset Download start!!\n");
       ctx.con.AppendLogPlain(SeparatorLine());
       uint32_t marker = rec.m_bIncludeBootloader ? proto::kNorRecordMarkerBoot : proto::kNorRecordMarker;
-      int rc = TOOL_DownloadNorImage(ctx.session, mode, link, rec.m_strImageFileName, marker, 0, ProgressCallBackFunc);
+      int rc = TOOL_DownloadNorImage(ctx.session, mode, link, rec.m_strImageFileName, marker, 0, ProgressTo(ctx));
       // The date stamps a good image set only: a failed transfer keeps its
       // own result and the handset gets no date for it.
       if (rc != 0 || Stopped()) return rc;
@@ -56,14 +56,14 @@ int TransferNorImage(JobContext& ctx, uint8_t code) {
       ctx.con.AppendLogPlain("\n    Now W5K1_calset Downloading start!!\n");
       ctx.con.AppendLogPlain(SeparatorLine());
       return TOOL_DownloadNorImage(ctx.session, mode, link, rec.m_strParamDepFileName, proto::kNorRecordMarker, 0,
-                                   ProgressCallBackFunc);
+                                   ProgressTo(ctx));
     case kOpNorManual:
       ShowFileRow(ctx, rec.m_strManualImage, rec.m_nManualImageSize);
       ctx.con.AppendLogPlain(StrPrintf("\n    Now Manual Download start!!( Start address : 0x%x File Size : %d\n",
                                     rec.m_nStartAddress, static_cast<int>(rec.m_nManualImageSize)));
       ctx.con.AppendLogPlain(SeparatorLine());
       return TOOL_DownloadNorImage(ctx.session, mode, link, rec.m_strManualImage, rec.m_nStartAddress, rec.m_nManualImageSize,
-                                   ProgressCallBackFunc);
+                                   ProgressTo(ctx));
     default:
       return 0;
   }
@@ -99,7 +99,7 @@ bool NorDownloadJob(JobContext& ctx, uint8_t code, int chained) {
 
   ReconnectAwayFrom(ctx, kLoaderNand);
   if (Stopped()) return closing();
-  if (uart && g_loaderState != kLoaderNor) {
+  if (uart && ctx.job.loaderState != kLoaderNor) {
     if (!DownloadNorFlashDriver(ctx, rec.m_linkRecord)) return closing();
   }
   if (Stopped()) return closing();

@@ -87,14 +87,14 @@ int ConnectStep(JobContext& ctx) {
 int AutoAllDownloadProc(JobContext& ctx) {
   OperationRecord& rec = ctx.rec;
   ResetProgress(ctx);
-  g_expectedTicks = 0;
-  if (ConnectStep(ctx) != 0 || g_operation != kOpAllChain) return kExitCode;
+  ctx.job.expectedTicks = 0;
+  if (ConnectStep(ctx) != 0 || ctx.job.operation != kOpAllChain) return kExitCode;
 
   int32_t expected = NandTicks(rec, kOpRsrc2) + NandTicks(rec, kOpRsrc1) + NandTicks(rec, kOpVlf) +
                      Ticks(CountNorBlocks(kImgsetStart, rec.m_nImageFileSize));
   if (rec.m_bCalsetDefault == 1) expected += Ticks(CountNorBlocks(kCalsetStart, rec.m_nParamDepFileSize));
-  g_expectedTicks = expected;
-  g_progressTicks = 0;
+  ctx.job.expectedTicks = expected;
+  ctx.job.progressTicks = 0;
 
   if (!NorDownloadJob(ctx, kOpImgset, 1)) return kExitCode;
   if (rec.m_bCalsetDefault == 1 && !NorDownloadJob(ctx, kOpCalset, 1)) return kExitCode;
@@ -125,15 +125,15 @@ int ConnectProc(JobContext& ctx) {
 int NandItemDownloadProc(JobContext& ctx) {
   OperationRecord& rec = ctx.rec;
   ResetProgress(ctx);
-  const uint8_t code = g_operation;
+  const uint8_t code = ctx.job.operation;
   switch (code) {
     case kOpNandManual:
-      g_expectedTicks = Ticks(CountNandBlocks(rec.m_nStartAddress, rec.m_nManualNandImageSize));
+      ctx.job.expectedTicks = Ticks(CountNandBlocks(rec.m_nStartAddress, rec.m_nManualNandImageSize));
       break;
     case kOpAllChain:
       // The Rsrc1-and-file-system item: the two images it writes.
-      g_expectedTicks = NandTicks(rec, kOpRsrc1) + NandTicks(rec, kOpVlf);
-      g_progressTicks = 0;
+      ctx.job.expectedTicks = NandTicks(rec, kOpRsrc1) + NandTicks(rec, kOpVlf);
+      ctx.job.progressTicks = 0;
       if (!NandStep(ctx, kOpRsrc1, 1)) return kExitCode;
       timing::Pause(kChainStepPauseMs, "ChainStep");
       if (!NandStep(ctx, kOpVlf, 1)) return kExitCode;
@@ -142,10 +142,10 @@ int NandItemDownloadProc(JobContext& ctx) {
     default:
       if (!FindNandImage(code)) break;
       SelectImage(ctx.session, code);
-      g_expectedTicks = NandTicks(rec, code) + (code == kOpVlf ? kVlfFormatTicks : 0);
+      ctx.job.expectedTicks = NandTicks(rec, code) + (code == kOpVlf ? kVlfFormatTicks : 0);
       break;
   }
-  g_progressTicks = 0;
+  ctx.job.progressTicks = 0;
   NandDownloadJob(ctx, code, 0);
   return kExitCode;
 }
@@ -153,15 +153,15 @@ int NandItemDownloadProc(JobContext& ctx) {
 int NandAllDownloadProc(JobContext& ctx) {
   OperationRecord& rec = ctx.rec;
   ResetProgress(ctx);
-  g_expectedTicks = 0;
-  if (g_operation != kOpAllChain) return kExitCode;
+  ctx.job.expectedTicks = 0;
+  if (ctx.job.operation != kOpAllChain) return kExitCode;
   const bool calset = rec.m_bCalset == 1;
 
   int32_t expected = NandTicks(rec, kOpRsrc2) + NandTicks(rec, kOpRsrc1) + NandTicks(rec, kOpVlf) +
                      NandTicks(rec, kOpImgset) + kVlfFormatTicks;
   if (calset) expected += NandTicks(rec, kOpCalset);
-  g_expectedTicks = expected;
-  g_progressTicks = 0;
+  ctx.job.expectedTicks = expected;
+  ctx.job.progressTicks = 0;
 
   if (!NandEraseJob(ctx, kOpAllChain)) return kExitCode;
   ShowFlashRegion(ctx, kLoaderNand, 1, kImgsetStart);
@@ -191,8 +191,8 @@ int NandAllDownloadProc(JobContext& ctx) {
 
 int NorManualDownloadProc(JobContext& ctx) {
   ResetProgress(ctx);
-  g_expectedTicks = Ticks(CountNorBlocks(ctx.rec.m_nStartAddress, ctx.rec.m_nManualImageSize));
-  g_progressTicks = 0;
+  ctx.job.expectedTicks = Ticks(CountNorBlocks(ctx.rec.m_nStartAddress, ctx.rec.m_nManualImageSize));
+  ctx.job.progressTicks = 0;
   NorDownloadJob(ctx, kOpNorManual, 0);
   return kExitCode;
 }
@@ -201,23 +201,23 @@ int BootloaderDownloadProc(JobContext& ctx) {
   if (!BootStageDownloadJob(ctx, 'q')) return kExitCode;
   if (!BootStageDownloadJob(ctx, 'r')) return kExitCode;
   if (!BootStageDownloadJob(ctx, 's')) return kExitCode;
-  g_progressTicks = 0;
-  g_expectedTicks = 2;
+  ctx.job.progressTicks = 0;
+  ctx.job.expectedTicks = 2;
   NandDownloadJob(ctx, kOpBoot2, 2);
   return kExitCode;
 }
 
 int NandEraseProc(JobContext& ctx) {
-  NandEraseJob(ctx, g_operation);
+  NandEraseJob(ctx, ctx.job.operation);
   return kExitCode;
 }
 
 int NorFormatProc(JobContext& ctx) {
   ResetProgress(ctx);
-  g_progressTicks = 0;
-  g_expectedTicks = g_operation == kOpBootAreaErase ? Ticks(CountNorBlocks(0, 0x10000))
+  ctx.job.progressTicks = 0;
+  ctx.job.expectedTicks = ctx.job.operation == kOpBootAreaErase ? Ticks(CountNorBlocks(0, 0x10000))
                                                     : Ticks(CountNorBlocks(0x36E0000, 0x20000));
-  NorFormatJob(ctx, g_operation);
+  NorFormatJob(ctx, ctx.job.operation);
   return kExitCode;
 }
 

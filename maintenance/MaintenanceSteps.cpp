@@ -78,7 +78,7 @@ DumpDataCallBack DumpFile::Sink() {
     // full disk shows at the block that did not fit, and a dump that stops
     // later still leaves every block before it on disk.
     std::FILE* f = ctx_.rec.m_dumpFile;
-    if (!DumpDataCallBackFunc(data, length) || f == nullptr || std::fflush(f) != 0) {
+    if (!DumpDataCallBackFunc(ctx_, data, length) || f == nullptr || std::fflush(f) != 0) {
       writeFailed_ = true;
       errno_ = errno;
       return false;

@@ -31,7 +31,7 @@ bool NandDumpJob(JobContext& ctx, uint8_t code) {
   const uint32_t from = area->from;
   const uint32_t to = area->to;
   const uint32_t length = to - from + 1;
-  g_expectedTicks = static_cast<int32_t>(CountNandBlocks(from, to - from));
+  ctx.job.expectedTicks = static_cast<int32_t>(CountNandBlocks(from, to - from));
   rec.m_nDumpAddress = from;
   // Read once, before any file or port work.
   const bool erase = area->erase == 1;
@@ -71,7 +71,7 @@ bool NandDumpJob(JobContext& ctx, uint8_t code) {
       }
     } else {
       const int rc = TOOL_Dump(ctx.session, static_cast<uint8_t>(rec.m_nLinkMode), file.Path(), *rec.m_pLink, from, length,
-                               proto::kCmdNandDump, DumpProgressCallBackFunc, file.Sink());
+                               proto::kCmdNandDump, DumpProgressTo(ctx), file.Sink());
       if (!CheckDumpOutcome(ctx, rc, file)) return;
     }
     if (raiseRate) {
@@ -81,7 +81,7 @@ bool NandDumpJob(JobContext& ctx, uint8_t code) {
     }
     con.AppendLogPlain("\n\n      DUMP");
     con.AppendLog("  Completed!!!\n", kLogBlueNote);
-    g_loaderState = kLoaderNand;
+    ctx.job.loaderState = kLoaderNand;
     ok = true;
   }();
 
@@ -98,8 +98,8 @@ bool NandDumpJob(JobContext& ctx, uint8_t code) {
 
 int NandDumpProc(JobContext& ctx) {
   ctx.rec.m_nProgress = 0;
-  g_progressTicks = 0;
-  NandDumpJob(ctx, g_operation);
+  ctx.job.progressTicks = 0;
+  NandDumpJob(ctx, ctx.job.operation);
   return 1;
 }
 

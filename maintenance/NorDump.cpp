@@ -28,7 +28,7 @@ bool NorDumpJob(JobContext& ctx, uint8_t /*code*/) {
   const uint32_t from = area->from;
   const uint32_t to = area->to;
   const uint32_t length = to - from;
-  g_expectedTicks = static_cast<int32_t>(CountNorBlocks(from, length));
+  ctx.job.expectedTicks = static_cast<int32_t>(CountNorBlocks(from, length));
   rec.m_nDumpAddress = from;
 
   DumpFile file(ctx);
@@ -42,7 +42,7 @@ bool NorDumpJob(JobContext& ctx, uint8_t /*code*/) {
     ReconnectAwayFrom(ctx, kLoaderNand);
     if (Halted()) return;
     const std::string port = PortName(ctx);
-    if (uart && g_loaderState != kLoaderNor && !DownloadNorFlashDriver(ctx, LoaderLink(ctx))) return;
+    if (uart && ctx.job.loaderState != kLoaderNor && !DownloadNorFlashDriver(ctx, LoaderLink(ctx))) return;
     if (Halted()) return;
     con.AppendLog("\n  * NOR Flash DUMP", kLogRed);
     const uint8_t selectedCode = SelectedRateOrRefuse(ctx);
@@ -53,12 +53,12 @@ bool NorDumpJob(JobContext& ctx, uint8_t /*code*/) {
     con.AppendLogPlain("\n    Now DUMP start!!\n");
     con.AppendLogPlain(SeparatorLine());
     const int rc = TOOL_Dump(ctx.session, static_cast<uint8_t>(rec.m_nLinkMode), file.Path(), *rec.m_pLink, from, length,
-                             proto::kCmdNorDump, DumpProgressCallBackFunc, file.Sink());
+                             proto::kCmdNorDump, DumpProgressTo(ctx), file.Sink());
     if (!CheckDumpOutcome(ctx, rc, file)) return;
     if (!ReturnToBaseRate(ctx, raised)) return;
     con.AppendLogPlain("\n\n      DUMP");
     con.AppendLog("  Completed!!!\n", kLogBlueNote);
-    g_loaderState = kLoaderNor;
+    ctx.job.loaderState = kLoaderNor;
     ok = true;
   }();
 
@@ -75,8 +75,8 @@ bool NorDumpJob(JobContext& ctx, uint8_t /*code*/) {
 
 int NorDumpProc(JobContext& ctx) {
   ctx.rec.m_nProgress = 0;
-  g_progressTicks = 0;
-  NorDumpJob(ctx, g_operation);
+  ctx.job.progressTicks = 0;
+  NorDumpJob(ctx, ctx.job.operation);
   return 1;
 }
 

@@ -35,14 +35,14 @@ bool ComCheckFails(const OperationRecord& rec) { return rec.m_nComPort == -1 && 
 JobBody ReconnectFirst(ThreadProc proc) {
   return [proc](JobContext& ctx) {
     ReconnectForDriverChange(ctx);
-    g_loaderState = kLoaderNone;
+    ctx.job.loaderState = kLoaderNone;
     return stop::Requested() ? 0 : proc(ctx);
   };
 }
 
 int CheckBadBlockProc(JobContext& ctx) {
   ReconnectForDriverChange(ctx);
-  g_loaderState = kLoaderNone;
+  ctx.job.loaderState = kLoaderNone;
   return 0;
 }
 
@@ -69,7 +69,7 @@ void ReportSettingsWrite(Console& con, const SettingsStore& settings, bool* show
 }
 
 OperationControl::OperationControl(OperationRecord& rec, Console& con, SettingsStore* settings)
-    : ctx_{rec, con, settings, session_}, runner_(std::make_unique<JobRunner>(ctx_)) {}
+    : ctx_{rec, con, settings, session_, job_}, runner_(std::make_unique<JobRunner>(ctx_)) {}
 
 OperationControl::~OperationControl() {
   // Closing the window while a job runs: the job is stopped, says nothing
@@ -92,7 +92,7 @@ bool OperationControl::ReadyForNext() {
 }
 
 // Common start of the job-starting handlers. `operation` < 0 leaves
-// g_operation as it is; `reconnectWhenLoader` < 0 never reconnects.
+// the operation code as it is; `reconnectWhenLoader` < 0 never reconnects.
 void OperationControl::Launch(int operation, int reconnectWhenLoader, ThreadProc proc) {
   Console& con = ctx_.con;
   OperationRecord& rec = ctx_.rec;
@@ -101,8 +101,8 @@ void OperationControl::Launch(int operation, int reconnectWhenLoader, ThreadProc
   con.ControlsToRecord();
   // The console stays busy: without a port nothing can run.
   if (ComCheckFails(rec)) return;
-  if (operation >= 0) g_operation = static_cast<uint8_t>(operation);
-  if (reconnectWhenLoader >= 0 && g_loaderState == reconnectWhenLoader)
+  if (operation >= 0) ctx_.job.operation = static_cast<uint8_t>(operation);
+  if (reconnectWhenLoader >= 0 && ctx_.job.loaderState == reconnectWhenLoader)
     runner_->Start(ReconnectFirst(proc));
   else
     runner_->Start(proc);
@@ -131,7 +131,7 @@ void OperationControl::OnStart() {
       return;
     }
     LogConnectAttempt(ctx_);
-    g_operation = kOpAllChain;
+    ctx_.job.operation = kOpAllChain;
     runner_->Start(AutoAllDownloadProc);
     return;
   }
@@ -171,7 +171,7 @@ void OperationControl::OnDownload() {
 
   // A NAND item's job itself makes a running NOR loader give way and brings
   // up the NAND loader, a NOR item's job the other way round.
-  g_operation = plan.operation;
+  ctx_.job.operation = plan.operation;
   runner_->Start(plan.proc);
 }
 
@@ -185,7 +185,7 @@ void OperationControl::OnCancel() {
   con.AppendLog(kCanceledText, kLogRed);
   con.SetProgressPos(0);
   con.AppendLog(" ", kLogScratch);
-  g_loaderState = kLoaderNone;
+  ctx_.job.loaderState = kLoaderNone;
   con.EnterDisconnectedState();
   ctx_.rec.m_bConnected = 0;
 }
@@ -196,7 +196,7 @@ void OperationControl::OnDisconnect() {
   if (!ReadyForNext()) return;
   con.SetControlText(ctl::kNorIdBox, "Disconnected");
   con.SetControlText(ctl::kHiddenBox1117, "Disconnected");
-  g_loaderState = kLoaderNone;
+  ctx_.job.loaderState = kLoaderNone;
   if (rec.m_nLinkMode == kLinkModeUsbCode) {
     con.EnterBusyState();
     runner_->Start(UsbDisconnectProc);
@@ -258,7 +258,7 @@ void OperationControl::OnCheckBadBlock() {
   con.EnterBusyState();
   con.ControlsToRecord();
   if (ComCheckFails(ctx_.rec)) return;
-  if (g_loaderState == kLoaderNor) {
+  if (ctx_.job.loaderState == kLoaderNor) {
     runner_->Start(CheckBadBlockProc);
     return;
   }

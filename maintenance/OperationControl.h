@@ -56,8 +56,10 @@ class OperationControl {
   bool ConfirmErase();
   bool ReadyForNext();
 
-  // The one handset this control drives, and the context its jobs share.
+  // The one handset this control drives, what its jobs remember between
+  // runs, and the context its jobs share.
   TargetSession session_;
+  JobState job_;
   JobContext ctx_;
   std::unique_ptr<JobRunner> runner_;
   bool settingsFailureShown_ = false;

@@ -24,7 +24,7 @@ bool PzlFormatJob(JobContext& ctx) {
   uint8_t raised = kBaseBaudCode;
   bool ok = false;
   [&] {
-    if (uart && g_loaderState != kLoaderNand && !DownloadNandFlashDriver(ctx, LoaderLink(ctx), 1)) return;
+    if (uart && ctx.job.loaderState != kLoaderNand && !DownloadNandFlashDriver(ctx, LoaderLink(ctx), 1)) return;
     if (Halted()) return;
     con.AppendLog("\n  * PZL Format", kLogRed);
     const uint8_t selectedCode = SelectedRateOrRefuse(ctx);
@@ -44,7 +44,7 @@ bool PzlFormatJob(JobContext& ctx) {
     }
     con.AppendLog("OK\n", kLogBlueNote);
     if (!ReturnToBaseRate(ctx, raised)) return;
-    g_loaderState = kLoaderNand;
+    ctx.job.loaderState = kLoaderNand;
     ok = true;
   }();
 

@@ -25,7 +25,6 @@
 #include "link/Timing.h"
 #include "maintenance/OperationControl.h"
 #include "protocol/ImageSession.h"
-#include "tests/support/JobGlobals.h"
 
 namespace vantrel::test {
 
@@ -41,8 +40,6 @@ void WindowSimTest::SetUp() {
   timing::SetPollScale(1.0);
   traces_ = std::make_unique<TraceCapture>();
   stop::Clear();
-  ResetJobGlobals();
-  ResetConnectRetryAllowance();
 }
 
 void WindowSimTest::TearDown() {

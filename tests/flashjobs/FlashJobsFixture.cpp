@@ -9,7 +9,6 @@
 #include "link/ComLink.h"
 #include "link/Stop.h"
 #include "link/Timing.h"
-#include "tests/support/JobGlobals.h"
 
 namespace vantrel::test {
 
@@ -24,8 +23,6 @@ void FlashJobsTest::SetUp() {
   timing::SetPauseScale(0.02);
   traces_ = std::make_unique<TraceCapture>();
   stop::Clear();
-  ResetJobGlobals();
-  SetMainContext(&ctx);
   rec.m_nComPort = 6;  // COM7
   rec.m_nBaudRate = kBaud921K;
   rec.m_nCommType = 0;
@@ -36,7 +33,6 @@ void FlashJobsTest::SetUp() {
 }
 
 void FlashJobsTest::TearDown() {
-  SetMainContext(nullptr);
   CloseLink(rec.m_pLink);
   if (rec.m_linkRecord.IsOpen()) ClosePort(rec.m_linkRecord);
   traces_.reset();
@@ -58,7 +54,7 @@ sim::Simulator& FlashJobsTest::StartHandset(bool usb, sim::Options options) {
 void FlashJobsTest::Connect() {
   const int rc = ConnectTarget(ctx);
   ASSERT_EQ(rc, 0) << con.Dump();
-  ASSERT_EQ(g_loaderState.load(), kLoaderNand);
+  ASSERT_EQ(ctx.job.loaderState.load(), kLoaderNand);
   con.Clear();
 }
 

@@ -64,7 +64,8 @@ class FlashJobsTest : public sim::SimTest {
   RecordingConsole con;
   OperationRecord rec;
   TargetSession session;
-  JobContext ctx{rec, con, nullptr, session};
+  JobState job;
+  JobContext ctx{rec, con, nullptr, session, job};
   std::string imageDir;
 
  private:

@@ -70,7 +70,7 @@ TEST_F(BootloaderTest, ChainWritesTheThreeStagesAndBoot2) {
   EXPECT_EQ(rec.m_strManualNandImage, "boot2");
   EXPECT_EQ(con.ControlText(ctl::kFileName), "boot2.img");
   EXPECT_EQ(con.ControlText(ctl::kFileSize), "190380 bytes");
-  EXPECT_EQ(g_loaderState.load(), kLoaderNone);
+  EXPECT_EQ(ctx.job.loaderState.load(), kLoaderNone);
   EXPECT_EQ(Sim().HandsetRate(), 115200u) << "Boot2 raised the rate and must bring it back";
 }
 

@@ -43,7 +43,7 @@ TEST_F(EraseFormatTest, NandAllEraseAt921K) {
   EXPECT_EQ(Boxes(), (std::vector<Box>{{"All Erase complete", "NOTICE"}}));
   EXPECT_EQ(con.LastState(), "Ready");
   EXPECT_EQ(con.Enabled(ctl::kCancel), std::optional<bool>(true));
-  EXPECT_EQ(g_loaderState.load(), kLoaderNand);
+  EXPECT_EQ(ctx.job.loaderState.load(), kLoaderNand);
   EXPECT_EQ(Sim().HandsetRate(), 115200u);
   EXPECT_FALSE(rec.m_pLink);
 }
@@ -103,7 +103,7 @@ TEST_F(EraseFormatTest, NorFileSystemFormatAt460K) {
   EXPECT_EQ(Boxes(), (std::vector<Box>{{"VLF Format complete", "NOTICE"}}));
   EXPECT_EQ(con.LastState(), "Disconnected");
   EXPECT_EQ(con.Enabled(ctl::kCancel), std::optional<bool>(true));
-  EXPECT_EQ(g_loaderState.load(), kLoaderNor);
+  EXPECT_EQ(ctx.job.loaderState.load(), kLoaderNor);
   // The session end restarts the handset into normal operation.
   EXPECT_EQ(Sim().StateName(), "off") << [&] { std::string t; for (auto& l : Sim().Transcript()) t += l + "\n"; return t; }();
 }
@@ -136,7 +136,7 @@ TEST_F(EraseFormatTest, VlfFormatCancelledDoesNothing) {
 }
 
 TEST_F(EraseFormatTest, VlfFormatThatFailedDoesNotClaimTheAreaErased) {
-  g_loaderState = kLoaderNand;  // no loader upload before the rate check
+  ctx.job.loaderState = kLoaderNand;  // no loader upload before the rate check
   rec.m_nBaudRate = 3;
   con.QueueConfirm(true);
   EXPECT_FALSE(VlfFormatJob(ctx));
@@ -163,7 +163,7 @@ TEST_F(EraseFormatTest, VlfFormatAcceptedErasesTheFileSystemArea) {
                              {3, "OK\n"}}));
   EXPECT_EQ(Boxes(), (std::vector<Box>{{"VLF All Erased. Turn On/Off", "  NOTICE  "}}));
   EXPECT_EQ(con.LastState(), "Ready");
-  EXPECT_EQ(g_loaderState.load(), kLoaderNand);
+  EXPECT_EQ(ctx.job.loaderState.load(), kLoaderNand);
   EXPECT_EQ(Sim().HandsetRate(), 115200u);
 }
 

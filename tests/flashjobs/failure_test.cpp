@@ -82,14 +82,14 @@ TEST_F(FailureTest, BaudChoiceOutsideTheListKeepsTheConsoleBusy) {
   EXPECT_EQ(CountLogStartingWith(" ( Elapsed Time"), 0);
 
   con.Clear();
-  g_loaderState = kLoaderNor;  // no loader upload before the check
+  ctx.job.loaderState = kLoaderNor;  // no loader upload before the check
   EXPECT_FALSE(NorDownloadJob(ctx, kOpCalset, 0));
   EXPECT_EQ(Boxes(), (std::vector<Box>{{"BaudRate Error", "VANTREL Downloader"}}));
   EXPECT_EQ(con.LastState(), "Busy");
 
   // The erase jobs close normally after the same box.
   con.Clear();
-  g_loaderState = kLoaderNand;  // the NAND loader runs: none to bring up first
+  ctx.job.loaderState = kLoaderNand;  // the NAND loader runs: none to bring up first
   EXPECT_FALSE(NandEraseJob(ctx, kOpNandEraseAll));
   EXPECT_EQ(Boxes(), (std::vector<Box>{{"BaudRate Error", "VANTREL Downloader"}}));
   EXPECT_EQ(con.LastState(), "Ready");

@@ -155,7 +155,7 @@ TEST_P(NandItemTest, WritesExactlyTheSelectedRecords) {
   StartHandset(c.usb);
   Connect();
   const Plan plan = Prepare(c.code, c.usb);
-  g_operation = c.code;
+  ctx.job.operation = c.code;
   rec.m_nDownloadItem = 5;
 
   ASSERT_TRUE(NandDownloadJob(ctx, c.code, 0)) << con.Dump();
@@ -233,7 +233,7 @@ TEST_F(NandJobTest, FileSystemItemAfterAnotherItemStillWritesTheStream) {
   rec.m_strFactoryFSFileName = WriteFile("Q77T.vlf", bytes);
   rec.m_nFactoryFSFileSize = static_cast<uint32_t>(bytes.size());
   session.SetSelection(0, 0, 0, 1, 0, 0);  // as the Rsrc2 item leaves it
-  g_operation = kOpVlf;
+  ctx.job.operation = kOpVlf;
   NandItemDownloadProc(ctx);
   EXPECT_TRUE(FlashHolds(FlashPart::Nand, kStreamArea, bytes)) << con.Dump();
   EXPECT_TRUE(LogHasInOrder({{3, "  Completed"}}));

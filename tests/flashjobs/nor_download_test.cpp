@@ -42,7 +42,7 @@ TEST_F(NorDownloadTest, ImageSetAt460KReplacesTheNandLoader) {
   EXPECT_EQ(CountLogStartingWith("  ( Elapsed Time : "), 1);
   EXPECT_EQ(Boxes(), (std::vector<Box>{{"Download Finished", "  NOTICE  "}}));
   EXPECT_EQ(con.LastState(), "Ready");
-  EXPECT_EQ(g_loaderState.load(), kLoaderNor);
+  EXPECT_EQ(ctx.job.loaderState.load(), kLoaderNor);
   EXPECT_EQ(Sim().HandsetRate(), 115200u);
   EXPECT_EQ(con.ControlText(ctl::kFileName), "W5K1_imgset.img");
 }

@@ -91,7 +91,7 @@ TEST_F(RateSequenceTest, AllDownloadChainAt921K) {
   rec.m_strRscrFileName = WriteRecordFile("Q77T.rc1", {rc1});
   rec.m_strRscr2FileName = WriteRecordFile("Q77T.rc2", {rc2});
   rec.m_strFactoryFSFileName = WriteFile("Q77T.vlf", vlf);
-  g_operation = kOpAllChain;
+  ctx.job.operation = kOpAllChain;
 
   NandAllDownloadProc(ctx);
 
@@ -113,7 +113,7 @@ TEST_F(RateSequenceTest, ReconnectAndNorWorkAfterA921KDownload) {
 
   // The reconnect speaks at the base rate, then the NOR loader goes up.
   ReconnectForDriverChange(ctx);
-  EXPECT_EQ(g_loaderState.load(), kLoaderNone);
+  EXPECT_EQ(ctx.job.loaderState.load(), kLoaderNone);
   EXPECT_EQ(CountLogStartingWith("FAIL"), 0) << con.Dump();
 
   ImageRecord nor = MakeRecord(0x240000, 5000, 9);
@@ -121,7 +121,7 @@ TEST_F(RateSequenceTest, ReconnectAndNorWorkAfterA921KDownload) {
   rec.m_nParamDepFileSize = static_cast<uint32_t>(nor.data.size() + 8);
   ASSERT_TRUE(NorDownloadJob(ctx, kOpCalset, 0)) << con.Dump();
   EXPECT_TRUE(FlashHolds(FlashPart::Nor, nor.address, nor.data));
-  EXPECT_EQ(g_loaderState.load(), kLoaderNor);
+  EXPECT_EQ(ctx.job.loaderState.load(), kLoaderNor);
   EXPECT_EQ(Sim().HandsetRate(), 115200u);
 }
 

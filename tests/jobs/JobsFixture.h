@@ -9,7 +9,6 @@
 #include "payloads/Payloads.h"
 #include "protocol/TargetSession.h"
 #include "tests/support/FastTiming.h"
-#include "tests/support/JobGlobals.h"
 #include "tests/support/RecordingConsole.h"
 
 namespace vantrel::test {
@@ -18,11 +17,8 @@ class JobsFixture : public FastTiming {
  protected:
   void SetUp() override {
     FastTiming::SetUp();
-    ResetJobGlobals();
-    SetMainContext(&ctx);
   }
   void TearDown() override {
-    SetMainContext(nullptr);
     FastTiming::TearDown();
   }
 
@@ -34,7 +30,8 @@ class JobsFixture : public FastTiming {
   RecordingConsole con;
   OperationRecord rec;
   TargetSession session;
-  JobContext ctx{rec, con, nullptr, session};
+  JobState job;
+  JobContext ctx{rec, con, nullptr, session, job};
 };
 
 }  // namespace vantrel::test

@@ -34,17 +34,17 @@ TEST(TickCountTest, NandBlocksRoundUp) {
 using ProgressCallbackTest = JobsFixture;
 
 TEST_F(ProgressCallbackTest, BlockLinesTicksAndPercentage) {
-  g_expectedTicks = 4;
-  ProgressCallBackFunc(1, 0, 0x4A0000, 131072, 0);
-  ProgressCallBackFunc(1, 0, 0, 1024, 0);
-  ProgressCallBackFunc(1, 0, 0x20000, 2048, 1);
-  ProgressCallBackFunc(1, 0, 0, 4096, 1);
+  ctx.job.expectedTicks = 4;
+  ProgressCallBackFunc(ctx, 1, 0, 0x4A0000, 131072, 0);
+  ProgressCallBackFunc(ctx, 1, 0, 0, 1024, 0);
+  ProgressCallBackFunc(ctx, 1, 0, 0x20000, 2048, 1);
+  ProgressCallBackFunc(ctx, 1, 0, 0, 4096, 1);
   EXPECT_EQ(con.Log(),
             "    0 x 4A0000\t Download   131072 bytes\t. . . .  "
             "    0 x 0\t\t Download   1024 bytes\t. . . .  "
             "\r\n    0 x 20000\t Erase   2048 bytes\t. . . .    OK "
             "\r\n    0 x 0\t\t Erase   4096 bytes\t. . . .    OK ");
-  EXPECT_EQ(g_progressTicks, 4);
+  EXPECT_EQ(ctx.job.progressTicks, 4);
   EXPECT_EQ(rec.m_nProgress, 100);
   EXPECT_EQ(con.ProgressPos(), 100);
   EXPECT_EQ(con.ControlText(ctl::kTickCount), " 4 / 4 ");
@@ -52,35 +52,35 @@ TEST_F(ProgressCallbackTest, BlockLinesTicksAndPercentage) {
 }
 
 TEST_F(ProgressCallbackTest, PercentageTruncatesAndClampsAt100) {
-  g_expectedTicks = 3;
-  ProgressCallBackFunc(1, 0, 0x4A0000, 1, 0);
+  ctx.job.expectedTicks = 3;
+  ProgressCallBackFunc(ctx, 1, 0, 0x4A0000, 1, 0);
   EXPECT_EQ(rec.m_nProgress, 33);
-  g_progressTicks = 7;  // the expected count was too small
-  ProgressCallBackFunc(1, 0, 0x4A0000, 1, 0);
+  ctx.job.progressTicks = 7;  // the expected count was too small
+  ProgressCallBackFunc(ctx, 1, 0, 0x4A0000, 1, 0);
   EXPECT_EQ(rec.m_nProgress, 100);
   EXPECT_EQ(con.ControlText(ctl::kTickCount), " 8 / 3 ");
 }
 
 TEST_F(ProgressCallbackTest, TicksWithoutAnExpectedCountLeaveThePercentage) {
   rec.m_nProgress = 42;
-  g_expectedTicks = 0;
-  ProgressCallBackFunc(1, 0, 0x20000, 512, 0);
+  ctx.job.expectedTicks = 0;
+  ProgressCallBackFunc(ctx, 1, 0, 0x20000, 512, 0);
   EXPECT_EQ(rec.m_nProgress, 42);
-  EXPECT_EQ(g_progressTicks, 1);
+  EXPECT_EQ(ctx.job.progressTicks, 1);
   EXPECT_EQ(con.ControlText(ctl::kTickCount), " 1 / 0 ");
   EXPECT_EQ(con.Log(), "    0 x 20000\t Download   512 bytes\t. . . .  ");
 }
 
 TEST_F(ProgressCallbackTest, ErrorReportsLogTheirTextAndMoveNoCounter) {
-  g_expectedTicks = 10;
-  ProgressCallBackFunc(0, 1, 0, 0x5A, 0);
-  ProgressCallBackFunc(0, 1, 1, 0, 0);
-  ProgressCallBackFunc(1, 1, 2, 0, 0);
-  ProgressCallBackFunc(0, 1, 3, 0, 0);
-  ProgressCallBackFunc(0, 1, 4, 0, 0);
-  ProgressCallBackFunc(0, 1, 5, 0, 0);
-  ProgressCallBackFunc(0, 1, 6, 0, 0);
-  ProgressCallBackFunc(0, 1, 9, 0, 0);
+  ctx.job.expectedTicks = 10;
+  ProgressCallBackFunc(ctx, 0, 1, 0, 0x5A, 0);
+  ProgressCallBackFunc(ctx, 0, 1, 1, 0, 0);
+  ProgressCallBackFunc(ctx, 1, 1, 2, 0, 0);
+  ProgressCallBackFunc(ctx, 0, 1, 3, 0, 0);
+  ProgressCallBackFunc(ctx, 0, 1, 4, 0, 0);
+  ProgressCallBackFunc(ctx, 0, 1, 5, 0, 0);
+  ProgressCallBackFunc(ctx, 0, 1, 6, 0, 0);
+  ProgressCallBackFunc(ctx, 0, 1, 9, 0, 0);
   std::vector<std::pair<int, std::string>> want = {
       {-1, " checksum : "}, {4, "0x5A\n"},
       {-1, " checksum "},   {4, " Error\n"},
@@ -88,28 +88,28 @@ TEST_F(ProgressCallbackTest, ErrorReportsLogTheirTextAndMoveNoCounter) {
       {4, " Sync error\n"}, {4, " Invalid ACK received\n"},
       {4, " Not response at the target phone\n"}, {4, " Unknown error\n"}};
   EXPECT_EQ(con.LogEntries(), want);
-  EXPECT_EQ(g_progressTicks, 0);
+  EXPECT_EQ(ctx.job.progressTicks, 0);
   EXPECT_EQ(rec.m_nProgress, 0);
   EXPECT_FALSE(con.ProgressPos().has_value());
 }
 
 TEST_F(ProgressCallbackTest, ChunkCallsOnlyEnableCancel) {
-  ProgressCallBackFunc(0, 0, 0x4A0000, 1024, 0);
+  ProgressCallBackFunc(ctx, 0, 0, 0x4A0000, 1024, 0);
   EXPECT_EQ(con.Log(), "");
-  EXPECT_EQ(g_progressTicks, 0);
+  EXPECT_EQ(ctx.job.progressTicks, 0);
   EXPECT_EQ(con.Enabled(ctl::kCancel), true);
 }
 
 TEST_F(ProgressCallbackTest, RegionFontsAlternateOnlyWhileTheNandLoaderRuns) {
-  g_expectedTicks = 10;
-  g_loaderState = kLoaderNand;
-  ProgressCallBackFunc(1, 0, 0x4A0000, 0x20000, 0);
+  ctx.job.expectedTicks = 10;
+  ctx.job.loaderState = kLoaderNand;
+  ProgressCallBackFunc(ctx, 1, 0, 0x4A0000, 0x20000, 0);
   EXPECT_EQ(con.Font(ctl::kImgsetButton), ItemFont::Done);  // tick 1: phase 1
-  ProgressCallBackFunc(1, 0, 0x4C0000, 0x20000, 0);
+  ProgressCallBackFunc(ctx, 1, 0, 0x4C0000, 0x20000, 0);
   EXPECT_EQ(con.Font(ctl::kImgsetButton), ItemFont::Active);  // tick 2: phase 0
   const size_t fonts = con.Calls(CallType::ItemFont).size();
-  g_loaderState = kLoaderNor;
-  ProgressCallBackFunc(1, 0, 0x4E0000, 0x20000, 0);
+  ctx.job.loaderState = kLoaderNor;
+  ProgressCallBackFunc(ctx, 1, 0, 0x4E0000, 0x20000, 0);
   EXPECT_EQ(con.Calls(CallType::ItemFont).size(), fonts);
 }
 
@@ -130,28 +130,17 @@ TEST_F(ProgressCallbackTest, FlashRegionTable) {
   EXPECT_EQ(con.Count(), n);
 }
 
-TEST_F(ProgressCallbackTest, NoMainWindowTouchesNothing) {
-  SetMainContext(nullptr);
-  g_expectedTicks = 1;
-  ProgressCallBackFunc(1, 0, 0x4A0000, 1, 0);
-  DumpProgressCallBackFunc(1, nullptr, 0);
-  uint8_t b = 0;
-  EXPECT_FALSE(DumpDataCallBackFunc(&b, 1));
-  EXPECT_EQ(con.Count(), 0u);
-  EXPECT_EQ(g_progressTicks, 0);
-}
-
 using DumpCallbackTest = JobsFixture;
 
 TEST_F(DumpCallbackTest, LinesAdvanceTheDumpAddressAndDoNotClamp) {
-  g_operation = kOpNandDump;
-  g_expectedTicks = 1;
+  ctx.job.operation = kOpNandDump;
+  ctx.job.expectedTicks = 1;
   rec.m_nDumpAddress = 0;
-  DumpProgressCallBackFunc(1, nullptr, 0x100000);
+  DumpProgressCallBackFunc(ctx, 1, 0x100000);
   EXPECT_EQ(rec.m_nDumpAddress, 0x20000u);
-  DumpProgressCallBackFunc(1, nullptr, 0x120000);
+  DumpProgressCallBackFunc(ctx, 1, 0x120000);
   EXPECT_EQ(rec.m_nDumpAddress, 0x40000u);
-  DumpProgressCallBackFunc(0, nullptr, 0x140000);  // a chunk: nothing but Cancel
+  DumpProgressCallBackFunc(ctx, 0, 0x140000);  // a chunk: nothing but Cancel
   std::vector<std::pair<int, std::string>> want = {{-1, "   0x0000 : \t"},
                                                    {3, "   Dump   >>>   OK"},
                                                    {-1, "\n   0x120000 : \t"},
@@ -160,17 +149,17 @@ TEST_F(DumpCallbackTest, LinesAdvanceTheDumpAddressAndDoNotClamp) {
   EXPECT_EQ(rec.m_nProgress, 200);
   EXPECT_EQ(con.ControlText(ctl::kTickCount), " 2 / 1 ");
 
-  g_operation = kOpVlf;  // not a dump: the address stays
-  DumpProgressCallBackFunc(1, nullptr, 0x140000);
+  ctx.job.operation = kOpVlf;  // not a dump: the address stays
+  DumpProgressCallBackFunc(ctx, 1, 0x140000);
   EXPECT_EQ(rec.m_nDumpAddress, 0x40000u);
 }
 
 TEST_F(DumpCallbackTest, DataGoesToTheDumpFile) {
   uint8_t data[3] = {1, 2, 3};
-  EXPECT_FALSE(DumpDataCallBackFunc(data, 3));  // no file open
+  EXPECT_FALSE(DumpDataCallBackFunc(ctx, data, 3));  // no file open
   rec.m_dumpFile = std::tmpfile();
   ASSERT_NE(rec.m_dumpFile, nullptr);
-  EXPECT_TRUE(DumpDataCallBackFunc(data, 3));
+  EXPECT_TRUE(DumpDataCallBackFunc(ctx, data, 3));
   EXPECT_EQ(std::ftell(rec.m_dumpFile), 3);
   std::fclose(rec.m_dumpFile);
   rec.m_dumpFile = nullptr;

@@ -36,7 +36,6 @@ class ConnectTest : public JobsFixture {
  protected:
   void SetUp() override {
     JobsFixture::SetUp();
-    ResetConnectRetryAllowance();
     rec.m_nComPort = 6;  // COM7
     rec.m_nBaudRate = 0;
     rec.m_nLinkMode = kLinkModeUart;
@@ -171,7 +170,7 @@ TEST_F(ConnectTest, UartConnectBringsUpTheNandLoader) {
   EXPECT_EQ(con.IndicatorText(ctl::kFlashIdBox), "ECB1");
   EXPECT_EQ(con.LastState(), "Ready");
   EXPECT_TRUE(con.MessageBoxes().empty());
-  EXPECT_EQ(g_loaderState, kLoaderNand);
+  EXPECT_EQ(ctx.job.loaderState, kLoaderNand);
   EXPECT_EQ(rec.m_bConnected, 1);
   EXPECT_EQ(PausesTagged("StartAccepted"), std::vector<unsigned>{200});
   EXPECT_FALSE(rec.m_linkRecord.IsOpen());
@@ -245,7 +244,7 @@ TEST_F(ConnectTest, AlternativeBootByteAllowsOneRetry) {
   const std::string want = "Success!!\n" + kTurnOn + kListen + "OK\n" + kSend + "Try again\n" + kListen + "OK\n" +
                            kSend + "OK\n";
   EXPECT_EQ(con.Log().substr(0, want.size()), want);
-  EXPECT_FALSE(ConnectRetryAllowed());
+  EXPECT_FALSE(ctx.job.connectRetryAllowed);
   const auto got = h.Received();
   ASSERT_GE(got.size(), 2u);
   EXPECT_EQ(got[0], 0x77);
@@ -264,10 +263,10 @@ TEST_F(ConnectTest, UnexpectedAnswerWithoutAllowanceEndsWithoutALogLine) {
 TEST_F(ConnectTest, ReconnectOverUartSendsTheCommandAndReturnsToReady) {
   ScriptedHandset h(kCom);
   h.Start();
-  g_loaderState = kLoaderNand;
+  ctx.job.loaderState = kLoaderNand;
   rec.m_nDownloadItem = 5;
   ReconnectForDriverChange(ctx);
-  EXPECT_EQ(g_loaderState, kLoaderNone);
+  EXPECT_EQ(ctx.job.loaderState, kLoaderNone);
   EXPECT_EQ(con.Log(), "\n   * Reconnecting (Flash Driver Change)\n    Open Comport\t\t\t\t> > > OK\n"
                        "    Now Reconnecting\t\t\t> > > OK");
   EXPECT_EQ(con.Enabled(ctl::kCancel), true);
@@ -287,9 +286,9 @@ TEST_F(ConnectTest, ReconnectOverUartSendsTheCommandAndReturnsToReady) {
 
 TEST_F(ConnectTest, ReconnectOverUsbSendsNothing) {
   rec.m_nLinkMode = kLinkModeUsb;
-  g_loaderState = kLoaderNor;
+  ctx.job.loaderState = kLoaderNor;
   ReconnectForDriverChange(ctx);
-  EXPECT_EQ(g_loaderState, kLoaderNone);
+  EXPECT_EQ(ctx.job.loaderState, kLoaderNone);
   EXPECT_EQ(con.Log(), "");
   EXPECT_EQ(con.States(), std::vector<std::string>{"Ready"});
   EXPECT_EQ(con.Enabled(ctl::kCancel), true);

@@ -64,9 +64,9 @@ TEST_F(FlashDriverTest, NorLoaderNamesTheNorPart) {
   ScriptedHandset h(kCom);
   h.AnswerFlashTypeQueries(0x10);
   h.Start();
-  g_loaderState = kLoaderNand;
+  ctx.job.loaderState = kLoaderNand;
   EXPECT_TRUE(DownloadNorFlashDriver(ctx, link));
-  EXPECT_EQ(g_loaderState, kLoaderNor);
+  EXPECT_EQ(ctx.job.loaderState, kLoaderNor);
   EXPECT_EQ(con.IndicatorText(ctl::kNorIdBox), "NQ4410TB 256");
   EXPECT_EQ(con.IndicatorText(ctl::kFlashIdBox), "");
   const std::string head =
@@ -85,7 +85,7 @@ TEST_F(FlashDriverTest, UnknownDeviceIdFailsOnlyTheTypeCheck) {
     h.Start();
     EXPECT_TRUE(DownloadNorFlashDriver(ctx, link));
     EXPECT_NE(con.Log().find("     Flash type Checking\t\t\t> > > FAIL\n"), std::string::npos);
-    EXPECT_EQ(g_loaderState, kLoaderNor);
+    EXPECT_EQ(ctx.job.loaderState, kLoaderNor);
   }
   con.Clear();
   ScriptedHandset h(kCom);
@@ -93,20 +93,20 @@ TEST_F(FlashDriverTest, UnknownDeviceIdFailsOnlyTheTypeCheck) {
   h.Start();
   EXPECT_TRUE(DownloadNandFlashDriver(ctx, link, 1));
   EXPECT_NE(con.Log().find("     Flash Type Checking\t\t\t> > > device_id=0 FAIL\n"), std::string::npos);
-  EXPECT_EQ(g_loaderState, kLoaderNand);
+  EXPECT_EQ(ctx.job.loaderState, kLoaderNand);
   EXPECT_TRUE(con.MessageBoxes().empty());
 }
 
 TEST_F(FlashDriverTest, NorUploadFailureDisconnects) {
   SetComOverride(kCom, "/nonexistent/tty");
-  g_loaderState = kLoaderNand;
+  ctx.job.loaderState = kLoaderNand;
   EXPECT_FALSE(DownloadNorFlashDriver(ctx, link));
   ASSERT_EQ(con.MessageBoxes().size(), 1u);
   EXPECT_EQ(con.MessageBoxes()[0].text, ResultText(kResultComPort));
   EXPECT_EQ(con.MessageBoxes()[0].caption, "Downloading Failure");
   EXPECT_TRUE(EndsWith("> > > FAIL\n\n   Turn On/Off the target phone!!!\n"));
   EXPECT_EQ(con.LastState(), "Disconnected");
-  EXPECT_EQ(g_loaderState, kLoaderNand);  // left as it was
+  EXPECT_EQ(ctx.job.loaderState, kLoaderNand);  // left as it was
   EXPECT_EQ(con.Log().find("Elapsed"), std::string::npos);
 }
 
@@ -114,7 +114,7 @@ TEST_F(FlashDriverTest, BaudChoiceOutsideTheListFailsTheNandLoaderWith209) {
   ScriptedHandset h(kCom);
   h.Start();
   rec.m_nBaudRate = 3;
-  g_loaderState = kLoaderNone;
+  ctx.job.loaderState = kLoaderNone;
   EXPECT_FALSE(DownloadNandFlashDriver(ctx, link, 1));
   ASSERT_EQ(con.MessageBoxes().size(), 1u);
   EXPECT_EQ(con.MessageBoxes()[0].text, ResultText(kResultInvalidValue));
@@ -123,7 +123,7 @@ TEST_F(FlashDriverTest, BaudChoiceOutsideTheListFailsTheNandLoaderWith209) {
             StandInWarning() + "\n\n  * NAND Flash Driver Download\n     preboot downloading\t\t\t> > > OK\n"
             "     NAND Flash driver downloading\t\t> > > FAIL\n\n  Turn On/Off the target phone!!!\n");
   EXPECT_EQ(con.LastState(), "Ready");
-  EXPECT_EQ(g_loaderState, kLoaderNone);
+  EXPECT_EQ(ctx.job.loaderState, kLoaderNone);
 }
 
 TEST_F(FlashDriverTest, NandPrebootFailureEndsReady) {

@@ -42,7 +42,6 @@ class OperationControlTest : public JobsFixture {
  protected:
   void SetUp() override {
     JobsFixture::SetUp();
-    ResetConnectRetryAllowance();
     rec.m_nComPort = 6;
     rec.m_nBaudRate = 0;
     rec.m_nCommType = 0;
@@ -58,6 +57,7 @@ class OperationControlTest : public JobsFixture {
     if (!control_) control_ = std::make_unique<OperationControl>(rec, con, &settings_);
     return *control_;
   }
+  JobState& Job() { return Control().Context().job; }
 
   // A file of `size` bytes (sparse) in the scratch folder.
   std::string File(const std::string& name, uint32_t size) {
@@ -103,7 +103,7 @@ TEST_F(OperationControlTest, StartOverUartConnectsAndEndsReady) {
   const std::string log = con.Log();
   EXPECT_EQ(log.rfind("\n  * Connecting to target phone\n     Try to open COM7\t>Success!!\n", 0), 0u);
   EXPECT_NE(log.find("\n     UART Download Mode\t> > > Available\n\n"), std::string::npos);
-  EXPECT_EQ(g_loaderState, kLoaderNand);
+  EXPECT_EQ(Job().loaderState, kLoaderNand);
 }
 
 TEST_F(OperationControlTest, StartOverUsbSetsTheUsbLinkMode) {
@@ -192,9 +192,9 @@ TEST_F(OperationControlTest, AcceptedDownloadCountsAndStartsTheJob) {
   EXPECT_EQ(rec.m_nDownloadNum, 42);
   EXPECT_EQ(settings_.ints["FennikDL/m_nDownloadNum"], 42);
   EXPECT_EQ(con.ControlText(ctl::kDownloadCounter), "42");
-  EXPECT_EQ(g_operation, kOpCalset);
+  EXPECT_EQ(Job().operation, kOpCalset);
   EXPECT_EQ(Control().Context().session.Selection().calibration, 1);
-  EXPECT_EQ(g_expectedTicks, 1);
+  EXPECT_EQ(Job().expectedTicks, 1);
   EXPECT_LT(rec.m_dTotalElapsed, 12.5);  // cleared by the press
   // The record was exchanged with the controls before the job started.
   auto calls = con.Calls();
@@ -217,11 +217,11 @@ TEST_F(OperationControlTest, ManualDownloadConfirmsTheRoundedAddress) {
   ASSERT_FALSE(con.MessageBoxes().empty());
   EXPECT_EQ(con.MessageTexts()[0], "Start Address check OK!!\r\nCheck start block Address : 0x120000");
   EXPECT_EQ(rec.m_nStartAddress, 0x120000u);
-  EXPECT_EQ(g_operation, kOpNandManual);
+  EXPECT_EQ(Job().operation, kOpNandManual);
 }
 
 TEST_F(OperationControlTest, ErasesAskEveryTime) {
-  g_operation = kOpAllChain;  // left from an All Download: still asks
+  Job().operation = kOpAllChain;  // left from an All Download: still asks
   con.QueueConfirm(false);
   Control().OnNandEraseAll();
   auto confirms = con.Calls(CallType::Confirm);
@@ -230,14 +230,14 @@ TEST_F(OperationControlTest, ErasesAskEveryTime) {
   EXPECT_EQ(confirms[0].lines, (std::vector<std::string>{"All NAND flash data are erased.", "Are you sure?"}));
   EXPECT_EQ(con.States(), std::vector<std::string>{"Ready"});
   EXPECT_FALSE(Control().JobRunning());
-  EXPECT_EQ(g_operation, kOpAllChain);
+  EXPECT_EQ(Job().operation, kOpAllChain);
 
   SetComOverride(kCom, "/nonexistent/tty");
   con.Clear();
   Control().OnEraseBootloader();  // confirmed by default
   Control().WaitForJob();
   EXPECT_EQ(con.Calls(CallType::Confirm).size(), 1u);
-  EXPECT_EQ(g_operation, kOpBootAreaErase);
+  EXPECT_EQ(Job().operation, kOpBootAreaErase);
   EXPECT_EQ(con.States().front(), "Busy");
 }
 
@@ -259,12 +259,12 @@ TEST_F(OperationControlTest, BootloaderWarningAndUartOnly) {
 TEST_F(OperationControlTest, DisconnectOverUsbClosesTheBootLinkAndWaits) {
   rec.m_nLinkMode = 85;
   rec.m_bConnected = 1;
-  g_loaderState = kLoaderNand;
+  Job().loaderState = kLoaderNand;
   Control().OnDisconnect();
   Control().WaitForJob();
   EXPECT_EQ(con.ControlText(ctl::kNorIdBox), "Disconnected");
   EXPECT_EQ(con.ControlText(ctl::kHiddenBox1117), "Disconnected");
-  EXPECT_EQ(g_loaderState, kLoaderNone);
+  EXPECT_EQ(Job().loaderState, kLoaderNone);
   EXPECT_EQ(rec.m_bConnected, 0);
   EXPECT_EQ(con.LastState(), "Disconnected");
   EXPECT_EQ(PausesTagged("Disconnect"), std::vector<unsigned>{1000});
@@ -277,7 +277,7 @@ TEST_F(OperationControlTest, CancelStopsTheJobAndStartWorksAgain) {
   Control().OnStart();
   ASSERT_TRUE(con.WaitForLog("Listen for the BOOT signal"));
   ASSERT_TRUE(Control().JobRunning());
-  g_loaderState = kLoaderNand;
+  Job().loaderState = kLoaderNand;
 
   Control().OnCancel();
   const size_t mark = con.Count();
@@ -288,7 +288,7 @@ TEST_F(OperationControlTest, CancelStopsTheJobAndStartWorksAgain) {
   EXPECT_EQ(entries.back(), (std::pair<int, std::string>{5, " "}));
   EXPECT_EQ(con.ProgressPos(), 0);
   EXPECT_EQ(con.LastState(), "Disconnected");
-  EXPECT_EQ(g_loaderState, kLoaderNone);
+  EXPECT_EQ(Job().loaderState, kLoaderNone);
   EXPECT_EQ(rec.m_bConnected, 0);
 
   Control().WaitForJob();  // the stopped job unwinds quickly and says nothing more
@@ -342,11 +342,11 @@ TEST_F(OperationControlTest, ReconnectsAndTheUsbDisconnectPauseRunOnTheJobThread
   ScriptedHandset h(kCom);
   h.Start();
   for (auto press : {&OperationControl::OnPzlFormat, &OperationControl::OnVlfFormat, &OperationControl::OnCheckBadBlock}) {
-    g_loaderState = kLoaderNor;
+    Job().loaderState = kLoaderNor;
     (Control().*press)();
     Control().WaitForJob();
   }
-  g_loaderState = kLoaderNand;
+  Job().loaderState = kLoaderNand;
   Control().OnNorAllSectorsErase();
   Control().WaitForJob();
   rec.m_nLinkMode = 85;
@@ -389,10 +389,10 @@ TEST_F(OperationControlTest, CheckBadBlockReconnectsOnlyFromTheNorLoader) {
   EXPECT_EQ(con.States(), (std::vector<std::string>{"Busy", "Ready"}));
   con.Clear();
   rec.m_nLinkMode = 85;
-  g_loaderState = kLoaderNor;
+  Job().loaderState = kLoaderNor;
   Control().OnCheckBadBlock();
   Control().WaitForJob();
-  EXPECT_EQ(g_loaderState, kLoaderNone);
+  EXPECT_EQ(Job().loaderState, kLoaderNone);
   EXPECT_EQ(con.States(), (std::vector<std::string>{"Busy", "Ready"}));
 }
 

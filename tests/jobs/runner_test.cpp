@@ -17,10 +17,10 @@ std::atomic<int> g_rounds{0};
 
 // Talks to the console and reports ticks until it is stopped.
 int ChattyProc(JobContext& ctx) {
-  g_expectedTicks = 1000000;
+  ctx.job.expectedTicks = 1000000;
   while (!stop::Requested()) {
     ctx.con.AppendLogPlain(".");
-    ProgressCallBackFunc(1, 0, 0x4A0000, 1024, 0);
+    ProgressCallBackFunc(ctx, 1, 0, 0x4A0000, 1024, 0);
     ++g_rounds;
     timing::PollStep(5, [](int64_t us) { stop::SleepFor(us); });
   }
@@ -55,7 +55,7 @@ TEST_F(JobRunnerTest, StopClosesTheGateAndTheNextStartWorks) {
   EXPECT_EQ(con.Log().find("after the stop"), std::string::npos);
   // Progress went to the job's own (gated) console, Cancel enabled once.
   EXPECT_EQ(con.EnableCount(1090, true), 1);
-  EXPECT_GT(g_progressTicks, 20);
+  EXPECT_GT(ctx.job.progressTicks, 20);
 
   ASSERT_TRUE(runner.Start(QuickProc));
   runner.Join();

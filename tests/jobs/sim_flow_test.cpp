@@ -17,7 +17,6 @@
 #include "maintenance/OperationControl.h"
 #include "payloads/Payloads.h"
 #include "protocol/ImageSession.h"
-#include "tests/support/JobGlobals.h"
 #include "tests/support/RecordingConsole.h"
 #include "tests/support/SimFixture.h"
 #include "tests/support/TraceCapture.h"
@@ -68,20 +67,17 @@ class SimFlowTest : public sim::SimTest {
  protected:
   void SetUp() override {
     sim::SimTest::SetUp();
-    ResetJobGlobals();
-    ResetConnectRetryAllowance();
-    SetMainContext(&control.Context());
     rec.m_nComPort = 6;  // COM7
     rec.m_nCommType = 0;
     rec.m_nBaudRate = 2;  // 921K
   }
   void TearDown() override {
     control.WaitForJob();
-    SetMainContext(nullptr);
     sim::SimTest::TearDown();
   }
 
   std::string Path(const std::string& name) { return Config().Root() + "/" + name; }
+  JobState& Job() { return control.Context().job; }
 
   std::string RecordFile(const std::string& name, const std::vector<Record>& records) {
     const std::string path = Path(name);
@@ -154,7 +150,7 @@ TEST_F(SimFlowTest, StartThenImgsetAt921KThenEraseBootloaderAndNorEraseAfterReco
   // Returned to the base rate before the link closed.
   EXPECT_TRUE(Eventually([&] { return Sim().HandsetRate() == 115200u; }));
   EXPECT_EQ(rec.m_nDownloadNum, 1);
-  EXPECT_EQ(g_progressTicks, 4);  // two blocks of the first record, one of each other
+  EXPECT_EQ(Job().progressTicks, 4);  // two blocks of the first record, one of each other
 
   // A second operation at 921K: the boot area erase.
   Sim().WriteNand(0x40000, Pattern(16, 9));
@@ -165,13 +161,13 @@ TEST_F(SimFlowTest, StartThenImgsetAt921KThenEraseBootloaderAndNorEraseAfterReco
   EXPECT_TRUE(Eventually([&] { return Erased(0x40000, 16) && Sim().HandsetRate() == 115200u; }));
 
   // NOR work after a NAND job: the reconnect is heard at the base rate.
-  EXPECT_EQ(g_loaderState, kLoaderNand);
+  EXPECT_EQ(Job().loaderState, kLoaderNand);
   mark = con.Count();
   control.OnNorAllSectorsErase();
   control.WaitForJob();
   EXPECT_NE(con.LogSince(mark).find("    Now Reconnecting\t\t\t> > > OK"), std::string::npos) << con.Dump();
   EXPECT_GE(CountContaining(Sim().Transcript(), "reconnect"), 1u);
-  EXPECT_EQ(g_loaderState, kLoaderNor) << con.Dump();
+  EXPECT_EQ(Job().loaderState, kLoaderNor) << con.Dump();
 }
 
 TEST_F(SimFlowTest, StartOverUsbAndDownloadCalset) {
@@ -202,7 +198,7 @@ TEST_F(SimFlowTest, CancelInTheMiddleOfADownloadThenStartAgain) {
   rec.m_strRscrFileName = RecordFile("r.rc1", {{0x2000000, Pattern(0x400000, 7)}});  // 64 blocks
   rec.m_nDownloadItem = 0;
   control.OnDownload();
-  ASSERT_TRUE(con.WaitFor([](const std::vector<ConsoleCall>&) { return g_progressTicks.load() >= 2; },
+  ASSERT_TRUE(con.WaitFor([this](const std::vector<ConsoleCall>&) { return Job().progressTicks.load() >= 2; },
                           std::chrono::seconds(60)))
       << con.Dump();
   EXPECT_EQ(con.Enabled(ctl::kCancel), true);
@@ -220,7 +216,7 @@ TEST_F(SimFlowTest, CancelInTheMiddleOfADownloadThenStartAgain) {
   EXPECT_EQ(con.Count(), mark) << con.Dump();
   EXPECT_EQ(watch.WritesSinceArmed(), 0);  // nothing went to the handset after Cancel returned
   EXPECT_FALSE(rec.m_pLink);
-  EXPECT_LT(g_progressTicks, 64);
+  EXPECT_LT(Job().progressTicks, 64);
   EXPECT_TRUE(Erased(0x2000000 + 0x3F0000, 0x10000));  // the last block never came
 
   // The operator switches the handset off and starts again; the handset
@@ -253,7 +249,7 @@ TEST_F(SimFlowTest, SilentHandsetInMidTransferFailsTheJob) {
   EXPECT_NE(log.find("\n      Download  Failed"), std::string::npos) << log;
   EXPECT_NE(con.MessageTexts().back().find("Error flashing image set : "), std::string::npos);
   EXPECT_EQ(rec.m_nDownloadNum, 1);
-  EXPECT_EQ(g_progressTicks, 1);
+  EXPECT_EQ(Job().progressTicks, 1);
   TakeViolations();
 }
 
@@ -325,8 +321,8 @@ TEST_F(SimFlowTest, AutoAllStartWritesNorThenNand) {
   // The expected count is taken from the file sizes: the image set's 0x20328
   // bytes count two NOR blocks, the calset, Rsrc1, Rsrc2 and VLF one each; the
   // run itself reports seven blocks, and the percentage stops at 100.
-  EXPECT_EQ(g_expectedTicks, 2 + 1 + 1 + 1 + 1);
-  EXPECT_EQ(g_progressTicks, 7);
+  EXPECT_EQ(Job().expectedTicks, 2 + 1 + 1 + 1 + 1);
+  EXPECT_EQ(Job().progressTicks, 7);
   EXPECT_EQ(con.ControlText(ctl::kStatusCaption), "100");
   EXPECT_EQ(Sim().HandsetRate(), 115200u);
 }
@@ -344,8 +340,8 @@ TEST_F(SimFlowTest, NorManualDownloadThroughItem9) {
   EXPECT_EQ(con.MessageTexts().front(), "Start Address check OK!!\r\nCheck start block Address : 0x1fc0000");
   EXPECT_EQ(con.MessageTexts().back(), "Download Finished") << con.Dump();
   EXPECT_EQ(Sim().ReadNor(0x1FC0000, static_cast<uint32_t>(data.size())), data);
-  EXPECT_EQ(g_expectedTicks, 1);
-  EXPECT_EQ(g_loaderState, kLoaderNor);
+  EXPECT_EQ(Job().expectedTicks, 1);
+  EXPECT_EQ(Job().loaderState, kLoaderNor);
 }
 
 TEST_F(SimFlowTest, HiddenVlfFormatReconnectsFromTheNorLoader) {
@@ -354,7 +350,7 @@ TEST_F(SimFlowTest, HiddenVlfFormatReconnectsFromTheNorLoader) {
   rec.m_strManualImage = PlainFile("nor.bin", Pattern(0x100, 1));
   rec.m_nStartAddress = 0x100000;
   Download(9);  // leaves the NOR loader running
-  ASSERT_EQ(g_loaderState, kLoaderNor);
+  ASSERT_EQ(Job().loaderState, kLoaderNor);
   Sim().WriteNand(0x5000000, Pattern(64, 2));
   const size_t mark = con.Count();
   control.OnVlfFormat();
@@ -364,7 +360,7 @@ TEST_F(SimFlowTest, HiddenVlfFormatReconnectsFromTheNorLoader) {
   EXPECT_NE(log.find("\n  * VLF Format"), std::string::npos);
   EXPECT_EQ(con.MessageTexts().back(), "VLF All Erased. Turn On/Off");
   EXPECT_TRUE(Eventually([&] { return Erased(0x5000000, 64); }));
-  EXPECT_EQ(g_loaderState, kLoaderNand);
+  EXPECT_EQ(Job().loaderState, kLoaderNand);
 }
 
 TEST_F(SimFlowTest, BootloaderDownloadEndsWithBoot2) {
@@ -382,7 +378,7 @@ TEST_F(SimFlowTest, BootloaderDownloadEndsWithBoot2) {
   EXPECT_EQ(con.MessageTexts().back(), "Download Finished") << con.Dump() << transcript;
   EXPECT_EQ(rec.m_strManualNandImage, "boot2");
   EXPECT_EQ(rec.m_nLinkMode, 201);
-  EXPECT_EQ(g_loaderState, kLoaderNone);
+  EXPECT_EQ(Job().loaderState, kLoaderNone);
   EXPECT_EQ(con.LastState(), "Disconnected");
   const Payload& boot2 = Boot2Image();
   EXPECT_EQ(Sim().ReadNand(0x20000, boot2.size), std::vector<uint8_t>(boot2.data, boot2.data + boot2.size));

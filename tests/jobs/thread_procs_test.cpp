@@ -53,11 +53,11 @@ TEST_F(ThreadProcsTest, ItemDownloadCountsAndSelectsPerCode) {
   for (const auto& r : rows) {
     SCOPED_TRACE(static_cast<int>(r.code));
     session.SetSelection(0, 0, 0, 0, 0, 0);
-    g_operation = r.code;
-    g_progressTicks = 9;
+    ctx.job.operation = r.code;
+    ctx.job.progressTicks = 9;
     EXPECT_EQ(NandItemDownloadProc(ctx), 1);
-    EXPECT_EQ(g_expectedTicks, r.expected);
-    EXPECT_EQ(g_progressTicks, 0);
+    EXPECT_EQ(ctx.job.expectedTicks, r.expected);
+    EXPECT_EQ(ctx.job.progressTicks, 0);
     EXPECT_EQ(session.Selection().head, r.sel.head);
     EXPECT_EQ(session.Selection().middle, r.sel.middle);
     EXPECT_EQ(session.Selection().resource1, r.sel.resource1);
@@ -68,10 +68,10 @@ TEST_F(ThreadProcsTest, ItemDownloadCountsAndSelectsPerCode) {
 }
 
 TEST_F(ThreadProcsTest, RsrcAndFileSystemItemCountsBothImagesAndStopsAtAFailure) {
-  g_operation = kOpAllChain;
+  ctx.job.operation = kOpAllChain;
   session.SetSelection(0, 1, 0, 0, 0, 0);
   EXPECT_EQ(NandItemDownloadProc(ctx), 1);
-  EXPECT_EQ(g_expectedTicks, 17 + 3);
+  EXPECT_EQ(ctx.job.expectedTicks, 17 + 3);
   EXPECT_EQ(session.Selection().middle, 0);  // the Rsrc1 step selects its own record
   EXPECT_EQ(session.Selection().resource1, 1);
   EXPECT_NE(con.Log().find("\n  * NAND : Rsrc1 Download"), std::string::npos);
@@ -80,26 +80,26 @@ TEST_F(ThreadProcsTest, RsrcAndFileSystemItemCountsBothImagesAndStopsAtAFailure)
 }
 
 TEST_F(ThreadProcsTest, AllDownloadCountsEveryImageAndStopsAfterAFailedErase) {
-  g_operation = kOpAllChain;
+  ctx.job.operation = kOpAllChain;
   rec.m_bCalset = 1;
   EXPECT_EQ(NandAllDownloadProc(ctx), 1);
   EXPECT_EQ(rec.m_nProgress, 0);
-  EXPECT_EQ(g_expectedTicks, 2 + 17 + 3 + 24 + 145 + 1);
+  EXPECT_EQ(ctx.job.expectedTicks, 2 + 17 + 3 + 24 + 145 + 1);
   EXPECT_EQ(con.Log().find("Imgset Download"), std::string::npos);
   EXPECT_FALSE(Finished());
 
   con.Clear();
-  g_operation = kOpImgset;  // not the chain's code: nothing runs
+  ctx.job.operation = kOpImgset;  // not the chain's code: nothing runs
   EXPECT_EQ(NandAllDownloadProc(ctx), 1);
-  EXPECT_EQ(g_expectedTicks, 0);
+  EXPECT_EQ(ctx.job.expectedTicks, 0);
   EXPECT_EQ(con.Count(), 0u);
 }
 
 TEST_F(ThreadProcsTest, AutoAllEndsWhenTheConnectFails) {
-  g_operation = kOpAllChain;
+  ctx.job.operation = kOpAllChain;
   EXPECT_EQ(AutoAllDownloadProc(ctx), 1);
   EXPECT_EQ(rec.m_nConnectResult, -1);
-  EXPECT_EQ(g_expectedTicks, 0);
+  EXPECT_EQ(ctx.job.expectedTicks, 0);
   EXPECT_EQ(con.MessageTexts(), std::vector<std::string>{"Comm Error"});
 }
 
@@ -107,19 +107,19 @@ TEST_F(ThreadProcsTest, NorProceduresCount) {
   rec.m_nStartAddress = 0x1FC0000;
   rec.m_nManualImageSize = 0x40000;
   EXPECT_EQ(NorManualDownloadProc(ctx), 1);
-  EXPECT_EQ(g_expectedTicks, 5);
+  EXPECT_EQ(ctx.job.expectedTicks, 5);
 
-  g_operation = kOpNorVlfFormat;
+  ctx.job.operation = kOpNorVlfFormat;
   EXPECT_EQ(NorFormatProc(ctx), 1);
-  EXPECT_EQ(g_expectedTicks, 4);
-  g_operation = kOpBootAreaErase;
+  EXPECT_EQ(ctx.job.expectedTicks, 4);
+  ctx.job.operation = kOpBootAreaErase;
   EXPECT_EQ(NorFormatProc(ctx), 1);
-  EXPECT_EQ(g_expectedTicks, 1);
+  EXPECT_EQ(ctx.job.expectedTicks, 1);
 }
 
 TEST_F(ThreadProcsTest, BootloaderStopsAtTheFirstFailedStage) {
   EXPECT_EQ(BootloaderDownloadProc(ctx), 1);
-  EXPECT_NE(g_expectedTicks, 2);  // Boot2 never started
+  EXPECT_NE(ctx.job.expectedTicks, 2);  // Boot2 never started
   EXPECT_EQ(con.Log().find("Boot2"), std::string::npos);
 }
 

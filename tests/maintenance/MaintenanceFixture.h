@@ -16,7 +16,6 @@
 #include "jobs/JobState.h"
 #include "jobs/OperationRecord.h"
 #include "maintenance/OperationControl.h"
-#include "tests/support/JobGlobals.h"
 #include "tests/support/RecordingConsole.h"
 #include "tests/support/SimFixture.h"
 
@@ -26,27 +25,26 @@ class MaintenanceTest : public sim::SimTest {
  protected:
   void SetUp() override {
     sim::SimTest::SetUp();
-    ResetJobGlobals();
     rec.m_nComPort = 6;  // COM7
     rec.m_nBaudRate = 0;
     rec.m_nCommType = 0;
     rec.m_nLinkMode = 201;
     op = std::make_unique<OperationControl>(rec, con, nullptr);
-    SetMainContext(&op->Context());
     dumps = Config().Root() + "/dumps";
     std::filesystem::create_directories(dumps);
   }
   void TearDown() override {
     op.reset();
-    SetMainContext(nullptr);
     sim::SimTest::TearDown();
   }
+
+  JobState& Job() { return op->Context().job; }
 
   // START over the chosen link: the NAND flash loader runs afterwards.
   void Connect() {
     op->OnStart();
     op->WaitForJob();
-    ASSERT_EQ(g_loaderState.load(), 2) << con.Dump();
+    ASSERT_EQ(Job().loaderState.load(), 2) << con.Dump();
   }
 
   // Fills a flash range with bytes that differ from their neighbours.

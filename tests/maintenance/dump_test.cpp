@@ -70,8 +70,8 @@ TEST_F(DumpTest, NandDumpsWriteExactlyTheInclusiveRange) {
     }
   }
   EXPECT_EQ(ReadFile(dumps + "/rsrc1.dmp"), Slice(nand, 0, 0xAC0000));
-  EXPECT_EQ(g_expectedTicks.load(), 86);
-  EXPECT_EQ(g_progressTicks.load(), 86);
+  EXPECT_EQ(Job().expectedTicks.load(), 86);
+  EXPECT_EQ(Job().progressTicks.load(), 86);
   EXPECT_EQ(con.ControlText(ctl::kFileName), "nanddump0x0_0xac0000.dmp");
   EXPECT_EQ(MessagesSince(mark), std::vector<std::string>{"DUMP Complete | NOTICE"});
   const std::string log = con.LogSince(mark);
@@ -82,7 +82,7 @@ TEST_F(DumpTest, NandDumpsWriteExactlyTheInclusiveRange) {
   EXPECT_NE(log.find("\n\n      DUMP  Completed!!!\n"), std::string::npos);
   EXPECT_EQ(CountOf(log, "   Dump   >>>   OK"), 86);
   EXPECT_EQ(con.LastState(), "Ready");
-  EXPECT_EQ(g_loaderState.load(), 2);
+  EXPECT_EQ(Job().loaderState.load(), 2);
 
   // The hidden Rsrc2 preset, into a file that exists already (truncated).
   {
@@ -93,15 +93,15 @@ TEST_F(DumpTest, NandDumpsWriteExactlyTheInclusiveRange) {
   NandDump(DumpArea{0xAC0000, 0xCBFFFF, 0}, dumps + "/rsrc2.dmp");
   EXPECT_EQ(SaveProposalsSince(mark), std::vector<std::string>{"nanddump0xac0000_0xcc0000.dmp"});
   EXPECT_EQ(ReadFile(dumps + "/rsrc2.dmp"), Slice(nand, 0xAC0000, 0x200000));
-  EXPECT_EQ(g_progressTicks.load(), 16);
-  EXPECT_EQ(g_expectedTicks.load(), 16);
+  EXPECT_EQ(Job().progressTicks.load(), 16);
+  EXPECT_EQ(Job().expectedTicks.load(), 16);
 
   // Hand-typed: two bytes at an odd address, and a range across a block edge.
   NandDump(DumpArea{0x20011, 0x20012, 0}, dumps + "/two.dmp");
   EXPECT_EQ(ReadFile(dumps + "/two.dmp"), Slice(nand, 0x20011, 2));
   NandDump(DumpArea{0x1FFF0, 0x6000F, 0}, dumps + "/edge.dmp");
   EXPECT_EQ(ReadFile(dumps + "/edge.dmp"), Slice(nand, 0x1FFF0, 0x40020));
-  EXPECT_EQ(g_progressTicks.load(), g_expectedTicks.load());
+  EXPECT_EQ(Job().progressTicks.load(), Job().expectedTicks.load());
 
   // The file-system area keeps its own name; one byte later it is numbered.
   mark = con.Count();
@@ -183,7 +183,7 @@ TEST_F(DumpTest, PartialEraseLeavesErasedBytesOverTheRangeOnly) {
   EXPECT_NE(log.find("\n    Now Partial erase start!!\n---"), std::string::npos);
   EXPECT_NE(log.find("\n\n      DUMP  Completed!!!\n"), std::string::npos);
   EXPECT_EQ(MessagesSince(mark), std::vector<std::string>{"DUMP Complete | NOTICE"});
-  EXPECT_EQ(g_progressTicks.load(), 0);
+  EXPECT_EQ(Job().progressTicks.load(), 0);
   EXPECT_EQ(con.LastState(), "Ready");
 }
 
@@ -206,7 +206,7 @@ TEST_F(DumpTest, NorDumpsWriteExactlyTheHalfOpenRange) {
   EXPECT_LT(reconnect, loader) << log;
   EXPECT_LT(loader, dump) << log;
   EXPECT_NE(dump, std::string::npos) << log;
-  EXPECT_EQ(g_loaderState.load(), 1);
+  EXPECT_EQ(Job().loaderState.load(), 1);
   EXPECT_EQ(con.ControlText(ctl::kFileName), "nordump0x0_0xffff.dmp");
 
   // With the NOR loader running there is nothing to upload.
@@ -214,15 +214,15 @@ TEST_F(DumpTest, NorDumpsWriteExactlyTheHalfOpenRange) {
   NorDump(DumpArea{0x1F00000, 0x1F1FFFF, 0}, dumps + "/dsp.dmp");
   EXPECT_EQ(ReadFile(dumps + "/dsp.dmp"), Slice(dsp, 0, 0x1FFFF));
   EXPECT_EQ(con.LogSince(mark).find("NOR Flash Driver Download"), std::string::npos);
-  EXPECT_EQ(g_expectedTicks.load(), 1);
-  EXPECT_EQ(g_progressTicks.load(), 1);
+  EXPECT_EQ(Job().expectedTicks.load(), 1);
+  EXPECT_EQ(Job().progressTicks.load(), 1);
 
   // Hand-typed to the last byte the dump can read: one main block and four
   // small top blocks.
   NorDump(DumpArea{0x1FC0000, 0x1FFFFFF, 0}, dumps + "/top.dmp");
   EXPECT_EQ(ReadFile(dumps + "/top.dmp"), Slice(top, 0, 0x3FFFF));
-  EXPECT_EQ(g_expectedTicks.load(), 5);
-  EXPECT_EQ(g_progressTicks.load(), 5);
+  EXPECT_EQ(Job().expectedTicks.load(), 5);
+  EXPECT_EQ(Job().progressTicks.load(), 5);
   NorDump(DumpArea{0x1FFFFFE, 0x1FFFFFF, 0}, dumps + "/one.dmp");
   EXPECT_EQ(ReadFile(dumps + "/one.dmp"), Slice(top, 0x3FFFE, 1));
   EXPECT_EQ(rec.m_pLink, nullptr);
@@ -260,7 +260,7 @@ TEST_F(DumpTest, RefusalsComeBeforeAnyFileOrPortWork) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    g_loaderState = 2;
+    Job().loaderState = 2;
     const size_t mark = con.Count();
     if (c.nor) {
       NorDump(c.area, c.path);
@@ -270,7 +270,7 @@ TEST_F(DumpTest, RefusalsComeBeforeAnyFileOrPortWork) {
     EXPECT_EQ(MessagesSince(mark), c.boxes);
     EXPECT_EQ(con.LogSince(mark), "");
     EXPECT_EQ(con.LastState(), "Ready");
-    EXPECT_EQ(g_loaderState.load(), 2);
+    EXPECT_EQ(Job().loaderState.load(), 2);
     EXPECT_EQ(rec.m_dumpFile, nullptr);
   }
   EXPECT_TRUE(std::filesystem::is_empty(dumps));
@@ -303,7 +303,7 @@ TEST_F(DumpTest, FullDiskFailsTheDumpAndKeepsBothTheOldFileAndWhatWasWritten) {
   EXPECT_GE(partial.size(), 0x40000u);
   EXPECT_LE(partial.size(), limit);
   EXPECT_EQ(partial, Slice(nand, 0, partial.size()));
-  EXPECT_EQ(g_loaderState.load(), 2);
+  EXPECT_EQ(Job().loaderState.load(), 2);
   EXPECT_EQ(con.LastState(), "Ready");
   EXPECT_EQ(rec.m_dumpFile, nullptr);
   EXPECT_EQ(rec.m_pLink, nullptr);
@@ -334,7 +334,7 @@ TEST_F(DumpTest, SilentHandsetFailsTheDumpAfterTheBlocksItSent) {
   EXPECT_EQ(MessagesSince(mark),
             std::vector<std::string>{"Error flashing erase : No respone at the target phone\n | VANTREL Downloader"});
   EXPECT_EQ(ReadFile(dumps + "/silent.dmp.partial"), Slice(nand, 0, 0x40000));
-  EXPECT_EQ(g_progressTicks.load(), 2);
+  EXPECT_EQ(Job().progressTicks.load(), 2);
   EXPECT_NE(con.LogSince(mark).find("\r\n\r\n -  Fail!!!!!!!!"), std::string::npos);
   EXPECT_EQ(con.LastState(), "Ready");
   TakeViolations();

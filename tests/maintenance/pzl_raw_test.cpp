@@ -23,7 +23,7 @@ TEST_F(PzlFormatTest, FormatsWithTheNandLoaderRunning) {
   EXPECT_EQ(MessagesSince(mark), std::vector<std::string>{"PZL All Erased. Turn On/Off |   NOTICE  "});
   EXPECT_EQ(Sim().ReadNand(0x100000, 0x1000), std::vector<uint8_t>(0x1000, 0xFF));
   EXPECT_EQ(Sim().ReadNand(0x10000, 0x1000), boot);
-  EXPECT_EQ(g_loaderState.load(), 2);
+  EXPECT_EQ(Job().loaderState.load(), 2);
   EXPECT_EQ(con.LastState(), "Ready");
   EXPECT_EQ(rec.m_pLink, nullptr);
 }
@@ -36,7 +36,7 @@ TEST_F(PzlFormatTest, NorLoaderGivesWayAndTheNandLoaderIsUploadedFirst) {
   con.QueueSaveFile(Config().Root() + "/nor.dmp");
   op->OnNorDump();
   op->WaitForJob();
-  ASSERT_EQ(g_loaderState.load(), 1);
+  ASSERT_EQ(Job().loaderState.load(), 1);
   Seed(FlashPart::Nand, 0x200000, 0x1000);
   rec.m_nBaudRate = 1;  // 460K: the rate goes up for the command and back afterwards
   const size_t mark = con.Count();
@@ -52,7 +52,7 @@ TEST_F(PzlFormatTest, NorLoaderGivesWayAndTheNandLoaderIsUploadedFirst) {
   EXPECT_LT(loader, format) << log;
   EXPECT_NE(format, std::string::npos) << log;
   EXPECT_EQ(Sim().ReadNand(0x200000, 0x1000), std::vector<uint8_t>(0x1000, 0xFF));
-  EXPECT_EQ(g_loaderState.load(), 2);
+  EXPECT_EQ(Job().loaderState.load(), 2);
   EXPECT_EQ(Sim().HandsetRate(), 115200u);
   EXPECT_EQ(MessagesSince(mark), std::vector<std::string>{"PZL All Erased. Turn On/Off |   NOTICE  "});
 }
@@ -61,7 +61,7 @@ TEST_F(PzlFormatTest, NoticeFollowsAPortThatCannotBeOpened) {
   // No handset: the port leads nowhere.
   SetComOverride("COM41", Config().Root() + "/no-such-tty");
   rec.m_nComPort = 40;
-  g_loaderState = 2;
+  Job().loaderState = 2;
   const size_t mark = con.Count();
   op->OnPzlFormat();
   op->WaitForJob();
@@ -76,7 +76,7 @@ TEST_F(PzlFormatTest, NoticeFollowsAPortThatCannotBeOpened) {
   EXPECT_EQ(con.LogSince(mark).rfind("\n  * PZL Format\n    Open Comport\t\t\t\t> > > FAIL" + reason, 0), 0u);
   EXPECT_EQ(MessagesSince(mark), std::vector<std::string>{"PZL All Erased. Turn On/Off |   NOTICE  "});
   EXPECT_EQ(con.LastState(), "Ready");
-  EXPECT_EQ(g_loaderState.load(), 2);
+  EXPECT_EQ(Job().loaderState.load(), 2);
 }
 
 class RawReadBackSimTest : public MaintenanceTest {

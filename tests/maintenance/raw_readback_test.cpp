@@ -54,7 +54,8 @@ class RawReadBackTest : public FastTiming {
   RecordingConsole con;
   OperationRecord rec;
   TargetSession session;
-  JobContext ctx{rec, con, nullptr, session};
+  JobState job;
+  JobContext ctx{rec, con, nullptr, session, job};
   std::vector<uint8_t> lengthBytes;
 };
 

@@ -22,17 +22,15 @@ class ScriptedJobsTest : public FastTiming {
  protected:
   void SetUp() override {
     FastTiming::SetUp();
-    g_loaderState = 2;
-    g_operation = kOpNandDump;
-    g_progressTicks = 0;
+    ctx.job.loaderState = 2;
+    ctx.job.operation = kOpNandDump;
+    ctx.job.progressTicks = 0;
     rec.m_nComPort = 0;
     rec.m_nBaudRate = 0;
     rec.m_nLinkMode = kLinkModeUart;
-    SetMainContext(&ctx);
     path = config.Root() + "/scripted.dmp";
   }
   void TearDown() override {
-    SetMainContext(nullptr);
     FastTiming::TearDown();
   }
   std::vector<uint8_t> File(const std::string& suffix = "") const {
@@ -50,7 +48,8 @@ class ScriptedJobsTest : public FastTiming {
   RecordingConsole con;
   OperationRecord rec;
   TargetSession session;
-  JobContext ctx{rec, con, nullptr, session};
+  JobState job;
+  JobContext ctx{rec, con, nullptr, session, job};
   std::string path;
 };
 
@@ -75,7 +74,7 @@ TEST_F(ScriptedJobsTest, DumpNeverWritesPastTheRange) {
   EXPECT_EQ(Boxes(), std::vector<std::string>{
                          "Dump error : the target phone sent more than the 2 bytes asked for.\n | VANTREL Downloader"});
   EXPECT_TRUE(File().empty());
-  EXPECT_EQ(g_loaderState.load(), 2);
+  EXPECT_EQ(ctx.job.loaderState.load(), 2);
 }
 
 TEST_F(ScriptedJobsTest, PzlFormatCommandThatCannotBeSentIsReported) {

@@ -15,7 +15,6 @@
 #include "link/Stop.h"
 #include "link/Timing.h"
 #include "protocol/ImageSession.h"
-#include "tests/support/JobGlobals.h"
 
 namespace vantrel::test {
 
@@ -30,14 +29,11 @@ void FaultMatrix::SetUp() {
   timing::SetPollScale(0.1);
   traces_ = std::make_unique<TraceCapture>();
   stop::Clear();
-  ResetConnectRetryAllowance();
-  ResetJobGlobals();
   rec.m_nComPort = kCom7;
   rec.m_nBaudRate = kRate921K;
   rec.m_nCommType = 0;
   rec.m_strToday = "20240315";
   control = std::make_unique<OperationControl>(rec, con, nullptr);
-  SetMainContext(&control->Context());
   dir = Config().Root() + "/files";
   ::mkdir(dir.c_str(), 0700);
 }
@@ -45,7 +41,6 @@ void FaultMatrix::SetUp() {
 void FaultMatrix::TearDown() {
   if (control && control->JobRunning()) control->OnCancel();
   control.reset();
-  SetMainContext(nullptr);
   CloseLink(rec.m_pLink);
   if (rec.m_linkRecord.IsOpen()) ClosePort(rec.m_linkRecord);
   stop::Clear();
@@ -89,7 +84,7 @@ void FaultMatrix::Connect() {
   const size_t mark = con.Count();
   Press([](OperationControl& c) { c.OnStart(); });
   ASSERT_EQ(rec.m_nConnectResult, 0) << con.Dump() << TranscriptTail();
-  ASSERT_EQ(g_loaderState.load(), kLoaderNand) << con.Dump();
+  ASSERT_EQ(Job().loaderState.load(), kLoaderNand) << con.Dump();
   ASSERT_EQ(con.LastState(), "Ready");
   ASSERT_NE(con.LogSince(mark).find("Available"), std::string::npos) << con.Dump();
 }

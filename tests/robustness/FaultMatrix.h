@@ -69,6 +69,7 @@ class FaultMatrix : public sim::SimTest {
   RecordingConsole con;
   OperationRecord rec;
   std::unique_ptr<OperationControl> control;
+  JobState& Job() { return control->Context().job; }
   std::string dir;
 
  private:

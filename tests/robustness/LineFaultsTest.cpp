@@ -100,7 +100,7 @@ TEST_F(LineFaults, HangUpMidLoaderUpload) {
   EXPECT_NE(log.find("Turn On/Off the target phone!!!"), std::string::npos) << log;
   EXPECT_NE(log.find("Loader download fail!"), std::string::npos) << log;
   EXPECT_EQ(con.LastState(), "Disconnected");
-  EXPECT_EQ(g_loaderState.load(), kLoaderNone);
+  EXPECT_EQ(Job().loaderState.load(), kLoaderNone);
   ExpectStartWorksAgain();
 }
 

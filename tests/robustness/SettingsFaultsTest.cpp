@@ -43,7 +43,6 @@ class SettingsFaults : public FaultMatrix {
     rec.m_nDownloadNum = store_->ReadInt("FennikDL", "m_nDownloadNum", 0);
     control.reset();
     control = std::make_unique<OperationControl>(rec, con, store_.get());
-    SetMainContext(&control->Context());
   }
 
   void WriteRaw(const std::string& text) { std::ofstream(path_, std::ios::binary | std::ios::trunc) << text; }
