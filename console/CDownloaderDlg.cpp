@@ -23,10 +23,12 @@
 #include "console/BitmapButton.h"
 #include "console/ComPortList.h"
 #include "console/ModalHost.h"
+#include "history/History.h"
 #include "jobs/ControlIds.h"
 #include "jobs/JobState.h"
 #include "jobs/OperationControl.h"
 #include "link/ComNames.h"
+#include "link/PortList.h"
 #include "link/Stop.h"
 #include "payloads/Payloads.h"
 
@@ -77,6 +79,9 @@ CDownloaderDlg::CDownloaderDlg(SettingsStore* settings, ModalHost* host, QWidget
   ownHost_ = std::make_unique<QtModalHost>();
   host_ = host ? host : ownHost_.get();
   ops_ = std::make_unique<OperationControl>(rec_, *this, settings_);
+  // Every job the window runs leaves its line in the station log, as the
+  // command line's and the station's runs do.
+  ops_->RecordRuns(history::HistoryPath(), AdapterSerialOf);
 
   setWindowTitle(QString::fromLatin1(kWindowTitleSuffix));
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
