@@ -26,9 +26,9 @@
 #include "jobs/DownloadChecks.h"
 #include "jobs/JobState.h"
 #include "jobs/Jobs.h"
-#include "jobs/OperationControl.h"
 #include "link/Timing.h"
 #include "link/Trace.h"
+#include "maintenance/OperationControl.h"
 
 namespace vantrel::bench {
 namespace {

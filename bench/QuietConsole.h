@@ -19,7 +19,9 @@ class QuietConsole : public Console {
   void EnableControl(int, bool) override {}
   void SetProgressRange(int, int) override {}
   void SetProgressPos(int) override {}
-  void SetItemFont(int, ItemFont) override {}
+  void ShowItemProgress(int, ItemFont) override {}
+  void ShowTicks(int, int) override {}
+  void ShowPercent(int) override {}
   void EnterDisconnectedState() override { SetState("Disconnected"); }
   void EnterReadyState() override { SetState("Ready"); }
   void EnterBusyState() override { SetState("Busy"); }

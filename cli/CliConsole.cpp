@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "cli/TerminalText.h"
+#include "jobs/ControlIds.h"
 #include "jobs/FileInfo.h"
 
 namespace vantrel::cli {
@@ -59,6 +60,12 @@ void CliConsole::AppendLogPlain(const std::string& text) {
 void CliConsole::SetLinkIndicator(const std::string& text, int kind) { sink_.Indicator(text, kind); }
 
 void CliConsole::SetControlText(int controlId, const std::string& text) { sink_.Control(controlId, text); }
+
+// The counts go out as the JSON "control" events scripts already read, under
+// the window's box numbers.
+void CliConsole::ShowTicks(int ticks, int expected) { sink_.Control(ctl::kTickCount, TickText(ticks, expected)); }
+
+void CliConsole::ShowPercent(int percent) { sink_.Control(ctl::kStatusCaption, std::to_string(percent)); }
 
 void CliConsole::SetProgressRange(int low, int high) {
   rangeLow_ = low;

@@ -64,7 +64,10 @@ class CliConsole : public Console {
   void EnableControl(int, bool) override {}
   void SetProgressRange(int low, int high) override;
   void SetProgressPos(int pos) override;
-  void SetItemFont(int, ItemFont) override {}
+  // The terminal has no file buttons; its bar shows the progress.
+  void ShowItemProgress(int, ItemFont) override {}
+  void ShowTicks(int ticks, int expected) override;
+  void ShowPercent(int percent) override;
   void EnterDisconnectedState() override;
   void EnterReadyState() override;
   void EnterBusyState() override;

@@ -46,6 +46,9 @@ class EventSink {
   virtual void Trace(const std::string& text) = 0;
   // INFO: a file's size and byte checksum.
   virtual void Info(const std::string& path, uint64_t size, uint32_t checksum) = 0;
+  // The device id the handset's flash loader last reported (0: none), once
+  // the operations are over and before Finish. Only the run record keeps it.
+  virtual void FlashType(uint8_t /*deviceId*/) {}
   virtual void Finish(int status, int succeeded, int count) = 0;
 };
 

@@ -68,7 +68,13 @@ nlohmann::json RecordingSink::Record(int status) const {
   facts.status = status;
   facts.reason = status == kExitOk ? "" : (reason_.empty() ? lastNote_ : reason_);
   facts.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  facts.flashId = flashType_;
   return BuildRunRecord(facts);
+}
+
+void RecordingSink::FlashType(uint8_t deviceId) {
+  std::lock_guard<std::mutex> lock(mu_);
+  flashType_ = deviceId;
 }
 
 void RecordingSink::Finish(int status, int succeeded, int count) {

@@ -48,6 +48,7 @@ class RecordingSink : public EventSink {
   }
   void Trace(const std::string& text) override { inner_.Trace(text); }
   void Info(const std::string& path, uint64_t size, uint32_t checksum) override { inner_.Info(path, size, checksum); }
+  void FlashType(uint8_t deviceId) override;
   void Finish(int status, int succeeded, int count) override;
 
  private:
@@ -60,6 +61,7 @@ class RecordingSink : public EventSink {
   nlohmann::json ops_ = nlohmann::json::array();
   std::string reason_;     // the first failure's reason
   std::string lastNote_;   // a run refused before any operation says why in a note
+  uint8_t flashType_ = 0;
 };
 
 }  // namespace vantrel::cli

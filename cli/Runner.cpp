@@ -20,13 +20,13 @@
 #include "jobs/FileInfo.h"
 #include "jobs/JobState.h"
 #include "jobs/Jobs.h"
-#include "jobs/OperationControl.h"
 #include "link/ComNames.h"
 #include "link/ResultCodes.h"
 #include "link/SerialDevice.h"
 #include "link/Stop.h"
 #include "link/Timing.h"
 #include "link/Trace.h"
+#include "maintenance/OperationControl.h"
 #include "payloads/Payloads.h"
 
 namespace vantrel::cli {
@@ -301,11 +301,11 @@ Judgement Runner::RunOne(OperationControl& control, CliConsole& console, Operati
     std::string hint = j.reason.find("group") == std::string::npos ? PermissionHint(port_.device) : "";
     if (!hint.empty()) j.reason += "; " + hint;
   }
-  if (j.status == kExitOk && o_.verify && IsDownload(op)) j = Verify(console, rec, op);
+  if (j.status == kExitOk && o_.verify && IsDownload(op)) j = Verify(control.Context(), console, rec, op);
   return j;
 }
 
-Judgement Runner::Verify(CliConsole& console, OperationRecord& rec, const Operation& op) {
+Judgement Runner::Verify(JobContext& ctx, CliConsole& console, OperationRecord& rec, const Operation& op) {
   const std::vector<WrittenRange> written = console.Tracker().Written();
   // Group the reported blocks by the job that wrote them; a job that ran
   // without writing a block is a section of its own, with nothing in it.
@@ -362,7 +362,7 @@ Judgement Runner::Verify(CliConsole& console, OperationRecord& rec, const Operat
       if (meter_ != nullptr) meter_->Start();
       phase_ = Phase::Verify;
       std::vector<uint8_t> actual;
-      int rc = ReadBackFlash(rec, src.flash, span.address, length, actual, [](uint32_t) { g_progressTicks++; });
+      int rc = ReadBackFlash(ctx.session, rec, src.flash, span.address, length, actual, [](uint32_t) { g_progressTicks++; });
       phase_ = Phase::Idle;
       if (interrupted_) return {kExitInterrupted, "interrupted during the read-back"};
       if (rc != 0) {
@@ -494,6 +494,7 @@ int Runner::Run() {
     }
     if (interrupted_ && status == kExitOk) status = kExitInterrupted;
     meter_ = nullptr;
+    sink_.FlashType(control.Context().session.FlashType());
     SetMainContext(nullptr);
   }
   SetTraceSink(nullptr);

@@ -15,6 +15,7 @@
 
 namespace vantrel {
 class OperationControl;
+struct JobContext;
 }
 
 namespace vantrel::cli {
@@ -50,7 +51,7 @@ class Runner {
   enum class Phase { Idle, Job, Verify };
   Judgement RunOne(OperationControl& control, CliConsole& console, OperationRecord& rec, const Operation& op);
   Judgement RunInfo(const Operation& op);
-  Judgement Verify(CliConsole& console, OperationRecord& rec, const Operation& op);
+  Judgement Verify(JobContext& ctx, CliConsole& console, OperationRecord& rec, const Operation& op);
   void Dispatch(OperationControl& control, const Operation& op);
   void WaitForJob(OperationControl& control);
   ControlValues ControlsFor(const Operation& op) const;

@@ -197,7 +197,7 @@ std::optional<uint32_t> FirstDifference(uint32_t address, const std::vector<uint
   return std::nullopt;
 }
 
-int ReadBackFlash(OperationRecord& rec, FlashKind flash, uint32_t address, uint32_t length,
+int ReadBackFlash(TargetSession& session, OperationRecord& rec, FlashKind flash, uint32_t address, uint32_t length,
                   std::vector<uint8_t>& out, const ReadBackTick& tick) {
   out.clear();
   out.reserve(length);
@@ -214,7 +214,7 @@ int ReadBackFlash(OperationRecord& rec, FlashKind flash, uint32_t address, uint3
   if (!link) return kResultComPort;
   int rc = kResultOk;
   if (!usb) {
-    rc = TOOL_SetTargetBaud(*link, selected, 1);
+    rc = TOOL_SetTargetBaud(session, *link, selected, 1);
     if (rc == kResultOk) SetHostBaud(*link, selected);
   }
   bool overrun = false;
@@ -222,7 +222,7 @@ int ReadBackFlash(OperationRecord& rec, FlashKind flash, uint32_t address, uint3
     timing::Pause(kBeforeDumpMs, "VerifyReadBack");
     const uint32_t command = flash == FlashKind::Nand ? proto::kCmdNandDump : proto::kCmdNorDump;
     rc = TOOL_Dump(
-        mode, "", *link, address, length, command,
+        session, mode, "", *link, address, length, command,
         [&tick](uint8_t final, const uint8_t*, uint32_t at) {
           if (final != 0 && tick) tick(at);
         },
@@ -240,7 +240,7 @@ int ReadBackFlash(OperationRecord& rec, FlashKind flash, uint32_t address, uint3
     // Give the handset back at the base rate, as every job leaves it.
     if (!usb && selected != start) {
       if (rc == kResultOk) timing::Pause(kAfterDumpMs, "VerifyReadBack");
-      if (TOOL_SetTargetBaud(*link, start, 0) == kResultOk) SetHostBaud(*link, start);
+      if (TOOL_SetTargetBaud(session, *link, start, 0) == kResultOk) SetHostBaud(*link, start);
     }
   }
   if (stop::Requested() && rc == kResultOk) rc = kResultComPort;

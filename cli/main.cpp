@@ -1,5 +1,4 @@
 // vantrel-cli: the download tool's operations without the window.
-#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
@@ -91,24 +90,8 @@ int main(int argc, char** argv) {
   const bool color = o.color == ColorMode::Always || (o.color == ColorMode::Auto && outTty);
 
   // Standard output carries the log (or the JSON events) and nothing else:
-  // the sinks write to their own copy of it, and whatever the core libraries
-  // print on the process's standard output (the link's open marks) goes to
-  // standard error with --trace, else nowhere.
+  // the core libraries report through the trace sink, never on it.
   std::FILE* out = stdout;
-  int logFd = dup(STDOUT_FILENO);
-  if (logFd >= 0) {
-    if (std::FILE* f = fdopen(logFd, "w")) {
-      out = f;
-      std::fflush(stdout);
-      int quiet = o.trace ? dup(STDERR_FILENO) : open("/dev/null", O_WRONLY | O_CLOEXEC);
-      if (quiet >= 0) {
-        dup2(quiet, STDOUT_FILENO);
-        close(quiet);
-      }
-    } else {
-      close(logFd);
-    }
-  }
 
   std::unique_ptr<EventSink> sink;
   if (o.json) sink = std::make_unique<JsonSink>(out);

@@ -26,10 +26,10 @@
 #include "history/History.h"
 #include "jobs/ControlIds.h"
 #include "jobs/JobState.h"
-#include "jobs/OperationControl.h"
 #include "link/ComNames.h"
 #include "link/PortList.h"
 #include "link/Stop.h"
+#include "maintenance/OperationControl.h"
 #include "payloads/Payloads.h"
 
 // The icon lives in this library's resources; a static library has to

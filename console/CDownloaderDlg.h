@@ -78,7 +78,9 @@ class CDownloaderDlg : public QDialog, public Console {
   void EnableControl(int controlId, bool enabled) override;
   void SetProgressRange(int low, int high) override;
   void SetProgressPos(int pos) override;
-  void SetItemFont(int buttonId, ItemFont font) override;
+  void ShowItemProgress(int itemButton, ItemFont font) override;
+  void ShowTicks(int ticks, int expected) override;
+  void ShowPercent(int percent) override;
   void EnterDisconnectedState() override;
   void EnterReadyState() override;
   void EnterBusyState() override;

@@ -22,7 +22,7 @@
 #include "console/ConsoleText.h"
 #include "console/ModalHost.h"
 #include "jobs/ControlIds.h"
-#include "jobs/OperationControl.h"
+#include "maintenance/OperationControl.h"
 
 namespace vantrel {
 
@@ -223,13 +223,19 @@ void CDownloaderDlg::SetProgressPos(int pos) {
   progress_->setValue(std::clamp(pos, progress_->minimum(), progress_->maximum()));
 }
 
-void CDownloaderDlg::SetItemFont(int buttonId, ItemFont font) {
+void CDownloaderDlg::ShowItemProgress(int itemButton, ItemFont font) {
   if (!OnGuiThread()) {
-    Post([this, buttonId, font] { SetItemFont(buttonId, font); });
+    Post([this, itemButton, font] { ShowItemProgress(itemButton, font); });
     return;
   }
-  if (QWidget* w = Control(buttonId)) w->setFont(ItemFontFor(font));
+  if (QWidget* w = Control(itemButton)) w->setFont(ItemFontFor(font));
 }
+
+// The window shows the counts in its own boxes (SetControlText queues them
+// for the GUI thread).
+void CDownloaderDlg::ShowTicks(int ticks, int expected) { SetControlText(ctl::kTickCount, TickText(ticks, expected)); }
+
+void CDownloaderDlg::ShowPercent(int percent) { SetControlText(ctl::kStatusCaption, std::to_string(percent)); }
 
 // --- Console states ---
 

@@ -10,9 +10,9 @@
 #include "console/ModalHost.h"
 #include "jobs/ControlIds.h"
 #include "jobs/FileInfo.h"
-#include "jobs/OperationControl.h"
 #include "link/ComNames.h"
 #include "maintenance/HexText.h"
+#include "maintenance/OperationControl.h"
 
 namespace vantrel {
 

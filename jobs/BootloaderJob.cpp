@@ -78,14 +78,14 @@ bool BootStageDownloadJob(JobContext& ctx, uint8_t stage) {
 
   con.AppendLogPlain("  SDRAM initializing...........");
   // A failure of either shows up as a failure of the flash driver upload.
-  (void)TOOL_DownloadDriver(link, DriverForm::SdramInit);
+  (void)TOOL_DownloadDriver(ctx.session, link, DriverForm::SdramInit);
   if (Stopped()) return false;
-  (void)TOOL_DownloadDriver(link, DriverForm::Preboot);
+  (void)TOOL_DownloadDriver(ctx.session, link, DriverForm::Preboot);
   if (Stopped()) return false;
   con.AppendLog("  OK \n", kLogBlue);
 
   con.AppendLogPlain("  FlashLoader download & running...........");
-  int rc = TOOL_DownloadFlashDriver(link);
+  int rc = TOOL_DownloadFlashDriver(ctx.session, link);
   if (Stopped()) return false;
   if (rc != 0) {
     ReportUploadFailure(ctx, rc, kFlashDriverMissing);
@@ -93,13 +93,13 @@ bool BootStageDownloadJob(JobContext& ctx, uint8_t stage) {
     return false;
   }
   con.AppendLog("  OK\n", kLogBlue);
-  SetImageCursor(0);
+  ctx.session.SetImageCursor(0);
   timing::Pause(kPauseBeforeStageMs, "BootStageDownloadJob.beforeStage");
   if (Stopped()) return false;
 
   const BootStage target = StageOf(stage);
   con.AppendLogPlain(target.text);
-  rc = TOOL_DownloadImage(link, target.address, ProgressCallBackFunc, stage);
+  rc = TOOL_DownloadImage(ctx.session, link, target.address, ProgressCallBackFunc, stage);
   if (Stopped()) return false;
   if (rc != 0) {
     // The chain goes on: the operator power-cycles and the next stage starts

@@ -93,8 +93,8 @@ void ProgressCallBackFunc(uint8_t step, uint8_t status, uint32_t code, uint32_t 
     if (percent >= 100) percent = 100;
     ctx->rec.m_nProgress.store(percent);
     con.SetProgressPos(percent);
-    con.SetControlText(ctl::kTickCount, StrPrintf(" %d / %d ", ticks, expected));
-    con.SetControlText(ctl::kStatusCaption, StrPrintf("%d", percent));
+    con.ShowTicks(ticks, expected);
+    con.ShowPercent(percent);
     const int bytes = static_cast<int>(value);
     if (erase == 0) {
       con.AppendLogPlain(code != 0 ? StrPrintf("    0 x %X\t Download   %d bytes\t. . . .  ", code, bytes)
@@ -125,7 +125,7 @@ void DumpProgressCallBackFunc(uint8_t step, const uint8_t* /*ignored*/, uint32_t
     const int percent = Percent(ticks, expected, ctx->rec.m_nProgress.load());
     ctx->rec.m_nProgress.store(percent);
     con.SetProgressPos(percent);
-    con.SetControlText(ctl::kTickCount, StrPrintf(" %d / %d ", ticks, expected));
+    con.ShowTicks(ticks, expected);
     con.AppendLogPlain(ctx->rec.m_nDumpAddress == 0 ? std::string("   0x0000 : \t")
                                                     : StrPrintf("\n   0x%x : \t", address));
     const uint8_t op = g_operation.load();
@@ -167,7 +167,7 @@ void ShowFlashRegion(JobContext& ctx, uint8_t loaderState, int phase, uint32_t a
   } else {
     return;
   }
-  ctx.con.SetItemFont(button, font);
+  ctx.con.ShowItemProgress(button, font);
 }
 
 }  // namespace vantrel

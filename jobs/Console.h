@@ -47,6 +47,11 @@ inline std::string ShownLineBreaks(const std::string& text) {
   return out;
 }
 
+// The tick counter as the window shows it: " 3 / 9 ".
+inline std::string TickText(int ticks, int expected) {
+  return " " + std::to_string(ticks) + " / " + std::to_string(expected) + " ";
+}
+
 // Log kinds: 0 black, 1 and 3 blue, 2 and 4 red, 5 to the hidden scratch box.
 inline constexpr int kLogBlack = 0;
 inline constexpr int kLogBlue = 1;
@@ -67,7 +72,14 @@ class Console {
   virtual void EnableControl(int controlId, bool enabled) = 0;
   virtual void SetProgressRange(int low, int high) = 0;
   virtual void SetProgressPos(int pos) = 0;
-  virtual void SetItemFont(int buttonId, ItemFont font) = 0;
+
+  // What a running job shows of its progress, whatever shows it: the flash
+  // region being written (the file button of `itemButton`: Active while its
+  // blocks go out, Done after), the flash blocks done of those expected, and
+  // the percentage in the title.
+  virtual void ShowItemProgress(int itemButton, ItemFont font) = 0;
+  virtual void ShowTicks(int ticks, int expected) = 0;
+  virtual void ShowPercent(int percent) = 0;
 
   // The three console states.
   virtual void EnterDisconnectedState() = 0;

@@ -71,7 +71,7 @@ bool NandEraseJob(JobContext& ctx, uint8_t code) {
   if (code != kOpBootAreaErase && !RaiseRate(ctx, chosen, raised)) return closing();
 
   con.AppendLogPlain("\n    Now NAND All blocks erasing\t\t> > > ");
-  const int rc = TOOL_EraseAll(*rec.m_pLink, code, static_cast<uint8_t>(rec.m_nLinkMode));
+  const int rc = TOOL_EraseAll(ctx.session, *rec.m_pLink, code, static_cast<uint8_t>(rec.m_nLinkMode));
   if (!FinishCommand(ctx, rc, "OK\n", raised)) return closing();
   g_loaderState = kLoaderNand;
   ok = true;
@@ -114,11 +114,11 @@ bool NorFormatJob(JobContext& ctx, uint8_t code) {
   if (Stopped()) return closing();
   con.AppendLogPlain(bootArea ? "\n    Now erasing start!!\n" : "\n    VLF Format start!!\n");
   con.AppendLogPlain(SeparatorLine());
-  const int rc = TOOL_FormatVlf(*rec.m_pLink, bootArea ? kNorBootAreaAddress : kNorVlfAreaAddress, ProgressCallBackFunc);
+  const int rc = TOOL_FormatVlf(ctx.session, *rec.m_pLink, bootArea ? kNorBootAreaAddress : kNorVlfAreaAddress, ProgressCallBackFunc);
   if (!FinishCommand(ctx, rc, nullptr, raised)) return closing();
   con.AppendLogPlain(bootArea ? "\n      Erase" : "\n      Format");
   con.AppendLog("  Completed!!!\n\n", kLogBlueNote);
-  (void)TOOL_EndSession(*rec.m_pLink);
+  (void)TOOL_EndSession(ctx.session, *rec.m_pLink);
   if (Stopped()) return closing();
   g_loaderState = kLoaderNor;
   ok = true;
@@ -158,7 +158,7 @@ bool VlfFormatJob(JobContext& ctx) {
   timing::Pause(kPauseBeforeFormatMs, "VlfFormatJob.beforeFormat");
   if (Stopped()) return closing();
   con.AppendLogPlain("\n    Now NAND VLF Format Setting\t\t> > > ");
-  const int rc = TOOL_FormatVlfArea(*rec.m_pLink, static_cast<uint8_t>(rec.m_nLinkMode));
+  const int rc = TOOL_FormatVlfArea(ctx.session, *rec.m_pLink, static_cast<uint8_t>(rec.m_nLinkMode));
   if (!FinishCommand(ctx, rc, "OK\n", raised)) return closing();
   g_loaderState = kLoaderNand;
   ok = true;

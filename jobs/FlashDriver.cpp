@@ -70,7 +70,7 @@ bool DownloadNorFlashDriver(JobContext& ctx, ComLink& link) {
   Stopwatch clock;
   clock.Start();
   ctx.con.AppendLogPlain("\n     NOR Flash driver Downloading\t\t> > > ");
-  const int rc = TOOL_UploadLoader(link, proto::kSelectNorLoader);
+  const int rc = TOOL_UploadLoader(ctx.session, link, proto::kSelectNorLoader);
   if (rc != 0) {
     ReportUploadFailure(ctx, rc, kNandDriverMissing, "\n   Turn On/Off the target phone!!!\n");
     ctx.con.EnterDisconnectedState();
@@ -79,7 +79,7 @@ bool DownloadNorFlashDriver(JobContext& ctx, ComLink& link) {
   ctx.con.AppendLog("OK\n", kLogBlue);
   ctx.con.AppendLogPlain("     Flash type Checking\t\t\t> > > ");
   timing::Pause(kNorTypeCheckPauseMs, "NorFlashTypeCheck");
-  if (ShowFlashType(ctx, GetFlashTypeByte())) {
+  if (ShowFlashType(ctx, ctx.session.FlashType())) {
     ctx.con.AppendLog("OK\n", kLogBlue);
   } else {
     ctx.con.AppendLog("FAIL\n", kLogRed);
@@ -101,8 +101,8 @@ bool DownloadNandFlashDriver(JobContext& ctx, ComLink& link, int variant) {
 
   // The memory set-up program's own result does not matter: a failure shows
   // up in the preloader or the loader upload that follows.
-  (void)TOOL_DownloadDriver(link, variant == 32 ? DriverForm::SdramInitOnOpen : DriverForm::SdramInit);
-  int rc = TOOL_DownloadDriver(link, DriverForm::Preboot);
+  (void)TOOL_DownloadDriver(ctx.session, link, variant == 32 ? DriverForm::SdramInitOnOpen : DriverForm::SdramInit);
+  int rc = TOOL_DownloadDriver(ctx.session, link, DriverForm::Preboot);
   if (rc != 0) {
     ReportUploadFailure(ctx, rc, "Make sure whether preboot.img file is in same folder");
     ctx.con.EnterReadyState();
@@ -112,7 +112,7 @@ bool DownloadNandFlashDriver(JobContext& ctx, ComLink& link, int variant) {
   link.baudCode = SelectedBaudCode(ctx);
   ctx.con.AppendLogPlain("     NAND Flash driver downloading\t\t> > > ");
 
-  rc = TOOL_UploadLoader(link, proto::kSelectNandLoader);
+  rc = TOOL_UploadLoader(ctx.session, link, proto::kSelectNandLoader);
   if (rc != 0) {
     ReportUploadFailure(ctx, rc, kNandDriverMissing);
     ctx.con.EnterReadyState();
@@ -120,7 +120,7 @@ bool DownloadNandFlashDriver(JobContext& ctx, ComLink& link, int variant) {
   }
   ctx.con.AppendLog("OK\n", kLogBlue);
   ctx.con.AppendLogPlain("     Flash Type Checking\t\t\t> > > ");
-  const uint8_t id = GetFlashTypeByte();
+  const uint8_t id = ctx.session.FlashType();
   if (ShowFlashType(ctx, id)) {
     ctx.con.AppendLog("OK\n", kLogBlue);
   } else {

@@ -64,7 +64,7 @@ bool ReportTransfer(JobContext& ctx, int rc) {
 }
 
 bool EndLoaderSession(JobContext& ctx) {
-  int rc = TOOL_EndSession(*ctx.rec.m_pLink);
+  int rc = TOOL_EndSession(ctx.session, *ctx.rec.m_pLink);
   if (Stopped()) return false;
   if (rc != 0) {
     ctx.con.MessageBox(StrPrintf(joblink::kErrorChangingBaud, ResultText(static_cast<uint32_t>(rc))));

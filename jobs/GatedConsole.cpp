@@ -49,8 +49,16 @@ void GatedConsole::SetProgressPos(int pos) {
   Forward([&] { inner_.SetProgressPos(pos); });
 }
 
-void GatedConsole::SetItemFont(int buttonId, ItemFont font) {
-  Forward([&] { inner_.SetItemFont(buttonId, font); });
+void GatedConsole::ShowItemProgress(int itemButton, ItemFont font) {
+  Forward([&] { inner_.ShowItemProgress(itemButton, font); });
+}
+
+void GatedConsole::ShowTicks(int ticks, int expected) {
+  Forward([&] { inner_.ShowTicks(ticks, expected); });
+}
+
+void GatedConsole::ShowPercent(int percent) {
+  Forward([&] { inner_.ShowPercent(percent); });
 }
 
 // Every console state disables Cancel.

@@ -42,7 +42,7 @@ bool JobRunner::Prepare() {
 bool JobRunner::Start(JobBody proc, JobPriority priority, JobEndHook onEnd) {
   if (!Prepare()) return false;
   gate_ = std::make_unique<GatedConsole>(window_.con);
-  jobContext_ = std::make_unique<JobContext>(JobContext{window_.rec, *gate_, window_.settings});
+  jobContext_ = std::make_unique<JobContext>(JobContext{window_.rec, *gate_, window_.settings, window_.session});
   running_.store(true);
   JobContext* ctx = jobContext_.get();
   GatedConsole* gate = gate_.get();

@@ -7,6 +7,7 @@ namespace vantrel {
 
 class Console;
 class SettingsStore;
+class TargetSession;
 struct OperationRecord;
 
 // Operation codes (g_operation).
@@ -36,12 +37,13 @@ extern std::atomic<uint8_t> g_loaderState;
 extern std::atomic<int32_t> g_progressTicks;
 extern std::atomic<int32_t> g_expectedTicks;
 
-// What a job works on: the record, the operator console and, where there is
-// one, the settings store.
+// What a job works on: the record, the operator console, where there is
+// one, the settings store, and the protocol session of the handset.
 struct JobContext {
   OperationRecord& rec;
   Console& con;
-  SettingsStore* settings = nullptr;
+  SettingsStore* settings;
+  TargetSession& session;
 };
 
 // The context the progress callbacks report to (the main window's); set once

@@ -17,8 +17,8 @@ namespace {
 bool Stopped() { return stop::Requested(); }
 
 // The command and the host's change, with its result; nothing is said.
-int SendBaseRate(ComLink& link) {
-  int rc = TOOL_SetTargetBaud(link, kBaseBaudCode, 0);
+int SendBaseRate(TargetSession& session, ComLink& link) {
+  int rc = TOOL_SetTargetBaud(session, link, kBaseBaudCode, 0);
   if (rc == 0) SetHostBaud(link, kBaseBaudCode);
   return rc;
 }
@@ -50,7 +50,7 @@ bool OpenJobLink(JobContext& ctx, const std::string& port, uint8_t code, bool pa
 
 bool RaiseRate(JobContext& ctx, uint8_t code, uint8_t& raised) {
   if (code != kBaseBaudCode) ctx.con.AppendLogPlain(kSetTargetBaudLine);
-  int rc = TOOL_SetTargetBaud(*ctx.rec.m_pLink, code, 1);
+  int rc = TOOL_SetTargetBaud(ctx.session, *ctx.rec.m_pLink, code, 1);
   if (Stopped()) return false;
   if (rc != 0) {
     ctx.con.AppendLog("FAIL\n", kLogRed);
@@ -70,7 +70,7 @@ bool OpenAtSelectedRate(JobContext& ctx, const std::string& port, bool raise, ui
 
 bool ReturnToBaseRate(JobContext& ctx, uint8_t& raised) {
   if (raised == kBaseBaudCode) return true;
-  int rc = ctx.rec.m_pLink ? SendBaseRate(*ctx.rec.m_pLink) : 0;
+  int rc = ctx.rec.m_pLink ? SendBaseRate(ctx.session, *ctx.rec.m_pLink) : 0;
   raised = kBaseBaudCode;
   if (Stopped()) return false;
   if (rc != 0) {
@@ -85,7 +85,7 @@ bool ReleaseJobLink(JobContext& ctx, uint8_t raised) {
     CloseLink(ctx.rec.m_pLink);
     return false;
   }
-  if (raised != kBaseBaudCode && ctx.rec.m_pLink) (void)SendBaseRate(*ctx.rec.m_pLink);
+  if (raised != kBaseBaudCode && ctx.rec.m_pLink) (void)SendBaseRate(ctx.session, *ctx.rec.m_pLink);
   CloseLink(ctx.rec.m_pLink);
   return true;
 }

@@ -83,7 +83,7 @@ int TransferNandImage(JobContext& ctx, uint8_t code) {
                               kBoot2Address, static_cast<int>(size)));
     con.AppendLogPlain(SeparatorLine());
     rec.m_strManualNandImage = kBoot2Path;
-    return TOOL_DownloadBoot2(mode, link, kBoot2Path, kBoot2Address, ProgressCallBackFunc);
+    return TOOL_DownloadBoot2(ctx.session, mode, link, kBoot2Path, kBoot2Address, ProgressCallBackFunc);
   }
 
   const NandItem* item = FindItem(code);
@@ -102,26 +102,26 @@ int TransferNandImage(JobContext& ctx, uint8_t code) {
   // flag left at 0 by an earlier session would end it before its first byte
   // while the job reported "Completed".
   const bool stream = code == kOpEntireFlash || (code == kOpVlf && !usb);
-  if (stream && Selection().rest == 0) Selection().rest = 1;
+  if (stream && ctx.session.Selection().rest == 0) ctx.session.Selection().rest = 1;
 
   switch (code) {
     case kOpEntireFlash:
       // The entire-flash stream has only the UART form, on either link.
-      return TOOL_DownloadImageSet(mode, link, path, item->type, ProgressCallBackFunc);
+      return TOOL_DownloadImageSet(ctx.session, mode, link, path, item->type, ProgressCallBackFunc);
     case kOpNandManual:
-      return usb ? TOOL_DownloadFileUsb(mode, path, link, rec.m_nStartAddress, ProgressCallBackFunc)
-                 : TOOL_DownloadBoot2(mode, link, path, rec.m_nStartAddress, ProgressCallBackFunc);
+      return usb ? TOOL_DownloadFileUsb(ctx.session, mode, path, link, rec.m_nStartAddress, ProgressCallBackFunc)
+                 : TOOL_DownloadBoot2(ctx.session, mode, link, path, rec.m_nStartAddress, ProgressCallBackFunc);
     default:
       break;
   }
-  int rc = usb ? TOOL_DownloadImageSetUsb(mode, path, link, item->type, ProgressCallBackFunc)
-               : TOOL_DownloadImageSet(mode, link, path, item->type, ProgressCallBackFunc);
+  int rc = usb ? TOOL_DownloadImageSetUsb(ctx.session, mode, path, link, item->type, ProgressCallBackFunc)
+               : TOOL_DownloadImageSet(ctx.session, mode, link, path, item->type, ProgressCallBackFunc);
   if (code != kOpImgset) return rc;
   // The date stamps a good image set only: a failed transfer keeps its own
   // result and the handset gets no date for it.
   if (rc != 0 || Stopped()) return rc;
   const std::string date = DownloadDate(ctx);
-  return TOOL_SendDownloadDate(link, date.data(), mode);
+  return TOOL_SendDownloadDate(ctx.session, link, date.data(), mode);
 }
 
 const char* NandHeadline(uint8_t code) {

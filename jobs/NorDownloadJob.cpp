@@ -44,25 +44,25 @@ int TransferNorImage(JobContext& ctx, uint8_t code) {
       ctx.con.AppendLogPlain("\n    imgset Download start!!\n");
       ctx.con.AppendLogPlain(SeparatorLine());
       uint32_t marker = rec.m_bIncludeBootloader ? proto::kNorRecordMarkerBoot : proto::kNorRecordMarker;
-      int rc = TOOL_DownloadNorImage(mode, link, rec.m_strImageFileName, marker, 0, ProgressCallBackFunc);
+      int rc = TOOL_DownloadNorImage(ctx.session, mode, link, rec.m_strImageFileName, marker, 0, ProgressCallBackFunc);
       // The date stamps a good image set only: a failed transfer keeps its
       // own result and the handset gets no date for it.
       if (rc != 0 || Stopped()) return rc;
       const std::string date = DownloadDate(ctx);
-      return TOOL_SendDownloadDate(link, date.data(), mode);
+      return TOOL_SendDownloadDate(ctx.session, link, date.data(), mode);
     }
     case kOpCalset:
       ShowFileRow(ctx, rec.m_strParamDepFileName, rec.m_nParamDepFileSize);
       ctx.con.AppendLogPlain("\n    Now W5K1_calset Downloading start!!\n");
       ctx.con.AppendLogPlain(SeparatorLine());
-      return TOOL_DownloadNorImage(mode, link, rec.m_strParamDepFileName, proto::kNorRecordMarker, 0,
+      return TOOL_DownloadNorImage(ctx.session, mode, link, rec.m_strParamDepFileName, proto::kNorRecordMarker, 0,
                                    ProgressCallBackFunc);
     case kOpNorManual:
       ShowFileRow(ctx, rec.m_strManualImage, rec.m_nManualImageSize);
       ctx.con.AppendLogPlain(StrPrintf("\n    Now Manual Download start!!( Start address : 0x%x File Size : %d\n",
                                     rec.m_nStartAddress, static_cast<int>(rec.m_nManualImageSize)));
       ctx.con.AppendLogPlain(SeparatorLine());
-      return TOOL_DownloadNorImage(mode, link, rec.m_strManualImage, rec.m_nStartAddress, rec.m_nManualImageSize,
+      return TOOL_DownloadNorImage(ctx.session, mode, link, rec.m_strManualImage, rec.m_nStartAddress, rec.m_nManualImageSize,
                                    ProgressCallBackFunc);
     default:
       return 0;

@@ -10,7 +10,6 @@
 #include "jobs/FileInfo.h"
 #include "jobs/JobState.h"
 #include "payloads/Payloads.h"
-#include "protocol/BootUpload.h"
 
 namespace vantrel {
 
@@ -85,8 +84,7 @@ nlohmann::json BuildRunRecord(const RunFacts& f) {
       {"payload_set", PayloadSetText()},
   };
   if (!f.adapterSerial.empty()) r["adapter_serial"] = f.adapterSerial;
-  // The loader's answer to the flash-type query, when a loader ran.
-  if (uint8_t id = GetFlashTypeByte(); id != 0) {
+  if (uint8_t id = f.flashId; id != 0) {
     char hex[8];
     std::snprintf(hex, sizeof hex, "0x%02X", id);
     r["flash_id"] = hex;

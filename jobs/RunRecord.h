@@ -1,8 +1,8 @@
 #pragma once
 // One entry of the station log, built alike by every front end: the command
 // line fills in its operations from its arguments, the window from the
-// operation record, and both leave the host, the flash ID, the tool version
-// and the payload set to BuildRunRecord.
+// operation record, and both leave the host, the tool version and the payload
+// set to BuildRunRecord.
 #include <cstdint>
 #include <ctime>
 #include <string>
@@ -29,6 +29,7 @@ struct RunFacts {
   std::string port;    // "COM3"
   std::string device;  // what COM3 stands for, "" when unknown
   std::string adapterSerial;  // the USB adapter's serial number, "" when none
+  uint8_t flashId = 0;        // the loader's answer to the flash-type query; 0 when no loader ran
   nlohmann::json operations = nlohmann::json::array();  // {"op", "files", "result"[, "reason"]}
   std::string result;  // "ok" for success, otherwise what kind of failure
   int status = 0;

@@ -21,17 +21,17 @@ int32_t Ticks(uint32_t count) { return static_cast<int32_t>(count); }
 // The file-system image is one stream that the session sends under the rest
 // rule; with the rest flag at 0 the session would send nothing and still
 // report success. Whatever earlier steps left in the other flags stays.
-void SelectFileSystemStream() { Selection().rest = 1; }
+void SelectFileSystemStream(TargetSession& session) { session.Selection().rest = 1; }
 
 // The records each NAND image step sends. The entire flash (and anything
 // else) keeps the selection it finds: its session looks after itself.
-void SelectImage(uint8_t code) {
+void SelectImage(TargetSession& session, uint8_t code) {
   switch (code) {
-    case kOpImgset: SetSelection(1, 1, 0, 0, 0, 0); break;
-    case kOpCalset: SetSelection(0, 0, 0, 0, 1, 0); break;
-    case kOpRsrc1: SetSelection(0, 0, 1, 0, 0, 0); break;
-    case kOpRsrc2: SetSelection(0, 0, 0, 1, 0, 0); break;
-    case kOpVlf: SelectFileSystemStream(); break;
+    case kOpImgset: session.SetSelection(1, 1, 0, 0, 0, 0); break;
+    case kOpCalset: session.SetSelection(0, 0, 0, 0, 1, 0); break;
+    case kOpRsrc1: session.SetSelection(0, 0, 1, 0, 0, 0); break;
+    case kOpRsrc2: session.SetSelection(0, 0, 0, 1, 0, 0); break;
+    case kOpVlf: SelectFileSystemStream(session); break;
     default: break;
   }
 }
@@ -66,7 +66,7 @@ int32_t NandTicks(const OperationRecord& rec, uint8_t code) {
 
 // One image of a chain: its records selected, then the NAND download job.
 bool NandStep(JobContext& ctx, uint8_t code, int chained) {
-  SelectImage(code);
+  SelectImage(ctx.session, code);
   return NandDownloadJob(ctx, code, chained);
 }
 
@@ -141,7 +141,7 @@ int NandItemDownloadProc(JobContext& ctx) {
       return kExitCode;
     default:
       if (!FindNandImage(code)) break;
-      SelectImage(code);
+      SelectImage(ctx.session, code);
       g_expectedTicks = NandTicks(rec, code) + (code == kOpVlf ? kVlfFormatTicks : 0);
       break;
   }
@@ -221,33 +221,9 @@ int NorFormatProc(JobContext& ctx) {
   return kExitCode;
 }
 
-int NorDumpProc(JobContext& ctx) {
-  ResetProgress(ctx);
-  g_progressTicks = 0;
-  NorDumpJob(ctx, g_operation);
-  return kExitCode;
-}
-
-int NandDumpProc(JobContext& ctx) {
-  ResetProgress(ctx);
-  g_progressTicks = 0;
-  NandDumpJob(ctx, g_operation);
-  return kExitCode;
-}
-
 int VlfFormatProc(JobContext& ctx) {
   VlfFormatJob(ctx);
   return kExitCode;
-}
-
-int PzlFormatProc(JobContext& ctx) {
-  PzlFormatJob(ctx);
-  return kExitCode;
-}
-
-int RawDumpProc(JobContext& ctx) {
-  RawReadBackExchange(ctx);
-  return 0;
 }
 
 }  // namespace vantrel

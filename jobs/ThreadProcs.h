@@ -1,7 +1,8 @@
 #pragma once
-// The thread procedures the operation buttons start, one per operation. Each
-// runs its jobs in order and stops at the first that fails; each returns the
-// thread's exit code (1, and 0 for the raw read-back exchange).
+// The thread procedures the download, erase and format buttons start, one
+// per operation (the maintenance jobs have theirs beside them). Each runs its
+// jobs in order and stops at the first that fails; each returns the thread's
+// exit code, 1.
 #include "jobs/JobState.h"
 
 namespace vantrel {
@@ -23,11 +24,7 @@ int NorManualDownloadProc(JobContext& ctx);
 int BootloaderDownloadProc(JobContext& ctx);
 int NandEraseProc(JobContext& ctx);
 int NorFormatProc(JobContext& ctx);
-int NorDumpProc(JobContext& ctx);
-int NandDumpProc(JobContext& ctx);
 int VlfFormatProc(JobContext& ctx);
-int PzlFormatProc(JobContext& ctx);
-int RawDumpProc(JobContext& ctx);
 
 // Logs the connection attempt ("Connecting to target phone", "Try to open COMn").
 void LogConnectAttempt(JobContext& ctx);

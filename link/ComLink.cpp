@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -18,13 +17,6 @@ namespace {
 int Cancelled(ComLink& link) {
   link.lastErrno = ECANCELED;
   return kResultComPort;
-}
-
-// Open progress marks and the final failure text go to standard output; the
-// reason an operator can act on goes to the trace channel.
-void Mark(const char* text) {
-  std::fputs(text, stdout);
-  std::fflush(stdout);
 }
 
 // Poll steps that the line time of `pending` queued bytes takes, plus the
@@ -129,14 +121,17 @@ int OpenPort(ComLink& link) {
         link.openFailure = why;
       }
     }
-    Mark("-");
     timing::Pause(kOpenRetryPauseMs, "OpenPort");
-    if (err == 0) break;
+    if (err == 0) {
+      // The link says nothing on standard output, which belongs to whoever
+      // runs it (the command line's JSON events); a port that needed several
+      // attempts is worth a trace.
+      if (attempt > 1) Trace("Updater: " + name + " opened at attempt " + std::to_string(attempt));
+      break;
+    }
   }
   if (!device) {
     link.lastErrno = err;
-    std::fprintf(stdout, "\n%s can not be opened\n", link.portName);
-    std::fflush(stdout);
     return kResultComPort;
   }
 

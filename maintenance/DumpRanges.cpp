@@ -1,7 +1,7 @@
 // Dump ranges the jobs accept and the file names they propose.
 #include <cstdio>
 
-#include "maintenance/Maintenance.h"
+#include "maintenance/DumpRanges.h"
 
 namespace vantrel {
 

@@ -1,6 +1,8 @@
 // NAND dump and partial erase: reads an inclusive range of the NAND flash
 // into a file on the PC, or erases it, through the NAND flash loader that the
 // connect step (or a NAND download) left running.
+#include "maintenance/NandDump.h"
+
 #include <cstdio>
 
 #include "jobs/Console.h"
@@ -10,7 +12,7 @@
 #include "jobs/OperationRecord.h"
 #include "link/ResultCodes.h"
 #include "link/Timing.h"
-#include "maintenance/Maintenance.h"
+#include "maintenance/DumpRanges.h"
 #include "maintenance/MaintenanceSteps.h"
 #include "protocol/Constants.h"
 #include "protocol/LoaderCommands.h"
@@ -60,7 +62,7 @@ bool NandDumpJob(JobContext& ctx, uint8_t code) {
     con.AppendLogPlain(erase ? "\n    Now Partial erase start!!\n" : "\n    Now DUMP start!!\n");
     con.AppendLogPlain(SeparatorLine());
     if (erase) {
-      const int rc = TOOL_PartialErase(*rec.m_pLink, from, length);
+      const int rc = TOOL_PartialErase(ctx.session, *rec.m_pLink, from, length);
       if (Halted()) return;
       if (rc != kResultOk) {
         con.AppendLog("\r\n\r\n -  Fail!!!!!!!!", kLogRed);
@@ -68,7 +70,7 @@ bool NandDumpJob(JobContext& ctx, uint8_t code) {
         return;
       }
     } else {
-      const int rc = TOOL_Dump(static_cast<uint8_t>(rec.m_nLinkMode), file.Path(), *rec.m_pLink, from, length,
+      const int rc = TOOL_Dump(ctx.session, static_cast<uint8_t>(rec.m_nLinkMode), file.Path(), *rec.m_pLink, from, length,
                                proto::kCmdNandDump, DumpProgressCallBackFunc, file.Sink());
       if (!CheckDumpOutcome(ctx, rc, file)) return;
     }
@@ -92,6 +94,13 @@ bool NandDumpJob(JobContext& ctx, uint8_t code) {
   con.EnterReadyState();
   con.EnableControl(ctl::kCancel, true);
   return ok;
+}
+
+int NandDumpProc(JobContext& ctx) {
+  ctx.rec.m_nProgress = 0;
+  g_progressTicks = 0;
+  NandDumpJob(ctx, g_operation);
+  return 1;
 }
 
 }  // namespace vantrel

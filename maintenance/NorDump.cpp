@@ -1,5 +1,7 @@
 // NOR dump: reads a half-open range of the NOR flash through the NOR flash
 // loader's dump command into a file on the PC.
+#include "maintenance/NorDump.h"
+
 #include <cstdio>
 
 #include "jobs/Console.h"
@@ -7,9 +9,9 @@
 #include "jobs/Jobs.h"
 #include "jobs/LinkSteps.h"
 #include "jobs/OperationRecord.h"
-#include "maintenance/Maintenance.h"
-#include "maintenance/MaintenanceSteps.h"
 #include "link/Timing.h"
+#include "maintenance/DumpRanges.h"
+#include "maintenance/MaintenanceSteps.h"
 #include "protocol/Constants.h"
 #include "protocol/ReadBack.h"
 
@@ -50,7 +52,7 @@ bool NorDumpJob(JobContext& ctx, uint8_t /*code*/) {
     if (Halted()) return;
     con.AppendLogPlain("\n    Now DUMP start!!\n");
     con.AppendLogPlain(SeparatorLine());
-    const int rc = TOOL_Dump(static_cast<uint8_t>(rec.m_nLinkMode), file.Path(), *rec.m_pLink, from, length,
+    const int rc = TOOL_Dump(ctx.session, static_cast<uint8_t>(rec.m_nLinkMode), file.Path(), *rec.m_pLink, from, length,
                              proto::kCmdNorDump, DumpProgressCallBackFunc, file.Sink());
     if (!CheckDumpOutcome(ctx, rc, file)) return;
     if (!ReturnToBaseRate(ctx, raised)) return;
@@ -69,6 +71,13 @@ bool NorDumpJob(JobContext& ctx, uint8_t /*code*/) {
   con.EnterReadyState();
   con.EnableControl(ctl::kCancel, true);
   return ok;
+}
+
+int NorDumpProc(JobContext& ctx) {
+  ctx.rec.m_nProgress = 0;
+  g_progressTicks = 0;
+  NorDumpJob(ctx, g_operation);
+  return 1;
 }
 
 }  // namespace vantrel

@@ -1,4 +1,6 @@
 // PZL format: formats the handset's block-management layer in NAND flash.
+#include "maintenance/PzlFormat.h"
+
 #include "jobs/Console.h"
 #include "jobs/ControlIds.h"
 #include "jobs/Jobs.h"
@@ -31,7 +33,7 @@ bool PzlFormatJob(JobContext& ctx) {
     timing::Pause(maint::kBeforeCommandMs, "PzlFormat");
     if (Halted()) return;
     con.AppendLogPlain("\n    Now NAND PZL Format Setting\t\t> > > ");
-    const int rc = TOOL_FormatPzl(*rec.m_pLink);
+    const int rc = TOOL_FormatPzl(ctx.session, *rec.m_pLink);
     if (Halted()) return;
     // A command that never left the PC has not formatted anything: say so
     // instead of reporting it done.
@@ -55,6 +57,11 @@ bool PzlFormatJob(JobContext& ctx) {
   con.MessageBox("PZL All Erased. Turn On/Off", "  NOTICE  ");
   con.EnterReadyState();
   return ok;
+}
+
+int PzlFormatProc(JobContext& ctx) {
+  PzlFormatJob(ctx);
+  return 1;
 }
 
 }  // namespace vantrel

@@ -1,6 +1,6 @@
 #include <algorithm>
 
-#include "maintenance/RawReadBack.h"
+#include "maintenance/RawChunkDecoder.h"
 
 namespace vantrel {
 

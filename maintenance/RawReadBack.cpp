@@ -11,6 +11,7 @@
 #include "link/ComLink.h"
 #include "link/ResultCodes.h"
 #include "maintenance/MaintenanceSteps.h"
+#include "maintenance/RawChunkDecoder.h"
 
 namespace vantrel {
 
@@ -112,6 +113,11 @@ void RawReadBackExchange(JobContext& ctx) {
   // The bar counted chunks; give it back its percentage range.
   ctx.con.SetProgressRange(0, 100);
   ctx.con.SetProgressPos(0);
+}
+
+int RawDumpProc(JobContext& ctx) {
+  RawReadBackExchange(ctx);
+  return 0;
 }
 
 }  // namespace vantrel

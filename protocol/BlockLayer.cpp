@@ -1,7 +1,6 @@
 #include "protocol/BlockLayer.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 
 #include "link/ResultCodes.h"
@@ -11,15 +10,6 @@
 namespace vantrel {
 
 namespace {
-
-// Process-wide state of the block layer. Sessions run one at a time on the
-// job thread; the atomics only keep a test or a second thread from tearing them.
-std::atomic<uint8_t> g_lastEchoedChecksum{0};
-std::atomic<uint32_t> g_imageCursor{0};
-// State of the frames' sequence source. The handset never reads the values
-// back, so a fixed start (like an unseeded C library generator) is enough and
-// keeps runs reproducible.
-std::atomic<uint32_t> g_sequenceState{1};
 
 void PutWordLe(uint8_t* at, uint32_t value) {
   at[0] = static_cast<uint8_t>(value);
@@ -65,7 +55,7 @@ uint8_t Checksum8(uint8_t mode, const uint8_t* data, uint32_t length) {
   return sum;
 }
 
-int SendBlockChecked(uint8_t mode, ComLink& link, const uint8_t* data, uint32_t length,
+int SendBlockChecked(TargetSession& session, uint8_t mode, ComLink& link, const uint8_t* data, uint32_t length,
                      const ProgressCallBack& progress, uint32_t address) {
   int rc = SendPieces(link, data, length, progress);
   if (rc != kResultOk) return rc;
@@ -83,7 +73,7 @@ int SendBlockChecked(uint8_t mode, ComLink& link, const uint8_t* data, uint32_t 
   uint8_t echo = 0;
   rc = ReceiveExactly(link, &echo, 1, kIdleDefaultSec);
   if (rc != kResultOk) return rc;
-  SetLastEchoedChecksum(echo);
+  session.SetLastEchoedChecksum(echo);
   if (echo == sum) return kResultOk;
   if (progress) progress(0, 1, 1, length, 0);
   return kResultError;
@@ -107,17 +97,7 @@ void SendRawWithSum(ComLink& link, const uint8_t* data, uint32_t length) {
   (void)SendAll(link, &sum, 1, kIdleDefaultSec);
 }
 
-uint16_t NextSequenceValue() {
-  uint32_t state = g_sequenceState.load(std::memory_order_relaxed);
-  uint32_t next;
-  do {
-    next = state * 214013u + 2531011u;
-  } while (!g_sequenceState.compare_exchange_weak(state, next, std::memory_order_relaxed));
-  return static_cast<uint16_t>((next >> 16) & 0x7FFFu);
-}
-
 uint32_t BuildFrame(uint8_t* frame, uint8_t kind, const uint32_t* words, uint32_t count, uint16_t sequence) {
-  if (sequence == 0) sequence = NextSequenceValue();
   frame[0] = kind;
   frame[1] = 0;
   frame[2] = static_cast<uint8_t>(sequence);
@@ -129,8 +109,8 @@ uint32_t BuildFrame(uint8_t* frame, uint8_t kind, const uint32_t* words, uint32_
   return count + 2;
 }
 
-int SendShortFrame(uint8_t* frame, uint8_t kind, ComLink& link) {
-  const uint32_t words = BuildFrame(frame, kind, nullptr, 0, 0);
+int SendShortFrame(TargetSession& session, uint8_t* frame, uint8_t kind, ComLink& link) {
+  const uint32_t words = BuildFrame(frame, kind, nullptr, 0, session.NextSequenceValue());
   return SendAll(link, frame, words * 4, kIdleDefaultSec);
 }
 
@@ -143,28 +123,11 @@ int SendCommandBlock(ComLink& link, uint32_t command, uint32_t arg1, uint32_t ar
   return SendAll(link, block, sizeof block, idleSeconds);
 }
 
-int SendFramedCommand(ComLink& link, uint8_t kind, uint32_t command, uint32_t argument, uint8_t idleSeconds) {
+int SendFramedCommand(TargetSession& session, ComLink& link, uint8_t kind, uint32_t command, uint32_t argument, uint8_t idleSeconds) {
   uint8_t frame[proto::kFrameBytes];
   const uint32_t words[2] = {SwapWord(command), SwapWord(argument)};
-  const uint32_t n = BuildFrame(frame, kind, words, 2, 0);
+  const uint32_t n = BuildFrame(frame, kind, words, 2, session.NextSequenceValue());
   return SendAll(link, frame, n * 4, idleSeconds);
 }
-
-void SetImageCursor(uint32_t offset) { g_imageCursor.store(offset); }
-
-uint32_t ImageCursor() { return g_imageCursor.load(); }
-
-bool TakeImageBytes(const uint8_t* image, uint32_t imageLength, uint8_t* destination, uint32_t length) {
-  const uint32_t cursor = g_imageCursor.load();
-  // Widened so that a huge request cannot wrap around and pass the check.
-  if (static_cast<uint64_t>(cursor) + length > imageLength) return false;
-  if (length != 0) std::memcpy(destination, image + cursor, length);
-  g_imageCursor.store(cursor + length);
-  return true;
-}
-
-uint8_t LastEchoedChecksum() { return g_lastEchoedChecksum.load(); }
-
-void SetLastEchoedChecksum(uint8_t value) { g_lastEchoedChecksum.store(value); }
 
 }  // namespace vantrel

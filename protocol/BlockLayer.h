@@ -1,11 +1,11 @@
 #pragma once
 // Block layer: wire byte order, checksums, block sends in 1024-byte pieces,
-// command blocks and USB frames, the embedded-image cursor, and the progress
-// callback contract through which all protocol code reports.
+// command blocks and USB frames, and the progress callback contract through which all protocol code reports.
 #include <cstdint>
 #include <functional>
 
 #include "link/ComLink.h"
+#include "protocol/TargetSession.h"
 
 namespace vantrel {
 
@@ -21,7 +21,8 @@ uint32_t SwapWord(uint32_t value);
 // 8-bit wrapping sum; in UART mode (0xC9) blocks below 0x20000 bytes cost a 200 ms pause.
 uint8_t Checksum8(uint8_t mode, const uint8_t* data, uint32_t length);
 
-int SendBlockChecked(uint8_t mode, ComLink& link, const uint8_t* data, uint32_t length,
+// Records the checksum the handset echoes in the session.
+int SendBlockChecked(TargetSession& session, uint8_t mode, ComLink& link, const uint8_t* data, uint32_t length,
                      const ProgressCallBack& progress, uint32_t address);
 int SendBlockSummed(uint8_t mode, ComLink& link, const uint8_t* data, uint32_t length, uint8_t* sum,
                     const ProgressCallBack& progress, uint32_t address);
@@ -30,22 +31,13 @@ void SendRawWithSum(ComLink& link, const uint8_t* data, uint32_t length);
 // Writes a 16-byte framed command (or an 8-byte frame for count 0) into
 // `frame`; returns the number of 32-bit words to send (count + 2).
 uint32_t BuildFrame(uint8_t* frame, uint8_t kind, const uint32_t* words, uint32_t count, uint16_t sequence);
-int SendShortFrame(uint8_t* frame, uint8_t kind, ComLink& link);
-// Next sequence value of the frames' pseudo-random source (0 to 32767).
-uint16_t NextSequenceValue();
+// Frames sent from here take their sequence value from the session's source.
+int SendShortFrame(TargetSession& session, uint8_t* frame, uint8_t kind, ComLink& link);
 
 // Builds and sends a 16-byte command block [word, arg1, arg2, 0xFF00FF00] in wire order.
 int SendCommandBlock(ComLink& link, uint32_t command, uint32_t arg1, uint32_t arg2, uint8_t idleSeconds);
 // Builds and sends a 16-byte framed command of `kind` carrying `command` and
 // `argument` in wire order (the USB-link form of a loader command).
-int SendFramedCommand(ComLink& link, uint8_t kind, uint32_t command, uint32_t argument, uint8_t idleSeconds);
-
-void SetImageCursor(uint32_t offset);
-uint32_t ImageCursor();
-bool TakeImageBytes(const uint8_t* image, uint32_t imageLength, uint8_t* destination, uint32_t length);
-
-// Checksum byte the handset last echoed to SendBlockChecked.
-uint8_t LastEchoedChecksum();
-void SetLastEchoedChecksum(uint8_t value);
+int SendFramedCommand(TargetSession& session, ComLink& link, uint8_t kind, uint32_t command, uint32_t argument, uint8_t idleSeconds);
 
 }  // namespace vantrel

@@ -1,7 +1,5 @@
 #include "protocol/BootUpload.h"
 
-#include <atomic>
-
 #include "link/ResultCodes.h"
 #include "link/Timing.h"
 #include "link/Trace.h"
@@ -13,9 +11,6 @@
 namespace vantrel {
 
 namespace {
-
-// Device id the last UART flash loader reported; kept until the next upload.
-std::atomic<uint8_t> g_flashTypeByte{0};
 
 constexpr const char* kDriverErrorTrace = "Flash driver download error: Closing ComPort\n";
 
@@ -35,7 +30,7 @@ const Payload* CheckedPayload(const Payload& p, uint32_t expected) {
 
 }  // namespace
 
-int TOOL_DownloadDriver(ComLink& link, DriverForm form) {
+int TOOL_DownloadDriver(TargetSession& /*session*/, ComLink& link, DriverForm form) {
   Trace("Updater: Entering TOOL_DownloadDriver");
   const Payload* payload = form == DriverForm::Preboot ? CheckedPayload(PrebootImage(), kPrebootImageSize)
                                                        : CheckedPayload(SdramInitImage(), kSdramInitImageSize);
@@ -63,7 +58,7 @@ int TOOL_DownloadDriver(ComLink& link, DriverForm form) {
   return rc;
 }
 
-int TOOL_DownloadFlashDriver(ComLink& link) {
+int TOOL_DownloadFlashDriver(TargetSession& /*session*/, ComLink& link) {
   Trace("Updater: Entering TOOL_DownloadFlashDriver");
   const uint8_t requested = link.baudCode;
   const Payload* payload = CheckedPayload(FlashDriverAllImage(), kFlashDriverAllImageSize);
@@ -111,7 +106,7 @@ int TOOL_DownloadFlashDriver(ComLink& link) {
   return rc;
 }
 
-int TOOL_UploadLoader(ComLink& link, uint8_t selector) {
+int TOOL_UploadLoader(TargetSession& session, ComLink& link, uint8_t selector) {
   int rc = kResultOk;
   [&] {
     if (!IsOperatorBaudCode(link.baudCode)) {
@@ -144,17 +139,12 @@ int TOOL_UploadLoader(ComLink& link, uint8_t selector) {
       return;
     }
     PauseAfterSend(link, proto::kLoaderSettleMs, "TOOL_UploadLoader");
-    TOOL_QueryFlashType(link, selector != proto::kSelectNorLoader, kLinkModeUart);
-    uint8_t id = 0;
-    const int got = detail::ReceiveByte(link, &id);
-    // A silent loader must not pass for the handset connected before it: its
-    // flash type is unknown (0, as at program start), which the flash-type
-    // check of the job reports as a failure.
-    if (got != kResultOk) id = 0;
-    g_flashTypeByte.store(id);
+    const FlashTypeAnswer answer =
+        TOOL_QueryFlashType(session, link, selector != proto::kSelectNorLoader, kLinkModeUart);
+    session.SetFlashType(answer.flashType);
     // A silent loader is no failure of the upload, but a line that went away
     // is: the upload may have ended in the driver's queue.
-    if (got == kResultComPort) rc = kResultComPort;
+    if (answer.result == kResultComPort) rc = kResultComPort;
   }();
 
   Trace("Updater: Closing ComPort");
@@ -162,17 +152,23 @@ int TOOL_UploadLoader(ComLink& link, uint8_t selector) {
   return rc;
 }
 
-void TOOL_QueryFlashType(ComLink& link, bool nand, uint8_t mode) {
+FlashTypeAnswer TOOL_QueryFlashType(TargetSession& session, ComLink& link, bool nand, uint8_t mode) {
   const uint32_t command = nand ? proto::kCmdQueryFlashNand : proto::kCmdQueryFlashNor;
+  // The answer is awaited even when the query could not be sent whole: what
+  // went out may have reached the loader.
   if (mode == kLinkModeUart) {
     (void)SendCommandBlock(link, command, 0, 0, kIdleDefaultSec);
   } else {
-    (void)SendFramedCommand(link, proto::kFrameLoaderCommand, command, 0, kIdleDefaultSec);
+    (void)SendFramedCommand(session, link, proto::kFrameLoaderCommand, command, 0, kIdleDefaultSec);
   }
+  FlashTypeAnswer answer;
+  uint8_t id = 0;
+  answer.result = detail::ReceiveByte(link, &id);
+  // A silent loader must not pass for the handset connected before it: its
+  // flash type is unknown (0, as at program start), which the flash-type
+  // check of the job reports as a failure.
+  if (answer.result == kResultOk) answer.flashType = id;
+  return answer;
 }
-
-uint8_t GetFlashTypeByte() { return g_flashTypeByte.load(); }
-
-void SetFlashTypeByte(uint8_t value) { g_flashTypeByte.store(value); }
 
 }  // namespace vantrel

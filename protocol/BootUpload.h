@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "link/ComLink.h"
+#include "protocol/TargetSession.h"
 
 namespace vantrel {
 
@@ -12,11 +13,17 @@ enum class DriverForm {
   SdramInitOnOpen  // sends SdramInitImage on the port the caller left open
 };
 
-int TOOL_DownloadDriver(ComLink& link, DriverForm form);
-int TOOL_DownloadFlashDriver(ComLink& link);
-int TOOL_UploadLoader(ComLink& link, uint8_t selector);
-void TOOL_QueryFlashType(ComLink& link, bool nand, uint8_t mode);
-uint8_t GetFlashTypeByte();
-void SetFlashTypeByte(uint8_t value);
+int TOOL_DownloadDriver(TargetSession& session, ComLink& link, DriverForm form);
+int TOOL_DownloadFlashDriver(TargetSession& session, ComLink& link);
+// Records the device id the loader reports in the session.
+int TOOL_UploadLoader(TargetSession& session, ComLink& link, uint8_t selector);
+// A running loader's device id, or 0 (unknown) when it did not answer;
+// `result` is the read's own code.
+struct FlashTypeAnswer {
+  int result = 0;
+  uint8_t flashType = 0;
+};
+// Asks the running loader for its flash's device id and reads the answer.
+FlashTypeAnswer TOOL_QueryFlashType(TargetSession& session, ComLink& link, bool nand, uint8_t mode);
 
 }  // namespace vantrel

@@ -8,19 +8,6 @@
 
 namespace vantrel {
 
-// Record selection state shared by the record-file sessions. Each flag is
-// 0 (skip), 1 (send) or 2 (decided).
-struct RecordSelection {
-  uint8_t head = 0, middle = 0, resource1 = 0, resource2 = 0, calibration = 0, rest = 0;
-  uint16_t middleCountUart = 0, calibrationCountUart = 0;
-  uint16_t middleCountUsb = 0, calibrationCountUsb = 0;
-};
-RecordSelection& Selection();
-// Sets the six flags (head, middle, resource-1, resource-2, calibration, rest)
-// and starts the middle and calibration counters of both forms at 0.
-void SetSelection(uint8_t head, uint8_t middle, uint8_t resource1, uint8_t resource2, uint8_t calibration,
-                  uint8_t rest);
-
 // Record types 7 and 0x5000000 in the UART form have no record headers: the
 // file is one stream. Each start command then carries the type itself in its
 // address word ([0xFFFF0004, 7, n] or [0xFFFF0004, 0x5000000, n]) and the
@@ -32,14 +19,14 @@ void SetSelection(uint8_t head, uint8_t middle, uint8_t resource1, uint8_t resou
 // kResultFileRead and nothing sent. Once the handset has taken the whole
 // file, the next FP_Finished ends the session with 0. In the USB form every
 // type is a record file (type 7 records are always sent).
-int TOOL_DownloadImage(ComLink& link, uint32_t address, const ProgressCallBack& progress, uint8_t selector);
-int TOOL_DownloadImageSet(uint8_t mode, ComLink& link, const std::string& path, uint32_t type,
+int TOOL_DownloadImage(TargetSession& session, ComLink& link, uint32_t address, const ProgressCallBack& progress, uint8_t selector);
+int TOOL_DownloadImageSet(TargetSession& session, uint8_t mode, ComLink& link, const std::string& path, uint32_t type,
                           const ProgressCallBack& progress);
-int TOOL_DownloadBoot2(uint8_t mode, ComLink& link, const std::string& path, uint32_t address,
+int TOOL_DownloadBoot2(TargetSession& session, uint8_t mode, ComLink& link, const std::string& path, uint32_t address,
                        const ProgressCallBack& progress);
-int TOOL_DownloadImageSetUsb(uint8_t mode, const std::string& path, ComLink& link, uint32_t type,
+int TOOL_DownloadImageSetUsb(TargetSession& session, uint8_t mode, const std::string& path, ComLink& link, uint32_t type,
                              const ProgressCallBack& progress);
-int TOOL_DownloadFileUsb(uint8_t mode, const std::string& path, ComLink& link, uint32_t address,
+int TOOL_DownloadFileUsb(TargetSession& session, uint8_t mode, const std::string& path, ComLink& link, uint32_t address,
                          const ProgressCallBack& progress);
 
 }  // namespace vantrel

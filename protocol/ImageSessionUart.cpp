@@ -23,12 +23,6 @@ using detail::ReceiveWordBe;
 using detail::RecordVerdict;
 using detail::SendByte;
 
-// Block buffer of the boot-image session, kept for the whole run.
-uint8_t* BootImageBlockBuffer() {
-  static const std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[proto::kUartBlockBuffer]());
-  return buffer.get();
-}
-
 // Per-session block buffer of the image-file sessions.
 std::unique_ptr<uint8_t[]> NewUartBlockBuffer() {
   return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[proto::kUartBlockBuffer]());
@@ -60,9 +54,9 @@ void AcknowledgeImageOk(ComLink& link) {
 constexpr unsigned kMaxFailedBlockSends = 4;
 
 // The boot-image exchange on an open port; the caller closes it.
-int RunBootImageSession(ComLink& link, uint32_t address, const ProgressCallBack& progress, uint8_t selector) {
+int RunBootImageSession(TargetSession& session, ComLink& link, uint32_t address, const ProgressCallBack& progress, uint8_t selector) {
   const Payload& payload = BootImageFor(selector);
-  uint8_t* block = BootImageBlockBuffer();
+  uint8_t* block = session.BootImageBlockBuffer();
   if (block == nullptr || payload.data == nullptr) return kResultInternal;
   const uint8_t* image = payload.data;
   const uint32_t imageLength = payload.size;
@@ -99,7 +93,7 @@ int RunBootImageSession(ComLink& link, uint32_t address, const ProgressCallBack&
         if ((rc = ReceiveWordBe(link, &length)) != kResultOk) return rc;
         lastBlockLength = length;
         if (length > proto::kUartBlockBuffer) return kResultInternal;
-        if (!TakeImageBytes(image, imageLength, block, length)) return kResultInternal;
+        if (!session.TakeImageBytes(image, imageLength, block, length)) return kResultInternal;
         SendRawWithSum(link, block, length);
         break;
       }
@@ -113,7 +107,7 @@ int RunBootImageSession(ComLink& link, uint32_t address, const ProgressCallBack&
         // Before the first block request the buffer holds no block of this
         // image; the last block length (the image length) still fits it.
         lastBlockLength = std::min(lastBlockLength, proto::kUartBlockBuffer);
-        if ((rc = SendBlockChecked(kLinkModeUart, link, block, lastBlockLength, progress, running)) != kResultOk) {
+        if ((rc = SendBlockChecked(session, kLinkModeUart, link, block, lastBlockLength, progress, running)) != kResultOk) {
           return rc;
         }
         break;
@@ -141,8 +135,8 @@ struct RecordOutcome {
 // handling after a start command, until FP_Finished or an end.
 class FileSession {
  public:
-  FileSession(uint8_t mode, ComLink& link, const ProgressCallBack& progress, uint8_t* buffer)
-      : mode_(mode), link_(link), progress_(progress), buffer_(buffer) {}
+  FileSession(TargetSession& target, uint8_t mode, ComLink& link, const ProgressCallBack& progress, uint8_t* buffer)
+      : target_(target), mode_(mode), link_(link), progress_(progress), buffer_(buffer) {}
 
   // Runs the exchange of one start command. `source` fills the buffer with
   // each requested block and gives the byte count to send (0 or 205);
@@ -174,7 +168,7 @@ class FileSession {
           break;
         }
         case proto::kFpSectorOk:
-          Report(progress_, 1, 1, 0, LastEchoedChecksum());
+          Report(progress_, 1, 1, 0, target_.LastEchoedChecksum());
           Trace("Updater: Received FP_SectorOK");
           if (mode_ == kLinkModeUart && sectorPauseMs != 0) PauseAfterSend(link_, sectorPauseMs, pauseTag);
           (void)SendByte(link_, proto::kFpAck);
@@ -210,7 +204,7 @@ class FileSession {
   // place. A block that went through moves the address past it once, however
   // often it was sent. A failed send is tolerated until the fourth one.
   int SendBlock() {
-    const int rc = SendBlockChecked(mode_, link_, buffer_, blockBytes_, progress_, blockAddress_);
+    const int rc = SendBlockChecked(target_, mode_, link_, buffer_, blockBytes_, progress_, blockAddress_);
     if (rc == kResultOk) {
       running_ = blockAddress_ + blockAdvance_;
       return kResultOk;
@@ -219,6 +213,7 @@ class FileSession {
     return kResultOk;
   }
 
+  TargetSession& target_;
   uint8_t mode_;
   ComLink& link_;
   const ProgressCallBack& progress_;
@@ -234,7 +229,7 @@ class FileSession {
 
 }  // namespace
 
-int TOOL_DownloadImage(ComLink& link, uint32_t address, const ProgressCallBack& progress, uint8_t selector) {
+int TOOL_DownloadImage(TargetSession& session, ComLink& link, uint32_t address, const ProgressCallBack& progress, uint8_t selector) {
   Trace("Updater: Entering TOOL_DownloadImage");
   // The flash driver runs at the rate negotiated by TOOL_DownloadFlashDriver;
   // 812000 bit/s is not one this session can use.
@@ -243,12 +238,12 @@ int TOOL_DownloadImage(ComLink& link, uint32_t address, const ProgressCallBack& 
     return kResultInvalidValue;
   }
   int rc = OpenPort(link);
-  if (rc == kResultOk) rc = RunBootImageSession(link, address, progress, selector);
+  if (rc == kResultOk) rc = RunBootImageSession(session, link, address, progress, selector);
   ClosePort(link);
   return rc;
 }
 
-int TOOL_DownloadImageSet(uint8_t mode, ComLink& link, const std::string& path, uint32_t type,
+int TOOL_DownloadImageSet(TargetSession& session, uint8_t mode, ComLink& link, const std::string& path, uint32_t type,
                           const ProgressCallBack& progress) {
   ImageFile file;
   if (!file.Open(path)) return kResultFileOpen;
@@ -262,7 +257,7 @@ int TOOL_DownloadImageSet(uint8_t mode, ComLink& link, const std::string& path, 
   // otherwise reach the flash as far as it goes, or not at all while the
   // session reported success.
   if (!stream && detail::CheckRecordLayout(file)) return kResultFileRead;
-  FileSession session(mode, link, progress, buffer.get());
+  FileSession exchange(session, mode, link, progress, buffer.get());
 
   for (;;) {
     uint32_t address = 0;
@@ -280,7 +275,7 @@ int TOOL_DownloadImageSet(uint8_t mode, ComLink& link, const std::string& path, 
       length = static_cast<uint32_t>(std::min<int64_t>(left, UINT32_MAX));
     }
 
-    const RecordVerdict verdict = detail::SelectRecord(type, false);
+    const RecordVerdict verdict = detail::SelectRecord(session.Selection(), type, false);
     if (verdict == RecordVerdict::End) return kResultOk;
     if (verdict == RecordVerdict::Skip) {
       if (!file.Skip(length)) return kResultOk;
@@ -302,12 +297,12 @@ int TOOL_DownloadImageSet(uint8_t mode, ComLink& link, const std::string& path, 
       PauseAfterSend(link, proto::kFinishedPauseMs, "TOOL_DownloadImageSet");
       return FileSession::kNextRecord;
     };
-    const int rc = session.Run(address, source, onFinished, "TOOL_DownloadImageSet", 0);
+    const int rc = exchange.Run(address, source, onFinished, "TOOL_DownloadImageSet", 0);
     if (rc != FileSession::kNextRecord) return rc;
   }
 }
 
-int TOOL_DownloadBoot2(uint8_t mode, ComLink& link, const std::string& path, uint32_t address,
+int TOOL_DownloadBoot2(TargetSession& session, uint8_t mode, ComLink& link, const std::string& path, uint32_t address,
                        const ProgressCallBack& progress) {
   // Only this exact name selects the image built into the program; anything
   // else, "Boot2" included, is a file name.
@@ -352,8 +347,8 @@ int TOOL_DownloadBoot2(uint8_t mode, ComLink& link, const std::string& path, uin
     }
     return kResultOk;
   };
-  FileSession session(mode, link, progress, buffer.get());
-  return session.Run(address, source, onFinished, "TOOL_DownloadBoot2", proto::kBoot2SectorPauseMs);
+  FileSession exchange(session, mode, link, progress, buffer.get());
+  return exchange.Run(address, source, onFinished, "TOOL_DownloadBoot2", proto::kBoot2SectorPauseMs);
 }
 
 }  // namespace vantrel

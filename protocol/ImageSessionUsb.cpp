@@ -2,8 +2,6 @@
 // the handset, a short acknowledgement frame before each block, and the
 // handset's checksum of each block reported in its next frame.
 #include <algorithm>
-#include <memory>
-#include <new>
 
 #include "link/ResultCodes.h"
 #include "link/Trace.h"
@@ -18,25 +16,14 @@ namespace {
 using detail::ImageFile;
 using detail::RecordVerdict;
 
-// Block buffers of the two USB forms, kept for the whole run.
-uint8_t* ImageSetUsbBuffer() {
-  static const std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[proto::kUsbBlockBuffer]());
-  return buffer.get();
-}
-
-uint8_t* FileUsbBuffer() {
-  static const std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[proto::kUsbBlockBuffer]());
-  return buffer.get();
-}
-
 // One start frame and its block requests, until FP_Finished or an end.
 // `checkFinalSum`: compare the handset's checksum in the FP_Finished frame.
-int RunUsbRecord(uint8_t mode, ComLink& link, ImageFile& file, uint32_t address, uint32_t length,
+int RunUsbRecord(TargetSession& session, uint8_t mode, ComLink& link, ImageFile& file, uint32_t address, uint32_t length,
                  const ProgressCallBack& progress, uint8_t* buffer, bool checkFinalSum) {
   if (progress) progress(1, 1, 2, 0, 0);
   uint8_t start[proto::kFrameBytes];
   const uint32_t words[2] = {address, length};
-  const uint32_t n = BuildFrame(start, proto::kFrameImageStart, words, 2, 0);
+  const uint32_t n = BuildFrame(start, proto::kFrameImageStart, words, 2, session.NextSequenceValue());
   (void)SendAll(link, start, n * 4, kIdleDefaultSec);
 
   bool blockSent = false;
@@ -53,7 +40,7 @@ int RunUsbRecord(uint8_t mode, ComLink& link, ImageFile& file, uint32_t address,
         const uint32_t want = detail::WordLeAt(frame + 4);
         if (want > proto::kUsbBlockBuffer) return kResultInternal;
         uint8_t ack[proto::kShortFrameBytes];
-        (void)SendShortFrame(ack, proto::kFrameBlockAck, link);
+        (void)SendShortFrame(session, ack, proto::kFrameBlockAck, link);
         if (!detail::ReadFileBlock(mode, file, buffer, want)) return kResultInternal;
         rc = SendBlockSummed(mode, link, buffer, want, &sum, progress, running);
         if (progress) progress(1, 1, 0, sum, 0);
@@ -78,37 +65,37 @@ int RunUsbRecord(uint8_t mode, ComLink& link, ImageFile& file, uint32_t address,
 
 }  // namespace
 
-int TOOL_DownloadImageSetUsb(uint8_t mode, const std::string& path, ComLink& link, uint32_t type,
+int TOOL_DownloadImageSetUsb(TargetSession& session, uint8_t mode, const std::string& path, ComLink& link, uint32_t type,
                              const ProgressCallBack& progress) {
   ImageFile file;
   if (!file.Open(path)) return kResultFileOpen;
   if (detail::CheckRecordLayout(file)) return kResultFileRead;  // nothing of a file that does not parse
-  uint8_t* buffer = ImageSetUsbBuffer();
+  uint8_t* buffer = session.ImageSetUsbBuffer();
   if (buffer == nullptr) return kResultInternal;
 
   for (;;) {
     uint32_t address = 0;
     uint32_t length = 0;
     if (!file.ReadWordLe(&address) || !file.ReadWordLe(&length)) return kResultOk;
-    const RecordVerdict verdict = detail::SelectRecord(type, true);
+    const RecordVerdict verdict = detail::SelectRecord(session.Selection(), type, true);
     if (verdict == RecordVerdict::End) return kResultOk;
     if (verdict == RecordVerdict::Skip) {
       if (!file.Skip(length)) return kResultOk;
       continue;
     }
-    const int rc = RunUsbRecord(mode, link, file, address, length, progress, buffer, true);
+    const int rc = RunUsbRecord(session, mode, link, file, address, length, progress, buffer, true);
     if (rc != kResultOk) return rc;
   }
 }
 
-int TOOL_DownloadFileUsb(uint8_t mode, const std::string& path, ComLink& link, uint32_t address,
+int TOOL_DownloadFileUsb(TargetSession& session, uint8_t mode, const std::string& path, ComLink& link, uint32_t address,
                          const ProgressCallBack& progress) {
   ImageFile file;
   if (!file.Open(path)) return kResultFileOpen;
-  uint8_t* buffer = FileUsbBuffer();
+  uint8_t* buffer = session.FileUsbBuffer();
   if (buffer == nullptr) return kResultInternal;
   const uint32_t length = static_cast<uint32_t>(std::min<int64_t>(std::max<int64_t>(file.Length(), 0), UINT32_MAX));
-  return RunUsbRecord(mode, link, file, address, length, progress, buffer, false);
+  return RunUsbRecord(session, mode, link, file, address, length, progress, buffer, false);
 }
 
 }  // namespace vantrel

@@ -34,68 +34,68 @@ int WaitForEraseCompletion(ComLink& link, uint8_t firstIdleSeconds, uint8_t seco
 
 // A loader command as a command block on the UART, or as a framed command of
 // `kind` on a USB link.
-int SendLoaderCommand(ComLink& link, uint8_t mode, uint8_t kind, uint32_t command, uint32_t arg1, uint32_t arg2,
+int SendLoaderCommand(TargetSession& session, ComLink& link, uint8_t mode, uint8_t kind, uint32_t command, uint32_t arg1, uint32_t arg2,
                       uint32_t framedArgument) {
   if (mode == kLinkModeUart) return SendCommandBlock(link, command, arg1, arg2, kIdleDefaultSec);
-  return SendFramedCommand(link, kind, command, framedArgument, kIdleDefaultSec);
+  return SendFramedCommand(session, link, kind, command, framedArgument, kIdleDefaultSec);
 }
 
 }  // namespace
 
-int TOOL_SetTargetBaud(ComLink& link, uint8_t code, uint32_t direction) {
+int TOOL_SetTargetBaud(TargetSession& /*session*/, ComLink& link, uint8_t code, uint32_t direction) {
   const int rc = SendCommandBlock(link, proto::kCmdSetTargetBaud, code, direction, kIdleDefaultSec);
   PauseAfterSend(link, proto::kSetTargetBaudPauseMs, "TOOL_SetTargetBaud");
   return rc;
 }
 
-int TOOL_EndSession(ComLink& link) {
+int TOOL_EndSession(TargetSession& /*session*/, ComLink& link) {
   const int rc = SendCommandBlock(link, proto::kCmdEndSession, 0, 0, kIdleDefaultSec);
   PauseAfterSend(link, proto::kEndSessionPauseMs, "TOOL_EndSession");
   return rc;
 }
 
-int TOOL_Reconnect(ComLink& link) { return SendCommandBlock(link, proto::kCmdReconnect, 0, 0, kIdleDefaultSec); }
+int TOOL_Reconnect(TargetSession& /*session*/, ComLink& link) { return SendCommandBlock(link, proto::kCmdReconnect, 0, 0, kIdleDefaultSec); }
 
-int TOOL_FormatPzl(ComLink& link) {
+int TOOL_FormatPzl(TargetSession& /*session*/, ComLink& link) {
   const int rc = SendCommandBlock(link, proto::kCmdFormatPzl, 0, 0, kIdleDefaultSec);
   PauseAfterSend(link, proto::kFormatPzlPauseMs, "TOOL_FormatPzl");
   return rc;
 }
 
-int TOOL_FormatVlfArea(ComLink& link, uint8_t mode) {
-  const int rc = SendLoaderCommand(link, mode, proto::kFrameVlfAreaFormat, proto::kCmdFormatVlfArea, 0xE00000,
+int TOOL_FormatVlfArea(TargetSession& session, ComLink& link, uint8_t mode) {
+  const int rc = SendLoaderCommand(session, link, mode, proto::kFrameVlfAreaFormat, proto::kCmdFormatVlfArea, 0xE00000,
                                    0x20000, 0);
   PauseAfterSend(link, proto::kFormatVlfAreaPauseMs, "TOOL_FormatVlfArea");
   return rc;
 }
 
-int TOOL_EraseAll(ComLink& link, uint8_t kind, uint8_t mode) {
+int TOOL_EraseAll(TargetSession& session, ComLink& link, uint8_t kind, uint8_t mode) {
   // Kind 0x19 erases only the boot area and the loader does not report back.
   const uint32_t argument = kind == 0x19 ? 1 : 0;
   const int rc =
-      SendLoaderCommand(link, mode, proto::kFrameLoaderCommand, proto::kCmdEraseAll, argument, 0, argument);
+      SendLoaderCommand(session, link, mode, proto::kFrameLoaderCommand, proto::kCmdEraseAll, argument, 0, argument);
   int waited = kResultOk;
   if (kind != 0x19) waited = WaitForEraseCompletion(link, kIdleEraseSec, kIdleEraseSec);
   PauseAfterSend(link, proto::kEraseAllPauseMs, "TOOL_EraseAll");
   return rc != kResultOk ? rc : waited;
 }
 
-int TOOL_PartialErase(ComLink& link, uint32_t start, uint32_t length) {
+int TOOL_PartialErase(TargetSession& /*session*/, ComLink& link, uint32_t start, uint32_t length) {
   const int rc = SendCommandBlock(link, proto::kCmdPartialErase, start, length, kIdleDefaultSec);
   if (rc != kResultOk) return rc;
   PauseAfterSend(link, proto::kPartialErasePauseMs, "TOOL_PartialErase");
   return WaitForEraseCompletion(link, kIdleEraseSec, kIdleEraseLongSec);
 }
 
-int TOOL_SendDownloadDate(ComLink& link, const char date[8], uint8_t mode) {
-  (void)SendLoaderCommand(link, mode, proto::kFrameLoaderCommand, proto::kCmdDownloadDate, 0, 0, 0);
+int TOOL_SendDownloadDate(TargetSession& session, ComLink& link, const char date[8], uint8_t mode) {
+  (void)SendLoaderCommand(session, link, mode, proto::kFrameLoaderCommand, proto::kCmdDownloadDate, 0, 0, 0);
   PauseAfterSend(link, proto::kDatePreSendMs, "TOOL_SendDownloadDate");
   const int rc = SendAll(link, date, 8, kIdleDefaultSec);
   PauseAfterSend(link, proto::kDatePostSendMs, "TOOL_SendDownloadDate");
   return rc;
 }
 
-int TOOL_FormatVlf(ComLink& link, uint32_t address, const ProgressCallBack& progress) {
+int TOOL_FormatVlf(TargetSession& /*session*/, ComLink& link, uint32_t address, const ProgressCallBack& progress) {
   const uint32_t length = address != 0 ? 0x20000 : 0x10000;
   int rc = SendCommandBlock(link, proto::kCmdFormatVlf, address, length, kIdleDefaultSec);
   if (rc != kResultOk) return rc;

@@ -7,14 +7,14 @@
 
 namespace vantrel {
 
-int TOOL_SetTargetBaud(ComLink& link, uint8_t code, uint32_t direction);  // 1 up, 0 back
-int TOOL_EndSession(ComLink& link);
-int TOOL_Reconnect(ComLink& link);
-int TOOL_FormatPzl(ComLink& link);
-int TOOL_FormatVlfArea(ComLink& link, uint8_t mode);
-int TOOL_EraseAll(ComLink& link, uint8_t kind, uint8_t mode);
-int TOOL_PartialErase(ComLink& link, uint32_t start, uint32_t length);
-int TOOL_SendDownloadDate(ComLink& link, const char date[8], uint8_t mode);
-int TOOL_FormatVlf(ComLink& link, uint32_t address, const ProgressCallBack& progress);
+int TOOL_SetTargetBaud(TargetSession& session, ComLink& link, uint8_t code, uint32_t direction);  // 1 up, 0 back
+int TOOL_EndSession(TargetSession& session, ComLink& link);
+int TOOL_Reconnect(TargetSession& session, ComLink& link);
+int TOOL_FormatPzl(TargetSession& session, ComLink& link);
+int TOOL_FormatVlfArea(TargetSession& session, ComLink& link, uint8_t mode);
+int TOOL_EraseAll(TargetSession& session, ComLink& link, uint8_t kind, uint8_t mode);
+int TOOL_PartialErase(TargetSession& session, ComLink& link, uint32_t start, uint32_t length);
+int TOOL_SendDownloadDate(TargetSession& session, ComLink& link, const char date[8], uint8_t mode);
+int TOOL_FormatVlf(TargetSession& session, ComLink& link, uint32_t address, const ProgressCallBack& progress);
 
 }  // namespace vantrel

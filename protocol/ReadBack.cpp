@@ -104,7 +104,7 @@ int RunNorDownload(uint8_t mode, ComLink& link, ImageFile& file, uint8_t* work, 
 
 }  // namespace
 
-int TOOL_DownloadNorImage(uint8_t mode, ComLink& link, const std::string& path, uint32_t addressOrMarker,
+int TOOL_DownloadNorImage(TargetSession& /*session*/, uint8_t mode, ComLink& link, const std::string& path, uint32_t addressOrMarker,
                           uint32_t length, const ProgressCallBack& progress) {
   ImageFile file;
   if (!file.Open(path)) return kResultFileOpen;
@@ -138,7 +138,7 @@ int ReceiveBlock(ComLink& link, uint8_t* buffer, uint32_t length, const DumpProg
   return detail::ReceiveByte(link, &sum);
 }
 
-int TOOL_Dump(uint8_t mode, const std::string& /*path*/, ComLink& link, uint32_t start, uint32_t length,
+int TOOL_Dump(TargetSession& /*session*/, uint8_t mode, const std::string& /*path*/, ComLink& link, uint32_t start, uint32_t length,
               uint32_t command, const DumpProgressCallBack& progress, const DumpDataCallBack& sink) {
   int rc = SendCommandBlock(link, command, start, length, kIdleDefaultSec);
   if (rc != kResultOk) return rc;

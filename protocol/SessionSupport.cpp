@@ -11,23 +11,6 @@
 #include "protocol/Constants.h"
 #include "protocol/ImageSession.h"
 
-namespace vantrel {
-
-namespace {
-RecordSelection g_selection;
-}  // namespace
-
-RecordSelection& Selection() { return g_selection; }
-
-void SetSelection(uint8_t head, uint8_t middle, uint8_t resource1, uint8_t resource2, uint8_t calibration,
-                  uint8_t rest) {
-  // The counters start over with the flags: a session that ended half-way
-  // through the middle records must not shorten the next one.
-  g_selection = RecordSelection{head, middle, resource1, resource2, calibration, rest, 0, 0, 0, 0};
-}
-
-}  // namespace vantrel
-
 namespace vantrel::detail {
 
 ImageFile::~ImageFile() { Close(); }
@@ -128,8 +111,7 @@ int EarlyEndResult(uint8_t answer) {
   }
 }
 
-RecordVerdict SelectRecord(uint32_t type, bool usbForm) {
-  RecordSelection& s = Selection();
+RecordVerdict SelectRecord(RecordSelection& s, uint32_t type, bool usbForm) {
   uint16_t& middleCount = usbForm ? s.middleCountUsb : s.middleCountUart;
   uint16_t& calibrationCount = usbForm ? s.calibrationCountUsb : s.calibrationCountUart;
 

@@ -7,6 +7,7 @@
 
 #include "link/ComLink.h"
 #include "protocol/ImageFiles.h"
+#include "protocol/TargetSession.h"
 
 namespace vantrel::detail {
 
@@ -58,9 +59,9 @@ int EarlyEndResult(uint8_t answer);
 
 // What the record-file sessions do with the next record of a given type.
 enum class RecordVerdict { Send, Skip, End };
-// Applies the selection rules to the process-wide selection state, using the
+// Applies the selection rules to a session's selection state, using the
 // counters of the UART form or of the USB form.
-RecordVerdict SelectRecord(uint32_t type, bool usbForm);
+RecordVerdict SelectRecord(RecordSelection& selection, uint32_t type, bool usbForm);
 
 }  // namespace vantrel::detail
 

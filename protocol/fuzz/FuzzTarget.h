@@ -39,10 +39,11 @@ class Run {
   void SelectRecords() {
     uint8_t flags[6];
     for (auto& f : flags) f = in.Byte() % 3;
-    SetSelection(flags[0], flags[1], flags[2], flags[3], flags[4], flags[5]);
+    session.SetSelection(flags[0], flags[1], flags[2], flags[3], flags[4], flags[5]);
   }
 
   Input in;
+  TargetSession session;  // a fresh handset for every input
 
  private:
   uint8_t writeMode_ = 0;

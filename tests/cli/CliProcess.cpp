@@ -20,16 +20,21 @@ namespace {
 
 // The program looks for handset payloads in the user's and the machine's
 // data folders; under test it must find none, whatever is installed, and
-// send the built-in set the simulator knows.
+// send the built-in set the simulator knows. The user's data folder is the
+// test's scratch one where the test made it (the run records go there, and
+// it holds no payloads); never the operator's own.
 std::vector<std::string> TestEnvironment() {
   std::vector<std::string> env;
+  std::string dataHome = "/nonexistent/vantrel-test-data";
   for (char** e = environ; *e != nullptr; ++e) {
     const std::string_view v(*e);
+    if (v.starts_with("XDG_DATA_HOME=") && v.find("/vantrel-test-") != std::string_view::npos)
+      dataHome = std::string(v.substr(14));
     if (v.starts_with("VANTREL_PAYLOAD_DIR=") || v.starts_with("XDG_DATA_HOME=") || v.starts_with("XDG_DATA_DIRS="))
       continue;
     env.emplace_back(v);
   }
-  env.push_back("XDG_DATA_HOME=/nonexistent/vantrel-test-data");
+  env.push_back("XDG_DATA_HOME=" + dataHome);
   env.push_back("XDG_DATA_DIRS=/nonexistent/vantrel-test-data");
   return env;
 }

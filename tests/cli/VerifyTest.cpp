@@ -8,6 +8,7 @@
 #include "cli/Verify.h"
 #include "jobs/OperationRecord.h"
 #include "link/ResultCodes.h"
+#include "protocol/TargetSession.h"
 #include "tests/maintenance/ScriptedLine.h"
 #include "tests/support/FastTiming.h"
 
@@ -157,8 +158,9 @@ TEST(CliVerify, ReadBackTakesNoMoreThanTheRange) {
   handset.Feed({0x29});  // FP_Finished
   OperationRecord rec;
   rec.m_nLinkMode = kLinkModeUsb;
+  TargetSession session;
   std::vector<uint8_t> got;
-  EXPECT_EQ(ReadBackFlash(rec, FlashKind::Nand, 0x4A0000, 0x100, got, nullptr), kResultInternal);
+  EXPECT_EQ(ReadBackFlash(session, rec, FlashKind::Nand, 0x4A0000, 0x100, got, nullptr), kResultInternal);
   EXPECT_EQ(got.size(), 0x100u);
 }
 

@@ -206,7 +206,7 @@ TEST_F(WindowTest, EachStateEnablesItsColumnAndLeavesOthersAlone) {
 
 TEST_F(WindowTest, ReadyResetsTheDisplayAndBusyChangesNoText) {
   CDownloaderDlg& w = Window();
-  w.SetItemFont(ctl::kImgsetButton, ItemFont::Done);
+  w.ShowItemProgress(ctl::kImgsetButton, ItemFont::Done);
   w.SetControlText(ctl::kFileName, "a.img");
   w.SetControlText(ctl::kTickCount, " 3 / 9 ");
   w.SetProgressPos(40);
@@ -223,7 +223,7 @@ TEST_F(WindowTest, ReadyResetsTheDisplayAndBusyChangesNoText) {
   EXPECT_EQ(w.ControlAs<QProgressBar>(ctl::kProgressBar)->value(), 0);
   EXPECT_EQ(w.Record().m_nProgress.load(), 0);
   EXPECT_EQ(w.Control(ctl::kImgsetButton)->font(), w.ItemFontFor(ItemFont::Normal));
-  w.SetItemFont(ctl::kRsrc2Button, ItemFont::Active);
+  w.ShowItemProgress(ctl::kRsrc2Button, ItemFont::Active);
   EXPECT_EQ(w.Control(ctl::kRsrc2Button)->font(), w.ItemFontFor(ItemFont::Active));
   EXPECT_NE(w.ItemFontFor(ItemFont::Active), w.ItemFontFor(ItemFont::Normal));
 }

@@ -19,11 +19,11 @@
 #include <thread>
 
 #include "console/ConsoleText.h"
+#include "jobs/Connect.h"
 #include "jobs/JobState.h"
-#include "jobs/OperationControl.h"
 #include "link/Stop.h"
 #include "link/Timing.h"
-#include "maintenance/Connect.h"
+#include "maintenance/OperationControl.h"
 #include "protocol/ImageSession.h"
 #include "tests/support/JobGlobals.h"
 

@@ -12,9 +12,9 @@
 #include "history/History.h"
 #include "jobs/JobState.h"
 #include "jobs/Notices.h"
-#include "jobs/OperationControl.h"
 #include "link/ResultCodes.h"
 #include "link/Timing.h"
+#include "maintenance/OperationControl.h"
 #include "tests/e2e/WindowSimFixture.h"
 
 namespace vantrel::test {

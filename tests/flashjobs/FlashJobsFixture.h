@@ -12,6 +12,7 @@
 
 #include "jobs/JobState.h"
 #include "jobs/OperationRecord.h"
+#include "protocol/TargetSession.h"
 #include "tests/support/SimFixture.h"
 #include "tests/support/ImageFiles.h"
 #include "tests/support/RecordingConsole.h"
@@ -62,7 +63,8 @@ class FlashJobsTest : public sim::SimTest {
 
   RecordingConsole con;
   OperationRecord rec;
-  JobContext ctx{rec, con, nullptr};
+  TargetSession session;
+  JobContext ctx{rec, con, nullptr, session};
   std::string imageDir;
 
  private:

@@ -26,7 +26,7 @@ class FailureTest : public FlashJobsTest {
     ImageRecord r = MakeRecord(0x240000, length, 7);
     rec.m_strParamDepFileName = WriteRecordFile("calset.img", {r});
     rec.m_nParamDepFileSize = static_cast<uint32_t>(length + 8);
-    SetSelection(0, 0, 0, 0, 1, 0);
+    session.SetSelection(0, 0, 0, 0, 1, 0);
     return r;
   }
   void ExpectFailedDownload(int rc) {
@@ -58,7 +58,7 @@ TEST_F(FailureTest, RefusedImageSetIsNotDatedAndNotCompleted) {
   Connect();
   ImageRecord r = MakeRecord(0x4A0000, 100, 8);
   rec.m_strImageFileName = WriteRecordFile("imgset.img", {r});
-  SetSelection(1, 1, 0, 0, 0, 0);
+  session.SetSelection(1, 1, 0, 0, 0, 0);
   sim::Fault refuse;
   refuse.kind = sim::Fault::Kind::RefuseAddress;
   Sim().AddFault(refuse);

@@ -50,7 +50,7 @@ class NandItemTest : public FlashJobsTest, public ::testing::WithParamInterface<
                                       MakeRecord(0x800000, 1000, 5)};
         rec.m_strImageFileName = WriteRecordFile("Q77T_imgset.img", r);
         rec.m_nImageFileSize = GetSize(rec.m_strImageFileName);
-        SetSelection(1, 1, 0, 0, 0, 0);
+        session.SetSelection(1, 1, 0, 0, 0, 0);
         plan = {"\n  * NAND : Imgset Download", "\n    imgset Download start!!\n", {r[0], r[1], r[2]},
                 {0x700000, 0x800000}, {}};
         break;
@@ -59,7 +59,7 @@ class NandItemTest : public FlashJobsTest, public ::testing::WithParamInterface<
         std::vector<ImageRecord> r = {MakeRecord(0x240000, 2000, 11), MakeRecord(0x250000, 500, 12)};
         rec.m_strParamDepFileName = WriteRecordFile("Q77T_calset.img", r);
         rec.m_nParamDepFileSize = GetSize(rec.m_strParamDepFileName);
-        SetSelection(0, 0, 0, 0, 1, 0);
+        session.SetSelection(0, 0, 0, 0, 1, 0);
         plan = {"\n  * NAND : Calset Download", "\n    Now calset Download start!!\n", {r[0]}, {0x250000}, {}};
         break;
       }
@@ -67,7 +67,7 @@ class NandItemTest : public FlashJobsTest, public ::testing::WithParamInterface<
         std::vector<ImageRecord> r = {MakeRecord(0x2000000, kBlock + 777, 21), MakeRecord(0x2200000, 100, 22)};
         rec.m_strRscrFileName = WriteRecordFile("Q77T.rc1", r);
         rec.m_nRscrFileSize = GetSize(rec.m_strRscrFileName);
-        SetSelection(0, 0, 1, 0, 0, 0);
+        session.SetSelection(0, 0, 1, 0, 0, 0);
         plan = {"\n  * NAND : Rsrc1 Download", "\n    Now Rsrc1 Download start!!\n", {r[0]}, {0x2200000}, {}};
         break;
       }
@@ -75,7 +75,7 @@ class NandItemTest : public FlashJobsTest, public ::testing::WithParamInterface<
         std::vector<ImageRecord> r = {MakeRecord(0x4600000, 3000, 31), MakeRecord(0x4700000, 100, 32)};
         rec.m_strRscr2FileName = WriteRecordFile("Q77T.rc2", r);
         rec.m_nRscr2FileSize = GetSize(rec.m_strRscr2FileName);
-        SetSelection(0, 0, 0, 1, 0, 0);
+        session.SetSelection(0, 0, 0, 1, 0, 0);
         plan = {"\n  * NAND : Rsrc2 Download", "\n    Now Rsrc2 Download start!!\n", {r[0]}, {0x4700000}, {}};
         break;
       }
@@ -94,7 +94,7 @@ class NandItemTest : public FlashJobsTest, public ::testing::WithParamInterface<
           plan.written = {ImageRecord{kStreamArea, bytes}};
         }
         rec.m_nFactoryFSFileSize = GetSize(rec.m_strFactoryFSFileName);
-        SetSelection(0, 0, 0, 0, 0, 1);
+        session.SetSelection(0, 0, 0, 0, 0, 1);
         break;
       }
       case kOpEntireFlash: {
@@ -107,7 +107,7 @@ class NandItemTest : public FlashJobsTest, public ::testing::WithParamInterface<
         file.insert(file.end(), s2.begin(), s2.end());
         rec.m_strEntireFlashFileName = WriteFile("entire.dmp", file);
         rec.m_nEntireFlashFileSize = GetSize(rec.m_strEntireFlashFileName);
-        SetSelection(0, 0, 0, 0, 0, 1);
+        session.SetSelection(0, 0, 0, 0, 0, 1);
         plan = {"\n  * NAND : Entire Flash Download", "\n    Now VLF Flash Download start!!\n",
                 {ImageRecord{kStreamArea, d1}, ImageRecord{kStreamArea + kBlock, d2}}, {}, {}};
         break;
@@ -218,7 +218,7 @@ TEST_F(NandJobTest, ImageSetWithoutARecordDateSendsToday) {
   rec.m_strToday.clear();
   ImageRecord r = MakeRecord(0x4A0000, 100, 72);
   rec.m_strImageFileName = WriteRecordFile("imgset.img", {r});
-  SetSelection(1, 1, 0, 0, 0, 0);
+  session.SetSelection(1, 1, 0, 0, 0, 0);
   ASSERT_TRUE(NandDownloadJob(ctx, kOpImgset, 0)) << con.Dump();
   EXPECT_EQ(Sim().LastDownloadDate(), TodayDigits());
 }
@@ -232,7 +232,7 @@ TEST_F(NandJobTest, FileSystemItemAfterAnotherItemStillWritesTheStream) {
   std::vector<uint8_t> bytes = PatternBytes(3000, 73);
   rec.m_strFactoryFSFileName = WriteFile("Q77T.vlf", bytes);
   rec.m_nFactoryFSFileSize = static_cast<uint32_t>(bytes.size());
-  SetSelection(0, 0, 0, 1, 0, 0);  // as the Rsrc2 item leaves it
+  session.SetSelection(0, 0, 0, 1, 0, 0);  // as the Rsrc2 item leaves it
   g_operation = kOpVlf;
   NandItemDownloadProc(ctx);
   EXPECT_TRUE(FlashHolds(FlashPart::Nand, kStreamArea, bytes)) << con.Dump();

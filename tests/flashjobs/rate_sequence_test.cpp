@@ -21,14 +21,14 @@ class RateSequenceTest : public FlashJobsTest {
     ImageRecord r = MakeRecord(0x240000, 3000, seed);
     rec.m_strParamDepFileName = WriteRecordFile("calset" + std::to_string(seed) + ".img", {r});
     rec.m_nParamDepFileSize = static_cast<uint32_t>(r.data.size() + 8);
-    SetSelection(0, 0, 0, 0, 1, 0);
+    session.SetSelection(0, 0, 0, 0, 1, 0);
     return r;
   }
   ImageRecord PrepareRsrc1() {
     ImageRecord r = MakeRecord(0x2000000, 0x20000 + 64, 77);
     rec.m_strRscrFileName = WriteRecordFile("Q77T.rc1", {r});
     rec.m_nRscrFileSize = static_cast<uint32_t>(r.data.size() + 8);
-    SetSelection(0, 0, 1, 0, 0, 0);
+    session.SetSelection(0, 0, 1, 0, 0, 0);
     return r;
   }
 };

@@ -7,6 +7,7 @@
 #include "jobs/JobState.h"
 #include "jobs/OperationRecord.h"
 #include "payloads/Payloads.h"
+#include "protocol/TargetSession.h"
 #include "tests/support/FastTiming.h"
 #include "tests/support/JobGlobals.h"
 #include "tests/support/RecordingConsole.h"
@@ -32,7 +33,8 @@ class JobsFixture : public FastTiming {
 
   RecordingConsole con;
   OperationRecord rec;
-  JobContext ctx{rec, con, nullptr};
+  TargetSession session;
+  JobContext ctx{rec, con, nullptr, session};
 };
 
 }  // namespace vantrel::test

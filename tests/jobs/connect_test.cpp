@@ -6,13 +6,13 @@
 #include <chrono>
 #include <thread>
 
+#include "jobs/Connect.h"
 #include "jobs/ControlIds.h"
 #include "jobs/Jobs.h"
 #include "jobs/ThreadProcs.h"
 #include "link/ComNames.h"
 #include "link/Stop.h"
 #include "link/Timing.h"
-#include "maintenance/Connect.h"
 #include "tests/jobs/JobsFixture.h"
 #include "tests/jobs/ScriptedHandset.h"
 #include "tests/support/QueuedLine.h"

@@ -10,11 +10,11 @@
 #include <map>
 #include <thread>
 
+#include "jobs/Connect.h"
 #include "jobs/ControlIds.h"
-#include "jobs/OperationControl.h"
 #include "link/ComNames.h"
 #include "link/Stop.h"
-#include "maintenance/Connect.h"
+#include "maintenance/OperationControl.h"
 #include "tests/jobs/JobsFixture.h"
 #include "tests/jobs/ScriptedHandset.h"
 #include "tests/support/ScratchConfig.h"
@@ -193,7 +193,7 @@ TEST_F(OperationControlTest, AcceptedDownloadCountsAndStartsTheJob) {
   EXPECT_EQ(settings_.ints["FennikDL/m_nDownloadNum"], 42);
   EXPECT_EQ(con.ControlText(ctl::kDownloadCounter), "42");
   EXPECT_EQ(g_operation, kOpCalset);
-  EXPECT_EQ(Selection().calibration, 1);
+  EXPECT_EQ(Control().Context().session.Selection().calibration, 1);
   EXPECT_EQ(g_expectedTicks, 1);
   EXPECT_LT(rec.m_dTotalElapsed, 12.5);  // cleared by the press
   // The record was exchanged with the controls before the job started.
@@ -377,10 +377,10 @@ TEST_F(OperationControlTest, SelectionCheckBoxesSetTheRecordSelection) {
   Control().OnSelectionCheckBox(ctl::kChkParam);
   Control().OnSelectionCheckBox(ctl::kChkResource1164);
   Control().OnSelectionCheckBox(ctl::kChkBoot2);
-  EXPECT_EQ(Selection().head, 1);
-  EXPECT_EQ(Selection().middle, 1);
-  EXPECT_EQ(Selection().resource1, 1);
-  EXPECT_EQ(Selection().rest, 0);
+  EXPECT_EQ(Control().Context().session.Selection().head, 1);
+  EXPECT_EQ(Control().Context().session.Selection().middle, 1);
+  EXPECT_EQ(Control().Context().session.Selection().resource1, 1);
+  EXPECT_EQ(Control().Context().session.Selection().rest, 0);
   EXPECT_EQ(con.Calls(CallType::ControlsToRecord).size(), 4u);
 }
 

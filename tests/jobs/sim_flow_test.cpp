@@ -10,16 +10,16 @@
 #include <fstream>
 #include <thread>
 
+#include "jobs/Connect.h"
 #include "jobs/ControlIds.h"
 #include "jobs/Jobs.h"
-#include "jobs/OperationControl.h"
 #include "link/Stop.h"
-#include "maintenance/Connect.h"
+#include "maintenance/OperationControl.h"
 #include "payloads/Payloads.h"
 #include "protocol/ImageSession.h"
-#include "tests/support/SimFixture.h"
 #include "tests/support/JobGlobals.h"
 #include "tests/support/RecordingConsole.h"
+#include "tests/support/SimFixture.h"
 #include "tests/support/TraceCapture.h"
 #include "tests/support/WriteWatch.h"
 

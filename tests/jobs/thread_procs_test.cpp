@@ -52,28 +52,28 @@ TEST_F(ThreadProcsTest, ItemDownloadCountsAndSelectsPerCode) {
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(static_cast<int>(r.code));
-    SetSelection(0, 0, 0, 0, 0, 0);
+    session.SetSelection(0, 0, 0, 0, 0, 0);
     g_operation = r.code;
     g_progressTicks = 9;
     EXPECT_EQ(NandItemDownloadProc(ctx), 1);
     EXPECT_EQ(g_expectedTicks, r.expected);
     EXPECT_EQ(g_progressTicks, 0);
-    EXPECT_EQ(Selection().head, r.sel.head);
-    EXPECT_EQ(Selection().middle, r.sel.middle);
-    EXPECT_EQ(Selection().resource1, r.sel.resource1);
-    EXPECT_EQ(Selection().resource2, r.sel.resource2);
-    EXPECT_EQ(Selection().calibration, r.sel.calibration);
-    EXPECT_EQ(Selection().rest, r.sel.rest);
+    EXPECT_EQ(session.Selection().head, r.sel.head);
+    EXPECT_EQ(session.Selection().middle, r.sel.middle);
+    EXPECT_EQ(session.Selection().resource1, r.sel.resource1);
+    EXPECT_EQ(session.Selection().resource2, r.sel.resource2);
+    EXPECT_EQ(session.Selection().calibration, r.sel.calibration);
+    EXPECT_EQ(session.Selection().rest, r.sel.rest);
   }
 }
 
 TEST_F(ThreadProcsTest, RsrcAndFileSystemItemCountsBothImagesAndStopsAtAFailure) {
   g_operation = kOpAllChain;
-  SetSelection(0, 1, 0, 0, 0, 0);
+  session.SetSelection(0, 1, 0, 0, 0, 0);
   EXPECT_EQ(NandItemDownloadProc(ctx), 1);
   EXPECT_EQ(g_expectedTicks, 17 + 3);
-  EXPECT_EQ(Selection().middle, 0);  // the Rsrc1 step selects its own record
-  EXPECT_EQ(Selection().resource1, 1);
+  EXPECT_EQ(session.Selection().middle, 0);  // the Rsrc1 step selects its own record
+  EXPECT_EQ(session.Selection().resource1, 1);
   EXPECT_NE(con.Log().find("\n  * NAND : Rsrc1 Download"), std::string::npos);
   EXPECT_EQ(con.Log().find("VLF"), std::string::npos);  // the chain stopped
   EXPECT_FALSE(Finished());

@@ -14,11 +14,11 @@
 #include <vector>
 
 #include "jobs/JobState.h"
-#include "jobs/OperationControl.h"
 #include "jobs/OperationRecord.h"
-#include "tests/support/SimFixture.h"
+#include "maintenance/OperationControl.h"
 #include "tests/support/JobGlobals.h"
 #include "tests/support/RecordingConsole.h"
+#include "tests/support/SimFixture.h"
 
 namespace vantrel::test {
 

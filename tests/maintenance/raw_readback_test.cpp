@@ -9,8 +9,9 @@
 #include <numeric>
 #include <vector>
 
-#include "jobs/Jobs.h"
 #include "jobs/OperationRecord.h"
+#include "maintenance/RawReadBack.h"
+#include "protocol/TargetSession.h"
 #include "tests/maintenance/ScriptedLine.h"
 #include "tests/support/FastTiming.h"
 #include "tests/support/RecordingConsole.h"
@@ -52,7 +53,8 @@ class RawReadBackTest : public FastTiming {
   std::shared_ptr<Line>& line = scripted.line;
   RecordingConsole con;
   OperationRecord rec;
-  JobContext ctx{rec, con, nullptr};
+  TargetSession session;
+  JobContext ctx{rec, con, nullptr, session};
   std::vector<uint8_t> lengthBytes;
 };
 

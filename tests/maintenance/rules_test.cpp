@@ -2,8 +2,8 @@
 // (the exchange tests cannot see the words it keeps).
 #include <gtest/gtest.h>
 
-#include "maintenance/Maintenance.h"
-#include "maintenance/RawReadBack.h"
+#include "maintenance/DumpRanges.h"
+#include "maintenance/RawChunkDecoder.h"
 
 namespace vantrel {
 namespace {

@@ -6,8 +6,10 @@
 #include <fstream>
 #include <iterator>
 
-#include "jobs/Jobs.h"
 #include "jobs/OperationRecord.h"
+#include "maintenance/NandDump.h"
+#include "maintenance/PzlFormat.h"
+#include "protocol/TargetSession.h"
 #include "tests/maintenance/ScriptedLine.h"
 #include "tests/support/FastTiming.h"
 #include "tests/support/RecordingConsole.h"
@@ -47,7 +49,8 @@ class ScriptedJobsTest : public FastTiming {
   ScriptedLineScope scripted;
   RecordingConsole con;
   OperationRecord rec;
-  JobContext ctx{rec, con, nullptr};
+  TargetSession session;
+  JobContext ctx{rec, con, nullptr, session};
   std::string path;
 };
 

@@ -42,39 +42,48 @@ TEST(BlockLayerFrames, FramedCommandAndShortFrameBytes) {
   EXPECT_THAT(Bytes(frame, frame + 16),
               ElementsAre(0x33, 0, 0x34, 0x12, 0, 0, 0, 0, 0xFF, 0xFF, 0x00, 0x06, 0, 0, 0, 1));
 
-  // Sequence 0 draws fresh values from the generator: 15-bit, not all equal.
   std::memset(frame, 0xEE, sizeof frame);
-  ASSERT_EQ(BuildFrame(frame, 0x30, nullptr, 0, 0), 2u);
-  EXPECT_THAT(Bytes(frame, frame + 2), ElementsAre(0x30, 0));
-  EXPECT_THAT(Bytes(frame + 4, frame + 8), ElementsAre(0, 0, 0, 0));
+  ASSERT_EQ(BuildFrame(frame, 0x30, nullptr, 0, 0x0102), 2u);
+  EXPECT_THAT(Bytes(frame, frame + 8), ElementsAre(0x30, 0, 0x02, 0x01, 0, 0, 0, 0));
   EXPECT_EQ(frame[8], 0xEE);  // a short frame is 8 bytes
-  uint16_t first = NextSequenceValue(), differs = 0;
-  for (int i = 0; i < 8; ++i) {
-    const uint16_t v = NextSequenceValue();
-    EXPECT_LE(v, 0x7FFF);
-    if (v != first) ++differs;
-  }
-  EXPECT_GT(differs, 0);
+}
+
+TEST(BlockLayerSessions, EachHandsetHasItsOwnSequenceAndCursor) {
+  // Two handsets in one process: what one session draws or takes must not
+  // move the other's state.
+  TargetSession one, two;
+  std::vector<uint16_t> drawn;
+  for (int i = 0; i < 8; ++i) drawn.push_back(one.NextSequenceValue());
+  EXPECT_TRUE(std::all_of(drawn.begin(), drawn.end(), [](uint16_t v) { return v <= 0x7FFF; }));
+  EXPECT_NE(std::count(drawn.begin(), drawn.end(), drawn[0]), 8);
+  EXPECT_EQ(two.NextSequenceValue(), drawn[0]);  // a fresh session starts where `one` started
+
+  const Bytes image = Pattern(64, 1);
+  uint8_t out[16];
+  ASSERT_TRUE(one.TakeImageBytes(image.data(), 64, out, 16));
+  EXPECT_EQ(one.ImageCursor(), 16u);
+  EXPECT_EQ(two.ImageCursor(), 0u);
+  one.SetSelection(1, 1, 0, 0, 0, 0);
+  EXPECT_EQ(two.Selection().head, 0);
 }
 
 TEST(BlockLayerImageCursor, RefusesRequestsPastTheEndWithoutCopying) {
   Bytes image = Pattern(1124, 3);
   Bytes out(2048, 0xEE);
-  SetImageCursor(0);
-  ASSERT_TRUE(TakeImageBytes(image.data(), 1124, out.data(), 1024));
-  EXPECT_EQ(ImageCursor(), 1024u);
+  TargetSession session;
+  ASSERT_TRUE(session.TakeImageBytes(image.data(), 1124, out.data(), 1024));
+  EXPECT_EQ(session.ImageCursor(), 1024u);
   EXPECT_TRUE(std::equal(out.begin(), out.begin() + 1024, image.begin()));
 
   std::fill(out.begin(), out.end(), 0xEE);
-  EXPECT_FALSE(TakeImageBytes(image.data(), 1124, out.data(), 1024));  // 100 remain
-  EXPECT_EQ(ImageCursor(), 1024u);
+  EXPECT_FALSE(session.TakeImageBytes(image.data(), 1124, out.data(), 1024));  // 100 remain
+  EXPECT_EQ(session.ImageCursor(), 1024u);
   EXPECT_EQ(out[0], 0xEE);
   // A length that would wrap the cursor around is refused too.
-  EXPECT_FALSE(TakeImageBytes(image.data(), 1124, out.data(), 0xFFFFFFFFu));
-  ASSERT_TRUE(TakeImageBytes(image.data(), 1124, out.data(), 100));
-  EXPECT_EQ(ImageCursor(), 1124u);
-  SetImageCursor(0);
-}
+  EXPECT_FALSE(session.TakeImageBytes(image.data(), 1124, out.data(), 0xFFFFFFFFu));
+  ASSERT_TRUE(session.TakeImageBytes(image.data(), 1124, out.data(), 100));
+  EXPECT_EQ(session.ImageCursor(), 1124u);
+  }
 
 class BlockSendTest : public ProtocolTest {};
 
@@ -87,13 +96,13 @@ TEST_F(BlockSendTest, CheckedSendInPiecesWithEchoedChecksum) {
     seen = h.Expect(2501);
     h.SendByte(seen.back());  // echo the checksum byte
   });
-  SetLastEchoedChecksum(0);
+  session_.SetLastEchoedChecksum(0);
   timing::ClearRecording();
-  EXPECT_EQ(SendBlockChecked(kLinkModeUart, link_, block.data(), 2500, progress_.Callback(), 0x4000), 0);
+  EXPECT_EQ(SendBlockChecked(session_, kLinkModeUart, link_, block.data(), 2500, progress_.Callback(), 0x4000), 0);
   handset.Join();
   EXPECT_EQ(Bytes(seen.begin(), seen.end() - 1), block);
   EXPECT_EQ(seen.back(), Sum8(block));
-  EXPECT_EQ(LastEchoedChecksum(), Sum8(block));
+  EXPECT_EQ(session_.LastEchoedChecksum(), Sum8(block));
   EXPECT_THAT(progress_.calls, ElementsAre(ProgressCall{0, 0, 2500, 2500, 0}, ProgressCall{0, 0, 2500, 2500, 0},
                                            ProgressCall{0, 0, 2500, 2500, 0}, ProgressCall{1, 0, 0x4000, 2500, 0}));
   EXPECT_THAT(PauseLog(), ElementsAre("Checksum8:200"));
@@ -107,9 +116,9 @@ TEST_F(BlockSendTest, CheckedSendReportsAWrongEcho) {
     Bytes got = h.Expect(101);
     h.SendByte(static_cast<uint8_t>(got.back() + 1));
   });
-  EXPECT_EQ(SendBlockChecked(kLinkModeUart, link_, block.data(), 100, progress_.Callback(), 0), kResultError);
+  EXPECT_EQ(SendBlockChecked(session_, kLinkModeUart, link_, block.data(), 100, progress_.Callback(), 0), kResultError);
   handset.Join();
-  EXPECT_EQ(LastEchoedChecksum(), static_cast<uint8_t>(Sum8(block) + 1));
+  EXPECT_EQ(session_.LastEchoedChecksum(), static_cast<uint8_t>(Sum8(block) + 1));
   EXPECT_THAT(progress_.Only(0, 1), ElementsAre(ProgressCall{0, 1, 1, 100, 0}));
 }
 
@@ -117,7 +126,7 @@ TEST_F(BlockSendTest, CheckedSendWithoutEchoTimesOut) {
   ScriptedHandset handset;
   OpenAt(kBaud115200);
   const Bytes block = Pattern(10, 2);
-  EXPECT_EQ(SendBlockChecked(kLinkModeUart, link_, block.data(), 10, nullptr, 0), kResultNoResponse);
+  EXPECT_EQ(SendBlockChecked(session_, kLinkModeUart, link_, block.data(), 10, nullptr, 0), kResultNoResponse);
 }
 
 TEST_F(BlockSendTest, UsbSendsNeitherChecksumNorReadsAnEcho) {
@@ -126,7 +135,7 @@ TEST_F(BlockSendTest, UsbSendsNeitherChecksumNorReadsAnEcho) {
   const Bytes block = Pattern(1500, 4);
   Bytes seen;
   handset.Play([&](ScriptedHandset& h) { seen = h.Drain(150); });
-  EXPECT_EQ(SendBlockChecked(kLinkModeUsb, link_, block.data(), 1500, progress_.Callback(), 7), 0);
+  EXPECT_EQ(SendBlockChecked(session_, kLinkModeUsb, link_, block.data(), 1500, progress_.Callback(), 7), 0);
   uint8_t sum = 0;
   EXPECT_EQ(SendBlockSummed(kLinkModeUsb, link_, block.data(), 1500, &sum, progress_.Callback(), 9), 0);
   handset.Join();

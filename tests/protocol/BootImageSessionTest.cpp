@@ -17,7 +17,7 @@ class BootImageSessionTest : public ProtocolTest {
   void SetUp() override {
     ProtocolTest::SetUp();
     link_.baudCode = kBaud921600;
-    SetImageCursor(0);
+    session_.SetImageCursor(0);
   }
 
   // Handset: answers the start request and takes address and length.
@@ -41,7 +41,7 @@ class BootImageSessionTest : public ProtocolTest {
       Start(h);
       h.SendByte(last);
     });
-    const int rc = TOOL_DownloadImage(link_, 0, progress_.Callback(), proto::kSelectSecBoot);
+    const int rc = TOOL_DownloadImage(session_, link_, 0, progress_.Callback(), proto::kSelectSecBoot);
     handset.Join();
     EXPECT_FALSE(link_.IsOpen());
     return rc;
@@ -70,7 +70,7 @@ TEST_F(BootImageSessionTest, OutOfSyncRetriesThenTheWholeImage) {
     acks.insert(acks.end(), ack.begin(), ack.end());
     h.SendByte(0x29);
   });
-  EXPECT_EQ(TOOL_DownloadImage(link_, 0, progress_.Callback(), proto::kSelectSecBoot), 0);
+  EXPECT_EQ(TOOL_DownloadImage(session_, link_, 0, progress_.Callback(), proto::kSelectSecBoot), 0);
   handset.Join();
   EXPECT_EQ(startWords, WordsBe({0, kSecBootImageSize}));
   EXPECT_EQ(data, Bytes(image.data, image.data + image.size));
@@ -100,18 +100,18 @@ TEST_F(BootImageSessionTest, SelectorsPickTheImageAndTheCursorCarriesOver) {
     data.assign(got.begin(), got.end() - 1);
     h.SendByte(0x29);
   });
-  SetImageCursor(48);  // the session does not reset the cursor itself
-  EXPECT_EQ(TOOL_DownloadImage(link_, 0x4000, progress_.Callback(), 's'), 0);
+  session_.SetImageCursor(48);  // the session does not reset the cursor itself
+  EXPECT_EQ(TOOL_DownloadImage(session_, link_, 0x4000, progress_.Callback(), 's'), 0);
   handset.Join();
   EXPECT_EQ(startWords, WordsBe({0x4000, kBoot1bImageSize}));
   EXPECT_EQ(data, Bytes(Boot1bImage().data + 48, Boot1bImage().data + 148));
-  EXPECT_EQ(ImageCursor(), 148u);
+  EXPECT_EQ(session_.ImageCursor(), 148u);
 
   handset.Play([&](ScriptedHandset& h) {
     startWords = Start(h);
     h.SendByte(0x29);
   });
-  EXPECT_EQ(TOOL_DownloadImage(link_, 0x1000, progress_.Callback(), 'r'), 0);
+  EXPECT_EQ(TOOL_DownloadImage(session_, link_, 0x1000, progress_.Callback(), 'r'), 0);
   handset.Join();
   EXPECT_EQ(startWords, WordsBe({0x1000, kBoot1aImageSize}));
 }
@@ -128,7 +128,7 @@ TEST_F(BootImageSessionTest, ResendIsCheckedAndAWrongEchoEndsWith1) {
     resent = h.Expect(513);
     h.SendByte(static_cast<uint8_t>(resent.back() ^ 0xFF));
   });
-  EXPECT_EQ(TOOL_DownloadImage(link_, 0x100, progress_.Callback(), 'q'), kResultError);
+  EXPECT_EQ(TOOL_DownloadImage(session_, link_, 0x100, progress_.Callback(), 'q'), kResultError);
   handset.Join();
   EXPECT_EQ(resent, first);
   // The resend reports at the address after the acknowledged sector.
@@ -146,11 +146,11 @@ TEST_F(BootImageSessionTest, RequestsPastTheImageOrTheBufferAre205WithNothingSen
       h.SendWordBe(length);
       after = h.Drain(100);
     });
-    SetImageCursor(0);
-    EXPECT_EQ(TOOL_DownloadImage(link_, 0, progress_.Callback(), 'q'), kResultInternal) << length;
+    session_.SetImageCursor(0);
+    EXPECT_EQ(TOOL_DownloadImage(session_, link_, 0, progress_.Callback(), 'q'), kResultInternal) << length;
     handset.Join();
     EXPECT_TRUE(after.empty()) << length;
-    EXPECT_EQ(ImageCursor(), 0u);
+    EXPECT_EQ(session_.ImageCursor(), 0u);
   }
 }
 
@@ -169,7 +169,7 @@ TEST_F(BootImageSessionTest, SilenceIs212AndUnusableRatesAre209) {
   {
     ScriptedHandset handset;
     handset.Play([&](ScriptedHandset& h) { Start(h); });
-    EXPECT_EQ(TOOL_DownloadImage(link_, 0, nullptr, 'q'), kResultNoResponse);
+    EXPECT_EQ(TOOL_DownloadImage(session_, link_, 0, nullptr, 'q'), kResultNoResponse);
     handset.Join();
     EXPECT_FALSE(link_.IsOpen());
   }
@@ -178,14 +178,14 @@ TEST_F(BootImageSessionTest, SilenceIs212AndUnusableRatesAre209) {
   handset.Play([&](ScriptedHandset& h) { seen = h.Drain(100); });
   link_.baudCode = kBaud812000;
   timing::ClearRecording();
-  EXPECT_EQ(TOOL_DownloadImage(link_, 0, nullptr, 'q'), kResultInvalidValue);
+  EXPECT_EQ(TOOL_DownloadImage(session_, link_, 0, nullptr, 'q'), kResultInvalidValue);
   handset.Join();
   EXPECT_TRUE(seen.empty());
   EXPECT_THAT(PauseLog(), ElementsAre("ClosePort:1000"));
 
   SetComOverride(ScriptedHandset::kComName, scratch_.Root() + "/unplugged");
   link_.baudCode = kBaud460800;
-  EXPECT_EQ(TOOL_DownloadImage(link_, 0, nullptr, 'q'), kResultComPort);
+  EXPECT_EQ(TOOL_DownloadImage(session_, link_, 0, nullptr, 'q'), kResultComPort);
   EXPECT_FALSE(link_.IsOpen());
 }
 

@@ -28,7 +28,7 @@ TEST_F(BootUploadTest, DriverFormsSendTheirPayloadAtTheBaseRateAndClose) {
   Bytes seen;
   handset.Play([&](ScriptedHandset& h) { seen = h.Expect(kPrebootImageSize); });
   link_.baudCode = kBaud921600;
-  EXPECT_EQ(TOOL_DownloadDriver(link_, DriverForm::Preboot), 0);
+  EXPECT_EQ(TOOL_DownloadDriver(session_, link_, DriverForm::Preboot), 0);
   handset.Join();
   EXPECT_EQ(seen, PayloadBytes(PrebootImage()));
   EXPECT_EQ(link_.baudCode, kBaud115200);
@@ -38,14 +38,14 @@ TEST_F(BootUploadTest, DriverFormsSendTheirPayloadAtTheBaseRateAndClose) {
               ElementsAre("Updater: Entering TOOL_DownloadDriver", "Updater: Downloading driver image"));
 
   handset.Play([&](ScriptedHandset& h) { seen = h.Expect(kSdramInitImageSize); });
-  EXPECT_EQ(TOOL_DownloadDriver(link_, DriverForm::SdramInit), 0);
+  EXPECT_EQ(TOOL_DownloadDriver(session_, link_, DriverForm::SdramInit), 0);
   handset.Join();
   EXPECT_EQ(seen, PayloadBytes(SdramInitImage()));
 
   // The connect step leaves the port open: this form sends on it as it is.
   OpenAt(kBaud115200);
   handset.Play([&](ScriptedHandset& h) { seen = h.Expect(kSdramInitImageSize); });
-  EXPECT_EQ(TOOL_DownloadDriver(link_, DriverForm::SdramInitOnOpen), 0);
+  EXPECT_EQ(TOOL_DownloadDriver(session_, link_, DriverForm::SdramInitOnOpen), 0);
   handset.Join();
   EXPECT_EQ(seen, PayloadBytes(SdramInitImage()));
   EXPECT_FALSE(link_.IsOpen());
@@ -57,10 +57,10 @@ TEST_F(BootUploadTest, DriverRefusesACodeWithoutRateAndStillCloses) {
   Bytes seen;
   handset.Play([&](ScriptedHandset& h) { seen = h.Drain(100); });
   link_.baudCode = 0x87;
-  EXPECT_EQ(TOOL_DownloadDriver(link_, DriverForm::Preboot), kResultInvalidValue);
-  EXPECT_EQ(TOOL_DownloadFlashDriver(link_), kResultInvalidValue);
+  EXPECT_EQ(TOOL_DownloadDriver(session_, link_, DriverForm::Preboot), kResultInvalidValue);
+  EXPECT_EQ(TOOL_DownloadFlashDriver(session_, link_), kResultInvalidValue);
   link_.baudCode = 0x89;  // within the driver's range, but no operator's rate
-  EXPECT_EQ(TOOL_UploadLoader(link_, proto::kSelectNandLoader), kResultInvalidValue);
+  EXPECT_EQ(TOOL_UploadLoader(session_, link_, proto::kSelectNandLoader), kResultInvalidValue);
   handset.Join();
   EXPECT_TRUE(seen.empty());
   EXPECT_FALSE(link_.IsOpen());
@@ -73,8 +73,8 @@ TEST_F(BootUploadTest, DriverRefusesACodeWithoutRateAndStillCloses) {
 TEST_F(BootUploadTest, PortThatCannotBeOpenedIs210) {
   SetComOverride("COM9", scratch_.Root() + "/no-such-tty");
   link_.baudCode = kBaud115200;
-  EXPECT_EQ(TOOL_DownloadDriver(link_, DriverForm::SdramInit), kResultComPort);
-  EXPECT_EQ(TOOL_UploadLoader(link_, proto::kSelectNorLoader), kResultComPort);
+  EXPECT_EQ(TOOL_DownloadDriver(session_, link_, DriverForm::SdramInit), kResultComPort);
+  EXPECT_EQ(TOOL_UploadLoader(session_, link_, proto::kSelectNorLoader), kResultComPort);
   EXPECT_FALSE(link_.IsOpen());
   EXPECT_EQ(PausesTagged("OpenPort").size(), 2u * kOpenAttempts);
   SetComOverride("COM9", "");
@@ -90,7 +90,7 @@ TEST_F(BootUploadTest, FlashDriverSkipsStrayBytesAndAnswersWithTheRequestedCode)
     h.SendByte(0x92);
   });
   link_.baudCode = kBaud921600;
-  EXPECT_EQ(TOOL_DownloadFlashDriver(link_), 0);
+  EXPECT_EQ(TOOL_DownloadFlashDriver(session_, link_), 0);
   handset.Join();
   EXPECT_EQ(upload, PayloadBytes(FlashDriverAllImage()));
   EXPECT_THAT(answer, ElementsAre(0x8B));
@@ -116,7 +116,7 @@ TEST_F(BootUploadTest, FlashDriverAccepts812000AndAnyConfirmationByte) {
     h.SendByte(0x55);  // not FP_Speed_ChgDone: still a success
   });
   link_.baudCode = kBaud812000;
-  EXPECT_EQ(TOOL_DownloadFlashDriver(link_), 0);
+  EXPECT_EQ(TOOL_DownloadFlashDriver(session_, link_), 0);
   handset.Join();
   EXPECT_THAT(answer, ElementsAre(0x93));
   EXPECT_FALSE(traces_.Contains("Updater: Received FP_Speed_ChgDone"));
@@ -126,7 +126,7 @@ TEST_F(BootUploadTest, FlashDriverWithASilentHandsetIs212AndKeepsTheBaseCode) {
   ScriptedHandset handset;
   handset.Play([&](ScriptedHandset& h) { h.Expect(kFlashDriverAllImageSize); });
   link_.baudCode = kBaud460800;
-  EXPECT_EQ(TOOL_DownloadFlashDriver(link_), kResultNoResponse);
+  EXPECT_EQ(TOOL_DownloadFlashDriver(session_, link_), kResultNoResponse);
   handset.Join();
   EXPECT_EQ(link_.baudCode, kBaud115200);
   EXPECT_FALSE(link_.IsOpen());
@@ -141,13 +141,13 @@ TEST_F(BootUploadTest, LoaderUploadsQueryTheFlashType) {
     query = h.Expect(16);
     h.SendByte(0x10);
   });
-  SetFlashTypeByte(0);
+  session_.SetFlashType(0);
   link_.baudCode = kBaud460800;
-  EXPECT_EQ(TOOL_UploadLoader(link_, proto::kSelectNorLoader), 0);
+  EXPECT_EQ(TOOL_UploadLoader(session_, link_, proto::kSelectNorLoader), 0);
   handset.Join();
   EXPECT_EQ(upload, PayloadBytes(NorFlashLoaderImage()));
   EXPECT_EQ(query, WordsBe({0xFFFF0003u, 0, 0, 0xFF00FF00u}));
-  EXPECT_EQ(GetFlashTypeByte(), 0x10);
+  EXPECT_EQ(session_.FlashType(), 0x10);
   EXPECT_EQ(link_.baudCode, kBaud115200);
   EXPECT_THAT(PauseLog(), ElementsAre("OpenPort:100", "TOOL_UploadLoader:3000", "ClosePort:1000"));
   EXPECT_THAT(traces_.Lines(), ElementsAre("Updater: Closing ComPort"));
@@ -158,29 +158,29 @@ TEST_F(BootUploadTest, LoaderUploadsQueryTheFlashType) {
     upload = h.Expect(kNandFlashLoaderImageSize);
     query = h.Expect(16);
   });
-  EXPECT_EQ(TOOL_UploadLoader(link_, proto::kSelectNandLoader), 0);
+  EXPECT_EQ(TOOL_UploadLoader(session_, link_, proto::kSelectNandLoader), 0);
   handset.Join();
   EXPECT_EQ(upload, PayloadBytes(NandFlashLoaderImage()));
   EXPECT_EQ(query, WordsBe({0xFFFF0007u, 0, 0, 0xFF00FF00u}));
-  EXPECT_EQ(GetFlashTypeByte(), 0);
+  EXPECT_EQ(session_.FlashType(), 0);
 
   // The preloader selector sends no query and leaves the id alone.
-  SetFlashTypeByte(0x10);
+  session_.SetFlashType(0x10);
   LetUploadsDrain();
   handset.Play([&](ScriptedHandset& h) {
     upload = h.Expect(kPrebootImageSize);
     query = h.Drain(100);
   });
   timing::ClearRecording();
-  EXPECT_EQ(TOOL_UploadLoader(link_, proto::kSelectPreboot), 0);
+  EXPECT_EQ(TOOL_UploadLoader(session_, link_, proto::kSelectPreboot), 0);
   handset.Join();
   EXPECT_EQ(upload, PayloadBytes(PrebootImage()));
   EXPECT_TRUE(query.empty());
-  EXPECT_EQ(GetFlashTypeByte(), 0x10);
+  EXPECT_EQ(session_.FlashType(), 0x10);
   EXPECT_THAT(PauseLog(), ElementsAre("OpenPort:100", "TOOL_UploadLoader:1000", "ClosePort:1000"));
 
   link_.baudCode = kBaud812000;  // the loaders only take the operator's rates
-  EXPECT_EQ(TOOL_UploadLoader(link_, proto::kSelectNorLoader), kResultInvalidValue);
+  EXPECT_EQ(TOOL_UploadLoader(session_, link_, proto::kSelectNorLoader), kResultInvalidValue);
 }
 
 TEST_F(BootUploadTest, FlashTypeQueryOnUsbIsAFrame) {
@@ -188,7 +188,7 @@ TEST_F(BootUploadTest, FlashTypeQueryOnUsbIsAFrame) {
   OpenAt(kBaud115200);
   Bytes frame;
   handset.Play([&](ScriptedHandset& h) { frame = h.Expect(16); });
-  TOOL_QueryFlashType(link_, true, kLinkModeUsb);
+  TOOL_QueryFlashType(session_, link_, true, kLinkModeUsb);
   handset.Join();
   ASSERT_EQ(frame.size(), 16u);
   EXPECT_EQ(frame[0], 0x33);

@@ -75,7 +75,7 @@ class FileSessionTest : public ProtocolTest {
         EXPECT_EQ(TakeRecord(h, static_cast<uint32_t>(records_[index].size())), records_[index]);
       }
     });
-    *rc = TOOL_DownloadImageSet(kLinkModeUart, link_, imgset_, type, progress_.Callback());
+    *rc = TOOL_DownloadImageSet(session_, kLinkModeUart, link_, imgset_, type, progress_.Callback());
     handset.Join();
     return sent;
   }
@@ -87,29 +87,29 @@ class FileSessionTest : public ProtocolTest {
 
 TEST_F(FileSessionTest, ImgsetSelectionExamples) {
   int rc = -1;
-  SetSelection(1, 1, 0, 0, 0, 0);
+  session_.SetSelection(1, 1, 0, 0, 0, 0);
   EXPECT_THAT(SentRecords(proto::kTypeImgset, &rc), ElementsAre(0, 1, 2));
   EXPECT_EQ(rc, 0);
 
-  SetSelection(0, 1, 0, 0, 0, 2);
+  session_.SetSelection(0, 1, 0, 0, 0, 2);
   EXPECT_THAT(SentRecords(proto::kTypeImgset, &rc), ElementsAre(1, 2, 3, 4));
   EXPECT_EQ(rc, 0);
 
   // Middle part skipped: three records count as the middle.
-  SetSelection(1, 0, 0, 0, 0, 1);
+  session_.SetSelection(1, 0, 0, 0, 0, 1);
   EXPECT_THAT(SentRecords(proto::kTypeImgset, &rc), ElementsAre(0, 4));
   EXPECT_EQ(rc, 0);
 }
 
 TEST_F(FileSessionTest, OtherTypesSelectionExamples) {
   int rc = -1;
-  SetSelection(0, 0, 0, 0, 1, 0);
+  session_.SetSelection(0, 0, 0, 0, 1, 0);
   EXPECT_THAT(SentRecords(proto::kTypeCalset, &rc), ElementsAre(0));
-  SetSelection(0, 0, 0, 0, 0, 1);  // two calibration records skipped
+  session_.SetSelection(0, 0, 0, 0, 0, 1);  // two calibration records skipped
   EXPECT_THAT(SentRecords(proto::kTypeCalset, &rc), ElementsAre(2, 3, 4));
-  SetSelection(0, 0, 0, 1, 0, 0);
+  session_.SetSelection(0, 0, 0, 1, 0, 0);
   EXPECT_THAT(SentRecords(proto::kTypeRsrc2, &rc), ElementsAre(0));
-  SetSelection(0, 0, 0, 0, 0, 0);
+  session_.SetSelection(0, 0, 0, 0, 0, 0);
   EXPECT_THAT(SentRecords(proto::kTypeRsrc1, &rc), ElementsAre());
   EXPECT_EQ(rc, 0);
 }
@@ -117,7 +117,7 @@ TEST_F(FileSessionTest, OtherTypesSelectionExamples) {
 TEST_F(FileSessionTest, SelectionCountersStartOverWithTheFlags) {
   // A session that stops after the first middle record leaves the counter
   // at 1; setting the flags again must still give the full middle part.
-  SetSelection(1, 1, 0, 0, 0, 0);
+  session_.SetSelection(1, 1, 0, 0, 0, 0);
   {
     ScriptedHandset& handset = handset_;
     handset.Play([&](ScriptedHandset& h) {
@@ -126,16 +126,16 @@ TEST_F(FileSessionTest, SelectionCountersStartOverWithTheFlags) {
       ReadStart(h);
       h.SendByte(0x28);
     });
-    EXPECT_EQ(TOOL_DownloadImageSet(kLinkModeUart, link_, imgset_, 0, nullptr), kResultSync);
+    EXPECT_EQ(TOOL_DownloadImageSet(session_, kLinkModeUart, link_, imgset_, 0, nullptr), kResultSync);
     handset.Join();
   }
   int rc = -1;
-  SetSelection(1, 1, 0, 0, 0, 0);
+  session_.SetSelection(1, 1, 0, 0, 0, 0);
   EXPECT_THAT(SentRecords(proto::kTypeImgset, &rc), ElementsAre(0, 1, 2));
 }
 
 TEST_F(FileSessionTest, RecordBlocksCallbacksAndPauses) {
-  SetSelection(1, 0, 0, 0, 0, 0);
+  session_.SetSelection(1, 0, 0, 0, 0, 0);
   const std::string path =
       WriteFile("two.bin", Concat({Record(0x200000, Pattern(3000, 7)), Record(0x300000, Pattern(10, 8))}));
   ScriptedHandset& handset = handset_;
@@ -146,8 +146,8 @@ TEST_F(FileSessionTest, RecordBlocksCallbacksAndPauses) {
     data = TakeRecord(h, 3000, 2000);
   });
   timing::ClearRecording();
-  SetLastEchoedChecksum(0);
-  EXPECT_EQ(TOOL_DownloadImageSet(kLinkModeUart, link_, path, 0, progress_.Callback()), 0);
+  session_.SetLastEchoedChecksum(0);
+  EXPECT_EQ(TOOL_DownloadImageSet(session_, kLinkModeUart, link_, path, 0, progress_.Callback()), 0);
   handset.Join();
   EXPECT_EQ(start.word, 0xFFFF0004u);
   EXPECT_EQ(start.address, 0x200000u);
@@ -164,7 +164,7 @@ TEST_F(FileSessionTest, RecordBlocksCallbacksAndPauses) {
 }
 
 TEST_F(FileSessionTest, FourthFailedBlockSendEndsTheSession) {
-  SetSelection(1, 0, 0, 0, 0, 0);
+  session_.SetSelection(1, 0, 0, 0, 0, 0);
   for (int failures : {3, 4}) {
     ScriptedHandset& handset = handset_;
     Bytes last;
@@ -184,22 +184,22 @@ TEST_F(FileSessionTest, FourthFailedBlockSendEndsTheSession) {
       h.SendByte(0x29);
     });
     progress_.calls.clear();
-    const int rc = TOOL_DownloadImageSet(kLinkModeUart, link_, imgset_, 0, progress_.Callback());
+    const int rc = TOOL_DownloadImageSet(session_, kLinkModeUart, link_, imgset_, 0, progress_.Callback());
     handset.Join();
     EXPECT_EQ(rc, failures == 4 ? kResultError : kResultOk) << failures;
     EXPECT_EQ(progress_.Only(0, 1).size(), static_cast<size_t>(failures));
     EXPECT_EQ(std::count(progress_.calls.begin(), progress_.calls.end(), ProgressCall{1, 1, 3, 0, 0}), 3);
-    SetSelection(1, 0, 0, 0, 0, 0);
+    session_.SetSelection(1, 0, 0, 0, 0, 0);
   }
 }
 
 TEST_F(FileSessionTest, EndsAndTheirCodes) {
   const auto endedBy = [&](const std::string& path, std::function<void(ScriptedHandset&)> script) {
-    SetSelection(1, 0, 0, 0, 0, 0);
+    session_.SetSelection(1, 0, 0, 0, 0, 0);
     ScriptedHandset& handset = handset_;
     handset.Play(std::move(script));
     progress_.calls.clear();
-    const int rc = TOOL_DownloadImageSet(kLinkModeUart, link_, path, 0, progress_.Callback());
+    const int rc = TOOL_DownloadImageSet(session_, kLinkModeUart, link_, path, 0, progress_.Callback());
     handset.Join();
     return rc;
   };
@@ -235,12 +235,12 @@ TEST_F(FileSessionTest, EndsAndTheirCodes) {
             kResultInternal);
   EXPECT_TRUE(after.empty());
 
-  EXPECT_EQ(TOOL_DownloadImageSet(kLinkModeUart, link_, scratch_.Root() + "/missing.bin", 0, nullptr),
+  EXPECT_EQ(TOOL_DownloadImageSet(session_, kLinkModeUart, link_, scratch_.Root() + "/missing.bin", 0, nullptr),
             kResultFileOpen);
 }
 
 TEST_F(FileSessionTest, CancelEndsAWaitingSessionWith210) {
-  SetSelection(1, 0, 0, 0, 0, 0);
+  session_.SetSelection(1, 0, 0, 0, 0, 0);
   ScriptedHandset& handset = handset_;
   Bytes after;
   handset.Play([&](ScriptedHandset& h) {
@@ -253,7 +253,7 @@ TEST_F(FileSessionTest, CancelEndsAWaitingSessionWith210) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     stop::Request();
   });
-  EXPECT_EQ(TOOL_DownloadImageSet(kLinkModeUart, link_, imgset_, 0, progress_.Callback()), kResultComPort);
+  EXPECT_EQ(TOOL_DownloadImageSet(session_, kLinkModeUart, link_, imgset_, 0, progress_.Callback()), kResultComPort);
   cancel.join();
   handset.Join();
   EXPECT_TRUE(after.empty());
@@ -280,11 +280,11 @@ TEST_F(FileSessionTest, RecordFilesThatDoNotParseSendNothing) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    SetSelection(1, 1, 1, 1, 1, 1);
+    session_.SetSelection(1, 1, 1, 1, 1, 1);
     Bytes seen;
     handset_.Play([&](ScriptedHandset& h) { seen = h.Drain(100); });
-    EXPECT_EQ(TOOL_DownloadImageSet(kLinkModeUart, link_, c.path, 0, nullptr), c.rc);
-    EXPECT_EQ(TOOL_DownloadImageSetUsb(kLinkModeUsb, c.path, link_, 0, nullptr), c.rc);
+    EXPECT_EQ(TOOL_DownloadImageSet(session_, kLinkModeUart, link_, c.path, 0, nullptr), c.rc);
+    EXPECT_EQ(TOOL_DownloadImageSetUsb(session_, kLinkModeUsb, c.path, link_, 0, nullptr), c.rc);
     handset_.Join();
     EXPECT_TRUE(seen.empty());
   }
@@ -293,7 +293,7 @@ TEST_F(FileSessionTest, RecordFilesThatDoNotParseSendNothing) {
 TEST_F(FileSessionTest, FlashStreamReadsExtraBytesPerBlockAndEndsWithTheFile) {
   const Bytes file = Pattern(2 * (1000 + 4096), 9);
   const std::string path = WriteFile("flash.bin", file);
-  SetSelection(0, 0, 0, 0, 0, 1);
+  session_.SetSelection(0, 0, 0, 0, 0, 1);
   ScriptedHandset& handset = handset_;
   StartCommand start;
   Bytes data, resent;
@@ -312,7 +312,7 @@ TEST_F(FileSessionTest, FlashStreamReadsExtraBytesPerBlockAndEndsWithTheFile) {
     }
     h.SendByte(0x29);
   });
-  EXPECT_EQ(TOOL_DownloadImageSet(kLinkModeUart, link_, path, proto::kTypeVlfFlash, progress_.Callback()), 0);
+  EXPECT_EQ(TOOL_DownloadImageSet(session_, kLinkModeUart, link_, path, proto::kTypeVlfFlash, progress_.Callback()), 0);
   handset.Join();
   EXPECT_EQ(start.address, 0x5000000u);  // streams name their type
   EXPECT_EQ(start.length, file.size());
@@ -327,16 +327,16 @@ TEST_F(FileSessionTest, FlashStreamReadsExtraBytesPerBlockAndEndsWithTheFile) {
 TEST_F(FileSessionTest, VlfStreamFollowsTheRestFlag) {
   const Bytes file = Pattern(700, 10);
   const std::string path = WriteFile("vlf.bin", file);
-  SetSelection(0, 0, 0, 0, 0, 0);
+  session_.SetSelection(0, 0, 0, 0, 0, 0);
   ScriptedHandset& handset = handset_;
   Bytes seen;
   handset.Play([&](ScriptedHandset& h) { seen = h.Drain(100); });
-  EXPECT_EQ(TOOL_DownloadImageSet(kLinkModeUart, link_, path, proto::kTypeVlf, nullptr), 0);
+  EXPECT_EQ(TOOL_DownloadImageSet(session_, kLinkModeUart, link_, path, proto::kTypeVlf, nullptr), 0);
   handset.Join();
   EXPECT_TRUE(seen.empty());
 
   // Sent; a handset that finishes early gets the rest of the stream announced.
-  SetSelection(0, 0, 0, 0, 0, 1);
+  session_.SetSelection(0, 0, 0, 0, 0, 1);
   StartCommand first, second;
   Bytes data;
   handset.Play([&](ScriptedHandset& h) {
@@ -348,7 +348,7 @@ TEST_F(FileSessionTest, VlfStreamFollowsTheRestFlag) {
     data.insert(data.end(), more.begin(), more.end());
     h.SendByte(0x29);
   });
-  EXPECT_EQ(TOOL_DownloadImageSet(kLinkModeUart, link_, path, proto::kTypeVlf, nullptr), 0);
+  EXPECT_EQ(TOOL_DownloadImageSet(session_, kLinkModeUart, link_, path, proto::kTypeVlf, nullptr), 0);
   handset.Join();
   EXPECT_EQ(first.address, 7u);
   EXPECT_EQ(first.length, 700u);
@@ -381,9 +381,9 @@ TEST_F(Boot2SessionTest, EmbeddedImageAnnouncedAndServedFromItsOwnOffset) {
     h.SendByte(0x29);
     afterFinish = h.Drain(100);
   });
-  SetImageCursor(77);  // not used by this session
+  session_.SetImageCursor(77);  // not used by this session
   timing::ClearRecording();
-  EXPECT_EQ(TOOL_DownloadBoot2(kLinkModeUart, link_, "boot2", 0x20000, progress_.Callback()), 0);
+  EXPECT_EQ(TOOL_DownloadBoot2(session_, kLinkModeUart, link_, "boot2", 0x20000, progress_.Callback()), 0);
   handset.Join();
   EXPECT_EQ(start.word, 0xFFFF0004u);
   EXPECT_EQ(start.address, 0x20000u);
@@ -406,7 +406,7 @@ TEST_F(Boot2SessionTest, RequestPastTheEmbeddedImageIs205) {
     h.SendWordBe(381);
     after = h.Drain(100);
   });
-  EXPECT_EQ(TOOL_DownloadBoot2(kLinkModeUart, link_, "boot2", 0x20000, nullptr), kResultInternal);
+  EXPECT_EQ(TOOL_DownloadBoot2(session_, kLinkModeUart, link_, "boot2", 0x20000, nullptr), kResultInternal);
   handset.Join();
   EXPECT_TRUE(after.empty());
 }
@@ -428,7 +428,7 @@ TEST_F(Boot2SessionTest, FileOverUsbEndsWithTheEndByte) {
     end = h.Expect(1);
   });
   timing::ClearRecording();
-  EXPECT_EQ(TOOL_DownloadBoot2(kLinkModeUsb, link_, path, 0x7000000, progress_.Callback()), 0);
+  EXPECT_EQ(TOOL_DownloadBoot2(session_, kLinkModeUsb, link_, path, 0x7000000, progress_.Callback()), 0);
   handset.Join();
   EXPECT_EQ(start.length, 1500u);
   EXPECT_EQ(start.address, 0x7000000u);
@@ -441,7 +441,7 @@ TEST_F(Boot2SessionTest, OnlyTheExactNameSelectsTheEmbeddedImage) {
   ScriptedHandset& handset = handset_;
   Bytes seen;
   handset.Play([&](ScriptedHandset& h) { seen = h.Drain(100); });
-  EXPECT_EQ(TOOL_DownloadBoot2(kLinkModeUart, link_, "Boot2", 0x20000, nullptr), kResultFileOpen);
+  EXPECT_EQ(TOOL_DownloadBoot2(session_, kLinkModeUart, link_, "Boot2", 0x20000, nullptr), kResultFileOpen);
   handset.Join();
   EXPECT_TRUE(seen.empty());
 }

@@ -29,29 +29,29 @@ class LoaderCommandsTest : public ProtocolTest {
 };
 
 TEST_F(LoaderCommandsTest, PlainCommandsAndTheirPauses) {
-  EXPECT_EQ(Sent([&] { EXPECT_EQ(TOOL_SetTargetBaud(link_, 0x8B, 1), 0); }),
+  EXPECT_EQ(Sent([&] { EXPECT_EQ(TOOL_SetTargetBaud(session_, link_, 0x8B, 1), 0); }),
             Bytes({0xFF, 0xFF, 0x00, 0x16, 0, 0, 0, 0x8B, 0, 0, 0, 1, 0xFF, 0x00, 0xFF, 0x00}));
-  EXPECT_EQ(Sent([&] { TOOL_EndSession(link_); }), WordsBe({0xFFFF0018u, 0, 0, 0xFF00FF00u}));
-  EXPECT_EQ(Sent([&] { TOOL_Reconnect(link_); }), WordsBe({0xFFFF0017u, 0, 0, 0xFF00FF00u}));
-  EXPECT_EQ(Sent([&] { TOOL_FormatPzl(link_); }), WordsBe({0xFFFF0014u, 0, 0, 0xFF00FF00u}));
-  EXPECT_EQ(Sent([&] { TOOL_FormatVlfArea(link_, kLinkModeUart); }),
+  EXPECT_EQ(Sent([&] { TOOL_EndSession(session_, link_); }), WordsBe({0xFFFF0018u, 0, 0, 0xFF00FF00u}));
+  EXPECT_EQ(Sent([&] { TOOL_Reconnect(session_, link_); }), WordsBe({0xFFFF0017u, 0, 0, 0xFF00FF00u}));
+  EXPECT_EQ(Sent([&] { TOOL_FormatPzl(session_, link_); }), WordsBe({0xFFFF0014u, 0, 0, 0xFF00FF00u}));
+  EXPECT_EQ(Sent([&] { TOOL_FormatVlfArea(session_, link_, kLinkModeUart); }),
             WordsBe({0xFFFF0008u, 0xE00000, 0x20000, 0xFF00FF00u}));
   EXPECT_THAT(PauseLog(), ElementsAre("TOOL_SetTargetBaud:1000", "TOOL_EndSession:2000", "TOOL_FormatPzl:5000",
                                       "TOOL_FormatVlfArea:1000"));
 }
 
 TEST_F(LoaderCommandsTest, UsbLinksGetFrames) {
-  Bytes f = Sent([&] { TOOL_FormatVlfArea(link_, kLinkModeUsb); });
+  Bytes f = Sent([&] { TOOL_FormatVlfArea(session_, link_, kLinkModeUsb); });
   ASSERT_EQ(f.size(), 16u);
   EXPECT_EQ(f[0], 0x32);
   EXPECT_THAT(Bytes(f.begin() + 4, f.end()), ElementsAre(0, 0, 0, 0, 0xFF, 0xFF, 0, 0x08, 0, 0, 0, 0));
-  f = Sent([&] { TOOL_EraseAll(link_, 0x19, kLinkModeUsb); });
+  f = Sent([&] { TOOL_EraseAll(session_, link_, 0x19, kLinkModeUsb); });
   ASSERT_EQ(f.size(), 16u);
   EXPECT_EQ(f[0], 0x33);
   EXPECT_THAT(Bytes(f.begin() + 8, f.end()), ElementsAre(0xFF, 0xFF, 0, 0x06, 0, 0, 0, 1));
   const char date[8] = {'2', '0', '2', '4', '0', '5', '1', '7'};
   timing::ClearRecording();
-  f = Sent([&] { EXPECT_EQ(TOOL_SendDownloadDate(link_, date, kLinkModeUsb), 0); });
+  f = Sent([&] { EXPECT_EQ(TOOL_SendDownloadDate(session_, link_, date, kLinkModeUsb), 0); });
   ASSERT_EQ(f.size(), 24u);
   EXPECT_EQ(f[0], 0x33);
   EXPECT_THAT(Bytes(f.begin() + 8, f.begin() + 16), ElementsAre(0xFF, 0xFF, 0, 0x19, 0, 0, 0, 0));
@@ -65,7 +65,7 @@ TEST_F(LoaderCommandsTest, ScriptedHandsetFailsCleanlyOnAShortRead) {
   EXPECT_NONFATAL_FAILURE_ON_ALL_THREADS(
       {
         handset_.Play([](ScriptedHandset& h) { (void)h.Expect(17, 300)[16]; });
-        EXPECT_EQ(TOOL_Reconnect(link_), 0);
+        EXPECT_EQ(TOOL_Reconnect(session_, link_), 0);
         handset_.Join();
       },
       "expected 17 bytes, the host sent 16: FF FF 00 17 00");
@@ -77,7 +77,7 @@ TEST_F(LoaderCommandsTest, EraseWaitsForItsCompletionBytes) {
     command = h.Expect(16);
     h.Send({0x00, 0xB9, 0x46, 0x12, 0xB9});  // a 0xB9 before 'F' does not count
   });
-  EXPECT_EQ(TOOL_EraseAll(link_, 0x18, kLinkModeUart), 0);
+  EXPECT_EQ(TOOL_EraseAll(session_, link_, 0x18, kLinkModeUart), 0);
   handset_.Join();
   EXPECT_EQ(command, WordsBe({0xFFFF0006u, 0, 0, 0xFF00FF00u}));
   EXPECT_THAT(PauseLog(), ElementsAre("TOOL_EraseAll:1000"));
@@ -88,14 +88,14 @@ TEST_F(LoaderCommandsTest, EraseWaitsForItsCompletionBytes) {
     h.Expect(16);
     h.SendByte(0x46);
   });
-  EXPECT_EQ(TOOL_EraseAll(link_, 0x18, kLinkModeUart), 0);
+  EXPECT_EQ(TOOL_EraseAll(session_, link_, 0x18, kLinkModeUart), 0);
   handset_.Join();
   EXPECT_GE(timing::RecordedPollCount(), 30u * 200u);
 
   // Not a byte in the whole first phase: no erase can be reported as done.
   timing::ClearRecording();
   handset_.Play([&](ScriptedHandset& h) { h.Expect(16); });
-  EXPECT_EQ(TOOL_EraseAll(link_, 0x18, kLinkModeUart), kResultNoResponse);
+  EXPECT_EQ(TOOL_EraseAll(session_, link_, 0x18, kLinkModeUart), kResultNoResponse);
   handset_.Join();
   EXPECT_GE(timing::RecordedPollCount(), 30u * 200u);
   EXPECT_LT(timing::RecordedPollCount(), 31u * 200u) << "the second phase is not waited for";
@@ -104,10 +104,10 @@ TEST_F(LoaderCommandsTest, EraseWaitsForItsCompletionBytes) {
     h.Expect(16);
     h.Send({0x00, 0xB9});
   });
-  EXPECT_EQ(TOOL_EraseAll(link_, 0x18, kLinkModeUart), kResultNoResponse);
+  EXPECT_EQ(TOOL_EraseAll(session_, link_, 0x18, kLinkModeUart), kResultNoResponse);
   handset_.Join();
   handset_.Play([&](ScriptedHandset& h) { h.Expect(16); });
-  EXPECT_EQ(TOOL_PartialErase(link_, 0x100000, 0x40000), kResultNoResponse);
+  EXPECT_EQ(TOOL_PartialErase(session_, link_, 0x100000, 0x40000), kResultNoResponse);
   handset_.Join();
 
   // Partial erase: first phase 30 s, second 60 s of idle budget.
@@ -116,7 +116,7 @@ TEST_F(LoaderCommandsTest, EraseWaitsForItsCompletionBytes) {
     command = h.Expect(16);
     h.SendByte(0x46);
   });
-  EXPECT_EQ(TOOL_PartialErase(link_, 0x100000, 0x40000), 0);
+  EXPECT_EQ(TOOL_PartialErase(session_, link_, 0x100000, 0x40000), 0);
   handset_.Join();
   EXPECT_EQ(command, WordsBe({0xFFFF0013u, 0x100000, 0x40000, 0xFF00FF00u}));
   EXPECT_GE(timing::RecordedPollCount(), 60u * 200u);
@@ -126,9 +126,9 @@ TEST_F(LoaderCommandsTest, EraseWaitsForItsCompletionBytes) {
 
 TEST_F(LoaderCommandsTest, FormatVlfReportsEachAreaUntilTheEnd) {
   // Areas without reports.
-  EXPECT_EQ(Sent([&] { EXPECT_EQ(TOOL_FormatVlf(link_, 0x1E90000, nullptr), 0); }),
+  EXPECT_EQ(Sent([&] { EXPECT_EQ(TOOL_FormatVlf(session_, link_, 0x1E90000, nullptr), 0); }),
             WordsBe({0xFFFF0002u, 0x1E90000, 0x20000, 0xFF00FF00u}));
-  EXPECT_EQ(Sent([&] { EXPECT_EQ(TOOL_FormatVlf(link_, 0, nullptr), 0); }),
+  EXPECT_EQ(Sent([&] { EXPECT_EQ(TOOL_FormatVlf(session_, link_, 0, nullptr), 0); }),
             WordsBe({0xFFFF0002u, 0, 0x10000, 0xFF00FF00u}));
 
   handset_.Play([&](ScriptedHandset& h) {
@@ -138,7 +138,7 @@ TEST_F(LoaderCommandsTest, FormatVlfReportsEachAreaUntilTheEnd) {
     h.SendWordBe(0x20000);  // past the end: still ends the format
     h.SendByte(0x27);
   });
-  EXPECT_EQ(TOOL_FormatVlf(link_, 0x1000000, progress_.Callback()), 0);
+  EXPECT_EQ(TOOL_FormatVlf(session_, link_, 0x1000000, progress_.Callback()), 0);
   handset_.Join();
   EXPECT_THAT(progress_.calls, ElementsAre(ProgressCall{1, 0, 0x1000000, 0x8000, 1},
                                            ProgressCall{1, 0, 0x1008000, 0x20000, 1}));
@@ -149,7 +149,7 @@ TEST_F(LoaderCommandsTest, FormatVlfReportsEachAreaUntilTheEnd) {
       script(h);
     });
     progress_.calls.clear();
-    const int rc = TOOL_FormatVlf(link_, 0x1000000, progress_.Callback());
+    const int rc = TOOL_FormatVlf(session_, link_, 0x1000000, progress_.Callback());
     handset_.Join();
     return rc;
   };

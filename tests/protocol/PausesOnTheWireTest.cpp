@@ -36,26 +36,26 @@ class PausesOnTheWire : public ProtocolTest {
 TEST_F(PausesOnTheWire, EveryPauseAfterASendStartsOnceTheQueueHasEmptied) {
   // Raw uploads, each on its own opening of the port.
   link_.baudCode = kBaud115200;
-  EXPECT_EQ(TOOL_DownloadDriver(link_, DriverForm::SdramInit), 0);
+  EXPECT_EQ(TOOL_DownloadDriver(session_, link_, DriverForm::SdramInit), 0);
   Answer({0xB1});
-  EXPECT_EQ(TOOL_UploadLoader(link_, ' '), 0);
+  EXPECT_EQ(TOOL_UploadLoader(session_, link_, ' '), 0);
   Answer({0x91, 0x92});
   link_.baudCode = kBaud921600;
-  EXPECT_EQ(TOOL_DownloadFlashDriver(link_), 0);
+  EXPECT_EQ(TOOL_DownloadFlashDriver(session_, link_), 0);
 
   // A loader's commands and blocks on one open link.
   link_.baudCode = kBaud115200;
   ASSERT_EQ(OpenPort(link_), 0);
-  EXPECT_EQ(TOOL_SetTargetBaud(link_, kBaud921600, 1), 0);
+  EXPECT_EQ(TOOL_SetTargetBaud(session_, link_, kBaud921600, 1), 0);
   const Bytes block = Pattern(2500, 3);
   Answer({Sum8(block)});
-  EXPECT_EQ(SendBlockChecked(kLinkModeUart, link_, block.data(), 2500, ProgressCallBack{}, 0), 0);
+  EXPECT_EQ(SendBlockChecked(session_, kLinkModeUart, link_, block.data(), 2500, ProgressCallBack{}, 0), 0);
   Answer(Concat({WordsBe({2500}), {0x27}, WordsBe({0, 0})}));
-  EXPECT_EQ(TOOL_DownloadNorImage(kLinkModeUart, link_, WriteFile("nor.bin", block), 0x10000, 2500,
+  EXPECT_EQ(TOOL_DownloadNorImage(session_, kLinkModeUart, link_, WriteFile("nor.bin", block), 0x10000, 2500,
                                   ProgressCallBack{}),
             0);
-  EXPECT_EQ(TOOL_SendDownloadDate(link_, "20240315", kLinkModeUart), 0);
-  EXPECT_EQ(TOOL_EndSession(link_), 0);
+  EXPECT_EQ(TOOL_SendDownloadDate(session_, link_, "20240315", kLinkModeUart), 0);
+  EXPECT_EQ(TOOL_EndSession(session_, link_), 0);
 
   EXPECT_EQ(early_, std::vector<std::string>{});
   EXPECT_EQ(PausesTagged("Checksum8").size(), 2u);  // the block's and the NOR block's

@@ -70,10 +70,10 @@ class RoundTripTest : public sim::SimTest {
   void BringUpLoader(uint8_t selector, bool usb = false) {
     ComLink record;
     CatchBootRom(record, usb);
-    ASSERT_EQ(TOOL_DownloadDriver(record, DriverForm::SdramInitOnOpen), 0);
-    ASSERT_EQ(TOOL_DownloadDriver(record, DriverForm::Preboot), 0);
-    ASSERT_EQ(TOOL_UploadLoader(record, selector), 0);
-    EXPECT_EQ(GetFlashTypeByte(), selector == proto::kSelectNorLoader ? 0x10 : 0xB1);
+    ASSERT_EQ(TOOL_DownloadDriver(session_, record, DriverForm::SdramInitOnOpen), 0);
+    ASSERT_EQ(TOOL_DownloadDriver(session_, record, DriverForm::Preboot), 0);
+    ASSERT_EQ(TOOL_UploadLoader(session_, record, selector), 0);
+    EXPECT_EQ(session_.FlashType(), selector == proto::kSelectNorLoader ? 0x10 : 0xB1);
   }
 
   LinkPtr Open(uint8_t code = kBaud115200) {
@@ -85,7 +85,7 @@ class RoundTripTest : public sim::SimTest {
   // Reads flash back through the loader.
   Bytes ReadBack(ComLink& link, uint8_t mode, uint32_t command, uint32_t start, uint32_t length) {
     Bytes out;
-    const int rc = TOOL_Dump(mode, "", link, start, length, command, nullptr, [&](const uint8_t* d, uint32_t n) {
+    const int rc = TOOL_Dump(session_, mode, "", link, start, length, command, nullptr, [&](const uint8_t* d, uint32_t n) {
       out.insert(out.end(), d, d + n);
       return true;
     });
@@ -94,6 +94,7 @@ class RoundTripTest : public sim::SimTest {
   }
 
   TraceCapture traces_;  // keeps the session traces out of the test output
+  TargetSession session_;
 };
 
 // Five imgset records; the selection (head, middle, rest 0) takes three.
@@ -117,13 +118,13 @@ TEST_F(RoundTripTest, UartImageSetAtTheRaisedRateReadsBackTheSelectedRecords) {
   LinkPtr link = Open();
   ASSERT_TRUE(link);
   timing::SetPauseScale(0.01);  // the rate switch needs its pause on the line
-  ASSERT_EQ(TOOL_SetTargetBaud(*link, kBaud921600, 1), 0);
+  ASSERT_EQ(TOOL_SetTargetBaud(session_, *link, kBaud921600, 1), 0);
   SetHostBaud(*link, kBaud921600);
-  SetSelection(1, 1, 0, 0, 0, 0);
+  session_.SetSelection(1, 1, 0, 0, 0, 0);
   ProgressLog progress;
-  EXPECT_EQ(TOOL_DownloadImageSet(kLinkModeUart, *link, path, proto::kTypeImgset, progress.Callback()), 0);
+  EXPECT_EQ(TOOL_DownloadImageSet(session_, kLinkModeUart, *link, path, proto::kTypeImgset, progress.Callback()), 0);
   const char date[8] = {'2', '0', '2', '4', '0', '6', '0', '1'};
-  EXPECT_EQ(TOOL_SendDownloadDate(*link, date, kLinkModeUart), 0);
+  EXPECT_EQ(TOOL_SendDownloadDate(session_, *link, date, kLinkModeUart), 0);
 
   for (int i = 0; i < 3; ++i) {
     const auto& [address, data] = file.records[i];
@@ -133,7 +134,7 @@ TEST_F(RoundTripTest, UartImageSetAtTheRaisedRateReadsBackTheSelectedRecords) {
   for (int i = 3; i < 5; ++i) {  // not selected: still erased
     EXPECT_EQ(s.ReadNand(file.records[i].first, 16), Bytes(16, 0xFF)) << "record " << i;
   }
-  ASSERT_EQ(TOOL_SetTargetBaud(*link, kBaud115200, 0), 0);
+  ASSERT_EQ(TOOL_SetTargetBaud(session_, *link, kBaud115200, 0), 0);
   SetHostBaud(*link, kBaud115200);
   CloseLink(link);
   EXPECT_EQ(s.LastDownloadDate(), "20240601");
@@ -147,9 +148,9 @@ TEST_F(RoundTripTest, UartBoot2AndManualFile) {
   BringUpLoader(proto::kSelectNandLoader);
   LinkPtr link = Open();
   ASSERT_TRUE(link);
-  EXPECT_EQ(TOOL_DownloadBoot2(kLinkModeUart, *link, "boot2", 0x20000, nullptr), 0);
+  EXPECT_EQ(TOOL_DownloadBoot2(session_, kLinkModeUart, *link, "boot2", 0x20000, nullptr), 0);
   const Bytes manual = Pattern(0x6789, 9);
-  EXPECT_EQ(TOOL_DownloadBoot2(kLinkModeUart, *link, WriteFile("manual.img", manual), 0x1000000, nullptr), 0);
+  EXPECT_EQ(TOOL_DownloadBoot2(session_, kLinkModeUart, *link, WriteFile("manual.img", manual), 0x1000000, nullptr), 0);
 
   const Payload& boot2 = Boot2Image();
   EXPECT_EQ(ReadBack(*link, kLinkModeUart, proto::kCmdNandDump, 0x20000, boot2.size),
@@ -166,8 +167,8 @@ TEST_F(RoundTripTest, StreamFormsFillTheFileSystemArea) {
   ASSERT_TRUE(link);
 
   const Bytes vlf = Pattern(0x9001, 11);
-  SetSelection(0, 0, 0, 0, 0, 1);
-  EXPECT_EQ(TOOL_DownloadImageSet(kLinkModeUart, *link, WriteFile("vlf.bin", vlf), proto::kTypeVlf, nullptr), 0);
+  session_.SetSelection(0, 0, 0, 0, 0, 1);
+  EXPECT_EQ(TOOL_DownloadImageSet(session_, kLinkModeUart, *link, WriteFile("vlf.bin", vlf), proto::kTypeVlf, nullptr), 0);
   EXPECT_EQ(ReadBack(*link, kLinkModeUart, proto::kCmdNandDump, 0x5000000, 0x9001), vlf);
 
   // Entire-flash images carry 4096 spare bytes after each block of data.
@@ -177,8 +178,8 @@ TEST_F(RoundTripTest, StreamFormsFillTheFileSystemArea) {
     flashFile = Concat({flashFile, data, spare});
     expected = Concat({expected, data});
   }
-  SetSelection(0, 0, 0, 0, 0, 1);
-  EXPECT_EQ(TOOL_DownloadImageSet(kLinkModeUart, *link, WriteFile("flash.bin", flashFile), proto::kTypeVlfFlash,
+  session_.SetSelection(0, 0, 0, 0, 0, 1);
+  EXPECT_EQ(TOOL_DownloadImageSet(session_, kLinkModeUart, *link, WriteFile("flash.bin", flashFile), proto::kTypeVlfFlash,
                                   nullptr),
             0);
   EXPECT_EQ(ReadBack(*link, kLinkModeUart, proto::kCmdNandDump, 0x5000000, static_cast<uint32_t>(expected.size())),
@@ -209,8 +210,8 @@ TEST_F(RoundTripTest, EntireFlashStreamSurvivesResendsWithItsSpareBytes) {
     f.occurrence = kind == Fault::Kind::Resend ? 2 : 3;
     s.AddFault(f);
     ProgressLog progress;
-    SetSelection(0, 0, 0, 0, 0, 1);
-    EXPECT_EQ(TOOL_DownloadImageSet(kLinkModeUart, *link, path, proto::kTypeVlfFlash, progress.Callback()), 0);
+    session_.SetSelection(0, 0, 0, 0, 0, 1);
+    EXPECT_EQ(TOOL_DownloadImageSet(session_, kLinkModeUart, *link, path, proto::kTypeVlfFlash, progress.Callback()), 0);
     EXPECT_EQ(std::count(progress.calls.begin(), progress.calls.end(), ProgressCall{1, 1, 3, 0, 0}), 1);
     // A resent block is reported at its own address, and the next one right
     // behind it.
@@ -235,18 +236,18 @@ TEST_F(RoundTripTest, UsbFormsReadBackTheirRecordsAndFiles) {
   LinkPtr link = Open(kBaud921600);  // rates play no part on USB
   ASSERT_TRUE(link);
 
-  SetSelection(0, 1, 0, 0, 0, 2);  // records 2 to 5
-  EXPECT_EQ(TOOL_DownloadImageSetUsb(kLinkModeUsb, WriteFile("imgset.bin", file.Bytes_()), *link,
+  session_.SetSelection(0, 1, 0, 0, 0, 2);  // records 2 to 5
+  EXPECT_EQ(TOOL_DownloadImageSetUsb(session_, kLinkModeUsb, WriteFile("imgset.bin", file.Bytes_()), *link,
                                      proto::kTypeImgset, nullptr),
             0);
   const Bytes vlfRecord = Pattern(0x4321, 12);
-  EXPECT_EQ(TOOL_DownloadImageSetUsb(kLinkModeUsb, WriteFile("vlf.bin", Record(0x5100000, vlfRecord)), *link,
+  EXPECT_EQ(TOOL_DownloadImageSetUsb(session_, kLinkModeUsb, WriteFile("vlf.bin", Record(0x5100000, vlfRecord)), *link,
                                      proto::kTypeVlf, nullptr),
             0);
   const Bytes manual = Pattern(0x5555, 13);
-  EXPECT_EQ(TOOL_DownloadFileUsb(kLinkModeUsb, WriteFile("manual.img", manual), *link, 0x2000000, nullptr), 0);
+  EXPECT_EQ(TOOL_DownloadFileUsb(session_, kLinkModeUsb, WriteFile("manual.img", manual), *link, 0x2000000, nullptr), 0);
   const Bytes boot2File = Pattern(0x3000, 14);
-  EXPECT_EQ(TOOL_DownloadBoot2(kLinkModeUsb, *link, WriteFile("boot2.img", boot2File), 0x3000000, nullptr), 0);
+  EXPECT_EQ(TOOL_DownloadBoot2(session_, kLinkModeUsb, *link, WriteFile("boot2.img", boot2File), 0x3000000, nullptr), 0);
 
   EXPECT_EQ(s.ReadNand(file.records[0].first, 16), Bytes(16, 0xFF));
   for (int i = 1; i < 5; ++i) {
@@ -264,14 +265,14 @@ TEST_F(RoundTripTest, BootImageThroughTheFlashDriver) {
   sim::Simulator& s = StartSim(Opts());
   ComLink record;
   CatchBootRom(record, false);
-  ASSERT_EQ(TOOL_DownloadDriver(record, DriverForm::SdramInitOnOpen), 0);
-  ASSERT_EQ(TOOL_DownloadDriver(record, DriverForm::Preboot), 0);
+  ASSERT_EQ(TOOL_DownloadDriver(session_, record, DriverForm::SdramInitOnOpen), 0);
+  ASSERT_EQ(TOOL_DownloadDriver(session_, record, DriverForm::Preboot), 0);
   record.baudCode = kBaud921600;
-  ASSERT_EQ(TOOL_DownloadFlashDriver(record), 0);
+  ASSERT_EQ(TOOL_DownloadFlashDriver(session_, record), 0);
   EXPECT_EQ(record.baudCode, kBaud921600);
-  SetImageCursor(0);
-  EXPECT_EQ(TOOL_DownloadImage(record, 0x1000, nullptr, proto::kSelectBoot1a), 0);
-  EXPECT_EQ(ImageCursor(), kBoot1aImageSize);
+  session_.SetImageCursor(0);
+  EXPECT_EQ(TOOL_DownloadImage(session_, record, 0x1000, nullptr, proto::kSelectBoot1a), 0);
+  EXPECT_EQ(session_.ImageCursor(), kBoot1aImageSize);
 
   // The handset is back in its boot ROM: bring up the loader to read it back.
   BringUpLoader(proto::kSelectNandLoader);
@@ -291,7 +292,7 @@ TEST_F(RoundTripTest, NorRecordDownloadReadsBack) {
   const std::string path = WriteFile("cal.bin", Concat({Record(0x10000, r1), Record(0x1FE4000, r2)}));
   LinkPtr link = Open();
   ASSERT_TRUE(link);
-  EXPECT_EQ(TOOL_DownloadNorImage(kLinkModeUart, *link, path, proto::kNorRecordMarker, 0, nullptr), 0);
+  EXPECT_EQ(TOOL_DownloadNorImage(session_, kLinkModeUart, *link, path, proto::kNorRecordMarker, 0, nullptr), 0);
   EXPECT_EQ(ReadBack(*link, kLinkModeUart, proto::kCmdNorDump, 0x10000, 0x21000), r1);
   EXPECT_EQ(ReadBack(*link, kLinkModeUart, proto::kCmdNorDump, 0x1FE4000, 0x9000), r2);
   CloseLink(link);
@@ -312,8 +313,8 @@ TEST_F(RoundTripTest, HandsetFaultsGiveTheirCodes) {
     f.occurrence = occurrence;
     f.event = event;
     s.AddFault(f);
-    SetSelection(1, 0, 0, 0, 0, 0);
-    return TOOL_DownloadImageSet(kLinkModeUart, *link, path, proto::kTypeImgset, nullptr);
+    session_.SetSelection(1, 0, 0, 0, 0, 0);
+    return TOOL_DownloadImageSet(session_, kLinkModeUart, *link, path, proto::kTypeImgset, nullptr);
   };
   // A wrong echo once is mended by the resend; the data still arrives whole.
   EXPECT_EQ(session(Fault::Kind::BadEcho, 2), 0);
@@ -337,10 +338,10 @@ TEST_F(RoundTripTest, HandsetThatFallsSilentIs212) {
   f.kind = Fault::Kind::Silence;
   f.event = "block-request";
   s.AddFault(f);
-  SetSelection(1, 0, 0, 0, 0, 0);
+  session_.SetSelection(1, 0, 0, 0, 0, 0);
   ProgressLog progress;
   const std::string path = WriteFile("img.bin", Record(0x800000, Pattern(0x100, 1)));
-  EXPECT_EQ(TOOL_DownloadImageSet(kLinkModeUart, *link, path, proto::kTypeImgset, progress.Callback()),
+  EXPECT_EQ(TOOL_DownloadImageSet(session_, kLinkModeUart, *link, path, proto::kTypeImgset, progress.Callback()),
             kResultNoResponse);
   EXPECT_EQ(progress.calls.back(), (ProgressCall{1, 1, 6, 0, 0}));
   CloseLink(link);
@@ -356,14 +357,14 @@ TEST_F(RoundTripTest, ReadBackRefusalsAndAPulledCable) {
     Fault f;
     f.kind = kind;
     s.AddFault(f);
-    return TOOL_Dump(kLinkModeUart, "", *link, 0, 0x8000, proto::kCmdNandDump, nullptr, nullptr);
+    return TOOL_Dump(session_, kLinkModeUart, "", *link, 0, 0x8000, proto::kCmdNandDump, nullptr, nullptr);
   };
   EXPECT_EQ(dump(Fault::Kind::RefuseAddress), kResultInvalidAddress);
   EXPECT_EQ(dump(Fault::Kind::TooLarge), kResultInvalidAddress);
   EXPECT_EQ(dump(Fault::Kind::Resend), kResultError);
   EXPECT_EQ(dump(Fault::Kind::Failed), kResultSync);
   // A dump past the end of the flash is refused by the handset itself.
-  EXPECT_EQ(TOOL_Dump(kLinkModeUart, "", *link, sim::kNandBytes - 0x100, 0x200, proto::kCmdNandDump, nullptr,
+  EXPECT_EQ(TOOL_Dump(session_, kLinkModeUart, "", *link, sim::kNandBytes - 0x100, 0x200, proto::kCmdNandDump, nullptr,
                       nullptr),
             kResultInvalidAddress);
   EXPECT_EQ(dump(Fault::Kind::HangUp), kResultComPort);

@@ -85,6 +85,7 @@ class ProtocolTest : public FastTiming {
   ScratchConfig scratch_;
   TraceCapture traces_;
   ComLink link_;
+  TargetSession session_;
   ProgressLog progress_;
 };
 

@@ -7,13 +7,13 @@
 #include <iterator>
 #include <thread>
 
+#include "jobs/Connect.h"
 #include "jobs/DownloadChecks.h"
 #include "jobs/Jobs.h"
 #include "link/ComLink.h"
 #include "link/ComNames.h"
 #include "link/Stop.h"
 #include "link/Timing.h"
-#include "maintenance/Connect.h"
 #include "protocol/ImageSession.h"
 #include "tests/support/JobGlobals.h"
 

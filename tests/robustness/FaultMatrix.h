@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "jobs/JobState.h"
-#include "jobs/OperationControl.h"
 #include "jobs/OperationRecord.h"
-#include "tests/support/SimFixture.h"
+#include "maintenance/OperationControl.h"
 #include "tests/support/ImageFiles.h"
 #include "tests/support/RecordingConsole.h"
+#include "tests/support/SimFixture.h"
 #include "tests/support/TraceCapture.h"
 
 namespace vantrel::test {

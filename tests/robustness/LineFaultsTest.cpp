@@ -289,7 +289,8 @@ TEST_F(LineFaults, HandsetLeftAtTheRaisedRate) {
   Connect();
   LinkPtr link = OpenLink("COM7", kBaud115200);
   ASSERT_TRUE(link);
-  ASSERT_EQ(TOOL_SetTargetBaud(*link, kBaud921600, 1), 0);
+  TargetSession other;
+  ASSERT_EQ(TOOL_SetTargetBaud(other, *link, kBaud921600, 1), 0);
   SetHostBaud(*link, kBaud921600);
   CloseLink(link);
   ASSERT_EQ(Sim().HandsetRate(), 921600u);

@@ -1,11 +1,9 @@
 #pragma once
 // The process-wide job state as a fresh program has it: no operation, no
-// flash loader running, no progress, every record flag of the image sessions
-// cleared. Fixtures that run jobs call it in SetUp, so that no test inherits
+// flash loader running, no progress. Fixtures that run jobs call it in SetUp, so that no test inherits
 // what the one before it left. (Header only: the tests that use it link the
 // jobs library themselves.)
 #include "jobs/JobState.h"
-#include "protocol/ImageSession.h"
 
 namespace vantrel::test {
 
@@ -14,7 +12,6 @@ inline void ResetJobGlobals() {
   g_loaderState = kLoaderNone;
   g_progressTicks = 0;
   g_expectedTicks = 0;
-  SetSelection(0, 0, 0, 0, 0, 0);
 }
 
 }  // namespace vantrel::test

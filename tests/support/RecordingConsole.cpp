@@ -2,6 +2,8 @@
 
 #include <sstream>
 
+#include "jobs/ControlIds.h"
+
 namespace vantrel::test {
 
 namespace {
@@ -135,9 +137,13 @@ void RecordingConsole::SetProgressRange(int low, int high) {
 
 void RecordingConsole::SetProgressPos(int pos) { Record({.type = CallType::ProgressPos, .value = pos}); }
 
-void RecordingConsole::SetItemFont(int buttonId, ItemFont font) {
-  Record({.type = CallType::ItemFont, .id = buttonId, .value = static_cast<int>(font)});
+void RecordingConsole::ShowItemProgress(int itemButton, ItemFont font) {
+  Record({.type = CallType::ItemFont, .id = itemButton, .value = static_cast<int>(font)});
 }
+
+void RecordingConsole::ShowTicks(int ticks, int expected) { SetControlText(ctl::kTickCount, TickText(ticks, expected)); }
+
+void RecordingConsole::ShowPercent(int percent) { SetControlText(ctl::kStatusCaption, std::to_string(percent)); }
 
 void RecordingConsole::EnterDisconnectedState() { Record({.type = CallType::Disconnected}); }
 void RecordingConsole::EnterReadyState() { Record({.type = CallType::Ready}); }

@@ -28,7 +28,7 @@ enum class CallType {
   Enable,         // EnableControl: id, value 0/1
   ProgressRange,  // SetProgressRange: value low, value2 high
   ProgressPos,    // SetProgressPos: value
-  ItemFont,       // SetItemFont: id, value (ItemFont as int)
+  ItemFont,       // ShowItemProgress: id, value (ItemFont as int)
   Disconnected,   // EnterDisconnectedState
   Ready,          // EnterReadyState
   Busy,           // EnterBusyState
@@ -70,7 +70,10 @@ class RecordingConsole : public Console {
   void EnableControl(int controlId, bool enabled) override;
   void SetProgressRange(int low, int high) override;
   void SetProgressPos(int pos) override;
-  void SetItemFont(int buttonId, ItemFont font) override;
+  void ShowItemProgress(int itemButton, ItemFont font) override;
+  // Recorded as the window's boxes would show them (ControlText).
+  void ShowTicks(int ticks, int expected) override;
+  void ShowPercent(int percent) override;
   void EnterDisconnectedState() override;
   void EnterReadyState() override;
   void EnterBusyState() override;

@@ -1,6 +1,6 @@
 // Catching the boot ROM and bringing up the NAND flash loader (START), and
 // making a running flash loader give way to the other one.
-#include "maintenance/Connect.h"
+#include "jobs/Connect.h"
 
 #include <atomic>
 
@@ -223,7 +223,7 @@ int ReconnectForDriverChange(JobContext& ctx) {
     con.AppendLog("OK", kLogBlueNote);
     timing::Pause(kReconnectCommandPauseMs, "Reconnect");
     con.AppendLogPlain("\n    Now Reconnecting\t\t\t> > > ");
-    rc = TOOL_Reconnect(*rec.m_pLink);
+    rc = TOOL_Reconnect(ctx.session, *rec.m_pLink);
     sent = rc == 0;
     con.AppendLog(sent ? "OK" : "FAIL", sent ? kLogBlueNote : kLogRed);
     CloseLink(rec.m_pLink);

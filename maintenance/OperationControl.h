@@ -1,7 +1,9 @@
 #pragma once
 // The operation buttons: the checks made before a job may start, the job
 // chosen, the worker thread, and the stop buttons Cancel and Disconnect.
-// The Qt window and the command line both drive the jobs through this class.
+// The Qt window and the command line both drive the jobs through this class;
+// it starts the maintenance jobs as well as the downloads, so it sits above
+// both.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -11,6 +13,7 @@
 #include "jobs/JobRunner.h"
 #include "jobs/JobState.h"
 #include "jobs/OperationRecord.h"
+#include "protocol/TargetSession.h"
 
 namespace vantrel {
 
@@ -76,6 +79,8 @@ class OperationControl {
   bool ConfirmErase();
   bool ReadyForNext();
 
+  // The one handset this control drives, and the context its jobs share.
+  TargetSession session_;
   JobContext ctx_;
   std::unique_ptr<JobRunner> runner_;
   bool settingsFailureShown_ = false;

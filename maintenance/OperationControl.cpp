@@ -1,4 +1,4 @@
-#include "jobs/OperationControl.h"
+#include "maintenance/OperationControl.h"
 
 #include <chrono>
 #include <cstring>
@@ -15,6 +15,10 @@
 #include "link/ComNames.h"
 #include "link/Stop.h"
 #include "link/Timing.h"
+#include "maintenance/NandDump.h"
+#include "maintenance/NorDump.h"
+#include "maintenance/PzlFormat.h"
+#include "maintenance/RawReadBack.h"
 #include "protocol/ImageSession.h"
 
 namespace vantrel {
@@ -76,7 +80,7 @@ void ReportSettingsWrite(Console& con, const SettingsStore& settings, bool* show
 }
 
 OperationControl::OperationControl(OperationRecord& rec, Console& con, SettingsStore* settings)
-    : ctx_{rec, con, settings}, runner_(std::make_unique<JobRunner>(ctx_)) {}
+    : ctx_{rec, con, settings, session_}, runner_(std::make_unique<JobRunner>(ctx_)) {}
 
 OperationControl::~OperationControl() {
   // Closing the window while a job runs: the job is stopped, says nothing
@@ -117,6 +121,7 @@ void OperationControl::StartJob(const char* op, uint8_t filesOf, JobBody proc, J
       facts->status = end.stopped ? kStatusStopped : end.failure.empty() ? 0 : kStatusFailed;
       facts->reason = outcome.reason;
       facts->seconds = outcome.seconds;
+      facts->flashId = ctx_.session.FlashType();
       if (int rc = history::AppendRecord(BuildRunRecord(*facts), historyPath_); rc != 0)
         ctx_.con.AppendLog("\n  Cannot add this run to the station log " + historyPath_ + ": " + std::strerror(rc) +
                                "\n",
@@ -330,7 +335,7 @@ void OperationControl::OnSelectionCheckBox(int controlId) {
   // from the next operation on, when the launch copies the controls again.
   if (!ReadyForNext()) return;
   ctx_.con.ControlsToRecord();
-  RecordSelection& sel = Selection();
+  RecordSelection& sel = ctx_.session.Selection();
   switch (controlId) {
     case ctl::kChkErRo: sel.head = 1; break;
     case ctl::kChkParam: sel.middle = 1; break;
