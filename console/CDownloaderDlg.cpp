@@ -22,6 +22,7 @@
 
 #include "console/BitmapButton.h"
 #include "console/ComPortList.h"
+#include "console/DesktopNotice.h"
 #include "console/ModalHost.h"
 #include "history/History.h"
 #include "jobs/ControlIds.h"
@@ -82,6 +83,10 @@ CDownloaderDlg::CDownloaderDlg(SettingsStore* settings, ModalHost* host, QWidget
   // Every job the window runs leaves its line in the station log, as the
   // command line's and the station's runs do.
   ops_->RecordRuns(history::HistoryPath(), AdapterSerialOf);
+  // A long job that ends while the operator works elsewhere tells them so.
+  ops_->OnJobEnd([this](const JobOutcome& outcome) {
+    QMetaObject::invokeMethod(this, [this, outcome] { NoticeIfAway(outcome); }, Qt::QueuedConnection);
+  });
 
   setWindowTitle(QString::fromLatin1(kWindowTitleSuffix));
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -105,6 +110,11 @@ CDownloaderDlg::~CDownloaderDlg() {
   ops_.reset();
   // The progress callbacks report here until the job has ended.
   if (MainContext() == context) SetMainContext(nullptr);
+}
+
+void CDownloaderDlg::NoticeIfAway(const JobOutcome& outcome) {
+  if (outcome.seconds < kLongJobSeconds || (isActiveWindow() && !isMinimized())) return;
+  SendDesktopNotice(NoticeSummary(outcome), NoticeBody(outcome));
 }
 
 void CDownloaderDlg::CreateFonts() {
