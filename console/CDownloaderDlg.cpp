@@ -196,7 +196,7 @@ void CDownloaderDlg::BuildControls() {
         break;
       }
       case Kind::BitmapButton: {
-        auto* b = new BitmapButton(caption, NandEraseFace(), this);
+        auto* b = new BitmapButton(caption, NandEraseIcon(), kNandEraseFaceSize, this);
         b->setAutoDefault(false);
         w = b;
         break;
