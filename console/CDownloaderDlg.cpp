@@ -44,12 +44,16 @@ using console::Kind;
 namespace {
 
 // Win32-style font description: cell height and average character width in
-// pixels. The face is matched against what is installed; a missing family
-// falls back to the nearest one the font system knows.
+// pixels at the classic 96 dots per inch. The size becomes points, so that a
+// scaled screen scales the text with the rest of the window. The faces named
+// are seldom installed on Linux: each is followed by a metric-compatible one
+// (Liberation Sans has Arial's widths) and then by one every system has.
 QFont MakeFont(const char* family, int heightPx, int widthPx, bool black) {
-  QFont f(QString::fromLatin1(family));
-  int pixel = std::max(6, static_cast<int>(std::lround(heightPx * 0.85)));
-  f.setPixelSize(pixel);
+  constexpr double kPointsPerPixelAt96Dpi = 72.0 / 96.0;
+  QFont f;
+  f.setFamilies({QString::fromLatin1(family), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
+  const int pixel = std::max(6, static_cast<int>(std::lround(heightPx * 0.85)));
+  f.setPointSizeF(pixel * kPointsPerPixelAt96Dpi);
   // Average glyph width of these faces is about half the em: the requested
   // width becomes a horizontal stretch.
   int stretch = static_cast<int>(std::lround(100.0 * widthPx / (pixel * 0.5)));
