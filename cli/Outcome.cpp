@@ -4,18 +4,12 @@
 #include <cstring>
 
 #include "cli/ExitStatus.h"
+#include "jobs/Notices.h"
 #include "link/ResultCodes.h"
 
 namespace vantrel::cli {
 
 namespace {
-
-std::string Trim(const std::string& s) {
-  size_t b = s.find_first_not_of(" \t\r\n");
-  if (b == std::string::npos) return "";
-  size_t e = s.find_last_not_of(" \t\r\n");
-  return s.substr(b, e - b + 1);
-}
 
 bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
 bool Contains(const std::string& s, const char* part) { return s.find(part) != std::string::npos; }
@@ -38,16 +32,12 @@ int StatusOf(FailureKind kind) {
 }
 
 MessageMeaning ClassifyMessage(const std::string& raw) {
-  const std::string t = Trim(raw);
-  static const char* const kSuccess[] = {"Download Finished", "All Download Finished", "All Erase complete",
-                                         "VLF Format complete", "DUMP complete", "DUMP Complete", "END"};
-  for (const char* s : kSuccess)
-    if (t == s) return {MessageClass::Success, FailureKind::None};
-  // Notices that appear on the way or after every run, good or bad.
-  static const char* const kNeutral[] = {"Start Address check OK!!", "Bootloader Download available in UART Comport",
-                                         "PZL All Erased. Turn On/Off", "VLF All Erased. Turn On/Off"};
-  for (const char* s : kNeutral)
-    if (StartsWith(t, s)) return {MessageClass::Neutral, FailureKind::None};
+  const std::string t = TrimBlanks(raw);
+  switch (ClassifyNotice(t)) {
+    case NoticeClass::Success: return {MessageClass::Success, FailureKind::None};
+    case NoticeClass::Neutral: return {MessageClass::Neutral, FailureKind::None};
+    case NoticeClass::Failure: break;
+  }
 
   static const char* const kUsage[] = {"Please select download item", "Select a comm type", "Only uart mode available",
                                        "BaudRate Error", "Dump range invalid", "start address -> PROTECT AREA",
@@ -137,7 +127,7 @@ void OutcomeTracker::SignalLocked(FailureKind kind, const std::string& reason, b
 
 void OutcomeTracker::OnLog(const std::string& text, int kind) {
   std::lock_guard<std::mutex> lock(mu_);
-  const std::string t = Trim(text);
+  const std::string t = TrimBlanks(text);
   if (kind < 0) {
     WrittenRange r;
     if (ParseBlockLine(text, r)) {
@@ -161,7 +151,7 @@ void OutcomeTracker::OnLog(const std::string& text, int kind) {
       bool typeCheck = Contains(lastPlain_, "Flash type Checking") || Contains(lastPlain_, "Flash Type Checking");
       bool portOpen = Contains(lastAny_, "Open Comport") || Contains(lastAny_, "Try to open COM");
       if (!typeCheck) {
-        std::string step = Trim(lastAny_);
+        std::string step = TrimBlanks(lastAny_);
         while (!step.empty() && (step.back() == '>' || step.back() == ' ' || step.back() == '\t')) step.pop_back();
         SignalLocked(portOpen ? FailureKind::Port : FailureKind::Handset,
                      (step.empty() ? std::string("a step") : step) + ": FAIL", false);
@@ -178,9 +168,9 @@ void OutcomeTracker::OnMessage(const std::string& text) {
   MessageMeaning m = ClassifyMessage(text);
   std::lock_guard<std::mutex> lock(mu_);
   if (m.cls == MessageClass::Success) {
-    if (expect_.type == Expectation::Box && Trim(text) == expect_.text) done_ = true;
+    if (expect_.type == Expectation::Box && TrimBlanks(text) == expect_.text) done_ = true;
   } else if (m.cls == MessageClass::Failure) {
-    SignalLocked(m.kind, Trim(text), true);
+    SignalLocked(m.kind, TrimBlanks(text), true);
   }
 }
 

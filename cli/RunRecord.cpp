@@ -9,34 +9,10 @@
 #include "cli/ExitStatus.h"
 #include "cli/Runner.h"
 #include "history/History.h"
-#include "jobs/Console.h"
-#include "jobs/FileInfo.h"
+#include "jobs/RunRecord.h"
 #include "link/PortList.h"
-#include "payloads/Payloads.h"
 
 namespace vantrel::cli {
-
-std::string AdapterSerialOf(const std::string& device) {
-  if (device.empty()) return "";
-  char* real = ::realpath(device.c_str(), nullptr);
-  const std::string node = real != nullptr ? real : device;
-  std::free(real);
-  for (const SerialPortInfo& port : MakeUdevPortLister()->List()) {
-    char* p = ::realpath(port.path.c_str(), nullptr);
-    const bool same = p != nullptr && node == p;
-    std::free(p);
-    if (same) return port.usb ? port.serial : "";
-  }
-  return "";
-}
-
-// Which handset programs this run sent: the folder they came from, or the
-// built-in set (stand-ins in a build without the real files).
-std::string PayloadSetText() {
-  const PayloadSet& set = ActivePayloads();
-  if (set.From() == PayloadSet::Source::Folder) return set.Folder();
-  return set.StandIns() ? "built-in stand-ins" : "built-in";
-}
 
 RecordingSink::RecordingSink(EventSink& inner, const Options& options, std::string historyPath)
     : inner_(inner), o_(options), path_(std::move(historyPath)), when_(std::time(nullptr)),
@@ -53,19 +29,9 @@ void RecordingSink::Note(const std::string& text) {
 void RecordingSink::OpBegin(int index, int count, const std::string& op) {
   const Operation* parsed = index >= 1 && index <= static_cast<int>(o_.ops.size()) ? &o_.ops[index - 1] : nullptr;
   nlohmann::json files = nlohmann::json::array();
-  if (parsed != nullptr) {
-    // Sizes and sums as the files were when the operation began: what it sent.
-    for (const InputFile& f : OperationInputs(o_, *parsed)) {
-      nlohmann::json file = {{"role", f.what}, {"path", f.path}};
-      if (std::optional<FileSummary> sum = SummariseFile(f.path)) {
-        char hex[16];
-        std::snprintf(hex, sizeof hex, "0x%08X", sum->sum);
-        file["size"] = sum->length;
-        file["checksum"] = hex;
-      }
-      files.push_back(std::move(file));
-    }
-  }
+  // Sizes and sums as the files were when the operation began: what it sent.
+  if (parsed != nullptr)
+    for (const InputFile& f : OperationInputs(o_, *parsed)) files.push_back(FileEntry(f.what, f.path));
   {
     std::lock_guard<std::mutex> lock(mu_);
     ops_.push_back({{"op", op}, {"files", std::move(files)}, {"result", "not finished"}});
@@ -87,39 +53,23 @@ void RecordingSink::OpEnd(int index, int count, const std::string& op, int statu
 
 nlohmann::json RecordingSink::Record(int status) const {
   std::lock_guard<std::mutex> lock(mu_);
-  char host[256] = {};
-  if (::gethostname(host, sizeof host - 1) != 0) host[0] = '\0';
-  std::string port = o_.port, device;
+  RunFacts facts;
+  facts.when = when_;
+  facts.port = o_.port;
   PortChoice choice;
   std::string ignored;
   if (ChoosePort(o_.port, choice, ignored)) {
-    port = choice.comName;
-    device = choice.device;
+    facts.port = choice.comName;
+    facts.device = choice.device;
   }
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-  nlohmann::json r = {
-      {"when", history::UtcText(when_)},
-      {"host", host},
-      {"port", port},
-      {"device", device},
-      {"adapter_serial", nullptr},
-      {"flash_id", nullptr},
-      {"operations", ops_},
-      {"result", ExitStatusName(status)},
-      {"status", status},
-      {"reason", status == kExitOk ? "" : (reason_.empty() ? lastNote_ : reason_)},
-      {"seconds", static_cast<double>(static_cast<int64_t>(seconds * 1000)) / 1000},
-      {"tool_version", kWindowTitleSuffix},
-      {"payload_set", PayloadSetText()},
-  };
-  if (std::string serial = AdapterSerialOf(device); !serial.empty()) r["adapter_serial"] = serial;
-  // The loader's answer to the flash-type query, when a loader ran in this run.
-  if (uint8_t id = flashType_; id != 0) {
-    char hex[8];
-    std::snprintf(hex, sizeof hex, "0x%02X", id);
-    r["flash_id"] = hex;
-  }
-  return r;
+  facts.adapterSerial = AdapterSerialOf(facts.device);
+  facts.operations = ops_;
+  facts.result = ExitStatusName(status);
+  facts.status = status;
+  facts.reason = status == kExitOk ? "" : (reason_.empty() ? lastNote_ : reason_);
+  facts.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  facts.flashId = flashType_;
+  return BuildRunRecord(facts);
 }
 
 void RecordingSink::FlashType(uint8_t deviceId) {

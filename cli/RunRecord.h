@@ -17,12 +17,6 @@
 
 namespace vantrel::cli {
 
-// The USB serial number of the adapter behind `device` (a path or a link to
-// one); empty when the system lists none for it.
-std::string AdapterSerialOf(const std::string& device);
-// Which handset payloads this build carries, for the record.
-std::string PayloadSetText();
-
 class RecordingSink : public EventSink {
  public:
   // `historyPath` empty: record nothing (runs that never reach a handset).

@@ -22,10 +22,13 @@
 
 #include "console/BitmapButton.h"
 #include "console/ComPortList.h"
+#include "console/DesktopNotice.h"
 #include "console/ModalHost.h"
+#include "history/History.h"
 #include "jobs/ControlIds.h"
 #include "jobs/JobState.h"
 #include "link/ComNames.h"
+#include "link/PortList.h"
 #include "link/Stop.h"
 #include "maintenance/OperationControl.h"
 #include "payloads/Payloads.h"
@@ -41,12 +44,16 @@ using console::Kind;
 namespace {
 
 // Win32-style font description: cell height and average character width in
-// pixels. The face is matched against what is installed; a missing family
-// falls back to the nearest one the font system knows.
+// pixels at the classic 96 dots per inch. The size becomes points, so that a
+// scaled screen scales the text with the rest of the window. The faces named
+// are seldom installed on Linux: each is followed by a metric-compatible one
+// (Liberation Sans has Arial's widths) and then by one every system has.
 QFont MakeFont(const char* family, int heightPx, int widthPx, bool black) {
-  QFont f(QString::fromLatin1(family));
-  int pixel = std::max(6, static_cast<int>(std::lround(heightPx * 0.85)));
-  f.setPixelSize(pixel);
+  constexpr double kPointsPerPixelAt96Dpi = 72.0 / 96.0;
+  QFont f;
+  f.setFamilies({QString::fromLatin1(family), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
+  const int pixel = std::max(6, static_cast<int>(std::lround(heightPx * 0.85)));
+  f.setPointSizeF(pixel * kPointsPerPixelAt96Dpi);
   // Average glyph width of these faces is about half the em: the requested
   // width becomes a horizontal stretch.
   int stretch = static_cast<int>(std::lround(100.0 * widthPx / (pixel * 0.5)));
@@ -77,6 +84,13 @@ CDownloaderDlg::CDownloaderDlg(SettingsStore* settings, ModalHost* host, QWidget
   ownHost_ = std::make_unique<QtModalHost>();
   host_ = host ? host : ownHost_.get();
   ops_ = std::make_unique<OperationControl>(rec_, *this, settings_);
+  // Every job the window runs leaves its line in the station log, as the
+  // command line's and the station's runs do.
+  ops_->RecordRuns(history::HistoryPath(), AdapterSerialOf);
+  // A long job that ends while the operator works elsewhere tells them so.
+  ops_->OnJobEnd([this](const JobOutcome& outcome) {
+    QMetaObject::invokeMethod(this, [this, outcome] { NoticeIfAway(outcome); }, Qt::QueuedConnection);
+  });
 
   setWindowTitle(QString::fromLatin1(kWindowTitleSuffix));
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -97,6 +111,11 @@ CDownloaderDlg::~CDownloaderDlg() {
   // away; then the running job is stopped and joined.
   Shutdown();
   ops_.reset();
+}
+
+void CDownloaderDlg::NoticeIfAway(const JobOutcome& outcome) {
+  if (outcome.seconds < kLongJobSeconds || (isActiveWindow() && !isMinimized())) return;
+  SendDesktopNotice(NoticeSummary(outcome), NoticeBody(outcome));
 }
 
 void CDownloaderDlg::CreateFonts() {
@@ -178,7 +197,7 @@ void CDownloaderDlg::BuildControls() {
         break;
       }
       case Kind::BitmapButton: {
-        auto* b = new BitmapButton(caption, NandEraseFace(), this);
+        auto* b = new BitmapButton(caption, NandEraseIcon(), kNandEraseFaceSize, this);
         b->setAutoDefault(false);
         w = b;
         break;

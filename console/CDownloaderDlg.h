@@ -37,6 +37,7 @@ namespace vantrel {
 class ComPortList;
 class ModalHost;
 class OperationControl;
+struct JobOutcome;
 
 class CDownloaderDlg : public QDialog, public Console {
   Q_OBJECT
@@ -121,6 +122,7 @@ class CDownloaderDlg : public QDialog, public Console {
  private:
   void BuildControls();
   void CreateFonts();
+  void NoticeIfAway(const JobOutcome& outcome);
   void ConnectHandlers();
   void Initialise();
   void ApplyState(console::ConsoleState state);

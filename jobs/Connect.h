@@ -1,9 +1,7 @@
 #pragma once
 // Catching the boot ROM and bringing up the NAND flash loader (START), and
 // making a running flash loader give way to the other one. The boot ROM
-// handshake keeps one process-wide flag: the retry allowance, set when the
-// alternative BOOT byte is heard and used up by one retry after an unexpected
-// answer.
+// handshake keeps its retry allowance in the job state.
 #include "jobs/JobState.h"
 
 namespace vantrel {

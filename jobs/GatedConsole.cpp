@@ -1,6 +1,7 @@
 #include "jobs/GatedConsole.h"
 
 #include "jobs/ControlIds.h"
+#include "jobs/Notices.h"
 
 namespace vantrel {
 
@@ -92,6 +93,7 @@ void GatedConsole::RecordToControls() {
 
 MsgAnswer GatedConsole::MessageBox(const std::string& text, const std::string& caption, MsgButtons buttons) {
   if (!IsOpen()) return buttons == MsgButtons::Ok ? MsgAnswer::Ok : MsgAnswer::Cancel;
+  if (firstFailure_.empty() && ClassifyNotice(text) == NoticeClass::Failure) firstFailure_ = TrimBlanks(text);
   return inner_.MessageBox(text, caption, buttons);
 }
 

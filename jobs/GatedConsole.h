@@ -14,6 +14,7 @@
 // cost an atomic load instead of a message to the window each.
 #include <atomic>
 #include <mutex>
+#include <string>
 
 #include "jobs/Console.h"
 
@@ -40,6 +41,10 @@ class GatedConsole final : public Console {
 
   // Enables Cancel unless this job already did so since the last state change.
   void EnableCancelOnce();
+
+  // The text of the first failure box the job showed while the gate was
+  // open; empty when it showed none. Read on the job's thread.
+  const std::string& FirstFailure() const { return firstFailure_; }
 
   void AppendLog(const std::string& text, int kind) override;
   void AppendLogPlain(const std::string& text) override;
@@ -73,6 +78,7 @@ class GatedConsole final : public Console {
   std::recursive_mutex mu_;
   std::atomic<bool> open_{true};
   std::atomic<bool> cancelEnabled_{false};
+  std::string firstFailure_;  // written and read on the job's thread only
 };
 
 }  // namespace vantrel

@@ -39,15 +39,17 @@ bool JobRunner::Prepare() {
   return true;
 }
 
-bool JobRunner::Start(JobBody proc, JobPriority priority) {
+bool JobRunner::Start(JobBody proc, JobPriority priority, JobEndHook onEnd) {
   if (!Prepare()) return false;
   gate_ = std::make_unique<GatedConsole>(window_.con);
   jobContext_ = std::make_unique<JobContext>(JobContext{window_.rec, *gate_, window_.settings, window_.session, window_.job});
   running_.store(true);
   JobContext* ctx = jobContext_.get();
-  thread_ = std::thread([this, proc = std::move(proc), priority, ctx] {
+  GatedConsole* gate = gate_.get();
+  thread_ = std::thread([this, proc = std::move(proc), priority, ctx, gate, onEnd = std::move(onEnd)] {
     RaiseThreadPriority(priority);
     const int code = proc(*ctx);
+    if (onEnd) onEnd(JobEnd{stopped_.load(), gate->FirstFailure()});
     exitCode_.store(code);
     running_.store(false);
   });

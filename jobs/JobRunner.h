@@ -10,6 +10,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <string>
 #include <thread>
 
 #include "jobs/JobState.h"
@@ -21,6 +22,15 @@ class GatedConsole;
 using ThreadProc = int (*)(JobContext&);
 // A thread procedure, or a step list around one.
 using JobBody = std::function<int(JobContext&)>;
+
+// How a job ended, for whoever keeps a record of the runs.
+struct JobEnd {
+  bool stopped = false;  // Cancel stopped it
+  std::string failure;   // the first failure box it showed; empty when none
+};
+// Called on the job's thread once the job has returned, before Running()
+// turns false: whoever waits for the job finds the hook's work done.
+using JobEndHook = std::function<void(const JobEnd&)>;
 
 enum class JobPriority {
   Highest,       // every operation but one
@@ -40,7 +50,7 @@ class JobRunner {
   // not stopped still runs.
   bool Prepare();
   // Prepare(), then starts `proc` on a new thread. False when Prepare() is.
-  bool Start(JobBody proc, JobPriority priority = JobPriority::Highest);
+  bool Start(JobBody proc, JobPriority priority = JobPriority::Highest, JobEndHook onEnd = {});
 
   bool Running() const { return running_.load(); }
   // Closes the job's console gate and requests the stop. Returns at once;

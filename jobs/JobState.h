@@ -41,8 +41,8 @@ struct JobState {
   std::atomic<uint8_t> loaderState{kLoaderNone};
   std::atomic<int32_t> progressTicks{0};
   std::atomic<int32_t> expectedTicks{0};
-  // Set when a connect failed after the handset answered: the next connect
-  // may then retry once without the operator restarting the handset.
+  // Set when the alternative BOOT byte is heard; used up by one retry after
+  // an unexpected answer.
   std::atomic<bool> connectRetryAllowed{false};
 };
 

@@ -74,6 +74,14 @@ std::string Join(const std::string& a, const std::string& b) {
 
 }  // namespace
 
+std::string AdapterSerialOf(const std::string& device) {
+  if (device.empty()) return "";
+  const std::string node = Canonical(device);
+  for (const SerialPortInfo& port : MakeUdevPortLister()->List())
+    if (Exists(port.path) && Canonical(port.path) == node) return port.usb ? port.serial : "";
+  return "";
+}
+
 std::string DescribePort(const SerialPortInfo& port) {
   if (!port.usb) return "built-in UART";
   // The device's own strings name the exact part ("FT232R USB UART"); the

@@ -46,6 +46,10 @@ class PortLister {
 // machine without udev it lists nothing.
 std::unique_ptr<PortLister> MakeUdevPortLister();
 
+// The USB serial number of the adapter behind `device` (a path or a link to
+// one); empty when the system lists none for it.
+std::string AdapterSerialOf(const std::string& device);
+
 // "FTDI FT232R USB UART (A50285BI)"; "built-in UART" for a port that is not
 // on USB.
 std::string DescribePort(const SerialPortInfo& port);

@@ -1,11 +1,18 @@
 #include "maintenance/OperationControl.h"
 
+#include <chrono>
+#include <cstring>
+#include <ctime>
+
+#include "history/History.h"
 #include "jobs/ControlIds.h"
 #include "jobs/DownloadChecks.h"
 #include "jobs/JobRunner.h"
 #include "jobs/Jobs.h"
 #include "jobs/Printf.h"
+#include "jobs/RunRecord.h"
 #include "jobs/ThreadProcs.h"
+#include "link/ComNames.h"
 #include "link/Stop.h"
 #include "link/Timing.h"
 #include "maintenance/NandDump.h"
@@ -24,6 +31,10 @@ constexpr const char* kStillFinishingText =
 constexpr unsigned kUsbDisconnectPauseMs = 1000;
 constexpr int kLinkModeUartCode = 201;
 constexpr int kLinkModeUsbCode = 85;
+// A window run's "status" in the station log, numbered as the command line's
+// exit statuses are: a failure, or stopped like an interrupted run.
+constexpr int kStatusFailed = 1;
+constexpr int kStatusStopped = 130;
 
 const std::vector<std::string> kEraseWarningLines = {"All NAND flash data are erased.", "Are you sure?"};
 
@@ -77,6 +88,50 @@ OperationControl::~OperationControl() {
   runner_.reset();
 }
 
+// The station log's entry and the front end's notice for one job. The
+// files are summed on the job's thread, as the job starts: reading images
+// of many megabytes must not stall the window.
+void OperationControl::StartJob(const char* op, uint8_t filesOf, JobBody proc, JobPriority priority) {
+  if (historyPath_.empty() && !onJobEnd_) {
+    runner_->Start(std::move(proc), priority);
+    return;
+  }
+  auto facts = std::make_shared<RunFacts>();
+  facts->when = std::time(nullptr);
+  if (ctx_.rec.m_nComPort >= 0) {
+    facts->port = StrPrintf("COM%d", ctx_.rec.m_nComPort + 1);
+    facts->device = ComDevicePath(facts->port);
+  }
+  const auto start = std::chrono::steady_clock::now();
+  JobBody body = [proc = std::move(proc), facts, filesOf, name = std::string(op),
+                  adapterSerialOf = adapterSerialOf_](JobContext& ctx) {
+    const int item = name == "download" ? ctx.rec.m_nDownloadItem : -1;
+    facts->operations.push_back({{"op", name}, {"files", OperationFiles(ctx.rec, filesOf, item)}});
+    if (adapterSerialOf) facts->adapterSerial = adapterSerialOf(facts->device);
+    return proc(ctx);
+  };
+  auto onEnd = [this, facts, start, name = std::string(op)](const JobEnd& end) {
+    JobOutcome outcome{name, end.stopped ? "stopped" : end.failure.empty() ? "ok" : "failure",
+                       end.stopped ? "" : end.failure,
+                       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()};
+    if (!historyPath_.empty()) {
+      facts->operations.back()["result"] = outcome.result;
+      if (!outcome.reason.empty()) facts->operations.back()["reason"] = outcome.reason;
+      facts->result = outcome.result;
+      facts->status = end.stopped ? kStatusStopped : end.failure.empty() ? 0 : kStatusFailed;
+      facts->reason = outcome.reason;
+      facts->seconds = outcome.seconds;
+      facts->flashId = ctx_.session.FlashType();
+      if (int rc = history::AppendRecord(BuildRunRecord(*facts), historyPath_); rc != 0)
+        ctx_.con.AppendLog("\n  Cannot add this run to the station log " + historyPath_ + ": " + std::strerror(rc) +
+                               "\n",
+                           kLogRed);
+    }
+    if (onJobEnd_) onJobEnd_(outcome);
+  };
+  runner_->Start(std::move(body), priority, std::move(onEnd));
+}
+
 bool OperationControl::JobRunning() const { return runner_->Running(); }
 
 void OperationControl::WaitForJob() { runner_->Join(); }
@@ -93,7 +148,7 @@ bool OperationControl::ReadyForNext() {
 
 // Common start of the job-starting handlers. `operation` < 0 leaves
 // the operation code as it is; `reconnectWhenLoader` < 0 never reconnects.
-void OperationControl::Launch(int operation, int reconnectWhenLoader, ThreadProc proc) {
+void OperationControl::Launch(const char* op, int operation, int reconnectWhenLoader, ThreadProc proc) {
   Console& con = ctx_.con;
   OperationRecord& rec = ctx_.rec;
   if (!ReadyForNext()) return;
@@ -102,10 +157,11 @@ void OperationControl::Launch(int operation, int reconnectWhenLoader, ThreadProc
   // The console stays busy: without a port nothing can run.
   if (ComCheckFails(rec)) return;
   if (operation >= 0) ctx_.job.operation = static_cast<uint8_t>(operation);
+  const uint8_t filesOf = operation >= 0 ? static_cast<uint8_t>(operation) : 0;
   if (reconnectWhenLoader >= 0 && ctx_.job.loaderState == reconnectWhenLoader)
-    runner_->Start(ReconnectFirst(proc));
+    StartJob(op, filesOf, ReconnectFirst(proc));
   else
-    runner_->Start(proc);
+    StartJob(op, filesOf, proc);
 }
 
 void OperationControl::OnStart() {
@@ -132,10 +188,10 @@ void OperationControl::OnStart() {
     }
     LogConnectAttempt(ctx_);
     ctx_.job.operation = kOpAllChain;
-    runner_->Start(AutoAllDownloadProc);
+    StartJob("auto-all", kOpAllChain, AutoAllDownloadProc);
     return;
   }
-  runner_->Start(ConnectProc);
+  StartJob("connect", 0, ConnectProc);
 }
 
 void OperationControl::OnDownload() {
@@ -172,7 +228,7 @@ void OperationControl::OnDownload() {
   // A NAND item's job itself makes a running NOR loader give way and brings
   // up the NAND loader, a NOR item's job the other way round.
   ctx_.job.operation = plan.operation;
-  runner_->Start(plan.proc);
+  StartJob("download", plan.operation, plan.proc);
 }
 
 void OperationControl::OnCancel() {
@@ -199,7 +255,7 @@ void OperationControl::OnDisconnect() {
   ctx_.job.loaderState = kLoaderNone;
   if (rec.m_nLinkMode == kLinkModeUsbCode) {
     con.EnterBusyState();
-    runner_->Start(UsbDisconnectProc);
+    StartJob("disconnect", 0, UsbDisconnectProc);
     return;
   }
   rec.m_bConnected = 0;
@@ -216,7 +272,7 @@ void OperationControl::OnBootloaderDownload() {
     con.MessageBox("Only uart mode available!!!!", "", MsgButtons::Ok);
     return;
   }
-  Launch(-1, -1, BootloaderDownloadProc);
+  Launch("bootloader", -1, -1, BootloaderDownloadProc);
 }
 
 // Every press of an erase button asks first: the chains erase through the
@@ -231,26 +287,26 @@ bool OperationControl::ConfirmErase() {
 void OperationControl::OnNandEraseAll() {
   if (!ConfirmErase()) return;
   // The erase job brings up the NAND loader itself when the NOR loader runs.
-  Launch(kOpNandEraseAll, -1, NandEraseProc);
+  Launch("erase all", kOpNandEraseAll, -1, NandEraseProc);
 }
 
 void OperationControl::OnEraseBootloader() {
   if (!ConfirmErase()) return;
-  Launch(kOpBootAreaErase, -1, NandEraseProc);
+  Launch("erase boot", kOpBootAreaErase, -1, NandEraseProc);
 }
 
-void OperationControl::OnNandDump() { Launch(kOpNandDump, -1, NandDumpProc); }
+void OperationControl::OnNandDump() { Launch("nand-dump", kOpNandDump, -1, NandDumpProc); }
 
-void OperationControl::OnNorDump() { Launch(kOpNorDump, -1, NorDumpProc); }
+void OperationControl::OnNorDump() { Launch("nor-dump", kOpNorDump, -1, NorDumpProc); }
 
 void OperationControl::OnNorAllSectorsErase() {
   if (!ConfirmErase()) return;
-  Launch(kOpNorVlfFormat, kLoaderNand, NorFormatProc);
+  Launch("nor-format", kOpNorVlfFormat, kLoaderNand, NorFormatProc);
 }
 
-void OperationControl::OnVlfFormat() { Launch(-1, kLoaderNor, VlfFormatProc); }
+void OperationControl::OnVlfFormat() { Launch("vlf-format", -1, kLoaderNor, VlfFormatProc); }
 
-void OperationControl::OnPzlFormat() { Launch(-1, kLoaderNor, PzlFormatProc); }
+void OperationControl::OnPzlFormat() { Launch("pzl-format", -1, kLoaderNor, PzlFormatProc); }
 
 void OperationControl::OnCheckBadBlock() {
   Console& con = ctx_.con;
@@ -259,7 +315,7 @@ void OperationControl::OnCheckBadBlock() {
   con.ControlsToRecord();
   if (ComCheckFails(ctx_.rec)) return;
   if (ctx_.job.loaderState == kLoaderNor) {
-    runner_->Start(CheckBadBlockProc);
+    StartJob("check-bad-block", 0, CheckBadBlockProc);
     return;
   }
   // Nothing to do: give the controls back instead of leaving them disabled.
@@ -270,7 +326,7 @@ void OperationControl::OnRawDump() {
   // Starts without the busy state or any check, but never beside a running
   // job: two jobs on one port would garble both.
   if (!ReadyForNext()) return;
-  runner_->Start(RawDumpProc, JobPriority::TimeCritical);
+  StartJob("raw-readback", 0, RawDumpProc, JobPriority::TimeCritical);
 }
 
 void OperationControl::OnSelectionCheckBox(int controlId) {

@@ -4,17 +4,27 @@
 // The Qt window and the command line both drive the jobs through this class;
 // it starts the maintenance jobs as well as the downloads, so it sits above
 // both.
+#include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
 
 #include "jobs/Console.h"
+#include "jobs/JobRunner.h"
 #include "jobs/JobState.h"
 #include "jobs/OperationRecord.h"
 #include "protocol/TargetSession.h"
 
 namespace vantrel {
 
-class JobRunner;
-using ThreadProc = int (*)(JobContext&);
+
+// How one job went, for the front end (a notice when the window is away).
+struct JobOutcome {
+  std::string op;      // "connect", "download", ...
+  std::string result;  // "ok", "failure" or "stopped"
+  std::string reason;  // the failure's own text; empty for the others
+  double seconds = 0;
+};
 
 // After a settings write: tells the operator once, in the log, that the
 // settings file could not be written and why (again only after a write has
@@ -51,8 +61,21 @@ class OperationControl {
 
   JobContext& Context() { return ctx_; }
 
+  // From now on each job appends one record to the station log at `path`
+  // when its thread ends (the command line records whole runs itself).
+  // `adapterSerialOf` names the USB adapter behind a device, where known.
+  void RecordRuns(std::string path, std::function<std::string(const std::string&)> adapterSerialOf = {}) {
+    historyPath_ = std::move(path);
+    adapterSerialOf_ = std::move(adapterSerialOf);
+  }
+  // Called on the job's thread when a job has ended.
+  void OnJobEnd(std::function<void(const JobOutcome&)> hook) { onJobEnd_ = std::move(hook); }
+
  private:
-  void Launch(int operation, int reconnectWhenLoader, ThreadProc proc);
+  void Launch(const char* op, int operation, int reconnectWhenLoader, ThreadProc proc);
+  // Starts `proc` on the job thread; `filesOf` names the operation whose
+  // image files it sends (0: none), for the record.
+  void StartJob(const char* op, uint8_t filesOf, JobBody proc, JobPriority priority = JobPriority::Highest);
   bool ConfirmErase();
   bool ReadyForNext();
 
@@ -63,6 +86,9 @@ class OperationControl {
   JobContext ctx_;
   std::unique_ptr<JobRunner> runner_;
   bool settingsFailureShown_ = false;
+  std::string historyPath_;
+  std::function<std::string(const std::string&)> adapterSerialOf_;
+  std::function<void(const JobOutcome&)> onJobEnd_;
 };
 
 }  // namespace vantrel

@@ -9,6 +9,8 @@ PACKAGES=(
   libudev-dev nlohmann-json3-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev libxkbcommon-dev
   xvfb xauth fonts-dejavu-core
+  # Arial's widths for the window's captions (fontconfig substitutes it).
+  fonts-liberation2
   # The .deb: CPack's shared-library dependency scan runs dpkg-shlibdeps and
   # asks `file` which installed files are programs.
   dpkg-dev file

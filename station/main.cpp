@@ -18,6 +18,8 @@
 #include "cli/Runner.h"
 #include "history/History.h"
 #include "jobs/Console.h"
+#include "jobs/RunRecord.h"
+#include "link/PortList.h"
 #include "station/Board.h"
 #include "station/StationArgs.h"
 #include "station/Worker.h"
@@ -193,17 +195,16 @@ class Station {
   }
 
   void RecordLostRun(size_t i, const RunResult& r) {
-    char host[256] = {};
-    if (::gethostname(host, sizeof host - 1) != 0) host[0] = '\0';
-    const double seconds = std::chrono::duration<double>(Clock::now() - runStart_[i]).count();
-    nlohmann::json record = {
-        {"when", vantrel::history::UtcText(runWhen_[i])}, {"host", host}, {"port", r.port},
-        {"device", board_.At(i).device}, {"adapter_serial", nullptr}, {"flash_id", nullptr},
-        {"operations", nlohmann::json::array()}, {"result", r.failure}, {"status", r.status},
-        {"reason", r.reason}, {"seconds", seconds}, {"tool_version", vantrel::kWindowTitleSuffix},
-        {"payload_set", vantrel::cli::PayloadSetText()}};
-    if (std::string serial = vantrel::cli::AdapterSerialOf(board_.At(i).device); !serial.empty())
-      record["adapter_serial"] = serial;
+    vantrel::RunFacts facts;
+    facts.when = runWhen_[i];
+    facts.port = r.port;
+    facts.device = board_.At(i).device;
+    facts.adapterSerial = vantrel::AdapterSerialOf(facts.device);
+    facts.result = r.failure;
+    facts.status = r.status;
+    facts.reason = r.reason;
+    facts.seconds = std::chrono::duration<double>(Clock::now() - runStart_[i]).count();
+    const nlohmann::json record = vantrel::BuildRunRecord(facts);
     if (int rc = vantrel::history::AppendRecord(record); rc != 0 && !o_.json)
       std::fprintf(stderr, "%s: cannot add %s's run to the station log: %s\n", kProgram, r.port.c_str(),
                    std::strerror(rc));

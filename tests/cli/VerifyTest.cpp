@@ -9,7 +9,7 @@
 #include "jobs/OperationRecord.h"
 #include "link/ResultCodes.h"
 #include "protocol/TargetSession.h"
-#include "tests/maintenance/ScriptedLine.h"
+#include "tests/support/QueuedLine.h"
 #include "tests/support/FastTiming.h"
 
 namespace vantrel::cli {
@@ -150,7 +150,7 @@ TEST(CliVerify, SectionsNameTheirFiles) {
 // asked for and fails, instead of growing without end and passing.
 TEST(CliVerify, ReadBackTakesNoMoreThanTheRange) {
   test::FastTimingScope fast;
-  test::ScriptedLineScope handset;
+  test::QueuedLineScope handset;
   std::vector<uint8_t> block = {0x2E, 0, 0, 1, 0};  // FP_ReturnBlockSize, 0x100 bytes
   block.resize(block.size() + 0x100, 0x5A);
   block.push_back(0);  // the block's checksum

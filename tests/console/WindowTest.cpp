@@ -133,9 +133,10 @@ TEST_F(WindowTest, StartsAsTheOperatorFirstSeesIt) {
   EXPECT_FALSE(w.windowIcon().isNull());
   auto* push = qobject_cast<BitmapButton*>(w.Control(ctl::kPush));
   ASSERT_NE(push, nullptr);
-  EXPECT_EQ(push->Face().size(), QSize(101, 20));
   EXPECT_EQ(push->size(), QSize(101, 20));
-  QImage face = push->Face().toImage();
+  // A sharp face for a 200% screen too.
+  EXPECT_TRUE(push->Face().availableSizes().contains(QSize(202, 40)));
+  QImage face = push->Face().pixmap(QSize(101, 20), 1.0).toImage();
   QColor ground = face.pixelColor(3, 3);
   EXPECT_GT(ground.lightness(), 225);  // off-white
   bool grey = false;
@@ -145,6 +146,20 @@ TEST_F(WindowTest, StartsAsTheOperatorFirstSeesIt) {
       grey = c.lightness() < 160 && std::abs(c.red() - c.blue()) < 12;
     }
   EXPECT_TRUE(grey) << "no grey lettering on the face";
+  // Enabled, disabled and focused each look different.
+  push->setEnabled(true);
+  const QImage enabled = push->grab().toImage();
+  w.show();
+  w.activateWindow();
+  push->setFocus();
+  Pump();
+  ASSERT_TRUE(push->hasFocus());
+  const QImage focused = push->grab().toImage();
+  push->clearFocus();
+  push->setEnabled(false);
+  const QImage disabled = push->grab().toImage();
+  EXPECT_NE(enabled, disabled);
+  EXPECT_NE(enabled, focused);
 }
 
 TEST_F(WindowTest, DisconnectedStateShowsTheHelpAndTheIndicator) {

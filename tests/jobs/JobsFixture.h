@@ -1,7 +1,6 @@
 #pragma once
-// A record, a recording console and the process-wide job state reset, with
-// the protocol's timing sped up. The context is the main window's, so the
-// callbacks report to it.
+// A record, a recording console, a fresh session and job state, with the
+// protocol's timing sped up.
 #include <gtest/gtest.h>
 
 #include "jobs/JobState.h"

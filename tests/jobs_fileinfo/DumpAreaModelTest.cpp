@@ -47,26 +47,6 @@ TEST(DumpAreaModel, EveryPresetEndsAtItsOwnPairWhateverWasShownBefore) {
   }
 }
 
-TEST(DumpAreaModel, PresetTablesHoldTheNamedAreas) {
-  const auto& nor = NorDumpDialogDef();
-  EXPECT_EQ(nor.title, "NOR Flash DUMP");
-  EXPECT_EQ(nor.okCaption, "START");
-  ASSERT_EQ(nor.areas.size(), 9u);
-  EXPECT_EQ(nor.areas[0].caption, "Code Binary");
-  EXPECT_EQ(nor.areas[6].caption, "Bootloader");
-  EXPECT_FALSE(nor.areas[7].shown);
-  EXPECT_EQ(nor.areas[7].toText, "1d8FFFF");
-  const auto& nand = NandDumpDialogDef();
-  EXPECT_EQ(nand.title, "NAND Flash DUMP");
-  EXPECT_EQ(nand.okCaption, "OK");
-  ASSERT_EQ(nand.areas.size(), 6u);
-  EXPECT_EQ(nand.areas[1].caption, "VLF Full");
-  EXPECT_EQ(nand.areas[0].toText, "ABffff");
-  int shown = 0;
-  for (const auto& a : nand.areas) shown += a.shown;
-  EXPECT_EQ(shown, 2);
-}
-
 TEST(DumpAreaModel, CodeBinaryShowsItsTextsAndHandsBackTheRange) {
   DumpAreaModel m(NorDumpDialogDef(), nullptr);
   m.SelectArea(0);

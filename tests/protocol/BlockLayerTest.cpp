@@ -5,7 +5,7 @@
 #include "link/ResultCodes.h"
 #include "protocol/BlockLayer.h"
 #include "protocol/Constants.h"
-#include "tests/protocol/ScriptedHandset.h"
+#include "tests/protocol/ProtocolFixture.h"
 
 namespace vantrel::test {
 namespace {

@@ -5,7 +5,7 @@
 #include "payloads/Payloads.h"
 #include "protocol/Constants.h"
 #include "protocol/ImageSession.h"
-#include "tests/protocol/ScriptedHandset.h"
+#include "tests/protocol/ProtocolFixture.h"
 
 namespace vantrel::test {
 namespace {

@@ -5,7 +5,7 @@
 #include "payloads/Payloads.h"
 #include "protocol/BootUpload.h"
 #include "protocol/Constants.h"
-#include "tests/protocol/ScriptedHandset.h"
+#include "tests/protocol/ProtocolFixture.h"
 
 namespace vantrel::test {
 namespace {

@@ -4,7 +4,7 @@
 #include "link/ResultCodes.h"
 #include "protocol/Constants.h"
 #include "protocol/LoaderCommands.h"
-#include "tests/protocol/ScriptedHandset.h"
+#include "tests/protocol/ProtocolFixture.h"
 
 namespace vantrel::test {
 namespace {

@@ -9,7 +9,7 @@
 #include "protocol/BootUpload.h"
 #include "protocol/LoaderCommands.h"
 #include "protocol/ReadBack.h"
-#include "tests/protocol/ScriptedHandset.h"
+#include "tests/protocol/ProtocolFixture.h"
 #include "tests/support/QueuedLine.h"
 #include "tests/support/SerialFactoryScope.h"
 

@@ -2,7 +2,7 @@
 #include "link/ResultCodes.h"
 #include "protocol/Constants.h"
 #include "protocol/ReadBack.h"
-#include "tests/protocol/ScriptedHandset.h"
+#include "tests/protocol/ProtocolFixture.h"
 
 namespace vantrel::test {
 namespace {

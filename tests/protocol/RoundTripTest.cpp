@@ -12,7 +12,7 @@
 #include "protocol/LoaderCommands.h"
 #include "protocol/ReadBack.h"
 #include "tests/support/SimFixture.h"
-#include "tests/protocol/ScriptedHandset.h"
+#include "tests/protocol/ProtocolFixture.h"
 
 namespace vantrel::test {
 namespace {

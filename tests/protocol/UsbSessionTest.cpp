@@ -3,7 +3,7 @@
 #include "link/ResultCodes.h"
 #include "protocol/Constants.h"
 #include "protocol/ImageSession.h"
-#include "tests/protocol/ScriptedHandset.h"
+#include "tests/protocol/ProtocolFixture.h"
 
 namespace vantrel::test {
 namespace {

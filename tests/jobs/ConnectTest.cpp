@@ -14,7 +14,7 @@
 #include "link/Stop.h"
 #include "link/Timing.h"
 #include "tests/jobs/JobsFixture.h"
-#include "tests/jobs/ScriptedHandset.h"
+#include "tests/support/ScriptedHandset.h"
 #include "tests/support/QueuedLine.h"
 #include "tests/support/SerialFactoryScope.h"
 #include "tests/support/TraceCapture.h"

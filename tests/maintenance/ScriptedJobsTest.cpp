@@ -10,7 +10,7 @@
 #include "maintenance/NandDump.h"
 #include "maintenance/PzlFormat.h"
 #include "protocol/TargetSession.h"
-#include "tests/maintenance/ScriptedLine.h"
+#include "tests/support/QueuedLine.h"
 #include "tests/support/FastTiming.h"
 #include "tests/support/RecordingConsole.h"
 #include "tests/support/ScratchConfig.h"
@@ -44,7 +44,7 @@ class ScriptedJobsTest : public FastTiming {
   }
 
   ScratchConfig config;
-  ScriptedLineScope scripted;
+  QueuedLineScope scripted;
   RecordingConsole con;
   OperationRecord rec;
   TargetSession session;

@@ -1,4 +1,4 @@
-#include "tests/jobs/ScriptedHandset.h"
+#include "tests/support/ScriptedHandset.h"
 
 #include <gtest/gtest.h>
 #include <termios.h>
@@ -6,8 +6,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <exception>
-#include <thread>
+#include <stdexcept>
 
 #include "link/ComNames.h"
 
@@ -18,15 +19,26 @@ namespace {
 const uint8_t kNandQuery[16] = {0xFF, 0xFF, 0x00, 0x07, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0x00, 0xFF, 0x00};
 const uint8_t kNorQuery[16] = {0xFF, 0xFF, 0x00, 0x03, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0x00, 0xFF, 0x00};
 
-bool EndsWith(const std::vector<uint8_t>& v, const uint8_t (&tail)[16]) {
+bool EndsWith(const Bytes& v, const uint8_t (&tail)[16]) {
   return v.size() >= 16 && std::equal(v.end() - 16, v.end(), tail);
+}
+
+std::string Hex(const Bytes& bytes) {
+  std::string out;
+  char b[4];
+  for (size_t i = 0; i < bytes.size() && i < 32; ++i) {
+    std::snprintf(b, sizeof b, " %02X", bytes[i]);
+    out += b;
+  }
+  return bytes.size() > 32 ? out + " ..." : out;
 }
 
 }  // namespace
 
 ScriptedHandset::ScriptedHandset(const std::string& comName) : comName_(comName) {
-  // The host's close must not hang up the line; and the line starts raw, so
-  // that nothing the handset sends before the host opens is echoed back.
+  // Like the simulator, keep the slave open so that the host's close between
+  // per-step routines never hangs up the line; and start it raw, so that
+  // nothing the handset sends before the host opens is echoed back.
   termios t{};
   const int slave = pty_.HoldSlave();
   if (::tcgetattr(slave, &t) == 0) {
@@ -35,21 +47,57 @@ ScriptedHandset::ScriptedHandset(const std::string& comName) : comName_(comName)
     ::tcsetattr(slave, TCSANOW, &t);
   }
   SetComOverride(comName_, pty_.SlavePath());
-  {
-    std::lock_guard<std::mutex> lock(tap_->mutex);
-    tap_->devicePath = pty_.SlavePath();
-  }
-  RegisterHostTap(tap_);
+  std::lock_guard<std::mutex> lock(tap_->mutex);
+  tap_->devicePath = pty_.SlavePath();
 }
 
 ScriptedHandset::~ScriptedHandset() {
   quit_ = true;
-  if (thread_.joinable()) thread_.join();
-  UnregisterHostTap(tap_);
+  Join();
+  if (tapped_) UnregisterHostTap(tap_);
   SetComOverride(comName_, "");
 }
 
-void ScriptedHandset::SetBootBytes(std::vector<uint8_t> bytes, int repeats) {
+void ScriptedHandset::Play(std::function<void(ScriptedHandset&)> script) {
+  Join();
+  thread_ = std::thread([this, script = std::move(script)] {
+    try {
+      script(*this);
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << "the scripted handset stopped: " << e.what();
+    }
+  });
+}
+
+void ScriptedHandset::Join() {
+  if (thread_.joinable()) thread_.join();
+}
+
+Bytes ScriptedHandset::Read(size_t count, int timeoutMs) { return pty_.Read(count, timeoutMs); }
+
+Bytes ScriptedHandset::Expect(size_t count, int timeoutMs) {
+  Bytes got = pty_.Read(count, timeoutMs);
+  if (got.size() != count) {
+    throw std::runtime_error("it expected " + std::to_string(count) + " bytes, the host sent " +
+                             std::to_string(got.size()) + ":" + Hex(got));
+  }
+  return got;
+}
+
+void ScriptedHandset::Send(const Bytes& bytes) { EXPECT_TRUE(pty_.Write(bytes)); }
+
+void ScriptedHandset::SendWordBe(uint32_t word) { Send(WordsBe({word})); }
+
+Bytes ScriptedHandset::ServeBlock(uint32_t length, bool badEcho) {
+  SendByte(0x2E);
+  SendWordBe(length);
+  Bytes block = Expect(length);
+  const uint8_t sum = Expect(1)[0];
+  SendByte(badEcho ? static_cast<uint8_t>(~sum) : sum);
+  return block;
+}
+
+void ScriptedHandset::SetBootBytes(Bytes bytes, int repeats) {
   bootBytes_ = std::move(bytes);
   bootRepeats_ = repeats;
 }
@@ -67,11 +115,14 @@ uint32_t ScriptedHandset::LineRate() {
   }
 }
 
-void ScriptedHandset::Start() { thread_ = std::thread([this] { Run(); }); }
+void ScriptedHandset::Start() {
+  if (!tapped_) RegisterHostTap(tap_);
+  tapped_ = true;
+  Join();
+  thread_ = std::thread([this] { Run(); });
+}
 
-void ScriptedHandset::Send(const std::vector<uint8_t>& bytes) { pty_.Write(bytes); }
-
-std::vector<uint8_t> ScriptedHandset::Received() const {
+Bytes ScriptedHandset::Received() const {
   std::lock_guard<std::mutex> lock(mu_);
   return received_;
 }
@@ -102,7 +153,7 @@ void ScriptedHandset::Run() {
         ++tap_->taken;
         query = deviceId_ >= 0 && (EndsWith(received_, kNandQuery) || EndsWith(received_, kNorQuery));
       }
-      if (query) pty_.Write(std::vector<uint8_t>{static_cast<uint8_t>(deviceId_)});
+      if (query) pty_.Write(Bytes{static_cast<uint8_t>(deviceId_)});
       if (!script_) continue;
       // A script that throws stops answering, and the test fails with its
       // reason instead of the test program ending on the handset's thread.
@@ -114,6 +165,17 @@ void ScriptedHandset::Run() {
       }
     }
   }
+}
+
+Bytes WordsBe(std::initializer_list<uint32_t> words) {
+  Bytes out;
+  for (uint32_t w : words) {
+    out.push_back(static_cast<uint8_t>(w >> 24));
+    out.push_back(static_cast<uint8_t>(w >> 16));
+    out.push_back(static_cast<uint8_t>(w >> 8));
+    out.push_back(static_cast<uint8_t>(w));
+  }
+  return out;
 }
 
 }  // namespace vantrel::test

@@ -16,7 +16,7 @@
 #include "link/Stop.h"
 #include "maintenance/OperationControl.h"
 #include "tests/jobs/JobsFixture.h"
-#include "tests/jobs/ScriptedHandset.h"
+#include "tests/support/ScriptedHandset.h"
 #include "tests/support/ScratchConfig.h"
 #include "tests/support/TraceCapture.h"
 

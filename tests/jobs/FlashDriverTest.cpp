@@ -6,7 +6,7 @@
 #include "link/ComNames.h"
 #include "link/ResultCodes.h"
 #include "tests/jobs/JobsFixture.h"
-#include "tests/jobs/ScriptedHandset.h"
+#include "tests/support/ScriptedHandset.h"
 #include "tests/support/TraceCapture.h"
 
 namespace vantrel::test {

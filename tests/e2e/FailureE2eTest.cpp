@@ -9,7 +9,9 @@
 #include <filesystem>
 #include <thread>
 
+#include "history/History.h"
 #include "jobs/JobState.h"
+#include "jobs/Notices.h"
 #include "link/ResultCodes.h"
 #include "link/Timing.h"
 #include "maintenance/OperationControl.h"
@@ -38,7 +40,8 @@ TEST_F(FailureE2eTest, HandsetFallsSilentInMidTransfer) {
   ASSERT_NO_FATAL_FAILURE(Connect(false, kBaud921K));
   // Three blocks of file, so three ticks are expected.
   const std::vector<ImageRecord> records = {{0x4600000, Pattern(0x60000 - 8, 1)}};
-  ChooseFile(ctl::kRsrc2Button, WriteRecordFile("res/Q77T.rc2", records));
+  const std::string rsrc2 = WriteRecordFile("res/Q77T.rc2", records);
+  ChooseFile(ctl::kRsrc2Button, rsrc2);
   ChooseItem(ctl::kRadioItem2);
   timing::SetPollScale(0.25);  // the silence is what is waited for
   // The first block goes through; the handset never asks for the second.
@@ -69,6 +72,23 @@ TEST_F(FailureE2eTest, HandsetFallsSilentInMidTransfer) {
   EXPECT_TRUE(FlashHolds(FlashPart::Nand, 0x4600000, std::vector<uint8_t>(records[0].data.begin(),
                                                                            records[0].data.begin() + 0x20000)));
   EXPECT_TRUE(FlashErased(FlashPart::Nand, 0x4620000, 0x40000 - 8));
+  // The station log has a line per job: the connect that worked, then the
+  // download with its file and the failure in the box's own words.
+  const history::Contents runs = history::ReadRecords();
+  EXPECT_EQ(runs.damaged, 0);
+  ASSERT_EQ(runs.records.size(), 2u);
+  EXPECT_EQ(runs.records[0]["operations"][0]["op"], "connect");
+  EXPECT_EQ(runs.records[0]["result"], "ok");
+  const nlohmann::json& run = runs.records[1];
+  EXPECT_EQ(run["port"], "COM7");
+  EXPECT_EQ(run["result"], "failure");
+  EXPECT_EQ(run["reason"], TrimBlanks(failure));
+  EXPECT_TRUE(run["flash_id"].is_string());
+  EXPECT_EQ(run["tool_version"], kTitleSuffix);
+  const nlohmann::json& file = run["operations"][0]["files"][0];
+  EXPECT_EQ(file["path"], rsrc2);
+  EXPECT_EQ(file["size"], std::filesystem::file_size(rsrc2));
+  EXPECT_EQ(file["checksum"].get<std::string>().size(), 10u);
   TakeViolations();  // the handset stopped listening properly, on purpose
 }
 

@@ -12,7 +12,7 @@
 #include "jobs/OperationRecord.h"
 #include "maintenance/RawReadBack.h"
 #include "protocol/TargetSession.h"
-#include "tests/maintenance/ScriptedLine.h"
+#include "tests/support/QueuedLine.h"
 #include "tests/support/FastTiming.h"
 #include "tests/support/RecordingConsole.h"
 #include "tests/support/ScratchConfig.h"
@@ -49,8 +49,8 @@ class RawReadBackTest : public FastTiming {
   }
 
   ScratchConfig config;
-  ScriptedLineScope scripted;
-  std::shared_ptr<Line>& line = scripted.line;
+  QueuedLineScope scripted;
+  std::shared_ptr<LineJournal>& line = scripted.line;
   RecordingConsole con;
   OperationRecord rec;
   TargetSession session;
@@ -85,8 +85,8 @@ TEST_F(RawReadBackTest, TwoChunksOfWordsAndRunsEndWithEnd) {
   std::vector<uint8_t> firstSum = lengthBytes;  // the first chunk's sum covers the length bytes
   firstSum.insert(firstSum.end(), chunk1.begin(), chunk1.end());
   const std::vector<uint8_t> expected = {0xCF, 0xCC, 0x30, Sum(lengthBytes), Sum(firstSum), Sum(chunk2)};
-  EXPECT_EQ(line->out, expected);
-  EXPECT_TRUE(line->in.empty());
+  EXPECT_EQ(line->written, expected);
+  EXPECT_TRUE(line->answers.empty());
 
   const auto ranges = con.Calls(CallType::ProgressRange);
   ASSERT_FALSE(ranges.empty());
@@ -106,7 +106,7 @@ TEST_F(RawReadBackTest, ShortReadBackIsOneChunkOfItsLength) {
   EXPECT_EQ(Run(), "END");
   std::vector<uint8_t> summed = lengthBytes;
   summed.insert(summed.end(), words.begin(), words.end());
-  EXPECT_EQ(line->out.back(), Sum(summed));
+  EXPECT_EQ(line->written.back(), Sum(summed));
 }
 
 TEST_F(RawReadBackTest, HostileRunsNeitherOverflowNorWrap) {
@@ -116,8 +116,8 @@ TEST_F(RawReadBackTest, HostileRunsNeitherOverflowNorWrap) {
   EXPECT_EQ(Run(), "END");
 
   // A run that passes the chunk limit ends the chunk; the next starts empty.
-  line->in.clear();
-  line->out.clear();
+  line->answers.clear();
+  line->written.clear();
   con.Clear();
   Greet(8192 + 8);
   std::vector<uint8_t> chunk1;
@@ -128,7 +128,7 @@ TEST_F(RawReadBackTest, HostileRunsNeitherOverflowNorWrap) {
   Feed({5, 6, 7, 8});  // the 4 bytes the length still allows
   Feed({0x77});
   EXPECT_EQ(Run(), "END");
-  EXPECT_EQ(line->out.size(), 6u);
+  EXPECT_EQ(line->written.size(), 6u);
 }
 
 TEST_F(RawReadBackTest, EveryErrorText) {
@@ -185,7 +185,7 @@ TEST_F(RawReadBackTest, EveryErrorText) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    *line = Line{};
+    *line = LineJournal{};
     con.Clear();
     c.script(*this);
     EXPECT_EQ(Run(), c.text);
