@@ -16,14 +16,6 @@ namespace vantrel {
 
 namespace {
 
-constexpr int kConnectOk = 0;
-constexpr int kConnectTimeout = 1;
-constexpr int kConnectWrongBaud = 2;
-constexpr int kConnectCommError = -1;
-constexpr int kConnectWrongChar = -2;
-constexpr int kConnectInvalidEnv = -3;
-constexpr int kConnectPayloadsRefused = -4;  // reported by the refusal itself
-
 constexpr uint8_t kNothingHeard = 0xFF;
 
 const char* const kListenText = "      Listen for the BOOT signal\t\t\t> > > ";
@@ -34,17 +26,17 @@ bool UsableHandshakeCode(uint8_t code) {
 
 }  // namespace
 
-int ConnectTarget(JobContext& ctx) {
+ConnectResult ConnectTarget(JobContext& ctx) {
   OperationRecord& rec = ctx.rec;
   Console& con = ctx.con;
   con.EnterBusyState();
 
-  if (rec.m_nComPort == -1 && rec.m_nBaudRate == 0) return kConnectInvalidEnv;
+  if (rec.m_nComPort == -1 && rec.m_nBaudRate == 0) return ConnectResult::InvalidEnv;
   // The start signal already commits the handset to an upload: with a
   // refused payload folder nothing goes on the line.
   if (!PayloadsReady(ctx, false)) {
     con.EnterDisconnectedState();
-    return kConnectPayloadsRefused;
+    return ConnectResult::PayloadsRefused;
   }
 
   ComLink& link = rec.m_linkRecord;
@@ -53,13 +45,13 @@ int ConnectTarget(JobContext& ctx) {
   link.baudCode = SelectedBaudCode(ctx);
 
   const bool usb = rec.m_nLinkMode == kLinkModeUsb;
-  int result = kConnectOk;
+  ConnectResult result = ConnectResult::Ok;
   enum class Step { Listen, Send, Wait, Loader, End };
   Step step = Step::End;
   uint8_t startSignal = proto::kStartSignal;
 
   if (!UsableHandshakeCode(link.baudCode)) {
-    result = kConnectWrongBaud;
+    result = ConnectResult::WrongBaud;
   } else {
     // The handshake always runs at the boot ROM's rate, whatever the operator
     // chose for the transfers.
@@ -71,7 +63,7 @@ int ConnectTarget(JobContext& ctx) {
       // "Comm Error" alone does not tell a missing adapter from a port that
       // another program holds.
       if (!link.openFailure.empty()) con.AppendLog("     " + link.openFailure + "\n", kLogRed);
-      return kConnectCommError;
+      return ConnectResult::CommError;
     }
     con.AppendLog("Success!!\n", kLogBlueNote);
     if (usb) {
@@ -95,10 +87,10 @@ int ConnectTarget(JobContext& ctx) {
           if (received == kNothingHeard) {
             con.AppendLog("FAIL\n", kLogRed);
             con.AppendLog("      (Check Comport connection & Bootloader existence)\n", kLogBlueNote);
-            result = kConnectTimeout;
+            result = ConnectResult::Timeout;
           } else {
             con.AppendLog("Wrong code! Try again\n", kLogRed);
-            result = kConnectWrongChar;
+            result = ConnectResult::WrongChar;
           }
           step = Step::End;
           break;
@@ -128,7 +120,7 @@ int ConnectTarget(JobContext& ctx) {
       uint32_t written = 0;
       if (WritePort(link, &startSignal, 1, &written) != 0 || written != 1) {
         con.AppendLogPlain("FAIL\n");
-        result = kConnectCommError;
+        result = ConnectResult::CommError;
         step = Step::End;
         continue;
       }
@@ -151,7 +143,7 @@ int ConnectTarget(JobContext& ctx) {
         // A second of silence ends the answer.
         if (received == kNothingHeard) {
           con.AppendLogPlain("Timeout\n");
-          result = kConnectTimeout;
+          result = ConnectResult::Timeout;
           step = Step::End;
         } else if (received == proto::kStartSignal || received == proto::kStartSignalAlt) {
           // USB: the last byte before the silence accepted the start signal.
@@ -159,7 +151,7 @@ int ConnectTarget(JobContext& ctx) {
           rec.m_bConnected = 1;
           step = Step::Loader;
         } else if (!ctx.job.connectRetryAllowed.load()) {
-          result = kConnectWrongChar;
+          result = ConnectResult::WrongChar;
           step = Step::End;
         } else {
           ctx.job.connectRetryAllowed.store(false);
@@ -181,10 +173,10 @@ int ConnectTarget(JobContext& ctx) {
     if (DownloadNandFlashDriver(ctx, link, 32)) {
       con.AppendLogPlain("OK\n");
       con.AppendLogPlain("\n     UART Download Mode\t> > > ");
-      return kConnectOk;
+      return ConnectResult::Ok;
     }
     con.AppendLogPlain("\n      Loader download fail!\n ");
-    result = kConnectCommError;
+    result = ConnectResult::CommError;
   }
 
   con.EnterDisconnectedState();

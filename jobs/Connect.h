@@ -6,6 +6,17 @@
 
 namespace vantrel {
 
+// What a connect attempt ended with; the values are those the record keeps.
+enum class ConnectResult : int {
+  Ok = 0,
+  Timeout = 1,
+  WrongBaud = 2,
+  CommError = -1,
+  WrongChar = -2,
+  InvalidEnv = -3,
+  PayloadsRefused = -4,  // reported by the refusal itself
+};
+
 // Budgets of the handshake, in seconds.
 inline constexpr unsigned char kBootByteIdleSec = 6;
 inline constexpr unsigned char kStartAnswerIdleSec = 1;
@@ -16,7 +27,7 @@ inline constexpr unsigned kReconnectCommandPauseMs = 1000;
 
 // The connect step: 0 when the handset answered and the NAND loader runs,
 // otherwise the connect result the console reports.
-int ConnectTarget(JobContext& ctx);
+[[nodiscard]] ConnectResult ConnectTarget(JobContext& ctx);
 // Tells a running loader to give way (UART); the link's result code.
 int ReconnectForDriverChange(JobContext& ctx);
 

@@ -59,18 +59,18 @@ const char* SeparatorLine() {
   return "-----------------------------------------------------------------------------------------------\n";
 }
 
-void ReportConnectResult(JobContext& ctx, int code) {
+void ReportConnectResult(JobContext& ctx, ConnectResult code) {
   const char* box = nullptr;
   switch (code) {
-    case 0:
+    case ConnectResult::Ok:
       ctx.con.AppendLog("Available\n\n", kLogBlueNote);
       ctx.con.EnterReadyState();
       return;
-    case 1: box = "Timeout : No Response at the target phone"; break;
-    case 2: box = "Wrong BaudRate"; break;
-    case -1: box = "Comm Error"; break;
-    case -2: box = "Received Wrong Char from MS"; break;
-    case -3: box = "Invalid Env"; break;
+    case ConnectResult::Timeout: box = "Timeout : No Response at the target phone"; break;
+    case ConnectResult::WrongBaud: box = "Wrong BaudRate"; break;
+    case ConnectResult::CommError: box = "Comm Error"; break;
+    case ConnectResult::WrongChar: box = "Received Wrong Char from MS"; break;
+    case ConnectResult::InvalidEnv: box = "Invalid Env"; break;
     default: return;
   }
   ctx.con.MessageBox(box, "Failure", MsgButtons::Ok);

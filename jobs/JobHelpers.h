@@ -4,12 +4,13 @@
 // chain.
 #include <cstdint>
 #include <string>
+#include "jobs/Connect.h"
 #include "jobs/JobState.h"
 
 namespace vantrel {
 
 // Console reports shared by the jobs.
-void ReportConnectResult(JobContext& ctx, int code);
+void ReportConnectResult(JobContext& ctx, ConnectResult code);
 void ReportAllFinished(JobContext& ctx);
 
 // Progress bookkeeping: the flash blocks a range covers.

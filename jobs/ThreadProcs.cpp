@@ -78,10 +78,10 @@ void LogConnectAttempt(JobContext& ctx) {
 }
 
 int ConnectStep(JobContext& ctx) {
-  const int result = ConnectTarget(ctx);
-  ctx.rec.m_nConnectResult = result;
+  const ConnectResult result = ConnectTarget(ctx);
+  ctx.rec.m_nConnectResult = static_cast<int>(result);
   ReportConnectResult(ctx, result);
-  return result;
+  return static_cast<int>(result);
 }
 
 int AutoAllDownloadProc(JobContext& ctx) {

@@ -52,8 +52,7 @@ sim::Simulator& FlashJobsTest::StartHandset(bool usb, sim::Options options) {
 }
 
 void FlashJobsTest::Connect() {
-  const int rc = ConnectTarget(ctx);
-  ASSERT_EQ(rc, 0) << con.Dump();
+  ASSERT_EQ(ConnectTarget(ctx), ConnectResult::Ok) << con.Dump();
   ASSERT_EQ(ctx.job.loaderState.load(), kLoaderNand);
   con.Clear();
 }

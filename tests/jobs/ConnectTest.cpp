@@ -59,7 +59,7 @@ ScriptedHandset::OnByte AnswerStart(std::vector<uint8_t> answer) {
 
 TEST_F(ConnectTest, NoPortAndFirstRateIsInvalidEnv) {
   rec.m_nComPort = -1;
-  EXPECT_EQ(ConnectTarget(ctx), -3);
+  EXPECT_EQ(ConnectTarget(ctx), ConnectResult::InvalidEnv);
   EXPECT_EQ(con.States(), std::vector<std::string>{"Busy"});
   EXPECT_EQ(con.Log(), "");
 
@@ -116,7 +116,7 @@ TEST_F(ConnectTest, ZerosBeforeTheBootByteAreSkippedButZerosAloneAreSilence) {
     ScriptedHandset h(kCom);
     h.SetBootBytes({0x00});
     h.Start();
-    EXPECT_EQ(ConnectTarget(ctx), 1);
+    EXPECT_EQ(ConnectTarget(ctx), ConnectResult::Timeout);
     EXPECT_NE(con.Log().find("FAIL\n"), std::string::npos);
   }
   con.Clear();
@@ -125,7 +125,7 @@ TEST_F(ConnectTest, ZerosBeforeTheBootByteAreSkippedButZerosAloneAreSilence) {
   h.SetScript(AnswerStart({0xB9}));
   h.AnswerFlashTypeQueries(0xB1);
   h.Start();
-  EXPECT_EQ(ConnectTarget(ctx), 0) << con.Dump();
+  EXPECT_EQ(ConnectTarget(ctx), ConnectResult::Ok) << con.Dump();
 }
 
 TEST_F(ConnectTest, OtherByteThenSilenceIsWrongChar) {
@@ -219,7 +219,7 @@ TEST_F(ConnectTest, SilenceAfterTheStartSignalIsTimeout) {
   ScriptedHandset h(kCom);
   h.SetBootBytes({0xA5});
   h.Start();
-  EXPECT_EQ(ConnectTarget(ctx), 1);
+  EXPECT_EQ(ConnectTarget(ctx), ConnectResult::Timeout);
   EXPECT_TRUE(EndsWith(con.Log(), "OK\n" + kSend + "Timeout\n")) << con.Dump();
   EXPECT_EQ(con.LastState(), "Disconnected");
 }
@@ -240,7 +240,7 @@ TEST_F(ConnectTest, AlternativeBootByteAllowsOneRetry) {
   });
   h.AnswerFlashTypeQueries(0xB1);
   h.Start();
-  EXPECT_EQ(ConnectTarget(ctx), 0) << con.Dump();
+  EXPECT_EQ(ConnectTarget(ctx), ConnectResult::Ok) << con.Dump();
   const std::string want = "Success!!\n" + kTurnOn + kListen + "OK\n" + kSend + "Try again\n" + kListen + "OK\n" +
                            kSend + "OK\n";
   EXPECT_EQ(con.Log().substr(0, want.size()), want);
@@ -256,7 +256,7 @@ TEST_F(ConnectTest, UnexpectedAnswerWithoutAllowanceEndsWithoutALogLine) {
   h.SetBootBytes({0xA5});
   h.SetScript(AnswerStart({0x12}));
   h.Start();
-  EXPECT_EQ(ConnectTarget(ctx), -2);
+  EXPECT_EQ(ConnectTarget(ctx), ConnectResult::WrongChar);
   EXPECT_TRUE(EndsWith(con.Log(), "OK\n" + kSend)) << con.Dump();
 }
 

@@ -132,8 +132,8 @@ TEST_F(ThreadProcsTest, AllFinishedReportsTheTotal) {
   EXPECT_EQ(con.MessageBoxes()[0].caption, "NOTICE");
 }
 
-TEST_F(ThreadProcsTest, ConnectResultOutsideTheTableDoesNothing) {
-  ReportConnectResult(ctx, 5);
+TEST_F(ThreadProcsTest, RefusedPayloadsAddNothingToTheirOwnReport) {
+  ReportConnectResult(ctx, ConnectResult::PayloadsRefused);
   EXPECT_EQ(con.Count(), 0u);
 }
 
