@@ -44,7 +44,8 @@ bool DumpFile::Create(const std::string& path, uint32_t expectedBytes) {
   // A partial left by an earlier run is not this run's to overwrite.
   int fd = -1;
   for (int n = 1; fd < 0 && n <= kMaxPartialNames; ++n) {
-    partial_ = path + kPartialSuffix + (n == 1 ? std::string() : "-" + std::to_string(n));
+    partial_ = path + kPartialSuffix;
+    if (n > 1) partial_ += '-' + std::to_string(n);
     fd = ::open(partial_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno != EEXIST) break;
   }

@@ -246,11 +246,6 @@ void Wire::WatchHost() {
 }
 
 void Wire::OnPurge(bool midUnit) {
-  int held = 0;
-  if (master_ >= 0 && ::ioctl(master_, FIONREAD, &held) == 0 && held > 0) {
-    writtenBeforePurge_ = static_cast<size_t>(held);
-    rateBeforePurge_ = lastHostRate_;
-  }
   rateAtPurge_ = HostRate();
   lastHostRate_ = rateAtPurge_;
   const bool holds = HostHoldsPort();
@@ -320,10 +315,6 @@ void Wire::ReadPackets(bool midUnit) {
     c.bytes.assign(buf + 1, buf + n);
     c.rateAtPurge = rateAtPurge_;
     c.rateAtRead = HostRate();
-    if (writtenBeforePurge_ > 0) {
-      c.rateAtRead = rateBeforePurge_;
-      writtenBeforePurge_ -= std::min(writtenBeforePurge_, count);
-    }
     lastHostRate_ = c.rateAtRead;
     if (options_.pacing) {
       // Bytes that were waiting in the host's queue follow the previous ones

@@ -159,12 +159,6 @@ class Wire {
   std::atomic<uint32_t> handsetRate_{115200};
   std::atomic<uint32_t> lastHostRate_{0};
   uint32_t rateAtPurge_ = 0;
-  // Bytes the host wrote before a purge that the pseudo-terminal still held
-  // when the purge was seen, and the rate they were sent at: a host that
-  // resets its line settings right after the purge (on close) must not have
-  // them judged at the new rate.
-  size_t writtenBeforePurge_ = 0;
-  uint32_t rateBeforePurge_ = 0;
   bool mismatch_ = false;
 
   bool powered_ = false;
