@@ -10,13 +10,15 @@ cmake_minimum_required(VERSION 3.25)
 set(_may_include
   "link:"
   "payloads:"
+  "history:"
   "protocol:link payloads"
-  "jobs:link payloads protocol"
-  "maintenance:link payloads protocol jobs"
+  "jobs:link payloads protocol history"
+  "maintenance:link payloads protocol jobs history"
   "sim:payloads"
-  "cli:link payloads protocol jobs maintenance"
-  "console:link payloads protocol jobs maintenance")
-set(_project_folders link payloads protocol jobs maintenance sim cli console bench tests)
+  "cli:link payloads protocol jobs maintenance history"
+  "station:link payloads protocol jobs maintenance history cli"
+  "console:link payloads protocol jobs maintenance history")
+set(_project_folders link payloads history protocol jobs maintenance sim cli station console bench tests)
 set(_qt_folders console)
 
 if(NOT ROOT)
