@@ -3,6 +3,7 @@
 #include <QRegularExpression>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -241,6 +242,22 @@ TEST_F(WindowTest, ReadyResetsTheDisplayAndBusyChangesNoText) {
   w.ShowItemProgress(ctl::kRsrc2Button, ItemFont::Active);
   EXPECT_EQ(w.Control(ctl::kRsrc2Button)->font(), w.ItemFontFor(ItemFont::Active));
   EXPECT_NE(w.ItemFontFor(ItemFont::Active), w.ItemFontFor(ItemFont::Normal));
+}
+
+TEST_F(WindowTest, ItemCaptionsFitTheirButtonsInEveryFont) {
+  // The fonts the window asks for are seldom installed on Linux; whatever
+  // fontconfig puts in their place must still leave every caption whole.
+  CDownloaderDlg& w = Window();
+  for (int id : {ctl::kImgsetButton, ctl::kCalsetButton, ctl::kRsrc1Button, ctl::kRsrc2Button, ctl::kFsButton}) {
+    auto* button = w.ControlAs<QPushButton>(id);
+    for (ItemFont font : {ItemFont::Normal, ItemFont::Active, ItemFont::Done}) {
+      w.ShowItemProgress(id, font);
+      const int needed = QFontMetrics(button->font()).horizontalAdvance(button->text().remove('&'));
+      EXPECT_LE(needed, button->contentsRect().width() - 4)
+          << button->text().toStdString() << " in font " << static_cast<int>(font) << ": "
+          << button->font().family().toStdString();
+    }
+  }
 }
 
 TEST(TitleText, FollowsProgressThenLinkThenDisconnected) {
