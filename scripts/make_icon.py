@@ -1,5 +1,7 @@
 #!/usr/bin/env python3
-"""Draws the application icon (console/resources/vantrel.png), 64x64 RGBA.
+"""Draws the application icon (console/resources/vantrel.png), 64x64 RGBA,
+and its version for screens at twice the density (vantrel@2x.png, 128x128),
+which Qt picks by the name.
 
 A blue rounded tile with a white arrow pointing down into a grey flash chip:
 "write into the handset's flash". Standard library only.
@@ -17,8 +19,9 @@ def inside_round_rect(x, y, x0, y0, x1, y1, r):
     return (x - cx) ** 2 + (y - cy) ** 2 <= r * r
 
 
-def pixel(x, y):
-    px, py = x + 0.5, y + 0.5
+def pixel(x, y, scale=1):
+    # Drawn in the 64-unit design space at any density.
+    px, py = (x + 0.5) / scale, (y + 0.5) / scale
     if not inside_round_rect(px, py, 2, 2, 62, 62, 10):
         return (0, 0, 0, 0)
     colour = (24, 92, 200, 255)
@@ -36,21 +39,28 @@ def pixel(x, y):
     return colour
 
 
-def main(path):
+def png_bytes(scale):
+    w, h = W * scale, H * scale
     rows = b""
-    for y in range(H):
-        rows += b"\x00" + b"".join(struct.pack("BBBB", *pixel(x, y)) for x in range(W))
+    for y in range(h):
+        rows += b"\x00" + b"".join(struct.pack("BBBB", *pixel(x, y, scale)) for x in range(w))
 
     def chunk(kind, data):
         body = kind + data
         return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body) & 0xFFFFFFFF)
 
     png = b"\x89PNG\r\n\x1a\n"
-    png += chunk(b"IHDR", struct.pack(">IIBBBBB", W, H, 8, 6, 0, 0, 0))
+    png += chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 6, 0, 0, 0))
     png += chunk(b"IDAT", zlib.compress(rows, 9))
     png += chunk(b"IEND", b"")
+    return png
+
+
+def main(path):
     with open(path, "wb") as f:
-        f.write(png)
+        f.write(png_bytes(1))
+    with open(path[: -len(".png")] + "@2x.png", "wb") as f:
+        f.write(png_bytes(2))
 
 
 if __name__ == "__main__":
