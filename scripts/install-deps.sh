@@ -5,6 +5,8 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake ninja-build g++ clang pkg-config
+  # The fuzz run: clang's sanitizer and libFuzzer runtimes.
+  libclang-rt-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libudev-dev nlohmann-json3-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev libxkbcommon-dev
