@@ -44,7 +44,7 @@ void AppendBlockLine(vantrel::CDownloaderDlg& w, int i) {
   std::snprintf(address, sizeof address, "    0 x %X\t Download   131072 bytes\t. . . .  ", 0x4A0000 + i * 0x20000);
   w.AppendLogPlain(address);
   w.AppendLogPlain(" checksum : ");
-  w.AppendLog("0x5A\n", 4);
+  w.AppendLog("0x5A\n", vantrel::LogKind::Red);
 }
 
 // Fills the log up to `lines` lines (in large pieces: filling is not what is measured).

@@ -2,8 +2,8 @@
 
 namespace vantrel::bench {
 
-void QuietConsole::AppendLog(const std::string& text, int kind) {
-  if (kind == kLogScratch) return;
+void QuietConsole::AppendLog(const std::string& text, LogKind kind) {
+  if (kind == LogKind::Scratch) return;
   std::lock_guard<std::mutex> lock(mu_);
   log_ += text;
 }

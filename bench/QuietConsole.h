@@ -12,7 +12,7 @@ namespace vantrel::bench {
 
 class QuietConsole : public Console {
  public:
-  void AppendLog(const std::string& text, int kind) override;
+  void AppendLog(const std::string& text, LogKind kind) override;
   void AppendLogPlain(const std::string& text) override;
   void SetLinkIndicator(const std::string&, int) override {}
   void SetControlText(int, const std::string&) override {}

@@ -47,14 +47,14 @@ int CliConsole::RangePercent() const {
   return static_cast<int>(pct < 0 ? 0 : pct > 100 ? 100 : pct);
 }
 
-void CliConsole::AppendLog(const std::string& text, int kind) {
+void CliConsole::AppendLog(const std::string& text, LogKind kind) {
   tracker_.OnLog(text, kind);
   sink_.Log(text, kind);
 }
 
 void CliConsole::AppendLogPlain(const std::string& text) {
-  tracker_.OnLog(text, -1);
-  sink_.Log(text, -1);
+  tracker_.OnLog(text, std::nullopt);
+  sink_.Log(text, std::nullopt);
 }
 
 void CliConsole::SetLinkIndicator(const std::string& text, int kind) { sink_.Indicator(text, kind); }

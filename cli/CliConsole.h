@@ -57,7 +57,7 @@ class CliConsole : public Console {
   int RangePercent() const;
 
   // Console.
-  void AppendLog(const std::string& text, int kind) override;
+  void AppendLog(const std::string& text, LogKind kind) override;
   void AppendLogPlain(const std::string& text) override;
   void SetLinkIndicator(const std::string& text, int kind) override;
   void SetControlText(int controlId, const std::string& text) override;

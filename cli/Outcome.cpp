@@ -125,21 +125,21 @@ void OutcomeTracker::SignalLocked(FailureKind kind, const std::string& reason, b
   }
 }
 
-void OutcomeTracker::OnLog(const std::string& text, int kind) {
+void OutcomeTracker::OnLog(const std::string& text, std::optional<LogKind> kind) {
   std::lock_guard<std::mutex> lock(mu_);
   const std::string t = TrimBlanks(text);
-  if (kind < 0) {
+  if (!kind) {
     WrittenRange r;
     if (ParseBlockLine(text, r)) {
       r.section = section_;
       written_.push_back(r);
     }
   }
-  if (kind == 3 || kind == 1) {
+  if (kind == LogKind::BlueNote || kind == LogKind::Blue) {
     if (expect_.type == Expectation::LogStart && StartsWith(t, expect_.text.c_str())) done_ = true;
     if (expect_.type == Expectation::LogOk && t == "OK" && Contains(lastPlain_, expect_.after.c_str())) done_ = true;
   }
-  if (kind == 4 || kind == 2) {
+  if (kind == LogKind::Red || kind == LogKind::Red2) {
     // A job's headline starts a section: the blocks below it come from its file.
     if (StartsWith(t, "* NAND : ") || StartsWith(t, "* NOR : ") || StartsWith(t, "* Boot2 Download")) {
       section_ = t.substr(2);
@@ -160,7 +160,7 @@ void OutcomeTracker::OnLog(const std::string& text, int kind) {
   }
   if (!t.empty()) {
     lastAny_ = text;
-    if (kind < 0) lastPlain_ = text;
+    if (!kind) lastPlain_ = text;
   }
 }
 

@@ -9,10 +9,12 @@
 // tool's fixed operator texts, so they are a stable contract.
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/Args.h"
+#include "jobs/Console.h"
 
 namespace vantrel::cli {
 
@@ -59,7 +61,7 @@ struct Judgement {
 class OutcomeTracker {
  public:
   void Begin(const Expectation& expect);
-  void OnLog(const std::string& text, int kind);  // kind -1: plain
+  void OnLog(const std::string& text, std::optional<LogKind> kind);  // no kind: plain
   void OnMessage(const std::string& text);
   // A failure the front end found itself (refused confirmation, verify, ...).
   void Fail(FailureKind kind, const std::string& reason);

@@ -15,14 +15,10 @@ namespace vantrel::cli {
 
 namespace {
 
-const char* KindColor(int kind) {
-  switch (kind) {
-    case 1:
-    case 3: return "\033[34m";  // blue
-    case 2:
-    case 4: return "\033[31m";  // red
-    default: return nullptr;    // black and plain: the terminal's own colour
-  }
+const char* KindColor(std::optional<LogKind> kind) {
+  if (kind == LogKind::Blue || kind == LogKind::BlueNote) return "\033[34m";
+  if (kind == LogKind::Red || kind == LogKind::Red2) return "\033[31m";
+  return nullptr;  // black and plain: the terminal's own colour
 }
 
 std::string Trim(const std::string& s) {
@@ -88,8 +84,8 @@ void TextSink::HideBarLocked() {
   barShown_ = false;
 }
 
-void TextSink::Log(const std::string& raw, int kind) {
-  if (kind == kLogScratch) return;  // the window's hidden scratch box
+void TextSink::Log(const std::string& raw, std::optional<LogKind> kind) {
+  if (kind == LogKind::Scratch) return;  // the window's hidden scratch box
   // The log carries file names and the handset's own text.
   std::string text = EscapeControls(NormalizeLineBreaks(raw));
   if (text.empty()) return;
@@ -226,7 +222,7 @@ void TextSink::Info(const std::string& path, uint64_t size, uint32_t checksum) {
   char buf[96];
   std::snprintf(buf, sizeof buf, "File size : %llu byte\nChecksum : 0x%x\n", static_cast<unsigned long long>(size),
                 checksum);
-  Log(path + "\n" + buf, -1);
+  Log(path + "\n" + buf, std::nullopt);
 }
 
 void TextSink::Finish(int status, int succeeded, int count) {
@@ -250,10 +246,10 @@ void JsonSink::Emit(const std::string& line) {
   std::fflush(out_);
 }
 
-void JsonSink::Log(const std::string& text, int kind) {
+void JsonSink::Log(const std::string& text, std::optional<LogKind> kind) {
   JsonObject o("log");
-  if (kind < 0) o.Add("kind", "plain");
-  else o.Add("kind", kind);
+  if (!kind) o.Add("kind", "plain");
+  else o.Add("kind", static_cast<int>(*kind));
   Emit(o.Add("text", text).Text());
 }
 

@@ -6,8 +6,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "jobs/Console.h"
 
 namespace vantrel::cli {
 
@@ -23,8 +26,8 @@ struct ProgressSample {
 class EventSink {
  public:
   virtual ~EventSink() = default;
-  // The job's log; kind -1 is the plain (default colour) text.
-  virtual void Log(const std::string& text, int kind) = 0;
+  // The job's log; no kind is the plain (default colour) text.
+  virtual void Log(const std::string& text, std::optional<LogKind> kind) = 0;
   virtual void Indicator(const std::string& text, int kind) = 0;
   virtual void Control(int controlId, const std::string& text) = 0;
   virtual void State(const char* state) = 0;
@@ -63,7 +66,7 @@ std::string FormatRate(double bytesPerSecond);
 class TextSink : public EventSink {
  public:
   TextSink(std::FILE* out, std::FILE* err, bool color, bool bar, bool sameTerminal);
-  void Log(const std::string& text, int kind) override;
+  void Log(const std::string& text, std::optional<LogKind> kind) override;
   void Indicator(const std::string&, int) override {}
   void Control(int, const std::string&) override {}
   void State(const char*) override {}
@@ -106,7 +109,7 @@ class TextSink : public EventSink {
 class JsonSink : public EventSink {
  public:
   explicit JsonSink(std::FILE* out) : out_(out) {}
-  void Log(const std::string& text, int kind) override;
+  void Log(const std::string& text, std::optional<LogKind> kind) override;
   void Indicator(const std::string& text, int kind) override;
   void Control(int controlId, const std::string& text) override;
   void State(const char* state) override;

@@ -25,7 +25,7 @@ class RecordingSink : public EventSink {
   // The record as it stands (tests; Finish writes it).
   nlohmann::json Record(int status) const;
 
-  void Log(const std::string& text, int kind) override { inner_.Log(text, kind); }
+  void Log(const std::string& text, std::optional<LogKind> kind) override { inner_.Log(text, kind); }
   void Indicator(const std::string& text, int kind) override { inner_.Indicator(text, kind); }
   void Control(int controlId, const std::string& text) override { inner_.Control(controlId, text); }
   void State(const char* state) override { inner_.State(state); }

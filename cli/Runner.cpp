@@ -404,7 +404,7 @@ int Runner::Run() {
     // The operator reads first which payloads the handset will get; a refused
     // folder ends the run before the port is touched.
     const PayloadSet& payloads = ActivePayloads();
-    sink_.Log(payloads.Notice() + "\n", payloads.From() == PayloadSet::Source::Folder ? kLogBlack : kLogRed);
+    sink_.Log(payloads.Notice() + "\n", payloads.From() == PayloadSet::Source::Folder ? LogKind::Black : LogKind::Red);
     if (!payloads.Usable()) {
       sink_.Note("nothing was sent: " + payloads.Notice());
       sink_.Finish(kExitFile, 0, count);
@@ -444,7 +444,7 @@ int Runner::Run() {
       probe->Close();
     }
     std::string mm = ModemManagerNote(port_.device, ModemManagerRunning());
-    if (!mm.empty()) sink_.Log("\n  * Note: " + mm + "\n", kLogRed);
+    if (!mm.empty()) sink_.Log("\n  * Note: " + mm + "\n", LogKind::Red);
     // Count the bytes on the line for the progress bar.
     SetSerialFactory([] { return std::make_unique<CountingSerial>(MakePosixSerial()); });
   }

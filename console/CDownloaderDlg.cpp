@@ -389,7 +389,7 @@ void CDownloaderDlg::Initialise() {
   // Which payloads a handset will get: the operator must see stand-ins or a
   // refused folder before pressing START.
   const PayloadSet& payloads = ActivePayloads();
-  AppendLog("  * " + payloads.Notice() + "\n", payloads.From() == PayloadSet::Source::Folder ? kLogBlueNote : kLogRed);
+  AppendLog("  * " + payloads.Notice() + "\n", payloads.From() == PayloadSet::Source::Folder ? LogKind::BlueNote : LogKind::Red);
 
   EnterDisconnectedState();
   rec_.m_bFsChosen = 0;

@@ -72,7 +72,7 @@ class CDownloaderDlg : public QDialog, public Console {
   ModalHost& Host() const;
 
   // --- Console ---
-  void AppendLog(const std::string& text, int kind) override;
+  void AppendLog(const std::string& text, LogKind kind) override;
   void AppendLogPlain(const std::string& text) override;
   void SetLinkIndicator(const std::string& text, int kind) override;
   void SetControlText(int controlId, const std::string& text) override;

@@ -94,28 +94,26 @@ void CDownloaderDlg::ShowLogMenu(const QPoint& at) {
   menu.exec(log_->viewport()->mapToGlobal(at));
 }
 
-void CDownloaderDlg::AppendLog(const std::string& text, int kind) {
+void CDownloaderDlg::AppendLog(const std::string& text, LogKind kind) {
   if (!OnGuiThread()) {
     Post([this, text, kind] { AppendLog(text, kind); });
     return;
   }
   switch (kind) {
-    case 0:
+    case LogKind::Black:
       InsertLogText(ToQ(text), &kBlack);
       break;
-    case 1:
-    case 3:
+    case LogKind::Blue:
+    case LogKind::BlueNote:
       InsertLogText(ToQ(text), &kBlue);
       break;
-    case 2:
-    case 4:
+    case LogKind::Red2:
+    case LogKind::Red:
       InsertLogText(ToQ(text), &kRed);
       break;
-    case 5:
+    case LogKind::Scratch:
       // The scratch box takes the text instead of the log.
       ControlAs<QLineEdit>(ctl::kTickCount)->setText(OneLine(text));
-      break;
-    default:
       break;
   }
 }
@@ -266,7 +264,7 @@ void CDownloaderDlg::EnterDisconnectedState() {
   progress_->setRange(0, 100);
   progress_->setValue(0);
   for (int id : {ctl::kFileSize, ctl::kFileName, ctl::kCheckSum}) SetControlText(id, " ");
-  AppendLog("\n * How to use Download Mode", 4);
+  AppendLog("\n * How to use Download Mode", LogKind::Red);
   AppendLogPlain("\n    1. Turn off the target phone!!!");
   AppendLogPlain("\n    2. Select COM Port(USB or UART) , Baud Rate.");
   AppendLogPlain("\n    3. Push the Start Button.");
@@ -287,7 +285,7 @@ void CDownloaderDlg::EnterReadyState() {
   progress_->setRange(0, 100);
   progress_->setValue(0);
   for (int id : {ctl::kFileSize, ctl::kFileName, ctl::kCheckSum}) SetControlText(id, " ");
-  AppendLog(" ", 5);
+  AppendLog(" ", LogKind::Scratch);
   SetControlText(ctl::kStatusCaption, "Ready");
 }
 

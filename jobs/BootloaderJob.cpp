@@ -41,13 +41,13 @@ std::string Rule() { return std::string(77, '-'); }
 void AnnounceDownloadMode(JobContext& ctx) {
   static const char* const kRates[] = {"115k", "460k", "921k"};
   const std::string announcement = "\n" + Rule() + "\n  Bootloader Download mode ";
-  ctx.con.AppendLog(announcement, kLogBlueNote);
+  ctx.con.AppendLog(announcement, LogKind::BlueNote);
   const int selection = ctx.rec.m_nBaudRate;
   if (selection >= 0 && selection < 3) {
     ctx.con.AppendLog(StrPrintf("( COM%d  BaudRate : %s )\n", ctx.rec.m_nComPort + 1, kRates[selection]) + Rule() + "\n",
-                      kLogBlueNote);
+                      LogKind::BlueNote);
   } else {
-    ctx.con.AppendLog(announcement, kLogBlueNote);
+    ctx.con.AppendLog(announcement, LogKind::BlueNote);
   }
 }
 
@@ -82,7 +82,7 @@ bool BootStageDownloadJob(JobContext& ctx, uint8_t stage) {
   if (Stopped()) return false;
   (void)TOOL_DownloadDriver(ctx.session, link, DriverForm::Preboot);
   if (Stopped()) return false;
-  con.AppendLog("  OK \n", kLogBlue);
+  con.AppendLog("  OK \n", LogKind::Blue);
 
   con.AppendLogPlain("  FlashLoader download & running...........");
   int rc = TOOL_DownloadFlashDriver(ctx.session, link);
@@ -92,7 +92,7 @@ bool BootStageDownloadJob(JobContext& ctx, uint8_t stage) {
     con.EnterDisconnectedState();
     return false;
   }
-  con.AppendLog("  OK\n", kLogBlue);
+  con.AppendLog("  OK\n", LogKind::Blue);
   ctx.session.SetImageCursor(0);
   timing::Pause(kPauseBeforeStageMs, "BootStageDownloadJob.beforeStage");
   if (Stopped()) return false;
@@ -104,12 +104,12 @@ bool BootStageDownloadJob(JobContext& ctx, uint8_t stage) {
   if (rc != 0) {
     // The chain goes on: the operator power-cycles and the next stage starts
     // again from the boot ROM.
-    con.AppendLog("FAIL\n", kLogRed);
+    con.AppendLog("FAIL\n", LogKind::Red);
     con.MessageBox(StrPrintf("%s", ResultText(static_cast<uint32_t>(rc))), kDownloadingFailure);
-    con.AppendLog(kPowerCycleHint, kLogRed);
+    con.AppendLog(kPowerCycleHint, LogKind::Red);
     return true;
   }
-  con.AppendLog("OK\n\n", kLogBlueNote);
+  con.AppendLog("OK\n\n", LogKind::BlueNote);
   ctx.job.loaderState = kLoaderNone;
   return true;
 }

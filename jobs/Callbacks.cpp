@@ -64,17 +64,17 @@ void ProgressCallBackFunc(JobContext& ctx, uint8_t step, uint8_t status, uint32_
     switch (code) {
       case 0:
         con.AppendLogPlain(" checksum : ");
-        con.AppendLog(StrPrintf("0x%X\n", value), kLogRed);
+        con.AppendLog(StrPrintf("0x%X\n", value), LogKind::Red);
         break;
       case 1:
         con.AppendLogPlain(" checksum ");
-        con.AppendLog(ProgressErrorText(code), kLogRed);
+        con.AppendLog(ProgressErrorText(code), LogKind::Red);
         break;
       case 2:
         con.AppendLogPlain("\n");
         break;
       default:
-        con.AppendLog(ProgressErrorText(code), kLogRed);
+        con.AppendLog(ProgressErrorText(code), LogKind::Red);
         break;
     }
     return;
@@ -120,7 +120,7 @@ void DumpProgressCallBackFunc(JobContext& ctx, uint8_t step, uint32_t address) {
                                                     : StrPrintf("\n   0x%x : \t", address));
     const uint8_t op = ctx.job.operation.load();
     if (op == kOpNandDump || op == kOpNorDump) ctx.rec.m_nDumpAddress += kDumpBlockBytes;
-    con.AppendLog("   Dump   >>>   OK", kLogBlueNote);
+    con.AppendLog("   Dump   >>>   OK", LogKind::BlueNote);
   });
 }
 

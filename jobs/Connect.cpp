@@ -59,20 +59,20 @@ ConnectResult ConnectTarget(JobContext& ctx) {
     const int rc = OpenPort(link);
     timing::Pause(kConnectOpenSettleMs, "ConnectOpen");
     if (rc != 0 || !link.IsOpen()) {
-      con.AppendLog(" Fail\n", kLogRed);
+      con.AppendLog(" Fail\n", LogKind::Red);
       // "Comm Error" alone does not tell a missing adapter from a port that
       // another program holds.
-      if (!link.openFailure.empty()) con.AppendLog("     " + link.openFailure + "\n", kLogRed);
+      if (!link.openFailure.empty()) con.AppendLog("     " + link.openFailure + "\n", LogKind::Red);
       return ConnectResult::CommError;
     }
-    con.AppendLog("Success!!\n", kLogBlueNote);
+    con.AppendLog("Success!!\n", LogKind::BlueNote);
     if (usb) {
       // No BOOT byte comes over USB; the start signal that answers the usual
       // BOOT byte is sent at once.
       startSignal = proto::kStartSignal;
       step = Step::Send;
     } else {
-      con.AppendLog("\n   - Turn on the target phone immediately!!!!\n", kLogRed);
+      con.AppendLog("\n   - Turn on the target phone immediately!!!!\n", LogKind::Red);
       con.AppendLogPlain(kListenText);
       step = Step::Listen;
     }
@@ -85,11 +85,11 @@ ConnectResult ConnectTarget(JobContext& ctx) {
         uint8_t byte = 0;
         if (ReceiveExactly(link, &byte, 1, kBootByteIdleSec) != 0) {
           if (received == kNothingHeard) {
-            con.AppendLog("FAIL\n", kLogRed);
-            con.AppendLog("      (Check Comport connection & Bootloader existence)\n", kLogBlueNote);
+            con.AppendLog("FAIL\n", LogKind::Red);
+            con.AppendLog("      (Check Comport connection & Bootloader existence)\n", LogKind::BlueNote);
             result = ConnectResult::Timeout;
           } else {
-            con.AppendLog("Wrong code! Try again\n", kLogRed);
+            con.AppendLog("Wrong code! Try again\n", LogKind::Red);
             result = ConnectResult::WrongChar;
           }
           step = Step::End;
@@ -196,21 +196,21 @@ int ReconnectForDriverChange(JobContext& ctx) {
   }
 
   const std::string port = PortName(ctx);
-  con.AppendLog("\n   * Reconnecting (Flash Driver Change)", kLogRed);
+  con.AppendLog("\n   * Reconnecting (Flash Driver Change)", LogKind::Red);
   con.AppendLogPlain("\n    Open Comport\t\t\t\t> > > ");
 
   int rc = kResultComPort;
   bool sent = false;
   rec.m_pLink = OpenLink(port, kBaseBaudCode);
   if (!rec.m_pLink) {
-    con.AppendLog("FAIL", kLogRed);
+    con.AppendLog("FAIL", LogKind::Red);
   } else {
-    con.AppendLog("OK", kLogBlueNote);
+    con.AppendLog("OK", LogKind::BlueNote);
     timing::Pause(kReconnectCommandPauseMs, "Reconnect");
     con.AppendLogPlain("\n    Now Reconnecting\t\t\t> > > ");
     rc = TOOL_Reconnect(ctx.session, *rec.m_pLink);
     sent = rc == 0;
-    con.AppendLog(sent ? "OK" : "FAIL", sent ? kLogBlueNote : kLogRed);
+    con.AppendLog(sent ? "OK" : "FAIL", sent ? LogKind::BlueNote : LogKind::Red);
     CloseLink(rec.m_pLink);
   }
 

@@ -59,20 +59,17 @@ inline std::string TickText(int ticks, int expected) {
   return text;
 }
 
-// Log kinds: 0 black, 1 and 3 blue, 2 and 4 red, 5 to the hidden scratch box.
-inline constexpr int kLogBlack = 0;
-inline constexpr int kLogBlue = 1;
-inline constexpr int kLogRed2 = 2;
-inline constexpr int kLogBlueNote = 3;
-inline constexpr int kLogRed = 4;
-inline constexpr int kLogScratch = 5;
+// How a log line is shown. The values are the kinds the jobs have always
+// used (the CLI's JSON carries them as numbers): two blues and two reds that
+// look alike in the log, and a kind that goes to the hidden scratch box.
+enum class LogKind : int { Black = 0, Blue = 1, Red2 = 2, BlueNote = 3, Red = 4, Scratch = 5 };
 
 class Console {
  public:
   virtual ~Console() = default;
 
   // Log, indicators, controls.
-  virtual void AppendLog(const std::string& text, int kind) = 0;
+  virtual void AppendLog(const std::string& text, LogKind kind) = 0;
   virtual void AppendLogPlain(const std::string& text) = 0;
   virtual void SetLinkIndicator(const std::string& text, int kind) = 0;
   virtual void SetControlText(int controlId, const std::string& text) = 0;

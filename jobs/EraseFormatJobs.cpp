@@ -33,11 +33,11 @@ constexpr uint32_t kNorVlfAreaAddress = 0x1E90000;
 bool FinishCommand(JobContext& ctx, int rc, const char* okText, uint8_t& raised) {
   if (Stopped()) return false;
   if (rc != 0) {
-    ctx.con.AppendLog("Fail", kLogRed);
+    ctx.con.AppendLog("Fail", LogKind::Red);
     ctx.con.MessageBox(StrPrintf(kErrorFlashingErase, ResultText(static_cast<uint32_t>(rc))));
     return false;
   }
-  if (okText) ctx.con.AppendLog(okText, kLogBlueNote);
+  if (okText) ctx.con.AppendLog(okText, LogKind::BlueNote);
   return ReturnToBaseRate(ctx, raised);
 }
 
@@ -63,7 +63,7 @@ bool NandEraseJob(JobContext& ctx, uint8_t code) {
   con.EnterBusyState();
   con.EnableControl(ctl::kCancel, true);
   if (!EnsureNandLoader(ctx)) return closing();
-  con.AppendLog(code == kOpBootAreaErase ? "\n  * Bootloader area erase" : "\n  * NAND Flash all erase", kLogRed);
+  con.AppendLog(code == kOpBootAreaErase ? "\n  * Bootloader area erase" : "\n  * NAND Flash all erase", LogKind::Red);
   const uint8_t chosen = SelectedRateOrRefuse(ctx);
   if (chosen == 0) return closing();
   // The loader listens at the base rate on either link.
@@ -99,7 +99,7 @@ bool NorFormatJob(JobContext& ctx, uint8_t code) {
     if (!DownloadNorFlashDriver(ctx, rec.m_linkRecord)) return closing();
     if (Stopped()) return closing();
   }
-  con.AppendLog(bootArea ? "\n  * Bootloader erase" : "\n  * VLF FORMAT ", kLogRed);
+  con.AppendLog(bootArea ? "\n  * Bootloader erase" : "\n  * VLF FORMAT ", LogKind::Red);
   const uint8_t chosen = SelectedRateOrRefuse(ctx);
   if (chosen == 0) return closing();
   if (uart) {
@@ -117,7 +117,7 @@ bool NorFormatJob(JobContext& ctx, uint8_t code) {
   const int rc = TOOL_FormatVlf(ctx.session, *rec.m_pLink, bootArea ? kNorBootAreaAddress : kNorVlfAreaAddress, ProgressTo(ctx));
   if (!FinishCommand(ctx, rc, nullptr, raised)) return closing();
   con.AppendLogPlain(bootArea ? "\n      Erase" : "\n      Format");
-  con.AppendLog("  Completed!!!\n\n", kLogBlueNote);
+  con.AppendLog("  Completed!!!\n\n", LogKind::BlueNote);
   (void)TOOL_EndSession(ctx.session, *rec.m_pLink);
   if (Stopped()) return closing();
   ctx.job.loaderState = kLoaderNor;
@@ -150,7 +150,7 @@ bool VlfFormatJob(JobContext& ctx) {
     if (!DownloadNandFlashDriver(ctx, rec.m_linkRecord, 1)) return closing();
     if (Stopped()) return closing();
   }
-  con.AppendLog("\n  * VLF Format", kLogRed);
+  con.AppendLog("\n  * VLF Format", LogKind::Red);
   const uint8_t chosen = SelectedRateOrRefuse(ctx);
   if (chosen == 0) return closing();
   if (!OpenAtSelectedRate(ctx, port, uart, chosen, false, raised)) return closing();

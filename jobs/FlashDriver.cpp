@@ -53,11 +53,11 @@ bool ShowFlashType(JobContext& ctx, uint8_t deviceId) {
 bool PayloadsReady(JobContext& ctx, bool warn) {
   const PayloadSet& set = ActivePayloads();
   if (!set.Usable()) {
-    ctx.con.AppendLog("\n  * " + set.Notice() + "\n", kLogRed);
+    ctx.con.AppendLog("\n  * " + set.Notice() + "\n", LogKind::Red);
     ctx.con.MessageBox(set.Notice(), "Failure", MsgButtons::Ok);
     return false;
   }
-  if (warn && set.StandIns()) ctx.con.AppendLog(std::string("\n  * ") + kStandInPayloadsNotice, kLogRed);
+  if (warn && set.StandIns()) ctx.con.AppendLog(std::string("\n  * ") + kStandInPayloadsNotice, LogKind::Red);
   return true;
 }
 
@@ -66,7 +66,7 @@ bool DownloadNorFlashDriver(JobContext& ctx, ComLink& link) {
     ctx.con.EnterDisconnectedState();
     return false;
   }
-  ctx.con.AppendLog("\n\n  * NOR Flash Driver Download", kLogRed);
+  ctx.con.AppendLog("\n\n  * NOR Flash Driver Download", LogKind::Red);
   Stopwatch clock;
   clock.Start();
   ctx.con.AppendLogPlain("\n     NOR Flash driver Downloading\t\t> > > ");
@@ -76,13 +76,13 @@ bool DownloadNorFlashDriver(JobContext& ctx, ComLink& link) {
     ctx.con.EnterDisconnectedState();
     return false;
   }
-  ctx.con.AppendLog("OK\n", kLogBlue);
+  ctx.con.AppendLog("OK\n", LogKind::Blue);
   ctx.con.AppendLogPlain("     Flash type Checking\t\t\t> > > ");
   timing::Pause(kNorTypeCheckPauseMs, "NorFlashTypeCheck");
   if (ShowFlashType(ctx, ctx.session.FlashType())) {
-    ctx.con.AppendLog("OK\n", kLogBlue);
+    ctx.con.AppendLog("OK\n", LogKind::Blue);
   } else {
-    ctx.con.AppendLog("FAIL\n", kLogRed);
+    ctx.con.AppendLog("FAIL\n", LogKind::Red);
   }
   ReportElapsed(ctx, clock, kDriverElapsedLine);
   ctx.job.loaderState = kLoaderNor;
@@ -94,7 +94,7 @@ bool DownloadNandFlashDriver(JobContext& ctx, ComLink& link, int variant) {
     ctx.con.EnterReadyState();
     return false;
   }
-  ctx.con.AppendLog("\n\n  * NAND Flash Driver Download", kLogRed);
+  ctx.con.AppendLog("\n\n  * NAND Flash Driver Download", LogKind::Red);
   ctx.con.AppendLogPlain("\n     preboot downloading\t\t\t> > > ");
   Stopwatch clock;
   clock.Start();
@@ -108,7 +108,7 @@ bool DownloadNandFlashDriver(JobContext& ctx, ComLink& link, int variant) {
     ctx.con.EnterReadyState();
     return false;
   }
-  ctx.con.AppendLog("OK\n", kLogBlue);
+  ctx.con.AppendLog("OK\n", LogKind::Blue);
   link.baudCode = SelectedBaudCode(ctx);
   ctx.con.AppendLogPlain("     NAND Flash driver downloading\t\t> > > ");
 
@@ -118,13 +118,13 @@ bool DownloadNandFlashDriver(JobContext& ctx, ComLink& link, int variant) {
     ctx.con.EnterReadyState();
     return false;
   }
-  ctx.con.AppendLog("OK\n", kLogBlue);
+  ctx.con.AppendLog("OK\n", LogKind::Blue);
   ctx.con.AppendLogPlain("     Flash Type Checking\t\t\t> > > ");
   const uint8_t id = ctx.session.FlashType();
   if (ShowFlashType(ctx, id)) {
-    ctx.con.AppendLog("OK\n", kLogBlue);
+    ctx.con.AppendLog("OK\n", LogKind::Blue);
   } else {
-    ctx.con.AppendLog(StrPrintf("device_id=%u FAIL\n", static_cast<unsigned>(id)), kLogRed);
+    ctx.con.AppendLog(StrPrintf("device_id=%u FAIL\n", static_cast<unsigned>(id)), LogKind::Red);
   }
   ReportElapsed(ctx, clock, kDriverElapsedLine);
   ctx.job.loaderState = kLoaderNand;

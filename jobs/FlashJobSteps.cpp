@@ -40,26 +40,26 @@ void ReportElapsed(JobContext& ctx, Stopwatch& clock, const char* lineFormat) {
   clock.Stop();
   double seconds = clock.Seconds();
   ctx.rec.m_dTotalElapsed += seconds;
-  ctx.con.AppendLog(StrPrintf(lineFormat, seconds), kLogRed);
+  ctx.con.AppendLog(StrPrintf(lineFormat, seconds), LogKind::Red);
 }
 
 void ReportUploadFailure(JobContext& ctx, int rc, const char* missingFileText, const char* powerCycleHint) {
   ctx.con.MessageBox(rc == kResultFileOpen ? std::string(missingFileText)
                                            : StrPrintf("%s", ResultText(static_cast<uint32_t>(rc))),
                      kDownloadingFailure);
-  ctx.con.AppendLog("FAIL\n", kLogRed);
-  ctx.con.AppendLog(powerCycleHint, kLogRed);
+  ctx.con.AppendLog("FAIL\n", LogKind::Red);
+  ctx.con.AppendLog(powerCycleHint, LogKind::Red);
 }
 
 bool ReportTransfer(JobContext& ctx, int rc) {
   ctx.con.AppendLogPlain("\n      Download");
   if (rc != 0) {
     if (rc >= kResultFileOpen && rc <= kResultFileWrite) ctx.rec.m_nFileFault = rc;
-    ctx.con.AppendLog("  Failed", kLogRed);
+    ctx.con.AppendLog("  Failed", LogKind::Red);
     ctx.con.MessageBox(StrPrintf(kErrorFlashingImage, ResultText(static_cast<uint32_t>(rc))));
     return false;
   }
-  ctx.con.AppendLog("  Completed", kLogBlueNote);
+  ctx.con.AppendLog("  Completed", LogKind::BlueNote);
   return true;
 }
 

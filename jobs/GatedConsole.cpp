@@ -18,7 +18,7 @@ void GatedConsole::EnableCancelOnce() {
   });
 }
 
-void GatedConsole::AppendLog(const std::string& text, int kind) {
+void GatedConsole::AppendLog(const std::string& text, LogKind kind) {
   Forward([&] { inner_.AppendLog(text, kind); });
 }
 

@@ -46,7 +46,7 @@ class GatedConsole final : public Console {
   // open; empty when it showed none. Read on the job's thread.
   const std::string& FirstFailure() const { return firstFailure_; }
 
-  void AppendLog(const std::string& text, int kind) override;
+  void AppendLog(const std::string& text, LogKind kind) override;
   void AppendLogPlain(const std::string& text) override;
   void SetLinkIndicator(const std::string& text, int kind) override;
   void SetControlText(int controlId, const std::string& text) override;

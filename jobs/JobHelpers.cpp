@@ -63,7 +63,7 @@ void ReportConnectResult(JobContext& ctx, ConnectResult code) {
   const char* box = nullptr;
   switch (code) {
     case ConnectResult::Ok:
-      ctx.con.AppendLog("Available\n\n", kLogBlueNote);
+      ctx.con.AppendLog("Available\n\n", LogKind::BlueNote);
       ctx.con.EnterReadyState();
       return;
     case ConnectResult::Timeout: box = "Timeout : No Response at the target phone"; break;
@@ -78,7 +78,7 @@ void ReportConnectResult(JobContext& ctx, ConnectResult code) {
 }
 
 void ReportAllFinished(JobContext& ctx) {
-  ctx.con.AppendLog(StrPrintf("\n  * TOTAL Elapsed Time : %5.1fs\n", ctx.rec.m_dTotalElapsed), kLogRed);
+  ctx.con.AppendLog(StrPrintf("\n  * TOTAL Elapsed Time : %5.1fs\n", ctx.rec.m_dTotalElapsed), LogKind::Red);
   ctx.con.MessageBox("All Download Finished", "NOTICE", MsgButtons::Ok);
 }
 

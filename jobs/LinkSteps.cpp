@@ -39,12 +39,12 @@ bool OpenJobLink(JobContext& ctx, const std::string& port, uint8_t code, bool pa
   ctx.rec.m_pLink = OpenLink(port, code, &why);
   if (Stopped()) return false;
   if (!ctx.rec.m_pLink) {
-    ctx.con.AppendLog("FAIL", kLogRed);
+    ctx.con.AppendLog("FAIL", LogKind::Red);
     // A port that another program holds looks like any other failure otherwise.
-    if (!why.empty()) ctx.con.AppendLog("\n      " + why, kLogRed);
+    if (!why.empty()) ctx.con.AppendLog("\n      " + why, LogKind::Red);
     return false;
   }
-  ctx.con.AppendLog("OK", kLogBlueNote);
+  ctx.con.AppendLog("OK", LogKind::BlueNote);
   return true;
 }
 
@@ -53,10 +53,10 @@ bool RaiseRate(JobContext& ctx, uint8_t code, uint8_t& raised) {
   int rc = TOOL_SetTargetBaud(ctx.session, *ctx.rec.m_pLink, code, 1);
   if (Stopped()) return false;
   if (rc != 0) {
-    ctx.con.AppendLog("FAIL\n", kLogRed);
+    ctx.con.AppendLog("FAIL\n", LogKind::Red);
     return false;
   }
-  ctx.con.AppendLog("OK", kLogBlueNote);
+  ctx.con.AppendLog("OK", LogKind::BlueNote);
   SetHostBaud(*ctx.rec.m_pLink, code);
   raised = code;
   return true;

@@ -180,7 +180,7 @@ bool NandDownloadJob(JobContext& ctx, uint8_t code, int chained) {
   }
   const bool uart = boot2 || rec.m_nLinkMode != kLinkModeUsb;
 
-  if (const char* headline = NandHeadline(code)) con.AppendLog(headline, kLogRed);
+  if (const char* headline = NandHeadline(code)) con.AppendLog(headline, LogKind::Red);
 
   const uint8_t chosen = SelectedRateOrRefuse(ctx);
   if (chosen == 0) return false;

@@ -104,7 +104,7 @@ bool NorDownloadJob(JobContext& ctx, uint8_t code, int chained) {
   }
   if (Stopped()) return closing();
 
-  if (const char* headline = NorHeadline(code)) con.AppendLog(headline, kLogRed);
+  if (const char* headline = NorHeadline(code)) con.AppendLog(headline, LogKind::Red);
 
   const uint8_t chosen = SelectedRateOrRefuse(ctx);
   if (chosen == 0) return false;

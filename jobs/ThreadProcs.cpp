@@ -73,8 +73,8 @@ bool NandStep(JobContext& ctx, uint8_t code, int chained) {
 }  // namespace
 
 void LogConnectAttempt(JobContext& ctx) {
-  ctx.con.AppendLog("\n  * Connecting to target phone", kLogRed);
-  ctx.con.AppendLog(StrPrintf("\n     Try to open COM%d\t>", ctx.rec.m_nComPort + 1), kLogBlueNote);
+  ctx.con.AppendLog("\n  * Connecting to target phone", LogKind::Red);
+  ctx.con.AppendLog(StrPrintf("\n     Try to open COM%d\t>", ctx.rec.m_nComPort + 1), LogKind::BlueNote);
 }
 
 int ConnectStep(JobContext& ctx) {

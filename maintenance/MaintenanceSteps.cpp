@@ -153,7 +153,7 @@ bool CreateDumpFile(JobContext& ctx, const std::string& defaultName, uint32_t le
 namespace {
 
 void ReportDumpFailure(JobContext& ctx, DumpFile& file, const std::string& message) {
-  ctx.con.AppendLog("\r\n\r\n -  Fail!!!!!!!!", kLogRed);
+  ctx.con.AppendLog("\r\n\r\n -  Fail!!!!!!!!", LogKind::Red);
   if (file.Written() != 0)
     ctx.con.AppendLogPlain("\n    " + std::to_string(file.Written()) + " bytes kept in " + file.PartialPath() + "\n");
   ctx.con.MessageBox(message);

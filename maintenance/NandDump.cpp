@@ -49,7 +49,7 @@ bool NandDumpJob(JobContext& ctx, uint8_t code) {
   [&] {
     if (!EnsureNandLoader(ctx) || Halted()) return;
     const std::string port = PortName(ctx);
-    con.AppendLog(erase ? "\n  * NAND Flash partial erase" : "\n  * NAND Flash DUMP", kLogRed);
+    con.AppendLog(erase ? "\n  * NAND Flash partial erase" : "\n  * NAND Flash DUMP", LogKind::Red);
     const uint8_t selectedCode = SelectedRateOrRefuse(ctx);
     if (selectedCode == 0) return;
     if (raiseRate) {
@@ -65,7 +65,7 @@ bool NandDumpJob(JobContext& ctx, uint8_t code) {
       const int rc = TOOL_PartialErase(ctx.session, *rec.m_pLink, from, length);
       if (Halted()) return;
       if (rc != kResultOk) {
-        con.AppendLog("\r\n\r\n -  Fail!!!!!!!!", kLogRed);
+        con.AppendLog("\r\n\r\n -  Fail!!!!!!!!", LogKind::Red);
         con.MessageBox(std::string("Error flashing erase : ") + ResultText(rc) + "\n");
         return;
       }
@@ -80,7 +80,7 @@ bool NandDumpJob(JobContext& ctx, uint8_t code) {
       if (!ReturnToBaseRate(ctx, raised)) return;
     }
     con.AppendLogPlain("\n\n      DUMP");
-    con.AppendLog("  Completed!!!\n", kLogBlueNote);
+    con.AppendLog("  Completed!!!\n", LogKind::BlueNote);
     ctx.job.loaderState = kLoaderNand;
     ok = true;
   }();

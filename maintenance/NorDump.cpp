@@ -44,7 +44,7 @@ bool NorDumpJob(JobContext& ctx, uint8_t /*code*/) {
     const std::string port = PortName(ctx);
     if (uart && ctx.job.loaderState != kLoaderNor && !DownloadNorFlashDriver(ctx, LoaderLink(ctx))) return;
     if (Halted()) return;
-    con.AppendLog("\n  * NOR Flash DUMP", kLogRed);
+    con.AppendLog("\n  * NOR Flash DUMP", LogKind::Red);
     const uint8_t selectedCode = SelectedRateOrRefuse(ctx);
     if (selectedCode == 0) return;
     if (!OpenAtSelectedRate(ctx, port, uart, selectedCode, false, raised)) return;
@@ -57,7 +57,7 @@ bool NorDumpJob(JobContext& ctx, uint8_t /*code*/) {
     if (!CheckDumpOutcome(ctx, rc, file)) return;
     if (!ReturnToBaseRate(ctx, raised)) return;
     con.AppendLogPlain("\n\n      DUMP");
-    con.AppendLog("  Completed!!!\n", kLogBlueNote);
+    con.AppendLog("  Completed!!!\n", LogKind::BlueNote);
     ctx.job.loaderState = kLoaderNor;
     ok = true;
   }();

@@ -76,7 +76,7 @@ void ReportSettingsWrite(Console& con, const SettingsStore& settings, bool* show
   }
   if (*shown) return;
   *shown = true;
-  con.AppendLog("\n  Settings not saved: " + why + "\n", kLogRed);
+  con.AppendLog("\n  Settings not saved: " + why + "\n", LogKind::Red);
 }
 
 OperationControl::OperationControl(OperationRecord& rec, Console& con, SettingsStore* settings)
@@ -125,7 +125,7 @@ void OperationControl::StartJob(const char* op, uint8_t filesOf, JobBody proc, J
       if (int rc = history::AppendRecord(BuildRunRecord(*facts), historyPath_); rc != 0)
         ctx_.con.AppendLog("\n  Cannot add this run to the station log " + historyPath_ + ": " + std::strerror(rc) +
                                "\n",
-                           kLogRed);
+                           LogKind::Red);
     }
     if (onJobEnd_) onJobEnd_(outcome);
   };
@@ -142,7 +142,7 @@ void OperationControl::WaitForJob() { runner_->Join(); }
 // asked for an operation that will not run.
 bool OperationControl::ReadyForNext() {
   if (runner_->Prepare()) return true;
-  ctx_.con.AppendLog(kStillFinishingText, kLogRed);
+  ctx_.con.AppendLog(kStillFinishingText, LogKind::Red);
   return false;
 }
 
@@ -237,10 +237,10 @@ void OperationControl::OnCancel() {
   // own links and files on its own thread; from here on it reaches neither
   // the console nor the handset.
   runner_->Stop();
-  con.AppendLog(kCanceledText, kLogRed);
-  con.AppendLog(kCanceledText, kLogRed);
+  con.AppendLog(kCanceledText, LogKind::Red);
+  con.AppendLog(kCanceledText, LogKind::Red);
   con.SetProgressPos(0);
-  con.AppendLog(" ", kLogScratch);
+  con.AppendLog(" ", LogKind::Scratch);
   ctx_.job.loaderState = kLoaderNone;
   con.EnterDisconnectedState();
   ctx_.rec.m_bConnected = 0;

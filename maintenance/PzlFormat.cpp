@@ -26,7 +26,7 @@ bool PzlFormatJob(JobContext& ctx) {
   [&] {
     if (uart && ctx.job.loaderState != kLoaderNand && !DownloadNandFlashDriver(ctx, LoaderLink(ctx), 1)) return;
     if (Halted()) return;
-    con.AppendLog("\n  * PZL Format", kLogRed);
+    con.AppendLog("\n  * PZL Format", LogKind::Red);
     const uint8_t selectedCode = SelectedRateOrRefuse(ctx);
     if (selectedCode == 0) return;
     if (!OpenAtSelectedRate(ctx, port, uart, selectedCode, false, raised)) return;
@@ -38,11 +38,11 @@ bool PzlFormatJob(JobContext& ctx) {
     // A command that never left the PC has not formatted anything: say so
     // instead of reporting it done.
     if (rc != kResultOk) {
-      con.AppendLog("FAIL\n", kLogRed);
+      con.AppendLog("FAIL\n", LogKind::Red);
       con.MessageBox(std::string("Error formatting PZL : ") + ResultText(rc) + "\n");
       return;
     }
-    con.AppendLog("OK\n", kLogBlueNote);
+    con.AppendLog("OK\n", LogKind::BlueNote);
     if (!ReturnToBaseRate(ctx, raised)) return;
     ctx.job.loaderState = kLoaderNand;
     ok = true;

@@ -45,8 +45,8 @@ TEST(CliOutcome, MessagesAreClassifiedByTheirFixedTexts) {
 TEST(CliOutcome, DownloadNeedsItsCompletionNotice) {
   OutcomeTracker t;
   t.Begin(ExpectationFor(OpKind::Download, kItemImgset));
-  t.OnLog("\n      Download", -1);
-  t.OnLog("  Completed", 3);
+  t.OnLog("\n      Download", std::nullopt);
+  t.OnLog("  Completed", LogKind::BlueNote);
   EXPECT_EQ(t.Judge().status, kExitHandset);  // no "Download Finished" yet
   t.OnMessage("Download Finished");
   EXPECT_EQ(t.Judge().status, kExitOk);
@@ -73,24 +73,24 @@ TEST(CliOutcome, AFailureBoxBeforeTheNoticeStillFails) {
 TEST(CliOutcome, RedFailAfterAStepNamesThatStep) {
   OutcomeTracker t;
   t.Begin(ExpectationFor(OpKind::EraseAll, -1));
-  t.OnLog("\n  * NAND Flash all erase", 4);
-  t.OnLog("\n    Open Comport\t\t\t\t> > > ", -1);
-  t.OnLog("FAIL", 4);
+  t.OnLog("\n  * NAND Flash all erase", LogKind::Red);
+  t.OnLog("\n    Open Comport\t\t\t\t> > > ", std::nullopt);
+  t.OnLog("FAIL", LogKind::Red);
   Judgement j = t.Judge();
   EXPECT_EQ(j.status, kExitPort);
   EXPECT_EQ(j.reason, "Open Comport: FAIL");
 
   t.Begin(ExpectationFor(OpKind::NandDump, -1));
-  t.OnLog("\n    Open Comport\t\t\t\t> > > ", -1);
-  t.OnLog("OK", 3);
-  t.OnLog("\n    Set Target Phone BaudRate\t\t> > > ", -1);
-  t.OnLog("FAIL\n", 4);
+  t.OnLog("\n    Open Comport\t\t\t\t> > > ", std::nullopt);
+  t.OnLog("OK", LogKind::BlueNote);
+  t.OnLog("\n    Set Target Phone BaudRate\t\t> > > ", std::nullopt);
+  t.OnLog("FAIL\n", LogKind::Red);
   EXPECT_EQ(t.Judge().status, kExitHandset);
 
   // The connect step's own failure to open.
   t.Begin(ExpectationFor(OpKind::Connect, -1));
-  t.OnLog("\n     Try to open COM7\t>", 3);
-  t.OnLog(" Fail\n", 4);
+  t.OnLog("\n     Try to open COM7\t>", LogKind::BlueNote);
+  t.OnLog(" Fail\n", LogKind::Red);
   t.OnMessage("Comm Error");
   EXPECT_EQ(t.Judge().status, kExitPort);
 }
@@ -98,23 +98,23 @@ TEST(CliOutcome, RedFailAfterAStepNamesThatStep) {
 TEST(CliOutcome, UnknownFlashTypeDoesNotFailTheConnect) {
   OutcomeTracker t;
   t.Begin(ExpectationFor(OpKind::Connect, -1));
-  t.OnLog("     Flash Type Checking\t\t\t> > > ", -1);
-  t.OnLog("device_id=0 FAIL\n", 4);
-  t.OnLog("     Flash type Checking\t\t\t> > > ", -1);
-  t.OnLog("FAIL\n", 4);
-  t.OnLog("Available\n\n", 3);
+  t.OnLog("     Flash Type Checking\t\t\t> > > ", std::nullopt);
+  t.OnLog("device_id=0 FAIL\n", LogKind::Red);
+  t.OnLog("     Flash type Checking\t\t\t> > > ", std::nullopt);
+  t.OnLog("FAIL\n", LogKind::Red);
+  t.OnLog("Available\n\n", LogKind::BlueNote);
   EXPECT_EQ(t.Judge().status, kExitOk);
 }
 
 TEST(CliOutcome, FormatsAreJudgedByTheirOkLine) {
   OutcomeTracker t;
   t.Begin(ExpectationFor(OpKind::VlfFormat, -1));
-  t.OnLog("\n    Open Comport\t\t\t\t> > > ", -1);
-  t.OnLog("OK", 3);  // the port, not the format
+  t.OnLog("\n    Open Comport\t\t\t\t> > > ", std::nullopt);
+  t.OnLog("OK", LogKind::BlueNote);  // the port, not the format
   t.OnMessage("VLF All Erased. Turn On/Off");
   EXPECT_NE(t.Judge().status, kExitOk);
-  t.OnLog("\n    Now NAND VLF Format Setting\t\t> > > ", -1);
-  t.OnLog("OK\n", 3);
+  t.OnLog("\n    Now NAND VLF Format Setting\t\t> > > ", std::nullopt);
+  t.OnLog("OK\n", LogKind::BlueNote);
   EXPECT_EQ(t.Judge().status, kExitOk);
 }
 
@@ -141,11 +141,11 @@ TEST(CliOutcome, BlockLinesGiveTheWrittenRanges) {
 
   OutcomeTracker t;
   t.Begin(ExpectationFor(OpKind::Download, kItemImgset));
-  t.OnLog("\n  * NAND : Imgset Download", 4);
-  t.OnLog("    0 x 4A0000\t Download   131072 bytes\t. . . .  ", -1);
-  t.OnLog(" checksum : ", -1);
-  t.OnLog("0x1F\n", 4);
-  t.OnLog("    0 x 4C0000\t Download   4096 bytes\t. . . .  ", -1);
+  t.OnLog("\n  * NAND : Imgset Download", LogKind::Red);
+  t.OnLog("    0 x 4A0000\t Download   131072 bytes\t. . . .  ", std::nullopt);
+  t.OnLog(" checksum : ", std::nullopt);
+  t.OnLog("0x1F\n", LogKind::Red);
+  t.OnLog("    0 x 4C0000\t Download   4096 bytes\t. . . .  ", std::nullopt);
   auto w = t.Written();
   ASSERT_EQ(w.size(), 2u);
   EXPECT_EQ(w[1].address, 0x4C0000u);
@@ -169,7 +169,7 @@ class FixedAsker : public Asker {
 
 class NullSink : public EventSink {
  public:
-  void Log(const std::string&, int) override {}
+  void Log(const std::string&, std::optional<LogKind>) override {}
   void Indicator(const std::string&, int) override {}
   void Control(int, const std::string&) override {}
   void State(const char*) override {}

@@ -46,18 +46,18 @@ std::vector<std::string> Lines(const std::string& s) {
 TEST(CliTextSink, KindsAreColouredOnlyWhenAsked) {
   Capture out, err;
   TextSink colour(out.file(), err.file(), true, false, false);
-  colour.Log("\n  * NAND : Imgset Download", 4);
-  colour.Log("OK", 3);
-  colour.Log("plain\r\n", -1);
-  colour.Log("scratch", kLogScratch);
-  colour.Log("0x6D\n", 4);
+  colour.Log("\n  * NAND : Imgset Download", LogKind::Red);
+  colour.Log("OK", LogKind::BlueNote);
+  colour.Log("plain\r\n", std::nullopt);
+  colour.Log("scratch", LogKind::Scratch);
+  colour.Log("0x6D\n", LogKind::Red);
   // No colour change straddles a line break.
   EXPECT_EQ(out.Text(), "\n\033[31m  * NAND : Imgset Download\033[0m\033[34mOK\033[0mplain\n\033[31m0x6D\033[0m\n");
 
   Capture out2, err2;
   TextSink plain(out2.file(), err2.file(), false, false, false);
-  plain.Log("Available\n\n", 3);
-  plain.Log(" OpenComport success \r ", -1);
+  plain.Log("Available\n\n", LogKind::BlueNote);
+  plain.Log(" OpenComport success \r ", std::nullopt);
   EXPECT_EQ(out2.Text(), "Available\n\n OpenComport success \n ");
   EXPECT_EQ(err2.Text(), "");
 }
@@ -89,7 +89,7 @@ TEST(CliTextSink, ControlBytesFromFileNamesAreShownNotObeyed) {
 TEST(CliTextSink, MessageOnTheSameTerminalStartsOnItsOwnLine) {
   Capture out, err;
   TextSink sink(out.file(), err.file(), false, false, true);
-  sink.Log("\n    Open Comport\t\t\t\t> > > ", -1);
+  sink.Log("\n    Open Comport\t\t\t\t> > > ", std::nullopt);
   sink.Message("Failure", "Comm Error", nullptr);
   EXPECT_EQ(out.Text(), "\n    Open Comport\t\t\t\t> > > \n");
 }
@@ -98,7 +98,7 @@ TEST(CliTextSink, TheBarStandsInForTheUnfinishedLineAndGivesItBack) {
   Capture out, err;
   TextSink sink(out.file(), err.file(), false, true, false);
   sink.SetWidth(60);
-  sink.Log("   0x0000 : \t", -1);
+  sink.Log("   0x0000 : \t", std::nullopt);
   ProgressSample s;
   s.percent = 50;
   s.ticks = 1;
@@ -106,8 +106,8 @@ TEST(CliTextSink, TheBarStandsInForTheUnfinishedLineAndGivesItBack) {
   s.bytesPerSecond = 2048;
   s.secondsLeft = 3;
   sink.Progress(s);
-  sink.Log("   Dump   >>>   OK", 3);
-  sink.Log("\n   0x20000 : \t", -1);
+  sink.Log("   Dump   >>>   OK", LogKind::BlueNote);
+  sink.Log("\n   0x20000 : \t", std::nullopt);
   sink.ProgressEnd();  // nothing shown: no change
   std::string text = out.Text();
   std::string bar = RenderBar(s, 60);
@@ -140,8 +140,8 @@ TEST(CliTextSink, BarRendering) {
 TEST(CliJsonSink, EveryEventIsOneParsableObject) {
   Capture out;
   JsonSink sink(out.file());
-  sink.Log("\n    Open Comport\t\t\t\t> > > ", -1);
-  sink.Log("OK", 3);
+  sink.Log("\n    Open Comport\t\t\t\t> > > ", std::nullopt);
+  sink.Log("OK", LogKind::BlueNote);
   sink.Message("  NOTICE  ", "Download Finished", nullptr);
   sink.Message("", "quote \" backslash \\ bell \x07", "cancel");
   sink.Confirm("WARNING!!!!!!!!", {"All NAND flash data are erased.", "Are you sure?"}, true, "--yes");

@@ -63,12 +63,12 @@ TEST_F(WindowTest, WorkerCallsArriveInTheOrderMade) {
     for (int i = 0; i < 2000; ++i) {
       // Built by appending: GCC 12 at -O3 reports a false -Wrestrict for "literal" + std::string.
       w.AppendLogPlain(std::string("\n<").append(std::to_string(i)).append(">"));
-      if (i % 100 == 0) w.AppendLog(std::string("[").append(std::to_string(i)).append("]"), 4);
+      if (i % 100 == 0) w.AppendLog(std::string("[").append(std::to_string(i)).append("]"), LogKind::Red);
       w.SetControlText(ctl::kTickCount, std::to_string(i));
       w.SetProgressPos(i % 101);
     }
     w.EnterReadyState();
-    w.AppendLog("end", 3);
+    w.AppendLog("end", LogKind::BlueNote);
     finished = true;
   });
   ASSERT_TRUE(PumpUntil([&] { return finished.load(); }));
@@ -95,7 +95,7 @@ TEST_F(WindowTest, RepeatedEnablesFromAWorkerStayCheapAndCorrect) {
     w.EnterReadyState();  // disables Cancel again
     w.EnableControl(ctl::kCancel, true);
     w.EnterDisconnectedState();
-    w.AppendLog("#done", 4);
+    w.AppendLog("#done", LogKind::Red);
     finished = true;
   });
   PumpUntil([&] { return finished.load(); });
@@ -108,7 +108,7 @@ TEST_F(WindowTest, RepeatedEnablesFromAWorkerStayCheapAndCorrect) {
   std::thread again([&] {
     w.EnterBusyState();
     for (int i = 0; i < 1000; ++i) w.EnableControl(ctl::kCancel, true);
-    w.AppendLog("#again", 4);
+    w.AppendLog("#again", LogKind::Red);
     finished = true;
   });
   PumpUntil([&] { return finished.load(); });
@@ -160,10 +160,10 @@ TEST_F(WindowTest, AWorkersMessageBoxBlocksItUntilAnswered) {
   });
   watcher.start(20);
   std::thread worker([&] {
-    w.AppendLog("before", 4);
+    w.AppendLog("before", LogKind::Red);
     answer = static_cast<int>(w.MessageBox("Download Finished", "", MsgButtons::Ok));
     returned = true;
-    w.AppendLog("after", 4);
+    w.AppendLog("after", LogKind::Red);
   });
   ASSERT_TRUE(PumpUntil([&] { return returned.load(); }));
   worker.join();

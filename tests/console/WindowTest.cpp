@@ -295,11 +295,11 @@ TEST_F(WindowTest, TitleTimerShowsTheStateAndCapsTheProgress) {
 
 TEST_F(WindowTest, LogColoursByKindAndScratchBoxForKindFive) {
   CDownloaderDlg& w = Window();
-  w.AppendLog("black0", 0);
-  w.AppendLog("blue1", 1);
-  w.AppendLog("red2", 2);
-  w.AppendLog("blue3", 3);
-  w.AppendLog("red4", 4);
+  w.AppendLog("black0", LogKind::Black);
+  w.AppendLog("blue1", LogKind::Blue);
+  w.AppendLog("red2", LogKind::Red2);
+  w.AppendLog("blue3", LogKind::BlueNote);
+  w.AppendLog("red4", LogKind::Red);
   w.AppendLogPlain("plain");
   EXPECT_EQ(LogColourOf(w, "black0"), QColor(0, 0, 0));
   EXPECT_EQ(LogColourOf(w, "blue1"), QColor(0, 0, 255));
@@ -312,10 +312,10 @@ TEST_F(WindowTest, LogColoursByKindAndScratchBoxForKindFive) {
   w.AppendLogPlain("\r\n    0 x 4A0000\t Erase");
   EXPECT_TRUE(w.LogView()->toPlainText().endsWith("plain\n    0 x 4A0000\t Erase"));
   QString before = w.LogView()->toPlainText();
-  w.AppendLog(" 5 / 9 ", 5);
+  w.AppendLog(" 5 / 9 ", LogKind::Scratch);
   EXPECT_EQ(w.LogView()->toPlainText(), before);
   EXPECT_EQ(w.ControlText(ctl::kTickCount), " 5 / 9 ");
-  w.AppendLog("ignored", 9);
+  w.AppendLog("ignored", static_cast<LogKind>(9));
   EXPECT_EQ(w.LogView()->toPlainText(), before);
 }
 
@@ -323,7 +323,7 @@ TEST_F(WindowTest, LogKeepsEveryLineAndItsEndInView) {
   CDownloaderDlg& w = Window();
   w.show();
   for (int i = 0; i < 3000; ++i) w.AppendLogPlain("\n line " + std::to_string(i));
-  w.AppendLog("\nlast", 4);
+  w.AppendLog("\nlast", LogKind::Red);
   Pump();
   QScrollBar* bar = w.LogView()->verticalScrollBar();
   EXPECT_GT(bar->maximum(), 0);

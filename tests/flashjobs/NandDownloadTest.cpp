@@ -166,7 +166,7 @@ TEST_P(NandItemTest, WritesExactlyTheSelectedRecords) {
   const ImageRecord& last = plan.written.back();
   EXPECT_TRUE(FlashErased(FlashPart::Nand, last.address + static_cast<uint32_t>(last.data.size()), 16));
 
-  std::vector<LogEntry> expected = {{kLogRed, plan.headline}, {-1, "\n    Open Comport\t\t\t\t> > > "}, {3, "OK"}};
+  std::vector<LogEntry> expected = {{4, plan.headline}, {-1, "\n    Open Comport\t\t\t\t> > > "}, {3, "OK"}};
   if (!c.usb) {
     expected.push_back({-1, "\n    Set Target Phone BaudRate\t\t> > > "});
     expected.push_back({3, "OK"});

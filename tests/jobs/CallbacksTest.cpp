@@ -181,7 +181,7 @@ TEST(GatedConsoleTest, DropsEverythingOnceClosedAndEnablesCancelOncePerState) {
 
   gate.Close();
   const size_t n = inner.Count();
-  gate.AppendLog("x", kLogRed);
+  gate.AppendLog("x", LogKind::Red);
   gate.SetProgressPos(5);
   gate.EnterReadyState();
   EXPECT_FALSE(gate.RunOpen([] {}));

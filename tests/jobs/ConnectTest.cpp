@@ -160,7 +160,7 @@ TEST_F(ConnectTest, UartConnectBringsUpTheNandLoader) {
   EXPECT_EQ(log.substr(0, head.size()), head);
   if (BuiltInPayloadsAreStandIns()) {
     const auto entries = con.LogEntries();
-    const std::pair<int, std::string> red{kLogRed, StandInWarning()};
+    const std::pair<int, std::string> red{4, StandInWarning()};
     EXPECT_NE(std::find(entries.begin(), entries.end(), red), entries.end());
   }
   EXPECT_NE(log.find("    ( Elapsed Time : "), std::string::npos);

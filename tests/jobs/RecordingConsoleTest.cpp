@@ -13,9 +13,9 @@ TEST(RecordingConsoleTest, RecordsInOrderAndAnswersFromTheScript) {
   con.QueueConfirm(false);
   con.QueueNandDumpArea(DumpArea{0x100000, 0x200000, 1});
 
-  con.AppendLog("\n  * Heading", kLogRed);
+  con.AppendLog("\n  * Heading", LogKind::Red);
   con.AppendLogPlain("plain ");
-  con.AppendLog(" ", kLogScratch);
+  con.AppendLog(" ", LogKind::Scratch);
   con.SetLinkIndicator("Disconnect", 2);
   con.SetControlText(1119, "EC14");
   con.EnableControl(1090, true);
@@ -53,7 +53,7 @@ TEST(RecordingConsoleTest, WaitsForCallsFromAnotherThreadAndRunsTheHook) {
   std::thread t([&] {
     for (int i = 0; i < 100; ++i) con.AppendLogPlain(".");
     con.EnterBusyState();
-    con.AppendLog("done", kLogBlue);
+    con.AppendLog("done", LogKind::Blue);
   });
   EXPECT_TRUE(con.WaitForLog("done", mark));
   t.join();

@@ -25,13 +25,13 @@ int ChattyProc(JobContext& ctx) {
     timing::PollStep(5, [](int64_t us) { stop::SleepFor(us); });
   }
   // What a stopped job still says on its way out must not arrive.
-  ctx.con.AppendLog("after the stop", kLogRed);
+  ctx.con.AppendLog("after the stop", LogKind::Red);
   ctx.con.EnterReadyState();
   return 7;
 }
 
 int QuickProc(JobContext& ctx) {
-  ctx.con.AppendLog("quick", kLogBlue);
+  ctx.con.AppendLog("quick", LogKind::Blue);
   return 1;
 }
 

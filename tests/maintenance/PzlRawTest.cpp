@@ -68,10 +68,10 @@ TEST_F(PzlFormatTest, NoticeFollowsAPortThatCannotBeOpened) {
   SetComOverride("COM41", "");
   const auto entries = con.LogEntries();
   ASSERT_GE(entries.size(), 2u);
-  EXPECT_EQ(entries[entries.size() - 2], (std::pair<int, std::string>{kLogRed, "FAIL"}));
+  EXPECT_EQ(entries[entries.size() - 2], (std::pair<int, std::string>{4, "FAIL"}));
   // The reason follows: the device that is not there.
   const std::string reason = "\n      " + Config().Root() + "/no-such-tty: no such device";
-  EXPECT_EQ(entries.back().first, kLogRed);
+  EXPECT_EQ(entries.back().first, 4);
   EXPECT_EQ(entries.back().second.rfind(reason, 0), 0u) << entries.back().second;
   EXPECT_EQ(con.LogSince(mark).rfind("\n  * PZL Format\n    Open Comport\t\t\t\t> > > FAIL" + reason, 0), 0u);
   EXPECT_EQ(MessagesSince(mark), std::vector<std::string>{"PZL All Erased. Turn On/Off |   NOTICE  "});

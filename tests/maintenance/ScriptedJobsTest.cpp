@@ -83,7 +83,7 @@ TEST_F(ScriptedJobsTest, PzlFormatCommandThatCannotBeSentIsReported) {
   const auto entries = con.LogEntries();
   ASSERT_GE(entries.size(), 2u);
   EXPECT_EQ(entries[entries.size() - 2], (std::pair<int, std::string>{-1, "\n    Now NAND PZL Format Setting\t\t> > > "}));
-  EXPECT_EQ(entries.back(), (std::pair<int, std::string>{kLogRed, "FAIL\n"}));
+  EXPECT_EQ(entries.back(), (std::pair<int, std::string>{4, "FAIL\n"}));
   EXPECT_EQ(Boxes(), (std::vector<std::string>{"Error formatting PZL : COM port error\n | VANTREL Downloader",
                                                "PZL All Erased. Turn On/Off |   NOTICE  "}));
   EXPECT_EQ(con.LastState(), "Ready");

@@ -18,7 +18,7 @@ int IndicatorBox(int kind) {
 }
 
 bool IsLogText(const ConsoleCall& c) {
-  return c.type == CallType::LogPlain || (c.type == CallType::Log && c.kind != kLogScratch);
+  return c.type == CallType::LogPlain || (c.type == CallType::Log && c.kind != static_cast<int>(LogKind::Scratch));
 }
 
 std::string Escaped(const std::string& s) {
@@ -111,8 +111,8 @@ void RecordingConsole::Record(ConsoleCall call) {
   if (hook) hook(call);
 }
 
-void RecordingConsole::AppendLog(const std::string& text, int kind) {
-  Record({.type = CallType::Log, .text = text, .kind = kind});
+void RecordingConsole::AppendLog(const std::string& text, LogKind kind) {
+  Record({.type = CallType::Log, .text = text, .kind = static_cast<int>(kind)});
 }
 
 void RecordingConsole::AppendLogPlain(const std::string& text) {

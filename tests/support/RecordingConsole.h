@@ -63,7 +63,7 @@ class RecordingConsole : public Console {
   using Hook = std::function<void(const ConsoleCall&)>;
 
   // --- Console ---
-  void AppendLog(const std::string& text, int kind) override;
+  void AppendLog(const std::string& text, LogKind kind) override;
   void AppendLogPlain(const std::string& text) override;
   void SetLinkIndicator(const std::string& text, int kind) override;
   void SetControlText(int controlId, const std::string& text) override;
