@@ -454,7 +454,7 @@ int Runner::Run() {
   rec.m_nCommType = o_.commType;
   // The window sets the link mode with START; an operation that needs it
   // before any connect in this run finds the operator's choice.
-  rec.m_nLinkMode = o_.commType == 1 ? kLinkModeUsb : kLinkModeUart;
+  rec.m_nLinkMode = o_.commType == 1 ? LinkMode::Usb : LinkMode::Uart;
   CliConsole console(sink_, rec, asker_, o_.yes);
   int status = kExitOk;
   int succeeded = 0;

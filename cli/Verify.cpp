@@ -85,7 +85,7 @@ VerifySource SourceForSection(const std::string& section, const OperationRecord&
   else if (section == "NAND : Rsrc2 Download") set(Layout::Records, FlashKind::Nand, rec.m_strRscr2FileName);
   else if (section == "NAND : VLF Format & Download")
     // Over USB the file-system image is a record file; over the UART one stream.
-    set(rec.m_nLinkMode == kLinkModeUsb ? Layout::Records : Layout::Stream, FlashKind::Nand,
+    set(rec.m_nLinkMode == LinkMode::Usb ? Layout::Records : Layout::Stream, FlashKind::Nand,
         rec.m_strFactoryFSFileName, kStreamFlashBase);
   else if (section == "NAND : Manual Download")
     set(Layout::Raw, FlashKind::Nand, rec.m_strManualNandImage, rec.m_nStartAddress);
@@ -205,8 +205,8 @@ int ReadBackFlash(TargetSession& session, OperationRecord& rec, FlashKind flash,
   const uint8_t start = kBaseBaudCode;
   const uint8_t selected = OperatorBaudCode(rec.m_nBaudRate);
   if (selected == 0) return kResultInvalidValue;
-  const bool usb = rec.m_nLinkMode == kLinkModeUsb;
-  const uint8_t mode = usb ? kLinkModeUsb : kLinkModeUart;
+  const bool usb = rec.m_nLinkMode == LinkMode::Usb;
+  const LinkMode mode = usb ? LinkMode::Usb : LinkMode::Uart;
 
   // Over USB the port runs at the operator's rate from the start; over the
   // UART the loader listens at the base rate and is raised like in the dump jobs.

@@ -9,14 +9,14 @@
 
 namespace vantrel::console {
 
-std::optional<std::string> TitleText(int progress, int connected, int linkMode, int comPort) {
+std::optional<std::string> TitleText(int progress, int connected, LinkMode linkMode, int comPort) {
   char buf[160];
   if (progress != 0) {
     if (progress > 100) progress = 100;
     std::snprintf(buf, sizeof buf, " %d%% Done...   %s", progress, kWindowTitleSuffix);
-  } else if (connected == 1 && linkMode == 201) {
+  } else if (connected == 1 && linkMode == LinkMode::Uart) {
     std::snprintf(buf, sizeof buf, " COM%d (UART)   %s", comPort + 1, kWindowTitleSuffix);
-  } else if (connected == 1 && linkMode == 85) {
+  } else if (connected == 1 && linkMode == LinkMode::Usb) {
     std::snprintf(buf, sizeof buf, " COM%d (USB)   %s", comPort + 1, kWindowTitleSuffix);
   } else if (connected == 0) {
     std::snprintf(buf, sizeof buf, " Disconnected             %s", kWindowTitleSuffix);

@@ -3,11 +3,13 @@
 #include <optional>
 #include <string>
 
+#include "link/ComLink.h"
+
 namespace vantrel::console {
 
 // Title for the given progress and link; nothing when no rule fits (the
 // title then stays as it is). A progress above 100 is shown as 100.
-std::optional<std::string> TitleText(int progress, int connected, int linkMode, int comPort);
+std::optional<std::string> TitleText(int progress, int connected, LinkMode linkMode, int comPort);
 
 // "YYYYMMDD" of the local date.
 std::string TodayText();

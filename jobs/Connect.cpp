@@ -44,7 +44,7 @@ ConnectResult ConnectTarget(JobContext& ctx) {
   link.SetPortName(PortName(ctx));
   link.baudCode = SelectedBaudCode(ctx);
 
-  const bool usb = rec.m_nLinkMode == kLinkModeUsb;
+  const bool usb = rec.m_nLinkMode == LinkMode::Usb;
   ConnectResult result = ConnectResult::Ok;
   enum class Step { Listen, Send, Wait, Loader, End };
   Step step = Step::End;
@@ -189,7 +189,7 @@ int ReconnectForDriverChange(JobContext& ctx) {
   Console& con = ctx.con;
   ctx.job.loaderState = kLoaderNone;
 
-  if (rec.m_nLinkMode == kLinkModeUsb) {
+  if (rec.m_nLinkMode == LinkMode::Usb) {
     con.EnterReadyState();
     con.EnableControl(ctl::kCancel, true);
     return 0;

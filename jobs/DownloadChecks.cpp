@@ -56,7 +56,7 @@ bool RecordsFail(OperationRecord& rec, const std::string& path, DownloadPlan* pl
 
 // The file system goes as records over USB and as one stream over the UART.
 bool FileSystemRecordsFail(OperationRecord& rec, DownloadPlan* plan) {
-  return rec.m_nLinkMode == kLinkModeUsb && RecordsFail(rec, rec.m_strFactoryFSFileName, plan);
+  return rec.m_nLinkMode == LinkMode::Usb && RecordsFail(rec, rec.m_strFactoryFSFileName, plan);
 }
 
 std::string AddressConfirmation(uint32_t address) {

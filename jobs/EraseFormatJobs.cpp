@@ -71,7 +71,7 @@ bool NandEraseJob(JobContext& ctx, uint8_t code) {
   if (code != kOpBootAreaErase && !RaiseRate(ctx, chosen, raised)) return closing();
 
   con.AppendLogPlain("\n    Now NAND All blocks erasing\t\t> > > ");
-  const int rc = TOOL_EraseAll(ctx.session, *rec.m_pLink, code, static_cast<uint8_t>(rec.m_nLinkMode));
+  const int rc = TOOL_EraseAll(ctx.session, *rec.m_pLink, code, rec.m_nLinkMode);
   if (!FinishCommand(ctx, rc, "OK\n", raised)) return closing();
   ctx.job.loaderState = kLoaderNand;
   ok = true;
@@ -82,7 +82,7 @@ bool NorFormatJob(JobContext& ctx, uint8_t code) {
   OperationRecord& rec = ctx.rec;
   Console& con = ctx.con;
   const std::string port = PortName(ctx);
-  const bool uart = rec.m_nLinkMode == kLinkModeUart;
+  const bool uart = rec.m_nLinkMode == LinkMode::Uart;
   const bool bootArea = code == kOpBootAreaErase;
   uint8_t raised = kBaseBaudCode;
   bool ok = false;
@@ -133,7 +133,7 @@ bool VlfFormatJob(JobContext& ctx) {
     return false;
   }
   const std::string port = PortName(ctx);
-  const bool uart = rec.m_nLinkMode == kLinkModeUart;
+  const bool uart = rec.m_nLinkMode == LinkMode::Uart;
   uint8_t raised = kBaseBaudCode;
   bool ok = false;
 
@@ -158,7 +158,7 @@ bool VlfFormatJob(JobContext& ctx) {
   timing::Pause(kPauseBeforeFormatMs, "VlfFormatJob.beforeFormat");
   if (Stopped()) return closing();
   con.AppendLogPlain("\n    Now NAND VLF Format Setting\t\t> > > ");
-  const int rc = TOOL_FormatVlfArea(ctx.session, *rec.m_pLink, static_cast<uint8_t>(rec.m_nLinkMode));
+  const int rc = TOOL_FormatVlfArea(ctx.session, *rec.m_pLink, rec.m_nLinkMode);
   if (!FinishCommand(ctx, rc, "OK\n", raised)) return closing();
   ctx.job.loaderState = kLoaderNand;
   ok = true;

@@ -152,7 +152,7 @@ bool EnsureNandLoader(JobContext& ctx) {
   ReconnectAwayFrom(ctx, kLoaderNor);
   if (Stopped()) return false;
   // Over USB no loader is uploaded, as for the other NAND jobs.
-  if (ctx.rec.m_nLinkMode == kLinkModeUsb) return true;
+  if (ctx.rec.m_nLinkMode == LinkMode::Usb) return true;
   return DownloadNandFlashDriver(ctx, LoaderLink(ctx), 1) && !Stopped();
 }
 

@@ -71,8 +71,8 @@ const NandItem* FindItem(uint8_t code) {
 int TransferNandImage(JobContext& ctx, uint8_t code) {
   OperationRecord& rec = ctx.rec;
   Console& con = ctx.con;
-  const uint8_t mode = static_cast<uint8_t>(rec.m_nLinkMode);
-  const bool usb = mode == kLinkModeUsb;
+  const LinkMode mode = rec.m_nLinkMode;
+  const bool usb = mode == LinkMode::Usb;
   ComLink& link = *rec.m_pLink;
 
   if (code == kOpBoot2) {
@@ -170,7 +170,7 @@ bool NandDownloadJob(JobContext& ctx, uint8_t code, int chained) {
   if (boot2) {
     // Boot2 goes over the UART whatever was chosen, and it is never part of a
     // chain as far as the boxes go.
-    rec.m_nLinkMode = kLinkModeUart;
+    rec.m_nLinkMode = LinkMode::Uart;
     chained = 0;
     ctx.job.loaderState = kLoaderNone;
     if (!DownloadNandFlashDriver(ctx, rec.m_linkRecord, 1)) return closing();
@@ -178,7 +178,7 @@ bool NandDownloadJob(JobContext& ctx, uint8_t code, int chained) {
   } else if (!EnsureNandLoader(ctx)) {
     return closing();
   }
-  const bool uart = boot2 || rec.m_nLinkMode != kLinkModeUsb;
+  const bool uart = boot2 || rec.m_nLinkMode != LinkMode::Usb;
 
   if (const char* headline = NandHeadline(code)) con.AppendLog(headline, LogKind::Red);
 

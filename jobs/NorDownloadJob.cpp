@@ -36,7 +36,7 @@ const char* NorHeadline(uint8_t code) {
 // exchange. Any other code transfers nothing.
 int TransferNorImage(JobContext& ctx, uint8_t code) {
   OperationRecord& rec = ctx.rec;
-  const uint8_t mode = static_cast<uint8_t>(rec.m_nLinkMode);
+  const LinkMode mode = rec.m_nLinkMode;
   ComLink& link = *rec.m_pLink;
   switch (code) {
     case kOpImgset: {
@@ -76,7 +76,7 @@ bool NorDownloadJob(JobContext& ctx, uint8_t code, int chained) {
   Console& con = ctx.con;
   con.EnterBusyState();
   const std::string port = PortName(ctx);
-  const bool uart = rec.m_nLinkMode == kLinkModeUart;
+  const bool uart = rec.m_nLinkMode == LinkMode::Uart;
   uint8_t raised = kBaseBaudCode;  // the rate the handset runs at while this job holds the link
   bool ok = false;
   bool sessionEnded = false;

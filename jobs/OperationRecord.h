@@ -15,8 +15,12 @@ struct OperationRecord {
   // Choices.
   int m_nComPort = 0;        // 0 for "COM1"; -1 none
   int m_nBaudRate = 0;       // baud list selection: 0 "115K", 1 "460K", 2 "921K"; anything else has no code
-  int m_nCommType = -1;      // 0 "by UART", 1 "by USB", -1 none
-  int m_nLinkMode = 0;       // 201 (UART) or 85 (USB), set by START
+  // The comm type radios' choice and the mode the handset link speaks. START
+  // sets the mode from the choice; they part when a Boot2 download, which
+  // always goes over the UART, leaves the mode on UART for good while the
+  // radios (and the Bootloader button's USB refusal) keep the choice.
+  int m_nCommType = -1;  // 0 "by UART", 1 "by USB", -1 none
+  LinkMode m_nLinkMode = LinkMode::Unset;
   int m_nDownloadItem = -1;  // item radio 0..10, -1 none
   int m_nDownloadNum = 0;
 

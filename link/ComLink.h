@@ -23,9 +23,9 @@ inline constexpr uint8_t kOperatorBaudCodes[3] = {kBaud115200, kBaud460800, kBau
 // Code of a baud-list selection; 0 for anything outside the three entries.
 uint8_t OperatorBaudCode(int selection);
 
-// Link mode byte.
-inline constexpr uint8_t kLinkModeUart = 0xC9;  // 201
-inline constexpr uint8_t kLinkModeUsb = 0x55;   // 85, 'U'
+// Which way the handset is reached: the byte the protocol routines branch
+// on. Unset (before any START) takes neither side's special steps.
+enum class LinkMode : uint8_t { Unset = 0, Uart = 0xC9, Usb = 0x55 };
 
 // Link timing.
 inline constexpr int kOpenAttempts = 50;

@@ -39,7 +39,7 @@ bool NandDumpJob(JobContext& ctx, uint8_t code) {
   DumpFile file(ctx);
   if (!erase && !CreateDumpFile(ctx, NandDumpFileName(from, to), length, file)) return false;
 
-  const bool uart = static_cast<uint8_t>(rec.m_nLinkMode) == kLinkModeUart;
+  const bool uart = rec.m_nLinkMode == LinkMode::Uart;
   // The UART way raises the rate after opening at the start code; on a USB
   // link the job opens its own link directly at the selected rate (the
   // handset is not asked to change rate there).
@@ -70,7 +70,7 @@ bool NandDumpJob(JobContext& ctx, uint8_t code) {
         return;
       }
     } else {
-      const int rc = TOOL_Dump(ctx.session, static_cast<uint8_t>(rec.m_nLinkMode), file.Path(), *rec.m_pLink, from, length,
+      const int rc = TOOL_Dump(ctx.session, rec.m_nLinkMode, file.Path(), *rec.m_pLink, from, length,
                                proto::kCmdNandDump, DumpProgressTo(ctx), file.Sink());
       if (!CheckDumpOutcome(ctx, rc, file)) return;
     }

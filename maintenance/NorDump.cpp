@@ -34,7 +34,7 @@ bool NorDumpJob(JobContext& ctx, uint8_t /*code*/) {
   DumpFile file(ctx);
   if (!CreateDumpFile(ctx, NorDumpFileName(from, to), length, file)) return false;
 
-  const bool uart = static_cast<uint8_t>(rec.m_nLinkMode) == kLinkModeUart;
+  const bool uart = rec.m_nLinkMode == LinkMode::Uart;
   const uint8_t startCode = kBaseBaudCode;
   uint8_t raised = startCode;
   bool ok = false;
@@ -52,7 +52,7 @@ bool NorDumpJob(JobContext& ctx, uint8_t /*code*/) {
     if (Halted()) return;
     con.AppendLogPlain("\n    Now DUMP start!!\n");
     con.AppendLogPlain(SeparatorLine());
-    const int rc = TOOL_Dump(ctx.session, static_cast<uint8_t>(rec.m_nLinkMode), file.Path(), *rec.m_pLink, from, length,
+    const int rc = TOOL_Dump(ctx.session, rec.m_nLinkMode, file.Path(), *rec.m_pLink, from, length,
                              proto::kCmdNorDump, DumpProgressTo(ctx), file.Sink());
     if (!CheckDumpOutcome(ctx, rc, file)) return;
     if (!ReturnToBaseRate(ctx, raised)) return;

@@ -29,8 +29,6 @@ constexpr const char* kCanceledText = "  CANCELED\n\n  Turn Off the target phone
 constexpr const char* kStillFinishingText =
     "\n  The last operation is still finishing. Try again in a moment.\n";
 constexpr unsigned kUsbDisconnectPauseMs = 1000;
-constexpr int kLinkModeUartCode = 201;
-constexpr int kLinkModeUsbCode = 85;
 // A window run's "status" in the station log, numbered as the command line's
 // exit statuses are: a failure, or stopped like an interrupted run.
 constexpr int kStatusFailed = 1;
@@ -170,8 +168,8 @@ void OperationControl::OnStart() {
   if (!ReadyForNext()) return;
   con.EnterBusyState();
   con.ControlsToRecord();
-  if (rec.m_nCommType == 0) rec.m_nLinkMode = kLinkModeUartCode;
-  if (rec.m_nCommType == 1) rec.m_nLinkMode = kLinkModeUsbCode;
+  if (rec.m_nCommType == 0) rec.m_nLinkMode = LinkMode::Uart;
+  if (rec.m_nCommType == 1) rec.m_nLinkMode = LinkMode::Usb;
   if (rec.m_nCommType == -1) {
     con.MessageBox("Select a comm type by USB or by UART.\r\nTry again!!", "", MsgButtons::Ok);
     con.EnterDisconnectedState();
@@ -253,7 +251,7 @@ void OperationControl::OnDisconnect() {
   con.SetControlText(ctl::kNorIdBox, "Disconnected");
   con.SetControlText(ctl::kHiddenBox1117, "Disconnected");
   ctx_.job.loaderState = kLoaderNone;
-  if (rec.m_nLinkMode == kLinkModeUsbCode) {
+  if (rec.m_nLinkMode == LinkMode::Usb) {
     con.EnterBusyState();
     StartJob("disconnect", 0, UsbDisconnectProc);
     return;

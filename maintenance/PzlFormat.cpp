@@ -19,7 +19,7 @@ bool PzlFormatJob(JobContext& ctx) {
   Console& con = ctx.con;
   OperationRecord& rec = ctx.rec;
 
-  const bool uart = static_cast<uint8_t>(rec.m_nLinkMode) == kLinkModeUart;
+  const bool uart = rec.m_nLinkMode == LinkMode::Uart;
   const std::string port = PortName(ctx);
   uint8_t raised = kBaseBaudCode;
   bool ok = false;

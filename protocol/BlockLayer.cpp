@@ -44,23 +44,23 @@ uint32_t SwapWord(uint32_t v) {
   return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
 }
 
-uint8_t Checksum8(uint8_t mode, const uint8_t* data, uint32_t length) {
+uint8_t Checksum8(LinkMode mode, const uint8_t* data, uint32_t length) {
   uint8_t sum = 0;
   for (uint32_t i = 0; i < length; ++i) sum = static_cast<uint8_t>(sum + data[i]);
   // The UART loaders need time to finish writing a small block before they
   // can take its checksum; large blocks take long enough on the wire anyway.
-  if (mode == kLinkModeUart && length < proto::kSmallBlockLimit) {
+  if (mode == LinkMode::Uart && length < proto::kSmallBlockLimit) {
     timing::Pause(proto::kChecksumPauseMs, "Checksum8");
   }
   return sum;
 }
 
-int SendBlockChecked(TargetSession& session, uint8_t mode, ComLink& link, const uint8_t* data, uint32_t length,
+int SendBlockChecked(TargetSession& session, LinkMode mode, ComLink& link, const uint8_t* data, uint32_t length,
                      const ProgressCallBack& progress, uint32_t address) {
   int rc = SendPieces(link, data, length, progress);
   if (rc != kResultOk) return rc;
   if (progress) progress(1, 0, address, length, 0);
-  if (mode == kLinkModeUsb) return kResultOk;
+  if (mode == LinkMode::Usb) return kResultOk;
 
   // The checksum pause gives the loader time to store the block it has
   // received, so it counts from the moment the block has left the port.
@@ -79,9 +79,9 @@ int SendBlockChecked(TargetSession& session, uint8_t mode, ComLink& link, const 
   return kResultError;
 }
 
-int SendBlockSummed(uint8_t mode, ComLink& link, const uint8_t* data, uint32_t length, uint8_t* sum,
+int SendBlockSummed(LinkMode mode, ComLink& link, const uint8_t* data, uint32_t length, uint8_t* sum,
                     const ProgressCallBack& progress, uint32_t address) {
-  if (mode == kLinkModeUart) DrainOutput(link);
+  if (mode == LinkMode::Uart) DrainOutput(link);
   const uint8_t s = Checksum8(mode, data, length);
   if (sum != nullptr) *sum = s;
   const int rc = SendPieces(link, data, length, progress);
@@ -93,7 +93,7 @@ int SendBlockSummed(uint8_t mode, ComLink& link, const uint8_t* data, uint32_t l
 void SendRawWithSum(ComLink& link, const uint8_t* data, uint32_t length) {
   if (SendPieces(link, data, length, ProgressCallBack{}) != kResultOk) return;
   DrainOutput(link);
-  const uint8_t sum = Checksum8(kLinkModeUart, data, length);
+  const uint8_t sum = Checksum8(LinkMode::Uart, data, length);
   (void)SendAll(link, &sum, 1, kIdleDefaultSec);
 }
 

@@ -19,12 +19,12 @@ using DumpDataCallBack = std::function<bool(const uint8_t* data, uint32_t length
 
 uint32_t SwapWord(uint32_t value);
 // 8-bit wrapping sum; in UART mode (0xC9) blocks below 0x20000 bytes cost a 200 ms pause.
-uint8_t Checksum8(uint8_t mode, const uint8_t* data, uint32_t length);
+uint8_t Checksum8(LinkMode mode, const uint8_t* data, uint32_t length);
 
 // Records the checksum the handset echoes in the session.
-int SendBlockChecked(TargetSession& session, uint8_t mode, ComLink& link, const uint8_t* data, uint32_t length,
+int SendBlockChecked(TargetSession& session, LinkMode mode, ComLink& link, const uint8_t* data, uint32_t length,
                      const ProgressCallBack& progress, uint32_t address);
-int SendBlockSummed(uint8_t mode, ComLink& link, const uint8_t* data, uint32_t length, uint8_t* sum,
+int SendBlockSummed(LinkMode mode, ComLink& link, const uint8_t* data, uint32_t length, uint8_t* sum,
                     const ProgressCallBack& progress, uint32_t address);
 void SendRawWithSum(ComLink& link, const uint8_t* data, uint32_t length);
 

@@ -140,7 +140,7 @@ int TOOL_UploadLoader(TargetSession& session, ComLink& link, uint8_t selector) {
     }
     PauseAfterSend(link, proto::kLoaderSettleMs, "TOOL_UploadLoader");
     const FlashTypeAnswer answer =
-        TOOL_QueryFlashType(session, link, selector != proto::kSelectNorLoader, kLinkModeUart);
+        TOOL_QueryFlashType(session, link, selector != proto::kSelectNorLoader, LinkMode::Uart);
     session.SetFlashType(answer.flashType);
     // A silent loader is no failure of the upload, but a line that went away
     // is: the upload may have ended in the driver's queue.
@@ -152,11 +152,11 @@ int TOOL_UploadLoader(TargetSession& session, ComLink& link, uint8_t selector) {
   return rc;
 }
 
-FlashTypeAnswer TOOL_QueryFlashType(TargetSession& session, ComLink& link, bool nand, uint8_t mode) {
+FlashTypeAnswer TOOL_QueryFlashType(TargetSession& session, ComLink& link, bool nand, LinkMode mode) {
   const uint32_t command = nand ? proto::kCmdQueryFlashNand : proto::kCmdQueryFlashNor;
   // The answer is awaited even when the query could not be sent whole: what
   // went out may have reached the loader.
-  if (mode == kLinkModeUart) {
+  if (mode == LinkMode::Uart) {
     (void)SendCommandBlock(link, command, 0, 0, kIdleDefaultSec);
   } else {
     (void)SendFramedCommand(session, link, proto::kFrameLoaderCommand, command, 0, kIdleDefaultSec);

@@ -24,6 +24,6 @@ struct FlashTypeAnswer {
   uint8_t flashType = 0;
 };
 // Asks the running loader for its flash's device id and reads the answer.
-FlashTypeAnswer TOOL_QueryFlashType(TargetSession& session, ComLink& link, bool nand, uint8_t mode);
+FlashTypeAnswer TOOL_QueryFlashType(TargetSession& session, ComLink& link, bool nand, LinkMode mode);
 
 }  // namespace vantrel

@@ -20,13 +20,13 @@ namespace vantrel {
 // file, the next FP_Finished ends the session with 0. In the USB form every
 // type is a record file (type 7 records are always sent).
 int TOOL_DownloadImage(TargetSession& session, ComLink& link, uint32_t address, const ProgressCallBack& progress, uint8_t selector);
-int TOOL_DownloadImageSet(TargetSession& session, uint8_t mode, ComLink& link, const std::string& path, uint32_t type,
+int TOOL_DownloadImageSet(TargetSession& session, LinkMode mode, ComLink& link, const std::string& path, uint32_t type,
                           const ProgressCallBack& progress);
-int TOOL_DownloadBoot2(TargetSession& session, uint8_t mode, ComLink& link, const std::string& path, uint32_t address,
+int TOOL_DownloadBoot2(TargetSession& session, LinkMode mode, ComLink& link, const std::string& path, uint32_t address,
                        const ProgressCallBack& progress);
-int TOOL_DownloadImageSetUsb(TargetSession& session, uint8_t mode, const std::string& path, ComLink& link, uint32_t type,
+int TOOL_DownloadImageSetUsb(TargetSession& session, LinkMode mode, const std::string& path, ComLink& link, uint32_t type,
                              const ProgressCallBack& progress);
-int TOOL_DownloadFileUsb(TargetSession& session, uint8_t mode, const std::string& path, ComLink& link, uint32_t address,
+int TOOL_DownloadFileUsb(TargetSession& session, LinkMode mode, const std::string& path, ComLink& link, uint32_t address,
                          const ProgressCallBack& progress);
 
 }  // namespace vantrel

@@ -107,7 +107,7 @@ int RunBootImageSession(TargetSession& session, ComLink& link, uint32_t address,
         // Before the first block request the buffer holds no block of this
         // image; the last block length (the image length) still fits it.
         lastBlockLength = std::min(lastBlockLength, proto::kUartBlockBuffer);
-        if ((rc = SendBlockChecked(session, kLinkModeUart, link, block, lastBlockLength, progress, running)) != kResultOk) {
+        if ((rc = SendBlockChecked(session, LinkMode::Uart, link, block, lastBlockLength, progress, running)) != kResultOk) {
           return rc;
         }
         break;
@@ -135,7 +135,7 @@ struct RecordOutcome {
 // handling after a start command, until FP_Finished or an end.
 class FileSession {
  public:
-  FileSession(TargetSession& target, uint8_t mode, ComLink& link, const ProgressCallBack& progress, uint8_t* buffer)
+  FileSession(TargetSession& target, LinkMode mode, ComLink& link, const ProgressCallBack& progress, uint8_t* buffer)
       : target_(target), mode_(mode), link_(link), progress_(progress), buffer_(buffer) {}
 
   // Runs the exchange of one start command. `source` fills the buffer with
@@ -170,7 +170,7 @@ class FileSession {
         case proto::kFpSectorOk:
           Report(progress_, 1, 1, 0, target_.LastEchoedChecksum());
           Trace("Updater: Received FP_SectorOK");
-          if (mode_ == kLinkModeUart && sectorPauseMs != 0) PauseAfterSend(link_, sectorPauseMs, pauseTag);
+          if (mode_ == LinkMode::Uart && sectorPauseMs != 0) PauseAfterSend(link_, sectorPauseMs, pauseTag);
           (void)SendByte(link_, proto::kFpAck);
           break;
         case proto::kFpResend:
@@ -214,7 +214,7 @@ class FileSession {
   }
 
   TargetSession& target_;
-  uint8_t mode_;
+  LinkMode mode_;
   ComLink& link_;
   const ProgressCallBack& progress_;
   uint8_t* buffer_;
@@ -243,7 +243,7 @@ int TOOL_DownloadImage(TargetSession& session, ComLink& link, uint32_t address, 
   return rc;
 }
 
-int TOOL_DownloadImageSet(TargetSession& session, uint8_t mode, ComLink& link, const std::string& path, uint32_t type,
+int TOOL_DownloadImageSet(TargetSession& session, LinkMode mode, ComLink& link, const std::string& path, uint32_t type,
                           const ProgressCallBack& progress) {
   ImageFile file;
   if (!file.Open(path)) return kResultFileOpen;
@@ -284,7 +284,7 @@ int TOOL_DownloadImageSet(TargetSession& session, uint8_t mode, ComLink& link, c
 
     (void)SendCommandBlock(link, proto::kCmdImageStart, address, length, kIdleDefaultSec);
     Report(progress, 1, 1, 2, 0);
-    if (mode == kLinkModeUart) PauseAfterSend(link, proto::kImageSetStartWaitMs, "TOOL_DownloadImageSet");
+    if (mode == LinkMode::Uart) PauseAfterSend(link, proto::kImageSetStartWaitMs, "TOOL_DownloadImageSet");
 
     const auto source = [&](uint8_t* buf, uint32_t want, uint32_t* bytes) {
       const uint64_t total = static_cast<uint64_t>(want) + extra;
@@ -302,7 +302,7 @@ int TOOL_DownloadImageSet(TargetSession& session, uint8_t mode, ComLink& link, c
   }
 }
 
-int TOOL_DownloadBoot2(TargetSession& session, uint8_t mode, ComLink& link, const std::string& path, uint32_t address,
+int TOOL_DownloadBoot2(TargetSession& session, LinkMode mode, ComLink& link, const std::string& path, uint32_t address,
                        const ProgressCallBack& progress) {
   // Only this exact name selects the image built into the program; anything
   // else, "Boot2" included, is a file name.
@@ -323,7 +323,7 @@ int TOOL_DownloadBoot2(TargetSession& session, uint8_t mode, ComLink& link, cons
   if (!buffer) return kResultInternal;
 
   (void)SendCommandBlock(link, proto::kCmdImageStart, address, length, kIdleDefaultSec);
-  if (mode == kLinkModeUart) PauseAfterSend(link, proto::kBoot2StartWaitMs, "TOOL_DownloadBoot2");
+  if (mode == LinkMode::Uart) PauseAfterSend(link, proto::kBoot2StartWaitMs, "TOOL_DownloadBoot2");
 
   uint32_t imageOffset = 0;
   const auto source = [&](uint8_t* buf, uint32_t want, uint32_t* bytes) {
@@ -339,7 +339,7 @@ int TOOL_DownloadBoot2(TargetSession& session, uint8_t mode, ComLink& link, cons
     return kResultOk;
   };
   const auto onFinished = [&] {
-    if (mode == kLinkModeUsb) {
+    if (mode == LinkMode::Usb) {
       // Tells the USB download support of the boot program that the image is
       // complete; it does not answer.
       PauseAfterSend(link, proto::kUsbEndBytePauseMs, "TOOL_DownloadBoot2");

@@ -18,7 +18,7 @@ using detail::RecordVerdict;
 
 // One start frame and its block requests, until FP_Finished or an end.
 // `checkFinalSum`: compare the handset's checksum in the FP_Finished frame.
-int RunUsbRecord(TargetSession& session, uint8_t mode, ComLink& link, ImageFile& file, uint32_t address, uint32_t length,
+int RunUsbRecord(TargetSession& session, LinkMode mode, ComLink& link, ImageFile& file, uint32_t address, uint32_t length,
                  const ProgressCallBack& progress, uint8_t* buffer, bool checkFinalSum) {
   if (progress) progress(1, 1, 2, 0, 0);
   uint8_t start[proto::kFrameBytes];
@@ -65,7 +65,7 @@ int RunUsbRecord(TargetSession& session, uint8_t mode, ComLink& link, ImageFile&
 
 }  // namespace
 
-int TOOL_DownloadImageSetUsb(TargetSession& session, uint8_t mode, const std::string& path, ComLink& link, uint32_t type,
+int TOOL_DownloadImageSetUsb(TargetSession& session, LinkMode mode, const std::string& path, ComLink& link, uint32_t type,
                              const ProgressCallBack& progress) {
   ImageFile file;
   if (!file.Open(path)) return kResultFileOpen;
@@ -88,7 +88,7 @@ int TOOL_DownloadImageSetUsb(TargetSession& session, uint8_t mode, const std::st
   }
 }
 
-int TOOL_DownloadFileUsb(TargetSession& session, uint8_t mode, const std::string& path, ComLink& link, uint32_t address,
+int TOOL_DownloadFileUsb(TargetSession& session, LinkMode mode, const std::string& path, ComLink& link, uint32_t address,
                          const ProgressCallBack& progress) {
   ImageFile file;
   if (!file.Open(path)) return kResultFileOpen;

@@ -34,9 +34,9 @@ int WaitForEraseCompletion(ComLink& link, uint8_t firstIdleSeconds, uint8_t seco
 
 // A loader command as a command block on the UART, or as a framed command of
 // `kind` on a USB link.
-int SendLoaderCommand(TargetSession& session, ComLink& link, uint8_t mode, uint8_t kind, uint32_t command, uint32_t arg1, uint32_t arg2,
+int SendLoaderCommand(TargetSession& session, ComLink& link, LinkMode mode, uint8_t kind, uint32_t command, uint32_t arg1, uint32_t arg2,
                       uint32_t framedArgument) {
-  if (mode == kLinkModeUart) return SendCommandBlock(link, command, arg1, arg2, kIdleDefaultSec);
+  if (mode == LinkMode::Uart) return SendCommandBlock(link, command, arg1, arg2, kIdleDefaultSec);
   return SendFramedCommand(session, link, kind, command, framedArgument, kIdleDefaultSec);
 }
 
@@ -62,14 +62,14 @@ int TOOL_FormatPzl(TargetSession& /*session*/, ComLink& link) {
   return rc;
 }
 
-int TOOL_FormatVlfArea(TargetSession& session, ComLink& link, uint8_t mode) {
+int TOOL_FormatVlfArea(TargetSession& session, ComLink& link, LinkMode mode) {
   const int rc = SendLoaderCommand(session, link, mode, proto::kFrameVlfAreaFormat, proto::kCmdFormatVlfArea, 0xE00000,
                                    0x20000, 0);
   PauseAfterSend(link, proto::kFormatVlfAreaPauseMs, "TOOL_FormatVlfArea");
   return rc;
 }
 
-int TOOL_EraseAll(TargetSession& session, ComLink& link, uint8_t kind, uint8_t mode) {
+int TOOL_EraseAll(TargetSession& session, ComLink& link, uint8_t kind, LinkMode mode) {
   // Kind 0x19 erases only the boot area and the loader does not report back.
   const uint32_t argument = kind == 0x19 ? 1 : 0;
   const int rc =
@@ -87,7 +87,7 @@ int TOOL_PartialErase(TargetSession& /*session*/, ComLink& link, uint32_t start,
   return WaitForEraseCompletion(link, kIdleEraseSec, kIdleEraseLongSec);
 }
 
-int TOOL_SendDownloadDate(TargetSession& session, ComLink& link, const char date[8], uint8_t mode) {
+int TOOL_SendDownloadDate(TargetSession& session, ComLink& link, const char date[8], LinkMode mode) {
   (void)SendLoaderCommand(session, link, mode, proto::kFrameLoaderCommand, proto::kCmdDownloadDate, 0, 0, 0);
   PauseAfterSend(link, proto::kDatePreSendMs, "TOOL_SendDownloadDate");
   const int rc = SendAll(link, date, 8, kIdleDefaultSec);

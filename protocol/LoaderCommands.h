@@ -11,10 +11,10 @@ int TOOL_SetTargetBaud(TargetSession& session, ComLink& link, uint8_t code, uint
 int TOOL_EndSession(TargetSession& session, ComLink& link);
 int TOOL_Reconnect(TargetSession& session, ComLink& link);
 int TOOL_FormatPzl(TargetSession& session, ComLink& link);
-int TOOL_FormatVlfArea(TargetSession& session, ComLink& link, uint8_t mode);
-int TOOL_EraseAll(TargetSession& session, ComLink& link, uint8_t kind, uint8_t mode);
+int TOOL_FormatVlfArea(TargetSession& session, ComLink& link, LinkMode mode);
+int TOOL_EraseAll(TargetSession& session, ComLink& link, uint8_t kind, LinkMode mode);
 int TOOL_PartialErase(TargetSession& session, ComLink& link, uint32_t start, uint32_t length);
-int TOOL_SendDownloadDate(TargetSession& session, ComLink& link, const char date[8], uint8_t mode);
+int TOOL_SendDownloadDate(TargetSession& session, ComLink& link, const char date[8], LinkMode mode);
 int TOOL_FormatVlf(TargetSession& session, ComLink& link, uint32_t address, const ProgressCallBack& progress);
 
 }  // namespace vantrel

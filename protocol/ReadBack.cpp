@@ -21,7 +21,7 @@ using detail::ImageFile;
 constexpr unsigned kMaxNorBlockResends = 3;
 
 // The NOR download proper, on an open file and work buffer.
-int RunNorDownload(uint8_t mode, ComLink& link, ImageFile& file, uint8_t* work, bool records, uint32_t plainAddress,
+int RunNorDownload(LinkMode mode, ComLink& link, ImageFile& file, uint8_t* work, bool records, uint32_t plainAddress,
                    uint32_t plainLength, const ProgressCallBack& progress) {
   const auto report = [&progress](uint8_t step, uint8_t status, uint32_t code, uint32_t value) {
     if (progress) progress(step, status, code, value, 0);
@@ -65,7 +65,7 @@ int RunNorDownload(uint8_t mode, ComLink& link, ImageFile& file, uint8_t* work, 
 
       // The pacing, and the checksum pause after it, count from the moment
       // the block has left the port.
-      PauseAfterSend(link, mode == kLinkModeUart ? proto::kNorBlockPauseUartMs : proto::kNorBlockPauseUsbMs,
+      PauseAfterSend(link, mode == LinkMode::Uart ? proto::kNorBlockPauseUartMs : proto::kNorBlockPauseUsbMs,
                      "TOOL_DownloadNorImage");
       const uint8_t sum = Checksum8(mode, work, blockLength);
       if ((rc = detail::SendByte(link, sum)) != kResultOk) return rc;
@@ -104,7 +104,7 @@ int RunNorDownload(uint8_t mode, ComLink& link, ImageFile& file, uint8_t* work, 
 
 }  // namespace
 
-int TOOL_DownloadNorImage(TargetSession& /*session*/, uint8_t mode, ComLink& link, const std::string& path, uint32_t addressOrMarker,
+int TOOL_DownloadNorImage(TargetSession& /*session*/, LinkMode mode, ComLink& link, const std::string& path, uint32_t addressOrMarker,
                           uint32_t length, const ProgressCallBack& progress) {
   ImageFile file;
   if (!file.Open(path)) return kResultFileOpen;
@@ -138,7 +138,7 @@ int ReceiveBlock(ComLink& link, uint8_t* buffer, uint32_t length, const DumpProg
   return detail::ReceiveByte(link, &sum);
 }
 
-int TOOL_Dump(TargetSession& /*session*/, uint8_t mode, const std::string& /*path*/, ComLink& link, uint32_t start, uint32_t length,
+int TOOL_Dump(TargetSession& /*session*/, LinkMode mode, const std::string& /*path*/, ComLink& link, uint32_t start, uint32_t length,
               uint32_t command, const DumpProgressCallBack& progress, const DumpDataCallBack& sink) {
   int rc = SendCommandBlock(link, command, start, length, kIdleDefaultSec);
   if (rc != kResultOk) return rc;
@@ -157,7 +157,7 @@ int TOOL_Dump(TargetSession& /*session*/, uint8_t mode, const std::string& /*pat
         break;
       case proto::kFpSectorOk:
         Trace("7");
-        if (mode == kLinkModeUart) PauseAfterSend(link, proto::kDumpSectorPauseMs, "TOOL_Dump");
+        if (mode == LinkMode::Uart) PauseAfterSend(link, proto::kDumpSectorPauseMs, "TOOL_Dump");
         if ((rc = detail::SendByte(link, proto::kFpAck)) != kResultOk) return rc;
         break;
       case proto::kFpReturnBlockSize: {

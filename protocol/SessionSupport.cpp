@@ -68,9 +68,9 @@ int64_t ImageFile::Length() const {
   return static_cast<int64_t>(end);
 }
 
-bool ReadFileBlock(uint8_t mode, ImageFile& file, uint8_t* buffer, uint32_t count) {
+bool ReadFileBlock(LinkMode mode, ImageFile& file, uint8_t* buffer, uint32_t count) {
   if (!file.ReadExactly(buffer, count)) return false;
-  if (mode == kLinkModeUart && count < proto::kSmallBlockLimit) {
+  if (mode == LinkMode::Uart && count < proto::kSmallBlockLimit) {
     timing::Pause(proto::kFileBlockPauseMs, "ReadFileBlock");
   }
   return true;

@@ -42,7 +42,7 @@ std::optional<RecordFileFault> CheckRecordLayout(ImageFile& file);
 
 // Reads one block of an image file for a UART or USB session. In UART mode a
 // block below 128 KiB is followed by a 1000 ms pause (tag "ReadFileBlock").
-bool ReadFileBlock(uint8_t mode, ImageFile& file, uint8_t* buffer, uint32_t count);
+bool ReadFileBlock(LinkMode mode, ImageFile& file, uint8_t* buffer, uint32_t count);
 
 // Reads a 4-byte big-endian word from the handset (idle 6 s).
 int ReceiveWordBe(ComLink& link, uint32_t* value);

@@ -5,7 +5,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace vantrel;
   fuzz::Run run(data, size);
   const uint8_t config = run.in.Byte();
-  const uint8_t mode = (config & 1) ? kLinkModeUsb : kLinkModeUart;
+  const LinkMode mode = (config & 1) ? LinkMode::Usb : LinkMode::Uart;
   const uint32_t address = run.in.Word();
   std::string path = fuzz::FileFromInput(run.in);
   if (config & 2) path = "boot2";

@@ -7,7 +7,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace vantrel;
   fuzz::Run run(data, size);
   const uint8_t config = run.in.Byte();
-  const uint8_t mode = (config & 1) ? kLinkModeUsb : kLinkModeUart;
+  const LinkMode mode = (config & 1) ? LinkMode::Usb : LinkMode::Uart;
   const uint32_t start = run.in.Word();
   const uint32_t length = run.in.Word();
   const unsigned sinkBudget = config >> 1;  // blocks the sink stores before it fails

@@ -6,7 +6,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace vantrel;
   fuzz::Run run(data, size);
   const uint8_t config = run.in.Byte();
-  const uint8_t mode = (config & 1) ? kLinkModeUsb : kLinkModeUart;
+  const LinkMode mode = (config & 1) ? LinkMode::Usb : LinkMode::Uart;
   static constexpr uint32_t kTypes[] = {0, 3, 5, 6, 7, 0x5000000, 1, 0xFFFFFFFF};
   const uint32_t type = kTypes[(config >> 1) & 7];
   run.SelectRecords();

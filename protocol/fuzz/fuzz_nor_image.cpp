@@ -7,7 +7,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace vantrel;
   fuzz::Run run(data, size);
   const uint8_t config = run.in.Byte();
-  const uint8_t mode = (config & 1) ? kLinkModeUsb : kLinkModeUart;
+  const LinkMode mode = (config & 1) ? LinkMode::Usb : LinkMode::Uart;
   uint32_t address = run.in.Word();
   if (config & 2) address = (config & 4) ? proto::kNorRecordMarker : proto::kNorRecordMarkerBoot;
   const uint32_t length = run.in.Word();

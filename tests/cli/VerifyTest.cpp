@@ -130,7 +130,7 @@ TEST(CliVerify, SectionsNameTheirFiles) {
   rec.m_strManualNandImage = "m.img";
   rec.m_nStartAddress = 0x40000;
   rec.m_strFactoryFSFileName = "f.vlf";
-  rec.m_nLinkMode = kLinkModeUart;
+  rec.m_nLinkMode = LinkMode::Uart;
   VerifySource s = SourceForSection("NAND : Imgset Download", rec);
   EXPECT_EQ(s.layout, Layout::Records);
   EXPECT_EQ(s.path, "i.img");
@@ -140,7 +140,7 @@ TEST(CliVerify, SectionsNameTheirFiles) {
   EXPECT_EQ(s.layout, Layout::Raw);
   EXPECT_EQ(s.base, 0x40000u);
   EXPECT_EQ(SourceForSection("NAND : VLF Format & Download", rec).layout, Layout::Stream);
-  rec.m_nLinkMode = kLinkModeUsb;
+  rec.m_nLinkMode = LinkMode::Usb;
   EXPECT_EQ(SourceForSection("NAND : VLF Format & Download", rec).layout, Layout::Records);
   EXPECT_EQ(SourceForSection("Boot2 Download", rec).layout, Layout::None);
   EXPECT_EQ(SourceForSection("NAND : Entire Flash Download", rec).layout, Layout::None);
@@ -157,7 +157,7 @@ TEST(CliVerify, ReadBackTakesNoMoreThanTheRange) {
   for (int i = 0; i < 3; ++i) handset.Feed(block);
   handset.Feed({0x29});  // FP_Finished
   OperationRecord rec;
-  rec.m_nLinkMode = kLinkModeUsb;
+  rec.m_nLinkMode = LinkMode::Usb;
   TargetSession session;
   std::vector<uint8_t> got;
   EXPECT_EQ(ReadBackFlash(session, rec, FlashKind::Nand, 0x4A0000, 0x100, got, nullptr), kResultInternal);

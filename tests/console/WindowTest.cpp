@@ -262,12 +262,12 @@ TEST_F(WindowTest, ItemCaptionsFitTheirButtonsInEveryFont) {
 
 TEST(TitleText, FollowsProgressThenLinkThenDisconnected) {
   const std::string s = "VANTREL Downloader v0.68(D)";
-  EXPECT_EQ(TitleText(0, 0, 0, 0), " Disconnected             " + s);
-  EXPECT_EQ(TitleText(37, 1, 85, 3), " 37% Done...   " + s);
-  EXPECT_EQ(TitleText(150, 0, 0, 0), " 100% Done...   " + s);
-  EXPECT_EQ(TitleText(0, 1, 85, 3), " COM4 (USB)   " + s);
-  EXPECT_EQ(TitleText(0, 1, 201, 0), " COM1 (UART)   " + s);
-  EXPECT_FALSE(TitleText(0, 1, 7, 0));  // no rule fits: the title stays
+  EXPECT_EQ(TitleText(0, 0, LinkMode::Unset, 0), " Disconnected             " + s);
+  EXPECT_EQ(TitleText(37, 1, LinkMode::Usb, 3), " 37% Done...   " + s);
+  EXPECT_EQ(TitleText(150, 0, LinkMode::Unset, 0), " 100% Done...   " + s);
+  EXPECT_EQ(TitleText(0, 1, LinkMode::Usb, 3), " COM4 (USB)   " + s);
+  EXPECT_EQ(TitleText(0, 1, LinkMode::Uart, 0), " COM1 (UART)   " + s);
+  EXPECT_FALSE(TitleText(0, 1, LinkMode::Unset, 0));  // no rule fits: the title stays
   EXPECT_EQ(TodayText().size(), 8u);
 }
 
@@ -282,7 +282,7 @@ TEST_F(WindowTest, TitleTimerShowsTheStateAndCapsTheProgress) {
   EXPECT_EQ(w.Record().m_nProgress.load(), 100);
   w.Record().m_nProgress = 0;
   w.Record().m_bConnected = 1;
-  w.Record().m_nLinkMode = 85;
+  w.Record().m_nLinkMode = LinkMode::Usb;
   w.Record().m_nComPort = 3;
   w.RefreshTitle();
   EXPECT_EQ(w.windowTitle(), " COM4 (USB)   VANTREL Downloader v0.68(D)");

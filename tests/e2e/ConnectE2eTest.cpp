@@ -117,7 +117,7 @@ TEST_F(ConnectE2eTest, StartOverUsbSendsTheStartSignalWithoutABootByte) {
   EXPECT_EQ(Count("Listen for the BOOT signal", mark), 0);
   EXPECT_EQ(Count("Turn on the target phone immediately", mark), 0);
   EXPECT_EQ(Snapshot().title, kUsbTitle);
-  EXPECT_EQ(w.Record().m_nLinkMode, 85);
+  EXPECT_EQ(static_cast<int>(w.Record().m_nLinkMode), 85);
   EXPECT_EQ(Text(ctl::kFlashIdBox), "ECB1");
   IniSettings stored(IniSettings::DefaultPath());
   EXPECT_EQ(stored.ReadInt("FennikDL", "UsbPort", -1), 6);

@@ -66,7 +66,7 @@ TEST_F(BootloaderTest, ChainWritesTheThreeStagesAndBoot2) {
   EXPECT_EQ(Boxes(), (std::vector<Box>{{"Bootloader Download available in UART Comport", "VANTREL Downloader"},
                                        {"Download Finished", "  NOTICE  "}}));
   EXPECT_EQ(con.LastState(), "Disconnected");
-  EXPECT_EQ(rec.m_nLinkMode, kLinkModeUart);
+  EXPECT_EQ(rec.m_nLinkMode, LinkMode::Uart);
   EXPECT_EQ(rec.m_strManualNandImage, "boot2");
   EXPECT_EQ(con.ControlText(ctl::kFileName), "boot2.img");
   EXPECT_EQ(con.ControlText(ctl::kFileSize), "190380 bytes");

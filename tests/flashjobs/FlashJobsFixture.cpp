@@ -26,7 +26,7 @@ void FlashJobsTest::SetUp() {
   rec.m_nComPort = 6;  // COM7
   rec.m_nBaudRate = kBaud921K;
   rec.m_nCommType = 0;
-  rec.m_nLinkMode = kLinkModeUart;
+  rec.m_nLinkMode = LinkMode::Uart;
   rec.m_strToday = kTestToday;
   imageDir = Config().Root() + "/images";
   ::mkdir(imageDir.c_str(), 0700);
@@ -45,7 +45,7 @@ sim::Simulator& FlashJobsTest::StartHandset(bool usb, sim::Options options) {
   // sends its start signal right after the open: nothing waits for a BOOT byte.
   if (usb) options.autoPowerOn = false;
   rec.m_nCommType = usb ? 1 : 0;
-  rec.m_nLinkMode = usb ? kLinkModeUsb : kLinkModeUart;
+  rec.m_nLinkMode = usb ? LinkMode::Usb : LinkMode::Uart;
   sim::Simulator& s = StartSim(std::move(options));
   if (usb) s.PowerOn();
   return s;

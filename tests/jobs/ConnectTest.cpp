@@ -38,7 +38,7 @@ class ConnectTest : public JobsFixture {
     JobsFixture::SetUp();
     rec.m_nComPort = 6;  // COM7
     rec.m_nBaudRate = 0;
-    rec.m_nLinkMode = kLinkModeUart;
+    rec.m_nLinkMode = LinkMode::Uart;
   }
   TraceCapture traces;  // keeps the protocol's developer traces out of the test output
 };
@@ -180,7 +180,7 @@ TEST_F(ConnectTest, UartConnectBringsUpTheNandLoader) {
 }
 
 TEST_F(ConnectTest, UsbSendsTheStartSignalWithoutABootByte) {
-  rec.m_nLinkMode = kLinkModeUsb;
+  rec.m_nLinkMode = LinkMode::Usb;
   ScriptedHandset h(kCom);
   h.SetScript(AnswerStart({0xB9}));
   h.AnswerFlashTypeQueries(0x55);
@@ -285,7 +285,7 @@ TEST_F(ConnectTest, ReconnectOverUartSendsTheCommandAndReturnsToReady) {
 }
 
 TEST_F(ConnectTest, ReconnectOverUsbSendsNothing) {
-  rec.m_nLinkMode = kLinkModeUsb;
+  rec.m_nLinkMode = LinkMode::Usb;
   ctx.job.loaderState = kLoaderNor;
   ReconnectForDriverChange(ctx);
   EXPECT_EQ(ctx.job.loaderState, kLoaderNone);

@@ -96,7 +96,7 @@ TEST_F(OperationControlTest, StartOverUartConnectsAndEndsReady) {
   h.Start();
   Control().OnStart();
   Control().WaitForJob();
-  EXPECT_EQ(rec.m_nLinkMode, 201);
+  EXPECT_EQ(static_cast<int>(rec.m_nLinkMode), 201);
   EXPECT_EQ(rec.m_nConnectResult, 0) << con.Dump();
   EXPECT_EQ(con.States(), (std::vector<std::string>{"Busy", "Busy", "Ready"}));
   EXPECT_EQ(con.IndicatorText(ctl::kFlashIdBox), "ECBA");
@@ -117,7 +117,7 @@ TEST_F(OperationControlTest, StartOverUsbSetsTheUsbLinkMode) {
   h.Start();
   Control().OnStart();
   Control().WaitForJob();
-  EXPECT_EQ(rec.m_nLinkMode, 85);
+  EXPECT_EQ(static_cast<int>(rec.m_nLinkMode), 85);
   EXPECT_EQ(rec.m_nConnectResult, 0) << con.Dump();
   EXPECT_EQ(con.IndicatorText(ctl::kFlashIdBox), "NX6604A0 512");
   EXPECT_EQ(con.LastState(), "Ready");
@@ -257,7 +257,7 @@ TEST_F(OperationControlTest, BootloaderWarningAndUartOnly) {
 }
 
 TEST_F(OperationControlTest, DisconnectOverUsbClosesTheBootLinkAndWaits) {
-  rec.m_nLinkMode = 85;
+  rec.m_nLinkMode = LinkMode::Usb;
   rec.m_bConnected = 1;
   Job().loaderState = kLoaderNand;
   Control().OnDisconnect();
@@ -349,7 +349,7 @@ TEST_F(OperationControlTest, ReconnectsAndTheUsbDisconnectPauseRunOnTheJobThread
   Job().loaderState = kLoaderNand;
   Control().OnNorAllSectorsErase();
   Control().WaitForJob();
-  rec.m_nLinkMode = 85;
+  rec.m_nLinkMode = LinkMode::Usb;
   Control().OnDisconnect();
   Control().WaitForJob();
   timing::ObservePauses(nullptr);
@@ -388,7 +388,7 @@ TEST_F(OperationControlTest, CheckBadBlockReconnectsOnlyFromTheNorLoader) {
   Control().OnCheckBadBlock();
   EXPECT_EQ(con.States(), (std::vector<std::string>{"Busy", "Ready"}));
   con.Clear();
-  rec.m_nLinkMode = 85;
+  rec.m_nLinkMode = LinkMode::Usb;
   Job().loaderState = kLoaderNor;
   Control().OnCheckBadBlock();
   Control().WaitForJob();

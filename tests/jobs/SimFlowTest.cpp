@@ -179,7 +179,7 @@ TEST_F(SimFlowTest, StartOverUsbAndDownloadCalset) {
   Sim().PowerOn();
   rec.m_nCommType = 1;
   Connect();
-  EXPECT_EQ(rec.m_nLinkMode, 85);
+  EXPECT_EQ(static_cast<int>(rec.m_nLinkMode), 85);
   const std::vector<Record> recs = {{0x240000, Pattern(0x1000, 5)}, {0x260000, Pattern(0x100, 6)}};
   rec.m_strParamDepFileName = RecordFile("c.img", recs);
   Download(6);
@@ -377,7 +377,7 @@ TEST_F(SimFlowTest, BootloaderDownloadEndsWithBoot2) {
   for (const auto& l : Sim().Transcript()) transcript += l + "\n";
   EXPECT_EQ(con.MessageTexts().back(), "Download Finished") << con.Dump() << transcript;
   EXPECT_EQ(rec.m_strManualNandImage, "boot2");
-  EXPECT_EQ(rec.m_nLinkMode, 201);
+  EXPECT_EQ(static_cast<int>(rec.m_nLinkMode), 201);
   EXPECT_EQ(Job().loaderState, kLoaderNone);
   EXPECT_EQ(con.LastState(), "Disconnected");
   const Payload& boot2 = Boot2Image();

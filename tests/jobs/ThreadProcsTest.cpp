@@ -19,7 +19,7 @@ class ThreadProcsTest : public JobsFixture {
     JobsFixture::SetUp();
     SetComOverride(kCom, "/nonexistent/tty");
     rec.m_nComPort = 6;
-    rec.m_nLinkMode = kLinkModeUart;
+    rec.m_nLinkMode = LinkMode::Uart;
     rec.m_nImageFileSize = 0x300000;    // 24 NAND blocks
     rec.m_nParamDepFileSize = 0x1FFFF;  // 1
     rec.m_nRscrFileSize = 0x200001;     // 17

@@ -28,7 +28,7 @@ class MaintenanceTest : public sim::SimTest {
     rec.m_nComPort = 6;  // COM7
     rec.m_nBaudRate = 0;
     rec.m_nCommType = 0;
-    rec.m_nLinkMode = 201;
+    rec.m_nLinkMode = LinkMode::Uart;
     op = std::make_unique<OperationControl>(rec, con, nullptr);
     dumps = Config().Root() + "/dumps";
     std::filesystem::create_directories(dumps);

@@ -27,7 +27,7 @@ class ScriptedJobsTest : public FastTiming {
     ctx.job.progressTicks = 0;
     rec.m_nComPort = 0;
     rec.m_nBaudRate = 0;
-    rec.m_nLinkMode = kLinkModeUart;
+    rec.m_nLinkMode = LinkMode::Uart;
     path = config.Root() + "/scripted.dmp";
   }
   void TearDown() override {

@@ -21,17 +21,17 @@ class ChecksumTest : public FastTiming {};
 
 TEST_F(ChecksumTest, WrapsAndPausesOnlyForSmallUartBlocks) {
   const uint8_t abc[] = {'a', 'b', 'c'};
-  EXPECT_EQ(Checksum8(kLinkModeUsb, abc, 3), 0x26);
+  EXPECT_EQ(Checksum8(LinkMode::Usb, abc, 3), 0x26);
   EXPECT_TRUE(PauseLog().empty());
-  EXPECT_EQ(Checksum8(kLinkModeUart, abc, 3), 0x26);
+  EXPECT_EQ(Checksum8(LinkMode::Uart, abc, 3), 0x26);
   EXPECT_THAT(PauseLog(), ElementsAre("Checksum8:200"));
 
   timing::ClearRecording();
   Bytes big(0x20000, 1);
-  EXPECT_EQ(Checksum8(kLinkModeUart, big.data(), 0x20000), 0x00);  // 0x20000 ones wrap to 0
-  EXPECT_EQ(Checksum8(kLinkModeUart, big.data(), 0x1FFFF), 0xFF);
+  EXPECT_EQ(Checksum8(LinkMode::Uart, big.data(), 0x20000), 0x00);  // 0x20000 ones wrap to 0
+  EXPECT_EQ(Checksum8(LinkMode::Uart, big.data(), 0x1FFFF), 0xFF);
   EXPECT_THAT(PauseLog(), ElementsAre("Checksum8:200"));  // only the block below 128 KiB
-  EXPECT_EQ(Checksum8(kLinkModeUsb, nullptr, 0), 0);
+  EXPECT_EQ(Checksum8(LinkMode::Usb, nullptr, 0), 0);
 }
 
 TEST(BlockLayerFrames, FramedCommandAndShortFrameBytes) {
@@ -98,7 +98,7 @@ TEST_F(BlockSendTest, CheckedSendInPiecesWithEchoedChecksum) {
   });
   session_.SetLastEchoedChecksum(0);
   timing::ClearRecording();
-  EXPECT_EQ(SendBlockChecked(session_, kLinkModeUart, link_, block.data(), 2500, progress_.Callback(), 0x4000), 0);
+  EXPECT_EQ(SendBlockChecked(session_, LinkMode::Uart, link_, block.data(), 2500, progress_.Callback(), 0x4000), 0);
   handset.Join();
   EXPECT_EQ(Bytes(seen.begin(), seen.end() - 1), block);
   EXPECT_EQ(seen.back(), Sum8(block));
@@ -116,7 +116,7 @@ TEST_F(BlockSendTest, CheckedSendReportsAWrongEcho) {
     Bytes got = h.Expect(101);
     h.SendByte(static_cast<uint8_t>(got.back() + 1));
   });
-  EXPECT_EQ(SendBlockChecked(session_, kLinkModeUart, link_, block.data(), 100, progress_.Callback(), 0), kResultError);
+  EXPECT_EQ(SendBlockChecked(session_, LinkMode::Uart, link_, block.data(), 100, progress_.Callback(), 0), kResultError);
   handset.Join();
   EXPECT_EQ(session_.LastEchoedChecksum(), static_cast<uint8_t>(Sum8(block) + 1));
   EXPECT_THAT(progress_.Only(0, 1), ElementsAre(ProgressCall{0, 1, 1, 100, 0}));
@@ -126,7 +126,7 @@ TEST_F(BlockSendTest, CheckedSendWithoutEchoTimesOut) {
   ScriptedHandset handset;
   OpenAt(kBaud115200);
   const Bytes block = Pattern(10, 2);
-  EXPECT_EQ(SendBlockChecked(session_, kLinkModeUart, link_, block.data(), 10, nullptr, 0), kResultNoResponse);
+  EXPECT_EQ(SendBlockChecked(session_, LinkMode::Uart, link_, block.data(), 10, nullptr, 0), kResultNoResponse);
 }
 
 TEST_F(BlockSendTest, UsbSendsNeitherChecksumNorReadsAnEcho) {
@@ -135,9 +135,9 @@ TEST_F(BlockSendTest, UsbSendsNeitherChecksumNorReadsAnEcho) {
   const Bytes block = Pattern(1500, 4);
   Bytes seen;
   handset.Play([&](ScriptedHandset& h) { seen = h.Drain(150); });
-  EXPECT_EQ(SendBlockChecked(session_, kLinkModeUsb, link_, block.data(), 1500, progress_.Callback(), 7), 0);
+  EXPECT_EQ(SendBlockChecked(session_, LinkMode::Usb, link_, block.data(), 1500, progress_.Callback(), 7), 0);
   uint8_t sum = 0;
-  EXPECT_EQ(SendBlockSummed(kLinkModeUsb, link_, block.data(), 1500, &sum, progress_.Callback(), 9), 0);
+  EXPECT_EQ(SendBlockSummed(LinkMode::Usb, link_, block.data(), 1500, &sum, progress_.Callback(), 9), 0);
   handset.Join();
   EXPECT_EQ(sum, Sum8(block));
   EXPECT_EQ(seen, Concat({block, block}));

@@ -75,7 +75,7 @@ class FileSessionTest : public ProtocolTest {
         EXPECT_EQ(TakeRecord(h, static_cast<uint32_t>(records_[index].size())), records_[index]);
       }
     });
-    *rc = TOOL_DownloadImageSet(session_, kLinkModeUart, link_, imgset_, type, progress_.Callback());
+    *rc = TOOL_DownloadImageSet(session_, LinkMode::Uart, link_, imgset_, type, progress_.Callback());
     handset.Join();
     return sent;
   }
@@ -126,7 +126,7 @@ TEST_F(FileSessionTest, SelectionCountersStartOverWithTheFlags) {
       ReadStart(h);
       h.SendByte(0x28);
     });
-    EXPECT_EQ(TOOL_DownloadImageSet(session_, kLinkModeUart, link_, imgset_, 0, nullptr), kResultSync);
+    EXPECT_EQ(TOOL_DownloadImageSet(session_, LinkMode::Uart, link_, imgset_, 0, nullptr), kResultSync);
     handset.Join();
   }
   int rc = -1;
@@ -147,7 +147,7 @@ TEST_F(FileSessionTest, RecordBlocksCallbacksAndPauses) {
   });
   timing::ClearRecording();
   session_.SetLastEchoedChecksum(0);
-  EXPECT_EQ(TOOL_DownloadImageSet(session_, kLinkModeUart, link_, path, 0, progress_.Callback()), 0);
+  EXPECT_EQ(TOOL_DownloadImageSet(session_, LinkMode::Uart, link_, path, 0, progress_.Callback()), 0);
   handset.Join();
   EXPECT_EQ(start.word, 0xFFFF0004u);
   EXPECT_EQ(start.address, 0x200000u);
@@ -184,7 +184,7 @@ TEST_F(FileSessionTest, FourthFailedBlockSendEndsTheSession) {
       h.SendByte(0x29);
     });
     progress_.calls.clear();
-    const int rc = TOOL_DownloadImageSet(session_, kLinkModeUart, link_, imgset_, 0, progress_.Callback());
+    const int rc = TOOL_DownloadImageSet(session_, LinkMode::Uart, link_, imgset_, 0, progress_.Callback());
     handset.Join();
     EXPECT_EQ(rc, failures == 4 ? kResultError : kResultOk) << failures;
     EXPECT_EQ(progress_.Only(0, 1).size(), static_cast<size_t>(failures));
@@ -199,7 +199,7 @@ TEST_F(FileSessionTest, EndsAndTheirCodes) {
     ScriptedHandset& handset = handset_;
     handset.Play(std::move(script));
     progress_.calls.clear();
-    const int rc = TOOL_DownloadImageSet(session_, kLinkModeUart, link_, path, 0, progress_.Callback());
+    const int rc = TOOL_DownloadImageSet(session_, LinkMode::Uart, link_, path, 0, progress_.Callback());
     handset.Join();
     return rc;
   };
@@ -235,7 +235,7 @@ TEST_F(FileSessionTest, EndsAndTheirCodes) {
             kResultInternal);
   EXPECT_TRUE(after.empty());
 
-  EXPECT_EQ(TOOL_DownloadImageSet(session_, kLinkModeUart, link_, scratch_.Root() + "/missing.bin", 0, nullptr),
+  EXPECT_EQ(TOOL_DownloadImageSet(session_, LinkMode::Uart, link_, scratch_.Root() + "/missing.bin", 0, nullptr),
             kResultFileOpen);
 }
 
@@ -253,7 +253,7 @@ TEST_F(FileSessionTest, CancelEndsAWaitingSessionWith210) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     stop::Request();
   });
-  EXPECT_EQ(TOOL_DownloadImageSet(session_, kLinkModeUart, link_, imgset_, 0, progress_.Callback()), kResultComPort);
+  EXPECT_EQ(TOOL_DownloadImageSet(session_, LinkMode::Uart, link_, imgset_, 0, progress_.Callback()), kResultComPort);
   cancel.join();
   handset.Join();
   EXPECT_TRUE(after.empty());
@@ -283,8 +283,8 @@ TEST_F(FileSessionTest, RecordFilesThatDoNotParseSendNothing) {
     session_.SetSelection(1, 1, 1, 1, 1, 1);
     Bytes seen;
     handset_.Play([&](ScriptedHandset& h) { seen = h.Drain(100); });
-    EXPECT_EQ(TOOL_DownloadImageSet(session_, kLinkModeUart, link_, c.path, 0, nullptr), c.rc);
-    EXPECT_EQ(TOOL_DownloadImageSetUsb(session_, kLinkModeUsb, c.path, link_, 0, nullptr), c.rc);
+    EXPECT_EQ(TOOL_DownloadImageSet(session_, LinkMode::Uart, link_, c.path, 0, nullptr), c.rc);
+    EXPECT_EQ(TOOL_DownloadImageSetUsb(session_, LinkMode::Usb, c.path, link_, 0, nullptr), c.rc);
     handset_.Join();
     EXPECT_TRUE(seen.empty());
   }
@@ -312,7 +312,7 @@ TEST_F(FileSessionTest, FlashStreamReadsExtraBytesPerBlockAndEndsWithTheFile) {
     }
     h.SendByte(0x29);
   });
-  EXPECT_EQ(TOOL_DownloadImageSet(session_, kLinkModeUart, link_, path, proto::kTypeVlfFlash, progress_.Callback()), 0);
+  EXPECT_EQ(TOOL_DownloadImageSet(session_, LinkMode::Uart, link_, path, proto::kTypeVlfFlash, progress_.Callback()), 0);
   handset.Join();
   EXPECT_EQ(start.address, 0x5000000u);  // streams name their type
   EXPECT_EQ(start.length, file.size());
@@ -331,7 +331,7 @@ TEST_F(FileSessionTest, VlfStreamFollowsTheRestFlag) {
   ScriptedHandset& handset = handset_;
   Bytes seen;
   handset.Play([&](ScriptedHandset& h) { seen = h.Drain(100); });
-  EXPECT_EQ(TOOL_DownloadImageSet(session_, kLinkModeUart, link_, path, proto::kTypeVlf, nullptr), 0);
+  EXPECT_EQ(TOOL_DownloadImageSet(session_, LinkMode::Uart, link_, path, proto::kTypeVlf, nullptr), 0);
   handset.Join();
   EXPECT_TRUE(seen.empty());
 
@@ -348,7 +348,7 @@ TEST_F(FileSessionTest, VlfStreamFollowsTheRestFlag) {
     data.insert(data.end(), more.begin(), more.end());
     h.SendByte(0x29);
   });
-  EXPECT_EQ(TOOL_DownloadImageSet(session_, kLinkModeUart, link_, path, proto::kTypeVlf, nullptr), 0);
+  EXPECT_EQ(TOOL_DownloadImageSet(session_, LinkMode::Uart, link_, path, proto::kTypeVlf, nullptr), 0);
   handset.Join();
   EXPECT_EQ(first.address, 7u);
   EXPECT_EQ(first.length, 700u);
@@ -383,7 +383,7 @@ TEST_F(Boot2SessionTest, EmbeddedImageAnnouncedAndServedFromItsOwnOffset) {
   });
   session_.SetImageCursor(77);  // not used by this session
   timing::ClearRecording();
-  EXPECT_EQ(TOOL_DownloadBoot2(session_, kLinkModeUart, link_, "boot2", 0x20000, progress_.Callback()), 0);
+  EXPECT_EQ(TOOL_DownloadBoot2(session_, LinkMode::Uart, link_, "boot2", 0x20000, progress_.Callback()), 0);
   handset.Join();
   EXPECT_EQ(start.word, 0xFFFF0004u);
   EXPECT_EQ(start.address, 0x20000u);
@@ -406,7 +406,7 @@ TEST_F(Boot2SessionTest, RequestPastTheEmbeddedImageIs205) {
     h.SendWordBe(381);
     after = h.Drain(100);
   });
-  EXPECT_EQ(TOOL_DownloadBoot2(session_, kLinkModeUart, link_, "boot2", 0x20000, nullptr), kResultInternal);
+  EXPECT_EQ(TOOL_DownloadBoot2(session_, LinkMode::Uart, link_, "boot2", 0x20000, nullptr), kResultInternal);
   handset.Join();
   EXPECT_TRUE(after.empty());
 }
@@ -428,7 +428,7 @@ TEST_F(Boot2SessionTest, FileOverUsbEndsWithTheEndByte) {
     end = h.Expect(1);
   });
   timing::ClearRecording();
-  EXPECT_EQ(TOOL_DownloadBoot2(session_, kLinkModeUsb, link_, path, 0x7000000, progress_.Callback()), 0);
+  EXPECT_EQ(TOOL_DownloadBoot2(session_, LinkMode::Usb, link_, path, 0x7000000, progress_.Callback()), 0);
   handset.Join();
   EXPECT_EQ(start.length, 1500u);
   EXPECT_EQ(start.address, 0x7000000u);
@@ -441,7 +441,7 @@ TEST_F(Boot2SessionTest, OnlyTheExactNameSelectsTheEmbeddedImage) {
   ScriptedHandset& handset = handset_;
   Bytes seen;
   handset.Play([&](ScriptedHandset& h) { seen = h.Drain(100); });
-  EXPECT_EQ(TOOL_DownloadBoot2(session_, kLinkModeUart, link_, "Boot2", 0x20000, nullptr), kResultFileOpen);
+  EXPECT_EQ(TOOL_DownloadBoot2(session_, LinkMode::Uart, link_, "Boot2", 0x20000, nullptr), kResultFileOpen);
   handset.Join();
   EXPECT_TRUE(seen.empty());
 }

@@ -34,24 +34,24 @@ TEST_F(LoaderCommandsTest, PlainCommandsAndTheirPauses) {
   EXPECT_EQ(Sent([&] { TOOL_EndSession(session_, link_); }), WordsBe({0xFFFF0018u, 0, 0, 0xFF00FF00u}));
   EXPECT_EQ(Sent([&] { TOOL_Reconnect(session_, link_); }), WordsBe({0xFFFF0017u, 0, 0, 0xFF00FF00u}));
   EXPECT_EQ(Sent([&] { TOOL_FormatPzl(session_, link_); }), WordsBe({0xFFFF0014u, 0, 0, 0xFF00FF00u}));
-  EXPECT_EQ(Sent([&] { TOOL_FormatVlfArea(session_, link_, kLinkModeUart); }),
+  EXPECT_EQ(Sent([&] { TOOL_FormatVlfArea(session_, link_, LinkMode::Uart); }),
             WordsBe({0xFFFF0008u, 0xE00000, 0x20000, 0xFF00FF00u}));
   EXPECT_THAT(PauseLog(), ElementsAre("TOOL_SetTargetBaud:1000", "TOOL_EndSession:2000", "TOOL_FormatPzl:5000",
                                       "TOOL_FormatVlfArea:1000"));
 }
 
 TEST_F(LoaderCommandsTest, UsbLinksGetFrames) {
-  Bytes f = Sent([&] { TOOL_FormatVlfArea(session_, link_, kLinkModeUsb); });
+  Bytes f = Sent([&] { TOOL_FormatVlfArea(session_, link_, LinkMode::Usb); });
   ASSERT_EQ(f.size(), 16u);
   EXPECT_EQ(f[0], 0x32);
   EXPECT_THAT(Bytes(f.begin() + 4, f.end()), ElementsAre(0, 0, 0, 0, 0xFF, 0xFF, 0, 0x08, 0, 0, 0, 0));
-  f = Sent([&] { TOOL_EraseAll(session_, link_, 0x19, kLinkModeUsb); });
+  f = Sent([&] { TOOL_EraseAll(session_, link_, 0x19, LinkMode::Usb); });
   ASSERT_EQ(f.size(), 16u);
   EXPECT_EQ(f[0], 0x33);
   EXPECT_THAT(Bytes(f.begin() + 8, f.end()), ElementsAre(0xFF, 0xFF, 0, 0x06, 0, 0, 0, 1));
   const char date[8] = {'2', '0', '2', '4', '0', '5', '1', '7'};
   timing::ClearRecording();
-  f = Sent([&] { EXPECT_EQ(TOOL_SendDownloadDate(session_, link_, date, kLinkModeUsb), 0); });
+  f = Sent([&] { EXPECT_EQ(TOOL_SendDownloadDate(session_, link_, date, LinkMode::Usb), 0); });
   ASSERT_EQ(f.size(), 24u);
   EXPECT_EQ(f[0], 0x33);
   EXPECT_THAT(Bytes(f.begin() + 8, f.begin() + 16), ElementsAre(0xFF, 0xFF, 0, 0x19, 0, 0, 0, 0));
@@ -77,7 +77,7 @@ TEST_F(LoaderCommandsTest, EraseWaitsForItsCompletionBytes) {
     command = h.Expect(16);
     h.Send({0x00, 0xB9, 0x46, 0x12, 0xB9});  // a 0xB9 before 'F' does not count
   });
-  EXPECT_EQ(TOOL_EraseAll(session_, link_, 0x18, kLinkModeUart), 0);
+  EXPECT_EQ(TOOL_EraseAll(session_, link_, 0x18, LinkMode::Uart), 0);
   handset_.Join();
   EXPECT_EQ(command, WordsBe({0xFFFF0006u, 0, 0, 0xFF00FF00u}));
   EXPECT_THAT(PauseLog(), ElementsAre("TOOL_EraseAll:1000"));
@@ -88,14 +88,14 @@ TEST_F(LoaderCommandsTest, EraseWaitsForItsCompletionBytes) {
     h.Expect(16);
     h.SendByte(0x46);
   });
-  EXPECT_EQ(TOOL_EraseAll(session_, link_, 0x18, kLinkModeUart), 0);
+  EXPECT_EQ(TOOL_EraseAll(session_, link_, 0x18, LinkMode::Uart), 0);
   handset_.Join();
   EXPECT_GE(timing::RecordedPollCount(), 30u * 200u);
 
   // Not a byte in the whole first phase: no erase can be reported as done.
   timing::ClearRecording();
   handset_.Play([&](ScriptedHandset& h) { h.Expect(16); });
-  EXPECT_EQ(TOOL_EraseAll(session_, link_, 0x18, kLinkModeUart), kResultNoResponse);
+  EXPECT_EQ(TOOL_EraseAll(session_, link_, 0x18, LinkMode::Uart), kResultNoResponse);
   handset_.Join();
   EXPECT_GE(timing::RecordedPollCount(), 30u * 200u);
   EXPECT_LT(timing::RecordedPollCount(), 31u * 200u) << "the second phase is not waited for";
@@ -104,7 +104,7 @@ TEST_F(LoaderCommandsTest, EraseWaitsForItsCompletionBytes) {
     h.Expect(16);
     h.Send({0x00, 0xB9});
   });
-  EXPECT_EQ(TOOL_EraseAll(session_, link_, 0x18, kLinkModeUart), kResultNoResponse);
+  EXPECT_EQ(TOOL_EraseAll(session_, link_, 0x18, LinkMode::Uart), kResultNoResponse);
   handset_.Join();
   handset_.Play([&](ScriptedHandset& h) { h.Expect(16); });
   EXPECT_EQ(TOOL_PartialErase(session_, link_, 0x100000, 0x40000), kResultNoResponse);

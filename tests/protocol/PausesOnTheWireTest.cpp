@@ -49,12 +49,12 @@ TEST_F(PausesOnTheWire, EveryPauseAfterASendStartsOnceTheQueueHasEmptied) {
   EXPECT_EQ(TOOL_SetTargetBaud(session_, link_, kBaud921600, 1), 0);
   const Bytes block = Pattern(2500, 3);
   Answer({Sum8(block)});
-  EXPECT_EQ(SendBlockChecked(session_, kLinkModeUart, link_, block.data(), 2500, ProgressCallBack{}, 0), 0);
+  EXPECT_EQ(SendBlockChecked(session_, LinkMode::Uart, link_, block.data(), 2500, ProgressCallBack{}, 0), 0);
   Answer(Concat({WordsBe({2500}), {0x27}, WordsBe({0, 0})}));
-  EXPECT_EQ(TOOL_DownloadNorImage(session_, kLinkModeUart, link_, WriteFile("nor.bin", block), 0x10000, 2500,
+  EXPECT_EQ(TOOL_DownloadNorImage(session_, LinkMode::Uart, link_, WriteFile("nor.bin", block), 0x10000, 2500,
                                   ProgressCallBack{}),
             0);
-  EXPECT_EQ(TOOL_SendDownloadDate(session_, link_, "20240315", kLinkModeUart), 0);
+  EXPECT_EQ(TOOL_SendDownloadDate(session_, link_, "20240315", LinkMode::Uart), 0);
   EXPECT_EQ(TOOL_EndSession(session_, link_), 0);
 
   EXPECT_EQ(early_, std::vector<std::string>{});

@@ -48,7 +48,7 @@ TEST_F(ReadBackTest, NorRecordFileSendsOneStartPerRecord) {
     data.insert(data.end(), b.begin(), b.end());
     CloseRange(h);
   });
-  EXPECT_EQ(TOOL_DownloadNorImage(session_, kLinkModeUart, link_, path, proto::kNorRecordMarker, 0, progress_.Callback()), 0);
+  EXPECT_EQ(TOOL_DownloadNorImage(session_, LinkMode::Uart, link_, path, proto::kNorRecordMarker, 0, progress_.Callback()), 0);
   handset_.Join();
   EXPECT_EQ(start1, WordsBe({0xFFFF0000u, 0x10000, 4196, 0xFF00FF00u}));
   EXPECT_EQ(start2, WordsBe({0xFFFF0000u, 0x7F0000, 50, 0xFF00FF00u}));
@@ -73,7 +73,7 @@ TEST_F(ReadBackTest, NorPlainLayoutAndItsEnds) {
     block = NorBlock(h, 600);
     CloseRange(h);
   });
-  EXPECT_EQ(TOOL_DownloadNorImage(session_, kLinkModeUsb, link_, path, 0x40000, 0, nullptr), 0);
+  EXPECT_EQ(TOOL_DownloadNorImage(session_, LinkMode::Usb, link_, path, 0x40000, 0, nullptr), 0);
   handset_.Join();
   EXPECT_EQ(start, WordsBe({0xFFFF0000u, 0x40000, 0, 0xFF00FF00u}));
   EXPECT_EQ(block, image);
@@ -83,7 +83,7 @@ TEST_F(ReadBackTest, NorPlainLayoutAndItsEnds) {
   const auto endedBy = [&](std::function<void(ScriptedHandset&)> script) {
     handset_.Play(std::move(script));
     progress_.calls.clear();
-    const int rc = TOOL_DownloadNorImage(session_, kLinkModeUart, link_, path, 0, 600, progress_.Callback());
+    const int rc = TOOL_DownloadNorImage(session_, LinkMode::Uart, link_, path, 0, 600, progress_.Callback());
     handset_.Join();
     return rc;
   };
@@ -112,14 +112,14 @@ TEST_F(ReadBackTest, NorPlainLayoutAndItsEnds) {
               kResultInternal);
     EXPECT_TRUE(after.empty());
   }
-  EXPECT_EQ(TOOL_DownloadNorImage(session_, kLinkModeUart, link_, scratch_.Root() + "/none", 0, 1, nullptr), kResultFileOpen);
+  EXPECT_EQ(TOOL_DownloadNorImage(session_, LinkMode::Uart, link_, scratch_.Root() + "/none", 0, 1, nullptr), kResultFileOpen);
 }
 
 TEST_F(ReadBackTest, NorRecordFileWithoutACompleteRecordSendsNothing) {
   Bytes seen;
   handset_.Play([&](ScriptedHandset& h) { seen = h.Drain(100); });
   const std::string path = WriteFile("cut.bin", Bytes{1, 2, 3, 4, 5, 6, 7});
-  EXPECT_EQ(TOOL_DownloadNorImage(session_, kLinkModeUart, link_, path, proto::kNorRecordMarkerBoot, 0, nullptr),
+  EXPECT_EQ(TOOL_DownloadNorImage(session_, LinkMode::Uart, link_, path, proto::kNorRecordMarkerBoot, 0, nullptr),
             kResultFileRead);
   handset_.Join();
   EXPECT_TRUE(seen.empty());
@@ -158,7 +158,7 @@ TEST_F(ReadBackTest, DumpHandsBlocksToTheSinkAndPacesSmallOnes) {
     sunk.insert(sunk.end(), data, data + length);
     return true;
   };
-  EXPECT_EQ(TOOL_Dump(session_, kLinkModeUart, "", link_, 0x500000, 0x30000, proto::kCmdNandDump, progress, sink), 0);
+  EXPECT_EQ(TOOL_Dump(session_, LinkMode::Uart, "", link_, 0x500000, 0x30000, proto::kCmdNandDump, progress, sink), 0);
   handset_.Join();
   EXPECT_EQ(command, WordsBe({0xFFFF0005u, 0x500000, 0x30000, 0xFF00FF00u}));
   EXPECT_EQ(sunk, flash);
@@ -173,7 +173,7 @@ TEST_F(ReadBackTest, DumpEndsAndTheirCodes) {
       h.Expect(16);
       script(h);
     });
-    const int rc = TOOL_Dump(session_, kLinkModeUsb, "", link_, 0, 0x1000, proto::kCmdNorDump, nullptr, sink);
+    const int rc = TOOL_Dump(session_, LinkMode::Usb, "", link_, 0, 0x1000, proto::kCmdNorDump, nullptr, sink);
     handset_.Join();
     return rc;
   };

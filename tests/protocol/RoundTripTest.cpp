@@ -83,7 +83,7 @@ class RoundTripTest : public sim::SimTest {
   }
 
   // Reads flash back through the loader.
-  Bytes ReadBack(ComLink& link, uint8_t mode, uint32_t command, uint32_t start, uint32_t length) {
+  Bytes ReadBack(ComLink& link, LinkMode mode, uint32_t command, uint32_t start, uint32_t length) {
     Bytes out;
     const int rc = TOOL_Dump(session_, mode, "", link, start, length, command, nullptr, [&](const uint8_t* d, uint32_t n) {
       out.insert(out.end(), d, d + n);
@@ -122,13 +122,13 @@ TEST_F(RoundTripTest, UartImageSetAtTheRaisedRateReadsBackTheSelectedRecords) {
   SetHostBaud(*link, kBaud921600);
   session_.SetSelection(1, 1, 0, 0, 0, 0);
   ProgressLog progress;
-  EXPECT_EQ(TOOL_DownloadImageSet(session_, kLinkModeUart, *link, path, proto::kTypeImgset, progress.Callback()), 0);
+  EXPECT_EQ(TOOL_DownloadImageSet(session_, LinkMode::Uart, *link, path, proto::kTypeImgset, progress.Callback()), 0);
   const char date[8] = {'2', '0', '2', '4', '0', '6', '0', '1'};
-  EXPECT_EQ(TOOL_SendDownloadDate(session_, *link, date, kLinkModeUart), 0);
+  EXPECT_EQ(TOOL_SendDownloadDate(session_, *link, date, LinkMode::Uart), 0);
 
   for (int i = 0; i < 3; ++i) {
     const auto& [address, data] = file.records[i];
-    EXPECT_EQ(ReadBack(*link, kLinkModeUart, proto::kCmdNandDump, address, static_cast<uint32_t>(data.size())), data)
+    EXPECT_EQ(ReadBack(*link, LinkMode::Uart, proto::kCmdNandDump, address, static_cast<uint32_t>(data.size())), data)
         << "record " << i;
   }
   for (int i = 3; i < 5; ++i) {  // not selected: still erased
@@ -148,14 +148,14 @@ TEST_F(RoundTripTest, UartBoot2AndManualFile) {
   BringUpLoader(proto::kSelectNandLoader);
   LinkPtr link = Open();
   ASSERT_TRUE(link);
-  EXPECT_EQ(TOOL_DownloadBoot2(session_, kLinkModeUart, *link, "boot2", 0x20000, nullptr), 0);
+  EXPECT_EQ(TOOL_DownloadBoot2(session_, LinkMode::Uart, *link, "boot2", 0x20000, nullptr), 0);
   const Bytes manual = Pattern(0x6789, 9);
-  EXPECT_EQ(TOOL_DownloadBoot2(session_, kLinkModeUart, *link, WriteFile("manual.img", manual), 0x1000000, nullptr), 0);
+  EXPECT_EQ(TOOL_DownloadBoot2(session_, LinkMode::Uart, *link, WriteFile("manual.img", manual), 0x1000000, nullptr), 0);
 
   const Payload& boot2 = Boot2Image();
-  EXPECT_EQ(ReadBack(*link, kLinkModeUart, proto::kCmdNandDump, 0x20000, boot2.size),
+  EXPECT_EQ(ReadBack(*link, LinkMode::Uart, proto::kCmdNandDump, 0x20000, boot2.size),
             Bytes(boot2.data, boot2.data + boot2.size));
-  EXPECT_EQ(ReadBack(*link, kLinkModeUart, proto::kCmdNandDump, 0x1000000, 0x6789), manual);
+  EXPECT_EQ(ReadBack(*link, LinkMode::Uart, proto::kCmdNandDump, 0x1000000, 0x6789), manual);
   CloseLink(link);
   EXPECT_EQ(s.ReadNand(0x1000000, 0x6789), manual);
 }
@@ -168,8 +168,8 @@ TEST_F(RoundTripTest, StreamFormsFillTheFileSystemArea) {
 
   const Bytes vlf = Pattern(0x9001, 11);
   session_.SetSelection(0, 0, 0, 0, 0, 1);
-  EXPECT_EQ(TOOL_DownloadImageSet(session_, kLinkModeUart, *link, WriteFile("vlf.bin", vlf), proto::kTypeVlf, nullptr), 0);
-  EXPECT_EQ(ReadBack(*link, kLinkModeUart, proto::kCmdNandDump, 0x5000000, 0x9001), vlf);
+  EXPECT_EQ(TOOL_DownloadImageSet(session_, LinkMode::Uart, *link, WriteFile("vlf.bin", vlf), proto::kTypeVlf, nullptr), 0);
+  EXPECT_EQ(ReadBack(*link, LinkMode::Uart, proto::kCmdNandDump, 0x5000000, 0x9001), vlf);
 
   // Entire-flash images carry 4096 spare bytes after each block of data.
   Bytes flashFile, expected;
@@ -179,10 +179,10 @@ TEST_F(RoundTripTest, StreamFormsFillTheFileSystemArea) {
     expected = Concat({expected, data});
   }
   session_.SetSelection(0, 0, 0, 0, 0, 1);
-  EXPECT_EQ(TOOL_DownloadImageSet(session_, kLinkModeUart, *link, WriteFile("flash.bin", flashFile), proto::kTypeVlfFlash,
+  EXPECT_EQ(TOOL_DownloadImageSet(session_, LinkMode::Uart, *link, WriteFile("flash.bin", flashFile), proto::kTypeVlfFlash,
                                   nullptr),
             0);
-  EXPECT_EQ(ReadBack(*link, kLinkModeUart, proto::kCmdNandDump, 0x5000000, static_cast<uint32_t>(expected.size())),
+  EXPECT_EQ(ReadBack(*link, LinkMode::Uart, proto::kCmdNandDump, 0x5000000, static_cast<uint32_t>(expected.size())),
             expected);
   CloseLink(link);
   EXPECT_EQ(s.ReadNand(0x5000000 + static_cast<uint32_t>(expected.size()), 16), Bytes(16, 0xFF));
@@ -211,7 +211,7 @@ TEST_F(RoundTripTest, EntireFlashStreamSurvivesResendsWithItsSpareBytes) {
     s.AddFault(f);
     ProgressLog progress;
     session_.SetSelection(0, 0, 0, 0, 0, 1);
-    EXPECT_EQ(TOOL_DownloadImageSet(session_, kLinkModeUart, *link, path, proto::kTypeVlfFlash, progress.Callback()), 0);
+    EXPECT_EQ(TOOL_DownloadImageSet(session_, LinkMode::Uart, *link, path, proto::kTypeVlfFlash, progress.Callback()), 0);
     EXPECT_EQ(std::count(progress.calls.begin(), progress.calls.end(), ProgressCall{1, 1, 3, 0, 0}), 1);
     // A resent block is reported at its own address, and the next one right
     // behind it.
@@ -237,27 +237,27 @@ TEST_F(RoundTripTest, UsbFormsReadBackTheirRecordsAndFiles) {
   ASSERT_TRUE(link);
 
   session_.SetSelection(0, 1, 0, 0, 0, 2);  // records 2 to 5
-  EXPECT_EQ(TOOL_DownloadImageSetUsb(session_, kLinkModeUsb, WriteFile("imgset.bin", file.Bytes_()), *link,
+  EXPECT_EQ(TOOL_DownloadImageSetUsb(session_, LinkMode::Usb, WriteFile("imgset.bin", file.Bytes_()), *link,
                                      proto::kTypeImgset, nullptr),
             0);
   const Bytes vlfRecord = Pattern(0x4321, 12);
-  EXPECT_EQ(TOOL_DownloadImageSetUsb(session_, kLinkModeUsb, WriteFile("vlf.bin", Record(0x5100000, vlfRecord)), *link,
+  EXPECT_EQ(TOOL_DownloadImageSetUsb(session_, LinkMode::Usb, WriteFile("vlf.bin", Record(0x5100000, vlfRecord)), *link,
                                      proto::kTypeVlf, nullptr),
             0);
   const Bytes manual = Pattern(0x5555, 13);
-  EXPECT_EQ(TOOL_DownloadFileUsb(session_, kLinkModeUsb, WriteFile("manual.img", manual), *link, 0x2000000, nullptr), 0);
+  EXPECT_EQ(TOOL_DownloadFileUsb(session_, LinkMode::Usb, WriteFile("manual.img", manual), *link, 0x2000000, nullptr), 0);
   const Bytes boot2File = Pattern(0x3000, 14);
-  EXPECT_EQ(TOOL_DownloadBoot2(session_, kLinkModeUsb, *link, WriteFile("boot2.img", boot2File), 0x3000000, nullptr), 0);
+  EXPECT_EQ(TOOL_DownloadBoot2(session_, LinkMode::Usb, *link, WriteFile("boot2.img", boot2File), 0x3000000, nullptr), 0);
 
   EXPECT_EQ(s.ReadNand(file.records[0].first, 16), Bytes(16, 0xFF));
   for (int i = 1; i < 5; ++i) {
     const auto& [address, data] = file.records[i];
-    EXPECT_EQ(ReadBack(*link, kLinkModeUsb, proto::kCmdNandDump, address, static_cast<uint32_t>(data.size())), data)
+    EXPECT_EQ(ReadBack(*link, LinkMode::Usb, proto::kCmdNandDump, address, static_cast<uint32_t>(data.size())), data)
         << "record " << i;
   }
-  EXPECT_EQ(ReadBack(*link, kLinkModeUsb, proto::kCmdNandDump, 0x5100000, 0x4321), vlfRecord);
-  EXPECT_EQ(ReadBack(*link, kLinkModeUsb, proto::kCmdNandDump, 0x2000000, 0x5555), manual);
-  EXPECT_EQ(ReadBack(*link, kLinkModeUsb, proto::kCmdNandDump, 0x3000000, 0x3000), boot2File);
+  EXPECT_EQ(ReadBack(*link, LinkMode::Usb, proto::kCmdNandDump, 0x5100000, 0x4321), vlfRecord);
+  EXPECT_EQ(ReadBack(*link, LinkMode::Usb, proto::kCmdNandDump, 0x2000000, 0x5555), manual);
+  EXPECT_EQ(ReadBack(*link, LinkMode::Usb, proto::kCmdNandDump, 0x3000000, 0x3000), boot2File);
   CloseLink(link);
 }
 
@@ -279,7 +279,7 @@ TEST_F(RoundTripTest, BootImageThroughTheFlashDriver) {
   LinkPtr link = Open();
   ASSERT_TRUE(link);
   const Payload& image = Boot1aImage();
-  EXPECT_EQ(ReadBack(*link, kLinkModeUart, proto::kCmdNandDump, 0x1000, image.size),
+  EXPECT_EQ(ReadBack(*link, LinkMode::Uart, proto::kCmdNandDump, 0x1000, image.size),
             Bytes(image.data, image.data + image.size));
   CloseLink(link);
   EXPECT_EQ(s.ReadNand(0x1000 + image.size, 8), Bytes(8, 0xFF));
@@ -292,9 +292,9 @@ TEST_F(RoundTripTest, NorRecordDownloadReadsBack) {
   const std::string path = WriteFile("cal.bin", Concat({Record(0x10000, r1), Record(0x1FE4000, r2)}));
   LinkPtr link = Open();
   ASSERT_TRUE(link);
-  EXPECT_EQ(TOOL_DownloadNorImage(session_, kLinkModeUart, *link, path, proto::kNorRecordMarker, 0, nullptr), 0);
-  EXPECT_EQ(ReadBack(*link, kLinkModeUart, proto::kCmdNorDump, 0x10000, 0x21000), r1);
-  EXPECT_EQ(ReadBack(*link, kLinkModeUart, proto::kCmdNorDump, 0x1FE4000, 0x9000), r2);
+  EXPECT_EQ(TOOL_DownloadNorImage(session_, LinkMode::Uart, *link, path, proto::kNorRecordMarker, 0, nullptr), 0);
+  EXPECT_EQ(ReadBack(*link, LinkMode::Uart, proto::kCmdNorDump, 0x10000, 0x21000), r1);
+  EXPECT_EQ(ReadBack(*link, LinkMode::Uart, proto::kCmdNorDump, 0x1FE4000, 0x9000), r2);
   CloseLink(link);
   EXPECT_EQ(s.ReadNor(0x10000 + 0x21000, 4), Bytes(4, 0xFF));
 }
@@ -314,7 +314,7 @@ TEST_F(RoundTripTest, HandsetFaultsGiveTheirCodes) {
     f.event = event;
     s.AddFault(f);
     session_.SetSelection(1, 0, 0, 0, 0, 0);
-    return TOOL_DownloadImageSet(session_, kLinkModeUart, *link, path, proto::kTypeImgset, nullptr);
+    return TOOL_DownloadImageSet(session_, LinkMode::Uart, *link, path, proto::kTypeImgset, nullptr);
   };
   // A wrong echo once is mended by the resend; the data still arrives whole.
   EXPECT_EQ(session(Fault::Kind::BadEcho, 2), 0);
@@ -341,7 +341,7 @@ TEST_F(RoundTripTest, HandsetThatFallsSilentIs212) {
   session_.SetSelection(1, 0, 0, 0, 0, 0);
   ProgressLog progress;
   const std::string path = WriteFile("img.bin", Record(0x800000, Pattern(0x100, 1)));
-  EXPECT_EQ(TOOL_DownloadImageSet(session_, kLinkModeUart, *link, path, proto::kTypeImgset, progress.Callback()),
+  EXPECT_EQ(TOOL_DownloadImageSet(session_, LinkMode::Uart, *link, path, proto::kTypeImgset, progress.Callback()),
             kResultNoResponse);
   EXPECT_EQ(progress.calls.back(), (ProgressCall{1, 1, 6, 0, 0}));
   CloseLink(link);
@@ -357,14 +357,14 @@ TEST_F(RoundTripTest, ReadBackRefusalsAndAPulledCable) {
     Fault f;
     f.kind = kind;
     s.AddFault(f);
-    return TOOL_Dump(session_, kLinkModeUart, "", *link, 0, 0x8000, proto::kCmdNandDump, nullptr, nullptr);
+    return TOOL_Dump(session_, LinkMode::Uart, "", *link, 0, 0x8000, proto::kCmdNandDump, nullptr, nullptr);
   };
   EXPECT_EQ(dump(Fault::Kind::RefuseAddress), kResultInvalidAddress);
   EXPECT_EQ(dump(Fault::Kind::TooLarge), kResultInvalidAddress);
   EXPECT_EQ(dump(Fault::Kind::Resend), kResultError);
   EXPECT_EQ(dump(Fault::Kind::Failed), kResultSync);
   // A dump past the end of the flash is refused by the handset itself.
-  EXPECT_EQ(TOOL_Dump(session_, kLinkModeUart, "", *link, sim::kNandBytes - 0x100, 0x200, proto::kCmdNandDump, nullptr,
+  EXPECT_EQ(TOOL_Dump(session_, LinkMode::Uart, "", *link, sim::kNandBytes - 0x100, 0x200, proto::kCmdNandDump, nullptr,
                       nullptr),
             kResultInvalidAddress);
   EXPECT_EQ(dump(Fault::Kind::HangUp), kResultComPort);

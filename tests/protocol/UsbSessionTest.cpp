@@ -74,7 +74,7 @@ TEST_F(UsbSessionTest, FileSessionFramesBlocksAndChecksums) {
     data.insert(data.end(), more.begin(), more.end());
     h.Send(Finished(0x00));  // not compared by the file session
   });
-  EXPECT_EQ(TOOL_DownloadFileUsb(session_, kLinkModeUsb, path, link_, 0x300000, progress_.Callback()), 0);
+  EXPECT_EQ(TOOL_DownloadFileUsb(session_, LinkMode::Usb, path, link_, 0x300000, progress_.Callback()), 0);
   handset_.Join();
   EXPECT_EQ(start, (std::pair<uint32_t, uint32_t>{0x300000, 3000}));
   EXPECT_EQ(data, file);
@@ -95,7 +95,7 @@ TEST_F(UsbSessionTest, HandsetChecksumThatDiffersEndsWith1) {
     Bytes block = Want(h, 300, 0);
     h.Send(Frame(0x26, 300, static_cast<uint8_t>(Sum8(block) + 1)));
   });
-  EXPECT_EQ(TOOL_DownloadFileUsb(session_, kLinkModeUsb, path, link_, 0, nullptr), kResultError);
+  EXPECT_EQ(TOOL_DownloadFileUsb(session_, LinkMode::Usb, path, link_, 0, nullptr), kResultError);
   handset_.Join();
 }
 
@@ -113,7 +113,7 @@ TEST_F(UsbSessionTest, ImageSetComparesAtFinishedAndSendsEveryVlfRecord) {
       h.Send(Finished(Sum8(got)));
     }
   });
-  EXPECT_EQ(TOOL_DownloadImageSetUsb(session_, kLinkModeUsb, path, link_, proto::kTypeVlf, progress_.Callback()), 0);
+  EXPECT_EQ(TOOL_DownloadImageSetUsb(session_, LinkMode::Usb, path, link_, proto::kTypeVlf, progress_.Callback()), 0);
   handset_.Join();
   EXPECT_THAT(starts, ElementsAre(std::pair<uint32_t, uint32_t>{0x1000000, 500},
                                   std::pair<uint32_t, uint32_t>{0x1100000, 700}));
@@ -124,7 +124,7 @@ TEST_F(UsbSessionTest, ImageSetComparesAtFinishedAndSendsEveryVlfRecord) {
     Bytes got = Want(h, 500, 0);
     h.Send(Finished(static_cast<uint8_t>(Sum8(got) ^ 1)));
   });
-  EXPECT_EQ(TOOL_DownloadImageSetUsb(session_, kLinkModeUsb, path, link_, proto::kTypeVlf, nullptr), kResultError);
+  EXPECT_EQ(TOOL_DownloadImageSetUsb(session_, LinkMode::Usb, path, link_, proto::kTypeVlf, nullptr), kResultError);
   handset_.Join();
 }
 
@@ -145,7 +145,7 @@ TEST_F(UsbSessionTest, ImageSetSelectsWithItsOwnCounters) {
       h.Send(Finished(Sum8(Pattern(64, static_cast<uint8_t>(addresses.size() - 1)))));
     }
   });
-  EXPECT_EQ(TOOL_DownloadImageSetUsb(session_, kLinkModeUsb, path, link_, proto::kTypeImgset, nullptr), 0);
+  EXPECT_EQ(TOOL_DownloadImageSetUsb(session_, LinkMode::Usb, path, link_, proto::kTypeImgset, nullptr), 0);
   handset_.Join();
   EXPECT_THAT(addresses, ElementsAre(0x100000, 0x200000, 0x300000));
 }
@@ -157,7 +157,7 @@ TEST_F(UsbSessionTest, RefusalsFilesAndSilence) {
       ReadStart(h);
       h.Send(Frame(verdict));
     });
-    EXPECT_EQ(TOOL_DownloadFileUsb(session_, kLinkModeUsb, path, link_, 0, nullptr), kResultInvalidAddress);
+    EXPECT_EQ(TOOL_DownloadFileUsb(session_, LinkMode::Usb, path, link_, 0, nullptr), kResultInvalidAddress);
     handset_.Join();
   }
   // A request beyond the buffer: 205, and not even the acknowledgement goes out.
@@ -167,7 +167,7 @@ TEST_F(UsbSessionTest, RefusalsFilesAndSilence) {
     h.Send(Frame(0x26, 0x210001));
     after = h.Drain(100);
   });
-  EXPECT_EQ(TOOL_DownloadFileUsb(session_, kLinkModeUsb, path, link_, 0, nullptr), kResultInternal);
+  EXPECT_EQ(TOOL_DownloadFileUsb(session_, LinkMode::Usb, path, link_, 0, nullptr), kResultInternal);
   handset_.Join();
   EXPECT_TRUE(after.empty());
   // A request beyond the file: the acknowledgement, then 205.
@@ -176,17 +176,17 @@ TEST_F(UsbSessionTest, RefusalsFilesAndSilence) {
     h.Send(Frame(0x26, 101));
     after = h.Drain(100);
   });
-  EXPECT_EQ(TOOL_DownloadFileUsb(session_, kLinkModeUsb, path, link_, 0, nullptr), kResultInternal);
+  EXPECT_EQ(TOOL_DownloadFileUsb(session_, LinkMode::Usb, path, link_, 0, nullptr), kResultInternal);
   handset_.Join();
   EXPECT_EQ(after.size(), 8u);
 
   handset_.Play([&](ScriptedHandset& h) { ReadStart(h); });
-  EXPECT_EQ(TOOL_DownloadImageSetUsb(session_, kLinkModeUsb, WriteFile("one.bin", Record(0, Pattern(10, 1))), link_, 7,
+  EXPECT_EQ(TOOL_DownloadImageSetUsb(session_, LinkMode::Usb, WriteFile("one.bin", Record(0, Pattern(10, 1))), link_, 7,
                                      nullptr),
             kResultNoResponse);
   handset_.Join();
-  EXPECT_EQ(TOOL_DownloadFileUsb(session_, kLinkModeUsb, scratch_.Root() + "/none", link_, 0, nullptr), kResultFileOpen);
-  EXPECT_EQ(TOOL_DownloadImageSetUsb(session_, kLinkModeUsb, scratch_.Root() + "/none", link_, 0, nullptr), kResultFileOpen);
+  EXPECT_EQ(TOOL_DownloadFileUsb(session_, LinkMode::Usb, scratch_.Root() + "/none", link_, 0, nullptr), kResultFileOpen);
+  EXPECT_EQ(TOOL_DownloadImageSetUsb(session_, LinkMode::Usb, scratch_.Root() + "/none", link_, 0, nullptr), kResultFileOpen);
 }
 
 }  // namespace
