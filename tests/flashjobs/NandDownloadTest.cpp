@@ -43,40 +43,41 @@ class NandItemTest : public FlashJobsTest, public ::testing::WithParamInterface<
   // selection as the thread procedure does, and says what must be written.
   Plan Prepare(uint8_t code, bool usb) {
     Plan plan;
+    // Points one of the record's path-and-size pairs at the item's file.
+    auto use = [&](std::string& path, uint32_t& size, std::string written) {
+      path = plan.file = std::move(written);
+      size = GetSize(path);
+    };
     switch (code) {
       case kOpImgset: {
         std::vector<ImageRecord> r = {MakeRecord(0x4A0000, 5000, 1), MakeRecord(0x4C0000, kBlock + 100, 2),
                                       MakeRecord(0x600000, 300, 3), MakeRecord(0x700000, 1000, 4),
                                       MakeRecord(0x800000, 1000, 5)};
-        rec.m_strImageFileName = WriteRecordFile("Q77T_imgset.img", r);
-        rec.m_nImageFileSize = GetSize(rec.m_strImageFileName);
         session.SetSelection(1, 1, 0, 0, 0, 0);
         plan = {"\n  * NAND : Imgset Download", "\n    imgset Download start!!\n", {r[0], r[1], r[2]},
                 {0x700000, 0x800000}, {}};
+        use(rec.m_strImageFileName, rec.m_nImageFileSize, WriteRecordFile("Q77T_imgset.img", r));
         break;
       }
       case kOpCalset: {
         std::vector<ImageRecord> r = {MakeRecord(0x240000, 2000, 11), MakeRecord(0x250000, 500, 12)};
-        rec.m_strParamDepFileName = WriteRecordFile("Q77T_calset.img", r);
-        rec.m_nParamDepFileSize = GetSize(rec.m_strParamDepFileName);
         session.SetSelection(0, 0, 0, 0, 1, 0);
         plan = {"\n  * NAND : Calset Download", "\n    Now calset Download start!!\n", {r[0]}, {0x250000}, {}};
+        use(rec.m_strParamDepFileName, rec.m_nParamDepFileSize, WriteRecordFile("Q77T_calset.img", r));
         break;
       }
       case kOpRsrc1: {
         std::vector<ImageRecord> r = {MakeRecord(0x2000000, kBlock + 777, 21), MakeRecord(0x2200000, 100, 22)};
-        rec.m_strRscrFileName = WriteRecordFile("Q77T.rc1", r);
-        rec.m_nRscrFileSize = GetSize(rec.m_strRscrFileName);
         session.SetSelection(0, 0, 1, 0, 0, 0);
         plan = {"\n  * NAND : Rsrc1 Download", "\n    Now Rsrc1 Download start!!\n", {r[0]}, {0x2200000}, {}};
+        use(rec.m_strRscrFileName, rec.m_nRscrFileSize, WriteRecordFile("Q77T.rc1", r));
         break;
       }
       case kOpRsrc2: {
         std::vector<ImageRecord> r = {MakeRecord(0x4600000, 3000, 31), MakeRecord(0x4700000, 100, 32)};
-        rec.m_strRscr2FileName = WriteRecordFile("Q77T.rc2", r);
-        rec.m_nRscr2FileSize = GetSize(rec.m_strRscr2FileName);
         session.SetSelection(0, 0, 0, 1, 0, 0);
         plan = {"\n  * NAND : Rsrc2 Download", "\n    Now Rsrc2 Download start!!\n", {r[0]}, {0x4700000}, {}};
+        use(rec.m_strRscr2FileName, rec.m_nRscr2FileSize, WriteRecordFile("Q77T.rc2", r));
         break;
       }
       case kOpVlf: {
@@ -85,15 +86,14 @@ class NandItemTest : public FlashJobsTest, public ::testing::WithParamInterface<
         if (usb) {
           // On USB the file-system image is a record file whose records all go.
           std::vector<ImageRecord> r = {MakeRecord(0x5000000, 4000, 41), MakeRecord(0x5040000, 3000, 42)};
-          rec.m_strFactoryFSFileName = WriteRecordFile("Q77T.vlf", r);
+          use(rec.m_strFactoryFSFileName, rec.m_nFactoryFSFileSize, WriteRecordFile("Q77T.vlf", r));
           plan.written = r;
         } else {
           // On the UART it is one stream without record headers.
           std::vector<uint8_t> bytes = PatternBytes(kBlock + 5000, 43);
-          rec.m_strFactoryFSFileName = WriteFile("Q77T.vlf", bytes);
+          use(rec.m_strFactoryFSFileName, rec.m_nFactoryFSFileSize, WriteFile("Q77T.vlf", bytes));
           plan.written = {ImageRecord{kStreamArea, bytes}};
         }
-        rec.m_nFactoryFSFileSize = GetSize(rec.m_strFactoryFSFileName);
         session.SetSelection(0, 0, 0, 0, 0, 1);
         break;
       }
@@ -105,17 +105,14 @@ class NandItemTest : public FlashJobsTest, public ::testing::WithParamInterface<
         file.insert(file.end(), s1.begin(), s1.end());
         file.insert(file.end(), d2.begin(), d2.end());
         file.insert(file.end(), s2.begin(), s2.end());
-        rec.m_strEntireFlashFileName = WriteFile("entire.dmp", file);
-        rec.m_nEntireFlashFileSize = GetSize(rec.m_strEntireFlashFileName);
         session.SetSelection(0, 0, 0, 0, 0, 1);
         plan = {"\n  * NAND : Entire Flash Download", "\n    Now VLF Flash Download start!!\n",
                 {ImageRecord{kStreamArea, d1}, ImageRecord{kStreamArea + kBlock, d2}}, {}, {}};
+        use(rec.m_strEntireFlashFileName, rec.m_nEntireFlashFileSize, WriteFile("entire.dmp", file));
         break;
       }
       case kOpNandManual: {
         std::vector<uint8_t> bytes = PatternBytes(kBlock + 300, 61);
-        rec.m_strManualNandImage = WriteFile("manual.img", bytes);
-        rec.m_nManualNandImageSize = GetSize(rec.m_strManualNandImage);
         rec.m_nStartAddress = 0x100000;
         plan = {"\n  * NAND : Manual Download",
                 "\n    Now Manual Download start!!( Start address : 0x100000 File Size : " +
@@ -123,19 +120,11 @@ class NandItemTest : public FlashJobsTest, public ::testing::WithParamInterface<
                 {ImageRecord{0x100000, bytes}},
                 {},
                 {}};
+        use(rec.m_strManualNandImage, rec.m_nManualNandImageSize, WriteFile("manual.img", bytes));
         break;
       }
       default:
         ADD_FAILURE() << "no plan for code " << int(code);
-    }
-    switch (code) {
-      case kOpImgset: plan.file = rec.m_strImageFileName; break;
-      case kOpCalset: plan.file = rec.m_strParamDepFileName; break;
-      case kOpRsrc1: plan.file = rec.m_strRscrFileName; break;
-      case kOpRsrc2: plan.file = rec.m_strRscr2FileName; break;
-      case kOpVlf: plan.file = rec.m_strFactoryFSFileName; break;
-      case kOpEntireFlash: plan.file = rec.m_strEntireFlashFileName; break;
-      default: plan.file = rec.m_strManualNandImage; break;
     }
     return plan;
   }

@@ -76,11 +76,7 @@ TEST_F(ProgressCallbackTest, ErrorReportsLogTheirTextAndMoveNoCounter) {
   ProgressCallBackFunc(ctx, 0, 1, 0, 0x5A, 0);
   ProgressCallBackFunc(ctx, 0, 1, 1, 0, 0);
   ProgressCallBackFunc(ctx, 1, 1, 2, 0, 0);
-  ProgressCallBackFunc(ctx, 0, 1, 3, 0, 0);
-  ProgressCallBackFunc(ctx, 0, 1, 4, 0, 0);
-  ProgressCallBackFunc(ctx, 0, 1, 5, 0, 0);
-  ProgressCallBackFunc(ctx, 0, 1, 6, 0, 0);
-  ProgressCallBackFunc(ctx, 0, 1, 9, 0, 0);
+  for (uint32_t code : {3u, 4u, 5u, 6u, 9u}) ProgressCallBackFunc(ctx, 0, 1, code, 0, 0);
   std::vector<std::pair<int, std::string>> want = {
       {-1, " checksum : "}, {4, "0x5A\n"},
       {-1, " checksum "},   {4, " Error\n"},

@@ -14,6 +14,20 @@ namespace {
 
 using Messages = std::vector<std::string>;
 
+// Steps one file of the record through the checks of its size: missing (0),
+// too large, then a size the check takes; returns the plan at that size.
+DownloadPlan MissingTooLargeThen(OperationRecord& rec, uint32_t OperationRecord::*size, const Messages& missing,
+                                 uint32_t tooLarge, uint32_t fits) {
+  for (const auto& [bytes, refused] : {std::pair{0u, missing}, std::pair{tooLarge, Messages{"File size error"}}}) {
+    rec.*size = bytes;
+    const DownloadPlan plan = PlanDownload(rec);
+    EXPECT_FALSE(plan.ok) << bytes;
+    EXPECT_EQ(plan.messages, refused) << bytes;
+  }
+  rec.*size = fits;
+  return PlanDownload(rec);
+}
+
 struct Case {
   int item;
   uint32_t OperationRecord::*size;
@@ -34,18 +48,7 @@ TEST(DownloadChecksTest, SingleItemLimitsAreInclusive) {
     SCOPED_TRACE(c.item);
     OperationRecord rec;
     rec.m_nDownloadItem = c.item;
-    rec.*c.size = 0;
-    auto plan = PlanDownload(rec);
-    EXPECT_FALSE(plan.ok);
-    EXPECT_EQ(plan.messages, c.missing);
-
-    rec.*c.size = c.limit + 1;
-    plan = PlanDownload(rec);
-    EXPECT_FALSE(plan.ok);
-    EXPECT_EQ(plan.messages, Messages{"File size error"});
-
-    rec.*c.size = c.limit;
-    plan = PlanDownload(rec);
+    const DownloadPlan plan = MissingTooLargeThen(rec, c.size, c.missing, c.limit + 1, c.limit);
     EXPECT_TRUE(plan.ok);
     EXPECT_TRUE(plan.messages.empty());
     EXPECT_EQ(plan.operation, c.op);
@@ -95,31 +98,22 @@ TEST(DownloadChecksTest, AllDownloadChecksEveryFileInOrder) {
   EXPECT_EQ(plan.operation, kOpAllChain);
   EXPECT_EQ(plan.proc, &NandAllDownloadProc);
 
+  const Messages calsetMissing{"Check the file location", "Verify a path of W5K1_calset file"};
   rec.m_bCalsetDefault = 1;
-  EXPECT_EQ(PlanDownload(rec).messages, (Messages{"Check the file location", "Verify a path of W5K1_calset file"}));
+  EXPECT_EQ(PlanDownload(rec).messages, calsetMissing);
   // The NAND chain writes the calibration set when the visible "Calset" box
   // is checked, so the file is needed then as well.
   rec.m_bCalsetDefault = 0;
   rec.m_bCalset = 1;
-  EXPECT_EQ(PlanDownload(rec).messages, (Messages{"Check the file location", "Verify a path of W5K1_calset file"}));
-  rec.m_nParamDepFileSize = 131072;
-  EXPECT_EQ(PlanDownload(rec).messages, Messages{"File size error"});
-  rec.m_nParamDepFileSize = 131071;
-  EXPECT_TRUE(PlanDownload(rec).ok);
+  EXPECT_TRUE(MissingTooLargeThen(rec, &OperationRecord::m_nParamDepFileSize, calsetMissing, 131072, 131071).ok);
 
-  rec.m_nImageFileSize = 0;
   rec.m_nRscrFileSize = 0;
-  EXPECT_EQ(PlanDownload(rec).messages, (Messages{"Check the file location", "Verify a path of W5K1_imgset file"}));
-  rec.m_nImageFileSize = 52690944;
-  EXPECT_EQ(PlanDownload(rec).messages, Messages{"File size error"});
-  rec.m_nImageFileSize = 10;
-  EXPECT_EQ(PlanDownload(rec).messages, (Messages{"Rscr file not existed", "Verify a path of Rscr file"}));
+  const Messages imgsetMissing{"Check the file location", "Verify a path of W5K1_imgset file"};
+  plan = MissingTooLargeThen(rec, &OperationRecord::m_nImageFileSize, imgsetMissing, 52690944, 10);
+  EXPECT_EQ(plan.messages, (Messages{"Rscr file not existed", "Verify a path of Rscr file"}));
   rec.m_nRscrFileSize = 10;
-  rec.m_nRscr2FileSize = 0;
-  EXPECT_EQ(PlanDownload(rec).messages, (Messages{"Rscr2 file not existed", "Verify a path of Rscr2 file"}));
-  rec.m_nRscr2FileSize = 10485761;
-  EXPECT_EQ(PlanDownload(rec).messages, Messages{"File size error"});
-  rec.m_nRscr2FileSize = 10;
+  const Messages rscr2Missing{"Rscr2 file not existed", "Verify a path of Rscr2 file"};
+  EXPECT_TRUE(MissingTooLargeThen(rec, &OperationRecord::m_nRscr2FileSize, rscr2Missing, 10485761, 10).ok);
   rec.m_nOgmSize = 0;
   EXPECT_EQ(PlanDownload(rec).messages, Messages{"Check the file location"});
 }
@@ -156,23 +150,16 @@ TEST(DownloadChecksTest, HiddenItems) {
   rec.m_nRscrFileSize = 0;
   EXPECT_EQ(PlanDownload(rec).messages, (Messages{"Rscr file not existed", "Verify a path of Rscr file"}));
   rec.m_nRscrFileSize = 100;
-  EXPECT_EQ(PlanDownload(rec).messages,
-            (Messages{"FactoryFS file not existed", "Verify a path of FactoryFS file"}));
-  rec.m_nOgmSize = 1048576;
-  EXPECT_EQ(PlanDownload(rec).messages, Messages{"File size error"});
-  rec.m_nOgmSize = 1048575;
-  auto plan = PlanDownload(rec);
+  auto plan = MissingTooLargeThen(rec, &OperationRecord::m_nOgmSize,
+                                  {"FactoryFS file not existed", "Verify a path of FactoryFS file"}, 1048576, 1048575);
   EXPECT_TRUE(plan.ok);
   EXPECT_EQ(plan.operation, kOpAllChain);
   EXPECT_EQ(plan.proc, &NandItemDownloadProc);
 
   rec.m_nDownloadItem = 8;
-  rec.m_nEntireFlashFileSize = 0;
-  EXPECT_EQ(PlanDownload(rec).messages, Messages{"Check the file location"});
-  rec.m_nEntireFlashFileSize = 65798144;
-  EXPECT_EQ(PlanDownload(rec).messages, Messages{"File size error"});
-  rec.m_nEntireFlashFileSize = 44470272;
-  EXPECT_EQ(PlanDownload(rec).operation, kOpEntireFlash);
+  plan = MissingTooLargeThen(rec, &OperationRecord::m_nEntireFlashFileSize, {"Check the file location"}, 65798144,
+                             44470272);
+  EXPECT_EQ(plan.operation, kOpEntireFlash);
 
   rec.m_nDownloadItem = 9;
   rec.m_nManualImageSize = 0x20000;

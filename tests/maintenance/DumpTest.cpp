@@ -51,7 +51,20 @@ class FileSizeLimit {
   void (*oldHandler_)(int) = nullptr;
 };
 
-using DumpTest = MaintenanceTest;
+class DumpTest : public MaintenanceTest {
+ protected:
+  // A connected handset with a megabyte of NAND at 0x600000 (returned), which
+  // falls silent at its third read-back block, after sending two.
+  std::vector<uint8_t> ConnectSilentAfterTwoBlocks() {
+    StartSim();
+    Connect();
+    const auto nand = Seed(FlashPart::Nand, 0x600000, 0x100000);
+    sim::Fault silence;
+    EXPECT_TRUE(sim::Fault::Parse("silence:dump-block:3", &silence, nullptr));
+    Sim().AddFault(silence);
+    return nand;
+  }
+};
 
 TEST_F(DumpTest, NandDumpsWriteExactlyTheInclusiveRange) {
   StartSim();
@@ -319,15 +332,7 @@ TEST_F(DumpTest, FullDiskFailsTheDumpAndKeepsBothTheOldFileAndWhatWasWritten) {
 }
 
 TEST_F(DumpTest, SilentHandsetFailsTheDumpAfterTheBlocksItSent) {
-  auto options = sim::TestOptions();
-  StartSim(options);
-  Connect();
-  const auto nand = Seed(FlashPart::Nand, 0x600000, 0x100000);
-  sim::Fault silence;
-  silence.kind = sim::Fault::Kind::Silence;
-  silence.event = "dump-block";
-  silence.occurrence = 3;
-  Sim().AddFault(silence);
+  const auto nand = ConnectSilentAfterTwoBlocks();
   const size_t mark = con.Count();
   NandDump(DumpArea{0x600000, 0x6FFFFF, 0}, dumps + "/silent.dmp");
   EXPECT_FALSE(std::filesystem::exists(dumps + "/silent.dmp"));
@@ -341,14 +346,7 @@ TEST_F(DumpTest, SilentHandsetFailsTheDumpAfterTheBlocksItSent) {
 }
 
 TEST_F(DumpTest, CancelInTheMiddleLeavesTheBlocksReceivedAndFreesThePort) {
-  StartSim();
-  Connect();
-  const auto nand = Seed(FlashPart::Nand, 0x600000, 0x100000);
-  sim::Fault silence;
-  silence.kind = sim::Fault::Kind::Silence;
-  silence.event = "dump-block";
-  silence.occurrence = 3;
-  Sim().AddFault(silence);
+  const auto nand = ConnectSilentAfterTwoBlocks();
   // A long idle budget: the job is still waiting when Cancel comes.
   timing::SetPollScale(1.0);
   con.QueueNandDumpArea(DumpArea{0x600000, 0x6FFFFF, 0});

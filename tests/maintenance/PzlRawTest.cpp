@@ -81,6 +81,14 @@ TEST_F(PzlFormatTest, NoticeFollowsAPortThatCannotBeOpened) {
 
 class RawReadBackSimTest : public MaintenanceTest {
  protected:
+  // A connected handset whose raw read-back covers `length` bytes from `address`.
+  void ConnectWithRawRange(uint32_t address, uint32_t length) {
+    auto options = sim::TestOptions();
+    options.rawAddress = address;
+    options.rawLength = length;
+    StartSim(options);
+    Connect();
+  }
   std::string RunExchange() {
     const size_t mark = con.Count();
     op->OnRawDump();
@@ -91,11 +99,7 @@ class RawReadBackSimTest : public MaintenanceTest {
 };
 
 TEST_F(RawReadBackSimTest, ChunksWithRunsAgreeWithTheHandset) {
-  auto options = sim::TestOptions();
-  options.rawAddress = 0x300000;
-  options.rawLength = 0x4000;
-  StartSim(options);
-  Connect();
+  ConnectWithRawRange(0x300000, 0x4000);
   // Plain words, a stretch of equal bytes and erased flash (runs of 0xFF),
   // so that runs end chunks.
   Seed(FlashPart::Nand, 0x300000, 0x100);
@@ -108,11 +112,7 @@ TEST_F(RawReadBackSimTest, ChunksWithRunsAgreeWithTheHandset) {
 }
 
 TEST_F(RawReadBackSimTest, ShortReadBackFinishes) {
-  auto options = sim::TestOptions();
-  options.rawAddress = 0x300000;
-  options.rawLength = 0x24;
-  StartSim(options);
-  Connect();
+  ConnectWithRawRange(0x300000, 0x24);
   Seed(FlashPart::Nand, 0x300000, 0x10);
   EXPECT_EQ(RunExchange(), "END | VANTREL Downloader");
 }

@@ -11,13 +11,38 @@ namespace {
 
 using namespace vantrel::sim::test;
 
+// Opens the port and hears the boot ROM's BOOT byte.
+void HearBootByte(Host& h) {
+  h.Open();
+  ASSERT_EQ(h.RecvByte(), 0xA5);
+}
+
+// The flash driver's rate handshake: its speed request (after any BOOT bytes
+// still waiting), the host's rate code, the driver's change-done answer.
+void AgreeRate(Host& h, uint8_t code) {
+  int b = h.RecvByte();
+  while (b == 0xA5) b = h.RecvByte();
+  ASSERT_EQ(b, 0x91);  // FP_Speed_Req
+  h.Send(code);
+  ASSERT_EQ(h.RecvByte(), 0x92);  // FP_Speed_ChgDone
+}
+
+// The flash driver's boot image session up to its first block request: the
+// start byte, then the image's address and length.
+void StartBootImageSession(Host& h, uint32_t address, const Bytes& image) {
+  h.Send(0x5A);
+  ASSERT_EQ(h.RecvByte(), 0xA5);
+  h.Send(Cat({Be(address), Be(static_cast<uint32_t>(image.size()))}));
+  ASSERT_EQ(h.RecvByte(), 0x26);
+  h.Send(0x2D);
+}
+
 class BootTest : public SimTest {
  protected:
   // The connect's handshake and the NAND flash loader download on one port
   // that is closed and reopened between the uploads, as the host does.
   void ConnectAndLoadNand(Host& h) {
-    h.Open();
-    ASSERT_EQ(h.RecvByte(), 0xA5);
+    HearBootByte(h);
     h.Send(0xB9);
     ASSERT_EQ(h.RecvByte(), 0xB9);
     h.Send(PayloadBytes(SdramInitImage()));
@@ -70,18 +95,15 @@ TEST_F(BootTest, UsbLinkSendsNoBootByteAndAnswersTheFirstStartSignal) {
 TEST_F(BootTest, ReopeningAnUntouchedBootRomRepeatsTheBootByte) {
   StartSim();
   Host h(Com());
-  h.Open();
-  EXPECT_EQ(h.RecvByte(), 0xA5);
+  HearBootByte(h);
   h.Close();
-  h.Open();
-  EXPECT_EQ(h.RecvByte(), 0xA5);
+  HearBootByte(h);
 }
 
 TEST_F(BootTest, WrongStartSignalIsAViolationAndGetsNoAnswer) {
   StartSim();
   Host h(Com());
-  h.Open();
-  ASSERT_EQ(h.RecvByte(), 0xA5);
+  HearBootByte(h);
   h.Send(0x42);
   EXPECT_EQ(h.RecvByte(1), -1);
   ASSERT_TRUE(Sim().WaitForTranscript("VIOLATION", 2000));
@@ -93,8 +115,7 @@ TEST_F(BootTest, WrongStartSignalIsAViolationAndGetsNoAnswer) {
 TEST_F(BootTest, CorruptUploadDoesNotStartTheProgram) {
   StartSim();
   Host h(Com());
-  h.Open();
-  ASSERT_EQ(h.RecvByte(), 0xA5);
+  HearBootByte(h);
   Bytes loader = PayloadBytes(NandFlashLoaderImage());
   loader[1000] ^= 0x01;
   h.Send(loader);
@@ -112,46 +133,19 @@ TEST_F(BootTest, FlashDriverRateHandshakeAndBootImageSession) {
   o.blockSize = 0x400;
   StartSim(o);
   Host h(Com());
-  h.Open();
-  ASSERT_EQ(h.RecvByte(), 0xA5);  // heard, not answered: the boot stages start without a handshake
+  HearBootByte(h);  // heard, not answered: the boot stages start without a handshake
   h.Send(PayloadBytes(SdramInitImage()));
   h.Send(PayloadBytes(PrebootImage()));
   h.Send(PayloadBytes(FlashDriverAllImage()));
-  int b = h.RecvByte();
-  while (b == 0xA5) b = h.RecvByte();  // the BOOT byte may still be waiting
-  ASSERT_EQ(b, 0x91);                  // FP_Speed_Req
-  h.Send(0x8B);
-  ASSERT_EQ(h.RecvByte(), 0x92);  // FP_Speed_ChgDone, still at 115200
+  AgreeRate(h, 0x8B);  // the change-done answer still at 115200
   ASSERT_TRUE(Sim().WaitForTranscript("now talks at 921600", 2000));
   EXPECT_EQ(Sim().HandsetRate(), 921600u);
   h.Close();
 
   h.Open(kBaud921600);
-  h.Send(0x5A);
-  ASSERT_EQ(h.RecvByte(), 0xA5);
   const Bytes image = PayloadBytes(Boot1aImage());  // 4548 bytes: 4 full blocks and 452
-  h.Send(Cat({Be(0x1000), Be(static_cast<uint32_t>(image.size()))}));
-  ASSERT_EQ(h.RecvByte(), 0x26);
-  h.Send(0x2D);
-  size_t at = 0;
-  int blocks = 0;
-  for (;;) {
-    const int op = h.RecvByte();
-    if (op == 0x29) break;
-    ASSERT_EQ(op, 0x2E);
-    const Bytes len = h.Recv(4);
-    ASSERT_EQ(len.size(), 4u);
-    const uint32_t n = (uint32_t{len[0]} << 24) | (uint32_t{len[1]} << 16) | (uint32_t{len[2]} << 8) | len[3];
-    const Bytes block(image.begin() + static_cast<long>(at), image.begin() + static_cast<long>(at + n));
-    h.Send(block);
-    h.Send(Sum(block));  // no echo in the boot image session
-    ASSERT_EQ(h.RecvByte(), 0x27);
-    h.Send(0x2D);
-    at += n;
-    ++blocks;
-  }
-  EXPECT_EQ(at, image.size());
-  EXPECT_EQ(blocks, 5);
+  StartBootImageSession(h, 0x1000, image);
+  EXPECT_EQ(SendAskedBlocks(h, image, BlockSum::NotEchoed), 5);
   EXPECT_EQ(Sim().ReadNand(0x1000, static_cast<uint32_t>(image.size())), image);
   ASSERT_TRUE(Sim().WaitForTranscript("back in its boot ROM", 2000));
   EXPECT_EQ(Sim().HandsetRate(), 115200u);
@@ -168,25 +162,11 @@ void BootStage(Host& h, uint32_t address, const Bytes& image) {
   h.Close();
   h.Open();
   h.Send(PayloadBytes(FlashDriverAllImage()));
-  int b = h.RecvByte();
-  while (b == 0xA5) b = h.RecvByte();  // a BOOT byte may come first
-  ASSERT_EQ(b, 0x91);
-  h.Send(0x88);
-  ASSERT_EQ(h.RecvByte(), 0x92);
+  AgreeRate(h, 0x88);
   h.Close();
   h.Open();
-  h.Send(0x5A);
-  ASSERT_EQ(h.RecvByte(), 0xA5);
-  h.Send(Cat({Be(address), Be(static_cast<uint32_t>(image.size()))}));
-  ASSERT_EQ(h.RecvByte(), 0x26);
-  h.Send(0x2D);
-  ASSERT_EQ(h.RecvByte(), 0x2E);
-  ASSERT_EQ(h.Recv(4), Be(static_cast<uint32_t>(image.size())));
-  h.Send(image);
-  h.Send(Sum(image));
-  ASSERT_EQ(h.RecvByte(), 0x27);
-  h.Send(0x2D);
-  ASSERT_EQ(h.RecvByte(), 0x29);
+  StartBootImageSession(h, address, image);
+  ASSERT_EQ(SendAskedBlocks(h, image, BlockSum::NotEchoed), 1);  // the whole image in one block
   h.Close();
 }
 
@@ -208,20 +188,11 @@ TEST_F(BootTest, BootImageResendIsEchoed) {
   o.faults.push_back(F("resend:1"));
   StartSim(o);
   Host h(Com());
-  h.Open();
-  ASSERT_EQ(h.RecvByte(), 0xA5);
+  HearBootByte(h);
   h.Send(PayloadBytes(FlashDriverAllImage()));
-  int b = h.RecvByte();
-  while (b == 0xA5) b = h.RecvByte();
-  ASSERT_EQ(b, 0x91);
-  h.Send(0x88);
-  ASSERT_EQ(h.RecvByte(), 0x92);
-  h.Send(0x5A);
-  ASSERT_EQ(h.RecvByte(), 0xA5);
+  AgreeRate(h, 0x88);
   const Bytes image = PayloadBytes(SecBootImage());
-  h.Send(Cat({Be(0), Be(static_cast<uint32_t>(image.size()))}));
-  ASSERT_EQ(h.RecvByte(), 0x26);
-  h.Send(0x2D);
+  StartBootImageSession(h, 0, image);
   ASSERT_EQ(h.RecvByte(), 0x2E);
   ASSERT_EQ(h.Recv(4), Be(static_cast<uint32_t>(image.size())));
   h.Send(image);
@@ -243,8 +214,7 @@ TEST_F(BootTest, StrayBytesAndSilenceFaults) {
   o.faults.push_back(stray);
   StartSim(o);
   Host h(Com());
-  h.Open();
-  ASSERT_EQ(h.RecvByte(), 0xA5);
+  HearBootByte(h);
   h.Send(PayloadBytes(FlashDriverAllImage()));
   EXPECT_EQ(h.Recv(3), (Bytes{0x00, 0x00, 0x91}));
   Fault mute;
@@ -257,8 +227,7 @@ TEST_F(BootTest, StrayBytesAndSilenceFaults) {
 TEST_F(BootTest, AnswerToANonBaudCodeIsAnotherSpeedRequest) {
   StartSim();
   Host h(Com());
-  h.Open();
-  ASSERT_EQ(h.RecvByte(), 0xA5);
+  HearBootByte(h);
   h.Send(PayloadBytes(FlashDriverAllImage()));
   ASSERT_EQ(h.RecvByte(), 0x91);
   h.Send(0x89);

@@ -15,10 +15,6 @@ namespace {
 using namespace vantrel::sim::test;
 namespace P = proto;
 
-uint32_t BeWord(const Bytes& b, size_t at = 0) {
-  return (uint32_t{b[at]} << 24) | (uint32_t{b[at + 1]} << 16) | (uint32_t{b[at + 2]} << 8) | b[at + 3];
-}
-
 class LoaderTest : public SimTest {
  protected:
   Simulator& StartWith(uint32_t blockSize = 0x400, bool usb = false) {
@@ -41,29 +37,7 @@ class LoaderTest : public SimTest {
     h.Send(Block(P::kCmdImageStart, address, static_cast<uint32_t>(data.size())));
     EXPECT_EQ(h.RecvByte(), 0x26);
     h.Send(0x2D);
-    size_t at = 0;
-    int blocks = 0;
-    for (;;) {
-      const int op = h.RecvByte();
-      if (op == 0x29) break;
-      if (op != 0x2E) {
-        ADD_FAILURE() << "unexpected byte " << op;
-        return blocks;
-      }
-      const uint32_t n = BeWord(h.Recv(4));
-      const Bytes block(data.begin() + static_cast<long>(at), data.begin() + static_cast<long>(at + n));
-      h.Send(block);
-      if (checked) {
-        h.Send(Sum(block));
-        EXPECT_EQ(h.RecvByte(), Sum(block));
-      }
-      EXPECT_EQ(h.RecvByte(), 0x27);
-      h.Send(0x2D);
-      at += n;
-      ++blocks;
-    }
-    EXPECT_EQ(at, data.size());
-    return blocks;
+    return SendAskedBlocks(h, data, checked ? BlockSum::Echoed : BlockSum::None);
   }
 };
 

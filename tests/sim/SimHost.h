@@ -39,6 +39,9 @@ inline uint8_t Sum(const Bytes& b) {
   for (uint8_t v : b) s += v;
   return static_cast<uint8_t>(s);
 }
+inline uint32_t BeWord(const Bytes& b, size_t at = 0) {
+  return (uint32_t{b[at]} << 24) | (uint32_t{b[at + 1]} << 16) | (uint32_t{b[at + 2]} << 8) | b[at + 3];
+}
 inline Bytes PayloadBytes(const Payload& p) { return Bytes(p.data, p.data + p.size); }
 inline Bytes Pattern(size_t n, uint32_t seed = 1) { return vantrel::test::PatternBytes(n, seed, 12345u, 0xFF); }
 
@@ -83,5 +86,39 @@ class Host {
  private:
   ComLink link_;
 };
+
+// How the host ends each block of an image session: with its checksum byte,
+// which the flash loaders echo and the boot image session does not, or with
+// nothing (the loader on the USB link).
+enum class BlockSum { Echoed, NotEchoed, None };
+
+// Sends `data` in the blocks the handset asks for (0x2E and a length) until it
+// ends the session (0x29); returns the number of blocks.
+inline int SendAskedBlocks(Host& h, const Bytes& data, BlockSum sum) {
+  size_t at = 0;
+  int blocks = 0;
+  for (;;) {
+    const int op = h.RecvByte();
+    if (op == 0x29) break;
+    const Bytes len = op == 0x2E ? h.Recv(4) : Bytes{};
+    if (len.size() != 4 || at + BeWord(len) > data.size()) {
+      ADD_FAILURE() << "block " << blocks << ": unexpected byte " << op << " or length";
+      return blocks;
+    }
+    const uint32_t n = BeWord(len);
+    const Bytes block(data.begin() + static_cast<long>(at), data.begin() + static_cast<long>(at + n));
+    h.Send(block);
+    if (sum != BlockSum::None) h.Send(Sum(block));
+    if (sum == BlockSum::Echoed) {
+      EXPECT_EQ(h.RecvByte(), Sum(block));
+    }
+    EXPECT_EQ(h.RecvByte(), 0x27);
+    h.Send(0x2D);
+    at += n;
+    ++blocks;
+  }
+  EXPECT_EQ(at, data.size());
+  return blocks;
+}
 
 }  // namespace vantrel::sim::test
