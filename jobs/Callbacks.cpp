@@ -42,44 +42,44 @@ int Percent(int ticks, int expected, int current) {
   return static_cast<int>(int64_t{ticks} * 100 / expected);
 }
 
-const char* ProgressErrorText(uint32_t code) {
-  switch (code) {
-    case 1: return " Error\n";
-    case 3: return " Fail -> Resend data\n";
-    case 4: return " Sync error\n";
-    case 5: return " Invalid ACK received\n";
-    case 6: return " Not response at the target phone\n";
+const char* ProgressErrorText(ProgressFault fault) {
+  switch (fault) {
+    case ProgressFault::ChecksumError: return " Error\n";
+    case ProgressFault::Resend: return " Fail -> Resend data\n";
+    case ProgressFault::Sync: return " Sync error\n";
+    case ProgressFault::InvalidAck: return " Invalid ACK received\n";
+    case ProgressFault::NoResponse: return " Not response at the target phone\n";
     default: return " Unknown error\n";
   }
 }
 
 }  // namespace
 
-void ProgressCallBackFunc(JobContext& ctx, uint8_t step, uint8_t status, uint32_t code, uint32_t value,
-                          uint8_t erase) {
+void ProgressCallBackFunc(JobContext& ctx, const ProgressEvent& event) {
   Console& con = ctx.con;
   EnableCancel(con);
 
-  if (status != 0) {
-    switch (code) {
-      case 0:
+  if (event.fault) {
+    switch (*event.fault) {
+      case ProgressFault::Checksum:
         con.AppendLogPlain(" checksum : ");
-        con.AppendLog(StrPrintf("0x%X\n", value), LogKind::Red);
+        con.AppendLog(StrPrintf("0x%X\n", event.value), LogKind::Red);
         break;
-      case 1:
+      case ProgressFault::ChecksumError:
         con.AppendLogPlain(" checksum ");
-        con.AppendLog(ProgressErrorText(code), LogKind::Red);
+        con.AppendLog(ProgressErrorText(*event.fault), LogKind::Red);
         break;
-      case 2:
+      case ProgressFault::RangeEnd:
         con.AppendLogPlain("\n");
         break;
       default:
-        con.AppendLog(ProgressErrorText(code), LogKind::Red);
+        con.AppendLog(ProgressErrorText(*event.fault), LogKind::Red);
         break;
     }
     return;
   }
-  if (step == 0) return;  // a chunk within a block
+  if (!event.block) return;  // a piece within a block
+  const uint32_t address = event.address;
 
   AsOneUpdate(con, [&] {
     const int ticks = ++ctx.job.progressTicks;
@@ -90,16 +90,16 @@ void ProgressCallBackFunc(JobContext& ctx, uint8_t step, uint8_t status, uint32_
     con.SetProgressPos(percent);
     con.ShowTicks(ticks, expected);
     con.ShowPercent(percent);
-    const int bytes = static_cast<int>(value);
-    if (erase == 0) {
-      con.AppendLogPlain(code != 0 ? StrPrintf("    0 x %X\t Download   %d bytes\t. . . .  ", code, bytes)
-                                   : StrPrintf("    0 x %X\t\t Download   %d bytes\t. . . .  ", code, bytes));
+    const int bytes = static_cast<int>(event.value);
+    if (!event.erase) {
+      con.AppendLogPlain(address != 0 ? StrPrintf("    0 x %X\t Download   %d bytes\t. . . .  ", address, bytes)
+                                   : StrPrintf("    0 x %X\t\t Download   %d bytes\t. . . .  ", address, bytes));
     } else {
-      con.AppendLogPlain(code != 0
-                             ? StrPrintf("\r\n    0 x %X\t Erase   %d bytes\t. . . .    OK ", code, bytes)
-                             : StrPrintf("\r\n    0 x %X\t\t Erase   %d bytes\t. . . .    OK ", code, bytes));
+      con.AppendLogPlain(address != 0
+                             ? StrPrintf("\r\n    0 x %X\t Erase   %d bytes\t. . . .    OK ", address, bytes)
+                             : StrPrintf("\r\n    0 x %X\t\t Erase   %d bytes\t. . . .    OK ", address, bytes));
     }
-    ShowFlashRegion(ctx, ctx.job.loaderState.load(), ticks % 2, code);
+    ShowFlashRegion(ctx, ctx.job.loaderState.load(), ticks % 2, address);
   });
 }
 
@@ -131,9 +131,7 @@ bool DumpDataCallBackFunc(JobContext& ctx, const uint8_t* data, uint32_t length)
 }
 
 ProgressCallBack ProgressTo(JobContext& ctx) {
-  return [&ctx](uint8_t step, uint8_t status, uint32_t code, uint32_t value, uint8_t erase) {
-    ProgressCallBackFunc(ctx, step, status, code, value, erase);
-  };
+  return [&ctx](const ProgressEvent& event) { ProgressCallBackFunc(ctx, event); };
 }
 
 DumpProgressCallBack DumpProgressTo(JobContext& ctx) {

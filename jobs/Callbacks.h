@@ -11,8 +11,7 @@ void ShowFlashRegion(JobContext& ctx, uint8_t loaderState, int phase, uint32_t a
 
 // They report to the context they are given: inside a job, the job's own
 // (its console gated for Cancel).
-void ProgressCallBackFunc(JobContext& ctx, uint8_t step, uint8_t status, uint32_t code, uint32_t value,
-                          uint8_t erase);
+void ProgressCallBackFunc(JobContext& ctx, const ProgressEvent& event);
 void DumpProgressCallBackFunc(JobContext& ctx, uint8_t step, uint32_t address);
 bool DumpDataCallBackFunc(JobContext& ctx, const uint8_t* data, uint32_t length);
 

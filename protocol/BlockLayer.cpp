@@ -33,7 +33,7 @@ int SendPieces(ComLink& link, const uint8_t* data, uint32_t length, const Progre
     const int rc = SendAll(link, data + offset, piece, kIdleDefaultSec);
     if (rc != kResultOk) return rc;
     offset += piece;
-    if (progress) progress(0, 0, length, length, 0);
+    if (progress) progress(ProgressEvent::Piece(length));
   }
   return kResultOk;
 }
@@ -59,7 +59,7 @@ int SendBlockChecked(TargetSession& session, LinkMode mode, ComLink& link, const
                      const ProgressCallBack& progress, uint32_t address) {
   int rc = SendPieces(link, data, length, progress);
   if (rc != kResultOk) return rc;
-  if (progress) progress(1, 0, address, length, 0);
+  if (progress) progress(ProgressEvent::Written(address, length));
   if (mode == LinkMode::Usb) return kResultOk;
 
   // The checksum pause gives the loader time to store the block it has
@@ -75,7 +75,7 @@ int SendBlockChecked(TargetSession& session, LinkMode mode, ComLink& link, const
   if (rc != kResultOk) return rc;
   session.SetLastEchoedChecksum(echo);
   if (echo == sum) return kResultOk;
-  if (progress) progress(0, 1, 1, length, 0);
+  if (progress) progress(ProgressEvent::Fault(ProgressFault::ChecksumError, length, false));
   return kResultError;
 }
 
@@ -86,7 +86,7 @@ int SendBlockSummed(LinkMode mode, ComLink& link, const uint8_t* data, uint32_t 
   if (sum != nullptr) *sum = s;
   const int rc = SendPieces(link, data, length, progress);
   if (rc != kResultOk) return rc;
-  if (progress) progress(1, 0, address, length, 0);
+  if (progress) progress(ProgressEvent::Written(address, length));
   return kResultOk;
 }
 

@@ -1,21 +1,15 @@
 #pragma once
 // Block layer: wire byte order, checksums, block sends in 1024-byte pieces,
-// command blocks and USB frames, and the progress callback contract through which all protocol code reports.
+// command blocks and USB frames.
 #include <cstdint>
 #include <functional>
 
 #include "link/ComLink.h"
+#include "protocol/Progress.h"
 #include "protocol/TargetSession.h"
 
 namespace vantrel {
 
-// (step, status, code, value, erase) as the contract defines them.
-using ProgressCallBack = std::function<void(uint8_t step, uint8_t status, uint32_t code, uint32_t value, uint8_t erase)>;
-// Read-back progress: (final, data, address).
-using DumpProgressCallBack = std::function<void(uint8_t final, const uint8_t* data, uint32_t address)>;
-// Read-back block sink: (data, length). Returns false when the block could
-// not be stored (the read-back then ends with 204).
-using DumpDataCallBack = std::function<bool(const uint8_t* data, uint32_t length)>;
 
 uint32_t SwapWord(uint32_t value);
 // 8-bit wrapping sum; in UART mode (0xC9) blocks below 0x20000 bytes cost a 200 ms pause.

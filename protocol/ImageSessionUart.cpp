@@ -38,8 +38,8 @@ bool IsOperatorBaudCode(uint8_t code) {
   return code == kBaud115200 || code == kBaud460800 || code == kBaud921600;
 }
 
-void Report(const ProgressCallBack& progress, uint8_t step, uint8_t status, uint32_t code, uint32_t value) {
-  if (progress) progress(step, status, code, value, 0);
+void Report(const ProgressCallBack& progress, ProgressFault fault, uint32_t value = 0) {
+  if (progress) progress(ProgressEvent::Fault(fault, value));
 }
 
 // FP_ImageOK: the handset has taken the start command; acknowledged, the
@@ -148,7 +148,7 @@ class FileSession {
       uint8_t byte = 0;
       int rc = ReceiveByte(link_, &byte);
       if (rc != kResultOk) {
-        Report(progress_, 1, 1, 6, 0);
+        Report(progress_, ProgressFault::NoResponse);
         return rc;
       }
       switch (byte) {
@@ -168,18 +168,18 @@ class FileSession {
           break;
         }
         case proto::kFpSectorOk:
-          Report(progress_, 1, 1, 0, target_.LastEchoedChecksum());
+          Report(progress_, ProgressFault::Checksum, target_.LastEchoedChecksum());
           Trace("Updater: Received FP_SectorOK");
           if (mode_ == LinkMode::Uart && sectorPauseMs != 0) PauseAfterSend(link_, sectorPauseMs, pauseTag);
           (void)SendByte(link_, proto::kFpAck);
           break;
         case proto::kFpResend:
-          Report(progress_, 1, 1, 3, 0);
+          Report(progress_, ProgressFault::Resend);
           Trace("Updater: Received FP_Resend");
           if ((rc = SendBlock()) != kResultOk) return rc;
           break;
         case proto::kFpFailed:
-          Report(progress_, 1, 1, 4, 0);
+          Report(progress_, ProgressFault::Sync);
           return detail::EarlyEndResult(byte);
         case proto::kFpAddrWrong:
         case proto::kFpImageTooLarge:
@@ -188,7 +188,7 @@ class FileSession {
           Trace("Updater: Received FP_Finished");
           return onFinished();
         default:
-          Report(progress_, 1, 1, 5, 0);
+          Report(progress_, ProgressFault::InvalidAck);
           return kResultInternal;
       }
     }
@@ -283,7 +283,7 @@ int TOOL_DownloadImageSet(TargetSession& session, LinkMode mode, ComLink& link, 
     }
 
     (void)SendCommandBlock(link, proto::kCmdImageStart, address, length, kIdleDefaultSec);
-    Report(progress, 1, 1, 2, 0);
+    Report(progress, ProgressFault::RangeEnd);
     if (mode == LinkMode::Uart) PauseAfterSend(link, proto::kImageSetStartWaitMs, "TOOL_DownloadImageSet");
 
     const auto source = [&](uint8_t* buf, uint32_t want, uint32_t* bytes) {

@@ -20,7 +20,7 @@ using detail::RecordVerdict;
 // `checkFinalSum`: compare the handset's checksum in the FP_Finished frame.
 int RunUsbRecord(TargetSession& session, LinkMode mode, ComLink& link, ImageFile& file, uint32_t address, uint32_t length,
                  const ProgressCallBack& progress, uint8_t* buffer, bool checkFinalSum) {
-  if (progress) progress(1, 1, 2, 0, 0);
+  if (progress) progress(ProgressEvent::Fault(ProgressFault::RangeEnd));
   uint8_t start[proto::kFrameBytes];
   const uint32_t words[2] = {address, length};
   const uint32_t n = BuildFrame(start, proto::kFrameImageStart, words, 2, session.NextSequenceValue());
@@ -43,7 +43,7 @@ int RunUsbRecord(TargetSession& session, LinkMode mode, ComLink& link, ImageFile
         (void)SendShortFrame(session, ack, proto::kFrameBlockAck, link);
         if (!detail::ReadFileBlock(mode, file, buffer, want)) return kResultInternal;
         rc = SendBlockSummed(mode, link, buffer, want, &sum, progress, running);
-        if (progress) progress(1, 1, 0, sum, 0);
+        if (progress) progress(ProgressEvent::Fault(ProgressFault::Checksum, sum));
         blockSent = true;
         if (rc != kResultOk) return rc;
         running += want;

@@ -102,23 +102,23 @@ int TOOL_FormatVlf(TargetSession& /*session*/, ComLink& link, uint32_t address, 
   // These two areas are formatted without step reports.
   if (address == 0 || address == 0x1E90000) return kResultOk;
 
-  const auto report = [&progress](uint32_t code) {
-    if (progress) progress(1, 1, code, 0, 0);
+  const auto report = [&progress](ProgressFault fault) {
+    if (progress) progress(ProgressEvent::Fault(fault));
   };
   const uint64_t end = static_cast<uint64_t>(address) + length;
   uint64_t running = address;
   for (;;) {
     uint32_t count = 0;
     if ((rc = detail::ReceiveWordBe(link, &count)) != kResultOk) {
-      report(6);
+      report(ProgressFault::NoResponse);
       return rc;
     }
     if (count == 0) return kResultOk;
-    if (progress) progress(1, 0, static_cast<uint32_t>(running), count, 1);
+    if (progress) progress(ProgressEvent::Erased(static_cast<uint32_t>(running), count));
     running += count;
     uint8_t byte = 0;
     if ((rc = detail::ReceiveByte(link, &byte)) != kResultOk) {
-      report(6);
+      report(ProgressFault::NoResponse);
       return rc;
     }
     if (byte == proto::kFpSectorOk) {
@@ -126,7 +126,9 @@ int TOOL_FormatVlf(TargetSession& /*session*/, ComLink& link, uint32_t address, 
       if (running >= end) return kResultOk;
       continue;
     }
-    report(byte == proto::kFpResend ? 3 : byte == proto::kFpFailed ? 4 : 5);
+    report(byte == proto::kFpResend   ? ProgressFault::Resend
+           : byte == proto::kFpFailed ? ProgressFault::Sync
+                                      : ProgressFault::InvalidAck);
     return kResultInternal;
   }
 }

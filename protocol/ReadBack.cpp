@@ -23,8 +23,8 @@ constexpr unsigned kMaxNorBlockResends = 3;
 // The NOR download proper, on an open file and work buffer.
 int RunNorDownload(LinkMode mode, ComLink& link, ImageFile& file, uint8_t* work, bool records, uint32_t plainAddress,
                    uint32_t plainLength, const ProgressCallBack& progress) {
-  const auto report = [&progress](uint8_t step, uint8_t status, uint32_t code, uint32_t value) {
-    if (progress) progress(step, status, code, value, 0);
+  const auto report = [&progress](const ProgressEvent& event) {
+    if (progress) progress(event);
   };
 
   for (bool firstRange = true;; firstRange = false) {
@@ -39,13 +39,13 @@ int RunNorDownload(LinkMode mode, ComLink& link, ImageFile& file, uint8_t* work,
     int rc = SendCommandBlock(link, proto::kCmdNorImageStart, address, length, kIdleDefaultSec);
     if (rc != kResultOk) return rc;
     uint32_t running = address;
-    report(1, 1, 2, 0);
+    report(ProgressEvent::Fault(ProgressFault::RangeEnd));
     unsigned resends = 0;  // of the block now in flight
 
     for (;;) {
       uint32_t blockLength = 0;
       if ((rc = detail::ReceiveWordBe(link, &blockLength)) != kResultOk) {
-        report(1, 1, 6, 0);
+        report(ProgressEvent::Fault(ProgressFault::NoResponse));
         return rc;
       }
       if (blockLength == 0) {
@@ -57,10 +57,10 @@ int RunNorDownload(LinkMode mode, ComLink& link, ImageFile& file, uint8_t* work,
       if (blockLength > proto::kNorWorkBuffer) return kResultInternal;
       if (!file.ReadExactly(work, blockLength)) return kResultInternal;
       if ((rc = SendAll(link, work, blockLength, kIdleDefaultSec)) != kResultOk) {
-        report(1, 1, 6, 0);
+        report(ProgressEvent::Fault(ProgressFault::NoResponse));
         return rc;
       }
-      report(1, 0, running, blockLength);
+      report(ProgressEvent::Written(running, blockLength));
       running += blockLength;
 
       // The pacing, and the checksum pause after it, count from the moment
@@ -72,30 +72,30 @@ int RunNorDownload(LinkMode mode, ComLink& link, ImageFile& file, uint8_t* work,
 
       uint8_t answer = 0;
       if ((rc = detail::ReceiveByte(link, &answer)) != kResultOk) {
-        report(1, 1, 6, 0);
+        report(ProgressEvent::Fault(ProgressFault::NoResponse));
         return rc;
       }
       switch (answer) {
         case proto::kFpSectorOk:
-          report(1, 1, 0, sum);
+          report(ProgressEvent::Fault(ProgressFault::Checksum, sum));
           resends = 0;
           break;
         case proto::kFpResend:
           // The next request is answered from the same place in the file.
-          report(1, 1, 3, 0);
+          report(ProgressEvent::Fault(ProgressFault::Resend));
           if (++resends > kMaxNorBlockResends) {
             Trace("Updater: the same NOR block was asked for too often");
             return kResultSync;
           }
           if (!file.Skip(-static_cast<int64_t>(blockLength))) return kResultInternal;
           running -= blockLength;
-          report(1, 1, 0, sum);
+          report(ProgressEvent::Fault(ProgressFault::Checksum, sum));
           break;
         case proto::kFpFailed:
-          report(1, 1, 4, 0);
+          report(ProgressEvent::Fault(ProgressFault::Sync));
           return kResultInternal;
         default:
-          report(1, 1, 5, 0);
+          report(ProgressEvent::Fault(ProgressFault::InvalidAck));
           return kResultInternal;
       }
     }

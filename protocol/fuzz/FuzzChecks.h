@@ -5,6 +5,7 @@
 #include <initializer_list>
 
 #include "link/ComLink.h"
+#include "protocol/Progress.h"
 
 namespace vantrel::fuzz {
 
@@ -19,10 +20,12 @@ inline void RequireClosed(const ComLink& link) {
   if (link.IsOpen()) std::abort();
 }
 
-// A progress callback that only checks its arguments' domains.
-inline void CheckProgress(uint8_t step, uint8_t status, uint32_t code, uint32_t, uint8_t erase) {
-  if (step > 1 || status > 1 || erase > 1) std::abort();
-  if (status == 1 && step == 1 && code > 6) std::abort();
+// A progress callback that only checks the event's domain.
+inline void CheckProgress(const ProgressEvent& event) {
+  if (event.fault && static_cast<uint32_t>(*event.fault) > static_cast<uint32_t>(ProgressFault::NoResponse)) {
+    std::abort();
+  }
+  if (event.fault && event.erase) std::abort();
 }
 
 }  // namespace vantrel::fuzz

@@ -35,10 +35,10 @@ using ProgressCallbackTest = JobsFixture;
 
 TEST_F(ProgressCallbackTest, BlockLinesTicksAndPercentage) {
   ctx.job.expectedTicks = 4;
-  ProgressCallBackFunc(ctx, 1, 0, 0x4A0000, 131072, 0);
-  ProgressCallBackFunc(ctx, 1, 0, 0, 1024, 0);
-  ProgressCallBackFunc(ctx, 1, 0, 0x20000, 2048, 1);
-  ProgressCallBackFunc(ctx, 1, 0, 0, 4096, 1);
+  ProgressCallBackFunc(ctx, ProgressEvent::Written(0x4A0000, 131072));
+  ProgressCallBackFunc(ctx, ProgressEvent::Written(0, 1024));
+  ProgressCallBackFunc(ctx, ProgressEvent::Erased(0x20000, 2048));
+  ProgressCallBackFunc(ctx, ProgressEvent::Erased(0, 4096));
   EXPECT_EQ(con.Log(),
             "    0 x 4A0000\t Download   131072 bytes\t. . . .  "
             "    0 x 0\t\t Download   1024 bytes\t. . . .  "
@@ -53,10 +53,10 @@ TEST_F(ProgressCallbackTest, BlockLinesTicksAndPercentage) {
 
 TEST_F(ProgressCallbackTest, PercentageTruncatesAndClampsAt100) {
   ctx.job.expectedTicks = 3;
-  ProgressCallBackFunc(ctx, 1, 0, 0x4A0000, 1, 0);
+  ProgressCallBackFunc(ctx, ProgressEvent::Written(0x4A0000, 1));
   EXPECT_EQ(rec.m_nProgress, 33);
   ctx.job.progressTicks = 7;  // the expected count was too small
-  ProgressCallBackFunc(ctx, 1, 0, 0x4A0000, 1, 0);
+  ProgressCallBackFunc(ctx, ProgressEvent::Written(0x4A0000, 1));
   EXPECT_EQ(rec.m_nProgress, 100);
   EXPECT_EQ(con.ControlText(ctl::kTickCount), " 8 / 3 ");
 }
@@ -64,7 +64,7 @@ TEST_F(ProgressCallbackTest, PercentageTruncatesAndClampsAt100) {
 TEST_F(ProgressCallbackTest, TicksWithoutAnExpectedCountLeaveThePercentage) {
   rec.m_nProgress = 42;
   ctx.job.expectedTicks = 0;
-  ProgressCallBackFunc(ctx, 1, 0, 0x20000, 512, 0);
+  ProgressCallBackFunc(ctx, ProgressEvent::Written(0x20000, 512));
   EXPECT_EQ(rec.m_nProgress, 42);
   EXPECT_EQ(ctx.job.progressTicks, 1);
   EXPECT_EQ(con.ControlText(ctl::kTickCount), " 1 / 0 ");
@@ -73,10 +73,12 @@ TEST_F(ProgressCallbackTest, TicksWithoutAnExpectedCountLeaveThePercentage) {
 
 TEST_F(ProgressCallbackTest, ErrorReportsLogTheirTextAndMoveNoCounter) {
   ctx.job.expectedTicks = 10;
-  ProgressCallBackFunc(ctx, 0, 1, 0, 0x5A, 0);
-  ProgressCallBackFunc(ctx, 0, 1, 1, 0, 0);
-  ProgressCallBackFunc(ctx, 1, 1, 2, 0, 0);
-  for (uint32_t code : {3u, 4u, 5u, 6u, 9u}) ProgressCallBackFunc(ctx, 0, 1, code, 0, 0);
+  ProgressCallBackFunc(ctx, ProgressEvent::Fault(ProgressFault::Checksum, 0x5A, false));
+  ProgressCallBackFunc(ctx, ProgressEvent::Fault(ProgressFault::ChecksumError, 0, false));
+  ProgressCallBackFunc(ctx, ProgressEvent::Fault(ProgressFault::RangeEnd));
+  for (uint32_t code : {3u, 4u, 5u, 6u, 9u}) {
+    ProgressCallBackFunc(ctx, ProgressEvent::Fault(static_cast<ProgressFault>(code), 0, false));
+  }
   std::vector<std::pair<int, std::string>> want = {
       {-1, " checksum : "}, {4, "0x5A\n"},
       {-1, " checksum "},   {4, " Error\n"},
@@ -90,7 +92,7 @@ TEST_F(ProgressCallbackTest, ErrorReportsLogTheirTextAndMoveNoCounter) {
 }
 
 TEST_F(ProgressCallbackTest, ChunkCallsOnlyEnableCancel) {
-  ProgressCallBackFunc(ctx, 0, 0, 0x4A0000, 1024, 0);
+  ProgressCallBackFunc(ctx, ProgressEvent::Piece(1024));
   EXPECT_EQ(con.Log(), "");
   EXPECT_EQ(ctx.job.progressTicks, 0);
   EXPECT_EQ(con.Enabled(ctl::kCancel), true);
@@ -99,13 +101,13 @@ TEST_F(ProgressCallbackTest, ChunkCallsOnlyEnableCancel) {
 TEST_F(ProgressCallbackTest, RegionFontsAlternateOnlyWhileTheNandLoaderRuns) {
   ctx.job.expectedTicks = 10;
   ctx.job.loaderState = kLoaderNand;
-  ProgressCallBackFunc(ctx, 1, 0, 0x4A0000, 0x20000, 0);
+  ProgressCallBackFunc(ctx, ProgressEvent::Written(0x4A0000, 0x20000));
   EXPECT_EQ(con.Font(ctl::kImgsetButton), ItemFont::Done);  // tick 1: phase 1
-  ProgressCallBackFunc(ctx, 1, 0, 0x4C0000, 0x20000, 0);
+  ProgressCallBackFunc(ctx, ProgressEvent::Written(0x4C0000, 0x20000));
   EXPECT_EQ(con.Font(ctl::kImgsetButton), ItemFont::Active);  // tick 2: phase 0
   const size_t fonts = con.Calls(CallType::ItemFont).size();
   ctx.job.loaderState = kLoaderNor;
-  ProgressCallBackFunc(ctx, 1, 0, 0x4E0000, 0x20000, 0);
+  ProgressCallBackFunc(ctx, ProgressEvent::Written(0x4E0000, 0x20000));
   EXPECT_EQ(con.Calls(CallType::ItemFont).size(), fonts);
 }
 

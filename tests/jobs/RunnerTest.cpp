@@ -20,7 +20,7 @@ int ChattyProc(JobContext& ctx) {
   ctx.job.expectedTicks = 1000000;
   while (!stop::Requested()) {
     ctx.con.AppendLogPlain(".");
-    ProgressCallBackFunc(ctx, 1, 0, 0x4A0000, 1024, 0);
+    ProgressCallBackFunc(ctx, ProgressEvent::Written(0x4A0000, 1024));
     ++g_rounds;
     timing::PollStep(5, [](int64_t us) { stop::SleepFor(us); });
   }

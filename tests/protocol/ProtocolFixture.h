@@ -19,14 +19,16 @@
 
 namespace vantrel::test {
 
-// One call of the progress callback.
+// One call of the progress callback, flattened for comparison:
+// (block, fault reported, fault code or address, value, erase).
 using ProgressCall = std::tuple<int, int, uint32_t, uint32_t, int>;
 
 struct ProgressLog {
   std::vector<ProgressCall> calls;
   ProgressCallBack Callback() {
-    return [this](uint8_t step, uint8_t status, uint32_t code, uint32_t value, uint8_t erase) {
-      calls.emplace_back(step, status, code, value, erase);
+    return [this](const ProgressEvent& e) {
+      calls.emplace_back(e.block ? 1 : 0, e.fault ? 1 : 0, e.fault ? static_cast<uint32_t>(*e.fault) : e.address,
+                         e.value, e.erase ? 1 : 0);
     };
   }
   // Only the calls with this (step, status).
