@@ -7,7 +7,7 @@
 namespace vantrel {
 
 // What a connect attempt ended with; the values are those the record keeps.
-enum class ConnectResult : int {
+enum class [[nodiscard]] ConnectResult : int {
   Ok = 0,
   Timeout = 1,
   WrongBaud = 2,
@@ -28,7 +28,9 @@ inline constexpr unsigned kReconnectCommandPauseMs = 1000;
 // The connect step: 0 when the handset answered and the NAND loader runs,
 // otherwise the connect result the console reports.
 [[nodiscard]] ConnectResult ConnectTarget(JobContext& ctx);
-// Tells a running loader to give way (UART); the link's result code.
-int ReconnectForDriverChange(JobContext& ctx);
+// Tells a running loader to give way (UART); the link's result code. The
+// jobs do not act on it: it has logged its own outcome, and the loader
+// upload that follows fails for itself when the handset did not come back.
+[[nodiscard]] int ReconnectForDriverChange(JobContext& ctx);
 
 }  // namespace vantrel

@@ -142,7 +142,7 @@ ComLink& LoaderLink(JobContext& ctx) {
 
 void ReconnectAwayFrom(JobContext& ctx, uint8_t loader) {
   if (ctx.job.loaderState != loader) return;
-  ReconnectForDriverChange(ctx);
+  (void)ReconnectForDriverChange(ctx);
   // The reconnect hands the controls back for most items; this job is not done.
   ctx.con.EnterBusyState();
 }

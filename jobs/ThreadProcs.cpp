@@ -98,7 +98,7 @@ int AutoAllDownloadProc(JobContext& ctx) {
 
   if (!NorDownloadJob(ctx, kOpImgset, 1)) return kExitCode;
   if (rec.m_bCalsetDefault == 1 && !NorDownloadJob(ctx, kOpCalset, 1)) return kExitCode;
-  ReconnectForDriverChange(ctx);
+  (void)ReconnectForDriverChange(ctx);
   // The reconnect may leave the console ready; the loader upload and erase
   // that follow take up to half a minute and must stay cancellable.
   ctx.con.EnterBusyState();

@@ -32,7 +32,7 @@ void SetComOverride(const std::string& comName, const std::string& path);
 
 // Makes the link SettingsFolder()/COMn point at `path` (creating the folder).
 // Returns 0 or errno.
-int MapComPort(int comNumber, const std::string& path);
-int UnmapComPort(int comNumber);
+[[nodiscard]] int MapComPort(int comNumber, const std::string& path);
+[[nodiscard]] int UnmapComPort(int comNumber);
 
 }  // namespace vantrel

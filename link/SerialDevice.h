@@ -21,25 +21,25 @@ class SerialDevice {
   // Opens the device exclusively. Returns 0 or an errno value; `why` gets an
   // operator-readable reason on failure (no such device, permission denied and
   // the group that grants it, busy and who holds it).
-  virtual int Open(const std::string& path, std::string* why) = 0;
+  [[nodiscard]] virtual int Open(const std::string& path, std::string* why) = 0;
   virtual void Close() = 0;
   virtual bool IsOpen() const = 0;
 
   // Raw mode, 8 data bits, no parity, one stop bit, no flow control,
   // non-blocking reads, at `rate` bits per second. Returns 0 or errno.
-  virtual int Configure(uint32_t rate) = 0;
+  [[nodiscard]] virtual int Configure(uint32_t rate) = 0;
   // Current line rate in bits per second as the device reports it (0 unknown).
   virtual uint32_t Rate() = 0;
   // Changes the line rate only. Returns 0 or errno.
-  virtual int SetRate(uint32_t rate) = 0;
+  [[nodiscard]] virtual int SetRate(uint32_t rate) = 0;
   // Discards everything queued in both directions.
   virtual void Purge() = 0;
   // Discards only what has arrived and not been read; bytes queued for the
   // line still go out. A device without a receive queue has nothing to drop.
   virtual void PurgeInput() {}
 
-  virtual IoCount Write(const uint8_t* data, size_t len) = 0;
-  virtual IoCount Read(uint8_t* buf, size_t len) = 0;
+  [[nodiscard]] virtual IoCount Write(const uint8_t* data, size_t len) = 0;
+  [[nodiscard]] virtual IoCount Read(uint8_t* buf, size_t len) = 0;
 
   // Block up to `us` microseconds until the device is readable / writable (or
   // has hung up). Spurious early returns are allowed.

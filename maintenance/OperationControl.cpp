@@ -43,14 +43,14 @@ bool ComCheckFails(const OperationRecord& rec) { return rec.m_nComPort == -1 && 
 // on the job's thread, so the window repaints and Cancel can stop it.
 JobBody ReconnectFirst(ThreadProc proc) {
   return [proc](JobContext& ctx) {
-    ReconnectForDriverChange(ctx);
+    (void)ReconnectForDriverChange(ctx);
     ctx.job.loaderState = kLoaderNone;
     return stop::Requested() ? 0 : proc(ctx);
   };
 }
 
 int CheckBadBlockProc(JobContext& ctx) {
-  ReconnectForDriverChange(ctx);
+  (void)ReconnectForDriverChange(ctx);
   ctx.job.loaderState = kLoaderNone;
   return 0;
 }

@@ -13,13 +13,13 @@ enum class DriverForm {
   SdramInitOnOpen  // sends SdramInitImage on the port the caller left open
 };
 
-int TOOL_DownloadDriver(TargetSession& session, ComLink& link, DriverForm form);
-int TOOL_DownloadFlashDriver(TargetSession& session, ComLink& link);
+[[nodiscard]] int TOOL_DownloadDriver(TargetSession& session, ComLink& link, DriverForm form);
+[[nodiscard]] int TOOL_DownloadFlashDriver(TargetSession& session, ComLink& link);
 // Records the device id the loader reports in the session.
-int TOOL_UploadLoader(TargetSession& session, ComLink& link, uint8_t selector);
+[[nodiscard]] int TOOL_UploadLoader(TargetSession& session, ComLink& link, uint8_t selector);
 // A running loader's device id, or 0 (unknown) when it did not answer;
 // `result` is the read's own code.
-struct FlashTypeAnswer {
+struct [[nodiscard]] FlashTypeAnswer {
   int result = 0;
   uint8_t flashType = 0;
 };

@@ -14,7 +14,7 @@ namespace vantrel {
 // says why; EINVAL for a pipe, a device or a socket, EISDIR for a folder).
 // The open itself never waits: a FIFO without a writer would block it.
 // `st` receives the file's status when given.
-int OpenRegularFile(const std::string& path, struct stat* st = nullptr);
+[[nodiscard]] int OpenRegularFile(const std::string& path, struct stat* st = nullptr);
 
 // Why a record file does not parse: records are a 32-bit address and a
 // 32-bit length, least significant byte first, then that many data bytes,

@@ -8,11 +8,11 @@
 
 namespace vantrel {
 
-int TOOL_DownloadNorImage(TargetSession& session, LinkMode mode, ComLink& link, const std::string& path, uint32_t addressOrMarker,
+[[nodiscard]] int TOOL_DownloadNorImage(TargetSession& session, LinkMode mode, ComLink& link, const std::string& path, uint32_t addressOrMarker,
                           uint32_t length, const ProgressCallBack& progress);
-int TOOL_Dump(TargetSession& session, LinkMode mode, const std::string& path, ComLink& link, uint32_t start, uint32_t length,
+[[nodiscard]] int TOOL_Dump(TargetSession& session, LinkMode mode, const std::string& path, ComLink& link, uint32_t start, uint32_t length,
               uint32_t command, const DumpProgressCallBack& progress, const DumpDataCallBack& sink);
-int ReceiveBlock(ComLink& link, uint8_t* buffer, uint32_t length, const DumpProgressCallBack& progress,
+[[nodiscard]] int ReceiveBlock(ComLink& link, uint8_t* buffer, uint32_t length, const DumpProgressCallBack& progress,
                  uint32_t start);
 
 }  // namespace vantrel

@@ -70,7 +70,7 @@ TEST_F(NorDownloadTest, CalsetAtTheBaseRateSendsTheRateCommandWithoutItsLine) {
 TEST_F(NorDownloadTest, ManualImageAtAnAddressLoaderAlreadyRunning) {
   StartHandset();
   Connect();
-  ReconnectForDriverChange(ctx);
+  (void)ReconnectForDriverChange(ctx);
   ASSERT_TRUE(DownloadNorFlashDriver(ctx, rec.m_linkRecord));
   con.Clear();
   std::vector<uint8_t> bytes = PatternBytes(0x30000 + 5, 4);

@@ -112,7 +112,7 @@ TEST_F(RateSequenceTest, ReconnectAndNorWorkAfterA921KDownload) {
   ASSERT_TRUE(NandDownloadJob(ctx, kOpCalset, 0)) << con.Dump();
 
   // The reconnect speaks at the base rate, then the NOR loader goes up.
-  ReconnectForDriverChange(ctx);
+  (void)ReconnectForDriverChange(ctx);
   EXPECT_EQ(ctx.job.loaderState.load(), kLoaderNone);
   EXPECT_EQ(CountLogStartingWith("FAIL"), 0) << con.Dump();
 

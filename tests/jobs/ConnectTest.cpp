@@ -265,7 +265,7 @@ TEST_F(ConnectTest, ReconnectOverUartSendsTheCommandAndReturnsToReady) {
   h.Start();
   ctx.job.loaderState = kLoaderNand;
   rec.m_nDownloadItem = 5;
-  ReconnectForDriverChange(ctx);
+  (void)ReconnectForDriverChange(ctx);
   EXPECT_EQ(ctx.job.loaderState, kLoaderNone);
   EXPECT_EQ(con.Log(), "\n   * Reconnecting (Flash Driver Change)\n    Open Comport\t\t\t\t> > > OK\n"
                        "    Now Reconnecting\t\t\t> > > OK");
@@ -280,14 +280,14 @@ TEST_F(ConnectTest, ReconnectOverUartSendsTheCommandAndReturnsToReady) {
   // The All Download item goes on after the reconnect: the controls stay as they are.
   con.Clear();
   rec.m_nDownloadItem = 7;
-  ReconnectForDriverChange(ctx);
+  (void)ReconnectForDriverChange(ctx);
   EXPECT_TRUE(con.States().empty());
 }
 
 TEST_F(ConnectTest, ReconnectOverUsbSendsNothing) {
   rec.m_nLinkMode = LinkMode::Usb;
   ctx.job.loaderState = kLoaderNor;
-  ReconnectForDriverChange(ctx);
+  (void)ReconnectForDriverChange(ctx);
   EXPECT_EQ(ctx.job.loaderState, kLoaderNone);
   EXPECT_EQ(con.Log(), "");
   EXPECT_EQ(con.States(), std::vector<std::string>{"Ready"});
@@ -297,7 +297,7 @@ TEST_F(ConnectTest, ReconnectOverUsbSendsNothing) {
 TEST_F(ConnectTest, ReconnectWithoutAPortLogsFail) {
   SetComOverride(kCom, "/nonexistent/tty");
   rec.m_nDownloadItem = 7;
-  ReconnectForDriverChange(ctx);
+  (void)ReconnectForDriverChange(ctx);
   EXPECT_EQ(con.Log(), "\n   * Reconnecting (Flash Driver Change)\n    Open Comport\t\t\t\t> > > FAIL");
   EXPECT_EQ(con.LastState(), "Ready");  // not sent: the controls come back
   SetComOverride(kCom, "");

@@ -188,7 +188,7 @@ TEST_F(BootUploadTest, FlashTypeQueryOnUsbIsAFrame) {
   OpenAt(kBaud115200);
   Bytes frame;
   handset.Play([&](ScriptedHandset& h) { frame = h.Expect(16); });
-  TOOL_QueryFlashType(session_, link_, true, LinkMode::Usb);
+  (void)TOOL_QueryFlashType(session_, link_, true, LinkMode::Usb);
   handset.Join();
   ASSERT_EQ(frame.size(), 16u);
   EXPECT_EQ(frame[0], 0x33);

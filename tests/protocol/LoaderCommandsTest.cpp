@@ -31,21 +31,21 @@ class LoaderCommandsTest : public ProtocolTest {
 TEST_F(LoaderCommandsTest, PlainCommandsAndTheirPauses) {
   EXPECT_EQ(Sent([&] { EXPECT_EQ(TOOL_SetTargetBaud(session_, link_, 0x8B, 1), 0); }),
             Bytes({0xFF, 0xFF, 0x00, 0x16, 0, 0, 0, 0x8B, 0, 0, 0, 1, 0xFF, 0x00, 0xFF, 0x00}));
-  EXPECT_EQ(Sent([&] { TOOL_EndSession(session_, link_); }), WordsBe({0xFFFF0018u, 0, 0, 0xFF00FF00u}));
-  EXPECT_EQ(Sent([&] { TOOL_Reconnect(session_, link_); }), WordsBe({0xFFFF0017u, 0, 0, 0xFF00FF00u}));
-  EXPECT_EQ(Sent([&] { TOOL_FormatPzl(session_, link_); }), WordsBe({0xFFFF0014u, 0, 0, 0xFF00FF00u}));
-  EXPECT_EQ(Sent([&] { TOOL_FormatVlfArea(session_, link_, LinkMode::Uart); }),
+  EXPECT_EQ(Sent([&] { (void)TOOL_EndSession(session_, link_); }), WordsBe({0xFFFF0018u, 0, 0, 0xFF00FF00u}));
+  EXPECT_EQ(Sent([&] { (void)TOOL_Reconnect(session_, link_); }), WordsBe({0xFFFF0017u, 0, 0, 0xFF00FF00u}));
+  EXPECT_EQ(Sent([&] { (void)TOOL_FormatPzl(session_, link_); }), WordsBe({0xFFFF0014u, 0, 0, 0xFF00FF00u}));
+  EXPECT_EQ(Sent([&] { (void)TOOL_FormatVlfArea(session_, link_, LinkMode::Uart); }),
             WordsBe({0xFFFF0008u, 0xE00000, 0x20000, 0xFF00FF00u}));
   EXPECT_THAT(PauseLog(), ElementsAre("TOOL_SetTargetBaud:1000", "TOOL_EndSession:2000", "TOOL_FormatPzl:5000",
                                       "TOOL_FormatVlfArea:1000"));
 }
 
 TEST_F(LoaderCommandsTest, UsbLinksGetFrames) {
-  Bytes f = Sent([&] { TOOL_FormatVlfArea(session_, link_, LinkMode::Usb); });
+  Bytes f = Sent([&] { (void)TOOL_FormatVlfArea(session_, link_, LinkMode::Usb); });
   ASSERT_EQ(f.size(), 16u);
   EXPECT_EQ(f[0], 0x32);
   EXPECT_THAT(Bytes(f.begin() + 4, f.end()), ElementsAre(0, 0, 0, 0, 0xFF, 0xFF, 0, 0x08, 0, 0, 0, 0));
-  f = Sent([&] { TOOL_EraseAll(session_, link_, 0x19, LinkMode::Usb); });
+  f = Sent([&] { (void)TOOL_EraseAll(session_, link_, 0x19, LinkMode::Usb); });
   ASSERT_EQ(f.size(), 16u);
   EXPECT_EQ(f[0], 0x33);
   EXPECT_THAT(Bytes(f.begin() + 8, f.end()), ElementsAre(0xFF, 0xFF, 0, 0x06, 0, 0, 0, 1));
