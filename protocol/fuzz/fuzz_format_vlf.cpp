@@ -15,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       fuzz::RequireCode(TOOL_FormatVlf(run.session, link, address, fuzz::CheckProgress), {0, 205, 210, 212});
       break;
     case 1:
-      fuzz::RequireCode(TOOL_EraseAll(run.session, link, static_cast<uint8_t>(address), config & 4 ? 0x55 : 0xC9), {0, 210, 212});
+      fuzz::RequireCode(TOOL_EraseAll(run.session, link, static_cast<uint8_t>(address), config & 4 ? LinkMode::Usb : LinkMode::Uart),
+                        {0, 210, 212});
       break;
     default:
       fuzz::RequireCode(TOOL_PartialErase(run.session, link, address, address >> 3), {0, 210, 212});
