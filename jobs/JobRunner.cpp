@@ -34,7 +34,7 @@ bool JobRunner::Prepare() {
   // A job stopped in the middle may have finished a step after Cancel had
   // cleared the loader state; what runs on the handset is unknown now.
   if (wasStopped) window_.job.loaderState = kLoaderNone;
-  stop::Clear();
+  window_.job.stop.Clear();
   stopped_.store(false);
   return true;
 }
@@ -47,6 +47,7 @@ bool JobRunner::Start(JobBody proc, JobPriority priority, JobEndHook onEnd) {
   JobContext* ctx = jobContext_.get();
   GatedConsole* gate = gate_.get();
   thread_ = std::thread([this, proc = std::move(proc), priority, ctx, gate, onEnd = std::move(onEnd)] {
+    const stop::Scope answersTo(ctx->job.stop);
     RaiseThreadPriority(priority);
     const int code = proc(*ctx);
     if (onEnd) onEnd(JobEnd{stopped_.load(), gate->FirstFailure()});
@@ -61,7 +62,7 @@ void JobRunner::Stop() {
   stopped_.store(true);
   // The gate first: a job that notices the stop says nothing on its way out.
   if (gate_) gate_->Close();
-  stop::Request();
+  window_.job.stop.Request();
 }
 
 void JobRunner::Join() {

@@ -2,7 +2,7 @@
 // Runs one operation at a time on its own worker thread.
 //
 // The job gets a copy of the window's context whose console is gated: Stop()
-// (Cancel) closes the gate and requests the cooperative stop of link/Stop.h,
+// (Cancel) closes the gate and requests the job state's cooperative stop,
 // so the job writes nothing more to the console or the handset and unwinds on
 // its own thread, closing its own links and files. The thread is joined by
 // the next Start(), by Join() or by the destructor, never freed from under

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "link/Stop.h"
+
 namespace vantrel {
 
 class Console;
@@ -35,7 +37,7 @@ inline constexpr uint8_t kLoaderNand = 2;
 
 // What the jobs of one handset remember between runs. Atomics: the window's
 // title timer reads the tick counters while a job thread advances them, and
-// Cancel on the console thread clears the loader state.
+// Cancel on the console thread clears the loader state and stops the job.
 struct JobState {
   std::atomic<uint8_t> operation{0};
   std::atomic<uint8_t> loaderState{kLoaderNone};
@@ -44,6 +46,9 @@ struct JobState {
   // Set when the alternative BOOT byte is heard; used up by one retry after
   // an unexpected answer.
   std::atomic<bool> connectRetryAllowed{false};
+  // Cancel of the job that runs for this handset; its worker thread answers
+  // to it (stop::Scope).
+  stop::Source stop;
 };
 
 // What a job works on: the record, the operator console, where there is

@@ -1,45 +1,43 @@
 #include "link/Stop.h"
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 
 namespace vantrel::stop {
 namespace {
 
-std::atomic<bool> g_requested{false};
-std::mutex g_wakeMutex;
-std::condition_variable g_wake;
+thread_local Source* t_bound = nullptr;
 
 }  // namespace
 
-std::mutex& Gate() {
-  static std::mutex gate;
-  return gate;
-}
-
-void Request() {
+void Source::Request() {
   {
     // Taking the gate waits for a device write in progress, so that once we
     // return no write can start: the link checks the flag under the gate.
-    std::lock_guard<std::mutex> gate(Gate());
-    std::lock_guard<std::mutex> lock(g_wakeMutex);
-    g_requested.store(true);
+    std::lock_guard<std::mutex> gate(gate_);
+    std::lock_guard<std::mutex> lock(wakeMutex_);
+    requested_.store(true);
   }
-  g_wake.notify_all();
+  wake_.notify_all();
 }
 
-void Clear() {
-  std::lock_guard<std::mutex> lock(g_wakeMutex);
-  g_requested.store(false);
+void Source::Clear() {
+  std::lock_guard<std::mutex> lock(wakeMutex_);
+  requested_.store(false);
 }
 
-bool Requested() { return g_requested.load(); }
-
-void SleepFor(long long us) {
+void Source::SleepFor(long long us) {
   if (us <= 0) return;
-  std::unique_lock<std::mutex> lock(g_wakeMutex);
-  g_wake.wait_for(lock, std::chrono::microseconds(us), [] { return g_requested.load(); });
+  std::unique_lock<std::mutex> lock(wakeMutex_);
+  wake_.wait_for(lock, std::chrono::microseconds(us), [this] { return requested_.load(); });
 }
+
+Source& Current() {
+  static Source process;
+  return t_bound != nullptr ? *t_bound : process;
+}
+
+Scope::Scope(Source& source) : previous_(t_bound) { t_bound = &source; }
+
+Scope::~Scope() { t_bound = previous_; }
 
 }  // namespace vantrel::stop

@@ -71,5 +71,31 @@ TEST_F(Timing, NegativeScalesCountAsZero) {
   EXPECT_EQ(0, given);
 }
 
+// Two handsets' jobs in one process: Cancel of one must not end the other's
+// pause, nor work outside any job.
+TEST_F(Timing, StoppingOneJobLeavesAnotherRunning) {
+  timing::SetPauseScale(1.0);
+  stop::Source first, second;
+  bool firstStopped = false, secondStopped = true;
+  std::thread a([&] {
+    const stop::Scope scope(first);
+    timing::Pause(30000, "first");  // ended by the Request below
+    firstStopped = stop::Requested();
+  });
+  std::thread b([&] {
+    const stop::Scope scope(second);
+    timing::Pause(200, "second");
+    secondStopped = stop::Requested();
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  first.Request();
+  a.join();
+  b.join();
+  EXPECT_TRUE(firstStopped);
+  EXPECT_FALSE(secondStopped);
+  EXPECT_FALSE(stop::Requested());
+  EXPECT_EQ((std::vector<unsigned>{200}), test::PausesTagged("second"));
+}
+
 }  // namespace
 }  // namespace vantrel
