@@ -14,7 +14,7 @@ class QuietConsole : public Console {
  public:
   void AppendLog(const std::string& text, LogKind kind) override;
   void AppendLogPlain(const std::string& text) override;
-  void SetLinkIndicator(const std::string&, int) override {}
+  void SetLinkIndicator(const std::string&, IndicatorKind) override {}
   void SetControlText(int, const std::string&) override {}
   void EnableControl(int, bool) override {}
   void SetProgressRange(int, int) override {}

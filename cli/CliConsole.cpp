@@ -57,7 +57,7 @@ void CliConsole::AppendLogPlain(const std::string& text) {
   sink_.Log(text, std::nullopt);
 }
 
-void CliConsole::SetLinkIndicator(const std::string& text, int kind) { sink_.Indicator(text, kind); }
+void CliConsole::SetLinkIndicator(const std::string& text, IndicatorKind kind) { sink_.Indicator(text, static_cast<int>(kind)); }
 
 void CliConsole::SetControlText(int controlId, const std::string& text) { sink_.Control(controlId, text); }
 

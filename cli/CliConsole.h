@@ -59,7 +59,7 @@ class CliConsole : public Console {
   // Console.
   void AppendLog(const std::string& text, LogKind kind) override;
   void AppendLogPlain(const std::string& text) override;
-  void SetLinkIndicator(const std::string& text, int kind) override;
+  void SetLinkIndicator(const std::string& text, IndicatorKind kind) override;
   void SetControlText(int controlId, const std::string& text) override;
   void EnableControl(int, bool) override {}
   void SetProgressRange(int low, int high) override;

@@ -367,8 +367,8 @@ void CDownloaderDlg::Initialise() {
   Control(ctl::kTickCount)->setEnabled(true);
   EnableControl(ctl::kCancel, false);
 
-  SetLinkIndicator("  Disconnect", 4);
-  SetLinkIndicator("  Disconnect", 3);
+  SetLinkIndicator("  Disconnect", IndicatorKind::FlashIdRed);
+  SetLinkIndicator("  Disconnect", IndicatorKind::NorIdRed);
 
   rec_.m_dTotalElapsed = 0;
   rec_.m_nStartAddress = 0;

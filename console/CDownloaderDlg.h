@@ -74,7 +74,7 @@ class CDownloaderDlg : public QDialog, public Console {
   // --- Console ---
   void AppendLog(const std::string& text, LogKind kind) override;
   void AppendLogPlain(const std::string& text) override;
-  void SetLinkIndicator(const std::string& text, int kind) override;
+  void SetLinkIndicator(const std::string& text, IndicatorKind kind) override;
   void SetControlText(int controlId, const std::string& text) override;
   void EnableControl(int controlId, bool enabled) override;
   void SetProgressRange(int low, int high) override;

@@ -135,7 +135,7 @@ void CDownloaderDlg::SetRichText(QTextEdit* box, const std::string& text, const 
   cursor.insertText(ToQ(text), format);
 }
 
-void CDownloaderDlg::SetLinkIndicator(const std::string& text, int kind) {
+void CDownloaderDlg::SetLinkIndicator(const std::string& text, IndicatorKind kind) {
   if (!OnGuiThread()) {
     Post([this, text, kind] { SetLinkIndicator(text, kind); });
     return;
@@ -143,11 +143,11 @@ void CDownloaderDlg::SetLinkIndicator(const std::string& text, int kind) {
   int box = 0;
   const QColor* colour = nullptr;
   switch (kind) {
-    case 1: box = ctl::kNorIdBox; colour = &kBlue; break;
-    case 2: box = ctl::kFlashIdBox; colour = &kBlue; break;
-    case 3: box = ctl::kNorIdBox; colour = &kRed; break;
-    case 4: box = ctl::kFlashIdBox; colour = &kRed; break;
-    default: return;
+    case IndicatorKind::NorIdBlue: box = ctl::kNorIdBox; colour = &kBlue; break;
+    case IndicatorKind::FlashIdBlue: box = ctl::kFlashIdBox; colour = &kBlue; break;
+    case IndicatorKind::NorIdRed: box = ctl::kNorIdBox; colour = &kRed; break;
+    case IndicatorKind::FlashIdRed: box = ctl::kFlashIdBox; colour = &kRed; break;
+    default: return;  // no box for any other value
   }
   SetRichText(ControlAs<QTextEdit>(box), text, *colour, true);
 }
@@ -258,8 +258,8 @@ void CDownloaderDlg::EnterDisconnectedState() {
   }
   ApplyState(ConsoleState::Disconnected);
   ResetDisplay();
-  SetLinkIndicator("Disconnect", 4);
-  SetLinkIndicator("Disconnect", 2);
+  SetLinkIndicator("Disconnect", IndicatorKind::FlashIdRed);
+  SetLinkIndicator("Disconnect", IndicatorKind::FlashIdBlue);
   rec_.m_nProgress = 0;
   progress_->setRange(0, 100);
   progress_->setValue(0);

@@ -64,6 +64,11 @@ inline std::string TickText(int ticks, int expected) {
 // look alike in the log, and a kind that goes to the hidden scratch box.
 enum class LogKind : int { Black = 0, Blue = 1, Red2 = 2, BlueNote = 3, Red = 4, Scratch = 5 };
 
+// Which link indicator box shows a text, and in which colour: the hidden NOR
+// id box or the Flash ID box, blue or red. The values are the kinds the
+// jobs have always used.
+enum class IndicatorKind : int { NorIdBlue = 1, FlashIdBlue = 2, NorIdRed = 3, FlashIdRed = 4 };
+
 class Console {
  public:
   virtual ~Console() = default;
@@ -71,7 +76,7 @@ class Console {
   // Log, indicators, controls.
   virtual void AppendLog(const std::string& text, LogKind kind) = 0;
   virtual void AppendLogPlain(const std::string& text) = 0;
-  virtual void SetLinkIndicator(const std::string& text, int kind) = 0;
+  virtual void SetLinkIndicator(const std::string& text, IndicatorKind kind) = 0;
   virtual void SetControlText(int controlId, const std::string& text) = 0;
   virtual void EnableControl(int controlId, bool enabled) = 0;
   virtual void SetProgressRange(int low, int high) = 0;

@@ -26,7 +26,7 @@ void GatedConsole::AppendLogPlain(const std::string& text) {
   Forward([&] { inner_.AppendLogPlain(text); });
 }
 
-void GatedConsole::SetLinkIndicator(const std::string& text, int kind) {
+void GatedConsole::SetLinkIndicator(const std::string& text, IndicatorKind kind) {
   Forward([&] { inner_.SetLinkIndicator(text, kind); });
 }
 

@@ -180,7 +180,7 @@ void OperationControl::OnStart() {
     const auto missing = CheckAutoAllFiles(rec);
     if (!missing.empty()) {
       for (const auto& text : missing) con.MessageBox(text, "", MsgButtons::Ok);
-      con.SetLinkIndicator("  Connect", 4);
+      con.SetLinkIndicator("  Connect", IndicatorKind::FlashIdRed);
       con.EnterDisconnectedState();
       return;
     }

@@ -351,16 +351,16 @@ TEST_F(WindowTest, PortAndRateChoicesThatCannotBeSavedAreReported) {
 
 TEST_F(WindowTest, IndicatorKindsPickTheirBoxAndColour) {
   CDownloaderDlg& w = Window();
-  w.SetLinkIndicator("one", 1);
-  w.SetLinkIndicator("two", 2);
+  w.SetLinkIndicator("one", IndicatorKind::NorIdBlue);
+  w.SetLinkIndicator("two", IndicatorKind::FlashIdBlue);
   EXPECT_EQ(w.ControlText(ctl::kNorIdBox), "one");
   EXPECT_EQ(w.ControlText(ctl::kFlashIdBox), "two");
-  w.SetLinkIndicator("x", 0);
-  w.SetLinkIndicator("x", 5);
+  w.SetLinkIndicator("x", static_cast<IndicatorKind>(0));
+  w.SetLinkIndicator("x", static_cast<IndicatorKind>(5));
   EXPECT_EQ(w.ControlText(ctl::kNorIdBox), "one");
   EXPECT_EQ(w.ControlText(ctl::kFlashIdBox), "two");
   // A plain text write keeps the indicator's look.
-  w.SetLinkIndicator("  Connect", 4);
+  w.SetLinkIndicator("  Connect", IndicatorKind::FlashIdRed);
   w.SetControlText(ctl::kFlashIdBox, "K9F1G08");
   QTextCursor c(w.ControlAs<QTextEdit>(ctl::kFlashIdBox)->document());
   c.setPosition(2);

@@ -16,7 +16,7 @@ TEST(RecordingConsoleTest, RecordsInOrderAndAnswersFromTheScript) {
   con.AppendLog("\n  * Heading", LogKind::Red);
   con.AppendLogPlain("plain ");
   con.AppendLog(" ", LogKind::Scratch);
-  con.SetLinkIndicator("Disconnect", 2);
+  con.SetLinkIndicator("Disconnect", IndicatorKind::FlashIdBlue);
   con.SetControlText(1119, "EC14");
   con.EnableControl(1090, true);
   con.EnterReadyState();

@@ -119,8 +119,8 @@ void RecordingConsole::AppendLogPlain(const std::string& text) {
   Record({.type = CallType::LogPlain, .text = text, .kind = -1});
 }
 
-void RecordingConsole::SetLinkIndicator(const std::string& text, int kind) {
-  Record({.type = CallType::LinkIndicator, .text = text, .kind = kind, .id = IndicatorBox(kind)});
+void RecordingConsole::SetLinkIndicator(const std::string& text, IndicatorKind kind) {
+  Record({.type = CallType::LinkIndicator, .text = text, .kind = static_cast<int>(kind), .id = IndicatorBox(static_cast<int>(kind))});
 }
 
 void RecordingConsole::SetControlText(int controlId, const std::string& text) {
