@@ -257,7 +257,7 @@ Judgement Runner::RunOne(OperationControl& control, CliConsole& console, Operati
   if (pre.status != kExitOk) return pre;
 
   rec.m_strToday = TodayDigits();
-  rec.m_nFileFault = 0;
+  rec.m_nFileFault = Result::Ok;
   console.BeginOperation(op, ControlsFor(op));
   if (op.kind == OpKind::Download && op.item == kItemNorManual) {
     // The NOR row writes below the address typed whenever its low 7 bits are
@@ -294,7 +294,7 @@ Judgement Runner::RunOne(OperationControl& control, CliConsole& console, Operati
   Judgement j = console.Tracker().Judge();
   // The job knows when the operator's file was the cause (a dump that could
   // not be written, an image that does not parse), whatever its box says.
-  if (j.status != kExitOk && rec.m_nFileFault != 0) j.status = kExitFile;
+  if (j.status != kExitOk && rec.m_nFileFault != Result::Ok) j.status = kExitFile;
   if (j.status == kExitPort) {
     std::string why = Traces().LastOpenFailure();
     if (!why.empty()) j.reason += " (" + why + ")";
@@ -362,13 +362,13 @@ Judgement Runner::Verify(JobContext& ctx, CliConsole& console, OperationRecord& 
       if (meter_ != nullptr) meter_->Start();
       phase_ = Phase::Verify;
       std::vector<uint8_t> actual;
-      int rc = ReadBackFlash(ctx.session, rec, src.flash, span.address, length, actual, [&ctx](uint32_t) { ctx.job.progressTicks++; });
+      Result rc = ReadBackFlash(ctx.session, rec, src.flash, span.address, length, actual, [&ctx](uint32_t) { ctx.job.progressTicks++; });
       phase_ = Phase::Idle;
       if (interrupted_) return {kExitInterrupted, "interrupted during the read-back"};
-      if (rc != 0) {
-        std::string detail = std::string("read-back failed: ") + ResultText(static_cast<uint32_t>(rc));
+      if (rc != Result::Ok) {
+        std::string detail = std::string("read-back failed: ") + ResultText(rc);
         sink_.Verify(op.text, false, checked, -1, detail);
-        return {rc == kResultComPort ? kExitPort : kExitHandset, detail};
+        return {rc == Result::ComPort ? kExitPort : kExitHandset, detail};
       }
       if (auto diff = FirstDifference(span.address, span.expected, actual)) {
         size_t i = *diff - span.address;

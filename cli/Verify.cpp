@@ -197,28 +197,28 @@ std::optional<uint32_t> FirstDifference(uint32_t address, const std::vector<uint
   return std::nullopt;
 }
 
-int ReadBackFlash(TargetSession& session, OperationRecord& rec, FlashKind flash, uint32_t address, uint32_t length,
+Result ReadBackFlash(TargetSession& session, OperationRecord& rec, FlashKind flash, uint32_t address, uint32_t length,
                   std::vector<uint8_t>& out, const ReadBackTick& tick) {
   out.clear();
   out.reserve(length);
   const std::string port = "COM" + std::to_string(rec.m_nComPort + 1);
   const uint8_t start = kBaseBaudCode;
   const uint8_t selected = OperatorBaudCode(rec.m_nBaudRate);
-  if (selected == 0) return kResultInvalidValue;
+  if (selected == 0) return Result::InvalidValue;
   const bool usb = rec.m_nLinkMode == LinkMode::Usb;
   const LinkMode mode = usb ? LinkMode::Usb : LinkMode::Uart;
 
   // Over USB the port runs at the operator's rate from the start; over the
   // UART the loader listens at the base rate and is raised like in the dump jobs.
   LinkPtr link = OpenLink(port, usb ? selected : start);
-  if (!link) return kResultComPort;
-  int rc = kResultOk;
+  if (!link) return Result::ComPort;
+  Result rc = Result::Ok;
   if (!usb) {
     rc = TOOL_SetTargetBaud(session, *link, selected, 1);
-    if (rc == kResultOk) SetHostBaud(*link, selected);
+    if (rc == Result::Ok) SetHostBaud(*link, selected);
   }
   bool overrun = false;
-  if (rc == kResultOk && !stop::Requested()) {
+  if (rc == Result::Ok && !stop::Requested()) {
     timing::Pause(kBeforeDumpMs, "VerifyReadBack");
     const uint32_t command = flash == FlashKind::Nand ? proto::kCmdNandDump : proto::kCmdNorDump;
     rc = TOOL_Dump(
@@ -236,14 +236,14 @@ int ReadBackFlash(TargetSession& session, OperationRecord& rec, FlashKind flash,
           out.insert(out.end(), data, data + n);
           return true;
         });
-    if (overrun) rc = kResultInternal;
+    if (overrun) rc = Result::Internal;
     // Give the handset back at the base rate, as every job leaves it.
     if (!usb && selected != start) {
-      if (rc == kResultOk) timing::Pause(kAfterDumpMs, "VerifyReadBack");
-      if (TOOL_SetTargetBaud(session, *link, start, 0) == kResultOk) SetHostBaud(*link, start);
+      if (rc == Result::Ok) timing::Pause(kAfterDumpMs, "VerifyReadBack");
+      if (TOOL_SetTargetBaud(session, *link, start, 0) == Result::Ok) SetHostBaud(*link, start);
     }
   }
-  if (stop::Requested() && rc == kResultOk) rc = kResultComPort;
+  if (stop::Requested() && rc == Result::Ok) rc = Result::ComPort;
   CloseLink(link);
   return rc;
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cli/Outcome.h"
+#include "link/ResultCodes.h"
 
 namespace vantrel {
 struct OperationRecord;
@@ -67,7 +68,7 @@ std::optional<uint32_t> FirstDifference(uint32_t address, const std::vector<uint
 // a result code of the link and protocol (0 success); a handset that sends
 // more than `length` bytes ends it with 205, keeping the first `length`.
 using ReadBackTick = std::function<void(uint32_t address)>;
-[[nodiscard]] int ReadBackFlash(TargetSession& session, OperationRecord& rec, FlashKind flash, uint32_t address, uint32_t length,
+Result ReadBackFlash(TargetSession& session, OperationRecord& rec, FlashKind flash, uint32_t address, uint32_t length,
                                 std::vector<uint8_t>& out, const ReadBackTick& tick);
 
 }  // namespace vantrel::cli

@@ -85,9 +85,9 @@ bool BootStageDownloadJob(JobContext& ctx, uint8_t stage) {
   con.AppendLog("  OK \n", LogKind::Blue);
 
   con.AppendLogPlain("  FlashLoader download & running...........");
-  int rc = TOOL_DownloadFlashDriver(ctx.session, link);
+  Result rc = TOOL_DownloadFlashDriver(ctx.session, link);
   if (Stopped()) return false;
-  if (rc != 0) {
+  if (rc != Result::Ok) {
     ReportUploadFailure(ctx, rc, kFlashDriverMissing);
     con.EnterDisconnectedState();
     return false;
@@ -101,11 +101,11 @@ bool BootStageDownloadJob(JobContext& ctx, uint8_t stage) {
   con.AppendLogPlain(target.text);
   rc = TOOL_DownloadImage(ctx.session, link, target.address, ProgressTo(ctx), stage);
   if (Stopped()) return false;
-  if (rc != 0) {
+  if (rc != Result::Ok) {
     // The chain goes on: the operator power-cycles and the next stage starts
     // again from the boot ROM.
     con.AppendLog("FAIL\n", LogKind::Red);
-    con.MessageBox(StrPrintf("%s", ResultText(static_cast<uint32_t>(rc))), kDownloadingFailure);
+    con.MessageBox(StrPrintf("%s", ResultText(rc)), kDownloadingFailure);
     con.AppendLog(kPowerCycleHint, LogKind::Red);
     return true;
   }

@@ -56,9 +56,9 @@ ConnectResult ConnectTarget(JobContext& ctx) {
     // The handshake always runs at the boot ROM's rate, whatever the operator
     // chose for the transfers.
     link.baudCode = kBaseBaudCode;
-    const int rc = OpenPort(link);
+    const Result rc = OpenPort(link);
     timing::Pause(kConnectOpenSettleMs, "ConnectOpen");
-    if (rc != 0 || !link.IsOpen()) {
+    if (rc != Result::Ok || !link.IsOpen()) {
       con.AppendLog(" Fail\n", LogKind::Red);
       // "Comm Error" alone does not tell a missing adapter from a port that
       // another program holds.
@@ -83,7 +83,7 @@ ConnectResult ConnectTarget(JobContext& ctx) {
       uint8_t received = kNothingHeard;
       for (;;) {
         uint8_t byte = 0;
-        if (ReceiveExactly(link, &byte, 1, kBootByteIdleSec) != 0) {
+        if (ReceiveExactly(link, &byte, 1, kBootByteIdleSec) != Result::Ok) {
           if (received == kNothingHeard) {
             con.AppendLog("FAIL\n", LogKind::Red);
             con.AppendLog("      (Check Comport connection & Bootloader existence)\n", LogKind::BlueNote);
@@ -118,7 +118,7 @@ ConnectResult ConnectTarget(JobContext& ctx) {
       // that arrives after the signal may count as its answer.
       PurgeInput(link);
       uint32_t written = 0;
-      if (WritePort(link, &startSignal, 1, &written) != 0 || written != 1) {
+      if (WritePort(link, &startSignal, 1, &written) != Result::Ok || written != 1) {
         con.AppendLogPlain("FAIL\n");
         result = ConnectResult::CommError;
         step = Step::End;
@@ -129,7 +129,7 @@ ConnectResult ConnectTarget(JobContext& ctx) {
       uint8_t received = kNothingHeard;
       for (;;) {
         uint8_t byte = 0;
-        if (ReceiveExactly(link, &byte, 1, kStartAnswerIdleSec) == 0) {
+        if (ReceiveExactly(link, &byte, 1, kStartAnswerIdleSec) == Result::Ok) {
           received = byte;
           if (!usb && (byte == proto::kStartSignal || byte == proto::kStartSignalAlt)) {
             con.AppendLogPlain("OK\n");
@@ -184,7 +184,7 @@ ConnectResult ConnectTarget(JobContext& ctx) {
   return result;
 }
 
-int ReconnectForDriverChange(JobContext& ctx) {
+Result ReconnectForDriverChange(JobContext& ctx) {
   OperationRecord& rec = ctx.rec;
   Console& con = ctx.con;
   ctx.job.loaderState = kLoaderNone;
@@ -192,14 +192,14 @@ int ReconnectForDriverChange(JobContext& ctx) {
   if (rec.m_nLinkMode == LinkMode::Usb) {
     con.EnterReadyState();
     con.EnableControl(ctl::kCancel, true);
-    return 0;
+    return Result::Ok;
   }
 
   const std::string port = PortName(ctx);
   con.AppendLog("\n   * Reconnecting (Flash Driver Change)", LogKind::Red);
   con.AppendLogPlain("\n    Open Comport\t\t\t\t> > > ");
 
-  int rc = kResultComPort;
+  Result rc = Result::ComPort;
   bool sent = false;
   rec.m_pLink = OpenLink(port, kBaseBaudCode);
   if (!rec.m_pLink) {
@@ -209,7 +209,7 @@ int ReconnectForDriverChange(JobContext& ctx) {
     timing::Pause(kReconnectCommandPauseMs, "Reconnect");
     con.AppendLogPlain("\n    Now Reconnecting\t\t\t> > > ");
     rc = TOOL_Reconnect(ctx.session, *rec.m_pLink);
-    sent = rc == 0;
+    sent = rc == Result::Ok;
     con.AppendLog(sent ? "OK" : "FAIL", sent ? LogKind::BlueNote : LogKind::Red);
     CloseLink(rec.m_pLink);
   }

@@ -3,6 +3,7 @@
 // making a running flash loader give way to the other one. The boot ROM
 // handshake keeps its retry allowance in the job state.
 #include "jobs/JobState.h"
+#include "link/ResultCodes.h"
 
 namespace vantrel {
 
@@ -31,6 +32,6 @@ inline constexpr unsigned kReconnectCommandPauseMs = 1000;
 // Tells a running loader to give way (UART); the link's result code. The
 // jobs do not act on it: it has logged its own outcome, and the loader
 // upload that follows fails for itself when the handset did not come back.
-[[nodiscard]] int ReconnectForDriverChange(JobContext& ctx);
+Result ReconnectForDriverChange(JobContext& ctx);
 
 }  // namespace vantrel

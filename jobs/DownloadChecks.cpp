@@ -50,7 +50,7 @@ bool RecordsFail(OperationRecord& rec, const std::string& path, DownloadPlan* pl
   // went away since is the session's open failure.
   if (!fault || fault->kind == RecordFileFault::Kind::Unreadable) return false;
   *plan = Fail({RecordFileFaultText(path, *fault)});
-  rec.m_nFileFault = kResultFileRead;
+  rec.m_nFileFault = Result::FileRead;
   return true;
 }
 

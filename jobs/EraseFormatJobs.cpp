@@ -30,11 +30,11 @@ constexpr uint32_t kNorVlfAreaAddress = 0x1E90000;
 
 // After the erase or format command: its failure reported, or `okText` (when
 // there is one) and the handset back at the base rate. True when all worked.
-bool FinishCommand(JobContext& ctx, int rc, const char* okText, uint8_t& raised) {
+bool FinishCommand(JobContext& ctx, Result rc, const char* okText, uint8_t& raised) {
   if (Stopped()) return false;
-  if (rc != 0) {
+  if (rc != Result::Ok) {
     ctx.con.AppendLog("Fail", LogKind::Red);
-    ctx.con.MessageBox(StrPrintf(kErrorFlashingErase, ResultText(static_cast<uint32_t>(rc))));
+    ctx.con.MessageBox(StrPrintf(kErrorFlashingErase, ResultText(rc)));
     return false;
   }
   if (okText) ctx.con.AppendLog(okText, LogKind::BlueNote);
@@ -71,7 +71,7 @@ bool NandEraseJob(JobContext& ctx, uint8_t code) {
   if (code != kOpBootAreaErase && !RaiseRate(ctx, chosen, raised)) return closing();
 
   con.AppendLogPlain("\n    Now NAND All blocks erasing\t\t> > > ");
-  const int rc = TOOL_EraseAll(ctx.session, *rec.m_pLink, code, rec.m_nLinkMode);
+  const Result rc = TOOL_EraseAll(ctx.session, *rec.m_pLink, code, rec.m_nLinkMode);
   if (!FinishCommand(ctx, rc, "OK\n", raised)) return closing();
   ctx.job.loaderState = kLoaderNand;
   ok = true;
@@ -114,7 +114,7 @@ bool NorFormatJob(JobContext& ctx, uint8_t code) {
   if (Stopped()) return closing();
   con.AppendLogPlain(bootArea ? "\n    Now erasing start!!\n" : "\n    VLF Format start!!\n");
   con.AppendLogPlain(SeparatorLine());
-  const int rc = TOOL_FormatVlf(ctx.session, *rec.m_pLink, bootArea ? kNorBootAreaAddress : kNorVlfAreaAddress, ProgressTo(ctx));
+  const Result rc = TOOL_FormatVlf(ctx.session, *rec.m_pLink, bootArea ? kNorBootAreaAddress : kNorVlfAreaAddress, ProgressTo(ctx));
   if (!FinishCommand(ctx, rc, nullptr, raised)) return closing();
   con.AppendLogPlain(bootArea ? "\n      Erase" : "\n      Format");
   con.AppendLog("  Completed!!!\n\n", LogKind::BlueNote);
@@ -158,7 +158,7 @@ bool VlfFormatJob(JobContext& ctx) {
   timing::Pause(kPauseBeforeFormatMs, "VlfFormatJob.beforeFormat");
   if (Stopped()) return closing();
   con.AppendLogPlain("\n    Now NAND VLF Format Setting\t\t> > > ");
-  const int rc = TOOL_FormatVlfArea(ctx.session, *rec.m_pLink, rec.m_nLinkMode);
+  const Result rc = TOOL_FormatVlfArea(ctx.session, *rec.m_pLink, rec.m_nLinkMode);
   if (!FinishCommand(ctx, rc, "OK\n", raised)) return closing();
   ctx.job.loaderState = kLoaderNand;
   ok = true;

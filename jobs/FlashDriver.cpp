@@ -70,8 +70,8 @@ bool DownloadNorFlashDriver(JobContext& ctx, ComLink& link) {
   Stopwatch clock;
   clock.Start();
   ctx.con.AppendLogPlain("\n     NOR Flash driver Downloading\t\t> > > ");
-  const int rc = TOOL_UploadLoader(ctx.session, link, proto::kSelectNorLoader);
-  if (rc != 0) {
+  const Result rc = TOOL_UploadLoader(ctx.session, link, proto::kSelectNorLoader);
+  if (rc != Result::Ok) {
     ReportUploadFailure(ctx, rc, kNandDriverMissing, "\n   Turn On/Off the target phone!!!\n");
     ctx.con.EnterDisconnectedState();
     return false;
@@ -102,8 +102,8 @@ bool DownloadNandFlashDriver(JobContext& ctx, ComLink& link, int variant) {
   // The memory set-up program's own result does not matter: a failure shows
   // up in the preloader or the loader upload that follows.
   (void)TOOL_DownloadDriver(ctx.session, link, variant == 32 ? DriverForm::SdramInitOnOpen : DriverForm::SdramInit);
-  int rc = TOOL_DownloadDriver(ctx.session, link, DriverForm::Preboot);
-  if (rc != 0) {
+  Result rc = TOOL_DownloadDriver(ctx.session, link, DriverForm::Preboot);
+  if (rc != Result::Ok) {
     ReportUploadFailure(ctx, rc, "Make sure whether preboot.img file is in same folder");
     ctx.con.EnterReadyState();
     return false;
@@ -113,7 +113,7 @@ bool DownloadNandFlashDriver(JobContext& ctx, ComLink& link, int variant) {
   ctx.con.AppendLogPlain("     NAND Flash driver downloading\t\t> > > ");
 
   rc = TOOL_UploadLoader(ctx.session, link, proto::kSelectNandLoader);
-  if (rc != 0) {
+  if (rc != Result::Ok) {
     ReportUploadFailure(ctx, rc, kNandDriverMissing);
     ctx.con.EnterReadyState();
     return false;

@@ -43,20 +43,20 @@ void ReportElapsed(JobContext& ctx, Stopwatch& clock, const char* lineFormat) {
   ctx.con.AppendLog(StrPrintf(lineFormat, seconds), LogKind::Red);
 }
 
-void ReportUploadFailure(JobContext& ctx, int rc, const char* missingFileText, const char* powerCycleHint) {
-  ctx.con.MessageBox(rc == kResultFileOpen ? std::string(missingFileText)
-                                           : StrPrintf("%s", ResultText(static_cast<uint32_t>(rc))),
+void ReportUploadFailure(JobContext& ctx, Result rc, const char* missingFileText, const char* powerCycleHint) {
+  ctx.con.MessageBox(rc == Result::FileOpen ? std::string(missingFileText)
+                                           : StrPrintf("%s", ResultText(rc)),
                      kDownloadingFailure);
   ctx.con.AppendLog("FAIL\n", LogKind::Red);
   ctx.con.AppendLog(powerCycleHint, LogKind::Red);
 }
 
-bool ReportTransfer(JobContext& ctx, int rc) {
+bool ReportTransfer(JobContext& ctx, Result rc) {
   ctx.con.AppendLogPlain("\n      Download");
-  if (rc != 0) {
-    if (rc >= kResultFileOpen && rc <= kResultFileWrite) ctx.rec.m_nFileFault = rc;
+  if (rc != Result::Ok) {
+    if (rc >= Result::FileOpen && rc <= Result::FileWrite) ctx.rec.m_nFileFault = rc;
     ctx.con.AppendLog("  Failed", LogKind::Red);
-    ctx.con.MessageBox(StrPrintf(kErrorFlashingImage, ResultText(static_cast<uint32_t>(rc))));
+    ctx.con.MessageBox(StrPrintf(kErrorFlashingImage, ResultText(rc)));
     return false;
   }
   ctx.con.AppendLog("  Completed", LogKind::BlueNote);
@@ -64,10 +64,10 @@ bool ReportTransfer(JobContext& ctx, int rc) {
 }
 
 bool EndLoaderSession(JobContext& ctx) {
-  int rc = TOOL_EndSession(ctx.session, *ctx.rec.m_pLink);
+  Result rc = TOOL_EndSession(ctx.session, *ctx.rec.m_pLink);
   if (Stopped()) return false;
-  if (rc != 0) {
-    ctx.con.MessageBox(StrPrintf(joblink::kErrorChangingBaud, ResultText(static_cast<uint32_t>(rc))));
+  if (rc != Result::Ok) {
+    ctx.con.MessageBox(StrPrintf(joblink::kErrorChangingBaud, ResultText(rc)));
     return false;
   }
   return true;

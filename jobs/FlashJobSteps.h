@@ -8,6 +8,7 @@
 #include <string>
 
 #include "jobs/JobState.h"
+#include "link/ResultCodes.h"
 
 namespace vantrel::flashjob {
 
@@ -53,12 +54,12 @@ void ReportElapsed(JobContext& ctx, Stopwatch& clock, const char* lineFormat);
 // file's hint when the file could not be opened, else the result's text),
 // then "FAIL\n" and the power-cycle hint in red. The console's state is the
 // caller's to set.
-void ReportUploadFailure(JobContext& ctx, int rc, const char* missingFileText,
+void ReportUploadFailure(JobContext& ctx, Result rc, const char* missingFileText,
                          const char* powerCycleHint = kPowerCycleHint);
 
 // "\n      Download" and then "  Completed", or "  Failed" with the
 // "Error flashing image set" box; true when `rc` is 0.
-bool ReportTransfer(JobContext& ctx, int rc);
+bool ReportTransfer(JobContext& ctx, Result rc);
 
 // Ends the loader session (the handset reboots); a refusal shows the same
 // box as a refused rate change. True when the handset took it.

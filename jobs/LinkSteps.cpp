@@ -17,9 +17,9 @@ namespace {
 bool Stopped() { return stop::Requested(); }
 
 // The command and the host's change, with its result; nothing is said.
-int SendBaseRate(TargetSession& session, ComLink& link) {
-  int rc = TOOL_SetTargetBaud(session, link, kBaseBaudCode, 0);
-  if (rc == 0) SetHostBaud(link, kBaseBaudCode);
+Result SendBaseRate(TargetSession& session, ComLink& link) {
+  Result rc = TOOL_SetTargetBaud(session, link, kBaseBaudCode, 0);
+  if (rc == Result::Ok) SetHostBaud(link, kBaseBaudCode);
   return rc;
 }
 
@@ -50,9 +50,9 @@ bool OpenJobLink(JobContext& ctx, const std::string& port, uint8_t code, bool pa
 
 bool RaiseRate(JobContext& ctx, uint8_t code, uint8_t& raised) {
   if (code != kBaseBaudCode) ctx.con.AppendLogPlain(kSetTargetBaudLine);
-  int rc = TOOL_SetTargetBaud(ctx.session, *ctx.rec.m_pLink, code, 1);
+  Result rc = TOOL_SetTargetBaud(ctx.session, *ctx.rec.m_pLink, code, 1);
   if (Stopped()) return false;
-  if (rc != 0) {
+  if (rc != Result::Ok) {
     ctx.con.AppendLog("FAIL\n", LogKind::Red);
     return false;
   }
@@ -70,11 +70,11 @@ bool OpenAtSelectedRate(JobContext& ctx, const std::string& port, bool raise, ui
 
 bool ReturnToBaseRate(JobContext& ctx, uint8_t& raised) {
   if (raised == kBaseBaudCode) return true;
-  int rc = ctx.rec.m_pLink ? SendBaseRate(ctx.session, *ctx.rec.m_pLink) : 0;
+  Result rc = ctx.rec.m_pLink ? SendBaseRate(ctx.session, *ctx.rec.m_pLink) : Result::Ok;
   raised = kBaseBaudCode;
   if (Stopped()) return false;
-  if (rc != 0) {
-    ctx.con.MessageBox(StrPrintf(kErrorChangingBaud, ResultText(static_cast<uint32_t>(rc))));
+  if (rc != Result::Ok) {
+    ctx.con.MessageBox(StrPrintf(kErrorChangingBaud, ResultText(rc)));
     return false;
   }
   return true;

@@ -68,7 +68,7 @@ const NandItem* FindItem(uint8_t code) {
 
 // Shows the file, announces the transfer and runs the session that fits the
 // image and the link; the session's result.
-int TransferNandImage(JobContext& ctx, uint8_t code) {
+Result TransferNandImage(JobContext& ctx, uint8_t code) {
   OperationRecord& rec = ctx.rec;
   Console& con = ctx.con;
   const LinkMode mode = rec.m_nLinkMode;
@@ -87,7 +87,7 @@ int TransferNandImage(JobContext& ctx, uint8_t code) {
   }
 
   const NandItem* item = FindItem(code);
-  if (!item) return 0;
+  if (!item) return Result::Ok;
   const std::string path = rec.*(item->path);
   const uint32_t size = rec.*(item->size);
   ShowFileRow(ctx, path, size);
@@ -114,12 +114,12 @@ int TransferNandImage(JobContext& ctx, uint8_t code) {
     default:
       break;
   }
-  int rc = usb ? TOOL_DownloadImageSetUsb(ctx.session, mode, path, link, item->type, ProgressTo(ctx))
+  Result rc = usb ? TOOL_DownloadImageSetUsb(ctx.session, mode, path, link, item->type, ProgressTo(ctx))
                : TOOL_DownloadImageSet(ctx.session, mode, link, path, item->type, ProgressTo(ctx));
   if (code != kOpImgset) return rc;
   // The date stamps a good image set only: a failed transfer keeps its own
   // result and the handset gets no date for it.
-  if (rc != 0 || Stopped()) return rc;
+  if (rc != Result::Ok || Stopped()) return rc;
   const std::string date = DownloadDate(ctx);
   return TOOL_SendDownloadDate(ctx.session, link, date.data(), mode);
 }
@@ -188,7 +188,7 @@ bool NandDownloadJob(JobContext& ctx, uint8_t code, int chained) {
   clock.Start();
   if (!OpenAtSelectedRate(ctx, port, uart, chosen, true, raised)) return closing();
 
-  const int rc = TransferNandImage(ctx, code);
+  const Result rc = TransferNandImage(ctx, code);
   clock.Stop();
   if (Stopped()) return closing();
 

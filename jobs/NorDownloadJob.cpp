@@ -34,7 +34,7 @@ const char* NorHeadline(uint8_t code) {
 
 // Shows the file, announces the transfer and streams it; the result of the
 // exchange. Any other code transfers nothing.
-int TransferNorImage(JobContext& ctx, uint8_t code) {
+Result TransferNorImage(JobContext& ctx, uint8_t code) {
   OperationRecord& rec = ctx.rec;
   const LinkMode mode = rec.m_nLinkMode;
   ComLink& link = *rec.m_pLink;
@@ -44,10 +44,10 @@ int TransferNorImage(JobContext& ctx, uint8_t code) {
       ctx.con.AppendLogPlain("\n    imgset Download start!!\n");
       ctx.con.AppendLogPlain(SeparatorLine());
       uint32_t marker = rec.m_bIncludeBootloader ? proto::kNorRecordMarkerBoot : proto::kNorRecordMarker;
-      int rc = TOOL_DownloadNorImage(ctx.session, mode, link, rec.m_strImageFileName, marker, 0, ProgressTo(ctx));
+      Result rc = TOOL_DownloadNorImage(ctx.session, mode, link, rec.m_strImageFileName, marker, 0, ProgressTo(ctx));
       // The date stamps a good image set only: a failed transfer keeps its
       // own result and the handset gets no date for it.
-      if (rc != 0 || Stopped()) return rc;
+      if (rc != Result::Ok || Stopped()) return rc;
       const std::string date = DownloadDate(ctx);
       return TOOL_SendDownloadDate(ctx.session, link, date.data(), mode);
     }
@@ -65,7 +65,7 @@ int TransferNorImage(JobContext& ctx, uint8_t code) {
       return TOOL_DownloadNorImage(ctx.session, mode, link, rec.m_strManualImage, rec.m_nStartAddress, rec.m_nManualImageSize,
                                    ProgressTo(ctx));
     default:
-      return 0;
+      return Result::Ok;
   }
 }
 
@@ -112,7 +112,7 @@ bool NorDownloadJob(JobContext& ctx, uint8_t code, int chained) {
   clock.Start();
   if (!OpenAtSelectedRate(ctx, port, uart, chosen, true, raised)) return closing();
 
-  const int rc = TransferNorImage(ctx, code);
+  const Result rc = TransferNorImage(ctx, code);
   clock.Stop();
   if (Stopped()) return closing();
 

@@ -61,7 +61,7 @@ struct OperationRecord {
   // (an image that does not parse, a dump that could not be written), else
   // 0. Set by the jobs and checks; a front end that sorts failures reads it
   // and clears it before each operation.
-  int m_nFileFault = 0;
+  Result m_nFileFault = Result::Ok;
 
   // Job working fields.
   uint32_t m_nDumpAddress = 0;

@@ -14,9 +14,9 @@
 namespace vantrel {
 namespace {
 
-int Cancelled(ComLink& link) {
+Result Cancelled(ComLink& link) {
   link.lastErrno = ECANCELED;
-  return kResultComPort;
+  return Result::ComPort;
 }
 
 // Poll steps that the line time of `pending` queued bytes takes, plus the
@@ -32,17 +32,17 @@ uint64_t DrainPolls(const ComLink& link, size_t pending) {
 // During the first `gracePolls` empty polls, those taken while the host's
 // own bytes are still queued for the line do not count.
 template <typename Step, typename Wait>
-int TransferLoop(ComLink& link, uint8_t* bytes, uint32_t length, uint8_t idleSeconds, uint64_t gracePolls, Step step,
+Result TransferLoop(ComLink& link, uint8_t* bytes, uint32_t length, uint8_t idleSeconds, uint64_t gracePolls, Step step,
                  Wait wait) {
-  if (length == 0) return kResultOk;
+  if (length == 0) return Result::Ok;
   const uint32_t budget = static_cast<uint32_t>(idleSeconds) * 1000 / kPollIntervalMs;
   uint32_t count = budget;
   uint32_t done = 0;
   while (done < length) {
     if (stop::Requested()) return Cancelled(link);
     uint32_t moved = 0;
-    const int rc = step(bytes + done, length - done, &moved);
-    if (rc != kResultOk) return rc;
+    const Result rc = step(bytes + done, length - done, &moved);
+    if (rc != Result::Ok) return rc;
     if (moved > 0) {
       done += moved;
       count = budget;
@@ -59,10 +59,10 @@ int TransferLoop(ComLink& link, uint8_t* bytes, uint32_t length, uint8_t idleSec
       }
       gracePolls = 0;
     }
-    if (count == 0) return kResultNoResponse;
+    if (count == 0) return Result::NoResponse;
     --count;
   }
-  return kResultOk;
+  return Result::Ok;
 }
 
 }  // namespace
@@ -97,7 +97,7 @@ uint8_t BaudRateToCode(uint32_t rate) {
   }
 }
 
-int OpenPort(ComLink& link) {
+Result OpenPort(ComLink& link) {
   link.port.reset();
   link.rate = 0;
   link.openFailure.clear();
@@ -132,14 +132,14 @@ int OpenPort(ComLink& link) {
   }
   if (!device) {
     link.lastErrno = err;
-    return kResultComPort;
+    return Result::ComPort;
   }
 
   const uint32_t rate = BaudCodeToRate(link.baudCode);
   if (rate == 0) {
     device->Close();
     link.lastErrno = EINVAL;
-    return kResultInvalidValue;
+    return Result::InvalidValue;
   }
   if (int cerr = device->Configure(rate); cerr != 0) {
     // Settings the driver refuses are not fatal by themselves: the exchange
@@ -149,7 +149,7 @@ int OpenPort(ComLink& link) {
   device->Purge();
   link.rate = device->Rate();
   link.port = std::move(device);
-  return kResultOk;
+  return Result::Ok;
 }
 
 void DrainOutput(ComLink& link) {
@@ -171,7 +171,7 @@ void PurgeInput(ComLink& link) {
   if (link.IsOpen()) link.port->PurgeInput();
 }
 
-int ClosePort(ComLink& link) {
+void ClosePort(ComLink& link) {
   // A raw upload that the handset does not answer is followed only by a
   // short pause; its tail must reach the line before the purge.
   DrainOutput(link);
@@ -181,7 +181,6 @@ int ClosePort(ComLink& link) {
     link.port->Close();
     link.port.reset();
   }
-  return kResultOk;
 }
 
 LinkPtr OpenLink(const std::string& portName, uint8_t baudCode) { return OpenLink(portName, baudCode, nullptr); }
@@ -190,7 +189,7 @@ LinkPtr OpenLink(const std::string& portName, uint8_t baudCode, std::string* why
   auto link = std::make_unique<ComLink>();
   link->SetPortName(portName);
   link->baudCode = baudCode;
-  if (OpenPort(*link) != kResultOk) {
+  if (OpenPort(*link) != Result::Ok) {
     if (why != nullptr) *why = link->openFailure;
     return nullptr;
   }
@@ -205,11 +204,11 @@ void CloseLink(LinkPtr& link) {
   link.reset();
 }
 
-int WritePort(ComLink& link, const uint8_t* data, uint32_t length, uint32_t* written) {
+Result WritePort(ComLink& link, const uint8_t* data, uint32_t length, uint32_t* written) {
   if (written != nullptr) *written = 0;
   if (!link.IsOpen()) {
     link.lastErrno = EBADF;
-    return kResultComPort;
+    return Result::ComPort;
   }
   const size_t chunk = std::min<uint32_t>(length, kMaxWriteBytes);
   IoCount n;
@@ -221,30 +220,30 @@ int WritePort(ComLink& link, const uint8_t* data, uint32_t length, uint32_t* wri
   }
   if (n >= 0) {
     if (written != nullptr) *written = static_cast<uint32_t>(n);
-    return kResultOk;
+    return Result::Ok;
   }
-  if (n == -EAGAIN || n == -EINTR) return kResultOk;  // driver queue full: an empty poll
+  if (n == -EAGAIN || n == -EINTR) return Result::Ok;  // driver queue full: an empty poll
   link.lastErrno = static_cast<int>(-n);
-  return kResultComPort;
+  return Result::ComPort;
 }
 
-int ReadPort(ComLink& link, uint8_t* buffer, uint32_t length, uint32_t* got) {
+Result ReadPort(ComLink& link, uint8_t* buffer, uint32_t length, uint32_t* got) {
   if (got != nullptr) *got = 0;
   if (!link.IsOpen()) {
     link.lastErrno = EBADF;
-    return kResultComPort;
+    return Result::ComPort;
   }
   const IoCount n = link.port->Read(buffer, length);
   if (n >= 0) {
     if (got != nullptr) *got = static_cast<uint32_t>(n);
-    return kResultOk;
+    return Result::Ok;
   }
-  if (n == -EAGAIN || n == -EINTR) return kResultOk;  // nothing has arrived yet
+  if (n == -EAGAIN || n == -EINTR) return Result::Ok;  // nothing has arrived yet
   link.lastErrno = static_cast<int>(-n);
-  return kResultComPort;
+  return Result::ComPort;
 }
 
-int SendAll(ComLink& link, const void* data, uint32_t length, uint8_t idleSeconds) {
+Result SendAll(ComLink& link, const void* data, uint32_t length, uint8_t idleSeconds) {
   // The bytes are only read; the loop shares its shape with ReceiveExactly.
   auto* bytes = const_cast<uint8_t*>(static_cast<const uint8_t*>(data));
   return TransferLoop(
@@ -253,7 +252,7 @@ int SendAll(ComLink& link, const void* data, uint32_t length, uint8_t idleSecond
       [&](int64_t us) { link.port->WaitWritable(us); });
 }
 
-int ReceiveExactly(ComLink& link, void* buffer, uint32_t length, uint8_t idleSeconds) {
+Result ReceiveExactly(ComLink& link, void* buffer, uint32_t length, uint8_t idleSeconds) {
   // Reading goes on while the queue drains, so an early answer costs nothing.
   uint64_t grace = 0;
   if (length != 0 && link.IsOpen()) {

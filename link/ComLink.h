@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "link/ResultCodes.h"
 #include "link/SerialDevice.h"
 
 namespace vantrel {
@@ -68,15 +69,15 @@ LinkPtr OpenLink(const std::string& portName, uint8_t baudCode, std::string* why
 // Does nothing for null; otherwise waits 250 ms, closes the port, frees the record.
 void CloseLink(LinkPtr& link);
 
-[[nodiscard]] int OpenPort(ComLink& link);   // 0, 210 or 209
-// Always 0, so not [[nodiscard]] as the other result codes are; costs 1000 ms.
-int ClosePort(ComLink& link);
-[[nodiscard]] int WritePort(ComLink& link, const uint8_t* data, uint32_t length, uint32_t* written);  // 0 or 210
-[[nodiscard]] int ReadPort(ComLink& link, uint8_t* buffer, uint32_t length, uint32_t* got);            // 0 or 210
-[[nodiscard]] int SendAll(ComLink& link, const void* data, uint32_t length, uint8_t idleSeconds);      // 0, 210, 212
+Result OpenPort(ComLink& link);   // 0, 210 or 209
+// Closes the port; costs 1000 ms. It cannot fail, so it returns nothing.
+void ClosePort(ComLink& link);
+Result WritePort(ComLink& link, const uint8_t* data, uint32_t length, uint32_t* written);  // 0 or 210
+Result ReadPort(ComLink& link, uint8_t* buffer, uint32_t length, uint32_t* got);            // 0 or 210
+Result SendAll(ComLink& link, const void* data, uint32_t length, uint8_t idleSeconds);      // 0, 210, 212
 // The idle budget counts from the moment the host's own queued bytes have
 // left the port: a handset cannot answer what it has not received yet.
-[[nodiscard]] int ReceiveExactly(ComLink& link, void* buffer, uint32_t length, uint8_t idleSeconds);   // 0, 210, 212
+Result ReceiveExactly(ComLink& link, void* buffer, uint32_t length, uint8_t idleSeconds);   // 0, 210, 212
 
 // write() returns once the bytes are in the driver's queue, which on a slow
 // line holds them for a good while. Waits until the queue is empty, at most

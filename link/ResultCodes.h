@@ -4,21 +4,30 @@
 
 namespace vantrel {
 
-inline constexpr int kResultOk = 0;
-inline constexpr int kResultError = 1;                 // checksum echo differs, resend during read-back
-inline constexpr int kResultInvalidArgument = 200;
-inline constexpr int kResultFileOpen = 201;
-inline constexpr int kResultFileCreate = 202;
-inline constexpr int kResultFileRead = 203;
-inline constexpr int kResultFileWrite = 204;
-inline constexpr int kResultInternal = 205;
-inline constexpr int kResultInvalidValue = 209;
-inline constexpr int kResultComPort = 210;
-inline constexpr int kResultSync = 211;
-inline constexpr int kResultNoResponse = 212;
-inline constexpr int kResultInvalidAddress = 213;
+// A routine that returns one cannot be called for its effect alone: every
+// caller looks at it, or says with a (void) cast why it need not.
+enum class [[nodiscard]] Result : int {
+  Ok = 0,
+  Error = 1,  // checksum echo differs, resend during read-back
+  InvalidArgument = 200,
+  FileOpen = 201,
+  FileCreate = 202,
+  FileRead = 203,
+  FileWrite = 204,
+  Internal = 205,
+  InvalidValue = 209,
+  ComPort = 210,
+  Sync = 211,
+  NoResponse = 212,
+  InvalidAddress = 213,
+};
 
-// Operator text of a result code; never fails.
+// The code's number, where a number is wanted (traces, test oracles).
+constexpr int ResultNumber(Result code) { return static_cast<int>(code); }
+
+// Operator text of a result code (also of the handset's own codes that the
+// host never returns itself); never fails.
 const char* ResultText(uint32_t code);
+inline const char* ResultText(Result code) { return ResultText(static_cast<uint32_t>(code)); }
 
 }  // namespace vantrel

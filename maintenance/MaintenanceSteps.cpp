@@ -119,7 +119,7 @@ bool DumpFile::Commit() {
 }
 
 std::string DumpFile::WriteError() const {
-  return errno_ != 0 ? std::strerror(errno_) : ResultText(kResultFileWrite);
+  return errno_ != 0 ? std::strerror(errno_) : ResultText(Result::FileWrite);
 }
 
 std::optional<DumpArea> AcceptDumpArea(JobContext& ctx, std::optional<DumpArea> answer,
@@ -142,7 +142,7 @@ bool CreateDumpFile(JobContext& ctx, const std::string& defaultName, uint32_t le
   }
   con.SetControlText(ctl::kFileName, defaultName);
   if (!file.Create(*path, length)) {
-    ctx.rec.m_nFileFault = kResultFileCreate;
+    ctx.rec.m_nFileFault = Result::FileCreate;
     con.MessageBox("Internal Error! (file creation)");
     con.EnterReadyState();
     return false;
@@ -161,15 +161,15 @@ void ReportDumpFailure(JobContext& ctx, DumpFile& file, const std::string& messa
 
 }  // namespace
 
-bool CheckDumpOutcome(JobContext& ctx, int result, DumpFile& file) {
+bool CheckDumpOutcome(JobContext& ctx, Result result, DumpFile& file) {
   // A full disk or an I/O error must not end in "complete": the blocks that
   // were stored stay in the partial file, and the operator learns why it is
   // short. Only a whole range replaces the chosen name.
-  if (result == kResultOk && !file.WriteFailed() && !file.Overrun() && file.Written() == file.Expected())
+  if (result == Result::Ok && !file.WriteFailed() && !file.Overrun() && file.Written() == file.Expected())
     file.Commit();
   if (Halted()) return false;
   if (file.WriteFailed()) {
-    ctx.rec.m_nFileFault = kResultFileWrite;
+    ctx.rec.m_nFileFault = Result::FileWrite;
     const std::string& where = file.Written() != 0 ? file.PartialPath() : file.Path();
     ReportDumpFailure(ctx, file,
                       "Error writing dump file : " + file.WriteError() + "\n" + where + "\n" +
@@ -183,7 +183,7 @@ bool CheckDumpOutcome(JobContext& ctx, int result, DumpFile& file) {
                           " bytes asked for.\n");
     return false;
   }
-  if (result != kResultOk) {
+  if (result != Result::Ok) {
     ReportDumpFailure(ctx, file, std::string("Error flashing erase : ") + ResultText(result) + "\n");
     return false;
   }

@@ -93,6 +93,6 @@ bool CreateDumpFile(JobContext& ctx, const std::string& defaultName, uint32_t le
 // and returns false, or commits the file and returns true when it holds the
 // whole range. `result` is TOOL_Dump's result. A file that could not be
 // written marks the run as failed on the operator's file (m_nFileFault).
-bool CheckDumpOutcome(JobContext& ctx, int result, DumpFile& file);
+bool CheckDumpOutcome(JobContext& ctx, Result result, DumpFile& file);
 
 }  // namespace vantrel::maint

@@ -62,15 +62,15 @@ bool NandDumpJob(JobContext& ctx, uint8_t code) {
     con.AppendLogPlain(erase ? "\n    Now Partial erase start!!\n" : "\n    Now DUMP start!!\n");
     con.AppendLogPlain(SeparatorLine());
     if (erase) {
-      const int rc = TOOL_PartialErase(ctx.session, *rec.m_pLink, from, length);
+      const Result rc = TOOL_PartialErase(ctx.session, *rec.m_pLink, from, length);
       if (Halted()) return;
-      if (rc != kResultOk) {
+      if (rc != Result::Ok) {
         con.AppendLog("\r\n\r\n -  Fail!!!!!!!!", LogKind::Red);
         con.MessageBox(std::string("Error flashing erase : ") + ResultText(rc) + "\n");
         return;
       }
     } else {
-      const int rc = TOOL_Dump(ctx.session, rec.m_nLinkMode, file.Path(), *rec.m_pLink, from, length,
+      const Result rc = TOOL_Dump(ctx.session, rec.m_nLinkMode, file.Path(), *rec.m_pLink, from, length,
                                proto::kCmdNandDump, DumpProgressTo(ctx), file.Sink());
       if (!CheckDumpOutcome(ctx, rc, file)) return;
     }

@@ -52,7 +52,7 @@ bool NorDumpJob(JobContext& ctx, uint8_t /*code*/) {
     if (Halted()) return;
     con.AppendLogPlain("\n    Now DUMP start!!\n");
     con.AppendLogPlain(SeparatorLine());
-    const int rc = TOOL_Dump(ctx.session, rec.m_nLinkMode, file.Path(), *rec.m_pLink, from, length,
+    const Result rc = TOOL_Dump(ctx.session, rec.m_nLinkMode, file.Path(), *rec.m_pLink, from, length,
                              proto::kCmdNorDump, DumpProgressTo(ctx), file.Sink());
     if (!CheckDumpOutcome(ctx, rc, file)) return;
     if (!ReturnToBaseRate(ctx, raised)) return;

@@ -33,11 +33,11 @@ bool PzlFormatJob(JobContext& ctx) {
     timing::Pause(maint::kBeforeCommandMs, "PzlFormat");
     if (Halted()) return;
     con.AppendLogPlain("\n    Now NAND PZL Format Setting\t\t> > > ");
-    const int rc = TOOL_FormatPzl(ctx.session, *rec.m_pLink);
+    const Result rc = TOOL_FormatPzl(ctx.session, *rec.m_pLink);
     if (Halted()) return;
     // A command that never left the PC has not formatted anything: say so
     // instead of reporting it done.
-    if (rc != kResultOk) {
+    if (rc != Result::Ok) {
       con.AppendLog("FAIL\n", LogKind::Red);
       con.MessageBox(std::string("Error formatting PZL : ") + ResultText(rc) + "\n");
       return;

@@ -27,9 +27,9 @@ uint8_t Sum8(const uint8_t* data, uint32_t length) {
   return sum;
 }
 
-bool SendByte(ComLink& link, uint8_t byte) { return SendAll(link, &byte, 1, kRawSendIdleSec) == kResultOk; }
+bool SendByte(ComLink& link, uint8_t byte) { return SendAll(link, &byte, 1, kRawSendIdleSec) == Result::Ok; }
 bool ReceiveByte(ComLink& link, uint8_t* byte) {
-  return ReceiveExactly(link, byte, 1, kRawReceiveIdleSec) == kResultOk;
+  return ReceiveExactly(link, byte, 1, kRawReceiveIdleSec) == Result::Ok;
 }
 
 // The exchange itself; returns the text the operator is shown.
@@ -41,7 +41,7 @@ std::string Exchange(JobContext& ctx) {
   link = ComLink{};
   link.SetPortName(PortName(ctx));
   link.baudCode = SelectedBaudCode(ctx);
-  if (OpenPort(link) != kResultOk) return "Comport error";
+  if (OpenPort(link) != Result::Ok) return "Comport error";
   con.AppendLogPlain(" OpenComport success \r ");
 
   if (!SendByte(link, proto::kRawStart1)) return "0xCF sending error";
@@ -51,14 +51,14 @@ std::string Exchange(JobContext& ctx) {
 
   // The handset's RAM address: acknowledged, not interpreted.
   uint8_t word[4];
-  if (ReceiveExactly(link, word, 4, kRawReceiveIdleSec) != kResultOk) return "0xCF sending error";
+  if (ReceiveExactly(link, word, 4, kRawReceiveIdleSec) != Result::Ok) return "0xCF sending error";
   con.AppendLogPlain(" recv ramaddress success \r ");
   uint8_t answer = 0;
   if (!SendByte(link, Sum8(word, 4)) || !ReceiveByte(link, &answer)) return "0xCF sending error";
   if (answer != kRawAck) return "0x77 error";
 
   // The length, least significant byte first.
-  if (ReceiveExactly(link, word, 4, kRawReceiveIdleSec) != kResultOk) return "0xCF sending error";
+  if (ReceiveExactly(link, word, 4, kRawReceiveIdleSec) != Result::Ok) return "0xCF sending error";
   const uint32_t announced = static_cast<uint32_t>(word[0]) | static_cast<uint32_t>(word[1]) << 8 |
                              static_cast<uint32_t>(word[2]) << 16 | static_cast<uint32_t>(word[3]) << 24;
   const uint8_t lengthSum = Sum8(word, 4);

@@ -26,16 +26,16 @@ void PutWordBe(uint8_t* at, uint32_t value) {
 }
 
 // Sends `length` bytes in pieces of at most 1024, reporting each piece.
-int SendPieces(ComLink& link, const uint8_t* data, uint32_t length, const ProgressCallBack& progress) {
+Result SendPieces(ComLink& link, const uint8_t* data, uint32_t length, const ProgressCallBack& progress) {
   uint32_t offset = 0;
   while (offset < length) {
     const uint32_t piece = std::min<uint32_t>(proto::kPieceBytes, length - offset);
-    const int rc = SendAll(link, data + offset, piece, kIdleDefaultSec);
-    if (rc != kResultOk) return rc;
+    const Result rc = SendAll(link, data + offset, piece, kIdleDefaultSec);
+    if (rc != Result::Ok) return rc;
     offset += piece;
     if (progress) progress(ProgressEvent::Piece(length));
   }
-  return kResultOk;
+  return Result::Ok;
 }
 
 }  // namespace
@@ -55,12 +55,12 @@ uint8_t Checksum8(LinkMode mode, const uint8_t* data, uint32_t length) {
   return sum;
 }
 
-int SendBlockChecked(TargetSession& session, LinkMode mode, ComLink& link, const uint8_t* data, uint32_t length,
+Result SendBlockChecked(TargetSession& session, LinkMode mode, ComLink& link, const uint8_t* data, uint32_t length,
                      const ProgressCallBack& progress, uint32_t address) {
-  int rc = SendPieces(link, data, length, progress);
-  if (rc != kResultOk) return rc;
+  Result rc = SendPieces(link, data, length, progress);
+  if (rc != Result::Ok) return rc;
   if (progress) progress(ProgressEvent::Written(address, length));
-  if (mode == LinkMode::Usb) return kResultOk;
+  if (mode == LinkMode::Usb) return Result::Ok;
 
   // The checksum pause gives the loader time to store the block it has
   // received, so it counts from the moment the block has left the port.
@@ -69,29 +69,29 @@ int SendBlockChecked(TargetSession& session, LinkMode mode, ComLink& link, const
   rc = SendAll(link, &sum, 1, kIdleDefaultSec);
   // Without the checksum byte the handset cannot echo; waiting for it would
   // only add another idle budget to the same failure.
-  if (rc != kResultOk) return rc;
+  if (rc != Result::Ok) return rc;
   uint8_t echo = 0;
   rc = ReceiveExactly(link, &echo, 1, kIdleDefaultSec);
-  if (rc != kResultOk) return rc;
+  if (rc != Result::Ok) return rc;
   session.SetLastEchoedChecksum(echo);
-  if (echo == sum) return kResultOk;
+  if (echo == sum) return Result::Ok;
   if (progress) progress(ProgressEvent::Fault(ProgressFault::ChecksumError, length, false));
-  return kResultError;
+  return Result::Error;
 }
 
-int SendBlockSummed(LinkMode mode, ComLink& link, const uint8_t* data, uint32_t length, uint8_t* sum,
+Result SendBlockSummed(LinkMode mode, ComLink& link, const uint8_t* data, uint32_t length, uint8_t* sum,
                     const ProgressCallBack& progress, uint32_t address) {
   if (mode == LinkMode::Uart) DrainOutput(link);
   const uint8_t s = Checksum8(mode, data, length);
   if (sum != nullptr) *sum = s;
-  const int rc = SendPieces(link, data, length, progress);
-  if (rc != kResultOk) return rc;
+  const Result rc = SendPieces(link, data, length, progress);
+  if (rc != Result::Ok) return rc;
   if (progress) progress(ProgressEvent::Written(address, length));
-  return kResultOk;
+  return Result::Ok;
 }
 
 void SendRawWithSum(ComLink& link, const uint8_t* data, uint32_t length) {
-  if (SendPieces(link, data, length, ProgressCallBack{}) != kResultOk) return;
+  if (SendPieces(link, data, length, ProgressCallBack{}) != Result::Ok) return;
   DrainOutput(link);
   const uint8_t sum = Checksum8(LinkMode::Uart, data, length);
   (void)SendAll(link, &sum, 1, kIdleDefaultSec);
@@ -109,12 +109,12 @@ uint32_t BuildFrame(uint8_t* frame, uint8_t kind, const uint32_t* words, uint32_
   return count + 2;
 }
 
-int SendShortFrame(TargetSession& session, uint8_t* frame, uint8_t kind, ComLink& link) {
+Result SendShortFrame(TargetSession& session, uint8_t* frame, uint8_t kind, ComLink& link) {
   const uint32_t words = BuildFrame(frame, kind, nullptr, 0, session.NextSequenceValue());
   return SendAll(link, frame, words * 4, kIdleDefaultSec);
 }
 
-int SendCommandBlock(ComLink& link, uint32_t command, uint32_t arg1, uint32_t arg2, uint8_t idleSeconds) {
+Result SendCommandBlock(ComLink& link, uint32_t command, uint32_t arg1, uint32_t arg2, uint8_t idleSeconds) {
   uint8_t block[proto::kCommandBlockBytes];
   PutWordBe(block, command);
   PutWordBe(block + 4, arg1);
@@ -123,7 +123,7 @@ int SendCommandBlock(ComLink& link, uint32_t command, uint32_t arg1, uint32_t ar
   return SendAll(link, block, sizeof block, idleSeconds);
 }
 
-int SendFramedCommand(TargetSession& session, ComLink& link, uint8_t kind, uint32_t command, uint32_t argument, uint8_t idleSeconds) {
+Result SendFramedCommand(TargetSession& session, ComLink& link, uint8_t kind, uint32_t command, uint32_t argument, uint8_t idleSeconds) {
   uint8_t frame[proto::kFrameBytes];
   const uint32_t words[2] = {SwapWord(command), SwapWord(argument)};
   const uint32_t n = BuildFrame(frame, kind, words, 2, session.NextSequenceValue());

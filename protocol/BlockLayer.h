@@ -16,9 +16,9 @@ uint32_t SwapWord(uint32_t value);
 uint8_t Checksum8(LinkMode mode, const uint8_t* data, uint32_t length);
 
 // Records the checksum the handset echoes in the session.
-[[nodiscard]] int SendBlockChecked(TargetSession& session, LinkMode mode, ComLink& link, const uint8_t* data, uint32_t length,
+Result SendBlockChecked(TargetSession& session, LinkMode mode, ComLink& link, const uint8_t* data, uint32_t length,
                      const ProgressCallBack& progress, uint32_t address);
-[[nodiscard]] int SendBlockSummed(LinkMode mode, ComLink& link, const uint8_t* data, uint32_t length, uint8_t* sum,
+Result SendBlockSummed(LinkMode mode, ComLink& link, const uint8_t* data, uint32_t length, uint8_t* sum,
                     const ProgressCallBack& progress, uint32_t address);
 void SendRawWithSum(ComLink& link, const uint8_t* data, uint32_t length);
 
@@ -26,12 +26,12 @@ void SendRawWithSum(ComLink& link, const uint8_t* data, uint32_t length);
 // `frame`; returns the number of 32-bit words to send (count + 2).
 uint32_t BuildFrame(uint8_t* frame, uint8_t kind, const uint32_t* words, uint32_t count, uint16_t sequence);
 // Frames sent from here take their sequence value from the session's source.
-[[nodiscard]] int SendShortFrame(TargetSession& session, uint8_t* frame, uint8_t kind, ComLink& link);
+Result SendShortFrame(TargetSession& session, uint8_t* frame, uint8_t kind, ComLink& link);
 
 // Builds and sends a 16-byte command block [word, arg1, arg2, 0xFF00FF00] in wire order.
-[[nodiscard]] int SendCommandBlock(ComLink& link, uint32_t command, uint32_t arg1, uint32_t arg2, uint8_t idleSeconds);
+Result SendCommandBlock(ComLink& link, uint32_t command, uint32_t arg1, uint32_t arg2, uint8_t idleSeconds);
 // Builds and sends a 16-byte framed command of `kind` carrying `command` and
 // `argument` in wire order (the USB-link form of a loader command).
-[[nodiscard]] int SendFramedCommand(TargetSession& session, ComLink& link, uint8_t kind, uint32_t command, uint32_t argument, uint8_t idleSeconds);
+Result SendFramedCommand(TargetSession& session, ComLink& link, uint8_t kind, uint32_t command, uint32_t argument, uint8_t idleSeconds);
 
 }  // namespace vantrel

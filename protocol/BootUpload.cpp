@@ -30,26 +30,26 @@ const Payload* CheckedPayload(const Payload& p, uint32_t expected) {
 
 }  // namespace
 
-int TOOL_DownloadDriver(TargetSession& /*session*/, ComLink& link, DriverForm form) {
+Result TOOL_DownloadDriver(TargetSession& /*session*/, ComLink& link, DriverForm form) {
   Trace("Updater: Entering TOOL_DownloadDriver");
   const Payload* payload = form == DriverForm::Preboot ? CheckedPayload(PrebootImage(), kPrebootImageSize)
                                                        : CheckedPayload(SdramInitImage(), kSdramInitImageSize);
-  int rc = kResultOk;
+  Result rc = Result::Ok;
   if (payload == nullptr) {
-    rc = kResultInternal;
+    rc = Result::Internal;
   } else if (!IsDriverBaudCode(link.baudCode)) {
-    rc = kResultInvalidValue;
+    rc = Result::InvalidValue;
   } else {
     if (form != DriverForm::SdramInitOnOpen) {
       link.baudCode = kBaseBaudCode;
       rc = OpenPort(link);
     }
-    if (rc == kResultOk) {
+    if (rc == Result::Ok) {
       Trace("Updater: Downloading driver image");
       rc = SendAll(link, payload->data, payload->size, kIdleDefaultSec);
     }
   }
-  if (rc == kResultOk) {
+  if (rc == Result::Ok) {
     PauseAfterSend(link, proto::kDriverAfterSendMs, "TOOL_DownloadDriver");
   } else {
     Trace(kDriverErrorTrace);
@@ -58,24 +58,24 @@ int TOOL_DownloadDriver(TargetSession& /*session*/, ComLink& link, DriverForm fo
   return rc;
 }
 
-int TOOL_DownloadFlashDriver(TargetSession& /*session*/, ComLink& link) {
+Result TOOL_DownloadFlashDriver(TargetSession& /*session*/, ComLink& link) {
   Trace("Updater: Entering TOOL_DownloadFlashDriver");
   const uint8_t requested = link.baudCode;
   const Payload* payload = CheckedPayload(FlashDriverAllImage(), kFlashDriverAllImageSize);
 
-  int rc = kResultOk;
+  Result rc = Result::Ok;
   [&] {
     if (!IsDriverBaudCode(requested)) {
-      rc = kResultInvalidValue;
+      rc = Result::InvalidValue;
       return;
     }
     link.baudCode = kBaseBaudCode;
-    if ((rc = OpenPort(link)) != kResultOk) return;
+    if ((rc = OpenPort(link)) != Result::Ok) return;
     if (payload == nullptr) {
-      rc = kResultInternal;
+      rc = Result::Internal;
       return;
     }
-    if ((rc = SendAll(link, payload->data, payload->size, kIdleDefaultSec)) != kResultOk) return;
+    if ((rc = SendAll(link, payload->data, payload->size, kIdleDefaultSec)) != Result::Ok) return;
     PauseAfterSend(link, proto::kFlashDriverSettleMs, "TOOL_DownloadFlashDriver");
 
     // The driver may emit start-up noise before its speed request; every
@@ -83,38 +83,38 @@ int TOOL_DownloadFlashDriver(TargetSession& /*session*/, ComLink& link) {
     // the idle budget once the line goes quiet.
     Trace("Updater: Waiting for FP_Speed_Req");
     uint8_t byte = 0;
-    if ((rc = detail::ReceiveByte(link, &byte)) != kResultOk) return;
+    if ((rc = detail::ReceiveByte(link, &byte)) != Result::Ok) return;
     while (byte != proto::kFpSpeedReq) {
       Trace("Updater: Sync Error on FP_Speed_Req");
       Trace("Updater: Waiting for FP_Speed_Req");
-      if ((rc = detail::ReceiveByte(link, &byte)) != kResultOk) return;
+      if ((rc = detail::ReceiveByte(link, &byte)) != Result::Ok) return;
     }
     Trace("Updater: Received FP_Speed_Req");
     // From here on the record carries the requested rate: the next step
     // reopens the port at it.
     link.baudCode = requested;
-    if ((rc = detail::SendByte(link, requested)) != kResultOk) return;
+    if ((rc = detail::SendByte(link, requested)) != Result::Ok) return;
 
     Trace("Updater: Waiting for FP_Speed_ChgDone");
-    if ((rc = detail::ReceiveByte(link, &byte)) != kResultOk) return;
+    if ((rc = detail::ReceiveByte(link, &byte)) != Result::Ok) return;
     if (byte == proto::kFpSpeedChgDone) Trace("Updater: Received FP_Speed_ChgDone");
   }();
 
-  if (rc != kResultOk) Trace(kDriverErrorTrace);
+  if (rc != Result::Ok) Trace(kDriverErrorTrace);
   ClosePort(link);
   timing::Pause(proto::kDriverAfterSendMs, "TOOL_DownloadFlashDriver");
   return rc;
 }
 
-int TOOL_UploadLoader(TargetSession& session, ComLink& link, uint8_t selector) {
-  int rc = kResultOk;
+Result TOOL_UploadLoader(TargetSession& session, ComLink& link, uint8_t selector) {
+  Result rc = Result::Ok;
   [&] {
     if (!IsOperatorBaudCode(link.baudCode)) {
-      rc = kResultInvalidValue;
+      rc = Result::InvalidValue;
       return;
     }
     link.baudCode = kBaseBaudCode;
-    if ((rc = OpenPort(link)) != kResultOk) return;
+    if ((rc = OpenPort(link)) != Result::Ok) return;
 
     const Payload* payload = nullptr;
     bool known = true;
@@ -128,10 +128,10 @@ int TOOL_UploadLoader(TargetSession& session, ComLink& link, uint8_t selector) {
     }
     if (known) {
       if (payload == nullptr) {
-        rc = kResultInternal;
+        rc = Result::Internal;
         return;
       }
-      if ((rc = SendAll(link, payload->data, payload->size, kIdleDefaultSec)) != kResultOk) return;
+      if ((rc = SendAll(link, payload->data, payload->size, kIdleDefaultSec)) != Result::Ok) return;
     }
 
     if (selector == proto::kSelectPreboot) {
@@ -144,7 +144,7 @@ int TOOL_UploadLoader(TargetSession& session, ComLink& link, uint8_t selector) {
     session.SetFlashType(answer.flashType);
     // A silent loader is no failure of the upload, but a line that went away
     // is: the upload may have ended in the driver's queue.
-    if (answer.result == kResultComPort) rc = kResultComPort;
+    if (answer.result == Result::ComPort) rc = Result::ComPort;
   }();
 
   Trace("Updater: Closing ComPort");
@@ -167,7 +167,7 @@ FlashTypeAnswer TOOL_QueryFlashType(TargetSession& session, ComLink& link, bool 
   // A silent loader must not pass for the handset connected before it: its
   // flash type is unknown (0, as at program start), which the flash-type
   // check of the job reports as a failure.
-  if (answer.result == kResultOk) answer.flashType = id;
+  if (answer.result == Result::Ok) answer.flashType = id;
   return answer;
 }
 

@@ -13,14 +13,14 @@ enum class DriverForm {
   SdramInitOnOpen  // sends SdramInitImage on the port the caller left open
 };
 
-[[nodiscard]] int TOOL_DownloadDriver(TargetSession& session, ComLink& link, DriverForm form);
-[[nodiscard]] int TOOL_DownloadFlashDriver(TargetSession& session, ComLink& link);
+Result TOOL_DownloadDriver(TargetSession& session, ComLink& link, DriverForm form);
+Result TOOL_DownloadFlashDriver(TargetSession& session, ComLink& link);
 // Records the device id the loader reports in the session.
-[[nodiscard]] int TOOL_UploadLoader(TargetSession& session, ComLink& link, uint8_t selector);
+Result TOOL_UploadLoader(TargetSession& session, ComLink& link, uint8_t selector);
 // A running loader's device id, or 0 (unknown) when it did not answer;
 // `result` is the read's own code.
 struct [[nodiscard]] FlashTypeAnswer {
-  int result = 0;
+  Result result = Result::Ok;
   uint8_t flashType = 0;
 };
 // Asks the running loader for its flash's device id and reads the answer.

@@ -16,17 +16,17 @@ namespace vantrel {
 //
 // A record file is checked whole before its first start command: one that
 // does not parse to its last byte (see CheckRecordFile) ends the session with
-// kResultFileRead and nothing sent. Once the handset has taken the whole
+// Result::FileRead and nothing sent. Once the handset has taken the whole
 // file, the next FP_Finished ends the session with 0. In the USB form every
 // type is a record file (type 7 records are always sent).
-[[nodiscard]] int TOOL_DownloadImage(TargetSession& session, ComLink& link, uint32_t address, const ProgressCallBack& progress, uint8_t selector);
-[[nodiscard]] int TOOL_DownloadImageSet(TargetSession& session, LinkMode mode, ComLink& link, const std::string& path, uint32_t type,
+Result TOOL_DownloadImage(TargetSession& session, ComLink& link, uint32_t address, const ProgressCallBack& progress, uint8_t selector);
+Result TOOL_DownloadImageSet(TargetSession& session, LinkMode mode, ComLink& link, const std::string& path, uint32_t type,
                           const ProgressCallBack& progress);
-int TOOL_DownloadBoot2(TargetSession& session, LinkMode mode, ComLink& link, const std::string& path, uint32_t address,
+Result TOOL_DownloadBoot2(TargetSession& session, LinkMode mode, ComLink& link, const std::string& path, uint32_t address,
                        const ProgressCallBack& progress);
-[[nodiscard]] int TOOL_DownloadImageSetUsb(TargetSession& session, LinkMode mode, const std::string& path, ComLink& link, uint32_t type,
+Result TOOL_DownloadImageSetUsb(TargetSession& session, LinkMode mode, const std::string& path, ComLink& link, uint32_t type,
                              const ProgressCallBack& progress);
-[[nodiscard]] int TOOL_DownloadFileUsb(TargetSession& session, LinkMode mode, const std::string& path, ComLink& link, uint32_t address,
+Result TOOL_DownloadFileUsb(TargetSession& session, LinkMode mode, const std::string& path, ComLink& link, uint32_t address,
                          const ProgressCallBack& progress);
 
 }  // namespace vantrel

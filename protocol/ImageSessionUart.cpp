@@ -54,24 +54,24 @@ void AcknowledgeImageOk(ComLink& link) {
 constexpr unsigned kMaxFailedBlockSends = 4;
 
 // The boot-image exchange on an open port; the caller closes it.
-int RunBootImageSession(TargetSession& session, ComLink& link, uint32_t address, const ProgressCallBack& progress, uint8_t selector) {
+Result RunBootImageSession(TargetSession& session, ComLink& link, uint32_t address, const ProgressCallBack& progress, uint8_t selector) {
   const Payload& payload = BootImageFor(selector);
   uint8_t* block = session.BootImageBlockBuffer();
-  if (block == nullptr || payload.data == nullptr) return kResultInternal;
+  if (block == nullptr || payload.data == nullptr) return Result::Internal;
   const uint8_t* image = payload.data;
   const uint32_t imageLength = payload.size;
   uint32_t lastBlockLength = imageLength;
   uint32_t running = address;
 
   PauseAfterSend(link, proto::kImageStartWaitMs, "TOOL_DownloadImage");
-  int rc = kResultOk;
+  Result rc = Result::Ok;
   uint8_t byte = 0;
   // The driver may still be settling at the new rate; each retry costs a
   // byte from the handset, so a silent line still ends on the idle budget.
   for (;;) {
     Trace("Updater: Sending FP_StartReq");
-    if ((rc = SendByte(link, proto::kFpStartReq)) != kResultOk) return rc;
-    if ((rc = ReceiveByte(link, &byte)) != kResultOk) return rc;
+    if ((rc = SendByte(link, proto::kFpStartReq)) != Result::Ok) return rc;
+    if ((rc = ReceiveByte(link, &byte)) != Result::Ok) return rc;
     if (byte == proto::kFpStartOk) break;
     Trace("Updater: out-of-sync - trying again");
     PauseAfterSend(link, proto::kOutOfSyncRetryMs, "TOOL_DownloadImage");
@@ -81,8 +81,8 @@ int RunBootImageSession(TargetSession& session, ComLink& link, uint32_t address,
     switch (byte) {
       case proto::kFpStartOk:
         Trace("Updater: Received FP_StartOK");
-        if ((rc = detail::SendWordBe(link, address)) != kResultOk) return rc;
-        if ((rc = detail::SendWordBe(link, imageLength)) != kResultOk) return rc;
+        if ((rc = detail::SendWordBe(link, address)) != Result::Ok) return rc;
+        if ((rc = detail::SendWordBe(link, imageLength)) != Result::Ok) return rc;
         break;
       case proto::kFpImageOk:
         AcknowledgeImageOk(link);
@@ -90,10 +90,10 @@ int RunBootImageSession(TargetSession& session, ComLink& link, uint32_t address,
       case proto::kFpReturnBlockSize: {
         Trace("Updater: Received FP_ReturnBlockSize");
         uint32_t length = 0;
-        if ((rc = ReceiveWordBe(link, &length)) != kResultOk) return rc;
+        if ((rc = ReceiveWordBe(link, &length)) != Result::Ok) return rc;
         lastBlockLength = length;
-        if (length > proto::kUartBlockBuffer) return kResultInternal;
-        if (!session.TakeImageBytes(image, imageLength, block, length)) return kResultInternal;
+        if (length > proto::kUartBlockBuffer) return Result::Internal;
+        if (!session.TakeImageBytes(image, imageLength, block, length)) return Result::Internal;
         SendRawWithSum(link, block, length);
         break;
       }
@@ -107,7 +107,7 @@ int RunBootImageSession(TargetSession& session, ComLink& link, uint32_t address,
         // Before the first block request the buffer holds no block of this
         // image; the last block length (the image length) still fits it.
         lastBlockLength = std::min(lastBlockLength, proto::kUartBlockBuffer);
-        if ((rc = SendBlockChecked(session, LinkMode::Uart, link, block, lastBlockLength, progress, running)) != kResultOk) {
+        if ((rc = SendBlockChecked(session, LinkMode::Uart, link, block, lastBlockLength, progress, running)) != Result::Ok) {
           return rc;
         }
         break;
@@ -117,18 +117,18 @@ int RunBootImageSession(TargetSession& session, ComLink& link, uint32_t address,
         return detail::EarlyEndResult(byte);
       case proto::kFpFinished:
         Trace("Updater: Received FP_Finished");
-        return kResultOk;
+        return Result::Ok;
       default:
-        return kResultInternal;
+        return Result::Internal;
     }
-    if ((rc = ReceiveByte(link, &byte)) != kResultOk) return rc;
+    if ((rc = ReceiveByte(link, &byte)) != Result::Ok) return rc;
   }
 }
 
 // Outcome of one record's exchange in a file session.
 struct RecordOutcome {
   bool finished = false;  // FP_Finished: go on with the next record
-  int rc = kResultOk;     // otherwise the session's result
+  Result rc = Result::Ok;     // otherwise the session's result
 };
 
 // Shared by TOOL_DownloadImageSet and TOOL_DownloadBoot2: the block request
@@ -142,12 +142,12 @@ class FileSession {
   // each requested block and gives the byte count to send (0 or 205);
   // `onFinished` gives the result on FP_Finished (kNextRecord to go on).
   template <typename Source, typename OnFinished>
-  int Run(uint32_t address, Source&& source, OnFinished&& onFinished, const char* pauseTag, unsigned sectorPauseMs) {
+  Result Run(uint32_t address, Source&& source, OnFinished&& onFinished, const char* pauseTag, unsigned sectorPauseMs) {
     running_ = address;
     for (;;) {
       uint8_t byte = 0;
-      int rc = ReceiveByte(link_, &byte);
-      if (rc != kResultOk) {
+      Result rc = ReceiveByte(link_, &byte);
+      if (rc != Result::Ok) {
         Report(progress_, ProgressFault::NoResponse);
         return rc;
       }
@@ -158,13 +158,13 @@ class FileSession {
         case proto::kFpReturnBlockSize: {
           Trace("Updater: Received FP_ReturnBlockSize");
           uint32_t length = 0;
-          if ((rc = ReceiveWordBe(link_, &length)) != kResultOk) return rc;
+          if ((rc = ReceiveWordBe(link_, &length)) != Result::Ok) return rc;
           uint32_t bytes = 0;
-          if ((rc = source(buffer_, length, &bytes)) != kResultOk) return rc;
+          if ((rc = source(buffer_, length, &bytes)) != Result::Ok) return rc;
           blockAddress_ = running_;
           blockBytes_ = bytes;
           blockAdvance_ = length;
-          if ((rc = SendBlock()) != kResultOk) return rc;
+          if ((rc = SendBlock()) != Result::Ok) return rc;
           break;
         }
         case proto::kFpSectorOk:
@@ -176,7 +176,7 @@ class FileSession {
         case proto::kFpResend:
           Report(progress_, ProgressFault::Resend);
           Trace("Updater: Received FP_Resend");
-          if ((rc = SendBlock()) != kResultOk) return rc;
+          if ((rc = SendBlock()) != Result::Ok) return rc;
           break;
         case proto::kFpFailed:
           Report(progress_, ProgressFault::Sync);
@@ -189,13 +189,14 @@ class FileSession {
           return onFinished();
         default:
           Report(progress_, ProgressFault::InvalidAck);
-          return kResultInternal;
+          return Result::Internal;
       }
     }
   }
 
-  // Set by the FP_Finished handler when the session goes on with the next record.
-  static constexpr int kNextRecord = -1;
+  // Returned by the FP_Finished handler when the session goes on with the
+  // next record: outside the result codes, so never mistaken for one.
+  static constexpr Result kNextRecord = static_cast<Result>(-1);
 
  private:
   // Sends the last requested block from the buffer as one checked block, the
@@ -203,14 +204,14 @@ class FileSession {
   // bytes (the spare bytes of an entire-flash stream included) at the same
   // place. A block that went through moves the address past it once, however
   // often it was sent. A failed send is tolerated until the fourth one.
-  int SendBlock() {
-    const int rc = SendBlockChecked(target_, mode_, link_, buffer_, blockBytes_, progress_, blockAddress_);
-    if (rc == kResultOk) {
+  Result SendBlock() {
+    const Result rc = SendBlockChecked(target_, mode_, link_, buffer_, blockBytes_, progress_, blockAddress_);
+    if (rc == Result::Ok) {
       running_ = blockAddress_ + blockAdvance_;
-      return kResultOk;
+      return Result::Ok;
     }
     if (++failedSends_ >= kMaxFailedBlockSends) return rc;
-    return kResultOk;
+    return Result::Ok;
   }
 
   TargetSession& target_;
@@ -229,26 +230,26 @@ class FileSession {
 
 }  // namespace
 
-int TOOL_DownloadImage(TargetSession& session, ComLink& link, uint32_t address, const ProgressCallBack& progress, uint8_t selector) {
+Result TOOL_DownloadImage(TargetSession& session, ComLink& link, uint32_t address, const ProgressCallBack& progress, uint8_t selector) {
   Trace("Updater: Entering TOOL_DownloadImage");
   // The flash driver runs at the rate negotiated by TOOL_DownloadFlashDriver;
   // 812000 bit/s is not one this session can use.
   if (!IsOperatorBaudCode(link.baudCode)) {
     ClosePort(link);
-    return kResultInvalidValue;
+    return Result::InvalidValue;
   }
-  int rc = OpenPort(link);
-  if (rc == kResultOk) rc = RunBootImageSession(session, link, address, progress, selector);
+  Result rc = OpenPort(link);
+  if (rc == Result::Ok) rc = RunBootImageSession(session, link, address, progress, selector);
   ClosePort(link);
   return rc;
 }
 
-int TOOL_DownloadImageSet(TargetSession& session, LinkMode mode, ComLink& link, const std::string& path, uint32_t type,
+Result TOOL_DownloadImageSet(TargetSession& session, LinkMode mode, ComLink& link, const std::string& path, uint32_t type,
                           const ProgressCallBack& progress) {
   ImageFile file;
-  if (!file.Open(path)) return kResultFileOpen;
+  if (!file.Open(path)) return Result::FileOpen;
   const std::unique_ptr<uint8_t[]> buffer = NewUartBlockBuffer();
-  if (!buffer) return kResultInternal;
+  if (!buffer) return Result::Internal;
 
   const bool stream = type == proto::kTypeVlf || type == proto::kTypeVlfFlash;
   const uint32_t extra = type == proto::kTypeVlfFlash ? proto::kVlfFlashExtraBytes : 0;
@@ -256,29 +257,29 @@ int TOOL_DownloadImageSet(TargetSession& session, LinkMode mode, ComLink& link, 
   // a cut header or a record claiming more than the file holds would
   // otherwise reach the flash as far as it goes, or not at all while the
   // session reported success.
-  if (!stream && detail::CheckRecordLayout(file)) return kResultFileRead;
+  if (!stream && detail::CheckRecordLayout(file)) return Result::FileRead;
   FileSession exchange(session, mode, link, progress, buffer.get());
 
   for (;;) {
     uint32_t address = 0;
     uint32_t length = 0;
     if (!stream) {
-      if (!file.ReadWordLe(&address) || !file.ReadWordLe(&length)) return kResultOk;
+      if (!file.ReadWordLe(&address) || !file.ReadWordLe(&length)) return Result::Ok;
     } else {
       // A stream has no address of its own: the start command names the
       // type in its address word (the loader knows where that area lies) and
       // what is left of the file in its length word. Once the handset has
       // taken all of it, the session is complete.
       const int64_t left = file.Length() - file.Position();
-      if (left <= 0) return kResultOk;
+      if (left <= 0) return Result::Ok;
       address = type;
       length = static_cast<uint32_t>(std::min<int64_t>(left, UINT32_MAX));
     }
 
     const RecordVerdict verdict = detail::SelectRecord(session.Selection(), type, false);
-    if (verdict == RecordVerdict::End) return kResultOk;
+    if (verdict == RecordVerdict::End) return Result::Ok;
     if (verdict == RecordVerdict::Skip) {
-      if (!file.Skip(length)) return kResultOk;
+      if (!file.Skip(length)) return Result::Ok;
       continue;
     }
 
@@ -288,21 +289,21 @@ int TOOL_DownloadImageSet(TargetSession& session, LinkMode mode, ComLink& link, 
 
     const auto source = [&](uint8_t* buf, uint32_t want, uint32_t* bytes) {
       const uint64_t total = static_cast<uint64_t>(want) + extra;
-      if (total > proto::kUartBlockBuffer) return kResultInternal;
-      if (!detail::ReadFileBlock(mode, file, buf, static_cast<uint32_t>(total))) return kResultInternal;
+      if (total > proto::kUartBlockBuffer) return Result::Internal;
+      if (!detail::ReadFileBlock(mode, file, buf, static_cast<uint32_t>(total))) return Result::Internal;
       *bytes = static_cast<uint32_t>(total);
-      return kResultOk;
+      return Result::Ok;
     };
-    const auto onFinished = [&link] {
+    const auto onFinished = [&link]() -> Result {
       PauseAfterSend(link, proto::kFinishedPauseMs, "TOOL_DownloadImageSet");
       return FileSession::kNextRecord;
     };
-    const int rc = exchange.Run(address, source, onFinished, "TOOL_DownloadImageSet", 0);
+    const Result rc = exchange.Run(address, source, onFinished, "TOOL_DownloadImageSet", 0);
     if (rc != FileSession::kNextRecord) return rc;
   }
 }
 
-int TOOL_DownloadBoot2(TargetSession& session, LinkMode mode, ComLink& link, const std::string& path, uint32_t address,
+Result TOOL_DownloadBoot2(TargetSession& session, LinkMode mode, ComLink& link, const std::string& path, uint32_t address,
                        const ProgressCallBack& progress) {
   // Only this exact name selects the image built into the program; anything
   // else, "Boot2" included, is a file name.
@@ -312,31 +313,31 @@ int TOOL_DownloadBoot2(TargetSession& session, LinkMode mode, ComLink& link, con
   uint32_t length = 0;
   if (embedded) {
     const Payload& p = Boot2Image();
-    if (p.data == nullptr || p.size != kBoot2ImageSize) return kResultInternal;
+    if (p.data == nullptr || p.size != kBoot2ImageSize) return Result::Internal;
     image = p.data;
     length = kBoot2ImageSize;
   } else {
-    if (!file.Open(path)) return kResultFileOpen;
+    if (!file.Open(path)) return Result::FileOpen;
     length = static_cast<uint32_t>(std::min<int64_t>(std::max<int64_t>(file.Length(), 0), UINT32_MAX));
   }
   const std::unique_ptr<uint8_t[]> buffer = NewUartBlockBuffer();
-  if (!buffer) return kResultInternal;
+  if (!buffer) return Result::Internal;
 
   (void)SendCommandBlock(link, proto::kCmdImageStart, address, length, kIdleDefaultSec);
   if (mode == LinkMode::Uart) PauseAfterSend(link, proto::kBoot2StartWaitMs, "TOOL_DownloadBoot2");
 
   uint32_t imageOffset = 0;
   const auto source = [&](uint8_t* buf, uint32_t want, uint32_t* bytes) {
-    if (want > proto::kUartBlockBuffer) return kResultInternal;
+    if (want > proto::kUartBlockBuffer) return Result::Internal;
     if (embedded) {
-      if (static_cast<uint64_t>(imageOffset) + want > length) return kResultInternal;
+      if (static_cast<uint64_t>(imageOffset) + want > length) return Result::Internal;
       if (want != 0) std::memcpy(buf, image + imageOffset, want);
       imageOffset += want;
     } else if (!detail::ReadFileBlock(mode, file, buf, want)) {
-      return kResultInternal;
+      return Result::Internal;
     }
     *bytes = want;
-    return kResultOk;
+    return Result::Ok;
   };
   const auto onFinished = [&] {
     if (mode == LinkMode::Usb) {
@@ -345,7 +346,7 @@ int TOOL_DownloadBoot2(TargetSession& session, LinkMode mode, ComLink& link, con
       PauseAfterSend(link, proto::kUsbEndBytePauseMs, "TOOL_DownloadBoot2");
       (void)SendByte(link, proto::kUsbEndByte);
     }
-    return kResultOk;
+    return Result::Ok;
   };
   FileSession exchange(session, mode, link, progress, buffer.get());
   return exchange.Run(address, source, onFinished, "TOOL_DownloadBoot2", proto::kBoot2SectorPauseMs);

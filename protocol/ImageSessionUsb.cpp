@@ -18,7 +18,7 @@ using detail::RecordVerdict;
 
 // One start frame and its block requests, until FP_Finished or an end.
 // `checkFinalSum`: compare the handset's checksum in the FP_Finished frame.
-int RunUsbRecord(TargetSession& session, LinkMode mode, ComLink& link, ImageFile& file, uint32_t address, uint32_t length,
+Result RunUsbRecord(TargetSession& session, LinkMode mode, ComLink& link, ImageFile& file, uint32_t address, uint32_t length,
                  const ProgressCallBack& progress, uint8_t* buffer, bool checkFinalSum) {
   if (progress) progress(ProgressEvent::Fault(ProgressFault::RangeEnd));
   uint8_t start[proto::kFrameBytes];
@@ -31,28 +31,28 @@ int RunUsbRecord(TargetSession& session, LinkMode mode, ComLink& link, ImageFile
   uint32_t running = address;
   for (;;) {
     uint8_t frame[proto::kFrameBytes];
-    int rc = ReceiveExactly(link, frame, sizeof frame, kIdleDefaultSec);
-    if (rc != kResultOk) return rc;
+    Result rc = ReceiveExactly(link, frame, sizeof frame, kIdleDefaultSec);
+    if (rc != Result::Ok) return rc;
     switch (frame[0]) {
       case proto::kFpImageOk: {
         Trace("Updater: FP_ImageOK received.");
-        if (blockSent && frame[8] != sum) return kResultError;
+        if (blockSent && frame[8] != sum) return Result::Error;
         const uint32_t want = detail::WordLeAt(frame + 4);
-        if (want > proto::kUsbBlockBuffer) return kResultInternal;
+        if (want > proto::kUsbBlockBuffer) return Result::Internal;
         uint8_t ack[proto::kShortFrameBytes];
         (void)SendShortFrame(session, ack, proto::kFrameBlockAck, link);
-        if (!detail::ReadFileBlock(mode, file, buffer, want)) return kResultInternal;
+        if (!detail::ReadFileBlock(mode, file, buffer, want)) return Result::Internal;
         rc = SendBlockSummed(mode, link, buffer, want, &sum, progress, running);
         if (progress) progress(ProgressEvent::Fault(ProgressFault::Checksum, sum));
         blockSent = true;
-        if (rc != kResultOk) return rc;
+        if (rc != Result::Ok) return rc;
         running += want;
         break;
       }
       case proto::kFpFinished:
         Trace("Updater: Received FP_Finished");
-        if (checkFinalSum && blockSent && frame[4] != sum) return kResultError;
-        return kResultOk;
+        if (checkFinalSum && blockSent && frame[4] != sum) return Result::Error;
+        return Result::Ok;
       case proto::kFpImageTooLarge:
       case proto::kFpAddrWrong:
         return detail::EarlyEndResult(frame[0]);
@@ -65,35 +65,35 @@ int RunUsbRecord(TargetSession& session, LinkMode mode, ComLink& link, ImageFile
 
 }  // namespace
 
-int TOOL_DownloadImageSetUsb(TargetSession& session, LinkMode mode, const std::string& path, ComLink& link, uint32_t type,
+Result TOOL_DownloadImageSetUsb(TargetSession& session, LinkMode mode, const std::string& path, ComLink& link, uint32_t type,
                              const ProgressCallBack& progress) {
   ImageFile file;
-  if (!file.Open(path)) return kResultFileOpen;
-  if (detail::CheckRecordLayout(file)) return kResultFileRead;  // nothing of a file that does not parse
+  if (!file.Open(path)) return Result::FileOpen;
+  if (detail::CheckRecordLayout(file)) return Result::FileRead;  // nothing of a file that does not parse
   uint8_t* buffer = session.ImageSetUsbBuffer();
-  if (buffer == nullptr) return kResultInternal;
+  if (buffer == nullptr) return Result::Internal;
 
   for (;;) {
     uint32_t address = 0;
     uint32_t length = 0;
-    if (!file.ReadWordLe(&address) || !file.ReadWordLe(&length)) return kResultOk;
+    if (!file.ReadWordLe(&address) || !file.ReadWordLe(&length)) return Result::Ok;
     const RecordVerdict verdict = detail::SelectRecord(session.Selection(), type, true);
-    if (verdict == RecordVerdict::End) return kResultOk;
+    if (verdict == RecordVerdict::End) return Result::Ok;
     if (verdict == RecordVerdict::Skip) {
-      if (!file.Skip(length)) return kResultOk;
+      if (!file.Skip(length)) return Result::Ok;
       continue;
     }
-    const int rc = RunUsbRecord(session, mode, link, file, address, length, progress, buffer, true);
-    if (rc != kResultOk) return rc;
+    const Result rc = RunUsbRecord(session, mode, link, file, address, length, progress, buffer, true);
+    if (rc != Result::Ok) return rc;
   }
 }
 
-int TOOL_DownloadFileUsb(TargetSession& session, LinkMode mode, const std::string& path, ComLink& link, uint32_t address,
+Result TOOL_DownloadFileUsb(TargetSession& session, LinkMode mode, const std::string& path, ComLink& link, uint32_t address,
                          const ProgressCallBack& progress) {
   ImageFile file;
-  if (!file.Open(path)) return kResultFileOpen;
+  if (!file.Open(path)) return Result::FileOpen;
   uint8_t* buffer = session.FileUsbBuffer();
-  if (buffer == nullptr) return kResultInternal;
+  if (buffer == nullptr) return Result::Internal;
   const uint32_t length = static_cast<uint32_t>(std::min<int64_t>(std::max<int64_t>(file.Length(), 0), UINT32_MAX));
   return RunUsbRecord(session, mode, link, file, address, length, progress, buffer, false);
 }

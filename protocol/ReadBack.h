@@ -8,11 +8,11 @@
 
 namespace vantrel {
 
-[[nodiscard]] int TOOL_DownloadNorImage(TargetSession& session, LinkMode mode, ComLink& link, const std::string& path, uint32_t addressOrMarker,
+Result TOOL_DownloadNorImage(TargetSession& session, LinkMode mode, ComLink& link, const std::string& path, uint32_t addressOrMarker,
                           uint32_t length, const ProgressCallBack& progress);
-[[nodiscard]] int TOOL_Dump(TargetSession& session, LinkMode mode, const std::string& path, ComLink& link, uint32_t start, uint32_t length,
+Result TOOL_Dump(TargetSession& session, LinkMode mode, const std::string& path, ComLink& link, uint32_t start, uint32_t length,
               uint32_t command, const DumpProgressCallBack& progress, const DumpDataCallBack& sink);
-[[nodiscard]] int ReceiveBlock(ComLink& link, uint8_t* buffer, uint32_t length, const DumpProgressCallBack& progress,
+Result ReceiveBlock(ComLink& link, uint8_t* buffer, uint32_t length, const DumpProgressCallBack& progress,
                  uint32_t start);
 
 }  // namespace vantrel

@@ -76,38 +76,38 @@ bool ReadFileBlock(LinkMode mode, ImageFile& file, uint8_t* buffer, uint32_t cou
   return true;
 }
 
-int ReceiveWordBe(ComLink& link, uint32_t* value) {
+Result ReceiveWordBe(ComLink& link, uint32_t* value) {
   uint8_t b[4];
-  const int rc = ReceiveExactly(link, b, 4, kIdleDefaultSec);
-  if (rc != kResultOk) return rc;
+  const Result rc = ReceiveExactly(link, b, 4, kIdleDefaultSec);
+  if (rc != Result::Ok) return rc;
   *value = (static_cast<uint32_t>(b[0]) << 24) | (static_cast<uint32_t>(b[1]) << 16) |
            (static_cast<uint32_t>(b[2]) << 8) | static_cast<uint32_t>(b[3]);
-  return kResultOk;
+  return Result::Ok;
 }
 
-int ReceiveByte(ComLink& link, uint8_t* value) { return ReceiveExactly(link, value, 1, kIdleDefaultSec); }
+Result ReceiveByte(ComLink& link, uint8_t* value) { return ReceiveExactly(link, value, 1, kIdleDefaultSec); }
 
-int SendByte(ComLink& link, uint8_t value) { return SendAll(link, &value, 1, kIdleDefaultSec); }
+Result SendByte(ComLink& link, uint8_t value) { return SendAll(link, &value, 1, kIdleDefaultSec); }
 
-int SendWordBe(ComLink& link, uint32_t value) {
+Result SendWordBe(ComLink& link, uint32_t value) {
   const uint8_t b[4] = {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
                         static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
   return SendAll(link, b, 4, kIdleDefaultSec);
 }
 
-int EarlyEndResult(uint8_t answer) {
+Result EarlyEndResult(uint8_t answer) {
   switch (answer) {
     case proto::kFpAddrWrong:
       Trace("Updater: Received FP_AddrWrong");
-      return kResultInvalidAddress;
+      return Result::InvalidAddress;
     case proto::kFpImageTooLarge:
       Trace("Updater: Received FP_ImageTooLarge");
-      return kResultInvalidAddress;
+      return Result::InvalidAddress;
     case proto::kFpFailed:
       Trace("Updater: Received FP_Failed");
-      return kResultSync;
+      return Result::Sync;
     default:
-      return kResultInternal;
+      return Result::Internal;
   }
 }
 

@@ -45,17 +45,17 @@ std::optional<RecordFileFault> CheckRecordLayout(ImageFile& file);
 bool ReadFileBlock(LinkMode mode, ImageFile& file, uint8_t* buffer, uint32_t count);
 
 // Reads a 4-byte big-endian word from the handset (idle 6 s).
-[[nodiscard]] int ReceiveWordBe(ComLink& link, uint32_t* value);
+Result ReceiveWordBe(ComLink& link, uint32_t* value);
 // Reads one byte from the handset (idle 6 s).
-[[nodiscard]] int ReceiveByte(ComLink& link, uint8_t* value);
+Result ReceiveByte(ComLink& link, uint8_t* value);
 // Sends one byte to the handset (idle 6 s).
-[[nodiscard]] int SendByte(ComLink& link, uint8_t value);
+Result SendByte(ComLink& link, uint8_t value);
 
 // The answers that end an image exchange before FP_Finished, traced as
 // received: FP_AddrWrong and FP_ImageTooLarge refuse the start command's
-// address or length (kResultInvalidAddress), FP_Failed means the loader lost
-// step (kResultSync). Any other byte is kResultInternal.
-[[nodiscard]] int EarlyEndResult(uint8_t answer);
+// address or length (Result::InvalidAddress), FP_Failed means the loader lost
+// step (Result::Sync). Any other byte is Result::Internal.
+Result EarlyEndResult(uint8_t answer);
 
 // What the record-file sessions do with the next record of a given type.
 enum class RecordVerdict { Send, Skip, End };
@@ -68,7 +68,7 @@ RecordVerdict SelectRecord(RecordSelection& selection, uint32_t type, bool usbFo
 namespace vantrel::detail {
 
 // Sends a 32-bit number most significant byte first (idle 6 s).
-[[nodiscard]] int SendWordBe(ComLink& link, uint32_t value);
+Result SendWordBe(ComLink& link, uint32_t value);
 
 // Reads a 32-bit number stored least significant byte first at `at`.
 inline uint32_t WordLeAt(const uint8_t* at) {

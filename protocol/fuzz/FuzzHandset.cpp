@@ -121,7 +121,7 @@ std::string FileFromInput(Input& in, size_t maxBytes) {
 bool OpenFuzzLink(ComLink& link, uint8_t code) {
   link.SetPortName("COM1");
   link.baudCode = code;
-  return OpenPort(link) == 0;
+  return OpenPort(link) == Result::Ok;
 }
 
 }  // namespace vantrel::fuzz

@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   ComLink link;
   if (!run.AnswerOn(link, kBaud115200)) return 0;
-  const int rc = TOOL_DownloadBoot2(run.session, mode, link, path, address, fuzz::CheckProgress);
+  const Result rc = TOOL_DownloadBoot2(run.session, mode, link, path, address, fuzz::CheckProgress);
   fuzz::RequireCode(rc, {0, 1, 205, 210, 211, 212, 213});
   ClosePort(link);
   return 0;

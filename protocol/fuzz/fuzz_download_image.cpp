@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ComLink link;
   link.SetPortName("COM1");
   link.baudCode = kBaud921600;
-  const int rc = TOOL_DownloadImage(run.session, link, address, fuzz::CheckProgress, selector);
+  const Result rc = TOOL_DownloadImage(run.session, link, address, fuzz::CheckProgress, selector);
   fuzz::RequireCode(rc, {0, 1, 205, 210, 211, 212, 213});
   fuzz::RequireClosed(link);
   return 0;

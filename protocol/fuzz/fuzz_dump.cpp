@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   ComLink link;
   if (!fuzz::OpenFuzzLink(link, kBaud115200)) return 0;
-  const int rc = TOOL_Dump(run.session, mode, "", link, start, length, proto::kCmdNandDump, progress, sink);
+  const Result rc = TOOL_Dump(run.session, mode, "", link, start, length, proto::kCmdNandDump, progress, sink);
   fuzz::RequireCode(rc, {0, 1, 204, 205, 210, 211, 212, 213});
   ClosePort(link);
   return 0;

@@ -9,7 +9,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   ComLink link;
   if (!run.AnswerOn(link, kBaud921600)) return 0;
-  const int rc = TOOL_DownloadFileUsb(run.session, LinkMode::Usb, path, link, address, fuzz::CheckProgress);
+  const Result rc = TOOL_DownloadFileUsb(run.session, LinkMode::Usb, path, link, address, fuzz::CheckProgress);
   fuzz::RequireCode(rc, {0, 1, 205, 210, 212, 213});
   ClosePort(link);
   return 0;

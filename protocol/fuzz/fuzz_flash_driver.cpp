@@ -15,12 +15,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   link.baudCode = code;
   if (config & 1) {
     static constexpr uint8_t kSelectors[] = {0x20, 0x21, 0x22, 0x00};
-    const int rc = TOOL_UploadLoader(run.session, link, kSelectors[(config >> 1) & 3]);
+    const Result rc = TOOL_UploadLoader(run.session, link, kSelectors[(config >> 1) & 3]);
     fuzz::RequireCode(rc, {0, 209, 210, 212});
   } else {
-    const int rc = TOOL_DownloadFlashDriver(run.session, link);
+    const Result rc = TOOL_DownloadFlashDriver(run.session, link);
     fuzz::RequireCode(rc, {0, 209, 210, 212});
-    if (rc == 0 && link.baudCode != code) std::abort();
+    if (rc == Result::Ok && link.baudCode != code) std::abort();
   }
   fuzz::RequireClosed(link);
   return 0;

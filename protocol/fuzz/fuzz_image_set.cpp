@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   ComLink link;
   if (!run.AnswerOn(link, kBaud115200)) return 0;
-  const int rc = TOOL_DownloadImageSet(run.session, mode, link, path, type, fuzz::CheckProgress);
+  const Result rc = TOOL_DownloadImageSet(run.session, mode, link, path, type, fuzz::CheckProgress);
   fuzz::RequireCode(rc, {0, 1, 203, 205, 210, 211, 212, 213});  // 203: the file is no record file
   ClosePort(link);
   return 0;

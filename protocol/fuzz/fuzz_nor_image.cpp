@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   ComLink link;
   if (!run.AnswerOn(link, kBaud115200)) return 0;
-  const int rc = TOOL_DownloadNorImage(run.session, mode, link, path, address, length, fuzz::CheckProgress);
+  const Result rc = TOOL_DownloadNorImage(run.session, mode, link, path, address, length, fuzz::CheckProgress);
   fuzz::RequireCode(rc, {0, 203, 205, 210, 212});  // 203: the file is no record file
   ClosePort(link);
   return 0;

@@ -160,7 +160,7 @@ TEST(CliVerify, ReadBackTakesNoMoreThanTheRange) {
   rec.m_nLinkMode = LinkMode::Usb;
   TargetSession session;
   std::vector<uint8_t> got;
-  EXPECT_EQ(ReadBackFlash(session, rec, FlashKind::Nand, 0x4A0000, 0x100, got, nullptr), kResultInternal);
+  EXPECT_EQ(ReadBackFlash(session, rec, FlashKind::Nand, 0x4A0000, 0x100, got, nullptr), Result::Internal);
   EXPECT_EQ(got.size(), 0x100u);
 }
 

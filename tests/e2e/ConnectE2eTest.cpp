@@ -213,7 +213,7 @@ TEST_F(ConnectE2eTest, StoredRateOutsideTheListIsAWrongBaudRateWithoutTouchingTh
   const auto boxes = Boxes();
   ASSERT_EQ(boxes.size(), 2u);
   EXPECT_EQ(boxes[0], (Box{"Bootloader Download available in UART Comport", "VANTREL Downloader"}));
-  EXPECT_EQ(boxes[1], (Box{ResultText(kResultInvalidValue), "Downloading Failure"}));
+  EXPECT_EQ(boxes[1], (Box{ResultText(Result::InvalidValue), "Downloading Failure"}));
   EXPECT_EQ(Text(ctl::kStatusCaption), "Off");
   EXPECT_TRUE(Enabled(ctl::kStart));
 }

@@ -46,7 +46,7 @@ TEST_F(FailureE2eTest, HandsetFallsSilentInMidTransfer) {
   timing::SetPollScale(0.25);  // the silence is what is waited for
   // The first block goes through; the handset never asks for the second.
   Sim().AddFault(MakeFault(Fault::Kind::Silence, 2, "block-request"));
-  const std::string failure = std::string("Error flashing image set : ") + ResultText(kResultNoResponse) + "\n";
+  const std::string failure = std::string("Error flashing image set : ") + ResultText(Result::NoResponse) + "\n";
   SnapshotAtBox(failure);
   const size_t mark = Log().size();
   Press(ctl::kDownload);
@@ -101,7 +101,7 @@ TEST_F(FailureE2eTest, RefusedAddressThenTheSameItemAgain) {
   Sim().AddFault(MakeFault(Fault::Kind::RefuseAddress, 1));
   const size_t mark = Log().size();
   Press(ctl::kDownload);
-  const std::string failure = std::string("Error flashing image set : ") + ResultText(kResultInvalidAddress) + "\n";
+  const std::string failure = std::string("Error flashing image set : ") + ResultText(Result::InvalidAddress) + "\n";
   EXPECT_EQ(Boxes(), (std::vector<Box>{{failure, "VANTREL Downloader"}}));
   EXPECT_TRUE(LogHasInOrder({"\n  * NAND : Calset Download", "\n      Download", "  Failed"}, mark));
   EXPECT_EQ(Count("Download   ", mark), 0);

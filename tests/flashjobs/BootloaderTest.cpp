@@ -82,7 +82,7 @@ TEST_F(BootloaderTest, BaudChoiceOutsideTheListAnnouncesTwiceAndStopsAtTheFlashD
   EXPECT_EQ(CountLogStartingWith(announcement), 2);
   EXPECT_TRUE(LogHasInOrder({{4, "FAIL\n"}, {4, "\n  Turn On/Off the target phone!!!\n"}}));
   EXPECT_EQ(Boxes(), (std::vector<Box>{{"Bootloader Download available in UART Comport", "VANTREL Downloader"},
-                                       {ResultText(kResultInvalidValue), "Downloading Failure"}}));
+                                       {ResultText(Result::InvalidValue), "Downloading Failure"}}));
   EXPECT_EQ(con.LastState(), "Disconnected");
 }
 

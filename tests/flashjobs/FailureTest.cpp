@@ -18,7 +18,7 @@ namespace {
 
 using sim::FlashPart;
 
-std::string ImageSetError(int rc) { return std::string("Error flashing image set : ") + ResultText(rc) + "\n"; }
+std::string ImageSetError(Result rc) { return std::string("Error flashing image set : ") + ResultText(rc) + "\n"; }
 
 class FailureTest : public FlashJobsTest {
  protected:
@@ -29,7 +29,7 @@ class FailureTest : public FlashJobsTest {
     session.SetSelection(0, 0, 0, 0, 1, 0);
     return r;
   }
-  void ExpectFailedDownload(int rc) {
+  void ExpectFailedDownload(Result rc) {
     EXPECT_TRUE(LogHasInOrder({{-1, "\n      Download"}, {4, "  Failed"}}));
     EXPECT_EQ(CountLogStartingWith("  Completed"), 0);
     EXPECT_EQ(Boxes(), (std::vector<Box>{{ImageSetError(rc), "VANTREL Downloader"}}));
@@ -47,7 +47,7 @@ TEST_F(FailureTest, HandsetSilentInMidTransfer) {
   Sim().AddFault(silent);
 
   EXPECT_FALSE(NandDownloadJob(ctx, kOpCalset, 0));
-  ExpectFailedDownload(kResultNoResponse);
+  ExpectFailedDownload(Result::NoResponse);
   EXPECT_TRUE(LogHasInOrder({{4, " Not response at the target phone\n"}, {4, "  Failed"}}));
   EXPECT_EQ(CountLogStartingWith(" ( Elapsed Time : "), 1);
   TakeViolations();  // the rate command after the silence lands in a block the handset no longer reads
@@ -64,7 +64,7 @@ TEST_F(FailureTest, RefusedImageSetIsNotDatedAndNotCompleted) {
   Sim().AddFault(refuse);
 
   EXPECT_FALSE(NandDownloadJob(ctx, kOpImgset, 0));
-  ExpectFailedDownload(kResultInvalidAddress);
+  ExpectFailedDownload(Result::InvalidAddress);
   EXPECT_TRUE(Sim().LastDownloadDate().empty()) << "a failed image set gets no date";
   EXPECT_TRUE(FlashErased(FlashPart::Nand, 0x4A0000, 100));
 }
@@ -102,7 +102,7 @@ TEST_F(FailureTest, FileVanishedAfterItWasChosen) {
   std::remove(rec.m_strParamDepFileName.c_str());
 
   EXPECT_FALSE(NandDownloadJob(ctx, kOpCalset, 0));
-  ExpectFailedDownload(kResultFileOpen);
+  ExpectFailedDownload(Result::FileOpen);
   EXPECT_EQ(Sim().HandsetRate(), 115200u);
 }
 

@@ -210,7 +210,7 @@ TEST(DownloadChecksTest, RecordFilesMustParseToTheirLastByte) {
     EXPECT_EQ(PlanDownload(rec).messages, refused);
   }
   EXPECT_EQ(CheckAutoAllFiles(rec), refused);
-  EXPECT_EQ(rec.m_nFileFault, kResultFileRead);
+  EXPECT_EQ(rec.m_nFileFault, Result::FileRead);
   rec.m_strRscr2FileName = good;
   EXPECT_TRUE(PlanDownload(rec).ok);
   EXPECT_TRUE(CheckAutoAllFiles(rec).empty());

@@ -102,7 +102,7 @@ TEST_F(FlashDriverTest, NorUploadFailureDisconnects) {
   ctx.job.loaderState = kLoaderNand;
   EXPECT_FALSE(DownloadNorFlashDriver(ctx, link));
   ASSERT_EQ(con.MessageBoxes().size(), 1u);
-  EXPECT_EQ(con.MessageBoxes()[0].text, ResultText(kResultComPort));
+  EXPECT_EQ(con.MessageBoxes()[0].text, ResultText(Result::ComPort));
   EXPECT_EQ(con.MessageBoxes()[0].caption, "Downloading Failure");
   EXPECT_TRUE(EndsWith("> > > FAIL\n\n   Turn On/Off the target phone!!!\n"));
   EXPECT_EQ(con.LastState(), "Disconnected");
@@ -117,7 +117,7 @@ TEST_F(FlashDriverTest, BaudChoiceOutsideTheListFailsTheNandLoaderWith209) {
   ctx.job.loaderState = kLoaderNone;
   EXPECT_FALSE(DownloadNandFlashDriver(ctx, link, 1));
   ASSERT_EQ(con.MessageBoxes().size(), 1u);
-  EXPECT_EQ(con.MessageBoxes()[0].text, ResultText(kResultInvalidValue));
+  EXPECT_EQ(con.MessageBoxes()[0].text, ResultText(Result::InvalidValue));
   EXPECT_EQ(con.MessageBoxes()[0].caption, "Downloading Failure");
   EXPECT_EQ(con.Log(),
             StandInWarning() + "\n\n  * NAND Flash Driver Download\n     preboot downloading\t\t\t> > > OK\n"
@@ -132,7 +132,7 @@ TEST_F(FlashDriverTest, NandPrebootFailureEndsReady) {
   EXPECT_EQ(con.Log(),
             StandInWarning() + "\n\n  * NAND Flash Driver Download\n     preboot downloading\t\t\t> > > FAIL\n"
             "\n  Turn On/Off the target phone!!!\n");
-  EXPECT_EQ(con.MessageTexts(), std::vector<std::string>{ResultText(kResultComPort)});
+  EXPECT_EQ(con.MessageTexts(), std::vector<std::string>{ResultText(Result::ComPort)});
   EXPECT_EQ(con.LastState(), "Ready");
 }
 

@@ -24,6 +24,7 @@
 #include "tests/support/PtyPair.h"
 #include "tests/support/ScratchConfig.h"
 #include "tests/support/TraceCapture.h"
+#include "tests/support/ResultNumbers.h"
 
 namespace vantrel {
 namespace {
@@ -66,7 +67,7 @@ class LinkPty : public test::FastTiming {
     FastTiming::TearDown();
   }
   void Open() {
-    ASSERT_EQ(kResultOk, OpenPort(link));
+    ASSERT_EQ(Result::Ok, OpenPort(link));
     ASSERT_TRUE(link.IsOpen());
     timing::ClearRecording();
   }
@@ -88,7 +89,7 @@ TEST_F(LinkPty, SendAllPutsExactBytesOnTheWire) {
   data[4] = 0x03;  // no signals
   std::vector<uint8_t> got;
   std::thread reader([&] { got = pty.Read(data.size(), 10000); });
-  EXPECT_EQ(kResultOk, SendAll(link, data.data(), static_cast<uint32_t>(data.size()), kIdleDefaultSec));
+  EXPECT_EQ(Result::Ok, SendAll(link, data.data(), static_cast<uint32_t>(data.size()), kIdleDefaultSec));
   reader.join();
   EXPECT_EQ(data, got);
 }
@@ -98,7 +99,7 @@ TEST_F(LinkPty, ReceiveExactlyTakesBytesAsSent) {
   const auto sent = Bytes({0x0D, 0x0A, 0x11, 0x13, 0x03, 0x1C, 0x7F, 0xFF, 0x00, 0x04});
   ASSERT_TRUE(pty.Write(sent));
   std::vector<uint8_t> got(sent.size());
-  EXPECT_EQ(kResultOk, ReceiveExactly(link, got.data(), static_cast<uint32_t>(got.size()), kIdleDefaultSec));
+  EXPECT_EQ(Result::Ok, ReceiveExactly(link, got.data(), static_cast<uint32_t>(got.size()), kIdleDefaultSec));
   EXPECT_EQ(sent, got);
   // Nothing was echoed back to the handset.
   EXPECT_TRUE(pty.Drain(20).empty());
@@ -107,8 +108,8 @@ TEST_F(LinkPty, ReceiveExactlyTakesBytesAsSent) {
 TEST_F(LinkPty, ZeroLengthTransfersDoNotTouchThePort) {
   Open();
   uint8_t b = 0;
-  EXPECT_EQ(kResultOk, SendAll(link, &b, 0, kIdleDefaultSec));
-  EXPECT_EQ(kResultOk, ReceiveExactly(link, &b, 0, kIdleDefaultSec));
+  EXPECT_EQ(Result::Ok, SendAll(link, &b, 0, kIdleDefaultSec));
+  EXPECT_EQ(Result::Ok, ReceiveExactly(link, &b, 0, kIdleDefaultSec));
   EXPECT_EQ(0u, timing::RecordedPollCount());
   EXPECT_TRUE(pty.Drain(20).empty());
 }
@@ -145,30 +146,30 @@ TEST_F(LinkPty, LineIsRaw8N1WithoutFlowControlAndLeftAsFoundAtClose) {
   int excl = 1;
   ASSERT_EQ(0, ::ioctl(held, TIOCGEXCL, &excl));
   EXPECT_EQ(0, excl);
-  EXPECT_EQ(kResultOk, OpenPort(link));
+  EXPECT_EQ(Result::Ok, OpenPort(link));
 }
 
 TEST_F(LinkPty, EveryBaudCodeOpensAtItsRate) {
   for (uint8_t code : {kBaud115200, kBaud460800, kBaud921600, kBaud812000}) {
     SCOPED_TRACE(code);
     link.baudCode = code;
-    ASSERT_EQ(kResultOk, OpenPort(link));
+    ASSERT_EQ(Result::Ok, OpenPort(link));
     EXPECT_EQ(BaudCodeToRate(code), LineOf(pty.Master()).c_ospeed);
     EXPECT_EQ(BaudCodeToRate(code), LineOf(pty.Master()).c_ispeed);
     EXPECT_EQ(BaudCodeToRate(code), link.rate);
     EXPECT_EQ(BaudCodeToRate(code), link.port->Rate());
-    EXPECT_EQ(kResultOk, ClosePort(link));
+    ClosePort(link);
     EXPECT_FALSE(link.IsOpen());
   }
 }
 
 TEST_F(LinkPty, BaudCodeWithoutRateIsRefusedAndPortClosedAgain) {
   link.baudCode = 0x89;
-  EXPECT_EQ(kResultInvalidValue, OpenPort(link));
+  EXPECT_EQ(Result::InvalidValue, OpenPort(link));
   EXPECT_FALSE(link.IsOpen());
   // The device is free again.
   link.baudCode = kBaud115200;
-  EXPECT_EQ(kResultOk, OpenPort(link));
+  EXPECT_EQ(Result::Ok, OpenPort(link));
 }
 
 TEST_F(LinkPty, SetHostBaudReturnsThePreviousCode) {
@@ -191,7 +192,7 @@ TEST_F(LinkPty, SetHostBaudReturnsThePreviousCode) {
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   SetHostBaud(link, kBaud115200);
   uint8_t b;
-  EXPECT_EQ(kResultNoResponse, ReceiveExactly(link, &b, 1, 0));
+  EXPECT_EQ(Result::NoResponse, ReceiveExactly(link, &b, 1, 0));
 }
 
 TEST_F(LinkPty, PiecesWithinTheIdleBudgetArrive) {
@@ -203,7 +204,7 @@ TEST_F(LinkPty, PiecesWithinTheIdleBudgetArrive) {
     if (WaitForPolls(800, done)) pty.Write(Bytes({0x22, 0x33, 0x44}));
   });
   uint8_t got[4] = {};
-  EXPECT_EQ(kResultOk, ReceiveExactly(link, got, 4, 6));
+  EXPECT_EQ(Result::Ok, ReceiveExactly(link, got, 4, 6));
   done = true;
   handset.join();
   EXPECT_EQ(Bytes({0x11, 0x22, 0x33, 0x44}), std::vector<uint8_t>(got, got + 4));
@@ -220,7 +221,7 @@ TEST_F(LinkPty, StallPastTheBudgetGivesNoResponseAfterBudgetPlusOnePolls) {
     if (WaitForPolls(800, done)) pty.Write(Bytes({0x22, 0x33, 0x44}));
   });
   uint8_t got[4] = {};
-  EXPECT_EQ(kResultNoResponse, ReceiveExactly(link, got, 4, 3));
+  EXPECT_EQ(Result::NoResponse, ReceiveExactly(link, got, 4, 3));
   done = true;
   handset.join();
   EXPECT_EQ(601u, timing::RecordedPollCount());
@@ -231,7 +232,7 @@ TEST_F(LinkPty, StallPastTheBudgetGivesNoResponseAfterBudgetPlusOnePolls) {
 TEST_F(LinkPty, IdleZeroFailsOnTheFirstEmptyPoll) {
   Open();
   uint8_t b;
-  EXPECT_EQ(kResultNoResponse, ReceiveExactly(link, &b, 1, 0));
+  EXPECT_EQ(Result::NoResponse, ReceiveExactly(link, &b, 1, 0));
   EXPECT_EQ(1u, timing::RecordedPollCount());
 }
 
@@ -242,7 +243,7 @@ TEST_F(LinkPty, SendAllStallsWhenTheHandsetStopsReading) {
   // terminal may still take a few bytes after the first empty polls, which
   // starts the count again, so only the least number of polls is certain.
   std::vector<uint8_t> data(1 << 20, 0x5A);
-  EXPECT_EQ(kResultNoResponse, SendAll(link, data.data(), static_cast<uint32_t>(data.size()), 1));
+  EXPECT_EQ(Result::NoResponse, SendAll(link, data.data(), static_cast<uint32_t>(data.size()), 1));
   EXPECT_GE(timing::RecordedPollCount(), 201u);
   EXPECT_TRUE(link.IsOpen());
 }
@@ -251,11 +252,11 @@ TEST_F(LinkPty, HangupGivesComPortErrorAtOnce) {
   Open();
   pty.CloseMaster();
   uint8_t buf[4];
-  EXPECT_EQ(kResultComPort, ReceiveExactly(link, buf, 4, kIdleEraseLongSec));
+  EXPECT_EQ(Result::ComPort, ReceiveExactly(link, buf, 4, kIdleEraseLongSec));
   EXPECT_TRUE(link.lastErrno == EIO || link.lastErrno == ENXIO) << link.lastErrno;
   EXPECT_LE(timing::RecordedPollCount(), 1u);
   link.lastErrno = 0;
-  EXPECT_EQ(kResultComPort, SendAll(link, buf, 4, kIdleEraseLongSec));
+  EXPECT_EQ(Result::ComPort, SendAll(link, buf, 4, kIdleEraseLongSec));
   EXPECT_NE(0, link.lastErrno);
 }
 
@@ -267,7 +268,7 @@ TEST_F(LinkPty, HangupDuringAWaitEndsTheWait) {
     pty.CloseMaster();
   });
   uint8_t buf[4];
-  EXPECT_EQ(kResultComPort, ReceiveExactly(link, buf, 4, kIdleEraseLongSec));
+  EXPECT_EQ(Result::ComPort, ReceiveExactly(link, buf, 4, kIdleEraseLongSec));
   done = true;
   handset.join();
   EXPECT_LT(timing::RecordedPollCount(), 1000u);
@@ -281,14 +282,14 @@ TEST_F(LinkPty, StopEndsTransfersAndNoWriteStartsAfterIt) {
     stop::Request();
   });
   uint8_t buf[4];
-  EXPECT_EQ(kResultComPort, ReceiveExactly(link, buf, 4, kIdleEraseLongSec));
+  EXPECT_EQ(Result::ComPort, ReceiveExactly(link, buf, 4, kIdleEraseLongSec));
   done = true;
   canceller.join();
   EXPECT_EQ(ECANCELED, link.lastErrno);
 
-  EXPECT_EQ(kResultComPort, SendAll(link, buf, 4, kIdleDefaultSec));
+  EXPECT_EQ(Result::ComPort, SendAll(link, buf, 4, kIdleDefaultSec));
   uint32_t written = 99;
-  EXPECT_EQ(kResultComPort, WritePort(link, buf, 4, &written));
+  EXPECT_EQ(Result::ComPort, WritePort(link, buf, 4, &written));
   EXPECT_EQ(0u, written);
   EXPECT_TRUE(pty.Drain(20).empty());
 }
@@ -298,7 +299,7 @@ TEST_F(LinkPty, SecondOpenInThisProcessIsRefusedAfterAllAttempts) {
   ComLink second;
   second.SetPortName("COM7");
   second.baudCode = kBaud115200;
-  EXPECT_EQ(kResultComPort, OpenPort(second));
+  EXPECT_EQ(Result::ComPort, OpenPort(second));
   EXPECT_FALSE(second.IsOpen());
   EXPECT_EQ(EBUSY, second.lastErrno);
   EXPECT_EQ(std::vector<unsigned>(kOpenAttempts, kOpenRetryPauseMs), test::PausesTagged("OpenPort"));
@@ -306,7 +307,7 @@ TEST_F(LinkPty, SecondOpenInThisProcessIsRefusedAfterAllAttempts) {
 
   // Once the first one lets go, the device opens again.
   ClosePort(link);
-  EXPECT_EQ(kResultOk, OpenPort(second));
+  EXPECT_EQ(Result::Ok, OpenPort(second));
   ClosePort(second);
 }
 
@@ -314,7 +315,7 @@ TEST_F(LinkPty, DeviceFreedDuringTheRetriesOpens) {
   ComLink holder;
   holder.SetPortName("COM7");
   holder.baudCode = kBaud115200;
-  ASSERT_EQ(kResultOk, OpenPort(holder));
+  ASSERT_EQ(Result::Ok, OpenPort(holder));
   timing::ClearRecording();
   // Retry pauses of 5 ms real time; the holder lets go after ten attempts.
   timing::SetPauseScale(0.05);
@@ -323,7 +324,7 @@ TEST_F(LinkPty, DeviceFreedDuringTheRetriesOpens) {
     while (!done && test::PausesTagged("OpenPort").size() < 10) std::this_thread::sleep_for(std::chrono::microseconds(200));
     holder.port->Close();
   });
-  EXPECT_EQ(kResultOk, OpenPort(link));
+  EXPECT_EQ(Result::Ok, OpenPort(link));
   done = true;
   release.join();
   const size_t attempts = test::PausesTagged("OpenPort").size();
@@ -343,7 +344,7 @@ TEST_F(LinkPty, OpenHeldByAnotherProcessIsRefusedAndTheHolderNamed) {
     ComLink held;
     held.SetPortName("COM7");
     held.baudCode = kBaud115200;
-    const char ok = OpenPort(held) == kResultOk ? 'y' : 'n';
+    const char ok = OpenPort(held) == Result::Ok ? 'y' : 'n';
     (void)!::write(toParent[1], &ok, 1);
     char c;
     (void)!::read(toChild[0], &c, 1);
@@ -352,7 +353,7 @@ TEST_F(LinkPty, OpenHeldByAnotherProcessIsRefusedAndTheHolderNamed) {
   char ok = 0;
   ASSERT_EQ(1, ::read(toParent[0], &ok, 1));
   EXPECT_EQ('y', ok);
-  EXPECT_EQ(kResultComPort, OpenPort(link));
+  EXPECT_EQ(Result::ComPort, OpenPort(link));
   EXPECT_EQ(EBUSY, link.lastErrno);
   EXPECT_TRUE(traces.Contains("held by process " + std::to_string(child))) << traces.Text();
   (void)!::write(toChild[1], "x", 1);
@@ -360,7 +361,7 @@ TEST_F(LinkPty, OpenHeldByAnotherProcessIsRefusedAndTheHolderNamed) {
   ::waitpid(child, &status, 0);
   for (int fd : {toParent[0], toParent[1], toChild[0], toChild[1]}) ::close(fd);
   // The child's exit released the device.
-  EXPECT_EQ(kResultOk, OpenPort(link));
+  EXPECT_EQ(Result::Ok, OpenPort(link));
 }
 
 TEST_F(LinkPty, PermissionDeniedNamesTheGroupThatGrantsAccess) {
@@ -381,8 +382,8 @@ TEST_F(LinkPty, PermissionDeniedNamesTheGroupThatGrantsAccess) {
     std::string text;
     SetTraceSink([&](std::string_view line) { text.append(line).append("\n"); });
     if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
-    const int rc = OpenPort(link);
-    text = std::to_string(rc) + " " + std::to_string(link.lastErrno) + "\n" + text;
+    const Result rc = OpenPort(link);
+    text = std::to_string(ResultNumber(rc)) + " " + std::to_string(link.lastErrno) + "\n" + text;
     (void)!::write(toParent[1], text.data(), text.size());
     ::_exit(0);
   }
@@ -401,7 +402,7 @@ TEST_F(LinkPty, PermissionDeniedNamesTheGroupThatGrantsAccess) {
 
 TEST_F(LinkPty, MissingDeviceIsNamedInTheTrace) {
   SetComOverride("COM7", config.Root() + "/no-such-tty");
-  EXPECT_EQ(kResultComPort, OpenPort(link));
+  EXPECT_EQ(Result::ComPort, OpenPort(link));
   EXPECT_EQ(ENOENT, link.lastErrno);
   EXPECT_EQ(static_cast<size_t>(kOpenAttempts), test::PausesTagged("OpenPort").size());
   EXPECT_TRUE(traces.Contains("no such device")) << traces.Text();
@@ -419,7 +420,7 @@ TEST_F(LinkPty, OpenAndCloseTakeTheirPauses) {
   // A closed record still costs ClosePort's second.
   timing::ClearRecording();
   ComLink closed;
-  EXPECT_EQ(kResultOk, ClosePort(closed));
+  ClosePort(closed);
   EXPECT_EQ((std::vector<std::string>{"ClosePort:1000"}), test::PauseLog());
 
   // A link that cannot open is not returned, and costs no settle time.
@@ -433,9 +434,9 @@ TEST_F(LinkPty, OpenAndCloseTakeTheirPauses) {
 
 TEST_F(LinkPty, ClosedLinkRefusesTransfers) {
   uint8_t b = 0;
-  EXPECT_EQ(kResultComPort, SendAll(link, &b, 1, kIdleDefaultSec));
+  EXPECT_EQ(Result::ComPort, SendAll(link, &b, 1, kIdleDefaultSec));
   EXPECT_EQ(EBADF, link.lastErrno);
-  EXPECT_EQ(kResultComPort, ReceiveExactly(link, &b, 1, kIdleDefaultSec));
+  EXPECT_EQ(Result::ComPort, ReceiveExactly(link, &b, 1, kIdleDefaultSec));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "tests/support/FastTiming.h"
 #include "tests/support/QueuedLine.h"
 #include "tests/support/SerialFactoryScope.h"
+#include "tests/support/ResultNumbers.h"
 
 namespace vantrel {
 namespace {
@@ -39,21 +40,21 @@ TEST_F(OutputDrain, QueuedBytesLeaveBeforeThePurgeAndTheAnswerBudgetAndAStuckLin
   // charged to the handset, which cannot have answered yet.
   OpenAndQueue(4096);
   uint8_t echo = 0;
-  EXPECT_EQ(ReceiveExactly(link_, &echo, 1, 1), kResultNoResponse);
+  EXPECT_EQ(ReceiveExactly(link_, &echo, 1, 1), Result::NoResponse);
   EXPECT_GT(timing::RecordedPollCount(), kOneSecondPolls);
   EXPECT_LE(timing::RecordedPollCount(), kOneSecondPolls + 8);
   journal_.pending = 2656;
-  EXPECT_EQ(ClosePort(link_), 0);
+  ClosePort(link_);
   EXPECT_EQ(journal_.calls.front(), "purge with 0 queued");
 
   // 1000 stuck bytes need about 87 ms at 115200; with the margin each wait
   // gives up after some 290 ms, 58 polls of 5 ms.
   OpenAndQueue(1000);
   journal_.stuck = true;
-  EXPECT_EQ(ReceiveExactly(link_, &echo, 1, 1), kResultNoResponse);
+  EXPECT_EQ(ReceiveExactly(link_, &echo, 1, 1), Result::NoResponse);
   EXPECT_LE(timing::RecordedPollCount(), kOneSecondPolls + 58);
   timing::ClearRecording();
-  EXPECT_EQ(ClosePort(link_), 0);
+  ClosePort(link_);
   EXPECT_LE(timing::RecordedPollCount(), 58u);
 }
 

@@ -116,7 +116,7 @@ TEST_F(BlockSendTest, CheckedSendReportsAWrongEcho) {
     Bytes got = h.Expect(101);
     h.SendByte(static_cast<uint8_t>(got.back() + 1));
   });
-  EXPECT_EQ(SendBlockChecked(session_, LinkMode::Uart, link_, block.data(), 100, progress_.Callback(), 0), kResultError);
+  EXPECT_EQ(SendBlockChecked(session_, LinkMode::Uart, link_, block.data(), 100, progress_.Callback(), 0), Result::Error);
   handset.Join();
   EXPECT_EQ(session_.LastEchoedChecksum(), static_cast<uint8_t>(Sum8(block) + 1));
   EXPECT_THAT(progress_.Only(0, 1), ElementsAre(ProgressCall{0, 1, 1, 100, 0}));
@@ -126,7 +126,7 @@ TEST_F(BlockSendTest, CheckedSendWithoutEchoTimesOut) {
   ScriptedHandset handset;
   OpenAt(kBaud115200);
   const Bytes block = Pattern(10, 2);
-  EXPECT_EQ(SendBlockChecked(session_, LinkMode::Uart, link_, block.data(), 10, nullptr, 0), kResultNoResponse);
+  EXPECT_EQ(SendBlockChecked(session_, LinkMode::Uart, link_, block.data(), 10, nullptr, 0), Result::NoResponse);
 }
 
 TEST_F(BlockSendTest, UsbSendsNeitherChecksumNorReadsAnEcho) {

@@ -35,13 +35,13 @@ class BootImageSessionTest : public ProtocolTest {
   }
 
   // Runs a session whose handset ends it with `last` after the start.
-  int EndedBy(uint8_t last) {
+  Result EndedBy(uint8_t last) {
     ScriptedHandset handset;
     handset.Play([&](ScriptedHandset& h) {
       Start(h);
       h.SendByte(last);
     });
-    const int rc = TOOL_DownloadImage(session_, link_, 0, progress_.Callback(), proto::kSelectSecBoot);
+    const Result rc = TOOL_DownloadImage(session_, link_, 0, progress_.Callback(), proto::kSelectSecBoot);
     handset.Join();
     EXPECT_FALSE(link_.IsOpen());
     return rc;
@@ -128,7 +128,7 @@ TEST_F(BootImageSessionTest, ResendIsCheckedAndAWrongEchoEndsWith1) {
     resent = h.Expect(513);
     h.SendByte(static_cast<uint8_t>(resent.back() ^ 0xFF));
   });
-  EXPECT_EQ(TOOL_DownloadImage(session_, link_, 0x100, progress_.Callback(), 'q'), kResultError);
+  EXPECT_EQ(TOOL_DownloadImage(session_, link_, 0x100, progress_.Callback(), 'q'), Result::Error);
   handset.Join();
   EXPECT_EQ(resent, first);
   // The resend reports at the address after the acknowledged sector.
@@ -147,7 +147,7 @@ TEST_F(BootImageSessionTest, RequestsPastTheImageOrTheBufferAre205WithNothingSen
       after = h.Drain(100);
     });
     session_.SetImageCursor(0);
-    EXPECT_EQ(TOOL_DownloadImage(session_, link_, 0, progress_.Callback(), 'q'), kResultInternal) << length;
+    EXPECT_EQ(TOOL_DownloadImage(session_, link_, 0, progress_.Callback(), 'q'), Result::Internal) << length;
     handset.Join();
     EXPECT_TRUE(after.empty()) << length;
     EXPECT_EQ(session_.ImageCursor(), 0u);
@@ -155,13 +155,13 @@ TEST_F(BootImageSessionTest, RequestsPastTheImageOrTheBufferAre205WithNothingSen
 }
 
 TEST_F(BootImageSessionTest, HandsetVerdicts) {
-  EXPECT_EQ(EndedBy(0x28), kResultSync);
+  EXPECT_EQ(EndedBy(0x28), Result::Sync);
   EXPECT_TRUE(traces_.Contains("Updater: Received FP_Failed"));
-  EXPECT_EQ(EndedBy(0x2B), kResultInvalidAddress);
+  EXPECT_EQ(EndedBy(0x2B), Result::InvalidAddress);
   EXPECT_TRUE(traces_.Contains("Updater: Received FP_AddrWrong"));
-  EXPECT_EQ(EndedBy(0x2C), kResultInvalidAddress);
+  EXPECT_EQ(EndedBy(0x2C), Result::InvalidAddress);
   EXPECT_TRUE(traces_.Contains("Updater: Received FP_ImageTooLarge"));
-  EXPECT_EQ(EndedBy(0x30), kResultInternal);
+  EXPECT_EQ(EndedBy(0x30), Result::Internal);
   EXPECT_TRUE(progress_.calls.empty());
 }
 
@@ -169,7 +169,7 @@ TEST_F(BootImageSessionTest, SilenceIs212AndUnusableRatesAre209) {
   {
     ScriptedHandset handset;
     handset.Play([&](ScriptedHandset& h) { Start(h); });
-    EXPECT_EQ(TOOL_DownloadImage(session_, link_, 0, nullptr, 'q'), kResultNoResponse);
+    EXPECT_EQ(TOOL_DownloadImage(session_, link_, 0, nullptr, 'q'), Result::NoResponse);
     handset.Join();
     EXPECT_FALSE(link_.IsOpen());
   }
@@ -178,14 +178,14 @@ TEST_F(BootImageSessionTest, SilenceIs212AndUnusableRatesAre209) {
   handset.Play([&](ScriptedHandset& h) { seen = h.Drain(100); });
   link_.baudCode = kBaud812000;
   timing::ClearRecording();
-  EXPECT_EQ(TOOL_DownloadImage(session_, link_, 0, nullptr, 'q'), kResultInvalidValue);
+  EXPECT_EQ(TOOL_DownloadImage(session_, link_, 0, nullptr, 'q'), Result::InvalidValue);
   handset.Join();
   EXPECT_TRUE(seen.empty());
   EXPECT_THAT(PauseLog(), ElementsAre("ClosePort:1000"));
 
   SetComOverride(ScriptedHandset::kComName, scratch_.Root() + "/unplugged");
   link_.baudCode = kBaud460800;
-  EXPECT_EQ(TOOL_DownloadImage(session_, link_, 0, nullptr, 'q'), kResultComPort);
+  EXPECT_EQ(TOOL_DownloadImage(session_, link_, 0, nullptr, 'q'), Result::ComPort);
   EXPECT_FALSE(link_.IsOpen());
 }
 

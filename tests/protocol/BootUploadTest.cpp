@@ -57,10 +57,10 @@ TEST_F(BootUploadTest, DriverRefusesACodeWithoutRateAndStillCloses) {
   Bytes seen;
   handset.Play([&](ScriptedHandset& h) { seen = h.Drain(100); });
   link_.baudCode = 0x87;
-  EXPECT_EQ(TOOL_DownloadDriver(session_, link_, DriverForm::Preboot), kResultInvalidValue);
-  EXPECT_EQ(TOOL_DownloadFlashDriver(session_, link_), kResultInvalidValue);
+  EXPECT_EQ(TOOL_DownloadDriver(session_, link_, DriverForm::Preboot), Result::InvalidValue);
+  EXPECT_EQ(TOOL_DownloadFlashDriver(session_, link_), Result::InvalidValue);
   link_.baudCode = 0x89;  // within the driver's range, but no operator's rate
-  EXPECT_EQ(TOOL_UploadLoader(session_, link_, proto::kSelectNandLoader), kResultInvalidValue);
+  EXPECT_EQ(TOOL_UploadLoader(session_, link_, proto::kSelectNandLoader), Result::InvalidValue);
   handset.Join();
   EXPECT_TRUE(seen.empty());
   EXPECT_FALSE(link_.IsOpen());
@@ -73,8 +73,8 @@ TEST_F(BootUploadTest, DriverRefusesACodeWithoutRateAndStillCloses) {
 TEST_F(BootUploadTest, PortThatCannotBeOpenedIs210) {
   SetComOverride("COM9", scratch_.Root() + "/no-such-tty");
   link_.baudCode = kBaud115200;
-  EXPECT_EQ(TOOL_DownloadDriver(session_, link_, DriverForm::SdramInit), kResultComPort);
-  EXPECT_EQ(TOOL_UploadLoader(session_, link_, proto::kSelectNorLoader), kResultComPort);
+  EXPECT_EQ(TOOL_DownloadDriver(session_, link_, DriverForm::SdramInit), Result::ComPort);
+  EXPECT_EQ(TOOL_UploadLoader(session_, link_, proto::kSelectNorLoader), Result::ComPort);
   EXPECT_FALSE(link_.IsOpen());
   EXPECT_EQ(PausesTagged("OpenPort").size(), 2u * kOpenAttempts);
   SetComOverride("COM9", "");
@@ -126,7 +126,7 @@ TEST_F(BootUploadTest, FlashDriverWithASilentHandsetIs212AndKeepsTheBaseCode) {
   ScriptedHandset handset;
   handset.Play([&](ScriptedHandset& h) { h.Expect(kFlashDriverAllImageSize); });
   link_.baudCode = kBaud460800;
-  EXPECT_EQ(TOOL_DownloadFlashDriver(session_, link_), kResultNoResponse);
+  EXPECT_EQ(TOOL_DownloadFlashDriver(session_, link_), Result::NoResponse);
   handset.Join();
   EXPECT_EQ(link_.baudCode, kBaud115200);
   EXPECT_FALSE(link_.IsOpen());
@@ -180,7 +180,7 @@ TEST_F(BootUploadTest, LoaderUploadsQueryTheFlashType) {
   EXPECT_THAT(PauseLog(), ElementsAre("OpenPort:100", "TOOL_UploadLoader:1000", "ClosePort:1000"));
 
   link_.baudCode = kBaud812000;  // the loaders only take the operator's rates
-  EXPECT_EQ(TOOL_UploadLoader(session_, link_, proto::kSelectNorLoader), kResultInvalidValue);
+  EXPECT_EQ(TOOL_UploadLoader(session_, link_, proto::kSelectNorLoader), Result::InvalidValue);
 }
 
 TEST_F(BootUploadTest, FlashTypeQueryOnUsbIsAFrame) {

@@ -59,7 +59,7 @@ class FileSessionTest : public ProtocolTest {
 
   // Runs an imgset session over the five records; returns the indices the
   // handset was sent, in order.
-  std::vector<int> SentRecords(uint32_t type, int* rc) {
+  std::vector<int> SentRecords(uint32_t type, Result* rc) {
     ScriptedHandset& handset = handset_;
     std::vector<int> sent;
     handset.Play([&](ScriptedHandset& h) {
@@ -86,7 +86,7 @@ class FileSessionTest : public ProtocolTest {
 };
 
 TEST_F(FileSessionTest, ImgsetSelectionExamples) {
-  int rc = -1;
+  Result rc = Result::Ok;
   session_.SetSelection(1, 1, 0, 0, 0, 0);
   EXPECT_THAT(SentRecords(proto::kTypeImgset, &rc), ElementsAre(0, 1, 2));
   EXPECT_EQ(rc, 0);
@@ -102,7 +102,7 @@ TEST_F(FileSessionTest, ImgsetSelectionExamples) {
 }
 
 TEST_F(FileSessionTest, OtherTypesSelectionExamples) {
-  int rc = -1;
+  Result rc = Result::Ok;
   session_.SetSelection(0, 0, 0, 0, 1, 0);
   EXPECT_THAT(SentRecords(proto::kTypeCalset, &rc), ElementsAre(0));
   session_.SetSelection(0, 0, 0, 0, 0, 1);  // two calibration records skipped
@@ -126,10 +126,10 @@ TEST_F(FileSessionTest, SelectionCountersStartOverWithTheFlags) {
       ReadStart(h);
       h.SendByte(0x28);
     });
-    EXPECT_EQ(TOOL_DownloadImageSet(session_, LinkMode::Uart, link_, imgset_, 0, nullptr), kResultSync);
+    EXPECT_EQ(TOOL_DownloadImageSet(session_, LinkMode::Uart, link_, imgset_, 0, nullptr), Result::Sync);
     handset.Join();
   }
-  int rc = -1;
+  Result rc = Result::Ok;
   session_.SetSelection(1, 1, 0, 0, 0, 0);
   EXPECT_THAT(SentRecords(proto::kTypeImgset, &rc), ElementsAre(0, 1, 2));
 }
@@ -184,9 +184,9 @@ TEST_F(FileSessionTest, FourthFailedBlockSendEndsTheSession) {
       h.SendByte(0x29);
     });
     progress_.calls.clear();
-    const int rc = TOOL_DownloadImageSet(session_, LinkMode::Uart, link_, imgset_, 0, progress_.Callback());
+    const Result rc = TOOL_DownloadImageSet(session_, LinkMode::Uart, link_, imgset_, 0, progress_.Callback());
     handset.Join();
-    EXPECT_EQ(rc, failures == 4 ? kResultError : kResultOk) << failures;
+    EXPECT_EQ(rc, failures == 4 ? Result::Error : Result::Ok) << failures;
     EXPECT_EQ(progress_.Only(0, 1).size(), static_cast<size_t>(failures));
     EXPECT_EQ(std::count(progress_.calls.begin(), progress_.calls.end(), ProgressCall{1, 1, 3, 0, 0}), 3);
     session_.SetSelection(1, 0, 0, 0, 0, 0);
@@ -199,17 +199,17 @@ TEST_F(FileSessionTest, EndsAndTheirCodes) {
     ScriptedHandset& handset = handset_;
     handset.Play(std::move(script));
     progress_.calls.clear();
-    const int rc = TOOL_DownloadImageSet(session_, LinkMode::Uart, link_, path, 0, progress_.Callback());
+    const Result rc = TOOL_DownloadImageSet(session_, LinkMode::Uart, link_, path, 0, progress_.Callback());
     handset.Join();
     return rc;
   };
-  EXPECT_EQ(endedBy(imgset_, [](ScriptedHandset& h) { ReadStart(h), h.SendByte(0x28); }), kResultSync);
+  EXPECT_EQ(endedBy(imgset_, [](ScriptedHandset& h) { ReadStart(h), h.SendByte(0x28); }), Result::Sync);
   EXPECT_EQ(progress_.calls.back(), (ProgressCall{1, 1, 4, 0, 0}));
-  EXPECT_EQ(endedBy(imgset_, [](ScriptedHandset& h) { ReadStart(h), h.SendByte(0x2B); }), kResultInvalidAddress);
-  EXPECT_EQ(endedBy(imgset_, [](ScriptedHandset& h) { ReadStart(h), h.SendByte(0x2C); }), kResultInvalidAddress);
-  EXPECT_EQ(endedBy(imgset_, [](ScriptedHandset& h) { ReadStart(h), h.SendByte(0x99); }), kResultInternal);
+  EXPECT_EQ(endedBy(imgset_, [](ScriptedHandset& h) { ReadStart(h), h.SendByte(0x2B); }), Result::InvalidAddress);
+  EXPECT_EQ(endedBy(imgset_, [](ScriptedHandset& h) { ReadStart(h), h.SendByte(0x2C); }), Result::InvalidAddress);
+  EXPECT_EQ(endedBy(imgset_, [](ScriptedHandset& h) { ReadStart(h), h.SendByte(0x99); }), Result::Internal);
   EXPECT_EQ(progress_.calls.back(), (ProgressCall{1, 1, 5, 0, 0}));
-  EXPECT_EQ(endedBy(imgset_, [](ScriptedHandset& h) { ReadStart(h); }), kResultNoResponse);
+  EXPECT_EQ(endedBy(imgset_, [](ScriptedHandset& h) { ReadStart(h); }), Result::NoResponse);
   EXPECT_EQ(progress_.calls.back(), (ProgressCall{1, 1, 6, 0, 0}));
 
   // Requests beyond the record's data in a short file, or beyond the buffer:
@@ -223,7 +223,7 @@ TEST_F(FileSessionTest, EndsAndTheirCodes) {
                       h.SendWordBe(501);
                       after = h.Drain(100);
                     }),
-            kResultInternal);
+            Result::Internal);
   EXPECT_TRUE(after.empty());
   EXPECT_EQ(endedBy(imgset_,
                     [&](ScriptedHandset& h) {
@@ -232,11 +232,11 @@ TEST_F(FileSessionTest, EndsAndTheirCodes) {
                       h.SendWordBe(0x40001);
                       after = h.Drain(100);
                     }),
-            kResultInternal);
+            Result::Internal);
   EXPECT_TRUE(after.empty());
 
   EXPECT_EQ(TOOL_DownloadImageSet(session_, LinkMode::Uart, link_, scratch_.Root() + "/missing.bin", 0, nullptr),
-            kResultFileOpen);
+            Result::FileOpen);
 }
 
 TEST_F(FileSessionTest, CancelEndsAWaitingSessionWith210) {
@@ -253,7 +253,7 @@ TEST_F(FileSessionTest, CancelEndsAWaitingSessionWith210) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     stop::Request();
   });
-  EXPECT_EQ(TOOL_DownloadImageSet(session_, LinkMode::Uart, link_, imgset_, 0, progress_.Callback()), kResultComPort);
+  EXPECT_EQ(TOOL_DownloadImageSet(session_, LinkMode::Uart, link_, imgset_, 0, progress_.Callback()), Result::ComPort);
   cancel.join();
   handset.Join();
   EXPECT_TRUE(after.empty());
@@ -269,14 +269,14 @@ TEST_F(FileSessionTest, RecordFilesThatDoNotParseSendNothing) {
   struct Case {
     const char* name;
     std::string path;
-    int rc;
+    Result rc = Result::Ok;
   };
   const Case cases[] = {
-      {"empty", WriteFile("empty.bin", {}), kResultFileRead},
-      {"shorter than a header", WriteFile("five.bin", Bytes{1, 2, 3, 4, 5}), kResultFileRead},
-      {"cut header after a record", WriteFile("cut.bin", Concat({good, Bytes{1, 2, 3}})), kResultFileRead},
-      {"record past the end", WriteFile("long.bin", Concat({good, longClaim})), kResultFileRead},
-      {"a FIFO, which must not block the open", fifo, kResultFileOpen},
+      {"empty", WriteFile("empty.bin", {}), Result::FileRead},
+      {"shorter than a header", WriteFile("five.bin", Bytes{1, 2, 3, 4, 5}), Result::FileRead},
+      {"cut header after a record", WriteFile("cut.bin", Concat({good, Bytes{1, 2, 3}})), Result::FileRead},
+      {"record past the end", WriteFile("long.bin", Concat({good, longClaim})), Result::FileRead},
+      {"a FIFO, which must not block the open", fifo, Result::FileOpen},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -406,7 +406,7 @@ TEST_F(Boot2SessionTest, RequestPastTheEmbeddedImageIs205) {
     h.SendWordBe(381);
     after = h.Drain(100);
   });
-  EXPECT_EQ(TOOL_DownloadBoot2(session_, LinkMode::Uart, link_, "boot2", 0x20000, nullptr), kResultInternal);
+  EXPECT_EQ(TOOL_DownloadBoot2(session_, LinkMode::Uart, link_, "boot2", 0x20000, nullptr), Result::Internal);
   handset.Join();
   EXPECT_TRUE(after.empty());
 }
@@ -441,7 +441,7 @@ TEST_F(Boot2SessionTest, OnlyTheExactNameSelectsTheEmbeddedImage) {
   ScriptedHandset& handset = handset_;
   Bytes seen;
   handset.Play([&](ScriptedHandset& h) { seen = h.Drain(100); });
-  EXPECT_EQ(TOOL_DownloadBoot2(session_, LinkMode::Uart, link_, "Boot2", 0x20000, nullptr), kResultFileOpen);
+  EXPECT_EQ(TOOL_DownloadBoot2(session_, LinkMode::Uart, link_, "Boot2", 0x20000, nullptr), Result::FileOpen);
   handset.Join();
   EXPECT_TRUE(seen.empty());
 }

@@ -95,7 +95,7 @@ TEST_F(LoaderCommandsTest, EraseWaitsForItsCompletionBytes) {
   // Not a byte in the whole first phase: no erase can be reported as done.
   timing::ClearRecording();
   handset_.Play([&](ScriptedHandset& h) { h.Expect(16); });
-  EXPECT_EQ(TOOL_EraseAll(session_, link_, 0x18, LinkMode::Uart), kResultNoResponse);
+  EXPECT_EQ(TOOL_EraseAll(session_, link_, 0x18, LinkMode::Uart), Result::NoResponse);
   handset_.Join();
   EXPECT_GE(timing::RecordedPollCount(), 30u * 200u);
   EXPECT_LT(timing::RecordedPollCount(), 31u * 200u) << "the second phase is not waited for";
@@ -104,10 +104,10 @@ TEST_F(LoaderCommandsTest, EraseWaitsForItsCompletionBytes) {
     h.Expect(16);
     h.Send({0x00, 0xB9});
   });
-  EXPECT_EQ(TOOL_EraseAll(session_, link_, 0x18, LinkMode::Uart), kResultNoResponse);
+  EXPECT_EQ(TOOL_EraseAll(session_, link_, 0x18, LinkMode::Uart), Result::NoResponse);
   handset_.Join();
   handset_.Play([&](ScriptedHandset& h) { h.Expect(16); });
-  EXPECT_EQ(TOOL_PartialErase(session_, link_, 0x100000, 0x40000), kResultNoResponse);
+  EXPECT_EQ(TOOL_PartialErase(session_, link_, 0x100000, 0x40000), Result::NoResponse);
   handset_.Join();
 
   // Partial erase: first phase 30 s, second 60 s of idle budget.
@@ -149,21 +149,21 @@ TEST_F(LoaderCommandsTest, FormatVlfReportsEachAreaUntilTheEnd) {
       script(h);
     });
     progress_.calls.clear();
-    const int rc = TOOL_FormatVlf(session_, link_, 0x1000000, progress_.Callback());
+    const Result rc = TOOL_FormatVlf(session_, link_, 0x1000000, progress_.Callback());
     handset_.Join();
     return rc;
   };
   EXPECT_EQ(endedBy([](ScriptedHandset& h) { h.SendWordBe(0); }), 0);
   EXPECT_TRUE(progress_.calls.empty());
-  EXPECT_EQ(endedBy([](ScriptedHandset& h) { h.SendWordBe(0x100), h.SendByte(0x2A); }), kResultInternal);
+  EXPECT_EQ(endedBy([](ScriptedHandset& h) { h.SendWordBe(0x100), h.SendByte(0x2A); }), Result::Internal);
   EXPECT_EQ(progress_.calls.back(), (ProgressCall{1, 1, 3, 0, 0}));
-  EXPECT_EQ(endedBy([](ScriptedHandset& h) { h.SendWordBe(0x100), h.SendByte(0x28); }), kResultInternal);
+  EXPECT_EQ(endedBy([](ScriptedHandset& h) { h.SendWordBe(0x100), h.SendByte(0x28); }), Result::Internal);
   EXPECT_EQ(progress_.calls.back(), (ProgressCall{1, 1, 4, 0, 0}));
-  EXPECT_EQ(endedBy([](ScriptedHandset& h) { h.SendWordBe(0x100), h.SendByte(0x00); }), kResultInternal);
+  EXPECT_EQ(endedBy([](ScriptedHandset& h) { h.SendWordBe(0x100), h.SendByte(0x00); }), Result::Internal);
   EXPECT_EQ(progress_.calls.back(), (ProgressCall{1, 1, 5, 0, 0}));
-  EXPECT_EQ(endedBy([](ScriptedHandset& h) { h.SendWordBe(0x100); }), kResultNoResponse);
+  EXPECT_EQ(endedBy([](ScriptedHandset& h) { h.SendWordBe(0x100); }), Result::NoResponse);
   EXPECT_EQ(progress_.calls.back(), (ProgressCall{1, 1, 6, 0, 0}));
-  EXPECT_EQ(endedBy([](ScriptedHandset&) {}), kResultNoResponse);
+  EXPECT_EQ(endedBy([](ScriptedHandset&) {}), Result::NoResponse);
   EXPECT_EQ(progress_.calls.back(), (ProgressCall{1, 1, 6, 0, 0}));
 }
 

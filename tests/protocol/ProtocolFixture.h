@@ -16,6 +16,7 @@
 #include "tests/support/ScratchConfig.h"
 #include "tests/support/ScriptedHandset.h"
 #include "tests/support/TraceCapture.h"
+#include "tests/support/ResultNumbers.h"
 
 namespace vantrel::test {
 

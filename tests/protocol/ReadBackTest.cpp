@@ -83,15 +83,15 @@ TEST_F(ReadBackTest, NorPlainLayoutAndItsEnds) {
   const auto endedBy = [&](std::function<void(ScriptedHandset&)> script) {
     handset_.Play(std::move(script));
     progress_.calls.clear();
-    const int rc = TOOL_DownloadNorImage(session_, LinkMode::Uart, link_, path, 0, 600, progress_.Callback());
+    const Result rc = TOOL_DownloadNorImage(session_, LinkMode::Uart, link_, path, 0, 600, progress_.Callback());
     handset_.Join();
     return rc;
   };
-  EXPECT_EQ(endedBy([](ScriptedHandset& h) { h.Expect(16), NorBlock(h, 100, 0x28); }), kResultInternal);
+  EXPECT_EQ(endedBy([](ScriptedHandset& h) { h.Expect(16), NorBlock(h, 100, 0x28); }), Result::Internal);
   EXPECT_EQ(progress_.calls.back(), (ProgressCall{1, 1, 4, 0, 0}));
-  EXPECT_EQ(endedBy([](ScriptedHandset& h) { h.Expect(16), NorBlock(h, 100, 0x99); }), kResultInternal);
+  EXPECT_EQ(endedBy([](ScriptedHandset& h) { h.Expect(16), NorBlock(h, 100, 0x99); }), Result::Internal);
   EXPECT_EQ(progress_.calls.back(), (ProgressCall{1, 1, 5, 0, 0}));
-  EXPECT_EQ(endedBy([](ScriptedHandset& h) { h.Expect(16), NorBlock(h, 100); }), kResultNoResponse);
+  EXPECT_EQ(endedBy([](ScriptedHandset& h) { h.Expect(16), NorBlock(h, 100); }), Result::NoResponse);
   EXPECT_EQ(progress_.calls.back(), (ProgressCall{1, 1, 6, 0, 0}));
   // Three resends of one block are granted; the fourth ends the download.
   EXPECT_EQ(endedBy([](ScriptedHandset& h) {
@@ -100,7 +100,7 @@ TEST_F(ReadBackTest, NorPlainLayoutAndItsEnds) {
               NorBlock(h, 100);
               for (int i = 0; i < 4; ++i) NorBlock(h, 100, 0x2A);
             }),
-            kResultSync);
+            Result::Sync);
   // Past the file's end, or past the work buffer: 205 with nothing sent.
   for (uint32_t length : {601u, 0x100001u}) {
     Bytes after;
@@ -109,10 +109,10 @@ TEST_F(ReadBackTest, NorPlainLayoutAndItsEnds) {
                 h.SendWordBe(length);
                 after = h.Drain(100);
               }),
-              kResultInternal);
+              Result::Internal);
     EXPECT_TRUE(after.empty());
   }
-  EXPECT_EQ(TOOL_DownloadNorImage(session_, LinkMode::Uart, link_, scratch_.Root() + "/none", 0, 1, nullptr), kResultFileOpen);
+  EXPECT_EQ(TOOL_DownloadNorImage(session_, LinkMode::Uart, link_, scratch_.Root() + "/none", 0, 1, nullptr), Result::FileOpen);
 }
 
 TEST_F(ReadBackTest, NorRecordFileWithoutACompleteRecordSendsNothing) {
@@ -120,7 +120,7 @@ TEST_F(ReadBackTest, NorRecordFileWithoutACompleteRecordSendsNothing) {
   handset_.Play([&](ScriptedHandset& h) { seen = h.Drain(100); });
   const std::string path = WriteFile("cut.bin", Bytes{1, 2, 3, 4, 5, 6, 7});
   EXPECT_EQ(TOOL_DownloadNorImage(session_, LinkMode::Uart, link_, path, proto::kNorRecordMarkerBoot, 0, nullptr),
-            kResultFileRead);
+            Result::FileRead);
   handset_.Join();
   EXPECT_TRUE(seen.empty());
 }
@@ -173,33 +173,33 @@ TEST_F(ReadBackTest, DumpEndsAndTheirCodes) {
       h.Expect(16);
       script(h);
     });
-    const int rc = TOOL_Dump(session_, LinkMode::Usb, "", link_, 0, 0x1000, proto::kCmdNorDump, nullptr, sink);
+    const Result rc = TOOL_Dump(session_, LinkMode::Usb, "", link_, 0, 0x1000, proto::kCmdNorDump, nullptr, sink);
     handset_.Join();
     return rc;
   };
-  EXPECT_EQ(endedBy([](ScriptedHandset& h) { h.SendByte(0x28); }), kResultSync);
-  EXPECT_EQ(endedBy([](ScriptedHandset& h) { h.SendByte(0x2A); }), kResultError);
-  EXPECT_EQ(endedBy([](ScriptedHandset& h) { h.SendByte(0x2B); }), kResultInvalidAddress);
-  EXPECT_EQ(endedBy([](ScriptedHandset& h) { h.SendByte(0x2C); }), kResultInvalidAddress);
-  EXPECT_EQ(endedBy([](ScriptedHandset& h) { h.SendByte(0x00); }), kResultInternal);
-  EXPECT_EQ(endedBy([](ScriptedHandset&) {}), kResultNoResponse);
+  EXPECT_EQ(endedBy([](ScriptedHandset& h) { h.SendByte(0x28); }), Result::Sync);
+  EXPECT_EQ(endedBy([](ScriptedHandset& h) { h.SendByte(0x2A); }), Result::Error);
+  EXPECT_EQ(endedBy([](ScriptedHandset& h) { h.SendByte(0x2B); }), Result::InvalidAddress);
+  EXPECT_EQ(endedBy([](ScriptedHandset& h) { h.SendByte(0x2C); }), Result::InvalidAddress);
+  EXPECT_EQ(endedBy([](ScriptedHandset& h) { h.SendByte(0x00); }), Result::Internal);
+  EXPECT_EQ(endedBy([](ScriptedHandset&) {}), Result::NoResponse);
   // A block cut short by a silent loader, and a block beyond the buffer.
   EXPECT_EQ(endedBy([](ScriptedHandset& h) {
               h.SendByte(0x2E);
               h.SendWordBe(2000);
               h.Send(Pattern(1500, 1));
             }),
-            kResultNoResponse);
+            Result::NoResponse);
   EXPECT_EQ(endedBy([](ScriptedHandset& h) {
               h.SendByte(0x2E);
               h.SendWordBe(0x40001);
             }),
-            kResultInternal);
+            Result::Internal);
   // A sink that cannot store the block ends the dump as a failure.
   int calls = 0;
   EXPECT_EQ(endedBy([](ScriptedHandset& h) { DumpBlock(h, Pattern(10, 2)), h.SendByte(0x29); },
                     [&](const uint8_t*, uint32_t) { return ++calls, false; }),
-            kResultFileWrite);
+            Result::FileWrite);
   EXPECT_EQ(calls, 1);
 }
 

@@ -85,7 +85,7 @@ class RoundTripTest : public sim::SimTest {
   // Reads flash back through the loader.
   Bytes ReadBack(ComLink& link, LinkMode mode, uint32_t command, uint32_t start, uint32_t length) {
     Bytes out;
-    const int rc = TOOL_Dump(session_, mode, "", link, start, length, command, nullptr, [&](const uint8_t* d, uint32_t n) {
+    const Result rc = TOOL_Dump(session_, mode, "", link, start, length, command, nullptr, [&](const uint8_t* d, uint32_t n) {
       out.insert(out.end(), d, d + n);
       return true;
     });
@@ -320,11 +320,11 @@ TEST_F(RoundTripTest, HandsetFaultsGiveTheirCodes) {
   EXPECT_EQ(session(Fault::Kind::BadEcho, 2), 0);
   EXPECT_EQ(s.ReadNand(0x800000, 0x9000), image);
   EXPECT_EQ(session(Fault::Kind::Resend, 1), 0);
-  EXPECT_EQ(session(Fault::Kind::Failed, 2), kResultSync);
-  EXPECT_EQ(session(Fault::Kind::RefuseAddress, 1), kResultInvalidAddress);
-  EXPECT_EQ(session(Fault::Kind::TooLarge, 1), kResultInvalidAddress);
+  EXPECT_EQ(session(Fault::Kind::Failed, 2), Result::Sync);
+  EXPECT_EQ(session(Fault::Kind::RefuseAddress, 1), Result::InvalidAddress);
+  EXPECT_EQ(session(Fault::Kind::TooLarge, 1), Result::InvalidAddress);
   // A cable pulled in the middle of a block.
-  EXPECT_EQ(session(Fault::Kind::HangUp, 2), kResultComPort);
+  EXPECT_EQ(session(Fault::Kind::HangUp, 2), Result::ComPort);
   CloseLink(link);
   s.ClearFaults();
 }
@@ -342,7 +342,7 @@ TEST_F(RoundTripTest, HandsetThatFallsSilentIs212) {
   ProgressLog progress;
   const std::string path = WriteFile("img.bin", Record(0x800000, Pattern(0x100, 1)));
   EXPECT_EQ(TOOL_DownloadImageSet(session_, LinkMode::Uart, *link, path, proto::kTypeImgset, progress.Callback()),
-            kResultNoResponse);
+            Result::NoResponse);
   EXPECT_EQ(progress.calls.back(), (ProgressCall{1, 1, 6, 0, 0}));
   CloseLink(link);
 }
@@ -359,15 +359,15 @@ TEST_F(RoundTripTest, ReadBackRefusalsAndAPulledCable) {
     s.AddFault(f);
     return TOOL_Dump(session_, LinkMode::Uart, "", *link, 0, 0x8000, proto::kCmdNandDump, nullptr, nullptr);
   };
-  EXPECT_EQ(dump(Fault::Kind::RefuseAddress), kResultInvalidAddress);
-  EXPECT_EQ(dump(Fault::Kind::TooLarge), kResultInvalidAddress);
-  EXPECT_EQ(dump(Fault::Kind::Resend), kResultError);
-  EXPECT_EQ(dump(Fault::Kind::Failed), kResultSync);
+  EXPECT_EQ(dump(Fault::Kind::RefuseAddress), Result::InvalidAddress);
+  EXPECT_EQ(dump(Fault::Kind::TooLarge), Result::InvalidAddress);
+  EXPECT_EQ(dump(Fault::Kind::Resend), Result::Error);
+  EXPECT_EQ(dump(Fault::Kind::Failed), Result::Sync);
   // A dump past the end of the flash is refused by the handset itself.
   EXPECT_EQ(TOOL_Dump(session_, LinkMode::Uart, "", *link, sim::kNandBytes - 0x100, 0x200, proto::kCmdNandDump, nullptr,
                       nullptr),
-            kResultInvalidAddress);
-  EXPECT_EQ(dump(Fault::Kind::HangUp), kResultComPort);
+            Result::InvalidAddress);
+  EXPECT_EQ(dump(Fault::Kind::HangUp), Result::ComPort);
   CloseLink(link);
   s.ClearFaults();
 }

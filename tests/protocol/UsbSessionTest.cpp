@@ -95,7 +95,7 @@ TEST_F(UsbSessionTest, HandsetChecksumThatDiffersEndsWith1) {
     Bytes block = Want(h, 300, 0);
     h.Send(Frame(0x26, 300, static_cast<uint8_t>(Sum8(block) + 1)));
   });
-  EXPECT_EQ(TOOL_DownloadFileUsb(session_, LinkMode::Usb, path, link_, 0, nullptr), kResultError);
+  EXPECT_EQ(TOOL_DownloadFileUsb(session_, LinkMode::Usb, path, link_, 0, nullptr), Result::Error);
   handset_.Join();
 }
 
@@ -124,7 +124,7 @@ TEST_F(UsbSessionTest, ImageSetComparesAtFinishedAndSendsEveryVlfRecord) {
     Bytes got = Want(h, 500, 0);
     h.Send(Finished(static_cast<uint8_t>(Sum8(got) ^ 1)));
   });
-  EXPECT_EQ(TOOL_DownloadImageSetUsb(session_, LinkMode::Usb, path, link_, proto::kTypeVlf, nullptr), kResultError);
+  EXPECT_EQ(TOOL_DownloadImageSetUsb(session_, LinkMode::Usb, path, link_, proto::kTypeVlf, nullptr), Result::Error);
   handset_.Join();
 }
 
@@ -157,7 +157,7 @@ TEST_F(UsbSessionTest, RefusalsFilesAndSilence) {
       ReadStart(h);
       h.Send(Frame(verdict));
     });
-    EXPECT_EQ(TOOL_DownloadFileUsb(session_, LinkMode::Usb, path, link_, 0, nullptr), kResultInvalidAddress);
+    EXPECT_EQ(TOOL_DownloadFileUsb(session_, LinkMode::Usb, path, link_, 0, nullptr), Result::InvalidAddress);
     handset_.Join();
   }
   // A request beyond the buffer: 205, and not even the acknowledgement goes out.
@@ -167,7 +167,7 @@ TEST_F(UsbSessionTest, RefusalsFilesAndSilence) {
     h.Send(Frame(0x26, 0x210001));
     after = h.Drain(100);
   });
-  EXPECT_EQ(TOOL_DownloadFileUsb(session_, LinkMode::Usb, path, link_, 0, nullptr), kResultInternal);
+  EXPECT_EQ(TOOL_DownloadFileUsb(session_, LinkMode::Usb, path, link_, 0, nullptr), Result::Internal);
   handset_.Join();
   EXPECT_TRUE(after.empty());
   // A request beyond the file: the acknowledgement, then 205.
@@ -176,17 +176,17 @@ TEST_F(UsbSessionTest, RefusalsFilesAndSilence) {
     h.Send(Frame(0x26, 101));
     after = h.Drain(100);
   });
-  EXPECT_EQ(TOOL_DownloadFileUsb(session_, LinkMode::Usb, path, link_, 0, nullptr), kResultInternal);
+  EXPECT_EQ(TOOL_DownloadFileUsb(session_, LinkMode::Usb, path, link_, 0, nullptr), Result::Internal);
   handset_.Join();
   EXPECT_EQ(after.size(), 8u);
 
   handset_.Play([&](ScriptedHandset& h) { ReadStart(h); });
   EXPECT_EQ(TOOL_DownloadImageSetUsb(session_, LinkMode::Usb, WriteFile("one.bin", Record(0, Pattern(10, 1))), link_, 7,
                                      nullptr),
-            kResultNoResponse);
+            Result::NoResponse);
   handset_.Join();
-  EXPECT_EQ(TOOL_DownloadFileUsb(session_, LinkMode::Usb, scratch_.Root() + "/none", link_, 0, nullptr), kResultFileOpen);
-  EXPECT_EQ(TOOL_DownloadImageSetUsb(session_, LinkMode::Usb, scratch_.Root() + "/none", link_, 0, nullptr), kResultFileOpen);
+  EXPECT_EQ(TOOL_DownloadFileUsb(session_, LinkMode::Usb, scratch_.Root() + "/none", link_, 0, nullptr), Result::FileOpen);
+  EXPECT_EQ(TOOL_DownloadImageSetUsb(session_, LinkMode::Usb, scratch_.Root() + "/none", link_, 0, nullptr), Result::FileOpen);
 }
 
 }  // namespace

@@ -198,7 +198,7 @@ TEST_F(ChangedImage, TruncatedWhileTheDownloadRuns) {
   PressDownloadImgset(path_);
   con.SetHook(nullptr);
   ASSERT_TRUE(cut);
-  EXPECT_EQ(Messages(), std::vector<std::string>{"Error flashing image set : " + std::string(ResultText(kResultInternal)) +
+  EXPECT_EQ(Messages(), std::vector<std::string>{"Error flashing image set : " + std::string(ResultText(Result::Internal)) +
                                                  "\n"})
       << con.Dump();
   EXPECT_EQ(con.LastState(), "Ready");

@@ -14,6 +14,7 @@
 #include "link/Timing.h"
 #include "protocol/LoaderCommands.h"
 #include "tests/robustness/FaultMatrix.h"
+#include "tests/support/ResultNumbers.h"
 
 namespace vantrel::test {
 namespace {
@@ -21,9 +22,9 @@ namespace {
 constexpr uint32_t kBlock = 0x20000;
 constexpr uint32_t kImgsetAt = 0x4A0000;
 
-std::string ImageSetError(int rc) { return std::string("Error flashing image set : ") + ResultText(rc) + "\n"; }
+std::string ImageSetError(Result rc) { return std::string("Error flashing image set : ") + ResultText(rc) + "\n"; }
 // The dump job words every failure of the read-back this way.
-std::string DumpError(int rc) { return std::string("Error flashing erase : ") + ResultText(rc) + "\n"; }
+std::string DumpError(Result rc) { return std::string("Error flashing erase : ") + ResultText(rc) + "\n"; }
 
 class LineFaults : public FaultMatrix {
  protected:
@@ -71,7 +72,7 @@ TEST_F(LineFaults, HangUpMidDownload) {
   AddFault("hangup:2");
   con.Clear();
   PressDownloadImgset(path);
-  ExpectFailedDownload(ImageSetError(kResultComPort));
+  ExpectFailedDownload(ImageSetError(Result::ComPort));
   // What the handset confirmed before the cable went stays written.
   EXPECT_TRUE(NandHolds(kImgsetAt, std::vector<uint8_t>(image_.begin(), image_.begin() + kBlock)));
   ExpectStartWorksAgain();
@@ -83,7 +84,7 @@ TEST_F(LineFaults, HangUpMidDumpKeepsTheBlocksThatArrived) {
   AddFault("hangup:2");
   con.Clear();
   const std::string path = PressDump();
-  EXPECT_EQ(Messages(), std::vector<std::string>{DumpError(kResultComPort)}) << con.Dump();
+  EXPECT_EQ(Messages(), std::vector<std::string>{DumpError(Result::ComPort)}) << con.Dump();
   EXPECT_EQ(con.Log().find("Completed"), std::string::npos);
   ExpectDumpKept(path, 1);
   ExpectStartWorksAgain();
@@ -95,7 +96,7 @@ TEST_F(LineFaults, HangUpMidLoaderUpload) {
   Press([](OperationControl& c) { c.OnStart(); });
   EXPECT_TRUE(Sim().WaitForTranscript("fault hangup-upload:3 fires", 0));
   EXPECT_NE(rec.m_nConnectResult, 0);
-  EXPECT_EQ(Messages(), (std::vector<std::string>{ResultText(kResultComPort), "Comm Error"})) << con.Dump();
+  EXPECT_EQ(Messages(), (std::vector<std::string>{ResultText(Result::ComPort), "Comm Error"})) << con.Dump();
   const std::string log = con.Log();
   EXPECT_NE(log.find("Turn On/Off the target phone!!!"), std::string::npos) << log;
   EXPECT_NE(log.find("Loader download fail!"), std::string::npos) << log;
@@ -158,8 +159,8 @@ TEST_P(SilentHandset, EndsWithinTheIdleBudgetAndStartWorksAgain) {
   ExpectStartWorksAgain();
 }
 
-const std::string kNoAnswer = ImageSetError(kResultNoResponse);
-const std::string kNoDumpAnswer = DumpError(kResultNoResponse);
+const std::string kNoAnswer = ImageSetError(Result::NoResponse);
+const std::string kNoDumpAnswer = DumpError(Result::NoResponse);
 
 INSTANTIATE_TEST_SUITE_P(
     EachStage, SilentHandset,
@@ -230,7 +231,7 @@ TEST_F(LineFaults, GarbageInPlaceOfAnAnswerEndsTheDownload) {
   AddFault("stray:sector-ok:13,5A,00");
   con.Clear();
   PressDownloadImgset(path);
-  ExpectFailedDownload(ImageSetError(kResultInternal));
+  ExpectFailedDownload(ImageSetError(Result::Internal));
   EXPECT_NE(con.Log().find(" Invalid ACK received\n"), std::string::npos);
   ExpectStartWorksAgain();
 }
@@ -278,7 +279,7 @@ TEST_F(LineFaults, ChecksumStormEndsAfterFourFailedSends) {
   for (int k = 1; k <= 8; ++k) AddFault("bad-echo:" + std::to_string(k));
   con.Clear();
   PressDownloadImgset(path);
-  ExpectFailedDownload(ImageSetError(kResultError));
+  ExpectFailedDownload(ImageSetError(Result::Error));
   ExpectStartWorksAgain();
 }
 
@@ -299,7 +300,7 @@ TEST_F(LineFaults, HandsetLeftAtTheRaisedRate) {
   const std::string path = ThreeBlockImage();
   con.Clear();
   PressDownloadImgset(path);
-  ExpectFailedDownload(ImageSetError(kResultNoResponse));
+  ExpectFailedDownload(ImageSetError(Result::NoResponse));
   ExpectStartWorksAgain();
 }
 

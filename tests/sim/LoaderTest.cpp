@@ -8,6 +8,7 @@
 #include "protocol/Constants.h"
 #include "tests/support/SimFixture.h"
 #include "tests/sim/SimHost.h"
+#include "tests/support/ResultNumbers.h"
 
 namespace vantrel::sim {
 namespace {

@@ -12,6 +12,7 @@
 #include "payloads/Payloads.h"
 #include "sim/Simulator.h"
 #include "tests/support/ImageFiles.h"
+#include "tests/support/ResultNumbers.h"
 
 namespace vantrel::sim::test {
 
@@ -74,7 +75,7 @@ class Host {
   // Receives exactly n bytes; an empty result when the handset stayed silent.
   Bytes Recv(size_t n, uint8_t idle = 6) {
     Bytes b(n);
-    if (ReceiveExactly(link_, b.data(), static_cast<uint32_t>(n), idle) != 0) return {};
+    if (ReceiveExactly(link_, b.data(), static_cast<uint32_t>(n), idle) != Result::Ok) return {};
     return b;
   }
   int RecvByte(uint8_t idle = 6) {
