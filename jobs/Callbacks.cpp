@@ -1,5 +1,7 @@
 // The three callbacks the protocol routines report through, and the
 // flash-region indicator on the file buttons.
+#include <utility>
+
 #include "jobs/Console.h"
 #include "jobs/ControlIds.h"
 #include "jobs/GatedConsole.h"
@@ -53,6 +55,19 @@ const char* ProgressErrorText(ProgressFault fault) {
   }
 }
 
+// One more block done: the tick counter, the percentage in the record and
+// on the bar, and the tick text. Returns the tick count and the percentage.
+std::pair<int, int> CountBlock(JobContext& ctx, bool clampAt100) {
+  const int ticks = ++ctx.job.progressTicks;
+  const int expected = ctx.job.expectedTicks.load();
+  int percent = Percent(ticks, expected, ctx.rec.m_nProgress.load());
+  if (clampAt100 && percent >= 100) percent = 100;
+  ctx.rec.m_nProgress.store(percent);
+  ctx.con.SetProgressPos(percent);
+  ctx.con.ShowTicks(ticks, expected);
+  return {ticks, percent};
+}
+
 }  // namespace
 
 void ProgressCallBackFunc(JobContext& ctx, const ProgressEvent& event) {
@@ -82,23 +97,13 @@ void ProgressCallBackFunc(JobContext& ctx, const ProgressEvent& event) {
   const uint32_t address = event.address;
 
   AsOneUpdate(con, [&] {
-    const int ticks = ++ctx.job.progressTicks;
-    const int expected = ctx.job.expectedTicks.load();
-    int percent = Percent(ticks, expected, ctx.rec.m_nProgress.load());
-    if (percent >= 100) percent = 100;
-    ctx.rec.m_nProgress.store(percent);
-    con.SetProgressPos(percent);
-    con.ShowTicks(ticks, expected);
+    const auto [ticks, percent] = CountBlock(ctx, true);
     con.ShowPercent(percent);
     const int bytes = static_cast<int>(event.value);
-    if (!event.erase) {
-      con.AppendLogPlain(address != 0 ? StrPrintf("    0 x %X\t Download   %d bytes\t. . . .  ", address, bytes)
-                                   : StrPrintf("    0 x %X\t\t Download   %d bytes\t. . . .  ", address, bytes));
-    } else {
-      con.AppendLogPlain(address != 0
-                             ? StrPrintf("\r\n    0 x %X\t Erase   %d bytes\t. . . .    OK ", address, bytes)
-                             : StrPrintf("\r\n    0 x %X\t\t Erase   %d bytes\t. . . .    OK ", address, bytes));
-    }
+    // Address 0 is short on the screen: a second tab keeps the columns.
+    const char* gap = address != 0 ? "\t" : "\t\t";
+    con.AppendLogPlain(event.erase ? StrPrintf("\r\n    0 x %X%s Erase   %d bytes\t. . . .    OK ", address, gap, bytes)
+                                   : StrPrintf("    0 x %X%s Download   %d bytes\t. . . .  ", address, gap, bytes));
     ShowFlashRegion(ctx, ctx.job.loaderState.load(), ticks % 2, address);
   });
 }
@@ -109,13 +114,8 @@ void DumpProgressCallBackFunc(JobContext& ctx, uint8_t step, uint32_t address) {
   if (step == 0) return;
 
   AsOneUpdate(con, [&] {
-    const int ticks = ++ctx.job.progressTicks;
-    const int expected = ctx.job.expectedTicks.load();
     // Not clamped here: the title caps what it shows at 100.
-    const int percent = Percent(ticks, expected, ctx.rec.m_nProgress.load());
-    ctx.rec.m_nProgress.store(percent);
-    con.SetProgressPos(percent);
-    con.ShowTicks(ticks, expected);
+    CountBlock(ctx, false);
     con.AppendLogPlain(ctx.rec.m_nDumpAddress == 0 ? std::string("   0x0000 : \t")
                                                     : StrPrintf("\n   0x%x : \t", address));
     const uint8_t op = ctx.job.operation.load();

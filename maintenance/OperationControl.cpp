@@ -144,14 +144,20 @@ bool OperationControl::ReadyForNext() {
   return false;
 }
 
+// The start of a press that runs a job: once the last job has made way, the
+// console goes busy and the record takes the controls' values.
+bool OperationControl::BeginPress() {
+  if (!ReadyForNext()) return false;
+  ctx_.con.EnterBusyState();
+  ctx_.con.ControlsToRecord();
+  return true;
+}
+
 // Common start of the job-starting handlers. `operation` < 0 leaves
 // the operation code as it is; `reconnectWhenLoader` < 0 never reconnects.
 void OperationControl::Launch(const char* op, int operation, int reconnectWhenLoader, ThreadProc proc) {
-  Console& con = ctx_.con;
-  OperationRecord& rec = ctx_.rec;
-  if (!ReadyForNext()) return;
-  con.EnterBusyState();
-  con.ControlsToRecord();
+  const OperationRecord& rec = ctx_.rec;
+  if (!BeginPress()) return;
   // The console stays busy: without a port nothing can run.
   if (ComCheckFails(rec)) return;
   if (operation >= 0) ctx_.job.operation = static_cast<uint8_t>(operation);
@@ -165,9 +171,7 @@ void OperationControl::Launch(const char* op, int operation, int reconnectWhenLo
 void OperationControl::OnStart() {
   Console& con = ctx_.con;
   OperationRecord& rec = ctx_.rec;
-  if (!ReadyForNext()) return;
-  con.EnterBusyState();
-  con.ControlsToRecord();
+  if (!BeginPress()) return;
   if (rec.m_nCommType == 0) rec.m_nLinkMode = LinkMode::Uart;
   if (rec.m_nCommType == 1) rec.m_nLinkMode = LinkMode::Usb;
   if (rec.m_nCommType == -1) {
@@ -195,9 +199,7 @@ void OperationControl::OnStart() {
 void OperationControl::OnDownload() {
   Console& con = ctx_.con;
   OperationRecord& rec = ctx_.rec;
-  if (!ReadyForNext()) return;
-  con.EnterBusyState();
-  con.ControlsToRecord();
+  if (!BeginPress()) return;
   rec.m_dTotalElapsed = 0.0;
   // The console stays busy: without a port nothing can run. Nothing started,
   // so nothing is counted.
@@ -308,9 +310,7 @@ void OperationControl::OnPzlFormat() { Launch("pzl-format", -1, kLoaderNor, PzlF
 
 void OperationControl::OnCheckBadBlock() {
   Console& con = ctx_.con;
-  if (!ReadyForNext()) return;
-  con.EnterBusyState();
-  con.ControlsToRecord();
+  if (!BeginPress()) return;
   if (ComCheckFails(ctx_.rec)) return;
   if (ctx_.job.loaderState == kLoaderNor) {
     StartJob("check-bad-block", 0, CheckBadBlockProc);

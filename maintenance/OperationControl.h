@@ -78,6 +78,7 @@ class OperationControl {
   void StartJob(const char* op, uint8_t filesOf, JobBody proc, JobPriority priority = JobPriority::Highest);
   bool ConfirmErase();
   bool ReadyForNext();
+  bool BeginPress();
 
   // The one handset this control drives, what its jobs remember between
   // runs, and the context its jobs share.

@@ -6,6 +6,7 @@
 #include "console/ConsoleText.h"
 #include "payloads/Payloads.h"
 #include "tests/e2e/WindowSimFixture.h"
+#include "tests/support/PayloadBytes.h"
 
 namespace vantrel::test {
 namespace {
@@ -13,8 +14,6 @@ namespace {
 using sim::FlashPart;
 
 const std::string kRule(77, '-');
-
-std::vector<uint8_t> Bytes(const Payload& p) { return std::vector<uint8_t>(p.data, p.data + p.size); }
 
 class BootEraseE2eTest : public WindowSimTest {
  protected:
@@ -73,10 +72,10 @@ TEST_F(BootEraseE2eTest, BootloaderDownloadWritesTheBootChainAndBoot2) {
                             mark));
   EXPECT_EQ(Count("Bootloader Download mode", mark), 1);
 
-  EXPECT_TRUE(FlashHolds(FlashPart::Nand, 0x0, Bytes(SecBootImage())));
-  EXPECT_TRUE(FlashHolds(FlashPart::Nand, 0x1000, Bytes(Boot1aImage())));
-  EXPECT_TRUE(FlashHolds(FlashPart::Nand, 0x4000, Bytes(Boot1bImage())));
-  EXPECT_TRUE(FlashHolds(FlashPart::Nand, 0x20000, Bytes(Boot2Image())));
+  EXPECT_TRUE(FlashHolds(FlashPart::Nand, 0x0, PayloadBytes(SecBootImage())));
+  EXPECT_TRUE(FlashHolds(FlashPart::Nand, 0x1000, PayloadBytes(Boot1aImage())));
+  EXPECT_TRUE(FlashHolds(FlashPart::Nand, 0x4000, PayloadBytes(Boot1bImage())));
+  EXPECT_TRUE(FlashHolds(FlashPart::Nand, 0x20000, PayloadBytes(Boot2Image())));
   EXPECT_TRUE(FlashErased(FlashPart::Nand, 0x20000 + kBoot2ImageSize, 64));
 
   // Boot2 counts two ticks of its own: the bar was full when the job ended.

@@ -10,6 +10,7 @@
 #include "link/ResultCodes.h"
 #include "payloads/Payloads.h"
 #include "tests/flashjobs/FlashJobsFixture.h"
+#include "tests/support/PayloadBytes.h"
 
 namespace vantrel::test {
 namespace {
@@ -17,8 +18,6 @@ namespace {
 using sim::FlashPart;
 
 const std::string kRule(77, '-');
-
-std::vector<uint8_t> Bytes(const Payload& p) { return std::vector<uint8_t>(p.data, p.data + p.size); }
 
 class BootloaderTest : public FlashJobsTest {
  protected:
@@ -39,10 +38,10 @@ TEST_F(BootloaderTest, ChainWritesTheThreeStagesAndBoot2) {
 
   BootloaderDownloadProc(ctx);
 
-  EXPECT_TRUE(FlashHolds(FlashPart::Nand, 0x0, Bytes(SecBootImage())));
-  EXPECT_TRUE(FlashHolds(FlashPart::Nand, 0x1000, Bytes(Boot1aImage())));
-  EXPECT_TRUE(FlashHolds(FlashPart::Nand, 0x4000, Bytes(Boot1bImage())));
-  EXPECT_TRUE(FlashHolds(FlashPart::Nand, 0x20000, Bytes(Boot2Image())));
+  EXPECT_TRUE(FlashHolds(FlashPart::Nand, 0x0, PayloadBytes(SecBootImage())));
+  EXPECT_TRUE(FlashHolds(FlashPart::Nand, 0x1000, PayloadBytes(Boot1aImage())));
+  EXPECT_TRUE(FlashHolds(FlashPart::Nand, 0x4000, PayloadBytes(Boot1bImage())));
+  EXPECT_TRUE(FlashHolds(FlashPart::Nand, 0x20000, PayloadBytes(Boot2Image())));
 
   EXPECT_TRUE(LogHasInOrder({
       {3, "\n" + kRule + "\n  Bootloader Download mode "},
@@ -91,7 +90,7 @@ TEST_F(BootloaderTest, LaterStagesShowNoNoticeAndNoAnnouncement) {
   ASSERT_TRUE(BootStageDownloadJob(ctx, 'r')) << con.Dump();
   EXPECT_TRUE(Boxes().empty());
   EXPECT_EQ(CountLogStartingWith("\n" + kRule), 0);
-  EXPECT_TRUE(FlashHolds(FlashPart::Nand, 0x1000, Bytes(Boot1aImage())));
+  EXPECT_TRUE(FlashHolds(FlashPart::Nand, 0x1000, PayloadBytes(Boot1aImage())));
 }
 
 }  // namespace

@@ -6,13 +6,12 @@
 #include "protocol/BootUpload.h"
 #include "protocol/Constants.h"
 #include "tests/protocol/ProtocolFixture.h"
+#include "tests/support/PayloadBytes.h"
 
 namespace vantrel::test {
 namespace {
 
 using ::testing::ElementsAre;
-
-Bytes PayloadBytes(const Payload& p) { return Bytes(p.data, p.data + p.size); }
 
 class BootUploadTest : public ProtocolTest {
  protected:

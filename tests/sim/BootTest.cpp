@@ -37,6 +37,17 @@ void StartBootImageSession(Host& h, uint32_t address, const Bytes& image) {
   h.Send(0x2D);
 }
 
+// The memory set-up program and the preloader, each on a port of its own as
+// the host sends them; the port is open again for the next upload.
+void SendSetUpUploads(Host& h) {
+  h.Send(PayloadBytes(SdramInitImage()));
+  h.Close();
+  h.Open();
+  h.Send(PayloadBytes(PrebootImage()));
+  h.Close();
+  h.Open();
+}
+
 class BootTest : public SimTest {
  protected:
   // The connect's handshake and the NAND flash loader download on one port
@@ -45,12 +56,7 @@ class BootTest : public SimTest {
     HearBootByte(h);
     h.Send(0xB9);
     ASSERT_EQ(h.RecvByte(), 0xB9);
-    h.Send(PayloadBytes(SdramInitImage()));
-    h.Close();
-    h.Open();
-    h.Send(PayloadBytes(PrebootImage()));
-    h.Close();
-    h.Open();
+    SendSetUpUploads(h);
     h.Send(PayloadBytes(NandFlashLoaderImage()));
     h.Send(Block(proto::kCmdQueryFlashNand, 0, 0));
     ASSERT_EQ(h.RecvByte(), 0xB1);
@@ -155,12 +161,7 @@ TEST_F(BootTest, FlashDriverRateHandshakeAndBootImageSession) {
 // sent as soon as the port is open, no handshake.
 void BootStage(Host& h, uint32_t address, const Bytes& image) {
   h.Open();
-  h.Send(PayloadBytes(SdramInitImage()));
-  h.Close();
-  h.Open();
-  h.Send(PayloadBytes(PrebootImage()));
-  h.Close();
-  h.Open();
+  SendSetUpUploads(h);
   h.Send(PayloadBytes(FlashDriverAllImage()));
   AgreeRate(h, 0x88);
   h.Close();

@@ -13,6 +13,7 @@
 #include "sim/Simulator.h"
 #include "tests/support/ImageFiles.h"
 #include "tests/support/ResultNumbers.h"
+#include "tests/support/PayloadBytes.h"
 
 namespace vantrel::sim::test {
 
@@ -43,7 +44,7 @@ inline uint8_t Sum(const Bytes& b) {
 inline uint32_t BeWord(const Bytes& b, size_t at = 0) {
   return (uint32_t{b[at]} << 24) | (uint32_t{b[at + 1]} << 16) | (uint32_t{b[at + 2]} << 8) | b[at + 3];
 }
-inline Bytes PayloadBytes(const Payload& p) { return Bytes(p.data, p.data + p.size); }
+using vantrel::test::PayloadBytes;
 inline Bytes Pattern(size_t n, uint32_t seed = 1) { return vantrel::test::PatternBytes(n, seed, 12345u, 0xFF); }
 
 // A fault from its text form.
