@@ -49,6 +49,19 @@ uint8_t Garbage(uint32_t receiverRate, uint32_t senderRate) {
 
 std::string RateText(uint32_t rate) { return std::to_string(rate) + " bit/s"; }
 
+// Marks an input wait as a wait for the host for as long as it lasts (a power
+// event or a purge unwinds it with an exception).
+class AwaitingHost {
+ public:
+  AwaitingHost(bool& flag, bool on) : flag_(flag) { flag_ = on; }
+  ~AwaitingHost() { flag_ = false; }
+  AwaitingHost(const AwaitingHost&) = delete;
+  AwaitingHost& operator=(const AwaitingHost&) = delete;
+
+ private:
+  bool& flag_;
+};
+
 }  // namespace
 
 void Control::Wake() const {
@@ -76,11 +89,23 @@ void Wire::Close() {
 }
 
 void Wire::SetTap(std::shared_ptr<HostTap> tap) {
+  if (tap_) {
+    // A host still waiting on the handset must not wait for a stopped one.
+    std::lock_guard<std::mutex> lock(tap_->mutex);
+    tap_->wakeFd = -1;
+    tap_->Publish(Activity::Gone, 0);
+  }
   tap_ = std::move(tap);
   if (tap_) {
     std::lock_guard<std::mutex> lock(tap_->mutex);
     tap_->devicePath = DevicePath();
+    tap_->wakeFd = control_.wakeFd;
+    ++tap_->line;
   }
+}
+
+void Wire::Publish(Activity activity) {
+  if (tap_) tap_->Publish(activity, eventsTaken_);
 }
 
 std::string Wire::DevicePath() const {
@@ -127,6 +152,7 @@ int Wire::CreatePty(std::string* error) {
   if (tap_) {
     std::lock_guard<std::mutex> lock(tap_->mutex);
     tap_->devicePath = name;
+    ++tap_->line;
   }
   rateAtPurge_ = HostRate();
   hostOpen_ = false;
@@ -138,6 +164,7 @@ int Wire::CreatePty(std::string* error) {
 }
 
 void Wire::DestroyPty() {
+  if (tap_ && master_ >= 0) ++tap_->line;
   if (slave_ >= 0) ::close(slave_);
   if (master_ >= 0) ::close(master_);
   slave_ = master_ = -1;
@@ -221,9 +248,9 @@ void Wire::OnHostOpened(const char* how) {
   }
 }
 
-void Wire::WatchHost() {
+void Wire::WatchHost(bool atOnce) {
   const Clock::time_point now = Clock::now();
-  if (now - lastHostCheck_ < Ms(kHostCheckMs)) return;
+  if (!atOnce && now - lastHostCheck_ < Ms(kHostCheckMs)) return;
   lastHostCheck_ = now;
   const bool holds = HostHoldsPort();
   if (holds && !hostOpen_) {
@@ -335,10 +362,18 @@ void Wire::Pump(Clock::time_point until, bool midUnit) {
   // Returns as well when the first waiting bytes have come over the line.
   const bool waitingForFront = options_.pacing && Front() != nullptr && !FrontReady();
   for (;;) {
+    // Taken before the look at the line below, so that what the handset
+    // publishes never claims more than it has seen.
+    const uint64_t events = tap_ ? tap_->hostEvents.load() : 0;
+    const bool hostActed = events != eventsTaken_;
+    eventsTaken_ = events;
     CheckControl();
     if (waitingForFront && FrontReady()) return;
     Clock::time_point now = Clock::now();
-    if (powerOnAt_ && now >= *powerOnAt_) {
+    // Bytes an in-process host has sent reach the handset before its own
+    // timer acts, however late its thread runs.
+    const bool hostBytesComing = tap_ && tap_->HostBytesOnTheirWay();
+    if (powerOnAt_ && now >= *powerOnAt_ && !hostBytesComing) {
       powerOnAt_.reset();
       if (!powered_ && !HostHoldsPort()) {
         rec_.Note("switch-on dropped: the host let go of the port");
@@ -365,12 +400,12 @@ void Wire::Pump(Clock::time_point until, bool midUnit) {
         continue;
       }
     } else {
-      WatchHost();
+      WatchHost(hostActed);
     }
     if (now >= until) return;
 
     Clock::time_point wake = std::min(until, now + Ms(kHostCheckMs));
-    if (powerOnAt_) wake = std::min(wake, *powerOnAt_);
+    if (powerOnAt_) wake = std::min(wake, hostBytesComing ? now + Ms(1) : *powerOnAt_);
     if (recreateAt_) wake = std::min(wake, *recreateAt_);
     if (quietMs > 0 && quietArmed_) wake = std::min(wake, lastActivity_ + Ms(quietMs));
     bool inputHeld = false;
@@ -390,7 +425,12 @@ void Wire::Pump(Clock::time_point until, bool midUnit) {
     // Sub-millisecond waits: the paced line moves a byte every 11 us at 921600 bit/s.
     const auto waitNs = std::max<int64_t>(0, std::chrono::duration_cast<std::chrono::nanoseconds>(wake - now).count());
     const timespec timeout{static_cast<time_t>(waitNs / 1000000000), static_cast<long>(waitNs % 1000000000)};
+    const bool timer = powerOnAt_ || recreateAt_ || (quietMs > 0 && quietArmed_);
+    Publish(!awaitingHost_ || !queue_.empty() ? Activity::Busy
+            : timer                           ? Activity::AwaitsTimer
+                                              : Activity::AwaitsHost);
     const int r = ::ppoll(fds, nfds, &timeout, nullptr);
+    Publish(Activity::Busy);
     if (r <= 0) continue;
     if (fds[0].revents & POLLIN) {
       uint64_t v;
@@ -455,7 +495,7 @@ bool Wire::TakeByte(uint8_t* out) {
   return true;
 }
 
-bool Wire::ReadByte(uint8_t* out, double timeoutMs, bool midUnit) {
+bool Wire::ReadByte(uint8_t* out, double timeoutMs, bool midUnit, bool decidesAfter) {
   const Clock::time_point until = timeoutMs < 0 ? Clock::time_point::max() : Clock::now() + Ms(timeoutMs);
   for (;;) {
     if (TakeByte(out)) return true;
@@ -464,6 +504,7 @@ bool Wire::ReadByte(uint8_t* out, double timeoutMs, bool midUnit) {
       continue;
     }
     if (Clock::now() >= until) return false;
+    const AwaitingHost waiting(awaitingHost_, !decidesAfter);
     Pump(until, midUnit);
   }
 }
@@ -491,6 +532,7 @@ bool Wire::Read(uint8_t* out, size_t length, double gapMs, bool midUnit, size_t*
       continue;
     }
     const Clock::time_point until = Clock::now() + Ms(gapMs);
+    const AwaitingHost waiting(awaitingHost_, true);
     while (Front() == nullptr && Clock::now() < until) Pump(until, midUnit);
     if (Front() == nullptr) break;
   }
@@ -514,6 +556,11 @@ void Wire::DiscardInput() {
 void Wire::Sleep(double ms) {
   const Clock::time_point until = Clock::now() + Ms(ms);
   while (Clock::now() < until) Pump(until, false);
+}
+
+void Wire::AwaitPower() {
+  const AwaitingHost waiting(awaitingHost_, true);
+  for (;;) Pump(Clock::time_point::max(), false);
 }
 
 void Wire::LogIn(const uint8_t* data, size_t length, const std::string& meaning) {
@@ -579,7 +626,15 @@ void Wire::WriteAll(const uint8_t* data, size_t length) {
         continue;
       }
     }
-    const ssize_t n = ::write(master_, data + done, slice);
+    ssize_t n = 0;
+    {
+      // An in-process host's purge falls before or after the write, never
+      // in its middle: it then knows which bytes it discarded.
+      std::unique_lock<std::mutex> lock;
+      if (tap_) lock = std::unique_lock<std::mutex>(tap_->mutex);
+      n = ::write(master_, data + done, slice);
+      if (n > 0 && tap_) tap_->sent += static_cast<uint64_t>(n);
+    }
     if (n > 0) {
       done += static_cast<size_t>(n);
       lastProgress = Clock::now();
@@ -595,8 +650,14 @@ void Wire::WriteAll(const uint8_t* data, size_t length) {
       rec_.Note("the host takes no more bytes; " + std::to_string(length - done) + " bytes dropped");
       return;
     }
+    // The line is full: the handset waits for the host to read.
+    eventsTaken_ = tap_ ? tap_->hostEvents.load() : 0;
+    ReadPackets(false);
     pollfd p{master_, POLLOUT | POLLIN, 0};
-    if (::poll(&p, 1, 5) > 0 && (p.revents & POLLIN)) ReadPackets(false);
+    Publish(Activity::AwaitsHost);
+    const int r = ::poll(&p, 1, 5);
+    Publish(Activity::Busy);
+    if (r > 0 && (p.revents & POLLIN)) ReadPackets(false);
   }
 }
 

@@ -86,8 +86,10 @@ class Wire {
 
   // --- input. Timeouts in real milliseconds; negative waits for ever.
   // `midUnit`: the handset is in the middle of an exchange, so a purge by the
-  // host abandons it (SessionAbort).
-  bool ReadByte(uint8_t* out, double timeoutMs, bool midUnit);
+  // host abandons it (SessionAbort). A wait for input is a wait for the host
+  // (see HostTap.h), unless `decidesAfter`: then the handset acts of its own
+  // accord when nothing comes.
+  bool ReadByte(uint8_t* out, double timeoutMs, bool midUnit, bool decidesAfter = false);
   // Reads exactly `length` bytes; `gapMs` is the longest pause allowed between
   // two of them. False (with `*got` bytes read) when the host stopped sending.
   bool Read(uint8_t* out, size_t length, double gapMs, bool midUnit, size_t* got = nullptr);
@@ -105,6 +107,8 @@ class Wire {
 
   // Waits `ms` of real time, taking in what arrives meanwhile.
   void Sleep(double ms);
+  // Switched off: waits for the host until a power event unwinds it.
+  [[noreturn]] void AwaitPower();
 
   // Transcript of bytes from the host, with both rates.
   void LogIn(const uint8_t* data, size_t length, const std::string& meaning);
@@ -132,7 +136,10 @@ class Wire {
   void OnPurge(bool midUnit);
   void OnHostOpened(const char* how);
   double PowerOnSettle() const;
-  void WatchHost();
+  // Looks whether the host holds the port: every kHostCheckMs, or `atOnce`.
+  void WatchHost(bool atOnce);
+  // Tells an in-process host what the handset's thread does (HostTap.h).
+  void Publish(Activity activity);
   bool TakeByte(uint8_t* out);
   void Judge(Chunk& chunk);
   void WriteAll(const uint8_t* data, size_t length);
@@ -155,6 +162,10 @@ class Wire {
   int slave_ = -1;  // kept open so that the host's close never hangs up the line
   std::optional<Clock::time_point> recreateAt_;
   std::shared_ptr<HostTap> tap_;
+  // The input wait in hand waits for the host (HostTap.h).
+  bool awaitingHost_ = false;
+  // The host events that the handset's last look at the line took in.
+  uint64_t eventsTaken_ = 0;
 
   std::atomic<uint32_t> handsetRate_{115200};
   std::atomic<uint32_t> lastHostRate_{0};

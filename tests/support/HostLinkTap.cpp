@@ -1,22 +1,38 @@
 #include "tests/support/HostLinkTap.h"
 
 #include <stdlib.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <deque>
+#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "link/ForwardingSerial.h"
+#include "link/Stop.h"
+#include "link/Timing.h"
 
 namespace vantrel::test {
 namespace {
 
 using sim::HostTap;
+using Clock = std::chrono::steady_clock;
 
-constexpr auto kDrainLimit = std::chrono::milliseconds(250);
+// A handset thread that has not had a core for this long is not what a
+// loaded machine does; a wait this long means the handset is in a state no
+// wait here foresaw, and costs time instead of hanging the suite.
+constexpr auto kGiveUpAfter = std::chrono::seconds(5);
+constexpr auto kLookAgainAfter = std::chrono::microseconds(100);
+
+class TappedSerial;
 
 std::mutex g_mutex;
 std::vector<std::shared_ptr<HostTap>> g_taps;
+std::vector<TappedSerial*> g_open;  // tapped devices that are open
 SerialFactory g_previous;
 bool g_installed = false;
 
@@ -38,52 +54,166 @@ std::shared_ptr<HostTap> FindTap(const std::string& path) {
   return nullptr;
 }
 
+template <typename Settled>
+void Await(Settled settled) {
+  const auto giveUp = Clock::now() + kGiveUpAfter;
+  while (!settled() && !stop::Requested() && Clock::now() < giveUp) std::this_thread::sleep_for(kLookAgainAfter);
+}
+
+// What the handset sends is taken off the line into `stash_` as it arrives,
+// so that the device knows when all of it has arrived; reads are served
+// from there, and a purge empties it as it would the driver's queue.
 class TappedSerial final : public ForwardingSerial {
  public:
   using ForwardingSerial::ForwardingSerial;
+  ~TappedSerial() override { Forget(); }
 
   int Open(const std::string& path, std::string* why) override {
     const int rc = ForwardingSerial::Open(path, why);
-    tap_ = rc == 0 ? FindTap(path) : nullptr;
-    if (tap_) target_ = tap_->taken.load();
+    if (rc != 0) return rc;
+    tap_ = FindTap(path);
+    if (!tap_) return rc;
+    line_ = tap_->line.load();
+    failure_ = 0;
+    stash_.clear();
+    {
+      std::lock_guard<std::mutex> lock(tap_->mutex);
+      tap_->owed = tap_->taken.load();
+      landed_ = tap_->sent.load();
+    }
+    {
+      std::lock_guard<std::mutex> lock(g_mutex);
+      g_open.push_back(this);
+    }
+    HostActed();
     return rc;
   }
   void Close() override {
-    Drain();
+    if (tap_) Await([this] { return Delivered(); });
     ForwardingSerial::Close();
+    if (!tap_) return;
+    HostActed();
+    Forget();
     tap_.reset();
   }
   int Configure(uint32_t rate) override {
-    Drain();
-    return ForwardingSerial::Configure(rate);
+    return Purging(true, [&] { return ForwardingSerial::Configure(rate); });
   }
   int SetRate(uint32_t rate) override {
-    Drain();
-    return ForwardingSerial::SetRate(rate);
+    return Purging(true, [&] { return ForwardingSerial::SetRate(rate); });
   }
   void Purge() override {
-    Drain();
-    ForwardingSerial::Purge();
+    (void)Purging(true, [&] {
+      ForwardingSerial::Purge();
+      return 0;
+    });
+  }
+  void PurgeInput() override {
+    (void)Purging(false, [&] {
+      ForwardingSerial::PurgeInput();
+      return 0;
+    });
   }
   IoCount Write(const uint8_t* data, size_t len) override {
+    if (!tap_) return ForwardingSerial::Write(data, len);
+    // Owed before the bytes can arrive, so that the handset never finds
+    // them missing from the count.
+    tap_->owed += len;
     const IoCount n = ForwardingSerial::Write(data, len);
-    if (n > 0) target_ += static_cast<uint64_t>(n);
+    tap_->owed -= len - static_cast<size_t>(std::max<IoCount>(n, 0));
     return n;
+  }
+  IoCount Read(uint8_t* buf, size_t len) override {
+    if (!tap_) return ForwardingSerial::Read(buf, len);
+    Pull();
+    if (stash_.empty()) return failure_ != 0 ? failure_.load() : -EAGAIN;
+    const size_t n = std::min(len, stash_.size());
+    std::copy_n(stash_.begin(), n, buf);
+    stash_.erase(stash_.begin(), stash_.begin() + static_cast<std::ptrdiff_t>(n));
+    return static_cast<IoCount>(n);
+  }
+  void WaitReadable(int64_t us) override {
+    if (tap_) {
+      Await([this] { return Idle(); });
+      if (!stash_.empty() || failure_ != 0) return;
+    }
+    ForwardingSerial::WaitReadable(us);
+  }
+  void WaitWritable(int64_t us) override {
+    if (tap_) Await([this] { return Processed(); });
+    ForwardingSerial::WaitWritable(us);
+  }
+
+  // Read from any thread (the pause gate).
+  bool Processed() const {
+    if (Gone()) return true;
+    return !tap_->HostBytesOnTheirWay() && tap_->Waits(/*timerToo=*/true);
   }
 
  private:
-  void Drain() {
-    if (!tap_) return;
-    const auto until = std::chrono::steady_clock::now() + kDrainLimit;
-    while (tap_->taken.load() < target_ && std::chrono::steady_clock::now() < until) {
-      std::this_thread::sleep_for(std::chrono::microseconds(100));
+  bool Gone() const { return failure_ != 0 || tap_->line.load() != line_ || tap_->Stopped(); }
+  bool Delivered() const { return Gone() || !tap_->HostBytesOnTheirWay(); }
+  // Nothing comes unless the host sends something: the handset waits for the
+  // host with no timer of its own, and all it sent has arrived. Taken is
+  // read before what it does, and what it sent after: a wait it announced
+  // after its last answer then covers that answer.
+  bool Idle() {
+    Pull();
+    if (!stash_.empty() || Gone()) return true;
+    if (tap_->HostBytesOnTheirWay() || !tap_->Waits(/*timerToo=*/false)) return false;
+    const uint64_t sent = tap_->sent.load();
+    Pull();
+    return stash_.empty() && landed_ >= sent;
+  }
+  void Pull() {
+    uint8_t buf[4096];
+    while (failure_ == 0) {
+      const IoCount n = ForwardingSerial::Read(buf, sizeof buf);
+      if (n > 0) {
+        stash_.insert(stash_.end(), buf, buf + n);
+        landed_ += static_cast<uint64_t>(n);
+        continue;
+      }
+      if (n < 0 && n != -EAGAIN && n != -EINTR) failure_ = n;
+      return;
     }
-    // Whatever did not arrive in time is lost to the purge.
-    target_ = tap_->taken.load();
+  }
+  // A purge discards what is queued: in, and with `output` out as well.
+  template <typename Act>
+  int Purging(bool output, Act act) {
+    if (!tap_) return act();
+    Await([this] { return Delivered(); });
+    int rc = 0;
+    {
+      std::lock_guard<std::mutex> lock(tap_->mutex);  // the handset writes nothing meanwhile
+      rc = act();
+      stash_.clear();
+      landed_ = tap_->sent.load();
+      if (output) tap_->owed = tap_->taken.load();
+    }
+    HostActed();
+    return rc;
+  }
+  // Opens, closes and purges are events the handset has to look at.
+  void HostActed() {
+    ++tap_->hostEvents;
+    std::lock_guard<std::mutex> lock(tap_->mutex);
+    if (tap_->wakeFd >= 0) {
+      const uint64_t one = 1;
+      ssize_t n = ::write(tap_->wakeFd, &one, sizeof one);
+      (void)n;
+    }
+  }
+  void Forget() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    std::erase(g_open, this);
   }
 
   std::shared_ptr<HostTap> tap_;
-  uint64_t target_ = 0;
+  uint64_t line_ = 0;
+  std::deque<uint8_t> stash_;
+  uint64_t landed_ = 0;  // what the handset had sent by the last purge, and what has arrived since
+  std::atomic<IoCount> failure_{0};
 };
 
 std::unique_ptr<SerialDevice> MakeTapped() {
@@ -93,6 +223,14 @@ std::unique_ptr<SerialDevice> MakeTapped() {
     previous = g_previous;
   }
   return std::make_unique<TappedSerial>(previous ? previous() : MakePosixSerial());
+}
+
+// Every open tapped device's handset has done what the pause was for.
+void AwaitEveryHandset() {
+  Await([] {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return std::all_of(g_open.begin(), g_open.end(), [](const TappedSerial* d) { return d->Processed(); });
+  });
 }
 
 }  // namespace
@@ -107,6 +245,7 @@ void RegisterHostTap(const std::shared_ptr<HostTap>& tap) {
   }
   if (install) {
     SerialFactory previous = SetSerialFactory(MakeTapped);
+    timing::GatePauses(AwaitEveryHandset);
     std::lock_guard<std::mutex> lock(g_mutex);
     g_previous = std::move(previous);
   }
@@ -125,7 +264,10 @@ void UnregisterHostTap(const std::shared_ptr<HostTap>& tap) {
       g_previous = nullptr;
     }
   }
-  if (uninstall) SetSerialFactory(std::move(restore));
+  if (uninstall) {
+    timing::GatePauses(nullptr);
+    SetSerialFactory(std::move(restore));
+  }
 }
 
 }  // namespace vantrel::test
