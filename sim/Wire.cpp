@@ -100,6 +100,7 @@ void Wire::SetTap(std::shared_ptr<HostTap> tap) {
     std::lock_guard<std::mutex> lock(tap_->mutex);
     tap_->devicePath = DevicePath();
     tap_->wakeFd = control_.wakeFd;
+    tap_->tellsWhatItDoes = true;
     ++tap_->line;
   }
 }

@@ -1,6 +1,7 @@
 #include "tests/support/HostLinkTap.h"
 
 #include <stdlib.h>
+#include <cstdio>
 #include <unistd.h>
 
 #include <algorithm>
@@ -54,10 +55,18 @@ std::shared_ptr<HostTap> FindTap(const std::string& path) {
   return nullptr;
 }
 
-template <typename Settled>
-void Await(Settled settled) {
+// Waits until `settled`, and says what it gave up on: a wait given up is a
+// state of the handset that no wait here foresaw.
+template <typename Settled, typename Describe>
+void Await(const char* what, Settled settled, Describe describe) {
   const auto giveUp = Clock::now() + kGiveUpAfter;
-  while (!settled() && !stop::Requested() && Clock::now() < giveUp) std::this_thread::sleep_for(kLookAgainAfter);
+  while (!settled() && !stop::Requested()) {
+    if (Clock::now() >= giveUp) {
+      std::fprintf(stderr, "HostLinkTap: gave up waiting for the handset (%s): %s\n", what, describe().c_str());
+      return;
+    }
+    std::this_thread::sleep_for(kLookAgainAfter);
+  }
 }
 
 // What the handset sends is taken off the line into `stash_` as it arrives,
@@ -89,10 +98,11 @@ class TappedSerial final : public ForwardingSerial {
     return rc;
   }
   void Close() override {
-    if (tap_) Await([this] { return Delivered(); });
-    ForwardingSerial::Close();
-    if (!tap_) return;
-    HostActed();
+    if (!tap_) return ForwardingSerial::Close();
+    (void)Purging(true, [&] {  // a close purges the line
+      ForwardingSerial::Close();
+      return 0;
+    });
     Forget();
     tap_.reset();
   }
@@ -134,17 +144,31 @@ class TappedSerial final : public ForwardingSerial {
   }
   void WaitReadable(int64_t us) override {
     if (tap_) {
-      Await([this] { return Idle(); });
+      Await("an idle poll", [this] { return Idle(); }, [this] { return Describe(); });
       if (!stash_.empty() || failure_ != 0) return;
     }
     ForwardingSerial::WaitReadable(us);
   }
   void WaitWritable(int64_t us) override {
-    if (tap_) Await([this] { return Processed(); });
+    if (tap_) Await("a full line", [this] { return Processed(); }, [this] { return Describe(); });
     ForwardingSerial::WaitWritable(us);
   }
 
   // Read from any thread (the pause gate).
+  std::string Describe() const {
+    const uint64_t d = tap_->doing.load();
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "taken %llu of %llu owed, sent %llu and %llu arrived, activity %d after host event %llu of %llu, "
+                  "line %llu (opened on %llu), failure %ld",
+                  static_cast<unsigned long long>(tap_->taken.load()), static_cast<unsigned long long>(tap_->owed.load()),
+                  static_cast<unsigned long long>(tap_->sent.load()), static_cast<unsigned long long>(landed_.load()),
+                  static_cast<int>(d & 3), static_cast<unsigned long long>(d >> 2),
+                  static_cast<unsigned long long>(tap_->hostEvents.load()),
+                  static_cast<unsigned long long>(tap_->line.load()), static_cast<unsigned long long>(line_),
+                  static_cast<long>(failure_.load()));
+    return text;
+  }
   bool Processed() const {
     if (Gone()) return true;
     return !tap_->HostBytesOnTheirWay() && tap_->Waits(/*timerToo=*/true);
@@ -182,7 +206,7 @@ class TappedSerial final : public ForwardingSerial {
   template <typename Act>
   int Purging(bool output, Act act) {
     if (!tap_) return act();
-    Await([this] { return Delivered(); });
+    Await("a purge", [this] { return Delivered(); }, [this] { return Describe(); });
     int rc = 0;
     {
       std::lock_guard<std::mutex> lock(tap_->mutex);  // the handset writes nothing meanwhile
@@ -212,7 +236,7 @@ class TappedSerial final : public ForwardingSerial {
   std::shared_ptr<HostTap> tap_;
   uint64_t line_ = 0;
   std::deque<uint8_t> stash_;
-  uint64_t landed_ = 0;  // what the handset had sent by the last purge, and what has arrived since
+  std::atomic<uint64_t> landed_{0};  // what the handset had sent by the last purge, and what has arrived since
   std::atomic<IoCount> failure_{0};
 };
 
@@ -227,10 +251,18 @@ std::unique_ptr<SerialDevice> MakeTapped() {
 
 // Every open tapped device's handset has done what the pause was for.
 void AwaitEveryHandset() {
-  Await([] {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    return std::all_of(g_open.begin(), g_open.end(), [](const TappedSerial* d) { return d->Processed(); });
-  });
+  Await(
+      "a pause",
+      [] {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        return std::all_of(g_open.begin(), g_open.end(), [](const TappedSerial* d) { return d->Processed(); });
+      },
+      [] {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        std::string out;
+        for (const TappedSerial* d : g_open) out += d->Describe() + "; ";
+        return out;
+      });
 }
 
 }  // namespace
