@@ -88,27 +88,6 @@ void Wire::Close() {
   if (options_.comNumber > 0) WithdrawComName(options_.comNumber, path);
 }
 
-void Wire::SetTap(std::shared_ptr<HostTap> tap) {
-  if (tap_) {
-    // A host still waiting on the handset must not wait for a stopped one.
-    std::lock_guard<std::mutex> lock(tap_->mutex);
-    tap_->wakeFd = -1;
-    tap_->Publish(Activity::Gone, 0);
-  }
-  tap_ = std::move(tap);
-  if (tap_) {
-    std::lock_guard<std::mutex> lock(tap_->mutex);
-    tap_->devicePath = DevicePath();
-    tap_->wakeFd = control_.wakeFd;
-    tap_->tellsWhatItDoes = true;
-    ++tap_->line;
-  }
-}
-
-void Wire::Publish(Activity activity) {
-  if (tap_) tap_->Publish(activity, eventsTaken_);
-}
-
 std::string Wire::DevicePath() const {
   std::lock_guard<std::mutex> lock(pathMutex_);
   return devicePath_;
@@ -150,11 +129,7 @@ int Wire::CreatePty(std::string* error) {
     std::lock_guard<std::mutex> lock(pathMutex_);
     devicePath_ = name;
   }
-  if (tap_) {
-    std::lock_guard<std::mutex> lock(tap_->mutex);
-    tap_->devicePath = name;
-    ++tap_->line;
-  }
+  Publish(Activity::Busy);
   rateAtPurge_ = HostRate();
   hostOpen_ = false;
   if (options_.comNumber > 0) {
@@ -165,7 +140,6 @@ int Wire::CreatePty(std::string* error) {
 }
 
 void Wire::DestroyPty() {
-  if (tap_ && master_ >= 0) ++tap_->line;
   if (slave_ >= 0) ::close(slave_);
   if (master_ >= 0) ::close(master_);
   slave_ = master_ = -1;
@@ -249,6 +223,22 @@ void Wire::OnHostOpened(const char* how) {
   }
 }
 
+void Wire::Publish(Activity activity) {
+  if (master_ < 0) return;
+  ++told_;
+  const winsize word{kActivityMark, static_cast<unsigned short>(activity), static_cast<unsigned short>(told_),
+                     static_cast<unsigned short>(told_ >> 16)};
+  ::ioctl(master_, TIOCSWINSZ, &word);
+}
+
+bool Wire::TookInTheHost(bool midUnit) {
+  if (master_ < 0) return true;
+  const size_t before = queue_.size();
+  ReadPackets(midUnit);
+  WatchHost(true);
+  return queue_.size() == before;
+}
+
 void Wire::WatchHost(bool atOnce) {
   const Clock::time_point now = Clock::now();
   if (!atOnce && now - lastHostCheck_ < Ms(kHostCheckMs)) return;
@@ -316,7 +306,6 @@ void Wire::ReadPackets(bool midUnit) {
     }
     if (n == 1) continue;
     const size_t count = static_cast<size_t>(n - 1);
-    if (tap_) tap_->taken += count;
     lastActivity_ = Clock::now();
     if (answerOutAt_) {
       using std::chrono::nanoseconds;
@@ -363,18 +352,17 @@ void Wire::Pump(Clock::time_point until, bool midUnit) {
   // Returns as well when the first waiting bytes have come over the line.
   const bool waitingForFront = options_.pacing && Front() != nullptr && !FrontReady();
   for (;;) {
-    // Taken before the look at the line below, so that what the handset
-    // publishes never claims more than it has seen.
-    const uint64_t events = tap_ ? tap_->hostEvents.load() : 0;
-    const bool hostActed = events != eventsTaken_;
-    eventsTaken_ = events;
     CheckControl();
     if (waitingForFront && FrontReady()) return;
     Clock::time_point now = Clock::now();
-    // Bytes an in-process host has sent reach the handset before its own
-    // timer acts, however late its thread runs.
-    const bool hostBytesComing = tap_ && tap_->HostBytesOnTheirWay();
-    if (powerOnAt_ && now >= *powerOnAt_ && !hostBytesComing) {
+    if (powerOnAt_ && now >= *powerOnAt_) {
+      // What the host wrote before the switch-on fell due reaches the
+      // handset first, however late this thread runs.
+      const size_t before = queue_.size();
+      ReadPackets(midUnit);
+      if (queue_.size() != before) return;
+    }
+    if (powerOnAt_ && now >= *powerOnAt_) {
       powerOnAt_.reset();
       if (!powered_ && !HostHoldsPort()) {
         rec_.Note("switch-on dropped: the host let go of the port");
@@ -401,12 +389,12 @@ void Wire::Pump(Clock::time_point until, bool midUnit) {
         continue;
       }
     } else {
-      WatchHost(hostActed);
+      WatchHost(false);
     }
     if (now >= until) return;
 
     Clock::time_point wake = std::min(until, now + Ms(kHostCheckMs));
-    if (powerOnAt_) wake = std::min(wake, hostBytesComing ? now + Ms(1) : *powerOnAt_);
+    if (powerOnAt_) wake = std::min(wake, *powerOnAt_);
     if (recreateAt_) wake = std::min(wake, *recreateAt_);
     if (quietMs > 0 && quietArmed_) wake = std::min(wake, lastActivity_ + Ms(quietMs));
     bool inputHeld = false;
@@ -421,17 +409,21 @@ void Wire::Pump(Clock::time_point until, bool midUnit) {
     }
     if (purgeHold_ && !queue_.empty()) inputHeld = true;
 
+    Activity activity = Activity::Busy;
+    if (awaitingHost_ && Front() == nullptr) {
+      if (!TookInTheHost(midUnit)) return;
+      if (powerOnAt_) wake = std::min(wake, *powerOnAt_);
+      const bool timer = powerOnAt_ || recreateAt_ || (quietMs > 0 && quietArmed_);
+      activity = timer ? Activity::AwaitsTimer : Activity::AwaitsHost;
+    }
     pollfd fds[2] = {{control_.wakeFd, POLLIN, 0}, {master_, static_cast<short>(inputHeld ? 0 : POLLIN), 0}};
     const nfds_t nfds = master_ >= 0 ? 2 : 1;
     // Sub-millisecond waits: the paced line moves a byte every 11 us at 921600 bit/s.
     const auto waitNs = std::max<int64_t>(0, std::chrono::duration_cast<std::chrono::nanoseconds>(wake - now).count());
     const timespec timeout{static_cast<time_t>(waitNs / 1000000000), static_cast<long>(waitNs % 1000000000)};
-    const bool timer = powerOnAt_ || recreateAt_ || (quietMs > 0 && quietArmed_);
-    Publish(!awaitingHost_ || !queue_.empty() ? Activity::Busy
-            : timer                           ? Activity::AwaitsTimer
-                                              : Activity::AwaitsHost);
+    Publish(activity);
     const int r = ::ppoll(fds, nfds, &timeout, nullptr);
-    Publish(Activity::Busy);
+    if (activity != Activity::Busy) Publish(Activity::Busy);
     if (r <= 0) continue;
     if (fds[0].revents & POLLIN) {
       uint64_t v;
@@ -627,15 +619,7 @@ void Wire::WriteAll(const uint8_t* data, size_t length) {
         continue;
       }
     }
-    ssize_t n = 0;
-    {
-      // An in-process host's purge falls before or after the write, never
-      // in its middle: it then knows which bytes it discarded.
-      std::unique_lock<std::mutex> lock;
-      if (tap_) lock = std::unique_lock<std::mutex>(tap_->mutex);
-      n = ::write(master_, data + done, slice);
-      if (n > 0 && tap_) tap_->sent += static_cast<uint64_t>(n);
-    }
+    const ssize_t n = ::write(master_, data + done, slice);
     if (n > 0) {
       done += static_cast<size_t>(n);
       lastProgress = Clock::now();
@@ -652,10 +636,8 @@ void Wire::WriteAll(const uint8_t* data, size_t length) {
       return;
     }
     // The line is full: the handset waits for the host to read.
-    eventsTaken_ = tap_ ? tap_->hostEvents.load() : 0;
-    ReadPackets(false);
+    Publish(TookInTheHost(false) ? Activity::AwaitsHost : Activity::Busy);
     pollfd p{master_, POLLOUT | POLLIN, 0};
-    Publish(Activity::AwaitsHost);
     const int r = ::poll(&p, 1, 5);
     Publish(Activity::Busy);
     if (r > 0 && (p.revents & POLLIN)) ReadPackets(false);

@@ -33,7 +33,7 @@ std::string Shown(const std::string& text) { return console::DisplayText(text); 
 void WindowSimTest::SetUp() {
   SimTest::SetUp();
   // Pauses cost no real time: each lasts until the handset has done what it
-  // gives it time for (tests/support/HostLinkTap.h). Idle budgets keep their
+  // gives it time for (link/SimulatedLine.h). Idle budgets keep their
   // real length; the tests that wait for a silent handset shorten them.
   timing::SetPauseScale(0.0);
   timing::SetPollScale(1.0);

@@ -19,7 +19,7 @@ ImageRecord MakeRecord(uint32_t address, size_t length, uint32_t seed) {
 void FlashJobsTest::SetUp() {
   SimTest::SetUp();
   // No real time for pauses: the pause after a set-rate command ends once the
-  // loader has taken the command and switched (tests/support/HostLinkTap.h).
+  // loader has taken the command and switched (link/SimulatedLine.h).
   timing::SetPauseScale(0.0);
   traces_ = std::make_unique<TraceCapture>();
   stop::Clear();

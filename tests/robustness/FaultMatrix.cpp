@@ -21,7 +21,7 @@ namespace vantrel::test {
 void FaultMatrix::SetUp() {
   SimTest::SetUp();
   // Fixed pauses cost no time: each one lasts until the handset has done
-  // what it gives it time for (tests/support/HostLinkTap.h). Idle budgets
+  // what it gives it time for (link/SimulatedLine.h). Idle budgets
   // run out ten times faster than on a real line, and count only while the
   // handset waits for the host: a silent case stays quick, and a handset
   // whose thread waits for a core never loses to one.

@@ -20,13 +20,14 @@ const char* const kStation = VANTREL_STATION_PROGRAM;
 class Station : public CliSession {
  protected:
   // Ports COM7.. as `--port` options, then the operations for every worker
-  // (quick pauses unless the handsets pace their lines).
+  // (no real time for pauses unless the handsets pace their lines; the
+  // workers follow the simulators, as in tests/cli/SimSession.h).
   static std::vector<std::string> Args(std::initializer_list<int> coms, std::initializer_list<std::string> cli,
                                        bool paced = false) {
     std::vector<std::string> args;
     for (int c : coms) args.insert(args.end(), {"--port", "COM" + std::to_string(c)});
-    args.push_back("--");
-    if (!paced) args.insert(args.end(), {"--pause-scale", "0.1", "--poll-scale", "0.2"});
+    args.insert(args.end(), {"--", "--follow-simulator"});
+    if (!paced) args.insert(args.end(), {"--pause-scale", "0", "--poll-scale", "0.2"});
     args.insert(args.end(), cli);
     return args;
   }
