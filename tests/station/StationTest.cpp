@@ -84,6 +84,16 @@ TEST_F(Station, OneHandsetFinishesWhileOneFallsSilentAndOneStoresABadByte) {
   EXPECT_NE(csv.out.find(",COM9,"), std::string::npos);
 }
 
+TEST_F(Station, OneFailedPortOfTwoFailsTheRun) {
+  START_SIM_OR_SKIP(good, 7);
+  sim::Fault silent;
+  ASSERT_TRUE(sim::Fault::Parse("silence:start-signal", &silent, nullptr));
+  StartSim(8)->AddFault(silent);
+  CliResult r = CliProcess(kStation, Args({7, 8}, {"connect"})).Finish();
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_NE(r.out.find("vantrel-station: 1 of 2 handsets succeeded"), std::string::npos) << r.out;
+}
+
 TEST_F(Station, CtrlCCancelsEveryWorkerAndReleasesEveryPort) {
   sim::Options paced;
   paced.pacing = true;  // the download lasts long enough to be interrupted
