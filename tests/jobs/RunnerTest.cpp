@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 #include "jobs/Jobs.h"
 #include "jobs/JobRunner.h"
@@ -35,6 +39,34 @@ int QuickProc(JobContext& ctx) {
   return 1;
 }
 
+// A stop that does not reach the job fails the test within seconds instead of
+// hanging it: the job's own source is then asked, so that the runner joins.
+class JobDeadline {
+ public:
+  explicit JobDeadline(JobState& job)
+      : watch_([this, &job] {
+          std::unique_lock<std::mutex> lock(mutex_);
+          if (!ended_.wait_for(lock, std::chrono::seconds(10), [this] { return done_; })) {
+            ADD_FAILURE() << "the job still runs 10 s after it was stopped";
+            job.stop.Request();
+          }
+        }) {}
+  ~JobDeadline() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      done_ = true;
+    }
+    ended_.notify_all();
+    watch_.join();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable ended_;
+  bool done_ = false;
+  std::thread watch_;
+};
+
 using JobRunnerTest = JobsFixture;
 
 TEST_F(JobRunnerTest, StopClosesTheGateAndTheNextStartWorks) {
@@ -48,7 +80,10 @@ TEST_F(JobRunnerTest, StopClosesTheGateAndTheNextStartWorks) {
   runner.Stop();
   const size_t mark = con.Count();
   const int progress = rec.m_nProgress;
-  runner.Join();
+  {
+    const JobDeadline deadline(job);
+    runner.Join();
+  }
   EXPECT_EQ(con.Count(), mark) << con.Dump();
   EXPECT_EQ(rec.m_nProgress, progress);
   EXPECT_EQ(runner.LastExitCode(), 7);
@@ -76,6 +111,7 @@ TEST_F(JobRunnerTest, StopWithoutAJobDoesNotStopTheNextOne) {
 TEST_F(JobRunnerTest, DestructorStopsAndJoinsARunningJob) {
   g_rounds = 0;
   {
+    const JobDeadline deadline(job);  // outlives the runner, whose destructor stops and joins
     JobRunner runner(ctx);
     ASSERT_TRUE(runner.Start(ChattyProc));
     ASSERT_TRUE(con.WaitFor([](const std::vector<ConsoleCall>&) { return g_rounds.load() > 2; }));
