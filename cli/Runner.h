@@ -51,7 +51,8 @@ class Runner {
   enum class Phase { Idle, Job, Verify };
   Judgement RunOne(OperationControl& control, CliConsole& console, OperationRecord& rec, const Operation& op);
   Judgement RunInfo(const Operation& op);
-  Judgement Verify(JobContext& ctx, CliConsole& console, OperationRecord& rec, const Operation& op);
+  Judgement Verify(JobContext& ctx, OperationRecord& rec, const Operation& op,
+                   const std::vector<ImageTransfer>& transfers);
   void Dispatch(OperationControl& control, const Operation& op);
   void WaitForJob(OperationControl& control);
   ControlValues ControlsFor(const Operation& op) const;

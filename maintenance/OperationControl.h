@@ -13,6 +13,7 @@
 #include "jobs/JobRunner.h"
 #include "jobs/JobState.h"
 #include "jobs/OperationRecord.h"
+#include "jobs/Outcome.h"
 #include "protocol/TargetSession.h"
 
 namespace vantrel {
@@ -20,9 +21,8 @@ namespace vantrel {
 
 // How one job went, for the front end (a notice when the window is away).
 struct JobOutcome {
-  std::string op;      // "connect", "download", ...
-  std::string result;  // "ok", "failure" or "stopped"
-  std::string reason;  // the failure's own text; empty for the others
+  std::string op;  // "connect", "download", ...
+  OperationOutcome outcome;  // failure Interrupted when Cancel stopped it
   double seconds = 0;
 };
 
@@ -60,6 +60,9 @@ class OperationControl {
   void WaitForJob();
 
   JobContext& Context() { return ctx_; }
+  // What the last press came to: the job it started, or the checks that
+  // refused it. Read once the job has ended.
+  OperationOutcome LastOutcome() const { return job_.outcome.Snapshot(); }
 
   // From now on each job appends one record to the station log at `path`
   // when its thread ends (the command line records whole runs itself).
