@@ -25,8 +25,7 @@ Judgement Judge(const OperationOutcome& outcome, const Refusal& refusal) {
   j.read = outcome.read;
   if (refusal.kind != FailureKind::None) {
     j.status = StatusOf(refusal.kind);
-    const std::string box = outcome.failure != FailureKind::None ? TrimBlanks(outcome.message.text) : "";
-    j.reason = box.empty() ? refusal.question : box;
+    j.reason = refusal.question;
     return j;
   }
   if (outcome.Succeeded()) return j;

@@ -32,8 +32,8 @@ struct Refusal {
   std::string question;
 };
 
-// The refusal came first: it names the kind, and the job's failure box,
-// where there is one, says it in the tool's words.
+// A refusal comes before whatever the job made of it (a dump without a file
+// reports "File select canceled"): it names the kind and the reason.
 Judgement Judge(const OperationOutcome& outcome, const Refusal& refusal);
 
 }  // namespace vantrel::cli

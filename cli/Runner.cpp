@@ -418,10 +418,11 @@ int Runner::Run() {
   // before any connect in this run finds the operator's choice.
   rec.m_nLinkMode = o_.commType == 1 ? LinkMode::Usb : LinkMode::Uart;
   CliConsole console(sink_, rec, asker_, o_.yes);
+  const std::unique_ptr<Console> between = wrap_ ? wrap_(console) : nullptr;
   int status = kExitOk;
   int succeeded = 0;
   {
-    OperationControl control(rec, console, nullptr);
+    OperationControl control(rec, between ? *between : console, nullptr);
     JobState& job = control.Context().job;
     std::atomic<uint64_t> bytesAtStart{0};
     ProgressMeter meter(

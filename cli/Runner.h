@@ -4,6 +4,8 @@
 // buttons, judged by what the jobs report, and verified on request.
 #include <atomic>
 #include <condition_variable>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -46,6 +48,10 @@ class Runner {
   // From the signal watcher: cancels the running job or read-back. Returns
   // false when nothing can be cancelled (the caller then exits at once).
   bool Interrupt();
+  // Puts a console of `wrap`'s making between the jobs and the command
+  // line's own (tests that change what the jobs say).
+  using ConsoleWrap = std::function<std::unique_ptr<Console>(Console& inner)>;
+  void WrapJobConsole(ConsoleWrap wrap) { wrap_ = std::move(wrap); }
 
  private:
   enum class Phase { Idle, Job, Verify };
@@ -67,6 +73,7 @@ class Runner {
   std::mutex mu_;
   std::condition_variable cv_;
   ProgressMeter* meter_ = nullptr;
+  ConsoleWrap wrap_;
 };
 
 }  // namespace vantrel::cli
