@@ -34,7 +34,8 @@ namespace vantrel::cli {
 namespace {
 
 constexpr int kMaxCom = 50;
-constexpr auto kWaitStep = std::chrono::milliseconds(50);
+// The job's end and Ctrl-C wake the waiting thread; this is only a backstop.
+constexpr auto kWaitStep = std::chrono::seconds(1);
 constexpr auto kProgressPeriod = std::chrono::milliseconds(250);
 constexpr uint32_t kReadBackBlock = 0x20000;
 
@@ -200,7 +201,7 @@ void Runner::Dispatch(OperationControl& control, const Operation& op) {
 void Runner::WaitForJob(OperationControl& control) {
   bool cancelled = false;
   std::unique_lock<std::mutex> lock(mu_);
-  while (control.JobRunning()) {
+  while (control.JobRunning() && !jobEnded_) {
     if (interrupted_ && !cancelled) {
       lock.unlock();
       control.OnCancel();  // the window's Cancel: the job stops before its next exchange
@@ -257,6 +258,10 @@ Judgement Runner::RunOne(OperationControl& control, CliConsole& console, Operati
   }
 
   phase_ = Phase::Job;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    jobEnded_ = false;
+  }
   Dispatch(control, op);
   WaitForJob(control);
   phase_ = Phase::Idle;
@@ -423,6 +428,13 @@ int Runner::Run() {
   int succeeded = 0;
   {
     OperationControl control(rec, between ? *between : console, nullptr);
+    control.OnJobEnd([this](const JobOutcome&) {
+      {
+        std::lock_guard<std::mutex> lock(mu_);
+        jobEnded_ = true;
+      }
+      cv_.notify_all();
+    });
     JobState& job = control.Context().job;
     std::atomic<uint64_t> bytesAtStart{0};
     ProgressMeter meter(

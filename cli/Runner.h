@@ -72,6 +72,7 @@ class Runner {
   std::atomic<Phase> phase_{Phase::Idle};
   std::mutex mu_;
   std::condition_variable cv_;
+  bool jobEnded_ = false;  // the running job has returned (under mu_)
   ProgressMeter* meter_ = nullptr;
   ConsoleWrap wrap_;
 };

@@ -92,49 +92,52 @@ OperationControl::~OperationControl() {
 // files are summed on the job's thread, as the job starts: reading images
 // of many megabytes must not stall the window.
 void OperationControl::StartJob(const char* op, uint8_t filesOf, JobBody proc, JobPriority priority) {
-  if (historyPath_.empty() && !onJobEnd_) {
-    runner_->Start(std::move(proc), priority);
-    return;
-  }
-  auto facts = std::make_shared<RunFacts>();
-  facts->when = std::time(nullptr);
-  if (ctx_.rec.m_nComPort >= 0) {
-    facts->port = StrPrintf("COM%d", ctx_.rec.m_nComPort + 1);
-    facts->device = ComDevicePath(facts->port);
-  }
   const auto start = std::chrono::steady_clock::now();
-  JobBody body = [proc = std::move(proc), facts, filesOf, name = std::string(op),
-                  adapterSerialOf = adapterSerialOf_](JobContext& ctx) {
-    const int item = name == "download" ? ctx.rec.m_nDownloadItem : -1;
-    facts->operations.push_back({{"op", name}, {"files", OperationFiles(ctx.rec, filesOf, item)}});
-    if (adapterSerialOf) facts->adapterSerial = adapterSerialOf(facts->device);
-    return proc(ctx);
-  };
-  auto onEnd = [this, facts, start, name = std::string(op)](const JobEnd& end) {
-    const JobOutcome outcome{name, end.outcome,
-                             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()};
-    if (!historyPath_.empty()) {
-      const OperationOutcome& o = end.outcome;
-      const bool stopped = o.failure == FailureKind::Interrupted;
-      const std::string result = stopped ? "stopped" : o.Succeeded() ? "ok" : "failure";
-      const std::string reason = stopped ? "" : FailureReason(o);
-      nlohmann::json& entry = facts->operations.back();
-      entry["result"] = result;
-      if (!reason.empty()) entry["reason"] = reason;
-      AddRanges(entry, o);
-      facts->result = result;
-      facts->status = stopped ? kStatusStopped : o.Succeeded() ? 0 : kStatusFailed;
-      facts->reason = reason;
-      facts->seconds = outcome.seconds;
-      facts->flashId = ctx_.session.FlashType();
-      if (int rc = history::AppendRecord(BuildRunRecord(*facts), historyPath_); rc != 0)
-        ctx_.con.AppendLog("\n  Cannot add this run to the station log " + historyPath_ + ": " + std::strerror(rc) +
-                               "\n",
-                           LogKind::Red);
+  std::shared_ptr<RunFacts> facts;
+  if (!historyPath_.empty()) {
+    facts = std::make_shared<RunFacts>();
+    facts->when = std::time(nullptr);
+    if (ctx_.rec.m_nComPort >= 0) {
+      facts->port = StrPrintf("COM%d", ctx_.rec.m_nComPort + 1);
+      facts->device = ComDevicePath(facts->port);
     }
-    if (onJobEnd_) onJobEnd_(outcome);
-  };
-  runner_->Start(std::move(body), priority, std::move(onEnd));
+    proc = [proc = std::move(proc), facts, filesOf, name = std::string(op),
+            adapterSerialOf = adapterSerialOf_](JobContext& ctx) {
+      const int item = name == "download" ? ctx.rec.m_nDownloadItem : -1;
+      facts->operations.push_back({{"op", name}, {"files", OperationFiles(ctx.rec, filesOf, item)}});
+      if (adapterSerialOf) facts->adapterSerial = adapterSerialOf(facts->device);
+      return proc(ctx);
+    };
+  }
+  JobEndHook onEnd;
+  if (facts || onJobEnd_) {
+    onEnd = [this, facts, start, name = std::string(op)](const JobEnd& end) {
+      const JobOutcome outcome{name, end.outcome,
+                               std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()};
+      if (facts) RecordRun(*facts, outcome);
+      if (onJobEnd_) onJobEnd_(outcome);
+    };
+  }
+  runner_->Start(std::move(proc), priority, std::move(onEnd));
+}
+
+void OperationControl::RecordRun(RunFacts& facts, const JobOutcome& outcome) {
+  const OperationOutcome& o = outcome.outcome;
+  const bool stopped = o.failure == FailureKind::Interrupted;
+  const std::string result = stopped ? "stopped" : o.Succeeded() ? "ok" : "failure";
+  const std::string reason = stopped ? "" : FailureReason(o);
+  nlohmann::json& entry = facts.operations.back();
+  entry["result"] = result;
+  if (!reason.empty()) entry["reason"] = reason;
+  AddRanges(entry, o);
+  facts.result = result;
+  facts.status = stopped ? kStatusStopped : o.Succeeded() ? 0 : kStatusFailed;
+  facts.reason = reason;
+  facts.seconds = outcome.seconds;
+  facts.flashId = ctx_.session.FlashType();
+  if (int rc = history::AppendRecord(BuildRunRecord(facts), historyPath_); rc != 0)
+    ctx_.con.AppendLog("\n  Cannot add this run to the station log " + historyPath_ + ": " + std::strerror(rc) + "\n",
+                       LogKind::Red);
 }
 
 bool OperationControl::JobRunning() const { return runner_->Running(); }

@@ -18,6 +18,7 @@
 
 namespace vantrel {
 
+struct RunFacts;
 
 // How one job went, for the front end (a notice when the window is away).
 struct JobOutcome {
@@ -79,6 +80,8 @@ class OperationControl {
   // Starts `proc` on the job thread; `filesOf` names the operation whose
   // image files it sends (0: none), for the record.
   void StartJob(const char* op, uint8_t filesOf, JobBody proc, JobPriority priority = JobPriority::Highest);
+  // The station log's entry of a job that has ended.
+  void RecordRun(RunFacts& facts, const JobOutcome& outcome);
   bool ConfirmErase();
   bool ReadyForNext();
   bool BeginPress();
