@@ -28,6 +28,7 @@
 #include "link/Trace.h"
 #include "maintenance/OperationControl.h"
 #include "payloads/Payloads.h"
+#include "platform/TerminalText.h"
 
 namespace vantrel::cli {
 
@@ -200,7 +201,8 @@ std::vector<InputFile> OperationInputs(const Options& o, const Operation& op) {
 Judgement Runner::CheckInputs(const Operation& op) const {
   for (const auto& [what, path] : OperationInputs(o_, op)) {
     std::string problem = InputProblem(path);
-    if (!problem.empty()) return {kExitFile, std::string("cannot use the ") + what + " file " + path + ": " + problem};
+    if (!problem.empty())
+      return {kExitFile, std::string("cannot use the ") + what + " file " + platform::EscapeField(path) + ": " + problem};
   }
   return {kExitOk, ""};
 }
@@ -246,7 +248,7 @@ Judgement Runner::RunInfo(const Operation& op) {
   std::string problem = InputProblem(op.file);
   std::optional<FileSummary> sum;
   if (problem.empty() || problem == "it is empty") sum = SummariseFile(op.file);
-  if (!sum) return {kExitFile, "cannot read " + op.file + (problem.empty() ? "" : ": " + problem)};
+  if (!sum) return {kExitFile, "cannot read " + platform::EscapeField(op.file) + (problem.empty() ? "" : ": " + problem)};
   sink_.Info(op.file, sum->length, sum->sum);
   return {kExitOk, ""};
 }
@@ -335,7 +337,7 @@ Judgement Runner::Verify(JobContext& ctx, CliConsole& console, OperationRecord& 
     // A transfer that wrote nothing reports "Completed" all the same: the
     // file is not in the flash, which is what --verify is there to catch.
     if (bySection[section].empty()) {
-      std::string detail = section + " wrote no block of " + src.path;
+      std::string detail = section + " wrote no block of " + platform::EscapeField(src.path);
       sink_.Verify(op.text, false, checked, -1, detail);
       return {kExitVerify, "verify: " + detail};
     }
