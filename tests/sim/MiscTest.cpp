@@ -137,6 +137,7 @@ TEST_F(MiscTest, FlashContentsSurviveARestart) {
     sim.WriteNand(0x7FFFFF0, Bytes(16, 0x5A));
     sim.WriteNor(0x100, Bytes{1, 2, 3});
     sim.EraseFlash(FlashPart::Nand, 0x7FFFFF8, 4);
+    sim.Stop();
   }
   Simulator again(o);
   std::string error;
