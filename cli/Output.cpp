@@ -190,7 +190,8 @@ void TextSink::OpBegin(int index, int count, const std::string& op) {
 }
 
 void TextSink::OpEnd(int index, int count, const std::string& op, int status, const std::string& reason) {
-  std::string line = "vantrel-cli: [" + std::to_string(index) + "/" + std::to_string(count) + "] " + EscapeField(op) + ": ";
+  std::string line =
+      "vantrel-cli: [" + std::to_string(index) + "/" + std::to_string(count) + "] " + EscapeField(op) + ": ";
   if (status == kExitOk) line += "OK";
   else line += std::string("FAILED (") + ExitStatusName(status) + ")" + (reason.empty() ? "" : ": " + reason);
   std::lock_guard<std::mutex> lock(mu_);

@@ -61,7 +61,8 @@ std::string PermissionHint(const std::string& devicePath) {
   const std::string dev = platform::EscapeField(ResolveDevice(devicePath));
   if (!S_ISCHR(st.st_mode)) return "you may not open " + dev + ", and it is not a serial device: check the port name";
   if (group.empty())
-    return "you may not open " + dev + ": ask the administrator for a udev rule that gives you read and write access to it";
+    return "you may not open " + dev +
+           ": ask the administrator for a udev rule that gives you read and write access to it";
   return "you may not open " + dev + ": join the group '" + group + "' that owns it (sudo usermod -aG " +
          group + " $USER), then log out and in again";
 }

@@ -202,8 +202,9 @@ class Station {
       Emit(worker);
     }
     if (droppedLines > 0)
-      Say(EscapeField(r.port) + ": dropped " + std::to_string(droppedLines) + " output line(s) of the worker longer than " +
-          std::to_string(Worker::kMaxLineBytes >> 20) + " MiB (" + std::to_string(droppedBytes) + " bytes)");
+      Say(EscapeField(r.port) + ": dropped " + std::to_string(droppedLines) +
+          " output line(s) of the worker longer than " + std::to_string(Worker::kMaxLineBytes >> 20) + " MiB (" +
+          std::to_string(droppedBytes) + " bytes)");
     if (!r.failure.empty()) Say(board_.Line(i) + ": " + EscapeField(r.reason));
     else Say(board_.Line(i));
     keys_[i] = board_.ChangeKey(i);

@@ -240,7 +240,8 @@ TEST_F(CliProgram, InputProblemsStopBeforeTheHandset) {
   // byte at all, names the file and why.
   const std::pair<std::string, const char*> badRecords[] = {
       {std::string("\x01\x02\x03\x04\x05", 5), "It holds no complete record: 5 bytes at offset 0 (0x0)."},
-      {std::string("\x00\x00\x4A\x00\x00\x00\x00\x00", 8), "Its records hold no data bytes: there is nothing to write."}};
+      {std::string("\x00\x00\x4A\x00\x00\x00\x00\x00", 8),
+       "Its records hold no data bytes: there is nothing to write."}};
   for (const auto& [bytes, why] : badRecords) {
     args.back() = Scratch("bad.img");
     std::ofstream(args.back(), std::ios::binary) << bytes;

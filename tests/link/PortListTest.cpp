@@ -86,7 +86,8 @@ TEST(PortTable, PairsEachComNameWithTheDeviceItReaches) {
 // over), and is never opened as a port: not even the open happens.
 TEST(PortTable, ALinkToWhatIsNoDeviceIsNeitherPresentNorOpened) {
   test::ScratchConfig config;
-  const std::string file = config.Root() + "/passwd", folder = config.Root() + "/folder", fifo = config.Root() + "/fifo";
+  const std::string file = config.Root() + "/passwd", folder = config.Root() + "/folder";
+  const std::string fifo = config.Root() + "/fifo";
   std::ofstream(file) << "root:x:0:0\n";
   std::filesystem::create_directory(folder);
   ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));

@@ -167,7 +167,8 @@ TEST_F(PayloadGen, EachFileIsCheckedBeforeItIsRead) {
       {[&] { fs::create_directory(boot2); }, boot2 + ": a folder"},
       {[&] { ::mkfifo(boot2.c_str(), 0600); }, boot2 + ": not a regular file"},
       {[&] { fs::create_symlink("/dev/zero", boot2); }, boot2 + ": not a regular file"},
-      {[&] { std::ofstream(boot2).close(), fs::resize_file(boot2, 3ull << 30); }, boot2 + ": 3221225472 bytes, 190380 expected"},
+      {[&] { std::ofstream(boot2).close(), fs::resize_file(boot2, 3ull << 30); },
+       boot2 + ": 3221225472 bytes, 190380 expected"},
       {[&] { fs::create_symlink(good, boot2); }, ""},
   };
   for (const auto& [make, problem] : cases) {
