@@ -18,7 +18,8 @@ const char* PromptText(Prompt prompt);
 struct RunResult {
   std::string port;
   int run = 0;
-  int status = 0;        // the worker's exit status (128 + signal when killed)
+  int status = 0;        // the worker's exit status (128 + signal when killed); when it exited with 0
+                         // without reporting success, the status it reported, else 1
   std::string failure;   // "handset", "verify", ... ("" for success)
   std::string reason;
 };
@@ -37,6 +38,7 @@ struct Row {
   std::string firstFailure;
   std::string lastNote;
   bool finished = false;  // the worker's final event came: it wrote its own record
+  int reportedStatus = -1;  // the status that event gave
 };
 
 class Board {
@@ -49,7 +51,9 @@ class Board {
   // Takes one worker event. Returns the prompt the port begins to wait for
   // with it (None when it does not begin to wait).
   Prompt Apply(size_t i, const nlohmann::json& event);
-  // The run ended with `waitStatus` (as waitpid gives it).
+  // The run ended with `waitStatus` (as waitpid gives it). It succeeded only
+  // when the worker's exit event said so and its exit status agrees: a
+  // program that ends well without that event never ran the operations.
   RunResult EndRun(size_t i, int waitStatus, const std::string& lastErrLine, bool interrupted);
 
   // The table, one line per port under a header, each at most `width` columns.
