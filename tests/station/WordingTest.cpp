@@ -96,11 +96,13 @@ class Wording : public CliSession {
     return run;
   }
 
-  // The station's row for a worker that printed `events` and ended with `status`.
-  static station::RunResult StationRow(const Run& run) {
+  // The station's row for a worker that printed `events` and ended with
+  // `status`; `prompts` counts the times the port began to wait for its handset.
+  static station::RunResult StationRow(const Run& run, int* prompts = nullptr) {
     station::Board board({{"COM7", "/dev/null"}}, 1);
     board.BeginRun(0);
-    for (const auto& e : run.events) (void)board.Apply(0, e);
+    for (const auto& e : run.events)
+      if (board.Apply(0, e) == Prompt::SwitchOn && prompts != nullptr) ++*prompts;
     return board.EndRun(0, run.status << 8, "", false);
   }
 };
@@ -124,7 +126,9 @@ TEST_F(Wording, NewWordsLeaveStatusesRangesStationAndLogAsTheyWere) {
   ASSERT_NE(verify, ok.events.end());
   EXPECT_EQ((*verify)["match"], true);
   EXPECT_EQ((*verify)["bytes"], 0x29000);
-  EXPECT_EQ(StationRow(ok).status, kExitOk);
+  int prompts = 0;
+  EXPECT_EQ(StationRow(ok, &prompts).status, kExitOk);
+  EXPECT_EQ(prompts, 1);  // the connect's "switch the handset on"
 
   // A bit the flash stores wrongly: found at its address, as before.
   const Run bad = RunReworded(8, {"--verify", "connect", "download", "imgset", img});
