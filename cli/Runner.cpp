@@ -4,8 +4,6 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
-#include <deque>
-#include <map>
 
 #include "cli/CountingSerial.h"
 #include "cli/ExitStatus.h"
