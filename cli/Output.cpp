@@ -8,12 +8,15 @@
 
 #include "cli/ExitStatus.h"
 #include "cli/Json.h"
-#include "cli/TerminalText.h"
+#include "platform/TerminalText.h"
 #include "jobs/Console.h"
+#include "jobs/RunRecord.h"
 
 namespace vantrel::cli {
 
 namespace {
+
+using platform::EscapeField;
 
 const char* KindColor(std::optional<LogKind> kind) {
   if (kind == LogKind::Blue || kind == LogKind::BlueNote) return "\033[34m";
@@ -21,12 +24,7 @@ const char* KindColor(std::optional<LogKind> kind) {
   return nullptr;  // black and plain: the terminal's own colour
 }
 
-std::string Trim(const std::string& s) {
-  size_t b = s.find_first_not_of(" \t\r\n");
-  if (b == std::string::npos) return "";
-  size_t e = s.find_last_not_of(" \t\r\n");
-  return s.substr(b, e - b + 1);
-}
+std::string Trim(const std::string& s) { return TrimBlanks(s); }
 
 std::string FormatDuration(double seconds) {
   long s = std::lround(seconds);
@@ -87,7 +85,7 @@ void TextSink::HideBarLocked() {
 void TextSink::Log(const std::string& raw, std::optional<LogKind> kind) {
   if (kind == LogKind::Scratch) return;  // the window's hidden scratch box
   // The log carries file names and the handset's own text.
-  std::string text = EscapeControls(NormalizeLineBreaks(raw));
+  std::string text = platform::EscapeControls(NormalizeLineBreaks(raw));
   if (text.empty()) return;
   std::lock_guard<std::mutex> lock(mu_);
   HideBarLocked();
@@ -129,7 +127,7 @@ void TextSink::ToErrLocked(const std::string& line) {
     atLineStart_ = true;
     partial_.clear();
   }
-  std::fputs(EscapeControls(line).c_str(), err_);
+  std::fputs(platform::EscapeControls(line).c_str(), err_);
   std::fputc('\n', err_);
   std::fflush(err_);
 }
@@ -184,13 +182,14 @@ void TextSink::Note(const std::string& text) {
 
 void TextSink::OpBegin(int index, int count, const std::string& op) {
   std::lock_guard<std::mutex> lock(mu_);
-  ToErrLocked("vantrel-cli: [" + std::to_string(index) + "/" + std::to_string(count) + "] " + op);
+  ToErrLocked("vantrel-cli: [" + std::to_string(index) + "/" + std::to_string(count) + "] " + EscapeField(op));
 }
 
-void TextSink::OpEnd(int index, int count, const std::string& op, int status, const std::string& reason) {
-  std::string line = "vantrel-cli: [" + std::to_string(index) + "/" + std::to_string(count) + "] " + op + ": ";
-  if (status == kExitOk) line += "OK";
-  else line += std::string("FAILED (") + ExitStatusName(status) + ")" + (reason.empty() ? "" : ": " + reason);
+void TextSink::OpEnd(int index, int count, const std::string& op, const Judgement& j) {
+  std::string line =
+      "vantrel-cli: [" + std::to_string(index) + "/" + std::to_string(count) + "] " + EscapeField(op) + ": ";
+  if (j.status == kExitOk) line += "OK";
+  else line += std::string("FAILED (") + ExitStatusName(j.status) + ")" + (j.reason.empty() ? "" : ": " + j.reason);
   std::lock_guard<std::mutex> lock(mu_);
   ToErrLocked(line);
 }
@@ -198,16 +197,17 @@ void TextSink::OpEnd(int index, int count, const std::string& op, int status, co
 void TextSink::Verify(const std::string& op, bool match, uint32_t checkedBytes, int64_t firstDifference,
                       const std::string& detail) {
   char buf[160];
+  const std::string shown = EscapeField(op);
   if (match) {
-    std::snprintf(buf, sizeof buf, "verify %s: %u bytes read back, all equal to the file", op.c_str(),
+    std::snprintf(buf, sizeof buf, "verify %s: %u bytes read back, all equal to the file", shown.c_str(),
                   checkedBytes);
   } else if (firstDifference >= 0) {
-    std::snprintf(buf, sizeof buf, "verify %s: flash differs from the file at address 0x%llX", op.c_str(),
+    std::snprintf(buf, sizeof buf, "verify %s: flash differs from the file at address 0x%llX", shown.c_str(),
                   static_cast<unsigned long long>(firstDifference));
   } else {
-    std::snprintf(buf, sizeof buf, "verify %s: failed", op.c_str());
+    std::snprintf(buf, sizeof buf, "verify %s: failed", shown.c_str());
   }
-  std::string line = std::string("vantrel-cli: ") + buf + (detail.empty() ? "" : " (" + detail + ")");
+  std::string line = std::string("vantrel-cli: ") + buf + (detail.empty() ? "" : " (" + EscapeField(detail) + ")");
   std::lock_guard<std::mutex> lock(mu_);
   ToErrLocked(line);
 }
@@ -222,7 +222,7 @@ void TextSink::Info(const std::string& path, uint64_t size, uint32_t checksum) {
   char buf[96];
   std::snprintf(buf, sizeof buf, "File size : %llu byte\nChecksum : 0x%x\n", static_cast<unsigned long long>(size),
                 checksum);
-  Log(path + "\n" + buf, std::nullopt);
+  Log(EscapeField(path) + "\n" + buf, std::nullopt);
 }
 
 void TextSink::Finish(int status, int succeeded, int count) {
@@ -301,16 +301,19 @@ void JsonSink::OpBegin(int index, int count, const std::string& op) {
   Emit(JsonObject("operation").Add("phase", "begin").Add("index", index).Add("count", count).Add("op", op).Text());
 }
 
-void JsonSink::OpEnd(int index, int count, const std::string& op, int status, const std::string& reason) {
+void JsonSink::OpEnd(int index, int count, const std::string& op, const Judgement& j) {
   Emit(JsonObject("operation")
            .Add("phase", "end")
            .Add("index", index)
            .Add("count", count)
            .Add("op", op)
-           .Add("ok", status == kExitOk)
-           .Add("status", status)
-           .Add("failure", status == kExitOk ? "" : ExitStatusName(status))
-           .Add("reason", reason)
+           .Add("ok", j.status == kExitOk)
+           .Add("status", j.status)
+           .Add("failure", j.status == kExitOk ? "" : ExitStatusName(j.status))
+           .Add("reason", j.reason)
+           .Add("code", ResultNumber(j.code))
+           .AddJson("written", RangesJson(j.written))
+           .AddJson("read", RangesJson(j.read))
            .Text());
 }
 
@@ -334,6 +337,29 @@ void JsonSink::Info(const std::string& path, uint64_t size, uint32_t checksum) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "0x%x", checksum);
   Emit(JsonObject("info").AddPath("file", path).Add("size", size).Add("checksum", buf).Text());
+}
+
+void JsonSink::Phase(vantrel::Phase phase, ImageItem item) {
+  JsonObject o("phase");
+  o.Add("phase", PhaseName(phase));
+  if (item != ImageItem::None) o.Add("item", ImageItemName(item));
+  Emit(o.Text());
+}
+
+void JsonSink::Prompt(vantrel::Prompt prompt) { Emit(JsonObject("prompt").Add("prompt", PromptName(prompt)).Text()); }
+
+void JsonSink::Written(const FlashRange& b) {
+  Emit(JsonObject("written")
+           .Add("region", FlashRegionName(b.region))
+           .Add("address", AddressText(b.address))
+           .Add("length", b.length)
+           .Text());
+}
+
+void JsonSink::FlashId(uint8_t id) {
+  char hex[8];
+  std::snprintf(hex, sizeof hex, "0x%02X", id);
+  Emit(JsonObject("flash").Add("flash_id", hex).Text());
 }
 
 void JsonSink::Finish(int status, int succeeded, int count) {

@@ -14,10 +14,12 @@
 namespace vantrel {
 
 // Which handset programs this run sent: the folder they came from, or the
-// built-in set (stand-ins in a build without the real files).
+// built-in set (stand-ins in a build without the real files). A refused
+// folder sent nothing, and the record says which folder that was.
 std::string PayloadSetText() {
   const PayloadSet& set = ActivePayloads();
   if (set.From() == PayloadSet::Source::Folder) return set.Folder();
+  if (set.From() == PayloadSet::Source::Refused) return set.Folder() + " (refused)";
   return set.StandIns() ? "built-in stand-ins" : "built-in";
 }
 
@@ -63,6 +65,18 @@ nlohmann::json OperationFiles(const OperationRecord& rec, uint8_t operation, int
   nlohmann::json files = nlohmann::json::array();
   for (const Role& r : roles) files.push_back(FileEntry(r.what, *r.path));
   return files;
+}
+
+nlohmann::json RangesJson(const std::vector<FlashRange>& ranges) {
+  nlohmann::json out = nlohmann::json::array();
+  for (const FlashRange& r : MergeRanges(ranges))
+    out.push_back({{"region", FlashRegionName(r.region)}, {"address", AddressText(r.address)}, {"length", r.length}});
+  return out;
+}
+
+void AddRanges(nlohmann::json& entry, const OperationOutcome& outcome) {
+  entry["written"] = RangesJson(outcome.Written());
+  entry["read"] = RangesJson(outcome.read);
 }
 
 nlohmann::json BuildRunRecord(const RunFacts& f) {

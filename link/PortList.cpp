@@ -61,6 +61,11 @@ bool Exists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
+bool IsCharacterDevice(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
+}
+
 bool IsLink(const std::string& path) {
   struct stat st;
   return ::lstat(path.c_str(), &st) == 0;
@@ -77,6 +82,9 @@ std::string Join(const std::string& a, const std::string& b) {
 std::string AdapterSerialOf(const std::string& device) {
   if (device.empty()) return "";
   const std::string node = Canonical(device);
+  // A pseudo-terminal (a simulated handset) has no adapter: no need to ask
+  // udev about every serial device of the machine.
+  if (node.rfind("/dev/pts/", 0) == 0) return "";
   for (const SerialPortInfo& port : MakeUdevPortLister()->List())
     if (Exists(port.path) && Canonical(port.path) == node) return port.usb ? port.serial : "";
   return "";
@@ -120,9 +128,11 @@ PortTable BuildPortTable(const std::vector<SerialPortInfo>& devices) {
     }
     // A link leads where the operator (or the simulator) pointed it, often
     // a pseudo-terminal that no lister enumerates.
+    // A target that is no character device (a file, a folder, a FIFO) can
+    // be no serial line: nothing is there to open.
     if (!e.device && e.linked) {
-      e.present = Exists(e.path);
-      if (!e.present) e.description = "not present";
+      e.present = IsCharacterDevice(e.path);
+      if (!e.present) e.description = Exists(e.path) ? "not a serial device" : "not present";
       else if (node.rfind("/dev/pts/", 0) == 0) e.description = "pseudo-terminal";
       else e.description = "linked device";
     }

@@ -22,6 +22,7 @@
 
 #include "link/DeviceGroup.h"
 #include "link/SerialDevice.h"
+#include "platform/TerminalText.h"
 
 namespace vantrel {
 namespace {
@@ -70,14 +71,16 @@ std::string GroupOf(const std::string& path) {
 }
 
 std::string Describe(int err, const std::string& path) {
+  // The path may come from a link's target: one field of the reason.
+  const std::string shown = platform::EscapeField(path);
   switch (err) {
     case ENOENT:
     case ENODEV:
     case ENXIO:
-      return path + ": no such device (is the cable plugged in and the port mapped?)";
+      return shown + ": no such device (is the cable plugged in and the port mapped?)";
     case EACCES:
     case EPERM: {
-      std::string why = path + ": permission denied";
+      std::string why = shown + ": permission denied";
       const std::string group = GroupOf(path);
       if (!group.empty()) {
         why += "; the device belongs to group '" + group + "' (add the user to it: usermod -aG " + group +
@@ -87,18 +90,18 @@ std::string Describe(int err, const std::string& path) {
     }
     case EBUSY:
     case EWOULDBLOCK: {
-      std::string why = path + ": busy, in use by another program";
+      std::string why = shown + ": busy, in use by another program";
       struct stat st;
       if (::stat(path.c_str(), &st) == 0) {
         const std::string holder = FindHolder(st.st_rdev);
-        if (!holder.empty()) why = path + ": busy, held by " + holder;
+        if (!holder.empty()) why = shown + ": busy, held by " + platform::EscapeField(holder);
       }
       return why;
     }
     case ENOTTY:
-      return path + ": not a serial device";
+      return shown + ": not a serial device";
     default:
-      return path + ": " + ErrorText(err);
+      return shown + ": " + ErrorText(err);
   }
 }
 
@@ -108,8 +111,18 @@ class PosixSerial final : public SerialDevice {
 
   int Open(const std::string& path, std::string* why) override {
     Close();
+    // Only a character device can be a serial line. A port name may lead
+    // anywhere (a link to a file, a folder, a FIFO): such a path is not even
+    // opened, and what the open finds is checked again before the line is
+    // configured or written.
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0 && !S_ISCHR(st.st_mode)) return Fail(ENOTTY, path, why);
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return Fail(errno, path, why);
+    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) {
+      ::close(fd);
+      return Fail(ENOTTY, path, why);
+    }
     struct termios2 tio;
     if (::ioctl(fd, TCGETS2, &tio) != 0) {
       ::close(fd);
