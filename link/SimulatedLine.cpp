@@ -42,11 +42,15 @@ Word ReadWord(int fd) {
   return {true, static_cast<SimulatorActivity>(w.ws_col), static_cast<uint32_t>(w.ws_xpixel | w.ws_ypixel << 16)};
 }
 
+enum class OnStop { End, Wait };
+
 // Waits until `settled`; what it gave up on goes to the developer traces.
+// A stop ends the wait, except where the job is on its way out anyway and
+// the wait only lets the handset take in what it was already sent.
 template <typename Settled, typename Describe>
-void Await(const char* what, Settled settled, Describe describe) {
+void Await(const char* what, Settled settled, Describe describe, OnStop onStop = OnStop::End) {
   const auto giveUp = Clock::now() + kGiveUpAfter;
-  while (!settled() && !stop::Requested()) {
+  while (!settled() && (onStop == OnStop::Wait || !stop::Requested())) {
     if (Clock::now() >= giveUp) {
       Trace(std::string("Updater: gave up waiting for the handset simulator at ") + what + ": " + describe());
       return;
@@ -82,7 +86,10 @@ class FollowingSerial final : public ForwardingSerial {
     return rc;
   }
   void Close() override {
-    if (Watching()) AwaitProcessed("a close");
+    // Even a stopped job's last bytes reach the handset before the port is
+    // gone, as they would on a real line: what the handset makes of them
+    // belongs to this run, not to whatever runs next.
+    if (Watching()) AwaitProcessed("a close", OnStop::Wait);
     StopWatching();
     ForwardingSerial::Close();
   }
@@ -148,8 +155,8 @@ class FollowingSerial final : public ForwardingSerial {
   // had read the count, that is after the host had acted.
   bool SaidSince(const Word& w) const { return static_cast<int32_t>(w.told - mark_.load()) >= 2; }
   void Acted() { mark_ = ReadWord(watch_).told; }
-  void AwaitProcessed(const char* what) {
-    Await(what, [this] { return Processed(); }, [this] { return Describe(); });
+  void AwaitProcessed(const char* what, OnStop onStop = OnStop::End) {
+    Await(what, [this] { return Processed(); }, [this] { return Describe(); }, onStop);
   }
   // Nothing comes unless the host sends something: the simulator waits for
   // the host with no timer of its own, and all it sent has been read.
