@@ -1,8 +1,5 @@
 #include "protocol/SessionSupport.h"
 
-#include <sys/types.h>
-#include <unistd.h>
-
 #include <cstdint>
 
 #include "link/ResultCodes.h"
@@ -19,10 +16,7 @@ bool ImageFile::Open(const std::string& path) {
   Close();
   // An image path may name a FIFO or a device: neither may block the open,
   // and neither is an image.
-  const int fd = OpenRegularFile(path);
-  if (fd < 0) return false;
-  file_ = ::fdopen(fd, "rb");
-  if (file_ == nullptr) ::close(fd);
+  file_ = OpenRegularStream(path);
   return file_ != nullptr;
 }
 

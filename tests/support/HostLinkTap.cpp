@@ -92,7 +92,7 @@ std::unique_ptr<SerialDevice> MakeTapped() {
     std::lock_guard<std::mutex> lock(g_mutex);
     previous = g_previous;
   }
-  return std::make_unique<TappedSerial>(previous ? previous() : MakePosixSerial());
+  return std::make_unique<TappedSerial>(previous ? previous() : MakeNativeSerial());
 }
 
 }  // namespace

@@ -17,16 +17,14 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <mutex>
 #include <string>
 
+#include "link/DeviceErrors.h"
 #include "link/DeviceGroup.h"
 #include "link/SerialDevice.h"
 
 namespace vantrel {
 namespace {
-
-std::string ErrorText(int err) { return std::strerror(err); }
 
 // Name of the process that has `rdev` open, e.g. "process 1234 (vantrel-sim)";
 // empty when none can be seen (other users' processes are hidden from non-root).
@@ -70,36 +68,11 @@ std::string GroupOf(const std::string& path) {
 }
 
 std::string Describe(int err, const std::string& path) {
-  switch (err) {
-    case ENOENT:
-    case ENODEV:
-    case ENXIO:
-      return path + ": no such device (is the cable plugged in and the port mapped?)";
-    case EACCES:
-    case EPERM: {
-      std::string why = path + ": permission denied";
-      const std::string group = GroupOf(path);
-      if (!group.empty()) {
-        why += "; the device belongs to group '" + group + "' (add the user to it: usermod -aG " + group +
-               " $USER, then log in again)";
-      }
-      return why;
-    }
-    case EBUSY:
-    case EWOULDBLOCK: {
-      std::string why = path + ": busy, in use by another program";
-      struct stat st;
-      if (::stat(path.c_str(), &st) == 0) {
-        const std::string holder = FindHolder(st.st_rdev);
-        if (!holder.empty()) why = path + ": busy, held by " + holder;
-      }
-      return why;
-    }
-    case ENOTTY:
-      return path + ": not a serial device";
-    default:
-      return path + ": " + ErrorText(err);
-  }
+  std::string group, holder;
+  if (err == EACCES || err == EPERM) group = GroupOf(path);
+  struct stat st;
+  if ((err == EBUSY || err == EWOULDBLOCK) && ::stat(path.c_str(), &st) == 0) holder = FindHolder(st.st_rdev);
+  return OpenFailureText(err, path, group, holder);
 }
 
 class PosixSerial final : public SerialDevice {
@@ -277,30 +250,9 @@ class PosixSerial final : public SerialDevice {
   bool setLowLatency_ = false;  // low latency was switched on here
 };
 
-std::mutex g_factoryMutex;
-SerialFactory& Factory() {
-  static SerialFactory factory;
-  return factory;
-}
-
 }  // namespace
 
-std::unique_ptr<SerialDevice> MakePosixSerial() { return std::make_unique<PosixSerial>(); }
-
-SerialFactory SetSerialFactory(SerialFactory factory) {
-  std::lock_guard<std::mutex> lock(g_factoryMutex);
-  SerialFactory old = std::move(Factory());
-  Factory() = std::move(factory);
-  return old;
-}
-
-std::unique_ptr<SerialDevice> MakeSerialDevice() {
-  SerialFactory factory;
-  {
-    std::lock_guard<std::mutex> lock(g_factoryMutex);
-    factory = Factory();
-  }
-  return factory ? factory() : MakePosixSerial();
-}
+std::unique_ptr<SerialDevice> MakeNativeSerial() { return std::make_unique<PosixSerial>(); }
+std::unique_ptr<SerialDevice> MakePosixSerial() { return MakeNativeSerial(); }
 
 }  // namespace vantrel
