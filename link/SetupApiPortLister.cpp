@@ -2,7 +2,9 @@
 // their COM name, names and instance IDs. What is made of the strings is in
 // WindowsPorts.cpp; only the reading is here.
 #include <windows.h>
-// windows.h first: the SetupAPI headers build on its types.
+// windows.h first: the SetupAPI headers build on its types. initguid.h makes
+// devpkey.h define the property keys here; no import library holds them.
+#include <initguid.h>
 #include <cfgmgr32.h>
 #include <devguid.h>
 #include <devpkey.h>
