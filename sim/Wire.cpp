@@ -5,9 +5,11 @@
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
 #include <fcntl.h>
+#include <dirent.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,6 +31,9 @@ namespace {
 constexpr double kPowerOnSettleMs = 20;
 constexpr double kPowerOnSettleScaledMs = 130;
 constexpr double kHostCheckMs = 10;
+// Whether a host that never claimed the line still has it open is looked up
+// in /proc, less often.
+constexpr double kSharedHostCheckMs = 100;
 constexpr double kHangUpDowntimeMs = 200;
 constexpr double kWriteStallMs = 3000;
 // Pacing: the handset's receiver holds this many bytes that are still on the
@@ -130,6 +135,9 @@ int Wire::CreatePty(std::string* error) {
   }
   rateAtPurge_ = HostRate();
   hostOpen_ = false;
+  claimSeen_ = sharedHost_ = sharedLifted_ = false;
+  sharedPid_ = 0;
+  LineSettingsChanged();
   if (options_.comNumber > 0) {
     const int err = PublishComName(options_.comNumber, name);
     if (err != 0) return fail("mapping COM" + std::to_string(options_.comNumber), err);
@@ -171,6 +179,9 @@ void Wire::StayOffUntilReopened() {
   // a quick reopen, but the host's open claims the line for itself again:
   // so the claim is lifted here, and the next claim is the next start.
   if (slave_ >= 0) ::ioctl(slave_, TIOCNXCL);
+  // A host that never claimed is given up the same way, until it lets go.
+  if (sharedHost_) sharedLifted_ = true;
+  sharedHost_ = false;
   powerOnAt_.reset();
 }
 
@@ -195,11 +206,80 @@ uint32_t Wire::HostRate() const {
   return tio.c_ospeed;
 }
 
-bool Wire::HostHoldsPort() const {
-  if (slave_ < 0) return false;
+bool Wire::Claimed() const {
   int excl = 0;
-  if (::ioctl(slave_, TIOCGEXCL, &excl) != 0) return false;
-  return excl != 0;
+  return slave_ >= 0 && ::ioctl(slave_, TIOCGEXCL, &excl) == 0 && excl != 0;
+}
+
+bool Wire::HostHoldsPort() const { return slave_ >= 0 && (sharedHost_ || Claimed()); }
+
+bool Wire::HasLineOpen(long pid) const {
+  struct stat line;
+  if (slave_ < 0 || ::fstat(slave_, &line) != 0) return false;
+  const std::string dir = "/proc/" + std::to_string(pid) + "/fd";
+  DIR* fds = ::opendir(dir.c_str());
+  if (fds == nullptr) return false;
+  int found = 0;
+  while (const dirent* fd = ::readdir(fds)) {
+    struct stat st;
+    if (fd->d_name[0] != '.' && ::stat((dir + "/" + fd->d_name).c_str(), &st) == 0 && S_ISCHR(st.st_mode) &&
+        st.st_rdev == line.st_rdev)
+      ++found;
+  }
+  ::closedir(fds);
+  // In this process the simulator's own descriptor is one of them.
+  return found > (pid == static_cast<long>(::getpid()) ? 1 : 0);
+}
+
+long Wire::FindLineHolder() const {
+  DIR* proc = ::opendir("/proc");
+  if (proc == nullptr) return 0;
+  long holder = 0;
+  while (const dirent* entry = ::readdir(proc)) {
+    if (entry->d_name[0] < '1' || entry->d_name[0] > '9') continue;
+    const long pid = std::strtol(entry->d_name, nullptr, 10);
+    if (HasLineOpen(pid)) {
+      holder = pid;
+      break;
+    }
+  }
+  ::closedir(proc);
+  return holder;
+}
+
+bool Wire::LineSettingsChanged() {
+  struct termios2 tio;
+  if (master_ < 0 || ::ioctl(master_, TCGETS2, &tio) != 0) return false;
+  const uint64_t now = (uint64_t{tio.c_cflag} << 32) | tio.c_ospeed;
+  const bool changed = now != lineSettings_;
+  lineSettings_ = now;
+  return changed;
+}
+
+void Wire::LookForSharedHost(const char* sign) {
+  if (claimSeen_ || sharedHost_ || sharedLifted_ || slave_ < 0) return;
+  if (Claimed()) {
+    claimSeen_ = true;
+    return;
+  }
+  // A host that claims the line and has let go already leaves no holder.
+  const long pid = FindLineHolder();
+  if (pid == 0) return;
+  sharedHost_ = true;
+  sharedPid_ = pid;
+  lastHolderCheck_ = Clock::now();
+  rec_.Note(std::string("a host that does not claim the line has the port open (") + sign + ")");
+}
+
+void Wire::CheckSharedHostStays(Clock::time_point now) {
+  if (!sharedHost_ && !sharedLifted_) return;
+  if (now - lastHolderCheck_ < Ms(kSharedHostCheckMs)) return;
+  lastHolderCheck_ = now;
+  if (HasLineOpen(sharedPid_)) return;
+  sharedPid_ = FindLineHolder();
+  if (sharedPid_ != 0) return;
+  sharedHost_ = sharedLifted_ = false;
+  LineSettingsChanged();  // what it left on the line is no sign of the next host
 }
 
 void Wire::CheckControl() {
@@ -225,6 +305,14 @@ void Wire::WatchHost() {
   const Clock::time_point now = Clock::now();
   if (now - lastHostCheck_ < Ms(kHostCheckMs)) return;
   lastHostCheck_ = now;
+  if (!claimSeen_) {
+    if (Claimed()) {
+      claimSeen_ = true;
+    } else {
+      CheckSharedHostStays(now);
+      if (LineSettingsChanged()) LookForSharedHost("line settings");
+    }
+  }
   const bool holds = HostHoldsPort();
   if (holds && !hostOpen_) {
     OnHostOpened("seen");
@@ -246,6 +334,7 @@ void Wire::WatchHost() {
 }
 
 void Wire::OnPurge(bool midUnit) {
+  LookForSharedHost("purge");
   rateAtPurge_ = HostRate();
   lastHostRate_ = rateAtPurge_;
   const bool holds = HostHoldsPort();
