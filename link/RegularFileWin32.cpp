@@ -8,16 +8,12 @@
 #include <cerrno>
 
 #include "link/RegularFile.h"
+#include "link/WinText.h"
 
 namespace vantrel {
 namespace {
 
-std::wstring Wide(const std::string& text) {
-  const int n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-  return out;
-}
+using win::Wide;
 
 int ErrnoOf(DWORD code) {
   switch (code) {

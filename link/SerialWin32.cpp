@@ -12,23 +12,18 @@
 
 #include "link/DeviceErrors.h"
 #include "link/SerialDevice.h"
+#include "link/WinText.h"
 
 namespace vantrel {
 namespace {
+
+using win::Wide;
 
 // The driver queues the link asks for, each way.
 constexpr DWORD kQueueBytes = 4096;
 // Waits look at the driver's queue this often: Sleep(1) lasts a millisecond
 // while the timer resolution is raised (see Win32Serial::Open).
 constexpr int64_t kWaitSliceUs = 1000;
-
-std::wstring Wide(const std::string& text) {
-  if (text.empty()) return {};
-  const int n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-  return out;
-}
 
 // The cause of a failed open, as the Linux link names it. Another program
 // holding the port shows as access denied: COM ports are never shared.
@@ -228,14 +223,17 @@ class Win32Serial final : public SerialDevice {
     return h_ != INVALID_HANDLE_VALUE && ::ClearCommError(h_, &errors, stat);
   }
 
-  // Looks at `ready` every millisecond for up to `us` microseconds; the
-  // last part of a millisecond is not waited for (early returns are allowed).
+  // Looks at `ready` every millisecond for up to `us` microseconds; the last
+  // part of a millisecond, shorter than any sleep, is spent yielding.
   template <typename Ready>
   void Wait(int64_t us, Ready ready) {
     if (h_ == INVALID_HANDLE_VALUE || us <= 0) return;
     using Clock = std::chrono::steady_clock;
     const Clock::time_point until = Clock::now() + std::chrono::microseconds(us);
-    while (!ready() && until - Clock::now() >= std::chrono::microseconds(kWaitSliceUs)) ::Sleep(kWaitSliceUs / 1000);
+    for (Clock::duration left = until - Clock::now(); left.count() > 0 && !ready(); left = until - Clock::now()) {
+      if (left >= std::chrono::microseconds(kWaitSliceUs)) ::Sleep(kWaitSliceUs / 1000);
+      else ::SwitchToThread();
+    }
   }
 
   HANDLE h_ = INVALID_HANDLE_VALUE;

@@ -14,20 +14,13 @@
 #include <vector>
 
 #include "link/PortList.h"
+#include "link/WinText.h"
 #include "link/WindowsPorts.h"
 
 namespace vantrel {
 namespace {
 
-std::string Narrow(const wchar_t* text) {
-  if (text == nullptr || *text == L'\0') return {};
-  const int n = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (n <= 1) return {};
-  std::string out(static_cast<size_t>(n), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), n, nullptr, nullptr);
-  out.resize(static_cast<size_t>(n - 1));
-  return out;
-}
+using win::Narrow;
 
 std::string RegistryText(HDEVINFO set, SP_DEVINFO_DATA& dev, DWORD property) {
   wchar_t buf[512] = {};

@@ -137,6 +137,7 @@ int Wire::CreatePty(std::string* error) {
   hostOpen_ = false;
   claimSeen_ = sharedHost_ = sharedLifted_ = false;
   sharedPid_ = 0;
+  sharedSign_ = nullptr;
   LineSettingsChanged();
   if (options_.comNumber > 0) {
     const int err = PublishComName(options_.comNumber, name);
@@ -257,17 +258,20 @@ bool Wire::LineSettingsChanged() {
 }
 
 void Wire::LookForSharedHost(const char* sign) {
-  if (claimSeen_ || sharedHost_ || sharedLifted_ || slave_ < 0) return;
-  if (Claimed()) {
-    claimSeen_ = true;
-    return;
-  }
-  // A host that claims the line and has let go already leaves no holder.
-  const long pid = FindLineHolder();
+  if (claimSeen_ || sharedHost_ || sharedLifted_ || sharedSign_ != nullptr || slave_ < 0) return;
+  sharedSign_ = sign;
+  sharedSignAt_ = Clock::now();
+}
+
+void Wire::ConfirmSharedHost(Clock::time_point now) {
+  if (sharedSign_ == nullptr || now - sharedSignAt_ < Ms(kHostCheckMs)) return;
+  const char* sign = sharedSign_;
+  sharedSign_ = nullptr;
+  const long pid = Claimed() ? 0 : FindLineHolder();
   if (pid == 0) return;
   sharedHost_ = true;
   sharedPid_ = pid;
-  lastHolderCheck_ = Clock::now();
+  lastHolderCheck_ = now;
   rec_.Note(std::string("a host that does not claim the line has the port open (") + sign + ")");
 }
 
@@ -307,10 +311,14 @@ void Wire::WatchHost() {
   lastHostCheck_ = now;
   if (!claimSeen_) {
     if (Claimed()) {
+      // Every host claims the line from here on, as the tool on Linux does.
       claimSeen_ = true;
+      sharedHost_ = sharedLifted_ = false;
+      sharedSign_ = nullptr;
     } else {
       CheckSharedHostStays(now);
       if (LineSettingsChanged()) LookForSharedHost("line settings");
+      ConfirmSharedHost(now);
     }
   }
   const bool holds = HostHoldsPort();

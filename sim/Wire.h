@@ -136,9 +136,11 @@ class Wire {
   void OnHostOpened(const char* how);
   bool Claimed() const;  // the exclusive flag is set on the line
   // Hosts that do not claim the line are told by what they do to it (`sign`:
-  // a purge, new line settings) while some process besides the simulator
-  // has it open; they count as gone once none has.
+  // a purge, new line settings) when, a moment later, the line is still not
+  // claimed and some process besides the simulator has it open (the tool on
+  // Linux claims right after its open); they count as gone once none has.
   void LookForSharedHost(const char* sign);
+  void ConfirmSharedHost(Clock::time_point now);
   void CheckSharedHostStays(Clock::time_point now);
   bool LineSettingsChanged();
   bool HasLineOpen(long pid) const;
@@ -182,6 +184,8 @@ class Wire {
   bool sharedHost_ = false;    // a host without the claim holds the port
   bool sharedLifted_ = false;  // its hold no longer counts (session end) until it lets go
   long sharedPid_ = 0;         // the process found holding the line
+  const char* sharedSign_ = nullptr;  // what a host without the claim may have done
+  Clock::time_point sharedSignAt_{};
   Clock::time_point lastHolderCheck_{};
   uint64_t lineSettings_ = 0;  // the line settings last looked at (flags and rate)
   // A purge came while a unit still had delivered bytes to read: nothing
