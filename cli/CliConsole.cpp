@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <iostream>
 
-#include "cli/TerminalText.h"
+#include "platform/TerminalText.h"
 #include "jobs/ControlIds.h"
 #include "jobs/FileInfo.h"
 
@@ -13,7 +13,7 @@ namespace vantrel::cli {
 
 std::optional<bool> TerminalAsker::Ask(const std::string& question) {
   if (!isatty(STDIN_FILENO)) return std::nullopt;
-  std::fprintf(stderr, "%s [y/N] ", EscapeControls(question).c_str());
+  std::fprintf(stderr, "%s [y/N] ", platform::EscapeControls(question).c_str());
   std::fflush(stderr);
   std::string line;
   if (!std::getline(std::cin, line)) return std::nullopt;

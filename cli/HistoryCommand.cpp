@@ -4,10 +4,13 @@
 
 #include "cli/ExitStatus.h"
 #include "history/History.h"
+#include "platform/TerminalText.h"
 
 namespace vantrel::cli {
 
 namespace {
+
+using platform::EscapeField;
 
 const char kHistoryHelp[] =
     "Usage: vantrel-cli history [--since WHEN] [--port COMn] [--failed] [--csv | --json]\n"
@@ -37,7 +40,7 @@ int RunHistoryCommand(const std::vector<std::string>& args, std::FILE* out, std:
       filter.since = history::ParseTime(args[++i]);
       if (!filter.since) {
         std::fprintf(err, "vantrel-cli: history: '%s' is not a date such as 2026-12-08 or \"2026-12-08 14:30\"\n",
-                     args[i].c_str());
+                     EscapeField(args[i]).c_str());
         return kExitUsage;
       }
     } else if (a == "--port" && hasValue) {
@@ -49,7 +52,8 @@ int RunHistoryCommand(const std::vector<std::string>& args, std::FILE* out, std:
     } else if (a == "--json") {
       json = true;
     } else {
-      std::fprintf(err, "vantrel-cli: history: unknown or incomplete option %s (see history --help)\n", a.c_str());
+      std::fprintf(err, "vantrel-cli: history: unknown or incomplete option %s (see history --help)\n",
+                   EscapeField(a).c_str());
       return kExitUsage;
     }
   }
@@ -58,22 +62,27 @@ int RunHistoryCommand(const std::vector<std::string>& args, std::FILE* out, std:
     return kExitUsage;
   }
   const std::string path = history::HistoryPath();
-  history::Contents log = history::ReadRecords(path);
-  if (log.error != 0) {
-    std::fprintf(err, "vantrel-cli: history: cannot read %s: %s\n", path.c_str(), std::strerror(log.error));
+  auto cannotRead = [&](const platform::FileError& e) {
+    std::fprintf(err, "vantrel-cli: history: cannot read %s: %s\n", EscapeField(path).c_str(),
+                 platform::FileErrorText(e).c_str());
     return kExitFile;
-  }
+  };
+  // One record at a time: a long log costs the memory of one line.
+  history::RecordReader log(path);
+  if (log.Error()) return cannotRead(log.Error());
   if (csv) std::fprintf(out, "%s\r\n", history::CsvHeader().c_str());
-  for (const nlohmann::json& r : log.records) {
+  for (nlohmann::json r; log.Next(&r);) {
     if (!history::Matches(r, filter)) continue;
     if (csv) std::fprintf(out, "%s\r\n", history::CsvRow(r).c_str());
     else if (json) std::fprintf(out, "%s\n", r.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
-    else std::fprintf(out, "%s\n", history::TextLine(r).c_str());
+    // Every field of a record came from outside: one line per record.
+    else std::fprintf(out, "%s\n", EscapeField(history::TextLine(r)).c_str());
   }
+  if (log.Error()) return cannotRead(log.Error());
   // A line torn by a crash is left out; say so, so that nobody wonders.
-  if (log.damaged > 0)
-    std::fprintf(err, "vantrel-cli: history: skipped %d damaged line%s in %s\n", log.damaged,
-                 log.damaged == 1 ? "" : "s", path.c_str());
+  if (log.Damaged() > 0)
+    std::fprintf(err, "vantrel-cli: history: skipped %d damaged line%s in %s\n", log.Damaged(),
+                 log.Damaged() == 1 ? "" : "s", EscapeField(path).c_str());
   return kExitOk;
 }
 

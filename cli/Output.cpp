@@ -8,12 +8,14 @@
 
 #include "cli/ExitStatus.h"
 #include "cli/Json.h"
-#include "cli/TerminalText.h"
+#include "platform/TerminalText.h"
 #include "jobs/Console.h"
 
 namespace vantrel::cli {
 
 namespace {
+
+using platform::EscapeField;
 
 const char* KindColor(std::optional<LogKind> kind) {
   if (kind == LogKind::Blue || kind == LogKind::BlueNote) return "\033[34m";
@@ -87,7 +89,7 @@ void TextSink::HideBarLocked() {
 void TextSink::Log(const std::string& raw, std::optional<LogKind> kind) {
   if (kind == LogKind::Scratch) return;  // the window's hidden scratch box
   // The log carries file names and the handset's own text.
-  std::string text = EscapeControls(NormalizeLineBreaks(raw));
+  std::string text = platform::EscapeControls(NormalizeLineBreaks(raw));
   if (text.empty()) return;
   std::lock_guard<std::mutex> lock(mu_);
   HideBarLocked();
@@ -129,7 +131,7 @@ void TextSink::ToErrLocked(const std::string& line) {
     atLineStart_ = true;
     partial_.clear();
   }
-  std::fputs(EscapeControls(line).c_str(), err_);
+  std::fputs(platform::EscapeControls(line).c_str(), err_);
   std::fputc('\n', err_);
   std::fflush(err_);
 }
@@ -184,11 +186,12 @@ void TextSink::Note(const std::string& text) {
 
 void TextSink::OpBegin(int index, int count, const std::string& op) {
   std::lock_guard<std::mutex> lock(mu_);
-  ToErrLocked("vantrel-cli: [" + std::to_string(index) + "/" + std::to_string(count) + "] " + op);
+  ToErrLocked("vantrel-cli: [" + std::to_string(index) + "/" + std::to_string(count) + "] " + EscapeField(op));
 }
 
 void TextSink::OpEnd(int index, int count, const std::string& op, int status, const std::string& reason) {
-  std::string line = "vantrel-cli: [" + std::to_string(index) + "/" + std::to_string(count) + "] " + op + ": ";
+  std::string line =
+      "vantrel-cli: [" + std::to_string(index) + "/" + std::to_string(count) + "] " + EscapeField(op) + ": ";
   if (status == kExitOk) line += "OK";
   else line += std::string("FAILED (") + ExitStatusName(status) + ")" + (reason.empty() ? "" : ": " + reason);
   std::lock_guard<std::mutex> lock(mu_);
@@ -198,16 +201,17 @@ void TextSink::OpEnd(int index, int count, const std::string& op, int status, co
 void TextSink::Verify(const std::string& op, bool match, uint32_t checkedBytes, int64_t firstDifference,
                       const std::string& detail) {
   char buf[160];
+  const std::string shown = EscapeField(op);
   if (match) {
-    std::snprintf(buf, sizeof buf, "verify %s: %u bytes read back, all equal to the file", op.c_str(),
+    std::snprintf(buf, sizeof buf, "verify %s: %u bytes read back, all equal to the file", shown.c_str(),
                   checkedBytes);
   } else if (firstDifference >= 0) {
-    std::snprintf(buf, sizeof buf, "verify %s: flash differs from the file at address 0x%llX", op.c_str(),
+    std::snprintf(buf, sizeof buf, "verify %s: flash differs from the file at address 0x%llX", shown.c_str(),
                   static_cast<unsigned long long>(firstDifference));
   } else {
-    std::snprintf(buf, sizeof buf, "verify %s: failed", op.c_str());
+    std::snprintf(buf, sizeof buf, "verify %s: failed", shown.c_str());
   }
-  std::string line = std::string("vantrel-cli: ") + buf + (detail.empty() ? "" : " (" + detail + ")");
+  std::string line = std::string("vantrel-cli: ") + buf + (detail.empty() ? "" : " (" + EscapeField(detail) + ")");
   std::lock_guard<std::mutex> lock(mu_);
   ToErrLocked(line);
 }
@@ -222,7 +226,7 @@ void TextSink::Info(const std::string& path, uint64_t size, uint32_t checksum) {
   char buf[96];
   std::snprintf(buf, sizeof buf, "File size : %llu byte\nChecksum : 0x%x\n", static_cast<unsigned long long>(size),
                 checksum);
-  Log(path + "\n" + buf, std::nullopt);
+  Log(EscapeField(path) + "\n" + buf, std::nullopt);
 }
 
 void TextSink::Finish(int status, int succeeded, int count) {

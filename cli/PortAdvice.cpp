@@ -13,7 +13,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "cli/TerminalText.h"
+#include "platform/TerminalText.h"
 #include "link/DeviceGroup.h"
 
 namespace vantrel {
@@ -46,7 +46,7 @@ std::string ModemManagerNote(const std::string& devicePath, bool modemManagerRun
   std::string dev = ResolveDevice(devicePath);
   std::string base = dev.substr(dev.rfind('/') + 1);
   if (base.rfind("ttyACM", 0) != 0) return "";
-  return "ModemManager is running and probes " + dev +
+  return "ModemManager is running and probes " + platform::EscapeField(dev) +
          " with modem commands, which disturbs the handset's boot ROM. Keep it away from the handset "
          "with the udev rule 70-vantrel-modemmanager.rules (see the README), or stop ModemManager "
          "while flashing.";
@@ -58,10 +58,11 @@ std::string PermissionHint(const std::string& devicePath) {
   if (access(devicePath.c_str(), R_OK | W_OK) == 0) return "";
   if (errno != EACCES && errno != EPERM) return "";
   const std::string group = JoinableGroup(st);
-  std::string dev = ResolveDevice(devicePath);
+  const std::string dev = platform::EscapeField(ResolveDevice(devicePath));
   if (!S_ISCHR(st.st_mode)) return "you may not open " + dev + ", and it is not a serial device: check the port name";
   if (group.empty())
-    return "you may not open " + dev + ": ask the administrator for read and write access to it";
+    return "you may not open " + dev +
+           ": ask the administrator for a udev rule that gives you read and write access to it";
   return "you may not open " + dev + ": join the group '" + group + "' that owns it (sudo usermod -aG " +
          group + " $USER), then log out and in again";
 }
@@ -128,7 +129,7 @@ std::unique_ptr<PortLock> PortLock::Acquire(const std::string& devicePath, std::
       close(fd);
       if (why != nullptr) {
         *why = dev + " is in use by another vantrel-cli" +
-               (holder.empty() ? "" : " (pid " + cli::EscapeControls(holder, false) + ")") +
+               (holder.empty() ? "" : " (pid " + platform::EscapeField(holder) + ")") +
                ": one process per port; use a second port for a second handset";
       }
       return nullptr;

@@ -16,9 +16,9 @@ bool ModemManagerRunning(const std::string& procRoot = "/proc");
 std::string ModemManagerNote(const std::string& devicePath, bool modemManagerRunning);
 
 // When the current user may not read and write `devicePath`: the hint to
-// join the group that owns it, when that is a serial device's group other
-// than root's; else to ask the administrator. Empty when access is granted or
-// the device does not exist.
+// join the group that owns it, when that is a group meant for serial ports
+// (see JoinableGroup); else to ask the administrator for a udev rule. Empty
+// when access is granted or the device does not exist.
 std::string PermissionHint(const std::string& devicePath);
 
 // The device a path leads to, links followed; the path itself when it

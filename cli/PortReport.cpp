@@ -2,6 +2,7 @@
 
 #include "cli/Json.h"
 #include "link/ComNames.h"
+#include "platform/TerminalText.h"
 
 namespace vantrel::cli {
 namespace {
@@ -26,13 +27,16 @@ void Emit(std::FILE* out, const std::string* com, const std::string& path, const
 
 }  // namespace
 
+// Link targets and the device's own strings are whatever someone put there:
+// each line is shown escaped.
 void PrintPorts(const PortTable& table, bool json, std::FILE* out) {
+  using platform::EscapeField;
   bool any = !table.unreached.empty();
   for (const ComEntry& e : table.coms) {
     if (!e.present && !e.linked) continue;
     any = true;
     if (!json) {
-      std::fprintf(out, "%s\n", ComLabel(e).c_str());
+      std::fprintf(out, "%s\n", EscapeField(ComLabel(e)).c_str());
       continue;
     }
     const std::string name = e.Name();
@@ -40,7 +44,7 @@ void PrintPorts(const PortTable& table, bool json, std::FILE* out) {
   }
   for (const SerialPortInfo& d : table.unreached) {
     if (!json) {
-      std::fprintf(out, "%s\n", UnreachedLabel(d).c_str());
+      std::fprintf(out, "%s\n", EscapeField(UnreachedLabel(d)).c_str());
       continue;
     }
     Emit(out, nullptr, d.path, DescribePort(d), true, false, &d);
@@ -48,7 +52,7 @@ void PrintPorts(const PortTable& table, bool json, std::FILE* out) {
   if (!json && !any) std::fprintf(stderr, "No serial device found.\n");
   if (!json && !table.unreached.empty()) {
     std::fprintf(stderr, "Devices marked - have no COM name: give one in the window, or link it as %s/COMn.\n",
-                 SettingsFolder().c_str());
+                 EscapeField(SettingsFolder()).c_str());
   }
 }
 

@@ -85,8 +85,8 @@ void RecordingSink::Finish(int status, int succeeded, int count) {
   }
   // A command line refused before it reached a port leaves no record.
   if (!path_.empty() && (began || status != kExitUsage)) {
-    if (int rc = history::AppendRecord(Record(status), path_); rc != 0)
-      inner_.Note("cannot add this run to the station log " + path_ + ": " + std::strerror(rc));
+    if (platform::FileError e = history::AppendRecord(Record(status), path_))
+      inner_.Note("cannot add this run to the station log " + path_ + ": " + platform::FileErrorText(e));
   }
   inner_.Finish(status, succeeded, count);
 }

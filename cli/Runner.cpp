@@ -1,9 +1,5 @@
 #include "cli/Runner.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -28,6 +24,8 @@
 #include "link/Trace.h"
 #include "maintenance/OperationControl.h"
 #include "payloads/Payloads.h"
+#include "platform/Files.h"
+#include "platform/TerminalText.h"
 
 namespace vantrel::cli {
 
@@ -38,19 +36,17 @@ constexpr auto kWaitStep = std::chrono::milliseconds(50);
 constexpr auto kProgressPeriod = std::chrono::milliseconds(250);
 constexpr uint32_t kReadBackBlock = 0x20000;
 
-// Why a file the operation reads cannot be used; empty when it can.
+// Why a file the operation reads cannot be used; empty when it can. The open
+// never waits: a FIFO without a writer would block it, and SIGTERM with it.
 std::string InputProblem(const std::string& path) {
-  // A FIFO without a writer would block the open, and SIGTERM with it.
-  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return std::strerror(errno);
-  struct stat st {};
-  std::string problem;
-  if (fstat(fd, &st) != 0) problem = std::strerror(errno);
-  else if (S_ISDIR(st.st_mode)) problem = "it is a folder";
-  else if (!S_ISREG(st.st_mode)) problem = "it is not a regular file";
-  else if (st.st_size == 0) problem = "it is empty";
-  ::close(fd);
-  return problem;
+  platform::File file;
+  const platform::FileError e = platform::OpenForReading(path, platform::Links::Follow, &file);
+  switch (e.fault) {
+    case platform::FileFault::None: return file.Size() == 0 ? "it is empty" : "";
+    case platform::FileFault::Folder:
+    case platform::FileFault::NotRegular: return "it is " + platform::FileErrorText(e);
+    default: return std::strerror(e.code);
+  }
 }
 
 bool IsDownload(const Operation& op) { return op.kind == OpKind::Download || op.kind == OpKind::AutoAll; }
@@ -200,7 +196,9 @@ std::vector<InputFile> OperationInputs(const Options& o, const Operation& op) {
 Judgement Runner::CheckInputs(const Operation& op) const {
   for (const auto& [what, path] : OperationInputs(o_, op)) {
     std::string problem = InputProblem(path);
-    if (!problem.empty()) return {kExitFile, std::string("cannot use the ") + what + " file " + path + ": " + problem};
+    if (!problem.empty())
+      return {kExitFile,
+              std::string("cannot use the ") + what + " file " + platform::EscapeField(path) + ": " + problem};
   }
   return {kExitOk, ""};
 }
@@ -246,7 +244,8 @@ Judgement Runner::RunInfo(const Operation& op) {
   std::string problem = InputProblem(op.file);
   std::optional<FileSummary> sum;
   if (problem.empty() || problem == "it is empty") sum = SummariseFile(op.file);
-  if (!sum) return {kExitFile, "cannot read " + op.file + (problem.empty() ? "" : ": " + problem)};
+  if (!sum)
+    return {kExitFile, "cannot read " + platform::EscapeField(op.file) + (problem.empty() ? "" : ": " + problem)};
   sink_.Info(op.file, sum->length, sum->sum);
   return {kExitOk, ""};
 }
@@ -335,7 +334,7 @@ Judgement Runner::Verify(JobContext& ctx, CliConsole& console, OperationRecord& 
     // A transfer that wrote nothing reports "Completed" all the same: the
     // file is not in the flash, which is what --verify is there to catch.
     if (bySection[section].empty()) {
-      std::string detail = section + " wrote no block of " + src.path;
+      std::string detail = section + " wrote no block of " + platform::EscapeField(src.path);
       sink_.Verify(op.text, false, checked, -1, detail);
       return {kExitVerify, "verify: " + detail};
     }

@@ -9,6 +9,7 @@
 #include "link/ResultCodes.h"
 #include "link/Stop.h"
 #include "link/Timing.h"
+#include "platform/TerminalText.h"
 #include "protocol/Constants.h"
 #include "protocol/LoaderCommands.h"
 #include "protocol/ReadBack.h"
@@ -105,8 +106,10 @@ VerifySource SourceForSection(const std::string& section, const OperationRecord&
 bool BuildSpans(const VerifySource& source, const std::vector<WrittenRange>& ranges, std::vector<Span>& out,
                 std::string& error) {
   FileReader file(source.path);
+  // The reason is shown on a terminal: the file name is one field of it.
+  const std::string shownPath = platform::EscapeField(source.path);
   if (!file.Ok()) {
-    error = "cannot read " + source.path;
+    error = "cannot read " + shownPath;
     return false;
   }
   int64_t fileLength = file.Length();
@@ -163,12 +166,12 @@ bool BuildSpans(const VerifySource& source, const std::vector<WrittenRange>& ran
     if (!found || fileLength < 0 || offset + r.length > static_cast<uint64_t>(fileLength)) {
       char buf[128];
       std::snprintf(buf, sizeof buf, "the block at 0x%X (%u bytes) is not in ", r.address, r.length);
-      error = buf + source.path;
+      error = buf + shownPath;
       return false;
     }
     std::vector<uint8_t> bytes;
     if (!file.Read(offset, r.length, bytes)) {
-      error = "cannot read " + source.path;
+      error = "cannot read " + shownPath;
       return false;
     }
     pieces[flashAddress] = std::move(bytes);

@@ -18,7 +18,7 @@
 #include "cli/PortReport.h"
 #include "cli/RunRecord.h"
 #include "cli/Runner.h"
-#include "cli/TerminalText.h"
+#include "platform/TerminalText.h"
 #include "history/History.h"
 #include "jobs/Console.h"
 #include "link/PortList.h"
@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
     if (o.json) {
       std::printf("%s\n", JsonObject("exit").Add("status", kExitUsage).Add("failure", "usage").Add("reason", parsed.error).Text().c_str());
     }
-    std::fprintf(stderr, "vantrel-cli: %s\n%s\n", EscapeControls(parsed.error).c_str(), UsageHint());
+    std::fprintf(stderr, "vantrel-cli: %s\n%s\n", vantrel::platform::EscapeControls(parsed.error).c_str(), UsageHint());
     return kExitUsage;
   }
   if (o.help) {

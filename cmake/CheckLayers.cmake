@@ -6,19 +6,23 @@ cmake_minimum_required(VERSION 3.25)
 # and uses none of the host's code (only the payloads it must recognise); the
 # core builds without Qt, which only the console uses.
 #
+# The platform layer (files, folders, the terminal) lies below everything;
+# every layer but the simulator may use it.
+#
 # folder: the project folders its files may include from (its own included).
 set(_may_include
-  "link:"
-  "payloads:"
-  "history:"
-  "protocol:link payloads"
-  "jobs:link payloads protocol history"
-  "maintenance:link payloads protocol jobs history"
+  "platform:"
+  "link:platform"
+  "payloads:platform"
+  "history:platform"
+  "protocol:platform link payloads"
+  "jobs:platform link payloads protocol history"
+  "maintenance:platform link payloads protocol jobs history"
   "sim:payloads"
-  "cli:link payloads protocol jobs maintenance history"
-  "station:link payloads protocol jobs maintenance history cli"
-  "console:link payloads protocol jobs maintenance history")
-set(_project_folders link payloads history protocol jobs maintenance sim cli station console bench tests)
+  "cli:platform link payloads protocol jobs maintenance history"
+  "station:platform link payloads protocol jobs maintenance history cli"
+  "console:platform link payloads protocol jobs maintenance history")
+set(_project_folders platform link payloads history protocol jobs maintenance sim cli station console bench tests)
 set(_qt_folders console)
 
 if(NOT ROOT)

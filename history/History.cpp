@@ -1,16 +1,11 @@
 #include "history/History.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <strings.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
 #include <sstream>
+#include <string_view>
 
 namespace vantrel::history {
 
@@ -18,32 +13,22 @@ namespace {
 
 constexpr const char* kFolderName = "vantrel-downloader";
 constexpr const char* kFileName = "history.jsonl";
+// A line longer than this is no record of ours: skipped as damaged, without
+// ever holding more of it than this.
+constexpr size_t kMaxLineBytes = 16u << 20;
+constexpr size_t kReadPiece = 64u << 10;
 
 std::string Str(const nlohmann::json& j, const char* key) {
   auto it = j.find(key);
   return it != j.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
 
-int MakeFolders(const std::string& dir) {
-  for (size_t pos = 1; pos <= dir.size(); ++pos) {
-    if (pos != dir.size() && dir[pos] != '/') continue;
-    if (::mkdir(dir.substr(0, pos).c_str(), 0700) != 0 && errno != EEXIST) return errno;
-  }
-  return 0;
-}
-
-int WriteAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return n < 0 ? errno : EIO;
-    done += static_cast<size_t>(n);
-  }
-  return 0;
-}
-
-std::string CsvField(const std::string& text) {
+std::string CsvField(const std::string& field) {
+  // A file named "+1+cmd|calc.img" must not become a formula that the
+  // spreadsheet runs; the quote shows as nothing but marks the cell as text.
+  const std::string text = !field.empty() && std::string_view("=+-@\t\r").find(field[0]) != std::string_view::npos
+                               ? "'" + field
+                               : field;
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
   std::string out = "\"";
   for (char c : text) {
@@ -108,54 +93,82 @@ std::string HistoryPath() {
   return base + "/" + kFolderName + "/" + kFileName;
 }
 
-int AppendRecord(const nlohmann::json& record, const std::string& path) {
+platform::FileError AppendRecord(const nlohmann::json& record, const std::string& path) {
   // Paths and texts from a handset's port may hold bytes that are not UTF-8;
   // they are replaced rather than losing the record.
-  std::string line = record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+  const std::string line = record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
   const size_t slash = path.rfind('/');
   if (slash != std::string::npos && slash > 0) {
-    if (int rc = MakeFolders(path.substr(0, slash)); rc != 0) return rc;
+    if (platform::FileError e = platform::MakeFolders(path.substr(0, slash))) return e;
   }
-  const int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return errno;
-  int rc = 0;
-  while (::flock(fd, LOCK_EX) != 0) {
-    if (errno != EINTR) {
-      rc = errno;
-      break;
+  // A writer killed in the middle of its line (or a power cut) leaves the
+  // file without its final line break; the new record must not continue
+  // that torn line, or it would be lost with it.
+  return platform::AppendLocked(path, line, true);
+}
+
+nlohmann::json ParseJsonLine(const std::string& line) {
+  // The parser itself keeps its nesting on the heap, but printing or walking
+  // what it built recurses: the depth is counted first, in the text.
+  int depth = 0;
+  bool inString = false;
+  for (size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if (inString) {
+      if (c == '\\') ++i;
+      else if (c == '"') inString = false;
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > kMaxJsonDepth) return nlohmann::json(nlohmann::json::value_t::discarded);
+    } else if (c == ']' || c == '}') {
+      --depth;
     }
   }
-  if (rc == 0) {
-    // A writer killed in the middle of its line (or a power cut) leaves the
-    // file without its final line break; the new record must not continue
-    // that torn line, or it would be lost with it.
-    struct stat st {};
-    char last = '\n';
-    if (::fstat(fd, &st) == 0 && st.st_size > 0 && ::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n')
-      line.insert(line.begin(), '\n');
-    rc = WriteAll(fd, line);
-    if (rc == 0 && ::fdatasync(fd) != 0) rc = errno;
+  return nlohmann::json::parse(line, nullptr, false);
+}
+
+RecordReader::RecordReader(const std::string& path) : lines_(kMaxLineBytes) {
+  error_ = platform::OpenForReading(path, platform::Links::Refuse, &file_);
+  if (error_.fault == platform::FileFault::Missing) error_ = {};
+  if (!file_.IsOpen()) ended_ = true;
+}
+
+bool RecordReader::Next(nlohmann::json* record) {
+  for (;;) {
+    while (next_ < ready_.size()) {
+      std::string& line = ready_[next_++];
+      if (line.empty()) continue;
+      nlohmann::json j = ParseJsonLine(line);
+      if (j.is_discarded() || !j.is_object()) {
+        ++damaged_;
+        continue;
+      }
+      *record = std::move(j);
+      return true;
+    }
+    ready_.clear();
+    next_ = 0;
+    if (ended_) return false;
+    std::string piece(kReadPiece, '\0');
+    size_t got = 0;
+    error_ = file_.Read(piece.data(), piece.size(), &got);
+    if (error_ || got == 0) {
+      ended_ = true;
+      file_.Close();
+      if (!error_) lines_.Finish(ready_);
+      continue;
+    }
+    lines_.Feed(piece.data(), got, ready_);
   }
-  if (::close(fd) != 0 && rc == 0) rc = errno;
-  return rc;
 }
 
 Contents ReadRecords(const std::string& path) {
   Contents c;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    if (errno != ENOENT) c.error = errno;
-    return c;
-  }
-  for (std::string line; std::getline(in, line);) {
-    if (line.empty()) continue;
-    nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
-    if (j.is_discarded() || !j.is_object()) {
-      ++c.damaged;
-      continue;
-    }
-    c.records.push_back(std::move(j));
-  }
+  RecordReader reader(path);
+  for (nlohmann::json r; reader.Next(&r);) c.records.push_back(std::move(r));
+  c.damaged = reader.Damaged();
+  c.error = reader.Error();
   return c;
 }
 

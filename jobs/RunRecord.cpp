@@ -14,10 +14,12 @@
 namespace vantrel {
 
 // Which handset programs this run sent: the folder they came from, or the
-// built-in set (stand-ins in a build without the real files).
+// built-in set (stand-ins in a build without the real files). A refused
+// folder sent nothing, and the record says which folder that was.
 std::string PayloadSetText() {
   const PayloadSet& set = ActivePayloads();
   if (set.From() == PayloadSet::Source::Folder) return set.Folder();
+  if (set.From() == PayloadSet::Source::Refused) return set.Folder() + " (refused)";
   return set.StandIns() ? "built-in stand-ins" : "built-in";
 }
 

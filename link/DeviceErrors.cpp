@@ -3,9 +3,14 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/TerminalText.h"
+
 namespace vantrel {
 
-std::string OpenFailureText(int err, const std::string& path, const std::string& group, const std::string& holder) {
+std::string OpenFailureText(int err, const std::string& rawPath, const std::string& group,
+                            const std::string& holder) {
+  // The path may come from a link's target: one field of the reason.
+  const std::string path = platform::EscapeField(rawPath);
   switch (err) {
     case ENOENT:
     case ENODEV:
@@ -22,7 +27,8 @@ std::string OpenFailureText(int err, const std::string& path, const std::string&
     }
     case EBUSY:
     case EWOULDBLOCK:
-      return holder.empty() ? path + ": busy, in use by another program" : path + ": busy, held by " + holder;
+      return holder.empty() ? path + ": busy, in use by another program"
+                            : path + ": busy, held by " + platform::EscapeField(holder);
     case ENOTTY:
       return path + ": not a serial device";
     default:

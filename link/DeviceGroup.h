@@ -7,8 +7,9 @@
 namespace vantrel {
 
 // The name of the group that owns `st`, but only when it is a character
-// device (a serial port) and the group is not root's: joining the group of a
-// regular file such as /etc/shadow, or group 0, hands out far more than a
+// device (a serial port) and the group is one meant for serial ports:
+// dialout, uucp, plugdev, or the group of /dev/ttyS0. Joining the group of
+// any other device (kmem, shadow, disk) or file hands out far more than a
 // port. Empty when no group should be named.
 std::string JoinableGroup(const struct stat& st);
 

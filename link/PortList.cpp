@@ -60,6 +60,11 @@ bool Exists(const std::string& path) {
   return std::filesystem::exists(path, ec);
 }
 
+bool IsCharacterDevice(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::is_character_file(path, ec);
+}
+
 // Anything at `path`, a link whose target is gone included.
 bool IsLink(const std::string& path) {
   std::error_code ec;
@@ -122,9 +127,11 @@ PortTable BuildPortTable(const std::vector<SerialPortInfo>& devices) {
     }
     // A link leads where the operator (or the simulator) pointed it, often
     // a pseudo-terminal that no lister enumerates.
+    // A target that is no character device (a file, a folder, a FIFO) can
+    // be no serial line: nothing is there to open.
     if (!e.device && e.linked) {
-      e.present = Exists(e.path);
-      if (!e.present) e.description = "not present";
+      e.present = IsCharacterDevice(e.path);
+      if (!e.present) e.description = Exists(e.path) ? "not a serial device" : "not present";
       else if (node.rfind("/dev/pts/", 0) == 0) e.description = "pseudo-terminal";
       else e.description = "linked device";
     }

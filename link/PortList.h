@@ -63,7 +63,7 @@ struct ComEntry {
   int comNumber = 0;
   std::string path;        // what opening the name opens
   bool linked = false;     // a link in the settings folder says so
-  bool present = false;    // something is there to open
+  bool present = false;    // a serial device (a character device) is there to open
   std::optional<SerialPortInfo> device;  // the enumerated device it reaches
   std::string description;               // empty when nothing is present
 
@@ -78,7 +78,8 @@ struct PortTable {
 // Pairs every COM name with the device it reaches. A name that leads to a
 // node the lister does not know (a placeholder ttyS without hardware) is not
 // present; a link in the settings folder is shown with its target whatever
-// that is, because the operator made it.
+// that is, because the operator made it, but only a character device there
+// is present ("not a serial device" otherwise).
 PortTable BuildPortTable(const std::vector<SerialPortInfo>& devices);
 
 // "COM3  /dev/ttyUSB2  FTDI FT232R USB UART (A50285BI)"; "COM3" alone when

@@ -81,8 +81,18 @@ class PosixSerial final : public SerialDevice {
 
   int Open(const std::string& path, std::string* why) override {
     Close();
+    // Only a character device can be a serial line. A port name may lead
+    // anywhere (a link to a file, a folder, a FIFO): such a path is not even
+    // opened, and what the open finds is checked again before the line is
+    // configured or written.
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0 && !S_ISCHR(st.st_mode)) return Fail(ENOTTY, path, why);
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return Fail(errno, path, why);
+    if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) {
+      ::close(fd);
+      return Fail(ENOTTY, path, why);
+    }
     struct termios2 tio;
     if (::ioctl(fd, TCGETS2, &tio) != 0) {
       ::close(fd);

@@ -120,9 +120,9 @@ void OperationControl::StartJob(const char* op, uint8_t filesOf, JobBody proc, J
       facts->reason = outcome.reason;
       facts->seconds = outcome.seconds;
       facts->flashId = ctx_.session.FlashType();
-      if (int rc = history::AppendRecord(BuildRunRecord(*facts), historyPath_); rc != 0)
-        ctx_.con.AppendLog("\n  Cannot add this run to the station log " + historyPath_ + ": " + std::strerror(rc) +
-                               "\n",
+      if (platform::FileError e = history::AppendRecord(BuildRunRecord(*facts), historyPath_))
+        ctx_.con.AppendLog("\n  Cannot add this run to the station log " + historyPath_ + ": " +
+                               platform::FileErrorText(e) + "\n",
                            LogKind::Red);
     }
     if (onJobEnd_) onJobEnd_(outcome);

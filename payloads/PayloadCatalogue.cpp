@@ -1,11 +1,9 @@
 #include "payloads/PayloadCatalogue.h"
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <system_error>
+
+#include "platform/Files.h"
 
 namespace vantrel {
 
@@ -54,18 +52,20 @@ PayloadFolder ReadPayloadFolder(const std::string& folder) {
   }
   for (const PayloadSpec& spec : kPayloadCatalogue) {
     const std::string path = folder + "/" + spec.file;
-    if (!std::filesystem::exists(path, ec)) {
-      f.missing.push_back(std::string(spec.file) + " (" + std::to_string(spec.size) + " bytes)");
-      continue;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-      f.problems.push_back(path + ": cannot be read (" + std::strerror(errno) + ")");
-      continue;
-    }
-    // A folder of that name reads as no bytes: the length check names it.
+    // Each file is checked for what it is and its exact length before a
+    // byte of it is read: a folder, a FIFO, a link to a device or a sparse
+    // file of gigabytes is refused at once, saying what it is. Operators
+    // link their payload files, so a link to a regular file is followed.
     std::vector<uint8_t>& bytes = f.bytes[static_cast<size_t>(spec.id)];
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (platform::FileError e = platform::ReadExactFile(path, spec.size, platform::Links::Follow, &bytes)) {
+      if (e.fault == platform::FileFault::Missing)
+        f.missing.push_back(std::string(spec.file) + " (" + std::to_string(spec.size) + " bytes)");
+      else if (e.fault == platform::FileFault::Failed)
+        f.problems.push_back(path + ": cannot be read (" + platform::FileErrorText(e) + ")");
+      else
+        f.problems.push_back(path + ": " + platform::FileErrorText(e));
+      continue;
+    }
     std::string problem = PayloadProblem(spec, path, bytes);
     if (!problem.empty()) {
       f.problems.push_back(std::move(problem));

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "platform/TerminalText.h"
 #include "protocol/SessionSupport.h"
 
 namespace vantrel {
@@ -34,6 +35,7 @@ std::optional<RecordFileFault> CheckRecordLayout(ImageFile& file) {
   if (length < 0 || !file.SeekTo(0)) return RecordFileFault{};
   const uint64_t size = static_cast<uint64_t>(length);
   uint64_t offset = 0;
+  uint64_t data = 0;
   for (;;) {
     const uint64_t left = size - offset;
     if (left == 0 && offset != 0) break;
@@ -43,8 +45,11 @@ std::optional<RecordFileFault> CheckRecordLayout(ImageFile& file) {
     if (!file.ReadWordLe(&address) || !file.ReadWordLe(&claimed)) return RecordFileFault{Kind::Unreadable, offset, 0, left};
     if (claimed > left - kRecordHeaderBytes) return RecordFileFault{Kind::DataPastEnd, offset, claimed, left - kRecordHeaderBytes};
     offset += kRecordHeaderBytes + claimed;
+    data += claimed;
     if (!file.SeekTo(offset)) return RecordFileFault{Kind::Unreadable, offset, 0, size - offset};
   }
+  // Headers alone would end in "Download Finished" with nothing written.
+  if (data == 0) return RecordFileFault{Kind::NoData, 0, 0, size};
   if (!file.SeekTo(0)) return RecordFileFault{};
   return std::nullopt;
 }
@@ -68,8 +73,12 @@ std::string RecordFileFaultText(const std::string& path, const RecordFileFault& 
       why = "The record at " + Offset(fault.offset) + " claims " + std::to_string(fault.claimed) +
             " bytes; the file holds " + std::to_string(fault.left) + " after its header.";
       break;
+    case RecordFileFault::Kind::NoData:
+      why = "Its records hold no data bytes: there is nothing to write.";
+      break;
   }
-  return "Image file format error\r\n" + path + "\r\n" + why;
+  // The path is a line of its own in the message.
+  return "Image file format error\r\n" + platform::EscapeField(path) + "\r\n" + why;
 }
 
 }  // namespace vantrel

@@ -20,6 +20,7 @@ struct RecordFileFault {
     NoRecord,      // shorter than one record header
     CutHeader,     // 1 to 7 bytes left after the last record
     DataPastEnd,   // a record claims more data than the file holds after its header
+    NoData,        // every record is empty: there is nothing to write
   };
   Kind kind = Kind::Unreadable;
   uint64_t offset = 0;   // where the faulty header (or the leftover) starts
@@ -27,7 +28,8 @@ struct RecordFileFault {
   uint64_t left = 0;     // bytes the file holds from `offset` on
 };
 
-// Nothing when every byte of the file belongs to a complete record.
+// Nothing when every byte of the file belongs to a complete record and
+// there is at least one data byte.
 std::optional<RecordFileFault> CheckRecordFile(const std::string& path);
 
 // The operator's message for a file that does not parse, naming the file

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 namespace vantrel::sim {
 namespace {
@@ -38,17 +39,39 @@ int MakePath(const std::string& folder) {
 
 }  // namespace
 
-int PublishComName(int comNumber, const std::string& devicePath) {
-  if (comNumber <= 0 || devicePath.empty()) return EINVAL;
-  if (int err = MakePath(ToolFolder()); err != 0) return err;
+int PublishComName(int comNumber, const std::string& devicePath, std::string* why) {
+  auto refuse = [&](int err, const std::string& text) {
+    if (why != nullptr) *why = text;
+    return err;
+  };
+  if (comNumber <= 0 || devicePath.empty()) return refuse(EINVAL, "no COM number or device to map");
+  if (int err = MakePath(ToolFolder()); err != 0) return refuse(err, ToolFolder() + ": " + std::strerror(err));
   const std::string link = LinkFor(comNumber);
+  const std::string name = "COM" + std::to_string(comNumber);
+  // Where nothing stands, the link is made in one step that fails if
+  // another simulator made one meanwhile.
+  if (::symlink(devicePath.c_str(), link.c_str()) == 0) return 0;
+  if (errno != EEXIST) return refuse(errno, link + ": " + std::strerror(errno));
+  struct stat st;
+  if (::lstat(link.c_str(), &st) != 0) return refuse(errno, link + ": " + std::strerror(errno));
+  if (!S_ISLNK(st.st_mode))
+    return refuse(EEXIST, link + " is not a link; " + name + " is left alone (remove it, or choose another --com)");
+  char target[4096];
+  const ssize_t len = ::readlink(link.c_str(), target, sizeof target - 1);
+  const std::string to = len > 0 ? std::string(target, static_cast<size_t>(len)) : "";
+  // A new port after a hang-up may get the old one's number back.
+  if (to == devicePath) return 0;
+  // A simulator's pseudo-terminal goes away with it: a link that still
+  // leads somewhere belongs to a running simulator or to the operator.
+  if (::stat(link.c_str(), &st) == 0)
+    return refuse(EBUSY, name + " already leads to " + to + " (" + link + "); it is left alone (choose another --com)");
   const std::string fresh = link + ".sim." + std::to_string(::getpid());
   ::unlink(fresh.c_str());
-  if (::symlink(devicePath.c_str(), fresh.c_str()) != 0) return errno;
+  if (::symlink(devicePath.c_str(), fresh.c_str()) != 0) return refuse(errno, fresh + ": " + std::strerror(errno));
   if (::rename(fresh.c_str(), link.c_str()) != 0) {
     const int err = errno;
     ::unlink(fresh.c_str());
-    return err;
+    return refuse(err, link + ": " + std::strerror(err));
   }
   return 0;
 }

@@ -10,9 +10,13 @@
 
 namespace vantrel::sim {
 
-// Points COM<n> at `devicePath`, replacing any earlier link in one step so
-// that a reader never finds the name missing. 0 or errno.
-int PublishComName(int comNumber, const std::string& devicePath);
+// Points COM<n> at `devicePath` where nothing stands at that name, or where
+// a link stands that leads nowhere any more (left by a simulator that is no
+// longer running; it is replaced in one step, so that a reader never finds
+// the name missing). Anything else there is left alone: a file, a folder,
+// and a link that leads to a device, which is an operator's mapping or a
+// running simulator's. 0, or errno with `why` saying what stands there.
+int PublishComName(int comNumber, const std::string& devicePath, std::string* why);
 
 // Removes COM<n> if it still leads to `devicePath` (another simulator may
 // have taken the name since).

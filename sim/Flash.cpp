@@ -64,14 +64,22 @@ Flash::~Flash() {
 }
 
 int Flash::Attach(const std::string& path, std::string* error) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  // The state file is resized and written over: a link there would turn its
+  // target into erased flash, and a FIFO or a device is no flash at all.
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
   if (fd < 0) {
     const int err = errno;
-    if (error) *error = path + ": " + std::strerror(err);
+    if (error) *error = path + ": " + (err == ELOOP ? "a link; the flash contents are kept in a regular file only"
+                                                    : std::strerror(err));
     return err;
   }
   struct stat st;
-  if (::fstat(fd, &st) == 0 && st.st_size != static_cast<off_t>(size_)) {
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    if (error) *error = path + ": not a regular file; the flash contents are kept in a regular file only";
+    return EINVAL;
+  }
+  if (st.st_size != static_cast<off_t>(size_)) {
     // A file of another size is not ours to trust; a fresh part is erased.
     if (st.st_size != 0 && ::ftruncate(fd, 0) != 0) {
       // fall through: the resize below reports

@@ -140,8 +140,12 @@ int Wire::CreatePty(std::string* error) {
   sharedSign_ = nullptr;
   LineSettingsChanged();
   if (options_.comNumber > 0) {
-    const int err = PublishComName(options_.comNumber, name);
-    if (err != 0) return fail("mapping COM" + std::to_string(options_.comNumber), err);
+    std::string why;
+    if (const int err = PublishComName(options_.comNumber, name, &why); err != 0) {
+      if (error) *error = why;
+      DestroyPty();
+      return err;
+    }
   }
   return 0;
 }

@@ -8,6 +8,7 @@
 
 #include "cli/ExitStatus.h"
 #include "cli/Output.h"
+#include "platform/TerminalText.h"
 
 namespace vantrel::station {
 
@@ -40,7 +41,11 @@ std::string Duration(double seconds) {
   return buf;
 }
 
-std::string Fit(const std::string& text, size_t width) {
+// Every cell of the table and the lines holds text from outside (a port
+// name, a link's target, a file name in an operation, a worker's reason):
+// shown escaped, so that nothing in it reaches the terminal as a control.
+std::string Fit(const std::string& raw, size_t width) {
+  const std::string text = platform::EscapeField(raw);
   if (text.size() <= width) return text + std::string(width - text.size(), ' ');
   return text.substr(0, width - 1) + "~";
 }
@@ -68,6 +73,7 @@ void Board::BeginRun(size_t i) {
   r.firstFailure.clear();
   r.lastNote.clear();
   r.finished = false;
+  r.reportedStatus = -1;
 }
 
 void Board::Apply(size_t i, const nlohmann::json& e, bool* promptRaised) {
@@ -85,7 +91,10 @@ void Board::Apply(size_t i, const nlohmann::json& e, bool* promptRaised) {
     return;
   }
   if (event != "note") r.prompt = false;
-  if (event == "exit") r.finished = true;
+  if (event == "exit") {
+    r.finished = true;
+    r.reportedStatus = static_cast<int>(Num(e, "status", -1));
+  }
   if (event == "operation") {
     if (Str(e, "phase") == "begin") {
       r.phase = Str(e, "op");
@@ -120,11 +129,19 @@ RunResult Board::EndRun(size_t i, int waitStatus, const std::string& lastErrLine
     res.status = 128 + sig;
     res.reason = std::string("the worker ended by signal ") + std::to_string(sig) + " (" + strsignal(sig) + ")";
   }
-  // Only the worker's own exit status counts: a worker that was cut short
-  // never reports a half-written handset as done.
-  if (res.status != cli::kExitOk) {
-    // A worker stopped by force after Ctrl-C was interrupted, not crashed.
-    res.failure = WIFEXITED(waitStatus) ? cli::ExitStatusName(res.status) : interrupted ? "interrupted" : "crashed";
+  // A worker that was cut short never reports a half-written handset as
+  // done, and one that never said how its run went did not succeed either.
+  const bool reportedOk = r.finished && r.reportedStatus == cli::kExitOk;
+  if (res.status != cli::kExitOk || !reportedOk) {
+    if (res.status != cli::kExitOk) {
+      // A worker stopped by force after Ctrl-C was interrupted, not crashed.
+      res.failure = WIFEXITED(waitStatus) ? cli::ExitStatusName(res.status) : interrupted ? "interrupted" : "crashed";
+    } else {
+      // Ended well without saying so: the status it reported, or a plain failure.
+      res.status = r.finished && r.reportedStatus > 0 ? r.reportedStatus : cli::kExitFailure;
+      res.failure = cli::ExitStatusName(res.status);
+      if (!r.finished) res.reason = "the worker exited with status 0 without reporting how its run went";
+    }
     if (res.reason.empty()) res.reason = r.firstFailure;
     if (res.reason.empty()) res.reason = r.lastNote;
     if (res.reason.empty()) res.reason = lastErrLine;
@@ -134,8 +151,8 @@ RunResult Board::EndRun(size_t i, int waitStatus, const std::string& lastErrLine
   ++runs_;
   r.prompt = false;
   r.percent = -1;
-  r.phase = res.status == cli::kExitOk ? "done" : r.phase;
-  r.result = res.status == cli::kExitOk ? "ok" : "FAILED (" + res.failure + ")";
+  r.phase = res.failure.empty() ? "done" : r.phase;
+  r.result = res.failure.empty() ? "ok" : "FAILED (" + res.failure + ")";
   if (repeat_ > 1) r.result = "run " + std::to_string(r.run) + "/" + std::to_string(repeat_) + " " + r.result;
   return res;
 }
@@ -145,7 +162,7 @@ std::vector<std::string> Board::Table(int width) const {
   auto line = [&](const std::string& port, const std::string& device, const std::string& phase,
                   const std::string& pct, const std::string& rate, const std::string& left, const std::string& result) {
     std::string l = Fit(port, kPort) + Fit(device, kDevice) + Fit(phase, kPhase) + Fit(pct, kPercent) +
-                    Fit(rate, kRate) + Fit(left, kLeft) + result;
+                    Fit(rate, kRate) + Fit(left, kLeft) + platform::EscapeField(result);
     if (width > 0 && l.size() > static_cast<size_t>(width)) l.resize(static_cast<size_t>(width));
     while (!l.empty() && l.back() == ' ') l.pop_back();
     return l;
@@ -163,15 +180,15 @@ std::vector<std::string> Board::Table(int width) const {
 
 std::string Board::Line(size_t i) const {
   const Row& r = rows_[i];
-  std::string l = r.port + ": ";
+  std::string l = platform::EscapeField(r.port) + ": ";
   if (r.prompt) return l + kSwitchOnPrompt;
-  l += r.phase;
+  l += platform::EscapeField(r.phase);
   if (r.percent >= 0) {
     l += "  " + std::to_string(r.percent) + "%";
     if (r.bytesPerSecond > 0) l += "  " + cli::FormatRate(r.bytesPerSecond);
     if (r.secondsLeft >= 0) l += "  " + Duration(r.secondsLeft) + " left";
   }
-  return l + "  [" + r.result + "]";
+  return l + "  [" + platform::EscapeField(r.result) + "]";
 }
 
 std::string Board::ChangeKey(size_t i) const {
@@ -191,8 +208,8 @@ std::vector<std::string> Board::Summary() const {
   out.push_back(std::to_string(ok) + " of " + std::to_string(planned) + " " + what + " succeeded" +
                 (runs_ < planned ? " (" + std::to_string(planned - runs_) + " not run)" : ""));
   for (const RunResult& f : failures_) {
-    out.push_back(f.port + (repeat_ > 1 ? " run " + std::to_string(f.run) : "") + " FAILED (" + f.failure +
-                  "): " + f.reason);
+    out.push_back(platform::EscapeField(f.port) + (repeat_ > 1 ? " run " + std::to_string(f.run) : "") +
+                  " FAILED (" + f.failure + "): " + platform::EscapeField(f.reason));
   }
   return out;
 }

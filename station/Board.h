@@ -13,7 +13,8 @@ namespace vantrel::station {
 struct RunResult {
   std::string port;
   int run = 0;
-  int status = 0;        // the worker's exit status (128 + signal when killed)
+  int status = 0;        // the worker's exit status (128 + signal when killed); when it exited with 0
+                         // without reporting success, the status it reported, else 1
   std::string failure;   // "handset", "verify", ... ("" for success)
   std::string reason;
 };
@@ -32,6 +33,7 @@ struct Row {
   std::string firstFailure;
   std::string lastNote;
   bool finished = false;  // the worker's final event came: it wrote its own record
+  int reportedStatus = -1;  // the status that event gave
 };
 
 class Board {
@@ -44,7 +46,9 @@ class Board {
   // Takes one worker event. Sets `promptRaised` when the port starts to wait
   // for its handset to be switched on.
   void Apply(size_t i, const nlohmann::json& event, bool* promptRaised);
-  // The run ended with `waitStatus` (as waitpid gives it).
+  // The run ended with `waitStatus` (as waitpid gives it). It succeeded only
+  // when the worker's exit event said so and its exit status agrees: a
+  // program that ends well without that event never ran the operations.
   RunResult EndRun(size_t i, int waitStatus, const std::string& lastErrLine, bool interrupted);
 
   // The table, one line per port under a header, each at most `width` columns.

@@ -142,6 +142,7 @@ StationParse ParseStationArguments(const std::vector<std::string>& args) {
   cli::ParseResult cli = cli::ParseArguments(probe);
   if (!cli.ok) return fail("vantrel-cli arguments: " + cli.error);
   if (cli.options.help || cli.options.version) return fail("vantrel-cli arguments: give operations, not --help");
+  o.payloadDir = cli.options.payloadDir;
   r.ok = true;
   return r;
 }

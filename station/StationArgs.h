@@ -13,6 +13,7 @@ struct StationOptions {
   int repeat = 1;                    // runs per port, one after another
   std::string cliProgram;            // empty: the vantrel-cli beside this program
   std::vector<std::string> cliArgs;  // after "--"
+  std::string payloadDir;            // the workers' --payload-dir, if any
   bool help = false;
   bool version = false;
 };

@@ -80,7 +80,7 @@ bool Worker::Start(const std::string& program, const std::vector<std::string>& a
   }
   outFd_ = out[0];
   errFd_ = err[0];
-  outBuf_.clear();
+  out_ = platform::LineSplitter(kMaxLineBytes);
   errBuf_.clear();
   return true;
 }
@@ -91,21 +91,16 @@ bool Worker::Read(int fd, std::vector<std::string>& lines) {
   if (n < 0 && (errno == EINTR || errno == EAGAIN)) return true;
   const bool isOut = fd == outFd_;
   if (n <= 0) {
-    if (isOut && !outBuf_.empty()) lines.push_back(std::move(outBuf_));
-    outBuf_.clear();
+    if (isOut) out_.Finish(lines);
     CloseFd(isOut ? outFd_ : errFd_);
     return false;
   }
-  if (!isOut) {
-    errBuf_.append(buf, static_cast<size_t>(n));
-    if (errBuf_.size() > 2 * kErrKeepBytes) errBuf_.erase(0, errBuf_.size() - kErrKeepBytes);
+  if (isOut) {
+    out_.Feed(buf, static_cast<size_t>(n), lines);
     return true;
   }
-  outBuf_.append(buf, static_cast<size_t>(n));
-  size_t start = 0;
-  for (size_t nl; (nl = outBuf_.find('\n', start)) != std::string::npos; start = nl + 1)
-    lines.push_back(outBuf_.substr(start, nl - start));
-  outBuf_.erase(0, start);
+  errBuf_.append(buf, static_cast<size_t>(n));
+  if (errBuf_.size() > 2 * kErrKeepBytes) errBuf_.erase(0, errBuf_.size() - kErrKeepBytes);
   return true;
 }
 

@@ -8,10 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "platform/Lines.h"
+
 namespace vantrel::station {
 
 class Worker {
  public:
+  // An event is a few hundred bytes; a line longer than this is no event.
+  static constexpr size_t kMaxLineBytes = 1u << 20;
+
   Worker() = default;
   ~Worker();  // kills and reaps a worker that still runs
   Worker(const Worker&) = delete;
@@ -24,8 +29,12 @@ class Worker {
   int OutFd() const { return outFd_; }
   int ErrFd() const { return errFd_; }
   // Reads what `fd` has; complete standard output lines are appended to
-  // `lines`. False once the pipe has closed.
+  // `lines`. False once the pipe has closed. The two pipes close in either
+  // order: what standard output still holds is read to its end all the same.
   bool Read(int fd, std::vector<std::string>& lines);
+  // Standard output lines longer than kMaxLineBytes, dropped, and their bytes.
+  size_t DroppedLines() const { return out_.DroppedLines(); }
+  uint64_t DroppedBytes() const { return out_.DroppedBytes(); }
   // Both pipes closed: waits for the process and returns its wait status.
   bool Drained() const { return outFd_ < 0 && errFd_ < 0; }
   int Reap();
@@ -37,7 +46,7 @@ class Worker {
   pid_t pid_ = -1;
   int outFd_ = -1;
   int errFd_ = -1;
-  std::string outBuf_;
+  platform::LineSplitter out_{kMaxLineBytes};
   std::string errBuf_;
 };
 

@@ -20,6 +20,8 @@
 #include "jobs/Console.h"
 #include "jobs/RunRecord.h"
 #include "link/PortList.h"
+#include "payloads/Payloads.h"
+#include "platform/TerminalText.h"
 #include "station/Board.h"
 #include "station/StationArgs.h"
 #include "station/Worker.h"
@@ -27,6 +29,7 @@
 namespace {
 
 using namespace vantrel::station;
+using vantrel::platform::EscapeField;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kExitSomeFailed = 1;
@@ -145,7 +148,7 @@ class Station {
     std::string error;
     if (!workers_[i]->Start(program_, args, &error)) {
       RunResult r = board_.EndRun(i, 127 << 8, error, interrupts_ > 0);
-      Say(board_.Line(i) + ": " + r.reason);
+      Say(board_.Line(i) + ": " + EscapeField(r.reason));
     }
   }
 
@@ -165,7 +168,7 @@ class Station {
   }
 
   void OnLine(size_t i, const std::string& line) {
-    nlohmann::json e = nlohmann::json::parse(line, nullptr, false);
+    nlohmann::json e = vantrel::history::ParseJsonLine(line);
     if (e.is_discarded() || !e.is_object()) e = {{"event", "output"}, {"text", line}};
     bool prompt = false;
     board_.Apply(i, e, &prompt);
@@ -184,11 +187,25 @@ class Station {
     // A worker that crashed or was stopped by force could not write its own
     // record; the log must still show that this handset's run failed.
     if (!recorded) RecordLostRun(i, r);
+    // Output lines over the cap were dropped; whoever reads the run must
+    // know that some of the worker's events never arrived.
+    const size_t droppedLines = workers_[i]->DroppedLines();
+    const uint64_t droppedBytes = workers_[i]->DroppedBytes();
     if (o_.json) {
-      Emit({{"event", "worker"}, {"port", r.port}, {"run", r.run}, {"status", r.status}, {"failure", r.failure},
-            {"reason", r.reason}, {"t", Seconds()}, {"station_rss_kb", ResidentKb()}, {"station_fds", OpenFds()}});
+      nlohmann::json worker = {{"event", "worker"}, {"port", r.port}, {"run", r.run}, {"status", r.status},
+                               {"failure", r.failure}, {"reason", r.reason}, {"t", Seconds()},
+                               {"station_rss_kb", ResidentKb()}, {"station_fds", OpenFds()}};
+      if (droppedLines > 0) {
+        worker["dropped_lines"] = droppedLines;
+        worker["dropped_bytes"] = droppedBytes;
+      }
+      Emit(worker);
     }
-    if (!r.failure.empty()) Say(board_.Line(i) + ": " + r.reason);
+    if (droppedLines > 0)
+      Say(EscapeField(r.port) + ": dropped " + std::to_string(droppedLines) +
+          " output line(s) of the worker longer than " + std::to_string(Worker::kMaxLineBytes >> 20) + " MiB (" +
+          std::to_string(droppedBytes) + " bytes)");
+    if (!r.failure.empty()) Say(board_.Line(i) + ": " + EscapeField(r.reason));
     else Say(board_.Line(i));
     keys_[i] = board_.ChangeKey(i);
     if (interrupts_ == 0 && board_.At(i).run < o_.repeat) StartRun(i);
@@ -205,9 +222,9 @@ class Station {
     facts.reason = r.reason;
     facts.seconds = std::chrono::duration<double>(Clock::now() - runStart_[i]).count();
     const nlohmann::json record = vantrel::BuildRunRecord(facts);
-    if (int rc = vantrel::history::AppendRecord(record); rc != 0 && !o_.json)
-      std::fprintf(stderr, "%s: cannot add %s's run to the station log: %s\n", kProgram, r.port.c_str(),
-                   std::strerror(rc));
+    if (vantrel::platform::FileError e = vantrel::history::AppendRecord(record); e && !o_.json)
+      std::fprintf(stderr, "%s: cannot add %s's run to the station log: %s\n", kProgram, EscapeField(r.port).c_str(),
+                   vantrel::platform::FileErrorText(e).c_str());
   }
 
   // The table on a terminal (redrawn in place), else a line per changed row.
@@ -254,7 +271,7 @@ class Station {
 int main(int argc, char** argv) {
   StationParse parsed = ParseStationArguments(std::vector<std::string>(argv + 1, argv + argc));
   if (!parsed.ok) {
-    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", kProgram, parsed.error.c_str(), kProgram);
+    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", kProgram, EscapeField(parsed.error).c_str(), kProgram);
     return vantrel::cli::kExitUsage;
   }
   const StationOptions& o = parsed.options;
@@ -279,6 +296,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s: signalfd: %s\n", kProgram, std::strerror(errno));
     return vantrel::cli::kExitFailure;
   }
+  // The workers look for their payload folder as this program does (same
+  // environment, same folder, same option); a run whose worker could not
+  // write its own record is recorded with the set it was given.
+  vantrel::UsePayloads(vantrel::FindPayloads(vantrel::PayloadSearch::FromEnvironment(o.payloadDir)));
   std::vector<std::pair<std::string, std::string>> rows;
   for (const std::string& port : o.ports) {
     vantrel::cli::PortChoice choice;

@@ -89,19 +89,28 @@ TEST(CliPortAdvice, OneProcessPerPort) {
   EXPECT_TRUE(PortLock::Acquire(dir.path() + "/COM3", &why, dir.path()));
 }
 
-TEST(CliPortAdvice, GroupsAreNamedOnlyForSerialDevicesAndNeverRoot) {
-  struct stat st {};
-  st.st_mode = S_IFCHR | 0660;
-  EXPECT_EQ(JoinableGroup(st), "");  // group 0: ask the administrator instead
-  const group* some = nullptr;
-  for (gid_t gid : {5, 20, 100})
-    if ((some = getgrgid(gid)) != nullptr) break;
-  ASSERT_NE(some, nullptr);
-  const std::string name = some->gr_name;
-  st.st_gid = some->gr_gid;
-  EXPECT_EQ(JoinableGroup(st), name);
-  st.st_mode = S_IFREG | 0640;  // a COM link leading to /etc/shadow or the like
-  EXPECT_EQ(JoinableGroup(st), "");
+// Joining a device's group hands out everything the group owns: only a
+// group meant for serial ports is ever named, and only for a character device.
+TEST(CliPortAdvice, OnlySerialPortGroupsAreNamed) {
+  struct stat uart {};
+  const bool haveUart = stat("/dev/ttyS0", &uart) == 0 && S_ISCHR(uart.st_mode);
+  const struct {
+    const char* group;
+    mode_t type;
+    bool named;
+  } cases[] = {{"dialout", S_IFCHR, true}, {"uucp", S_IFCHR, true},    {"plugdev", S_IFCHR, true},
+               {"shadow", S_IFCHR, false}, {"kmem", S_IFCHR, false},   {"disk", S_IFCHR, false},
+               {"root", S_IFCHR, false},   {"dialout", S_IFREG, false}};  // a COM link to a file
+  for (const auto& c : cases) {
+    const group* g = getgrnam(c.group);
+    if (g == nullptr) continue;
+    SCOPED_TRACE(c.group);
+    struct stat st {};
+    st.st_mode = c.type | 0660;
+    st.st_gid = g->gr_gid;
+    const bool uartGroup = haveUart && uart.st_gid == g->gr_gid && g->gr_gid != 0 && c.type == S_IFCHR;
+    EXPECT_EQ(JoinableGroup(st), c.named || uartGroup ? c.group : "");
+  }
 }
 
 // The lock folder is writable by every user: what stands at the lock path may

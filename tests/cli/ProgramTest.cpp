@@ -236,14 +236,21 @@ TEST_F(CliProgram, InputProblemsStopBeforeTheHandset) {
   EXPECT_EQ(r.status, kExitFile);
   EXPECT_NE(r.err.find("none.img: No such file or directory"), std::string::npos) << r.err;
 
-  // A record file without a complete record names the file and the offset.
-  args.back() = Scratch("five.img");
-  std::ofstream(args.back(), std::ios::binary) << "\x01\x02\x03\x04\x05";
-  r = RunCli(args);
-  EXPECT_EQ(r.status, kExitFile) << r.err;
-  EXPECT_NE(r.err.find("FAILED (file): Image file format error"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find(args.back()), std::string::npos);
-  EXPECT_NE(r.err.find("It holds no complete record: 5 bytes at offset 0 (0x0)."), std::string::npos) << r.err;
+  // A record file without a complete record, or whose records hold no data
+  // byte at all, names the file and why.
+  const std::pair<std::string, const char*> badRecords[] = {
+      {std::string("\x01\x02\x03\x04\x05", 5), "It holds no complete record: 5 bytes at offset 0 (0x0)."},
+      {std::string("\x00\x00\x4A\x00\x00\x00\x00\x00", 8),
+       "Its records hold no data bytes: there is nothing to write."}};
+  for (const auto& [bytes, why] : badRecords) {
+    args.back() = Scratch("bad.img");
+    std::ofstream(args.back(), std::ios::binary) << bytes;
+    r = RunCli(args);
+    EXPECT_EQ(r.status, kExitFile) << r.err;
+    EXPECT_NE(r.err.find("FAILED (file): Image file format error"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(args.back()), std::string::npos);
+    EXPECT_NE(r.err.find(why), std::string::npos) << r.err;
+  }
 
   // A dump onto a link whose target is missing asks as for an existing file;
   // refused, it creates nothing.

@@ -366,11 +366,11 @@ TEST_F(LinkPty, OpenHeldByAnotherProcessIsRefusedAndTheHolderNamed) {
 
 TEST_F(LinkPty, PermissionDeniedNamesTheGroupThatGrantsAccess) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to drop to an unprivileged user";
-  // Root's group is never offered (joining it hands out far more than a
-  // port): give the terminal a group of its own, as udev gives serial ports.
+  // Only a group meant for serial ports is offered (joining another hands
+  // out far more than a port): give the terminal one, as udev gives serial ports.
   const group* gr = nullptr;
-  for (gid_t gid : {5, 20, 100})
-    if ((gr = ::getgrgid(gid)) != nullptr) break;
+  for (const char* name : {"dialout", "uucp", "plugdev"})
+    if ((gr = ::getgrnam(name)) != nullptr) break;
   ASSERT_NE(nullptr, gr);
   ASSERT_EQ(0, ::chown(pty.SlavePath().c_str(), static_cast<uid_t>(-1), gr->gr_gid));
   const std::string groupName = gr->gr_name;

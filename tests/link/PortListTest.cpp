@@ -1,9 +1,15 @@
 // Serial devices paired with COM names, and how each is described.
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 
 #include "link/ComNames.h"
 #include "link/PortList.h"
+#include "link/SerialDevice.h"
 #include "tests/support/FakePortLister.h"
 #include "tests/support/PtyPair.h"
 #include "tests/support/ScratchConfig.h"
@@ -73,6 +79,36 @@ TEST(PortTable, PairsEachComNameWithTheDeviceItReaches) {
   PortTable full = table;
   for (ComEntry& e : full.coms) e.linked = true;
   EXPECT_EQ(FreeComNumber(full, 5), 0);
+}
+
+// A COM link may lead anywhere. A target that is no character device is
+// listed as "not a serial device", is not present (so --all-ports passes it
+// over), and is never opened as a port: not even the open happens.
+TEST(PortTable, ALinkToWhatIsNoDeviceIsNeitherPresentNorOpened) {
+  test::ScratchConfig config;
+  const std::string file = config.Root() + "/passwd", folder = config.Root() + "/folder";
+  const std::string fifo = config.Root() + "/fifo";
+  std::ofstream(file) << "root:x:0:0\n";
+  std::filesystem::create_directory(folder);
+  ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+  const std::string targets[] = {file, folder, fifo};
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(0, MapComPort(20 + i, targets[i]));
+  const PortTable table = BuildPortTable({});
+  const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  for (int i = 0; i < 3; ++i) {
+    const ComEntry& e = table.coms[static_cast<size_t>(19 + i)];
+    SCOPED_TRACE(targets[i]);
+    EXPECT_EQ(ComLabel(e), e.Name() + "  " + targets[i] + "  not a serial device");
+    EXPECT_FALSE(e.present);
+    ASSERT_GE(::inotify_add_watch(watch, targets[i].c_str(), IN_OPEN), 0);
+    std::string why;
+    EXPECT_NE(MakePosixSerial()->Open(e.path, &why), 0);
+    EXPECT_EQ(why, targets[i] + ": not a serial device");
+  }
+  char events[4096];
+  EXPECT_LT(::read(watch, events, sizeof events), 0) << "a target was opened";
+  ::close(watch);
 }
 
 }  // namespace

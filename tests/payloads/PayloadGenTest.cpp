@@ -3,11 +3,13 @@
 // machine, and the folders follow the XDG rules).
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -95,6 +97,32 @@ TEST_F(PayloadGen, BadFolderFailsNamingEachFileWithBothLengths) {
                                   "payload_gen: " + dir + "/boot2.img: 190379 bytes, 190380 expected",
                                   "payload_gen: " + dir + "/flashdrv_nor.img: its header gives 8396 bytes after the header, 8388 expected"})
     EXPECT_NE(std::string::npos, messages.find(line)) << messages;
+}
+
+// What stands at a payload's name is checked for what it is and for its
+// length before a byte of it is read: nothing throws, nothing waits for a
+// writer, nothing is read whole. A link to a good file is fine.
+TEST_F(PayloadGen, EachFileIsCheckedBeforeItIsRead) {
+  namespace fs = std::filesystem;
+  WriteAll();
+  const std::string boot2 = dir + "/boot2.img", good = scratch.Root() + "/good.img";
+  fs::rename(boot2, good);
+  const std::pair<std::function<void()>, std::string> cases[] = {
+      {[&] { fs::create_directory(boot2); }, boot2 + ": a folder"},
+      {[&] { ::mkfifo(boot2.c_str(), 0600); }, boot2 + ": not a regular file"},
+      {[&] { fs::create_symlink("/dev/zero", boot2); }, boot2 + ": not a regular file"},
+      {[&] { std::ofstream(boot2).close(), fs::resize_file(boot2, 3ull << 30); },
+       boot2 + ": 3221225472 bytes, 190380 expected"},
+      {[&] { fs::create_symlink(good, boot2); }, ""},
+  };
+  for (const auto& [make, problem] : cases) {
+    SCOPED_TRACE(problem);
+    fs::remove_all(boot2);
+    make();
+    const PayloadFolder f = ReadPayloadFolder(dir);
+    EXPECT_TRUE(f.missing.empty());
+    EXPECT_EQ(f.problems, problem.empty() ? std::vector<std::string>{} : std::vector<std::string>{problem});
+  }
 }
 
 using PayloadLookup = PayloadGen;

@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -142,6 +144,7 @@ TEST_F(MiscTest, FlashContentsSurviveARestart) {
     sim.WriteNand(0x7FFFFF0, Bytes(16, 0x5A));
     sim.WriteNor(0x100, Bytes{1, 2, 3});
     sim.EraseFlash(FlashPart::Nand, 0x7FFFFF8, 4);
+    sim.Stop();
   }
   Simulator again(o);
   std::string error;
@@ -153,6 +156,52 @@ TEST_F(MiscTest, FlashContentsSurviveARestart) {
   // The state file is sparse: 128 MiB of NAND take almost nothing on disk.
   EXPECT_LT(std::filesystem::file_size(dir + "/nand.flash") / 1024 / 1024, 129u);
   again.Stop();
+}
+
+// The simulator's files touch nothing but its own. A file at its COM name, a
+// running simulator's link there, or a link planted as its flash state file
+// is left as it is, and the simulator does not start; a link that leads
+// nowhere (left by a simulator that is gone) is taken over.
+TEST_F(MiscTest, TakesNothingThatIsNotItsOwn) {
+  namespace fs = std::filesystem;
+  const std::string folder = Config().Folder(), com17 = folder + "/COM17", victim = Config().Root() + "/victim";
+  const std::string state = Config().Root() + "/state";
+  fs::create_directories(state);
+  std::ofstream(victim) << "kept";
+  Simulator running(TestOptions(18));
+  std::string error;
+  ASSERT_EQ(running.Start(&error), 0) << error;
+  auto content = [](const std::string& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  Options withState = TestOptions(19);
+  withState.stateDir = state;
+  const struct {
+    const char* what;
+    std::function<void()> make;
+    Options options;
+    bool starts;
+    std::function<bool()> intact;
+  } cases[] = {
+      {"a file at COM17", [&] { std::ofstream(com17) << "mine"; }, TestOptions(17), false,
+       [&] { return content(com17) == "mine"; }},
+      {"a running simulator's COM18", [] {}, TestOptions(18), false,
+       [&] { return fs::read_symlink(folder + "/COM18") == running.DevicePath(); }},
+      {"a link to a state file elsewhere", [&] { fs::create_symlink(victim, state + "/nand.flash"); }, withState, false,
+       [&] { return content(victim) == "kept"; }},
+      {"a link left behind", [&] { fs::remove(com17), fs::create_symlink("/dev/pts/gone", com17); }, TestOptions(17),
+       true, [] { return true; }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.make();
+    Simulator sim(c.options);
+    EXPECT_EQ(sim.Start(&error) == 0, c.starts) << error;
+    sim.Stop();
+    EXPECT_TRUE(c.intact());
+  }
+  running.Stop();
 }
 
 TEST_F(MiscTest, PowerCycleWhenQuietAndFromOutside) {

@@ -5,12 +5,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <functional>
 #include <numeric>
 
 #include "SimSession.h"
 #include "cli/PortAdvice.h"
 #include "history/History.h"
 #include "link/SerialDevice.h"
+#include "payloads/Payloads.h"
 
 namespace vantrel::cli {
 namespace {
@@ -29,6 +32,14 @@ class Station : public CliSession {
     if (!paced) args.insert(args.end(), {"--pause-scale", "0.1", "--poll-scale", "0.2"});
     args.insert(args.end(), cli);
     return args;
+  }
+
+  // A worker that is a shell script, to misbehave on purpose.
+  std::string Script(const std::string& name, const std::string& body) {
+    const std::string path = Scratch(name);
+    std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
+    ::chmod(path.c_str(), 0755);
+    return path;
   }
 
   static std::map<std::string, nlohmann::json> LastRecordByPort() {
@@ -138,10 +149,95 @@ TEST_F(Station, CtrlCCancelsEveryWorkerAndReleasesEveryPort) {
   }
 }
 
+// The station's reader of its workers' output, against workers that
+// misbehave on purpose: every line arrives whichever pipe closes first, an
+// endless line costs its bytes once and is dropped, a success counts only
+// when the worker reported it, no line is nested too deep to print, and the
+// record of a lost run names the payload folder the workers were given.
+TEST_F(Station, ReadsEveryWorkerLineAndTrustsOnlyAReportedSuccess) {
+  const std::string exitOk = R"('{"event":"exit","status":0,"failure":"","succeeded":1,"count":1}')";
+  const std::string payloads = Scratch("payloads");
+  std::filesystem::create_directories(payloads);
+  for (const PayloadSpec& spec : kPayloadCatalogue) {
+    const Payload& p = BuiltInPayload(spec.id);
+    std::ofstream(payloads + "/" + spec.file, std::ios::binary).write(reinterpret_cast<const char*>(p.data), p.size);
+  }
+  struct Case {
+    const char* what;
+    std::string body;  // of the worker's script
+    int status;        // the station's
+    std::string failure;
+    int droppedLines;
+    int logEvents;
+  };
+  const Case cases[] = {
+      {"many lines, standard error closing first",
+       R"(yes '{"event":"log","kind":"plain","text":"a line of the log"}' | head -n 20000; echo )" + exitOk, 0, "", 0,
+       20000},
+      {"a 3 MiB line", "head -c 3145728 /dev/zero | tr '\\0' x; echo; echo " + exitOk, 0, "", 1, 0},
+      {"no exit event", R"(echo "$@")", 1, "failure", 0, 0},
+      {"nested 100000 deep",
+       R"(d=$(printf '%100000s' '' | tr ' ' '['); e=$(printf '%100000s' '' | tr ' ' ']'); )"
+       R"(echo "{\"event\":\"note\",\"deep\":$d$e}"; echo )" + exitOk,
+       0, "", 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    vantrel::test::RemoveTree(history::HistoryPath());
+    CliResult r = CliProcess(kStation, {"--json", "--cli", Script("worker.sh", c.body), "--port", "COM7", "--",
+                                        "--payload-dir", payloads, "connect"})
+                      .Finish(60000);
+    ASSERT_EQ(r.status, c.status) << r.err;
+    int logs = 0;
+    nlohmann::json worker;
+    std::stringstream out(r.out);
+    for (std::string line; std::getline(out, line);) {
+      const nlohmann::json e = nlohmann::json::parse(line);
+      logs += e["event"] == "log";
+      if (e["event"] == "worker") worker = e;
+    }
+    EXPECT_EQ(logs, c.logEvents);
+    EXPECT_EQ(worker.value("failure", "?"), c.failure);
+    EXPECT_EQ(worker.value("dropped_lines", 0), c.droppedLines);
+    const history::Contents log = history::ReadRecords();
+    if (c.failure.empty()) {
+      EXPECT_TRUE(log.records.empty());  // a worker that finished writes its own record
+    } else {
+      ASSERT_EQ(log.records.size(), 1u);
+      EXPECT_EQ(log.records[0]["payload_set"], payloads);
+    }
+  }
+}
+
+// Text from outside (a file name, a stored reason, a link's target) reaches
+// the terminal escaped, in every program: no control sequence, and no line
+// that the text itself began.
+TEST_F(Station, OutsideTextReachesTheTerminalEscaped) {
+  const std::string forged = "x\x1B]0;pwned\a\nfake: OK";
+  std::ofstream(Scratch(forged)) << "abc";
+  ASSERT_FALSE(history::AppendRecord({{"port", "COM1"}, {"result", "handset"}, {"reason", forged}}));
+  std::filesystem::create_directories(config_.Folder());
+  std::filesystem::create_symlink("/dev/" + forged, config_.Folder() + "/COM5");
+  const std::vector<std::vector<std::string>> runs = {
+      {test::CliProgram(), "info", Scratch(forged)},
+      {test::CliProgram(), "history"},
+      {test::CliProgram(), "--list-ports"},
+      {kStation, "--port", "COM7", "--", "info", Scratch(forged)},
+  };
+  for (const auto& run : runs) {
+    SCOPED_TRACE(run[1]);
+    CliResult r = CliProcess(run[0], std::vector<std::string>(run.begin() + 1, run.end())).Finish(60000);
+    const std::string shown = r.out + r.err;
+    EXPECT_NE(shown.find("x\\x1B]0;pwned\\x07\\x0Afake: OK"), std::string::npos) << shown;
+    EXPECT_EQ(shown.find_first_of("\x1B\a"), std::string::npos) << shown;
+    EXPECT_EQ(shown.find("\nfake: OK"), std::string::npos) << shown;
+  }
+}
+
 TEST(StationLog, SurvivesAWriterKilledInTheMiddleOfItsRecords) {
   vantrel::test::ScratchConfig scratch;
   const std::string path = history::HistoryPath();
-  for (int i = 0; i < 3; ++i) ASSERT_EQ(history::AppendRecord({{"port", "COM1"}, {"n", i}}, path), 0);
+  for (int i = 0; i < 3; ++i) ASSERT_FALSE(history::AppendRecord({{"port", "COM1"}, {"n", i}}, path));
 
   // A worker appending large records is killed at an arbitrary moment.
   const std::string big(1 << 20, 'x');
@@ -158,7 +254,7 @@ TEST(StationLog, SurvivesAWriterKilledInTheMiddleOfItsRecords) {
   ASSERT_EQ(::write(fd, "{\"port\":\"COM3\",\"rea", 19), 19);
   ::close(fd);
 
-  ASSERT_EQ(history::AppendRecord({{"port", "COM4"}}, path), 0);
+  ASSERT_FALSE(history::AppendRecord({{"port", "COM4"}}, path));
   history::Contents log = history::ReadRecords(path);
   EXPECT_GE(log.damaged, 1);  // the torn line (and the killed writer's, if the kill cut its write short)
   EXPECT_LE(log.damaged, 2);
@@ -166,6 +262,51 @@ TEST(StationLog, SurvivesAWriterKilledInTheMiddleOfItsRecords) {
   for (int i = 0; i < 3; ++i) EXPECT_EQ(log.records[static_cast<size_t>(i)]["n"], i);
   for (size_t i = 3; i + 1 < log.records.size(); ++i) EXPECT_EQ(log.records[i]["reason"], big);
   EXPECT_EQ(log.records.back()["port"], "COM4");
+}
+
+// A spreadsheet runs a cell that begins like a formula: every such cell of
+// the export is set off as text, and the quoting still holds.
+TEST(StationLog, CsvCellsNeverStartAFormula) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"+1+cmd|calc.img", "'+1+cmd|calc.img"}, {"@SUM(1+1).img", "'@SUM(1+1).img"}, {"=2+3", "'=2+3"},
+      {"-2+3", "'-2+3"}, {"\tx", "'\tx"}, {"\rx", "\"'\rx\""}, {"a,\"b\"", "\"a,\"\"b\"\"\""},
+      {"plain.img", "plain.img"}};
+  for (const auto& [reason, cell] : cases) {
+    const std::string row = history::CsvRow({{"port", "COM1"}, {"result", "file"}, {"reason", reason}});
+    EXPECT_NE(row.find(",file," + cell + ","), std::string::npos) << row;
+  }
+}
+
+// Only a regular file is read or written at the log's path: a link there is
+// not followed, a FIFO holds nothing up, and the operator is told what stands
+// there.
+TEST(StationLog, OnlyARegularFileIsReadOrWrittenThere) {
+  vantrel::test::ScratchConfig scratch;
+  namespace fs = std::filesystem;
+  const std::string path = history::HistoryPath(), elsewhere = scratch.Root() + "/elsewhere";
+  fs::create_directories(fs::path(path).parent_path());
+  std::ofstream(elsewhere) << "kept\n";
+  struct Case {
+    const char* what;
+    std::function<void()> make;
+    platform::FileFault fault;
+  };
+  const Case cases[] = {
+      {"a link", [&] { fs::create_symlink(elsewhere, path); }, platform::FileFault::Link},
+      {"not a regular file", [&] { ::mkfifo(path.c_str(), 0600); }, platform::FileFault::NotRegular},
+      {"a folder", [&] { fs::create_directory(path); }, platform::FileFault::Folder},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(path);
+    c.make();
+    // Longer than a pipe holds: a FIFO without a reader would take it for good.
+    EXPECT_EQ(history::AppendRecord({{"reason", std::string(100000, 'x')}}).fault, c.fault);
+    CliResult r = RunCli({"history"}, 20000);
+    EXPECT_EQ(r.status, kExitFile);
+    EXPECT_NE(r.err.find("cannot read " + path + ": " + c.what), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(ReadAll(elsewhere), std::vector<uint8_t>({'k', 'e', 'p', 't', '\n'}));
 }
 
 }  // namespace

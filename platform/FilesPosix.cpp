@@ -1,0 +1,167 @@
+// The POSIX backend of Files.h.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/Files.h"
+
+namespace vantrel::platform {
+
+namespace {
+
+FileError Failed(int code) { return {FileFault::Failed, code}; }
+
+// What a failed open says about the path.
+FileError FromOpenErrno(int code, Links links) {
+  switch (code) {
+    case ENOENT: return {FileFault::Missing, code};
+    case EISDIR: return {FileFault::Folder, code};
+    case ENXIO: return {FileFault::NotRegular, code};  // a socket, or a FIFO without a reader
+    case ELOOP: return links == Links::Refuse ? FileError{FileFault::Link, code} : Failed(code);
+    default: return Failed(code);
+  }
+}
+
+// A descriptor is used only for a regular file.
+FileError CheckRegular(int fd, struct stat* st) {
+  if (::fstat(fd, st) != 0) return Failed(errno);
+  if (S_ISDIR(st->st_mode)) return {FileFault::Folder};
+  if (!S_ISREG(st->st_mode)) return {FileFault::NotRegular};
+  return {};
+}
+
+FileError WriteAll(int fd, const char* data, size_t n) {
+  size_t done = 0;
+  while (done < n) {
+    const ssize_t w = ::write(fd, data + done, n - done);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return Failed(w < 0 ? errno : EIO);
+    done += static_cast<size_t>(w);
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string FileErrorText(const FileError& e) {
+  switch (e.fault) {
+    case FileFault::None: return "";
+    case FileFault::Missing: return "no such file";
+    case FileFault::Folder: return "a folder";
+    case FileFault::NotRegular: return "not a regular file";
+    case FileFault::Link: return "a link";
+    case FileFault::WrongSize: return std::to_string(e.size) + " bytes, " + std::to_string(e.expected) + " expected";
+    case FileFault::Failed: break;
+  }
+  return std::strerror(e.code);
+}
+
+File::File(File&& other) noexcept : handle_(other.handle_), size_(other.size_) { other.handle_ = -1; }
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    size_ = other.size_;
+    other.handle_ = -1;
+  }
+  return *this;
+}
+
+void File::Close() {
+  if (handle_ != -1) ::close(static_cast<int>(handle_));
+  handle_ = -1;
+}
+
+FileError File::Read(void* buffer, size_t n, size_t* got) {
+  *got = 0;
+  if (handle_ == -1) return Failed(EBADF);
+  for (;;) {
+    const ssize_t r = ::read(static_cast<int>(handle_), buffer, n);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) return Failed(errno);
+    *got = static_cast<size_t>(r);
+    return {};
+  }
+}
+
+FileError File::ReadExactly(void* buffer, size_t n) {
+  size_t done = 0;
+  while (done < n) {
+    size_t got = 0;
+    if (FileError e = Read(static_cast<char*>(buffer) + done, n - done, &got)) return e;
+    if (got == 0) return {FileFault::WrongSize, 0, done, n};
+    done += got;
+  }
+  return {};
+}
+
+FileError OpenForReading(const std::string& path, Links links, File* file) {
+  file->Close();
+  if (path.empty()) return {FileFault::Missing, ENOENT};
+  const int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | (links == Links::Refuse ? O_NOFOLLOW : 0);
+  const int fd = ::open(path.c_str(), flags);
+  if (fd < 0) return FromOpenErrno(errno, links);
+  struct stat st {};
+  if (FileError e = CheckRegular(fd, &st)) {
+    ::close(fd);
+    return e;
+  }
+  file->handle_ = fd;
+  file->size_ = static_cast<uint64_t>(st.st_size);
+  return {};
+}
+
+FileError ReadExactFile(const std::string& path, uint64_t size, Links links, std::vector<uint8_t>* bytes) {
+  bytes->clear();
+  File file;
+  if (FileError e = OpenForReading(path, links, &file)) return e;
+  if (file.Size() != size) return {FileFault::WrongSize, 0, file.Size(), size};
+  std::vector<uint8_t> data(static_cast<size_t>(size));
+  if (FileError e = file.ReadExactly(data.data(), data.size())) return e;
+  // A file that grew since it was measured is not the file that was checked.
+  uint8_t more = 0;
+  size_t got = 0;
+  if (FileError e = file.Read(&more, 1, &got)) return e;
+  if (got != 0) return {FileFault::WrongSize, 0, size + 1, size};
+  *bytes = std::move(data);
+  return {};
+}
+
+FileError MakeFolders(const std::string& folder) {
+  for (size_t pos = 1; pos <= folder.size(); ++pos) {
+    if (pos != folder.size() && folder[pos] != '/') continue;
+    if (::mkdir(folder.substr(0, pos).c_str(), 0700) != 0 && errno != EEXIST) return Failed(errno);
+  }
+  return {};
+}
+
+FileError AppendLocked(const std::string& path, const std::string& bytes, bool ownLine) {
+  // O_NOFOLLOW: a link planted at the path would send the bytes wherever it
+  // points. O_NONBLOCK: whatever else stands there must not hold the open.
+  const int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+  if (fd < 0) return FromOpenErrno(errno, Links::Refuse);
+  struct stat st {};
+  FileError e = CheckRegular(fd, &st);
+  while (!e && ::flock(fd, LOCK_EX) != 0) {
+    if (errno != EINTR) e = Failed(errno);
+  }
+  if (!e) {
+    std::string out;
+    char last = '\n';
+    if (ownLine && ::fstat(fd, &st) == 0 && st.st_size > 0 && ::pread(fd, &last, 1, st.st_size - 1) == 1 &&
+        last != '\n')
+      out = "\n" + bytes;
+    const std::string& data = out.empty() ? bytes : out;
+    e = WriteAll(fd, data.data(), data.size());
+    if (!e && ::fdatasync(fd) != 0) e = Failed(errno);
+  }
+  if (::close(fd) != 0 && !e) e = Failed(errno);
+  return e;
+}
+
+}  // namespace vantrel::platform
