@@ -20,7 +20,7 @@ RUN_TESTS=1
 [ "${1:-}" = "--no-tests" ] && RUN_TESTS=0
 
 # The folders that build for Windows (cli and station join them when they port).
-COMPONENTS="link;payloads;protocol"
+COMPONENTS="platform;link;payloads;protocol"
 
 bash scripts/install-deps.sh cmake ninja-build g++ googletest g++-mingw-w64-x86-64-posix wine wine64
 
@@ -30,7 +30,7 @@ if command -v ccache > /dev/null; then LAUNCHER=(-DCMAKE_CXX_COMPILER_LAUNCHER=c
 
 echo "== Tools for this machine ($HOST)"
 cmake -S "$ROOT" -B "$HOST" -G Ninja -DCMAKE_BUILD_TYPE=Release "${LAUNCHER[@]}" \
-  -DVANTREL_BUILD_GUI=OFF -DVANTREL_BUILD_TESTS=OFF "-DVANTREL_COMPONENTS=payloads;sim"
+  -DVANTREL_BUILD_GUI=OFF -DVANTREL_BUILD_TESTS=OFF "-DVANTREL_COMPONENTS=platform;payloads;sim"
 cmake --build "$HOST" -j "$JOBS" --target payload_gen vantrel-sim
 
 echo "== Windows build ($BUILD)"

@@ -1,0 +1,174 @@
+// The Win32 backend of Files.h. A path is the program's UTF-8; the calls take
+// UTF-16. Links are reparse points here: with Links::Refuse the open takes
+// the reparse point itself and refuses it. The error numbers are the C
+// library's errno values, as on Linux, so that the texts read the same.
+#include <windows.h>
+
+#include <cerrno>
+#include <string>
+
+#include "platform/Files.h"
+
+namespace vantrel::platform {
+
+namespace {
+
+std::wstring Wide(const std::string& text) {
+  if (text.empty()) return {};
+  const int n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring out(static_cast<size_t>(n > 0 ? n : 0), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+  return out;
+}
+
+int ErrnoOf(DWORD code) {
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_INVALID_DRIVE:
+      return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return EACCES;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return ENOSPC;
+    default:
+      return EIO;
+  }
+}
+
+FileError Failed(DWORD code) { return {FileFault::Failed, ErrnoOf(code)}; }
+
+FileError FromOpenError(DWORD code) {
+  const int err = ErrnoOf(code);
+  return err == ENOENT ? FileError{FileFault::Missing, err} : FileError{FileFault::Failed, err};
+}
+
+// What stands at the path, before it is opened: a folder, or a link where
+// none may be followed.
+FileError CheckPath(const std::wstring& path, Links links) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return {};  // the open says why
+  if (links == Links::Refuse && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return {FileFault::Link};
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return {FileFault::Folder};
+  return {};
+}
+
+// A handle is used only for a file on a disk: not a console, a pipe or a
+// serial port, which a name such as "COM1" or "\\.\pipe\x" opens.
+FileError CheckRegular(HANDLE h) {
+  if (::GetFileType(h) != FILE_TYPE_DISK) return {FileFault::NotRegular};
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!::GetFileInformationByHandle(h, &info)) return Failed(::GetLastError());
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return {FileFault::Folder};
+  return {};
+}
+
+HANDLE Open(const std::wstring& path, DWORD access, DWORD disposition, Links links) {
+  const DWORD flags = FILE_ATTRIBUTE_NORMAL | (links == Links::Refuse ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+  return ::CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       disposition, flags, nullptr);
+}
+
+FileError WriteAll(HANDLE h, const char* data, size_t n) {
+  size_t done = 0;
+  while (done < n) {
+    DWORD wrote = 0;
+    const DWORD chunk = static_cast<DWORD>(n - done > 0x40000000 ? 0x40000000 : n - done);
+    if (!::WriteFile(h, data + done, chunk, &wrote, nullptr)) return Failed(::GetLastError());
+    if (wrote == 0) return {FileFault::Failed, EIO};
+    done += wrote;
+  }
+  return {};
+}
+
+// Whether the file's last byte is a line break (true for an empty file).
+bool EndsWithLineBreak(HANDLE h) {
+  LARGE_INTEGER size{};
+  if (!::GetFileSizeEx(h, &size) || size.QuadPart == 0) return true;
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>((size.QuadPart - 1) & 0xFFFFFFFF);
+  at.OffsetHigh = static_cast<DWORD>((size.QuadPart - 1) >> 32);
+  char last = '\n';
+  DWORD got = 0;
+  return !::ReadFile(h, &last, 1, &got, &at) || got != 1 || last == '\n';
+}
+
+}  // namespace
+
+void File::Close() {
+  if (handle_ != -1) ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
+  handle_ = -1;
+}
+
+FileError File::Read(void* buffer, size_t n, size_t* got) {
+  *got = 0;
+  if (handle_ == -1) return {FileFault::Failed, EBADF};
+  DWORD read = 0;
+  const DWORD chunk = static_cast<DWORD>(n > 0x40000000 ? 0x40000000 : n);
+  if (!::ReadFile(reinterpret_cast<HANDLE>(handle_), buffer, chunk, &read, nullptr)) return Failed(::GetLastError());
+  *got = read;
+  return {};
+}
+
+FileError OpenForReading(const std::string& path, Links links, File* file) {
+  file->Close();
+  if (path.empty()) return {FileFault::Missing, ENOENT};
+  const std::wstring wide = Wide(path);
+  if (FileError e = CheckPath(wide, links)) return e;
+  HANDLE h = Open(wide, GENERIC_READ, OPEN_EXISTING, links);
+  if (h == INVALID_HANDLE_VALUE) return FromOpenError(::GetLastError());
+  LARGE_INTEGER size{};
+  FileError e = CheckRegular(h);
+  if (!e && !::GetFileSizeEx(h, &size)) e = Failed(::GetLastError());
+  if (e) {
+    ::CloseHandle(h);
+    return e;
+  }
+  file->handle_ = reinterpret_cast<intptr_t>(h);
+  file->size_ = static_cast<uint64_t>(size.QuadPart);
+  return {};
+}
+
+FileError MakeFolders(const std::string& folder) {
+  for (size_t pos = 1; pos <= folder.size(); ++pos) {
+    if (pos != folder.size() && folder[pos] != '/' && folder[pos] != '\\') continue;
+    const std::wstring part = Wide(folder.substr(0, pos));
+    if (::CreateDirectoryW(part.c_str(), nullptr)) continue;
+    const DWORD code = ::GetLastError();
+    // "C:" and the folders that are there already refuse to be made.
+    const DWORD attributes = ::GetFileAttributesW(part.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return Failed(code);
+  }
+  return {};
+}
+
+FileError AppendLocked(const std::string& path, const std::string& bytes, bool ownLine) {
+  const std::wstring wide = Wide(path);
+  if (FileError e = CheckPath(wide, Links::Refuse)) return e;
+  HANDLE h = Open(wide, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS, Links::Refuse);
+  if (h == INVALID_HANDLE_VALUE) return FromOpenError(::GetLastError());
+  FileError e = CheckRegular(h);
+  // The whole file, however long it grows, is locked until the bytes are out.
+  OVERLAPPED whole{};
+  const bool locked = !e && ::LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole);
+  if (!e && !locked) e = Failed(::GetLastError());
+  if (!e) {
+    const std::string data = ownLine && !EndsWithLineBreak(h) ? "\n" + bytes : bytes;
+    LARGE_INTEGER end{};
+    if (!::SetFilePointerEx(h, LARGE_INTEGER{}, &end, FILE_END)) e = Failed(::GetLastError());
+    if (!e) e = WriteAll(h, data.data(), data.size());
+    if (!e && !::FlushFileBuffers(h)) e = Failed(::GetLastError());
+  }
+  if (locked) {
+    OVERLAPPED unlock{};
+    ::UnlockFileEx(h, 0, MAXDWORD, MAXDWORD, &unlock);
+  }
+  ::CloseHandle(h);
+  return e;
+}
+
+}  // namespace vantrel::platform
