@@ -8,12 +8,12 @@
 #include <cerrno>
 
 #include "link/RegularFile.h"
-#include "link/WinText.h"
+#include "platform/WinText.h"
 
 namespace vantrel {
 namespace {
 
-using win::Wide;
+using platform::Wide;
 
 int ErrnoOf(DWORD code) {
   switch (code) {

@@ -12,12 +12,12 @@
 
 #include "link/DeviceErrors.h"
 #include "link/SerialDevice.h"
-#include "link/WinText.h"
+#include "platform/WinText.h"
 
 namespace vantrel {
 namespace {
 
-using win::Wide;
+using platform::Wide;
 
 // The driver queues the link asks for, each way.
 constexpr DWORD kQueueBytes = 4096;

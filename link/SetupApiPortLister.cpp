@@ -14,13 +14,13 @@
 #include <vector>
 
 #include "link/PortList.h"
-#include "link/WinText.h"
+#include "platform/WinText.h"
 #include "link/WindowsPorts.h"
 
 namespace vantrel {
 namespace {
 
-using win::Narrow;
+using platform::Narrow;
 
 std::string RegistryText(HDEVINFO set, SP_DEVINFO_DATA& dev, DWORD property) {
   wchar_t buf[512] = {};

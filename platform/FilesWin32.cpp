@@ -8,18 +8,11 @@
 #include <string>
 
 #include "platform/Files.h"
+#include "platform/WinText.h"
 
 namespace vantrel::platform {
 
 namespace {
-
-std::wstring Wide(const std::string& text) {
-  if (text.empty()) return {};
-  const int n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(n > 0 ? n : 0), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-  return out;
-}
 
 int ErrnoOf(DWORD code) {
   switch (code) {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace vantrel::win {
+namespace vantrel::platform {
 
 inline std::wstring Wide(const std::string& text) {
   if (text.empty()) return {};
@@ -25,4 +25,4 @@ inline std::string Narrow(const wchar_t* text) {
   return out;
 }
 
-}  // namespace vantrel::win
+}  // namespace vantrel::platform
