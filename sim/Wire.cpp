@@ -9,7 +9,6 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -219,16 +218,19 @@ bool Wire::Claimed() const {
 bool Wire::HostHoldsPort() const { return slave_ >= 0 && (sharedHost_ || Claimed()); }
 
 bool Wire::HasLineOpen(long pid) const {
-  struct stat line;
-  if (slave_ < 0 || ::fstat(slave_, &line) != 0) return false;
+  const std::string line = DevicePath();
+  if (slave_ < 0 || line.empty()) return false;
   const std::string dir = "/proc/" + std::to_string(pid) + "/fd";
   DIR* fds = ::opendir(dir.c_str());
   if (fds == nullptr) return false;
   int found = 0;
+  // The links' targets are compared by name: a stat would follow each one
+  // and could wait on whatever another process has open.
+  char target[256];
   while (const dirent* fd = ::readdir(fds)) {
-    struct stat st;
-    if (fd->d_name[0] != '.' && ::stat((dir + "/" + fd->d_name).c_str(), &st) == 0 && S_ISCHR(st.st_mode) &&
-        st.st_rdev == line.st_rdev)
+    if (fd->d_name[0] == '.') continue;
+    const ssize_t n = ::readlink((dir + "/" + fd->d_name).c_str(), target, sizeof target - 1);
+    if (n > 0 && static_cast<size_t>(n) == line.size() && line.compare(0, line.size(), target, static_cast<size_t>(n)) == 0)
       ++found;
   }
   ::closedir(fds);
@@ -237,13 +239,15 @@ bool Wire::HasLineOpen(long pid) const {
 }
 
 long Wire::FindLineHolder() const {
+  const long self = static_cast<long>(::getpid());
+  if (HasLineOpen(self)) return self;
   DIR* proc = ::opendir("/proc");
   if (proc == nullptr) return 0;
   long holder = 0;
   while (const dirent* entry = ::readdir(proc)) {
     if (entry->d_name[0] < '1' || entry->d_name[0] > '9') continue;
     const long pid = std::strtol(entry->d_name, nullptr, 10);
-    if (HasLineOpen(pid)) {
+    if (pid != self && HasLineOpen(pid)) {
       holder = pid;
       break;
     }
@@ -263,6 +267,10 @@ bool Wire::LineSettingsChanged() {
 
 void Wire::LookForSharedHost(const char* sign) {
   if (claimSeen_ || sharedHost_ || sharedLifted_ || sharedSign_ != nullptr || slave_ < 0) return;
+  if (Claimed()) {
+    claimSeen_ = true;
+    return;
+  }
   sharedSign_ = sign;
   sharedSignAt_ = Clock::now();
 }
