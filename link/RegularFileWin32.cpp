@@ -8,30 +8,12 @@
 #include <cerrno>
 
 #include "link/RegularFile.h"
-#include "platform/WinText.h"
+#include "platform/Win32.h"
 
 namespace vantrel {
-namespace {
 
+using platform::FileErrno;
 using platform::Wide;
-
-int ErrnoOf(DWORD code) {
-  switch (code) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME:
-    case ERROR_INVALID_DRIVE:
-      return ENOENT;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-      return EACCES;
-    default:
-      return EIO;
-  }
-}
-
-}  // namespace
 
 int OpenRegularFile(const std::string& path, struct stat* st) {
   if (path.empty()) {
@@ -47,7 +29,7 @@ int OpenRegularFile(const std::string& path, struct stat* st) {
   HANDLE h = ::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
-    errno = ErrnoOf(::GetLastError());
+    errno = FileErrno(::GetLastError());
     return -1;
   }
   if (::GetFileType(h) != FILE_TYPE_DISK) {

@@ -12,7 +12,7 @@
 
 #include "link/DeviceErrors.h"
 #include "link/SerialDevice.h"
-#include "platform/WinText.h"
+#include "platform/Win32.h"
 
 namespace vantrel {
 namespace {

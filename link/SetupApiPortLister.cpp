@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "link/PortList.h"
-#include "platform/WinText.h"
+#include "platform/Win32.h"
 #include "link/WindowsPorts.h"
 
 namespace vantrel {

@@ -8,35 +8,16 @@
 #include <string>
 
 #include "platform/Files.h"
-#include "platform/WinText.h"
+#include "platform/Win32.h"
 
 namespace vantrel::platform {
 
 namespace {
 
-int ErrnoOf(DWORD code) {
-  switch (code) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME:
-    case ERROR_INVALID_DRIVE:
-      return ENOENT;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-      return EACCES;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-      return ENOSPC;
-    default:
-      return EIO;
-  }
-}
-
-FileError Failed(DWORD code) { return {FileFault::Failed, ErrnoOf(code)}; }
+FileError Failed(DWORD code) { return {FileFault::Failed, FileErrno(code)}; }
 
 FileError FromOpenError(DWORD code) {
-  const int err = ErrnoOf(code);
+  const int err = FileErrno(code);
   return err == ENOENT ? FileError{FileFault::Missing, err} : FileError{FileFault::Failed, err};
 }
 

@@ -1,8 +1,10 @@
 #pragma once
-// UTF-8, the text of the whole program, to and from the UTF-16 of the
-// Windows calls (Windows builds only).
+// What the Windows calls need from the rest of the program (Windows builds
+// only): its UTF-8 text as their UTF-16 and back, and their file errors as
+// the C library's errno values, so that the texts read as on Linux.
 #include <windows.h>
 
+#include <cerrno>
 #include <string>
 
 namespace vantrel::platform {
@@ -23,6 +25,26 @@ inline std::string Narrow(const wchar_t* text) {
   ::WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), n, nullptr, nullptr);
   out.resize(static_cast<size_t>(n - 1));
   return out;
+}
+
+// The errno value of a failed file call.
+inline int FileErrno(DWORD code) {
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_INVALID_DRIVE:
+      return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return EACCES;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return ENOSPC;
+    default:
+      return EIO;
+  }
 }
 
 }  // namespace vantrel::platform
