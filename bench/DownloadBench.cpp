@@ -221,9 +221,7 @@ Figures RunDownload(const Options& opt, uint32_t rate, const std::string& scratc
     const double cpu1 = CpuSeconds(&user1, &sys1);
     timing::StopRecording();
 
-    const std::string log = con.Log();
-    const bool completed = log.find("  Completed") != std::string::npos && log.find("  Failed") == std::string::npos;
-    if (!completed) {
+    if (!control.LastOutcome().Succeeded()) {
       std::fprintf(stderr, "vantrel-bench: the download did not complete\n%s\n", con.LogTail(12).c_str());
       UninstallLineMeter();
       return fig;

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -44,6 +45,22 @@ std::string DefaultSimProgram() {
 }
 
 SimProcess::~SimProcess() { Stop(); }
+
+double SimProcess::CpuSeconds() const {
+  if (pid_ <= 0) return 0;
+  std::FILE* f = std::fopen(("/proc/" + std::to_string(pid_) + "/stat").c_str(), "r");
+  if (f == nullptr) return 0;
+  char text[1024] = {};
+  const size_t n = std::fread(text, 1, sizeof text - 1, f);
+  std::fclose(f);
+  // After the command name in parentheses: state, then fields 4 to 13, then utime and stime.
+  const char* p = std::strrchr(text, ')');
+  unsigned long long utime = 0, stime = 0;
+  if (n == 0 || p == nullptr ||
+      std::sscanf(p + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &utime, &stime) != 2)
+    return 0;
+  return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
 
 bool SimProcess::Start(const std::string& program, const std::vector<std::string>& args, std::string* error) {
   int out[2];

@@ -22,6 +22,8 @@ class SimProcess {
   // printed on standard error is kept in StdErr().
   int Stop();
   const std::string& DevicePath() const { return device_; }
+  // User and system seconds the simulator has used so far (0 once stopped).
+  double CpuSeconds() const;
   const std::string& StdErr() const { return err_; }
 
  private:

@@ -28,11 +28,11 @@ void CliConsole::BeginOperation(const Operation& op, const ControlValues& contro
     std::lock_guard<std::mutex> lock(mu_);
     op_ = op;
     controls_ = controls;
+    refusal_ = {};
   }
   rangeLow_ = 0;
   rangeHigh_ = 100;
   rangePos_ = 0;
-  tracker_.Begin(ExpectationFor(op.kind, op.item));
   ControlsToRecord();
   // As the window's address box does when edited: the address is not part of
   // the data exchange, so the rounding DOWNLOAD stores into the record is
@@ -47,15 +47,20 @@ int CliConsole::RangePercent() const {
   return static_cast<int>(pct < 0 ? 0 : pct > 100 ? 100 : pct);
 }
 
-void CliConsole::AppendLog(const std::string& text, LogKind kind) {
-  tracker_.OnLog(text, kind);
-  sink_.Log(text, kind);
+Refusal CliConsole::FirstRefusal() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return refusal_;
 }
 
-void CliConsole::AppendLogPlain(const std::string& text) {
-  tracker_.OnLog(text, std::nullopt);
-  sink_.Log(text, std::nullopt);
+void CliConsole::Refused(const std::string& question) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (refusal_.kind == FailureKind::None)
+    refusal_ = {interrupted_ ? FailureKind::Interrupted : FailureKind::NotConfirmed, question};
 }
+
+void CliConsole::AppendLog(const std::string& text, LogKind kind) { sink_.Log(text, kind); }
+
+void CliConsole::AppendLogPlain(const std::string& text) { sink_.Log(text, std::nullopt); }
 
 void CliConsole::SetLinkIndicator(const std::string& text, IndicatorKind kind) { sink_.Indicator(text, static_cast<int>(kind)); }
 
@@ -174,10 +179,9 @@ MsgAnswer CliConsole::MessageBox(const std::string& text, const std::string& cap
     const char* how = "";
     bool ok = Answer(text, &how);
     sink_.Message(caption, text, ok ? "ok" : "cancel");
-    if (!ok) tracker_.Fail(interrupted_ ? FailureKind::Interrupted : FailureKind::NotConfirmed, text);
+    if (!ok) Refused(text);
     return ok ? MsgAnswer::Ok : MsgAnswer::Cancel;
   }
-  tracker_.OnMessage(text);
   sink_.Message(caption, text, nullptr);
   return MsgAnswer::Ok;
 }
@@ -188,7 +192,7 @@ bool CliConsole::Confirm(const std::string& title, const std::vector<std::string
   const char* how = "";
   bool ok = Answer(question, &how);
   sink_.Confirm(title, lines, ok, how);
-  if (!ok) tracker_.Fail(interrupted_ ? FailureKind::Interrupted : FailureKind::NotConfirmed, question);
+  if (!ok) Refused(question);
   return ok;
 }
 
@@ -202,8 +206,7 @@ std::optional<std::string> CliConsole::SaveFileDialog(const std::string& propose
     const char* how = "";
     if (!Answer(path + " exists. Overwrite it?", &how)) {
       sink_.Dialog("save", "");
-      tracker_.Fail(interrupted_ ? FailureKind::Interrupted : FailureKind::NotConfirmed,
-                    path + " exists and was not overwritten");
+      Refused(path + " exists and was not overwritten");
       return std::nullopt;
     }
   }

@@ -46,10 +46,12 @@ class CliConsole : public Console {
  public:
   CliConsole(EventSink& sink, OperationRecord& rec, Asker* asker, bool yes);
 
-  // Prepares the console for the next operation: the controls it shows, the
-  // answers of its dialogs, and the judge of its outcome.
+  // Prepares the console for the next operation: the controls it shows and
+  // the answers of its dialogs.
   void BeginOperation(const Operation& op, const ControlValues& controls);
-  OutcomeTracker& Tracker() { return tracker_; }
+  // The first question of this operation that was answered "no" for the
+  // operator (kind None when there was none).
+  Refusal FirstRefusal() const;
   // After Ctrl-C every question is answered "no".
   void SetInterrupted() { interrupted_ = true; }
 
@@ -68,6 +70,10 @@ class CliConsole : public Console {
   void ShowItemProgress(int, ItemFont) override {}
   void ShowTicks(int ticks, int expected) override;
   void ShowPercent(int percent) override;
+  void ShowPhase(Phase phase, ImageItem item) override { sink_.Phase(phase, item); }
+  void ShowPrompt(Prompt prompt) override { sink_.Prompt(prompt); }
+  void ShowWrittenBlock(const FlashRange& block) override { sink_.Written(block); }
+  void ShowFlashId(uint8_t id) override { sink_.FlashId(id); }
   void EnterDisconnectedState() override;
   void EnterReadyState() override;
   void EnterBusyState() override;
@@ -81,15 +87,16 @@ class CliConsole : public Console {
 
  private:
   bool Answer(const std::string& question, const char** how);
+  void Refused(const std::string& question);
 
   EventSink& sink_;
   OperationRecord& rec_;
   Asker* asker_;
   bool yes_;
   std::atomic<bool> interrupted_{false};
-  OutcomeTracker tracker_;
 
-  std::mutex mu_;
+  mutable std::mutex mu_;
+  Refusal refusal_;
   ControlValues controls_;
   Operation op_;
   bool noTerminalNoted_ = false;

@@ -67,6 +67,11 @@ JsonObject& JsonObject::Add(const std::string& key, const std::vector<std::strin
   return *this;
 }
 
+JsonObject& JsonObject::AddJson(const std::string& key, const nlohmann::json& value) {
+  body_->j[key] = Json::parse(value.dump());
+  return *this;
+}
+
 JsonObject& JsonObject::AddNull(const std::string& key) {
   body_->j[key] = nullptr;
   return *this;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json_fwd.hpp>
+
 namespace vantrel::cli {
 
 // Quoted JSON string. Bytes that are not valid UTF-8 become U+FFFD.
@@ -28,6 +30,8 @@ class JsonObject {
   JsonObject& Add(const std::string& key, bool value);
   JsonObject& Add(const std::string& key, const std::vector<std::string>& values);
   JsonObject& AddNull(const std::string& key);
+  // Any JSON value (the flash ranges of an operation).
+  JsonObject& AddJson(const std::string& key, const nlohmann::json& value);
   // A file name. Linux names are bytes, not text: a name that is not valid
   // UTF-8 shows U+FFFD in `key` and comes whole, as hexadecimal bytes, in
   // `key`_hex, so that a controller can still find the file.

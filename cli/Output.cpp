@@ -10,6 +10,7 @@
 #include "cli/Json.h"
 #include "platform/TerminalText.h"
 #include "jobs/Console.h"
+#include "jobs/RunRecord.h"
 
 namespace vantrel::cli {
 
@@ -23,12 +24,7 @@ const char* KindColor(std::optional<LogKind> kind) {
   return nullptr;  // black and plain: the terminal's own colour
 }
 
-std::string Trim(const std::string& s) {
-  size_t b = s.find_first_not_of(" \t\r\n");
-  if (b == std::string::npos) return "";
-  size_t e = s.find_last_not_of(" \t\r\n");
-  return s.substr(b, e - b + 1);
-}
+std::string Trim(const std::string& s) { return TrimBlanks(s); }
 
 std::string FormatDuration(double seconds) {
   long s = std::lround(seconds);
@@ -189,11 +185,11 @@ void TextSink::OpBegin(int index, int count, const std::string& op) {
   ToErrLocked("vantrel-cli: [" + std::to_string(index) + "/" + std::to_string(count) + "] " + EscapeField(op));
 }
 
-void TextSink::OpEnd(int index, int count, const std::string& op, int status, const std::string& reason) {
+void TextSink::OpEnd(int index, int count, const std::string& op, const Judgement& j) {
   std::string line =
       "vantrel-cli: [" + std::to_string(index) + "/" + std::to_string(count) + "] " + EscapeField(op) + ": ";
-  if (status == kExitOk) line += "OK";
-  else line += std::string("FAILED (") + ExitStatusName(status) + ")" + (reason.empty() ? "" : ": " + reason);
+  if (j.status == kExitOk) line += "OK";
+  else line += std::string("FAILED (") + ExitStatusName(j.status) + ")" + (j.reason.empty() ? "" : ": " + j.reason);
   std::lock_guard<std::mutex> lock(mu_);
   ToErrLocked(line);
 }
@@ -305,16 +301,19 @@ void JsonSink::OpBegin(int index, int count, const std::string& op) {
   Emit(JsonObject("operation").Add("phase", "begin").Add("index", index).Add("count", count).Add("op", op).Text());
 }
 
-void JsonSink::OpEnd(int index, int count, const std::string& op, int status, const std::string& reason) {
+void JsonSink::OpEnd(int index, int count, const std::string& op, const Judgement& j) {
   Emit(JsonObject("operation")
            .Add("phase", "end")
            .Add("index", index)
            .Add("count", count)
            .Add("op", op)
-           .Add("ok", status == kExitOk)
-           .Add("status", status)
-           .Add("failure", status == kExitOk ? "" : ExitStatusName(status))
-           .Add("reason", reason)
+           .Add("ok", j.status == kExitOk)
+           .Add("status", j.status)
+           .Add("failure", j.status == kExitOk ? "" : ExitStatusName(j.status))
+           .Add("reason", j.reason)
+           .Add("code", ResultNumber(j.code))
+           .AddJson("written", RangesJson(j.written))
+           .AddJson("read", RangesJson(j.read))
            .Text());
 }
 
@@ -338,6 +337,29 @@ void JsonSink::Info(const std::string& path, uint64_t size, uint32_t checksum) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "0x%x", checksum);
   Emit(JsonObject("info").AddPath("file", path).Add("size", size).Add("checksum", buf).Text());
+}
+
+void JsonSink::Phase(vantrel::Phase phase, ImageItem item) {
+  JsonObject o("phase");
+  o.Add("phase", PhaseName(phase));
+  if (item != ImageItem::None) o.Add("item", ImageItemName(item));
+  Emit(o.Text());
+}
+
+void JsonSink::Prompt(vantrel::Prompt prompt) { Emit(JsonObject("prompt").Add("prompt", PromptName(prompt)).Text()); }
+
+void JsonSink::Written(const FlashRange& b) {
+  Emit(JsonObject("written")
+           .Add("region", FlashRegionName(b.region))
+           .Add("address", AddressText(b.address))
+           .Add("length", b.length)
+           .Text());
+}
+
+void JsonSink::FlashId(uint8_t id) {
+  char hex[8];
+  std::snprintf(hex, sizeof hex, "0x%02X", id);
+  Emit(JsonObject("flash").Add("flash_id", hex).Text());
 }
 
 void JsonSink::Finish(int status, int succeeded, int count) {

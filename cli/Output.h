@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/Outcome.h"
 #include "jobs/Console.h"
 
 namespace vantrel::cli {
@@ -42,16 +43,21 @@ class EventSink {
   // The front end's own remarks (port notes, hints, results of checks).
   virtual void Note(const std::string& text) = 0;
   virtual void OpBegin(int index, int count, const std::string& op) = 0;
-  virtual void OpEnd(int index, int count, const std::string& op, int status, const std::string& reason) = 0;
+  virtual void OpEnd(int index, int count, const std::string& op, const Judgement& judgement) = 0;
   virtual void Verify(const std::string& op, bool match, uint32_t checkedBytes, int64_t firstDifference,
                       const std::string& detail) = 0;
   // A developer trace (--trace).
   virtual void Trace(const std::string& text) = 0;
   // INFO: a file's size and byte checksum.
   virtual void Info(const std::string& path, uint64_t size, uint32_t checksum) = 0;
-  // The device id the handset's flash loader last reported (0: none), once
-  // the operations are over and before Finish. Only the run record keeps it.
-  virtual void FlashType(uint8_t /*deviceId*/) {}
+  // What the jobs' words mean (see Console): the phase with a download's
+  // item, what the operator is to do with the handset, each block the
+  // handset took, the flash type a loader reported. Words on a terminal say
+  // all this already; the JSON events and the run record carry them.
+  virtual void Phase(vantrel::Phase /*phase*/, ImageItem /*item*/) {}
+  virtual void Prompt(vantrel::Prompt /*prompt*/) {}
+  virtual void Written(const FlashRange& /*block*/) {}
+  virtual void FlashId(uint8_t /*id*/) {}
   virtual void Finish(int status, int succeeded, int count) = 0;
 };
 
@@ -78,7 +84,7 @@ class TextSink : public EventSink {
   void ProgressEnd() override;
   void Note(const std::string& text) override;
   void OpBegin(int index, int count, const std::string& op) override;
-  void OpEnd(int index, int count, const std::string& op, int status, const std::string& reason) override;
+  void OpEnd(int index, int count, const std::string& op, const Judgement& judgement) override;
   void Verify(const std::string& op, bool match, uint32_t checkedBytes, int64_t firstDifference,
               const std::string& detail) override;
   void Trace(const std::string& text) override;
@@ -121,11 +127,15 @@ class JsonSink : public EventSink {
   void ProgressEnd() override {}
   void Note(const std::string& text) override;
   void OpBegin(int index, int count, const std::string& op) override;
-  void OpEnd(int index, int count, const std::string& op, int status, const std::string& reason) override;
+  void OpEnd(int index, int count, const std::string& op, const Judgement& judgement) override;
   void Verify(const std::string& op, bool match, uint32_t checkedBytes, int64_t firstDifference,
               const std::string& detail) override;
   void Trace(const std::string& text) override;
   void Info(const std::string& path, uint64_t size, uint32_t checksum) override;
+  void Phase(vantrel::Phase phase, ImageItem item) override;
+  void Prompt(vantrel::Prompt prompt) override;
+  void Written(const FlashRange& block) override;
+  void FlashId(uint8_t id) override;
   void Finish(int status, int succeeded, int count) override;
   // Any other event (the start event with the port and rate).
   void Emit(const std::string& line);

@@ -67,6 +67,12 @@ std::string PermissionHint(const std::string& devicePath) {
          group + " $USER), then log out and in again";
 }
 
+std::string PermissionHintBeyondLink(const std::string& devicePath) {
+  struct stat st {};
+  if (stat(devicePath.c_str(), &st) == 0 && S_ISCHR(st.st_mode) && !JoinableGroup(st).empty()) return "";
+  return PermissionHint(devicePath);
+}
+
 namespace {
 
 // Tries before giving up on a lock file that its holder keeps removing

@@ -20,6 +20,9 @@ std::string ModemManagerNote(const std::string& devicePath, bool modemManagerRun
 // (see JoinableGroup); else to ask the administrator for a udev rule. Empty
 // when access is granted or the device does not exist.
 std::string PermissionHint(const std::string& devicePath);
+// The part of that hint that the link's own reason for a refused open does
+// not give: the link names the group that grants access where there is one.
+std::string PermissionHintBeyondLink(const std::string& devicePath);
 
 // The device a path leads to, links followed; the path itself when it
 // cannot be resolved.

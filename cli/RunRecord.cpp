@@ -39,16 +39,19 @@ void RecordingSink::OpBegin(int index, int count, const std::string& op) {
   inner_.OpBegin(index, count, op);
 }
 
-void RecordingSink::OpEnd(int index, int count, const std::string& op, int status, const std::string& reason) {
+void RecordingSink::OpEnd(int index, int count, const std::string& op, const Judgement& j) {
   {
     std::lock_guard<std::mutex> lock(mu_);
     if (!ops_.empty()) {
-      ops_.back()["result"] = ExitStatusName(status);
-      if (!reason.empty()) ops_.back()["reason"] = reason;
+      nlohmann::json& entry = ops_.back();
+      entry["result"] = ExitStatusName(j.status);
+      if (!j.reason.empty()) entry["reason"] = j.reason;
+      entry["written"] = RangesJson(j.written);
+      entry["read"] = RangesJson(j.read);
     }
-    if (status != kExitOk && reason_.empty()) reason_ = op + ": " + reason;
+    if (j.status != kExitOk && reason_.empty()) reason_ = op + ": " + j.reason;
   }
-  inner_.OpEnd(index, count, op, status, reason);
+  inner_.OpEnd(index, count, op, j);
 }
 
 nlohmann::json RecordingSink::Record(int status) const {
@@ -72,9 +75,12 @@ nlohmann::json RecordingSink::Record(int status) const {
   return BuildRunRecord(facts);
 }
 
-void RecordingSink::FlashType(uint8_t deviceId) {
-  std::lock_guard<std::mutex> lock(mu_);
-  flashType_ = deviceId;
+void RecordingSink::FlashId(uint8_t id) {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    flashType_ = id;
+  }
+  inner_.FlashId(id);
 }
 
 void RecordingSink::Finish(int status, int succeeded, int count) {

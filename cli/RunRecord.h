@@ -41,14 +41,17 @@ class RecordingSink : public EventSink {
   void ProgressEnd() override { inner_.ProgressEnd(); }
   void Note(const std::string& text) override;
   void OpBegin(int index, int count, const std::string& op) override;
-  void OpEnd(int index, int count, const std::string& op, int status, const std::string& reason) override;
+  void OpEnd(int index, int count, const std::string& op, const Judgement& judgement) override;
   void Verify(const std::string& op, bool match, uint32_t checkedBytes, int64_t firstDifference,
               const std::string& detail) override {
     inner_.Verify(op, match, checkedBytes, firstDifference, detail);
   }
   void Trace(const std::string& text) override { inner_.Trace(text); }
   void Info(const std::string& path, uint64_t size, uint32_t checksum) override { inner_.Info(path, size, checksum); }
-  void FlashType(uint8_t deviceId) override;
+  void Phase(vantrel::Phase phase, ImageItem item) override { inner_.Phase(phase, item); }
+  void Prompt(vantrel::Prompt prompt) override { inner_.Prompt(prompt); }
+  void Written(const FlashRange& block) override { inner_.Written(block); }
+  void FlashId(uint8_t id) override;
   void Finish(int status, int succeeded, int count) override;
 
  private:

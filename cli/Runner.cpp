@@ -4,8 +4,6 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
-#include <deque>
-#include <map>
 
 #include "cli/CountingSerial.h"
 #include "cli/ExitStatus.h"
@@ -32,7 +30,8 @@ namespace vantrel::cli {
 namespace {
 
 constexpr int kMaxCom = 50;
-constexpr auto kWaitStep = std::chrono::milliseconds(50);
+// The job's end and Ctrl-C wake the waiting thread; this is only a backstop.
+constexpr auto kWaitStep = std::chrono::seconds(1);
 constexpr auto kProgressPeriod = std::chrono::milliseconds(250);
 constexpr uint32_t kReadBackBlock = 0x20000;
 
@@ -50,34 +49,6 @@ std::string InputProblem(const std::string& path) {
 }
 
 bool IsDownload(const Operation& op) { return op.kind == OpKind::Download || op.kind == OpKind::AutoAll; }
-
-// The last traces, kept for the operator when a port fails.
-class TraceLog {
- public:
-  void Add(std::string_view text) {
-    std::lock_guard<std::mutex> lock(mu_);
-    lines_.emplace_back(text);
-    if (lines_.size() > 50) lines_.pop_front();
-  }
-  // The link's reason for the last port that could not be opened.
-  std::string LastOpenFailure() {
-    std::lock_guard<std::mutex> lock(mu_);
-    for (auto it = lines_.rbegin(); it != lines_.rend(); ++it) {
-      size_t at = it->find(" can not be opened: ");
-      if (at != std::string::npos) return it->substr(at + std::strlen(" can not be opened: "));
-    }
-    return "";
-  }
-
- private:
-  std::mutex mu_;
-  std::deque<std::string> lines_;
-};
-
-TraceLog& Traces() {
-  static TraceLog log;
-  return log;
-}
 
 }  // namespace
 
@@ -226,7 +197,7 @@ void Runner::Dispatch(OperationControl& control, const Operation& op) {
 void Runner::WaitForJob(OperationControl& control) {
   bool cancelled = false;
   std::unique_lock<std::mutex> lock(mu_);
-  while (control.JobRunning()) {
+  while (control.JobRunning() && !jobEnded_) {
     if (interrupted_ && !cancelled) {
       lock.unlock();
       control.OnCancel();  // the window's Cancel: the job stops before its next exchange
@@ -256,7 +227,6 @@ Judgement Runner::RunOne(OperationControl& control, CliConsole& console, Operati
   if (pre.status != kExitOk) return pre;
 
   rec.m_strToday = TodayDigits();
-  rec.m_nFileFault = Result::Ok;
   console.BeginOperation(op, ControlsFor(op));
   if (op.kind == OpKind::Download && op.item == kItemNorManual) {
     // The NOR row writes below the address typed whenever its low 7 bits are
@@ -273,7 +243,7 @@ Judgement Runner::RunOne(OperationControl& control, CliConsole& console, Operati
                     *used, op.address);
     else
       std::snprintf(text, sizeof text, "The file is written into NOR at 0x%X.", *used);
-    if (!console.Confirm("Check the start address", {text, "Are you sure?"})) return console.Tracker().Judge();
+    if (!console.Confirm("Check the start address", {text, "Are you sure?"})) return Judge({}, console.FirstRefusal());
   }
   if (op.kind == OpKind::NandErase) {
     // The window's dump dialog is the operator's deliberate choice; on the
@@ -281,77 +251,72 @@ Judgement Runner::RunOne(OperationControl& control, CliConsole& console, Operati
     char range[64];
     std::snprintf(range, sizeof range, "0x%X to 0x%X", op.from, op.to);
     if (!console.Confirm("WARNING!!!!!!!!", {std::string("NAND flash from ") + range + " is erased.", "Are you sure?"}))
-      return console.Tracker().Judge();
+      return Judge({}, console.FirstRefusal());
   }
 
   phase_ = Phase::Job;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    jobEnded_ = false;
+  }
   Dispatch(control, op);
   WaitForJob(control);
   phase_ = Phase::Idle;
   if (interrupted_) return {kExitInterrupted, "interrupted; the job was cancelled"};
 
-  Judgement j = console.Tracker().Judge();
-  // The job knows when the operator's file was the cause (a dump that could
-  // not be written, an image that does not parse), whatever its box says.
-  if (j.status != kExitOk && rec.m_nFileFault != Result::Ok) j.status = kExitFile;
+  const OperationOutcome outcome = control.LastOutcome();
+  Judgement j = Judge(outcome, console.FirstRefusal());
   if (j.status == kExitPort) {
-    std::string why = Traces().LastOpenFailure();
-    if (!why.empty()) j.reason += " (" + why + ")";
-    std::string hint = j.reason.find("group") == std::string::npos ? PermissionHint(port_.device) : "";
+    const std::string hint = PermissionHintBeyondLink(port_.device);
     if (!hint.empty()) j.reason += "; " + hint;
   }
-  if (j.status == kExitOk && o_.verify && IsDownload(op)) j = Verify(control.Context(), console, rec, op);
+  if (j.status == kExitOk && o_.verify && IsDownload(op)) {
+    Judgement v = Verify(control.Context(), rec, op, outcome.transfers);
+    v.written = j.written;
+    v.read = j.read;
+    j = v;
+  }
   return j;
 }
 
-Judgement Runner::Verify(JobContext& ctx, CliConsole& console, OperationRecord& rec, const Operation& op) {
-  const std::vector<WrittenRange> written = console.Tracker().Written();
-  // Group the reported blocks by the job that wrote them; a job that ran
-  // without writing a block is a section of its own, with nothing in it.
-  std::vector<std::string> order;
-  std::map<std::string, std::vector<WrittenRange>> bySection;
-  for (const std::string& section : console.Tracker().Sections()) {
-    if (!bySection.count(section)) order.push_back(section);
-    bySection[section];
-  }
-  for (const WrittenRange& r : written) {
-    if (!bySection.count(r.section)) order.push_back(r.section);
-    bySection[r.section].push_back(r);
-  }
-  if (order.empty()) {
+Judgement Runner::Verify(JobContext& ctx, OperationRecord& rec, const Operation& op,
+                         const std::vector<ImageTransfer>& transfers) {
+  if (transfers.empty()) {
     sink_.Verify(op.text, false, 0, -1, "the download reported no written blocks");
     return {kExitVerify, "nothing to verify: the download reported no written blocks"};
   }
   // Only the flash whose loader still runs can be read back.
   const uint8_t loader = ctx.job.loaderState.load();
   uint32_t checked = 0;
-  for (const std::string& section : order) {
-    VerifySource src = SourceForSection(section, rec);
+  for (const ImageTransfer& transfer : transfers) {
+    const std::string name = TransferName(transfer);
+    VerifySource src = SourceForTransfer(transfer, rec);
     if (src.layout == Layout::None) {
-      sink_.Note("verify: " + section + " is not compared (" + src.why + ")");
+      sink_.Note("verify: " + name + " is not compared (" + src.why + ")");
       continue;
     }
     // A transfer that wrote nothing reports "Completed" all the same: the
     // file is not in the flash, which is what --verify is there to catch.
-    if (bySection[section].empty()) {
-      std::string detail = section + " wrote no block of " + platform::EscapeField(src.path);
+    if (transfer.blocks.empty()) {
+      std::string detail = name + " wrote no block of " + platform::EscapeField(src.path);
       sink_.Verify(op.text, false, checked, -1, detail);
       return {kExitVerify, "verify: " + detail};
     }
-    if ((src.flash == FlashKind::Nand && loader != kLoaderNand) || (src.flash == FlashKind::Nor && loader != kLoaderNor)) {
-      sink_.Note("verify: " + section + " is not compared (its flash loader no longer runs)");
+    if ((src.flash == FlashRegion::Nand && loader != kLoaderNand) || (src.flash == FlashRegion::Nor && loader != kLoaderNor)) {
+      sink_.Note("verify: " + name + " is not compared (its flash loader no longer runs)");
       continue;
     }
     std::vector<Span> spans;
     std::string error;
-    if (!BuildSpans(src, bySection[section], spans, error)) {
+    if (!BuildSpans(src, transfer.blocks, spans, error)) {
       sink_.Verify(op.text, false, checked, -1, error);
-      return {kExitVerify, "cannot verify " + section + ": " + error};
+      return {kExitVerify, "cannot verify " + name + ": " + error};
     }
+    sink_.Phase(vantrel::Phase::Verify, transfer.item);
     for (const Span& span : spans) {
       const uint32_t length = static_cast<uint32_t>(span.expected.size());
       char what[96];
-      std::snprintf(what, sizeof what, "verify: reading back %s 0x%X..0x%X", src.flash == FlashKind::Nand ? "NAND" : "NOR",
+      std::snprintf(what, sizeof what, "verify: reading back %s 0x%X..0x%X", FlashRegionName(src.flash),
                     span.address, span.address + length - 1);
       sink_.Note(what);
       // The progress bar starts again for the read-back.
@@ -367,7 +332,7 @@ Judgement Runner::Verify(JobContext& ctx, CliConsole& console, OperationRecord& 
       if (rc != Result::Ok) {
         std::string detail = std::string("read-back failed: ") + ResultText(rc);
         sink_.Verify(op.text, false, checked, -1, detail);
-        return {rc == Result::ComPort ? kExitPort : kExitHandset, detail};
+        return {StatusOf(FailureKindOf(rc)), detail, rc};
       }
       if (auto diff = FirstDifference(span.address, span.expected, actual)) {
         size_t i = *diff - span.address;
@@ -391,8 +356,8 @@ Judgement Runner::Verify(JobContext& ctx, CliConsole& console, OperationRecord& 
 int Runner::Run() {
   timing::SetPauseScale(o_.pauseScale);
   timing::SetPollScale(o_.pollScale);
+  // The link's traces reach the operator only when asked for.
   SetTraceSink([this](std::string_view text) {
-    Traces().Add(text);
     if (o_.trace) sink_.Trace(std::string(text));
   });
 
@@ -434,8 +399,8 @@ int Runner::Run() {
       std::unique_ptr<SerialDevice> probe = MakeSerialDevice();
       std::string reason;
       if (probe->Open(port_.device, &reason) != 0) {
-        // The link names the group when it can; say it once.
-        std::string hint = reason.find("group") == std::string::npos ? PermissionHint(port_.device) : "";
+        // The link names the group when it can; the hint says the rest.
+        const std::string hint = PermissionHintBeyondLink(port_.device);
         sink_.Note(port_.comName + " cannot be opened: " + reason + (hint.empty() ? "" : "; " + hint));
         sink_.Finish(kExitPort, 0, count);
         return kExitPort;
@@ -455,10 +420,18 @@ int Runner::Run() {
   // before any connect in this run finds the operator's choice.
   rec.m_nLinkMode = o_.commType == 1 ? LinkMode::Usb : LinkMode::Uart;
   CliConsole console(sink_, rec, asker_, o_.yes);
+  const std::unique_ptr<Console> between = wrap_ ? wrap_(console) : nullptr;
   int status = kExitOk;
   int succeeded = 0;
   {
-    OperationControl control(rec, console, nullptr);
+    OperationControl control(rec, between ? *between : console, nullptr);
+    control.OnJobEnd([this](const JobOutcome&) {
+      {
+        std::lock_guard<std::mutex> lock(mu_);
+        jobEnded_ = true;
+      }
+      cv_.notify_all();
+    });
     JobState& job = control.Context().job;
     std::atomic<uint64_t> bytesAtStart{0};
     ProgressMeter meter(
@@ -484,7 +457,7 @@ int Runner::Run() {
       meter.Start();
       Judgement j = RunOne(control, console, rec, op);
       meter.Stop();
-      sink_.OpEnd(i + 1, count, op.text, j.status, j.reason);
+      sink_.OpEnd(i + 1, count, op.text, j);
       if (j.status != kExitOk) {
         status = j.status;
         break;
@@ -493,7 +466,6 @@ int Runner::Run() {
     }
     if (interrupted_ && status == kExitOk) status = kExitInterrupted;
     meter_ = nullptr;
-    sink_.FlashType(control.Context().session.FlashType());
   }
   SetTraceSink(nullptr);
   SetSerialFactory(nullptr);

@@ -4,6 +4,8 @@
 // buttons, judged by what the jobs report, and verified on request.
 #include <atomic>
 #include <condition_variable>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -46,12 +48,17 @@ class Runner {
   // From the signal watcher: cancels the running job or read-back. Returns
   // false when nothing can be cancelled (the caller then exits at once).
   bool Interrupt();
+  // Puts a console of `wrap`'s making between the jobs and the command
+  // line's own (tests that change what the jobs say).
+  using ConsoleWrap = std::function<std::unique_ptr<Console>(Console& inner)>;
+  void WrapJobConsole(ConsoleWrap wrap) { wrap_ = std::move(wrap); }
 
  private:
   enum class Phase { Idle, Job, Verify };
   Judgement RunOne(OperationControl& control, CliConsole& console, OperationRecord& rec, const Operation& op);
   Judgement RunInfo(const Operation& op);
-  Judgement Verify(JobContext& ctx, CliConsole& console, OperationRecord& rec, const Operation& op);
+  Judgement Verify(JobContext& ctx, OperationRecord& rec, const Operation& op,
+                   const std::vector<ImageTransfer>& transfers);
   void Dispatch(OperationControl& control, const Operation& op);
   void WaitForJob(OperationControl& control);
   ControlValues ControlsFor(const Operation& op) const;
@@ -65,7 +72,9 @@ class Runner {
   std::atomic<Phase> phase_{Phase::Idle};
   std::mutex mu_;
   std::condition_variable cv_;
+  bool jobEnded_ = false;  // the running job has returned (under mu_)
   ProgressMeter* meter_ = nullptr;
+  ConsoleWrap wrap_;
 };
 
 }  // namespace vantrel::cli

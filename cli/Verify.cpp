@@ -72,38 +72,71 @@ class FileReader {
 
 }  // namespace
 
-VerifySource SourceForSection(const std::string& section, const OperationRecord& rec) {
+namespace {
+
+struct ItemWords {
+  ImageItem item;
+  const char* nand;  // the transfer's name in the notes
+  const char* nor;
+};
+
+constexpr ItemWords kItemWords[] = {
+    {ImageItem::Imgset, "NAND : Imgset Download", "NOR : Imgset Download"},
+    {ImageItem::Calset, "NAND : Calset Download", "NOR : Calset Download"},
+    {ImageItem::Rsrc1, "NAND : Rsrc1 Download", nullptr},
+    {ImageItem::Rsrc2, "NAND : Rsrc2 Download", nullptr},
+    {ImageItem::FileSystem, "NAND : VLF Format & Download", nullptr},
+    {ImageItem::EntireFlash, "NAND : Entire Flash Download", nullptr},
+    {ImageItem::Manual, "NAND : Manual Download", "NOR : Manual Download"},
+    {ImageItem::Boot2, "Boot2 Download", nullptr},
+};
+
+}  // namespace
+
+std::string TransferName(const ImageTransfer& t) {
+  for (const ItemWords& w : kItemWords) {
+    const char* name = t.region == FlashRegion::Nor ? w.nor : w.nand;
+    if (w.item == t.item && name != nullptr) return name;
+  }
+  return std::string(FlashRegionName(t.region)) + " " + ImageItemName(t.item);
+}
+
+VerifySource SourceForTransfer(const ImageTransfer& transfer, const OperationRecord& rec) {
   VerifySource s;
-  auto set = [&s](Layout layout, FlashKind flash, const std::string& path, uint32_t base = 0) {
+  s.flash = transfer.region;
+  auto set = [&s](Layout layout, const std::string& path, uint32_t base = 0) {
     s.layout = layout;
-    s.flash = flash;
     s.path = path;
     s.base = base;
   };
-  if (section == "NAND : Imgset Download") set(Layout::Records, FlashKind::Nand, rec.m_strImageFileName);
-  else if (section == "NAND : Calset Download") set(Layout::Records, FlashKind::Nand, rec.m_strParamDepFileName);
-  else if (section == "NAND : Rsrc1 Download") set(Layout::Records, FlashKind::Nand, rec.m_strRscrFileName);
-  else if (section == "NAND : Rsrc2 Download") set(Layout::Records, FlashKind::Nand, rec.m_strRscr2FileName);
-  else if (section == "NAND : VLF Format & Download")
-    // Over USB the file-system image is a record file; over the UART one stream.
-    set(rec.m_nLinkMode == LinkMode::Usb ? Layout::Records : Layout::Stream, FlashKind::Nand,
-        rec.m_strFactoryFSFileName, kStreamFlashBase);
-  else if (section == "NAND : Manual Download")
-    set(Layout::Raw, FlashKind::Nand, rec.m_strManualNandImage, rec.m_nStartAddress);
-  else if (section == "NOR : Imgset Download") set(Layout::Records, FlashKind::Nor, rec.m_strImageFileName);
-  else if (section == "NOR : Calset Download") set(Layout::Records, FlashKind::Nor, rec.m_strParamDepFileName);
-  else if (section == "NOR : Manual Download")
-    set(Layout::Raw, FlashKind::Nor, rec.m_strManualImage, rec.m_nStartAddress);
-  else if (section == "NAND : Entire Flash Download")
-    s.why = "an entire-flash image carries spare bytes beside each block";
-  else if (section == "Boot2 Download")
-    s.why = "Boot2 is built into the program";
-  else
-    s.why = "no file is known for \"" + section + "\"";
+  const bool nor = transfer.region == FlashRegion::Nor;
+  switch (transfer.item) {
+    case ImageItem::Imgset: set(Layout::Records, rec.m_strImageFileName); break;
+    case ImageItem::Calset: set(Layout::Records, rec.m_strParamDepFileName); break;
+    case ImageItem::Manual:
+      set(Layout::Raw, nor ? rec.m_strManualImage : rec.m_strManualNandImage, rec.m_nStartAddress);
+      break;
+    case ImageItem::Rsrc1:
+      if (!nor) set(Layout::Records, rec.m_strRscrFileName);
+      break;
+    case ImageItem::Rsrc2:
+      if (!nor) set(Layout::Records, rec.m_strRscr2FileName);
+      break;
+    case ImageItem::FileSystem:
+      // Over USB the file-system image is a record file; over the UART one stream.
+      if (!nor)
+        set(rec.m_nLinkMode == LinkMode::Usb ? Layout::Records : Layout::Stream, rec.m_strFactoryFSFileName,
+            kStreamFlashBase);
+      break;
+    case ImageItem::EntireFlash: s.why = "an entire-flash image carries spare bytes beside each block"; break;
+    case ImageItem::Boot2: s.why = "Boot2 is built into the program"; break;
+    default: break;
+  }
+  if (s.layout == Layout::None && s.why.empty()) s.why = "no file is known for \"" + TransferName(transfer) + "\"";
   return s;
 }
 
-bool BuildSpans(const VerifySource& source, const std::vector<WrittenRange>& ranges, std::vector<Span>& out,
+bool BuildSpans(const VerifySource& source, const std::vector<FlashRange>& ranges, std::vector<Span>& out,
                 std::string& error) {
   FileReader file(source.path);
   // The reason is shown on a terminal: the file name is one field of it.
@@ -121,8 +154,8 @@ bool BuildSpans(const VerifySource& source, const std::vector<WrittenRange>& ran
   std::map<uint32_t, std::vector<uint8_t>> pieces;
   size_t cursor = 0;
   uint64_t streamOffset = 0;
-  const WrittenRange* previous = nullptr;
-  for (const WrittenRange& r : ranges) {
+  const FlashRange* previous = nullptr;
+  for (const FlashRange& r : ranges) {
     if (r.length == 0) continue;
     uint64_t offset = 0;
     uint32_t flashAddress = r.address;
@@ -200,7 +233,7 @@ std::optional<uint32_t> FirstDifference(uint32_t address, const std::vector<uint
   return std::nullopt;
 }
 
-Result ReadBackFlash(TargetSession& session, OperationRecord& rec, FlashKind flash, uint32_t address, uint32_t length,
+Result ReadBackFlash(TargetSession& session, OperationRecord& rec, FlashRegion flash, uint32_t address, uint32_t length,
                   std::vector<uint8_t>& out, const ReadBackTick& tick) {
   out.clear();
   out.reserve(length);
@@ -223,7 +256,7 @@ Result ReadBackFlash(TargetSession& session, OperationRecord& rec, FlashKind fla
   bool overrun = false;
   if (rc == Result::Ok && !stop::Requested()) {
     timing::Pause(kBeforeDumpMs, "VerifyReadBack");
-    const uint32_t command = flash == FlashKind::Nand ? proto::kCmdNandDump : proto::kCmdNorDump;
+    const uint32_t command = flash == FlashRegion::Nand ? proto::kCmdNandDump : proto::kCmdNorDump;
     rc = TOOL_Dump(
         session, mode, "", *link, address, length, command,
         [&tick](uint8_t final, const uint8_t*, uint32_t at) {

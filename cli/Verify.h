@@ -5,15 +5,15 @@
 // corruption (two errors that cancel out, a cell that stores a bit wrongly
 // after it echoed right); a read-back can.
 //
-// The ranges are the ones the download reported block by block; the job's
-// headline above them names the file they came from.
+// The ranges are the blocks the download's transfers reported; each
+// transfer's item names the file they came from.
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "cli/Outcome.h"
+#include "jobs/Outcome.h"
 #include "link/ResultCodes.h"
 
 namespace vantrel {
@@ -22,8 +22,6 @@ class TargetSession;
 }
 
 namespace vantrel::cli {
-
-enum class FlashKind { Nand, Nor };
 
 // How a download's file maps onto flash addresses.
 enum class Layout {
@@ -35,19 +33,20 @@ enum class Layout {
 
 struct VerifySource {
   Layout layout = Layout::None;
-  FlashKind flash = FlashKind::Nand;
+  FlashRegion flash = FlashRegion::Nand;
   std::string path;
   uint32_t base = 0;       // Raw: the start address; Stream: where the stream lands
   std::string why;         // None: why it is not verified
 };
 
-// The file behind a section headline ("NAND : Imgset Download") as the
-// record names it after the job.
-VerifySource SourceForSection(const std::string& section, const OperationRecord& rec);
+// The file behind a transfer as the record names it after the job.
+VerifySource SourceForTransfer(const ImageTransfer& transfer, const OperationRecord& rec);
+// The transfer as the command line's notes name it ("NAND : Imgset Download").
+std::string TransferName(const ImageTransfer& transfer);
 
 // A stretch of flash and the bytes the file says it must hold.
 struct Span {
-  FlashKind flash = FlashKind::Nand;
+  FlashRegion flash = FlashRegion::Nand;
   uint32_t address = 0;
   std::vector<uint8_t> expected;
   std::string section;
@@ -55,7 +54,7 @@ struct Span {
 
 // Maps the written ranges of one section onto its file and merges adjacent
 // ranges. False (with `error`) when a range cannot be found in the file.
-bool BuildSpans(const VerifySource& source, const std::vector<WrittenRange>& ranges, std::vector<Span>& out,
+bool BuildSpans(const VerifySource& source, const std::vector<FlashRange>& ranges, std::vector<Span>& out,
                 std::string& error);
 
 // Address of the first byte that differs, or nothing when all are equal.
@@ -68,7 +67,7 @@ std::optional<uint32_t> FirstDifference(uint32_t address, const std::vector<uint
 // a result code of the link and protocol (0 success); a handset that sends
 // more than `length` bytes ends it with 205, keeping the first `length`.
 using ReadBackTick = std::function<void(uint32_t address)>;
-Result ReadBackFlash(TargetSession& session, OperationRecord& rec, FlashKind flash, uint32_t address, uint32_t length,
+Result ReadBackFlash(TargetSession& session, OperationRecord& rec, FlashRegion flash, uint32_t address, uint32_t length,
                                 std::vector<uint8_t>& out, const ReadBackTick& tick);
 
 }  // namespace vantrel::cli

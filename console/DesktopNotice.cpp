@@ -24,14 +24,15 @@ QString Capitalised(const std::string& op) {
 
 QString NoticeSummary(const JobOutcome& o) {
   const QString op = Capitalised(o.op);
-  if (o.result == "ok") return op + QStringLiteral(" finished");
-  if (o.result == "stopped") return op + QStringLiteral(" stopped");
+  if (o.outcome.Succeeded()) return op + QStringLiteral(" finished");
+  if (o.outcome.failure == FailureKind::Interrupted) return op + QStringLiteral(" stopped");
   return op + QStringLiteral(" failed");
 }
 
 QString NoticeBody(const JobOutcome& o) {
   QString body = QStringLiteral("after %1 s").arg(o.seconds, 0, 'f', 0);
-  if (!o.reason.empty()) body = QString::fromStdString(ShownLineBreaks(o.reason)) + QLatin1Char('\n') + body;
+  const std::string reason = o.outcome.failure == FailureKind::Interrupted ? "" : FailureReason(o.outcome);
+  if (!reason.empty()) body = QString::fromStdString(ShownLineBreaks(reason)) + QLatin1Char('\n') + body;
   return body;
 }
 

@@ -84,6 +84,7 @@ bool BootStageDownloadJob(JobContext& ctx, uint8_t stage) {
   if (Stopped()) return false;
   con.AppendLog("  OK \n", LogKind::Blue);
 
+  EnterPhase(ctx, Phase::LoaderUpload);
   con.AppendLogPlain("  FlashLoader download & running...........");
   Result rc = TOOL_DownloadFlashDriver(ctx.session, link);
   if (Stopped()) return false;
@@ -98,6 +99,7 @@ bool BootStageDownloadJob(JobContext& ctx, uint8_t stage) {
   if (Stopped()) return false;
 
   const BootStage target = StageOf(stage);
+  BeginTransfer(ctx, ImageItem::BootStage, FlashRegion::Nand);
   con.AppendLogPlain(target.text);
   rc = TOOL_DownloadImage(ctx.session, link, target.address, ProgressTo(ctx), stage);
   if (Stopped()) return false;
@@ -105,8 +107,9 @@ bool BootStageDownloadJob(JobContext& ctx, uint8_t stage) {
     // The chain goes on: the operator power-cycles and the next stage starts
     // again from the boot ROM.
     con.AppendLog("FAIL\n", LogKind::Red);
-    con.MessageBox(StrPrintf("%s", ResultText(rc)), kDownloadingFailure);
+    ShowFailure(ctx, FailureKindOf(rc), rc, StrPrintf("%s", ResultText(rc)), kDownloadingFailure);
     con.AppendLog(kPowerCycleHint, LogKind::Red);
+    AskOperator(ctx, Prompt::PowerCycle);
     return true;
   }
   con.AppendLog("OK\n\n", LogKind::BlueNote);

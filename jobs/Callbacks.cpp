@@ -104,6 +104,12 @@ void ProgressCallBackFunc(JobContext& ctx, const ProgressEvent& event) {
     const char* gap = address != 0 ? "\t" : "\t\t";
     con.AppendLogPlain(event.erase ? StrPrintf("\r\n    0 x %X%s Erase   %d bytes\t. . . .    OK ", address, gap, bytes)
                                    : StrPrintf("    0 x %X%s Download   %d bytes\t. . . .  ", address, gap, bytes));
+    if (!event.erase) {
+      // What --verify reads back and the station log keeps: the block as the
+      // handset took it, in the flash of the transfer that sent it.
+      ctx.job.outcome.AddWritten(address, event.value);
+      con.ShowWrittenBlock({ctx.job.outcome.Region(), address, event.value});
+    }
     ShowFlashRegion(ctx, ctx.job.loaderState.load(), ticks % 2, address);
   });
 }

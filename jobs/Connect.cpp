@@ -63,6 +63,7 @@ ConnectResult ConnectTarget(JobContext& ctx) {
       // "Comm Error" alone does not tell a missing adapter from a port that
       // another program holds.
       if (!link.openFailure.empty()) con.AppendLog("     " + link.openFailure + "\n", LogKind::Red);
+      RecordFailure(ctx, FailureKind::Port, Result::ComPort, link.openFailure);
       return ConnectResult::CommError;
     }
     con.AppendLog("Success!!\n", LogKind::BlueNote);
@@ -72,6 +73,7 @@ ConnectResult ConnectTarget(JobContext& ctx) {
       startSignal = proto::kStartSignal;
       step = Step::Send;
     } else {
+      AskOperator(ctx, Prompt::SwitchOn);
       con.AppendLog("\n   - Turn on the target phone immediately!!!!\n", LogKind::Red);
       con.AppendLogPlain(kListenText);
       step = Step::Listen;
@@ -111,6 +113,8 @@ ConnectResult ConnectTarget(JobContext& ctx) {
         }
         if (byte == 0x00) received = kNothingHeard;
       }
+      // The BOOT byte came, or the wait is over.
+      AskOperator(ctx, Prompt::None);
     } else if (step == Step::Send) {
       con.AppendLogPlain("      Send the Download start signal\t\t> > > ");
       // Some boot ROMs repeat the BOOT byte 0x77 while the host waits, and

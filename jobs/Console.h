@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "jobs/Outcome.h"
+
 namespace vantrel {
 
 enum class MsgButtons { Ok, OkCancel };
@@ -89,6 +91,17 @@ class Console {
   virtual void ShowItemProgress(int itemButton, ItemFont font) = 0;
   virtual void ShowTicks(int ticks, int expected) = 0;
   virtual void ShowPercent(int percent) = 0;
+
+  // What the words of a running job mean, for the front ends that act on it
+  // (the command line, its JSON events, the station); a console that only
+  // shows the words ignores them. The phase the operation is in, with the
+  // item of a download; what the operator is to do with the handset now
+  // (until the next prompt or phase); each block the handset took; the
+  // flash type a loader reported.
+  virtual void ShowPhase(Phase /*phase*/, ImageItem /*item*/) {}
+  virtual void ShowPrompt(Prompt /*prompt*/) {}
+  virtual void ShowWrittenBlock(const FlashRange& /*block*/) {}
+  virtual void ShowFlashId(uint8_t /*id*/) {}
 
   // The three console states.
   virtual void EnterDisconnectedState() = 0;

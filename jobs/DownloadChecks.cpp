@@ -15,11 +15,18 @@ constexpr const char* kCheckLocation = "Check the file location";
 constexpr const char* kFileSizeError = "File size error";
 constexpr const char* kTooBig = "Image file size too big";
 
-DownloadPlan Fail(std::vector<std::string> messages) {
+// A file that is missing (or otherwise unusable) unless told otherwise.
+DownloadPlan Fail(std::vector<std::string> messages, FailureKind kind = FailureKind::File,
+                  Result rc = Result::FileOpen) {
   DownloadPlan plan;
   plan.messages = std::move(messages);
+  plan.failure = kind;
+  plan.result = rc;
   return plan;
 }
+
+DownloadPlan Misfit(const char* message) { return Fail({message}, FailureKind::File, Result::InvalidValue); }
+DownloadPlan Refused(const char* message) { return Fail({message}, FailureKind::Usage, Result::InvalidValue); }
 
 DownloadPlan Go(uint8_t operation, ThreadProc proc) {
   DownloadPlan plan;
@@ -36,7 +43,7 @@ bool SizeFails(uint32_t size, uint32_t max, std::vector<std::string> missing, Do
     return true;
   }
   if (size > max) {
-    *plan = Fail({kFileSizeError});
+    *plan = Misfit(kFileSizeError);
     return true;
   }
   return false;
@@ -44,19 +51,18 @@ bool SizeFails(uint32_t size, uint32_t max, std::vector<std::string> missing, Do
 
 // A record file that does not parse to its last byte: the message names the
 // file and where its layout breaks. The handset gets nothing of it.
-bool RecordsFail(OperationRecord& rec, const std::string& path, DownloadPlan* plan) {
+bool RecordsFail(const std::string& path, DownloadPlan* plan) {
   const std::optional<RecordFileFault> fault = CheckRecordFile(path);
   // A file that cannot be opened was measured as missing already; one that
   // went away since is the session's open failure.
   if (!fault || fault->kind == RecordFileFault::Kind::Unreadable) return false;
-  *plan = Fail({RecordFileFaultText(path, *fault)});
-  rec.m_nFileFault = Result::FileRead;
+  *plan = Fail({RecordFileFaultText(path, *fault)}, FailureKind::File, Result::FileRead);
   return true;
 }
 
 // The file system goes as records over USB and as one stream over the UART.
-bool FileSystemRecordsFail(OperationRecord& rec, DownloadPlan* plan) {
-  return rec.m_nLinkMode == LinkMode::Usb && RecordsFail(rec, rec.m_strFactoryFSFileName, plan);
+bool FileSystemRecordsFail(const OperationRecord& rec, DownloadPlan* plan) {
+  return rec.m_nLinkMode == LinkMode::Usb && RecordsFail(rec.m_strFactoryFSFileName, plan);
 }
 
 std::string AddressConfirmation(uint32_t address) {
@@ -88,26 +94,26 @@ DownloadPlan PlanDownload(OperationRecord& rec) {
   switch (rec.m_nDownloadItem) {
     case kItemImgset:
       if (SizeFails(rec.m_nImageFileSize, kImgsetMaxBytes, {kCheckLocation, "Verify a path of Imgset file"}, &plan) ||
-          RecordsFail(rec, rec.m_strImageFileName, &plan))
+          RecordsFail(rec.m_strImageFileName, &plan))
         return plan;
       return Go(kOpImgset, NandItemDownloadProc);
 
     case kItemCalset:
       if (SizeFails(rec.m_nParamDepFileSize, kCalsetMaxBytes, {kCheckLocation, "Verify a path of W5K1_calset file"},
                     &plan) ||
-          RecordsFail(rec, rec.m_strParamDepFileName, &plan))
+          RecordsFail(rec.m_strParamDepFileName, &plan))
         return plan;
       return Go(kOpCalset, NandItemDownloadProc);
 
     case kItemRsrc1:
       if (SizeFails(rec.m_nRscrFileSize, kRsrc1MaxBytes, {kCheckLocation}, &plan) ||
-          RecordsFail(rec, rec.m_strRscrFileName, &plan))
+          RecordsFail(rec.m_strRscrFileName, &plan))
         return plan;
       return Go(kOpRsrc1, NandItemDownloadProc);
 
     case kItemRsrc2:
       if (SizeFails(rec.m_nRscr2FileSize, kRsrc2MaxBytes, {kCheckLocation}, &plan) ||
-          RecordsFail(rec, rec.m_strRscr2FileName, &plan))
+          RecordsFail(rec.m_strRscr2FileName, &plan))
         return plan;
       return Go(kOpRsrc2, NandItemDownloadProc);
 
@@ -136,9 +142,9 @@ DownloadPlan PlanDownload(OperationRecord& rec) {
         return plan;
       if (rec.m_nOgmSize == 0) return Fail({kCheckLocation});
       // The chain erases the flash first: every file it writes must parse.
-      if (RecordsFail(rec, rec.m_strImageFileName, &plan) ||
-          ((rec.m_bCalsetDefault == 1 || rec.m_bCalset == 1) && RecordsFail(rec, rec.m_strParamDepFileName, &plan)) ||
-          RecordsFail(rec, rec.m_strRscrFileName, &plan) || RecordsFail(rec, rec.m_strRscr2FileName, &plan) ||
+      if (RecordsFail(rec.m_strImageFileName, &plan) ||
+          ((rec.m_bCalsetDefault == 1 || rec.m_bCalset == 1) && RecordsFail(rec.m_strParamDepFileName, &plan)) ||
+          RecordsFail(rec.m_strRscrFileName, &plan) || RecordsFail(rec.m_strRscr2FileName, &plan) ||
           FileSystemRecordsFail(rec, &plan))
         return plan;
       return Go(kOpAllChain, NandAllDownloadProc);
@@ -147,8 +153,8 @@ DownloadPlan PlanDownload(OperationRecord& rec) {
       rec.m_nStartAddress &= ~(kNandManualAlign - 1);
       const uint32_t address = rec.m_nStartAddress;
       if (rec.m_nManualNandImageSize == 0) return Fail({kCheckLocation});
-      if (address < kNandManualLowest) return Fail({"start address -> PROTECT AREA\r\nCheck the start adress!!!!"});
-      if (uint64_t{address} + rec.m_nManualNandImageSize > kNandManualEnd) return Fail({kTooBig});
+      if (address < kNandManualLowest) return Refused("start address -> PROTECT AREA\r\nCheck the start adress!!!!");
+      if (uint64_t{address} + rec.m_nManualNandImageSize > kNandManualEnd) return Misfit(kTooBig);
       plan = Go(kOpNandManual, NandItemDownloadProc);
       plan.messages = {AddressConfirmation(address)};
       return plan;
@@ -160,13 +166,13 @@ DownloadPlan PlanDownload(OperationRecord& rec) {
         return plan;
       if (SizeFails(rec.m_nOgmSize, kRsrc1FsMaxBytes, {"FactoryFS file not existed", "Verify a path of FactoryFS file"},
                     &plan) ||
-          RecordsFail(rec, rec.m_strRscrFileName, &plan) || FileSystemRecordsFail(rec, &plan))
+          RecordsFail(rec.m_strRscrFileName, &plan) || FileSystemRecordsFail(rec, &plan))
         return plan;
       return Go(kOpAllChain, NandItemDownloadProc);
 
     case kItemEntireFlash:
       if (rec.m_nEntireFlashFileSize == 0) return Fail({kCheckLocation});
-      if (rec.m_nEntireFlashFileSize != kEntireFlashImageBytes) return Fail({kFileSizeError});
+      if (rec.m_nEntireFlashFileSize != kEntireFlashImageBytes) return Misfit(kFileSizeError);
       return Go(kOpEntireFlash, NandItemDownloadProc);
 
     case kItemNorManual: {
@@ -175,14 +181,14 @@ DownloadPlan PlanDownload(OperationRecord& rec) {
       const uint32_t address = rec.m_nStartAddress;
       if (rec.m_nManualImageSize == 0) return Fail({kCheckLocation});
       // An address that cannot be reduced lies nowhere in the NOR area.
-      if (!reduced || uint64_t{address} + rec.m_nManualImageSize > kNorManualEnd) return Fail({kTooBig});
+      if (!reduced || uint64_t{address} + rec.m_nManualImageSize > kNorManualEnd) return Misfit(kTooBig);
       plan = Go(kOpNorManual, NorManualDownloadProc);
       plan.messages = {AddressConfirmation(address)};
       return plan;
     }
 
     default:
-      return Fail({"Please select download item"});
+      return Refused("Please select download item");
   }
 }
 
@@ -194,9 +200,9 @@ std::vector<std::string> CheckAutoAllFiles(OperationRecord& rec) {
   if (rec.m_nRscr2FileSize == 0) return {"NAND : Rscr2 file not existed", "Verify a path of Rscr2 file"};
   if (rec.m_nFactoryFSFileSize == 0) return {"NAND : FactoryFS file not existed", "Verify a path of FactoryFS file"};
   DownloadPlan plan;
-  if (RecordsFail(rec, rec.m_strImageFileName, &plan) ||
-      (rec.m_bCalsetDefault == 1 && RecordsFail(rec, rec.m_strParamDepFileName, &plan)) ||
-      RecordsFail(rec, rec.m_strRscrFileName, &plan) || RecordsFail(rec, rec.m_strRscr2FileName, &plan) ||
+  if (RecordsFail(rec.m_strImageFileName, &plan) ||
+      (rec.m_bCalsetDefault == 1 && RecordsFail(rec.m_strParamDepFileName, &plan)) ||
+      RecordsFail(rec.m_strRscrFileName, &plan) || RecordsFail(rec.m_strRscr2FileName, &plan) ||
       FileSystemRecordsFail(rec, &plan))
     return plan.messages;
   return {};

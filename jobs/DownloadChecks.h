@@ -9,6 +9,7 @@
 
 #include "jobs/JobRunner.h"
 #include "jobs/OperationRecord.h"
+#include "jobs/Outcome.h"
 
 namespace vantrel {
 
@@ -46,9 +47,12 @@ std::optional<uint32_t> NorManualStartAddress(uint32_t typed);
 // What DOWNLOAD is to do for the chosen item.
 struct DownloadPlan {
   bool ok = false;
-  // On failure: the message boxes to show, in order. On success with a
-  // manual item: the start-address confirmation to show first.
+  // On failure: the message boxes to show, in order, and what the failure
+  // is. On success with a manual item: the start-address confirmation to
+  // show first.
   std::vector<std::string> messages;
+  FailureKind failure = FailureKind::None;
+  Result result = Result::Ok;
   uint8_t operation = 0;
   ThreadProc proc = nullptr;
 };
@@ -60,12 +64,13 @@ void MeasureImageFiles(OperationRecord& rec);
 // Checks the record for its download item. Rounds the manual start address
 // (stored back into the record) as the item requires. A record file that
 // does not parse to its last byte is refused with a message naming the file
-// and the offset.
+// and the offset. A missing, misfit or damaged file is a file failure; no
+// item, or an address in the protected area, a usage failure.
 DownloadPlan PlanDownload(OperationRecord& rec);
 
 // START with "Auto All Download": the first missing file's two messages, the
-// message of the first record file that does not parse, or nothing when
-// every file the chain needs is there and sound.
+// message of the first record file that does not parse (a file failure
+// either way), or nothing when every file the chain needs is there and sound.
 std::vector<std::string> CheckAutoAllFiles(OperationRecord& rec);
 
 }  // namespace vantrel

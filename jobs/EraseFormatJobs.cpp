@@ -34,7 +34,7 @@ bool FinishCommand(JobContext& ctx, Result rc, const char* okText, uint8_t& rais
   if (Stopped()) return false;
   if (rc != Result::Ok) {
     ctx.con.AppendLog("Fail", LogKind::Red);
-    ctx.con.MessageBox(StrPrintf(kErrorFlashingErase, ResultText(rc)));
+    ShowFailure(ctx, FailureKindOf(rc), rc, StrPrintf(kErrorFlashingErase, ResultText(rc)));
     return false;
   }
   if (okText) ctx.con.AppendLog(okText, LogKind::BlueNote);
@@ -52,7 +52,7 @@ bool NandEraseJob(JobContext& ctx, uint8_t code) {
 
   auto closing = [&]() -> bool {
     if (!ReleaseJobLink(ctx, raised)) return false;
-    if (ok && !rec.m_bAutoAllDownload && code != kOpAllChain) con.MessageBox(kAllEraseComplete, kNoticeCaptionPlain);
+    if (ok && !rec.m_bAutoAllDownload && code != kOpAllChain) ShowNotice(ctx, kAllEraseComplete, kNoticeCaptionPlain);
     con.EnterReadyState();
     con.EnableControl(ctl::kCancel, true);
     return ok;
@@ -64,6 +64,7 @@ bool NandEraseJob(JobContext& ctx, uint8_t code) {
   con.EnableControl(ctl::kCancel, true);
   if (!EnsureNandLoader(ctx)) return closing();
   con.AppendLog(code == kOpBootAreaErase ? "\n  * Bootloader area erase" : "\n  * NAND Flash all erase", LogKind::Red);
+  EnterPhase(ctx, Phase::Erase);
   const uint8_t chosen = SelectedRateOrRefuse(ctx);
   if (chosen == 0) return closing();
   // The loader listens at the base rate on either link.
@@ -89,7 +90,7 @@ bool NorFormatJob(JobContext& ctx, uint8_t code) {
 
   auto closing = [&]() -> bool {
     if (!ReleaseJobLink(ctx, raised)) return false;
-    if (ok) con.MessageBox(bootArea ? kAllEraseComplete : kVlfFormatComplete, kNoticeCaptionPlain);
+    if (ok) ShowNotice(ctx, bootArea ? kAllEraseComplete : kVlfFormatComplete, kNoticeCaptionPlain);
     con.EnterDisconnectedState();
     con.EnableControl(ctl::kCancel, true);
     return ok;
@@ -100,6 +101,7 @@ bool NorFormatJob(JobContext& ctx, uint8_t code) {
     if (Stopped()) return closing();
   }
   con.AppendLog(bootArea ? "\n  * Bootloader erase" : "\n  * VLF FORMAT ", LogKind::Red);
+  EnterPhase(ctx, bootArea ? Phase::Erase : Phase::Format);
   const uint8_t chosen = SelectedRateOrRefuse(ctx);
   if (chosen == 0) return closing();
   if (uart) {
@@ -129,6 +131,7 @@ bool VlfFormatJob(JobContext& ctx) {
   OperationRecord& rec = ctx.rec;
   Console& con = ctx.con;
   if (!con.Confirm("WARNING!!!", {"VLF Area will be erased", "Are You SURE?"})) {
+    RecordFailure(ctx, FailureKind::NotConfirmed, Result::Ok);
     con.EnterReadyState();
     return false;
   }
@@ -141,7 +144,8 @@ bool VlfFormatJob(JobContext& ctx) {
     if (!ReleaseJobLink(ctx, raised)) return false;
     // The notice claims the area is erased: only a format that worked may say
     // so. A failed one still needs the handset switched off and on.
-    con.MessageBox(ok ? kVlfAllErased : kTurnOnOffAfterFailure, kNoticeCaption);
+    ShowNotice(ctx, ok ? kVlfAllErased : kTurnOnOffAfterFailure, kNoticeCaption);
+    AskOperator(ctx, Prompt::PowerCycle);
     con.EnterReadyState();
     return ok;
   };
@@ -151,6 +155,7 @@ bool VlfFormatJob(JobContext& ctx) {
     if (Stopped()) return closing();
   }
   con.AppendLog("\n  * VLF Format", LogKind::Red);
+  EnterPhase(ctx, Phase::Format);
   const uint8_t chosen = SelectedRateOrRefuse(ctx);
   if (chosen == 0) return closing();
   if (!OpenAtSelectedRate(ctx, port, uart, chosen, false, raised)) return closing();

@@ -41,6 +41,7 @@ constexpr FlashPart kFlashParts[] = {
 }  // namespace
 
 bool ShowFlashType(JobContext& ctx, uint8_t deviceId) {
+  ctx.con.ShowFlashId(deviceId);
   for (const auto& part : kFlashParts) {
     if (part.id == deviceId) {
       ctx.con.SetControlText(part.box, part.text);
@@ -54,7 +55,7 @@ bool PayloadsReady(JobContext& ctx, bool warn) {
   const PayloadSet& set = ActivePayloads();
   if (!set.Usable()) {
     ctx.con.AppendLog("\n  * " + set.Notice() + "\n", LogKind::Red);
-    ctx.con.MessageBox(set.Notice(), "Failure", MsgButtons::Ok);
+    ShowFailure(ctx, FailureKind::File, Result::FileOpen, set.Notice(), "Failure");
     return false;
   }
   if (warn && set.StandIns()) ctx.con.AppendLog(std::string("\n  * ") + kStandInPayloadsNotice, LogKind::Red);
@@ -67,6 +68,7 @@ bool DownloadNorFlashDriver(JobContext& ctx, ComLink& link) {
     return false;
   }
   ctx.con.AppendLog("\n\n  * NOR Flash Driver Download", LogKind::Red);
+  EnterPhase(ctx, Phase::LoaderUpload);
   Stopwatch clock;
   clock.Start();
   ctx.con.AppendLogPlain("\n     NOR Flash driver Downloading\t\t> > > ");
@@ -95,6 +97,7 @@ bool DownloadNandFlashDriver(JobContext& ctx, ComLink& link, int variant) {
     return false;
   }
   ctx.con.AppendLog("\n\n  * NAND Flash Driver Download", LogKind::Red);
+  EnterPhase(ctx, Phase::LoaderUpload);
   ctx.con.AppendLogPlain("\n     preboot downloading\t\t\t> > > ");
   Stopwatch clock;
   clock.Start();

@@ -44,19 +44,19 @@ void ReportElapsed(JobContext& ctx, Stopwatch& clock, const char* lineFormat) {
 }
 
 void ReportUploadFailure(JobContext& ctx, Result rc, const char* missingFileText, const char* powerCycleHint) {
-  ctx.con.MessageBox(rc == Result::FileOpen ? std::string(missingFileText)
-                                           : StrPrintf("%s", ResultText(rc)),
-                     kDownloadingFailure);
+  ShowFailure(ctx, FailureKindOf(rc), rc,
+              rc == Result::FileOpen ? std::string(missingFileText) : StrPrintf("%s", ResultText(rc)),
+              kDownloadingFailure);
   ctx.con.AppendLog("FAIL\n", LogKind::Red);
   ctx.con.AppendLog(powerCycleHint, LogKind::Red);
+  AskOperator(ctx, Prompt::PowerCycle);
 }
 
 bool ReportTransfer(JobContext& ctx, Result rc) {
   ctx.con.AppendLogPlain("\n      Download");
   if (rc != Result::Ok) {
-    if (rc >= Result::FileOpen && rc <= Result::FileWrite) ctx.rec.m_nFileFault = rc;
     ctx.con.AppendLog("  Failed", LogKind::Red);
-    ctx.con.MessageBox(StrPrintf(kErrorFlashingImage, ResultText(rc)));
+    ShowFailure(ctx, FailureKindOf(rc), rc, StrPrintf(kErrorFlashingImage, ResultText(rc)));
     return false;
   }
   ctx.con.AppendLog("  Completed", LogKind::BlueNote);
@@ -67,7 +67,7 @@ bool EndLoaderSession(JobContext& ctx) {
   Result rc = TOOL_EndSession(ctx.session, *ctx.rec.m_pLink);
   if (Stopped()) return false;
   if (rc != Result::Ok) {
-    ctx.con.MessageBox(StrPrintf(joblink::kErrorChangingBaud, ResultText(rc)));
+    ShowFailure(ctx, FailureKindOf(rc), rc, StrPrintf(joblink::kErrorChangingBaud, ResultText(rc)));
     return false;
   }
   return true;

@@ -1,7 +1,6 @@
 #include "jobs/GatedConsole.h"
 
 #include "jobs/ControlIds.h"
-#include "jobs/Notices.h"
 
 namespace vantrel {
 
@@ -61,6 +60,22 @@ void GatedConsole::ShowPercent(int percent) {
   Forward([&] { inner_.ShowPercent(percent); });
 }
 
+void GatedConsole::ShowPhase(Phase phase, ImageItem item) {
+  Forward([&] { inner_.ShowPhase(phase, item); });
+}
+
+void GatedConsole::ShowPrompt(Prompt prompt) {
+  Forward([&] { inner_.ShowPrompt(prompt); });
+}
+
+void GatedConsole::ShowWrittenBlock(const FlashRange& block) {
+  Forward([&] { inner_.ShowWrittenBlock(block); });
+}
+
+void GatedConsole::ShowFlashId(uint8_t id) {
+  Forward([&] { inner_.ShowFlashId(id); });
+}
+
 // Every console state disables Cancel.
 void GatedConsole::EnterDisconnectedState() {
   Forward([&] {
@@ -93,7 +108,6 @@ void GatedConsole::RecordToControls() {
 
 MsgAnswer GatedConsole::MessageBox(const std::string& text, const std::string& caption, MsgButtons buttons) {
   if (!IsOpen()) return buttons == MsgButtons::Ok ? MsgAnswer::Ok : MsgAnswer::Cancel;
-  if (firstFailure_.empty() && ClassifyNotice(text) == NoticeClass::Failure) firstFailure_ = TrimBlanks(text);
   return inner_.MessageBox(text, caption, buttons);
 }
 

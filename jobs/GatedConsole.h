@@ -42,10 +42,6 @@ class GatedConsole final : public Console {
   // Enables Cancel unless this job already did so since the last state change.
   void EnableCancelOnce();
 
-  // The text of the first failure box the job showed while the gate was
-  // open; empty when it showed none. Read on the job's thread.
-  const std::string& FirstFailure() const { return firstFailure_; }
-
   void AppendLog(const std::string& text, LogKind kind) override;
   void AppendLogPlain(const std::string& text) override;
   void SetLinkIndicator(const std::string& text, IndicatorKind kind) override;
@@ -56,6 +52,10 @@ class GatedConsole final : public Console {
   void ShowItemProgress(int itemButton, ItemFont font) override;
   void ShowTicks(int ticks, int expected) override;
   void ShowPercent(int percent) override;
+  void ShowPhase(Phase phase, ImageItem item) override;
+  void ShowPrompt(Prompt prompt) override;
+  void ShowWrittenBlock(const FlashRange& block) override;
+  void ShowFlashId(uint8_t id) override;
   void EnterDisconnectedState() override;
   void EnterReadyState() override;
   void EnterBusyState() override;
@@ -78,7 +78,6 @@ class GatedConsole final : public Console {
   std::recursive_mutex mu_;
   std::atomic<bool> open_{true};
   std::atomic<bool> cancelEnabled_{false};
-  std::string firstFailure_;  // written and read on the job's thread only
 };
 
 }  // namespace vantrel

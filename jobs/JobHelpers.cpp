@@ -7,6 +7,7 @@
 #include "jobs/Jobs.h"
 #include "jobs/OperationRecord.h"
 #include "jobs/Printf.h"
+#include "link/Stop.h"
 
 namespace vantrel {
 
@@ -59,27 +60,71 @@ const char* SeparatorLine() {
   return "-----------------------------------------------------------------------------------------------\n";
 }
 
+void ShowFailure(JobContext& ctx, FailureKind kind, Result rc, const std::string& text, const std::string& caption) {
+  ctx.con.MessageBox(text, caption, MsgButtons::Ok);
+  if (!stop::Requested()) ctx.job.outcome.FailWithMessage(kind, rc, {text, caption});
+}
+
+void RecordFailure(JobContext& ctx, FailureKind kind, Result rc, const std::string& portProblem) {
+  if (!stop::Requested()) ctx.job.outcome.Fail(kind, rc, portProblem);
+}
+
+void ShowNotice(JobContext& ctx, const std::string& text, const std::string& caption) {
+  ctx.con.MessageBox(text, caption, MsgButtons::Ok);
+  if (!stop::Requested()) ctx.job.outcome.Notice({text, caption});
+}
+
+void RecordCompletion(JobContext& ctx) {
+  if (!stop::Requested()) ctx.job.outcome.Complete();
+}
+
+void EnterPhase(JobContext& ctx, Phase phase) { ctx.con.ShowPhase(phase, ImageItem::None); }
+
+void BeginTransfer(JobContext& ctx, ImageItem item, FlashRegion region) {
+  ctx.con.ShowPhase(Phase::Download, item);
+  ctx.job.outcome.BeginTransfer(item, region);
+}
+
+void AskOperator(JobContext& ctx, Prompt prompt) { ctx.con.ShowPrompt(prompt); }
+
 void ReportConnectResult(JobContext& ctx, ConnectResult code) {
   const char* box = nullptr;
+  FailureKind kind = FailureKind::Handset;
+  Result rc = Result::NoResponse;
   switch (code) {
     case ConnectResult::Ok:
       ctx.con.AppendLog("Available\n\n", LogKind::BlueNote);
       ctx.con.EnterReadyState();
       return;
     case ConnectResult::Timeout: box = "Timeout : No Response at the target phone"; break;
-    case ConnectResult::WrongBaud: box = "Wrong BaudRate"; break;
-    case ConnectResult::CommError: box = "Comm Error"; break;
-    case ConnectResult::WrongChar: box = "Received Wrong Char from MS"; break;
-    case ConnectResult::InvalidEnv: box = "Invalid Env"; break;
-    default: return;
+    case ConnectResult::WrongBaud:
+      box = "Wrong BaudRate";
+      kind = FailureKind::Usage;
+      rc = Result::InvalidValue;
+      break;
+    case ConnectResult::CommError:
+      // A port that did not open was recorded as such where it failed.
+      box = "Comm Error";
+      rc = Result::ComPort;
+      break;
+    case ConnectResult::WrongChar:
+      box = "Received Wrong Char from MS";
+      rc = Result::Sync;
+      break;
+    case ConnectResult::InvalidEnv:
+      box = "Invalid Env";
+      kind = FailureKind::Usage;
+      rc = Result::InvalidValue;
+      break;
+    default: return;  // the refusal has reported itself
   }
-  ctx.con.MessageBox(box, "Failure", MsgButtons::Ok);
+  ShowFailure(ctx, kind, rc, box, "Failure");
   ctx.con.EnterDisconnectedState();
 }
 
 void ReportAllFinished(JobContext& ctx) {
   ctx.con.AppendLog(StrPrintf("\n  * TOTAL Elapsed Time : %5.1fs\n", ctx.rec.m_dTotalElapsed), LogKind::Red);
-  ctx.con.MessageBox("All Download Finished", "NOTICE", MsgButtons::Ok);
+  ShowNotice(ctx, "All Download Finished", "NOTICE");
 }
 
 }  // namespace vantrel

@@ -6,8 +6,30 @@
 #include <string>
 #include "jobs/Connect.h"
 #include "jobs/JobState.h"
+#include "jobs/Outcome.h"
 
 namespace vantrel {
+
+// What the operator is told and what the operation's outcome keeps of it,
+// set together where a job decides. Nothing is recorded once Cancel has
+// stopped the job: the stop is what it came to.
+//
+// A failure's box (an empty caption is the application's name), and the
+// failure in the outcome.
+void ShowFailure(JobContext& ctx, FailureKind kind, Result rc, const std::string& text,
+                 const std::string& caption = "");
+// A failure the log has told without a box of its own.
+void RecordFailure(JobContext& ctx, FailureKind kind, Result rc, const std::string& portProblem = {});
+// A notice box: the operation's words unless it failed.
+void ShowNotice(JobContext& ctx, const std::string& text, const std::string& caption = "");
+// The chain of the thread procedure ran to its end.
+void RecordCompletion(JobContext& ctx);
+// The stage the operation enters; a download names its item and starts a
+// transfer in the outcome.
+void EnterPhase(JobContext& ctx, Phase phase);
+void BeginTransfer(JobContext& ctx, ImageItem item, FlashRegion region);
+// What the operator is to do with the handset now.
+void AskOperator(JobContext& ctx, Prompt prompt);
 
 // Console reports shared by the jobs.
 void ReportConnectResult(JobContext& ctx, ConnectResult code);

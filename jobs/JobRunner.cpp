@@ -45,12 +45,13 @@ bool JobRunner::Start(JobBody proc, JobPriority priority, JobEndHook onEnd) {
   jobContext_ = std::make_unique<JobContext>(JobContext{window_.rec, *gate_, window_.settings, window_.session, window_.job});
   running_.store(true);
   JobContext* ctx = jobContext_.get();
-  GatedConsole* gate = gate_.get();
-  thread_ = std::thread([this, proc = std::move(proc), priority, ctx, gate, onEnd = std::move(onEnd)] {
+  thread_ = std::thread([this, proc = std::move(proc), priority, ctx, onEnd = std::move(onEnd)] {
     const stop::Scope answersTo(ctx->job.stop);
     RaiseThreadPriority(priority);
     const int code = proc(*ctx);
-    if (onEnd) onEnd(JobEnd{stopped_.load(), gate->FirstFailure()});
+    const bool stopped = stopped_.load();
+    if (stopped) ctx->job.outcome.Interrupt();
+    if (onEnd) onEnd(JobEnd{stopped, ctx->job.outcome.Snapshot()});
     exitCode_.store(code);
     running_.store(false);
   });

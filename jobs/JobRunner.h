@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "jobs/JobState.h"
+#include "jobs/Outcome.h"
 
 namespace vantrel {
 
@@ -26,7 +27,7 @@ using JobBody = std::function<int(JobContext&)>;
 // How a job ended, for whoever keeps a record of the runs.
 struct JobEnd {
   bool stopped = false;  // Cancel stopped it
-  std::string failure;   // the first failure box it showed; empty when none
+  OperationOutcome outcome;
 };
 // Called on the job's thread once the job has returned, before Running()
 // turns false: whoever waits for the job finds the hook's work done.

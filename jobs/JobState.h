@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "jobs/Outcome.h"
 #include "link/Stop.h"
 
 namespace vantrel {
@@ -49,6 +50,8 @@ struct JobState {
   // Cancel of the job that runs for this handset; its worker thread answers
   // to it (stop::Scope).
   stop::Source stop;
+  // What the operation that runs now (or ran last) came to.
+  OutcomeLog outcome;
 };
 
 // What a job works on: the record, the operator console, where there is

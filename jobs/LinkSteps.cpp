@@ -27,7 +27,7 @@ Result SendBaseRate(TargetSession& session, ComLink& link) {
 
 uint8_t SelectedRateOrRefuse(JobContext& ctx) {
   const uint8_t code = SelectedBaudCode(ctx);
-  if (code == 0) ctx.con.MessageBox("BaudRate Error");
+  if (code == 0) ShowFailure(ctx, FailureKind::Usage, Result::InvalidValue, "BaudRate Error");
   return code;
 }
 
@@ -42,6 +42,7 @@ bool OpenJobLink(JobContext& ctx, const std::string& port, uint8_t code, bool pa
     ctx.con.AppendLog("FAIL", LogKind::Red);
     // A port that another program holds looks like any other failure otherwise.
     if (!why.empty()) ctx.con.AppendLog("\n      " + why, LogKind::Red);
+    RecordFailure(ctx, FailureKind::Port, Result::ComPort, why);
     return false;
   }
   ctx.con.AppendLog("OK", LogKind::BlueNote);
@@ -54,6 +55,7 @@ bool RaiseRate(JobContext& ctx, uint8_t code, uint8_t& raised) {
   if (Stopped()) return false;
   if (rc != Result::Ok) {
     ctx.con.AppendLog("FAIL\n", LogKind::Red);
+    RecordFailure(ctx, FailureKindOf(rc), rc);
     return false;
   }
   ctx.con.AppendLog("OK", LogKind::BlueNote);
@@ -74,7 +76,7 @@ bool ReturnToBaseRate(JobContext& ctx, uint8_t& raised) {
   raised = kBaseBaudCode;
   if (Stopped()) return false;
   if (rc != Result::Ok) {
-    ctx.con.MessageBox(StrPrintf(kErrorChangingBaud, ResultText(rc)));
+    ShowFailure(ctx, FailureKindOf(rc), rc, StrPrintf(kErrorChangingBaud, ResultText(rc)));
     return false;
   }
   return true;

@@ -40,24 +40,25 @@ struct NandItem {
   std::string OperationRecord::*path;
   uint32_t OperationRecord::*size;
   uint32_t type;                  // record type of the image-set sessions
+  ImageItem item;
 };
 
 constexpr NandItem kItems[] = {
     {kOpImgset, "\n  * NAND : Imgset Download", "\n    imgset Download start!!\n",
-     &OperationRecord::m_strImageFileName, &OperationRecord::m_nImageFileSize, proto::kTypeImgset},
+     &OperationRecord::m_strImageFileName, &OperationRecord::m_nImageFileSize, proto::kTypeImgset, ImageItem::Imgset},
     {kOpCalset, "\n  * NAND : Calset Download", "\n    Now calset Download start!!\n",
-     &OperationRecord::m_strParamDepFileName, &OperationRecord::m_nParamDepFileSize, proto::kTypeCalset},
+     &OperationRecord::m_strParamDepFileName, &OperationRecord::m_nParamDepFileSize, proto::kTypeCalset, ImageItem::Calset},
     {kOpRsrc1, "\n  * NAND : Rsrc1 Download", "\n    Now Rsrc1 Download start!!\n",
-     &OperationRecord::m_strRscrFileName, &OperationRecord::m_nRscrFileSize, proto::kTypeRsrc1},
+     &OperationRecord::m_strRscrFileName, &OperationRecord::m_nRscrFileSize, proto::kTypeRsrc1, ImageItem::Rsrc1},
     {kOpRsrc2, "\n  * NAND : Rsrc2 Download", "\n    Now Rsrc2 Download start!!\n",
-     &OperationRecord::m_strRscr2FileName, &OperationRecord::m_nRscr2FileSize, proto::kTypeRsrc2},
+     &OperationRecord::m_strRscr2FileName, &OperationRecord::m_nRscr2FileSize, proto::kTypeRsrc2, ImageItem::Rsrc2},
     {kOpVlf, "\n  * NAND : VLF Format & Download", "\n    Now VLF Download start!!\n",
-     &OperationRecord::m_strFactoryFSFileName, &OperationRecord::m_nFactoryFSFileSize, proto::kTypeVlf},
+     &OperationRecord::m_strFactoryFSFileName, &OperationRecord::m_nFactoryFSFileSize, proto::kTypeVlf, ImageItem::FileSystem},
     {kOpEntireFlash, "\n  * NAND : Entire Flash Download", "\n    Now VLF Flash Download start!!\n",
-     &OperationRecord::m_strEntireFlashFileName, &OperationRecord::m_nEntireFlashFileSize, proto::kTypeVlfFlash},
+     &OperationRecord::m_strEntireFlashFileName, &OperationRecord::m_nEntireFlashFileSize, proto::kTypeVlfFlash, ImageItem::EntireFlash},
     {kOpNandManual, "\n  * NAND : Manual Download",
      "\n    Now Manual Download start!!( Start address : 0x%x File Size : %d )\n",
-     &OperationRecord::m_strManualNandImage, &OperationRecord::m_nManualNandImageSize, 0},
+     &OperationRecord::m_strManualNandImage, &OperationRecord::m_nManualNandImageSize, 0, ImageItem::Manual},
 };
 
 const NandItem* FindItem(uint8_t code) {
@@ -130,6 +131,12 @@ const char* NandHeadline(uint8_t code) {
   return item ? item->headline : nullptr;
 }
 
+ImageItem NandImageItem(uint8_t code) {
+  if (code == kOpBoot2) return ImageItem::Boot2;
+  const NandItem* item = FindItem(code);
+  return item ? item->item : ImageItem::None;
+}
+
 }  // namespace
 
 bool NandDownloadJob(JobContext& ctx, uint8_t code, int chained) {
@@ -150,17 +157,18 @@ bool NandDownloadJob(JobContext& ctx, uint8_t code, int chained) {
     // The loader session has ended: as after a NOR download with Reboot, the
     // console must not offer loader work.
     if (sessionEnded) {
-      if (!chained) con.MessageBox(kDownloadFinished, kNoticeCaption);
+      if (!chained) ShowNotice(ctx, kDownloadFinished, kNoticeCaption);
       con.EnterDisconnectedState();
       return true;
     }
     if (boot2) {
-      con.MessageBox(kDownloadFinished, kNoticeCaption);
+      // Shown whatever happened; a failure before it has been recorded.
+      ShowNotice(ctx, kDownloadFinished, kNoticeCaption);
       ctx.job.loaderState = kLoaderNone;
       con.EnterDisconnectedState();
       return ok;
     }
-    if (!chained && ok) con.MessageBox(kDownloadFinished, kNoticeCaption);
+    if (!chained && ok) ShowNotice(ctx, kDownloadFinished, kNoticeCaption);
     if (code == kOpVlf || code == kOpRsrc1) con.EnterReadyState();
     if ((rec.m_nDownloadItem == kItemRsrc1AndFs || rec.m_nDownloadItem == kItemAllDownload) && ok) return true;
     con.EnterReadyState();
@@ -180,7 +188,10 @@ bool NandDownloadJob(JobContext& ctx, uint8_t code, int chained) {
   }
   const bool uart = boot2 || rec.m_nLinkMode != LinkMode::Usb;
 
-  if (const char* headline = NandHeadline(code)) con.AppendLog(headline, LogKind::Red);
+  if (const char* headline = NandHeadline(code)) {
+    con.AppendLog(headline, LogKind::Red);
+    BeginTransfer(ctx, NandImageItem(code), FlashRegion::Nand);
+  }
 
   const uint8_t chosen = SelectedRateOrRefuse(ctx);
   if (chosen == 0) return false;

@@ -23,13 +23,22 @@ namespace {
 constexpr const char* kNorElapsedLine = "  ( Elapsed Time : %5.1fs)\n";
 constexpr int kItemAllDownload = 7;
 
-const char* NorHeadline(uint8_t code) {
-  switch (code) {
-    case kOpImgset: return "\n  * NOR : Imgset Download";
-    case kOpCalset: return "\n  * NOR : Calset Download";
-    case kOpNorManual: return "\n  * NOR : Manual Download";
-    default: return nullptr;
-  }
+struct NorItem {
+  uint8_t code;
+  const char* headline;
+  ImageItem item;
+};
+
+constexpr NorItem kNorItems[] = {
+    {kOpImgset, "\n  * NOR : Imgset Download", ImageItem::Imgset},
+    {kOpCalset, "\n  * NOR : Calset Download", ImageItem::Calset},
+    {kOpNorManual, "\n  * NOR : Manual Download", ImageItem::Manual},
+};
+
+const NorItem* FindNorItem(uint8_t code) {
+  for (const NorItem& item : kNorItems)
+    if (item.code == code) return &item;
+  return nullptr;
 }
 
 // Shows the file, announces the transfer and streams it; the result of the
@@ -87,7 +96,7 @@ bool NorDownloadJob(JobContext& ctx, uint8_t code, int chained) {
     if (!ReleaseJobLink(ctx, raised)) return false;
     ReportElapsed(ctx, clock, kNorElapsedLine);
     if (!rec.m_bAutoAllDownload || rec.m_bReboot) {
-      if (!chained && ok) con.MessageBox(kDownloadFinished, kNoticeCaption);
+      if (!chained && ok) ShowNotice(ctx, kDownloadFinished, kNoticeCaption);
       if (rec.m_bReboot) con.EnterDisconnectedState();
     }
     // The loader session has ended: the console must not offer loader work.
@@ -104,7 +113,10 @@ bool NorDownloadJob(JobContext& ctx, uint8_t code, int chained) {
   }
   if (Stopped()) return closing();
 
-  if (const char* headline = NorHeadline(code)) con.AppendLog(headline, LogKind::Red);
+  if (const NorItem* item = FindNorItem(code)) {
+    con.AppendLog(item->headline, LogKind::Red);
+    BeginTransfer(ctx, item->item, FlashRegion::Nor);
+  }
 
   const uint8_t chosen = SelectedRateOrRefuse(ctx);
   if (chosen == 0) return false;

@@ -57,11 +57,6 @@ struct OperationRecord {
   std::atomic<int> m_bConnected{0};
   std::string m_strToday;  // eight digits, refreshed by the title timer
   int m_nConnectResult = 0;
-  // A result code 201..204 when the last failure was the operator's file
-  // (an image that does not parse, a dump that could not be written), else
-  // 0. Set by the jobs and checks; a front end that sorts failures reads it
-  // and clears it before each operation.
-  Result m_nFileFault = Result::Ok;
 
   // Job working fields.
   uint32_t m_nDumpAddress = 0;

@@ -67,6 +67,18 @@ nlohmann::json OperationFiles(const OperationRecord& rec, uint8_t operation, int
   return files;
 }
 
+nlohmann::json RangesJson(const std::vector<FlashRange>& ranges) {
+  nlohmann::json out = nlohmann::json::array();
+  for (const FlashRange& r : MergeRanges(ranges))
+    out.push_back({{"region", FlashRegionName(r.region)}, {"address", AddressText(r.address)}, {"length", r.length}});
+  return out;
+}
+
+void AddRanges(nlohmann::json& entry, const OperationOutcome& outcome) {
+  entry["written"] = RangesJson(outcome.Written());
+  entry["read"] = RangesJson(outcome.read);
+}
+
 nlohmann::json BuildRunRecord(const RunFacts& f) {
   char host[256] = {};
   if (::gethostname(host, sizeof host - 1) != 0) host[0] = '\0';

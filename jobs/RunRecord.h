@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "jobs/OperationRecord.h"
+#include "jobs/Outcome.h"
 
 namespace vantrel {
 
@@ -24,13 +25,20 @@ nlohmann::json FileEntry(const std::string& role, const std::string& path);
 // download item for a DOWNLOAD (the chains differ by it), else -1.
 nlohmann::json OperationFiles(const OperationRecord& rec, uint8_t operation, int item = -1);
 
+// [{"region": "NAND", "address": "0x4A0000", "length": 131072}, ...], the
+// ranges joined where they touch.
+nlohmann::json RangesJson(const std::vector<FlashRange>& ranges);
+// An operation's entry gets the flash ranges it wrote and read.
+void AddRanges(nlohmann::json& entry, const OperationOutcome& outcome);
+
 struct RunFacts {
   std::time_t when = 0;
   std::string port;    // "COM3"
   std::string device;  // what COM3 stands for, "" when unknown
   std::string adapterSerial;  // the USB adapter's serial number, "" when none
   uint8_t flashId = 0;        // the loader's answer to the flash-type query; 0 when no loader ran
-  nlohmann::json operations = nlohmann::json::array();  // {"op", "files", "result"[, "reason"]}
+  // {"op", "files", "result"[, "reason"], "written", "read"}
+  nlohmann::json operations = nlohmann::json::array();
   std::string result;  // "ok" for success, otherwise what kind of failure
   int status = 0;
   std::string reason;  // empty for success

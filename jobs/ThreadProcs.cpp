@@ -14,6 +14,12 @@ namespace {
 
 constexpr int kExitCode = 1;
 
+// The end of a thread procedure: its chain ran to the end when `ok`.
+int Finish(JobContext& ctx, bool ok) {
+  if (ok) RecordCompletion(ctx);
+  return kExitCode;
+}
+
 void ResetProgress(JobContext& ctx) { ctx.rec.m_nProgress = 0; }
 
 int32_t Ticks(uint32_t count) { return static_cast<int32_t>(count); }
@@ -78,6 +84,7 @@ void LogConnectAttempt(JobContext& ctx) {
 }
 
 int ConnectStep(JobContext& ctx) {
+  EnterPhase(ctx, Phase::Connecting);
   const ConnectResult result = ConnectTarget(ctx);
   ctx.rec.m_nConnectResult = static_cast<int>(result);
   ReportConnectResult(ctx, result);
@@ -113,13 +120,12 @@ int AutoAllDownloadProc(JobContext& ctx) {
   if (!NandStep(ctx, kOpRsrc2, 1)) return kExitCode;
   if (!NandStep(ctx, kOpVlf, 1)) return kExitCode;
   ReportAllFinished(ctx);
-  return kExitCode;
+  return Finish(ctx, true);
 }
 
 int ConnectProc(JobContext& ctx) {
   LogConnectAttempt(ctx);
-  ConnectStep(ctx);
-  return kExitCode;
+  return Finish(ctx, ConnectStep(ctx) == 0);
 }
 
 int NandItemDownloadProc(JobContext& ctx) {
@@ -138,7 +144,7 @@ int NandItemDownloadProc(JobContext& ctx) {
       timing::Pause(kChainStepPauseMs, "ChainStep");
       if (!NandStep(ctx, kOpVlf, 1)) return kExitCode;
       ReportAllFinished(ctx);
-      return kExitCode;
+      return Finish(ctx, true);
     default:
       if (!FindNandImage(code)) break;
       SelectImage(ctx.session, code);
@@ -146,8 +152,7 @@ int NandItemDownloadProc(JobContext& ctx) {
       break;
   }
   ctx.job.progressTicks = 0;
-  NandDownloadJob(ctx, code, 0);
-  return kExitCode;
+  return Finish(ctx, NandDownloadJob(ctx, code, 0));
 }
 
 int NandAllDownloadProc(JobContext& ctx) {
@@ -186,15 +191,14 @@ int NandAllDownloadProc(JobContext& ctx) {
   timing::Pause(kChainStepPauseMs, "ChainStep");
   if (!NandStep(ctx, kOpVlf, 2)) return kExitCode;
   ReportAllFinished(ctx);
-  return kExitCode;
+  return Finish(ctx, true);
 }
 
 int NorManualDownloadProc(JobContext& ctx) {
   ResetProgress(ctx);
   ctx.job.expectedTicks = Ticks(CountNorBlocks(ctx.rec.m_nStartAddress, ctx.rec.m_nManualImageSize));
   ctx.job.progressTicks = 0;
-  NorDownloadJob(ctx, kOpNorManual, 0);
-  return kExitCode;
+  return Finish(ctx, NorDownloadJob(ctx, kOpNorManual, 0));
 }
 
 int BootloaderDownloadProc(JobContext& ctx) {
@@ -203,13 +207,11 @@ int BootloaderDownloadProc(JobContext& ctx) {
   if (!BootStageDownloadJob(ctx, 's')) return kExitCode;
   ctx.job.progressTicks = 0;
   ctx.job.expectedTicks = 2;
-  NandDownloadJob(ctx, kOpBoot2, 2);
-  return kExitCode;
+  return Finish(ctx, NandDownloadJob(ctx, kOpBoot2, 2));
 }
 
 int NandEraseProc(JobContext& ctx) {
-  NandEraseJob(ctx, ctx.job.operation);
-  return kExitCode;
+  return Finish(ctx, NandEraseJob(ctx, ctx.job.operation));
 }
 
 int NorFormatProc(JobContext& ctx) {
@@ -217,13 +219,11 @@ int NorFormatProc(JobContext& ctx) {
   ctx.job.progressTicks = 0;
   ctx.job.expectedTicks = ctx.job.operation == kOpBootAreaErase ? Ticks(CountNorBlocks(0, 0x10000))
                                                     : Ticks(CountNorBlocks(0x36E0000, 0x20000));
-  NorFormatJob(ctx, ctx.job.operation);
-  return kExitCode;
+  return Finish(ctx, NorFormatJob(ctx, ctx.job.operation));
 }
 
 int VlfFormatProc(JobContext& ctx) {
-  VlfFormatJob(ctx);
-  return kExitCode;
+  return Finish(ctx, VlfFormatJob(ctx));
 }
 
 }  // namespace vantrel

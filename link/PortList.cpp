@@ -82,6 +82,9 @@ std::string Join(const std::string& a, const std::string& b) {
 std::string AdapterSerialOf(const std::string& device) {
   if (device.empty()) return "";
   const std::string node = Canonical(device);
+  // A pseudo-terminal (a simulated handset) has no adapter: no need to ask
+  // udev about every serial device of the machine.
+  if (node.rfind("/dev/pts/", 0) == 0) return "";
   for (const SerialPortInfo& port : MakeSystemPortLister()->List())
     if (Exists(port.path) && Canonical(port.path) == node) return port.usb ? port.serial : "";
   return "";

@@ -124,8 +124,10 @@ std::string DumpFile::WriteError() const {
 
 std::optional<DumpArea> AcceptDumpArea(JobContext& ctx, std::optional<DumpArea> answer,
                                        bool (*valid)(uint32_t from, uint32_t to)) {
-  if (answer && !valid(answer->from, answer->to)) {
-    ctx.con.MessageBox("Dump range invalid", "Error");
+  if (!answer) {
+    RecordFailure(ctx, FailureKind::NotConfirmed, Result::Ok);  // the operator closed the dialog
+  } else if (!valid(answer->from, answer->to)) {
+    ShowFailure(ctx, FailureKind::Usage, Result::InvalidValue, "Dump range invalid", "Error");
     answer.reset();
   }
   if (!answer) ctx.con.EnterReadyState();
@@ -136,14 +138,13 @@ bool CreateDumpFile(JobContext& ctx, const std::string& defaultName, uint32_t le
   Console& con = ctx.con;
   const auto path = con.SaveFileDialog(defaultName, kDumpFileFilter);
   if (!path) {
-    con.MessageBox("File select canceled", "Error");
+    ShowFailure(ctx, FailureKind::NotConfirmed, Result::Ok, "File select canceled", "Error");
     con.EnterReadyState();
     return false;
   }
   con.SetControlText(ctl::kFileName, defaultName);
   if (!file.Create(*path, length)) {
-    ctx.rec.m_nFileFault = Result::FileCreate;
-    con.MessageBox("Internal Error! (file creation)");
+    ShowFailure(ctx, FailureKind::File, Result::FileCreate, "Internal Error! (file creation)");
     con.EnterReadyState();
     return false;
   }
@@ -152,11 +153,11 @@ bool CreateDumpFile(JobContext& ctx, const std::string& defaultName, uint32_t le
 
 namespace {
 
-void ReportDumpFailure(JobContext& ctx, DumpFile& file, const std::string& message) {
+void ReportDumpFailure(JobContext& ctx, DumpFile& file, FailureKind kind, Result rc, const std::string& message) {
   ctx.con.AppendLog("\r\n\r\n -  Fail!!!!!!!!", LogKind::Red);
   if (file.Written() != 0)
     ctx.con.AppendLogPlain("\n    " + std::to_string(file.Written()) + " bytes kept in " + file.PartialPath() + "\n");
-  ctx.con.MessageBox(message);
+  ShowFailure(ctx, kind, rc, message);
 }
 
 }  // namespace
@@ -169,26 +170,26 @@ bool CheckDumpOutcome(JobContext& ctx, Result result, DumpFile& file) {
     file.Commit();
   if (Halted()) return false;
   if (file.WriteFailed()) {
-    ctx.rec.m_nFileFault = Result::FileWrite;
     const std::string& where = file.Written() != 0 ? file.PartialPath() : file.Path();
-    ReportDumpFailure(ctx, file,
+    ReportDumpFailure(ctx, file, FailureKind::File, Result::FileWrite,
                       "Error writing dump file : " + file.WriteError() + "\n" + where + "\n" +
                           "The dump stopped after " + std::to_string(file.Written()) + " of " +
                           std::to_string(file.Expected()) + " bytes.\n");
     return false;
   }
   if (file.Overrun()) {
-    ReportDumpFailure(ctx, file,
+    ReportDumpFailure(ctx, file, FailureKind::Handset, Result::Internal,
                       "Dump error : the target phone sent more than the " + std::to_string(file.Expected()) +
                           " bytes asked for.\n");
     return false;
   }
   if (result != Result::Ok) {
-    ReportDumpFailure(ctx, file, std::string("Error flashing erase : ") + ResultText(result) + "\n");
+    ReportDumpFailure(ctx, file, FailureKindOf(result), result,
+                      std::string("Error flashing erase : ") + ResultText(result) + "\n");
     return false;
   }
   if (file.Written() != file.Expected()) {
-    ReportDumpFailure(ctx, file,
+    ReportDumpFailure(ctx, file, FailureKind::Handset, Result::NoResponse,
                       "Dump error : the target phone sent " + std::to_string(file.Written()) + " of " +
                           std::to_string(file.Expected()) + " bytes.\n");
     return false;

@@ -79,20 +79,22 @@ class DumpFile {
 
 // The area the operator asked for (`answer`, the dialog's result) when the
 // dialog was not cancelled and `valid` accepts its range. Otherwise the
-// console goes back to ready, after "Dump range invalid" for a refused range.
+// console goes back to ready, after "Dump range invalid" for a refused range;
+// a cancelled dialog is a refused confirmation.
 std::optional<DumpArea> AcceptDumpArea(JobContext& ctx, std::optional<DumpArea> answer,
                                        bool (*valid)(uint32_t from, uint32_t to));
 
 // The save dialog proposing `defaultName`, the file-name box, then `file`
 // created at the chosen path for `length` bytes. A cancelled dialog ("File
-// select canceled") or a file that cannot be created ("Internal Error! (file
-// creation)") puts the console back to ready; false then.
+// select canceled", a refused confirmation) or a file that cannot be created
+// ("Internal Error! (file creation)", a file failure) puts the console back
+// to ready; false then.
 bool CreateDumpFile(JobContext& ctx, const std::string& defaultName, uint32_t length, DumpFile& file);
 
 // After a dump command: reports a failed run (log line and message box)
 // and returns false, or commits the file and returns true when it holds the
 // whole range. `result` is TOOL_Dump's result. A file that could not be
-// written marks the run as failed on the operator's file (m_nFileFault).
+// written fails the run on the operator's file, not on the handset.
 bool CheckDumpOutcome(JobContext& ctx, Result result, DumpFile& file);
 
 }  // namespace vantrel::maint

@@ -50,6 +50,7 @@ bool NandDumpJob(JobContext& ctx, uint8_t code) {
     if (!EnsureNandLoader(ctx) || Halted()) return;
     const std::string port = PortName(ctx);
     con.AppendLog(erase ? "\n  * NAND Flash partial erase" : "\n  * NAND Flash DUMP", LogKind::Red);
+    EnterPhase(ctx, erase ? Phase::Erase : Phase::Dump);
     const uint8_t selectedCode = SelectedRateOrRefuse(ctx);
     if (selectedCode == 0) return;
     if (raiseRate) {
@@ -66,7 +67,7 @@ bool NandDumpJob(JobContext& ctx, uint8_t code) {
       if (Halted()) return;
       if (rc != Result::Ok) {
         con.AppendLog("\r\n\r\n -  Fail!!!!!!!!", LogKind::Red);
-        con.MessageBox(std::string("Error flashing erase : ") + ResultText(rc) + "\n");
+        ShowFailure(ctx, FailureKindOf(rc), rc, std::string("Error flashing erase : ") + ResultText(rc) + "\n");
         return;
       }
     } else {
@@ -90,7 +91,10 @@ bool NandDumpJob(JobContext& ctx, uint8_t code) {
   // not reach: it goes back to the base rate here, as after the flash jobs.
   (void)ReleaseJobLink(ctx, raised);
   if (Halted()) return false;
-  if (ok) con.MessageBox("DUMP Complete", "NOTICE");
+  if (ok) {
+    if (!erase) ctx.job.outcome.AddRead({FlashRegion::Nand, from, length});
+    ShowNotice(ctx, "DUMP Complete", "NOTICE");
+  }
   con.EnterReadyState();
   con.EnableControl(ctl::kCancel, true);
   return ok;
@@ -99,7 +103,7 @@ bool NandDumpJob(JobContext& ctx, uint8_t code) {
 int NandDumpProc(JobContext& ctx) {
   ctx.rec.m_nProgress = 0;
   ctx.job.progressTicks = 0;
-  NandDumpJob(ctx, ctx.job.operation);
+  if (NandDumpJob(ctx, ctx.job.operation)) RecordCompletion(ctx);
   return 1;
 }
 

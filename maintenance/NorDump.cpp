@@ -45,6 +45,7 @@ bool NorDumpJob(JobContext& ctx, uint8_t /*code*/) {
     if (uart && ctx.job.loaderState != kLoaderNor && !DownloadNorFlashDriver(ctx, LoaderLink(ctx))) return;
     if (Halted()) return;
     con.AppendLog("\n  * NOR Flash DUMP", LogKind::Red);
+    EnterPhase(ctx, Phase::Dump);
     const uint8_t selectedCode = SelectedRateOrRefuse(ctx);
     if (selectedCode == 0) return;
     if (!OpenAtSelectedRate(ctx, port, uart, selectedCode, false, raised)) return;
@@ -67,7 +68,10 @@ bool NorDumpJob(JobContext& ctx, uint8_t /*code*/) {
   (void)ReleaseJobLink(ctx, raised);
   file.Close();
   if (Halted()) return false;
-  if (ok) con.MessageBox("DUMP complete", "NOTICE");
+  if (ok) {
+    ctx.job.outcome.AddRead({FlashRegion::Nor, from, length});
+    ShowNotice(ctx, "DUMP complete", "NOTICE");
+  }
   con.EnterReadyState();
   con.EnableControl(ctl::kCancel, true);
   return ok;
@@ -76,7 +80,7 @@ bool NorDumpJob(JobContext& ctx, uint8_t /*code*/) {
 int NorDumpProc(JobContext& ctx) {
   ctx.rec.m_nProgress = 0;
   ctx.job.progressTicks = 0;
-  NorDumpJob(ctx, ctx.job.operation);
+  if (NorDumpJob(ctx, ctx.job.operation)) RecordCompletion(ctx);
   return 1;
 }
 

@@ -52,6 +52,7 @@ JobBody ReconnectFirst(ThreadProc proc) {
 int CheckBadBlockProc(JobContext& ctx) {
   (void)ReconnectForDriverChange(ctx);
   ctx.job.loaderState = kLoaderNone;
+  RecordCompletion(ctx);
   return 0;
 }
 
@@ -61,6 +62,7 @@ int UsbDisconnectProc(JobContext& ctx) {
   timing::Pause(kUsbDisconnectPauseMs, "Disconnect");
   ctx.rec.m_bConnected = 0;
   ctx.con.EnterDisconnectedState();
+  RecordCompletion(ctx);
   return 0;
 }
 
@@ -90,44 +92,53 @@ OperationControl::~OperationControl() {
 // files are summed on the job's thread, as the job starts: reading images
 // of many megabytes must not stall the window.
 void OperationControl::StartJob(const char* op, uint8_t filesOf, JobBody proc, JobPriority priority) {
-  if (historyPath_.empty() && !onJobEnd_) {
-    runner_->Start(std::move(proc), priority);
-    return;
-  }
-  auto facts = std::make_shared<RunFacts>();
-  facts->when = std::time(nullptr);
-  if (ctx_.rec.m_nComPort >= 0) {
-    facts->port = StrPrintf("COM%d", ctx_.rec.m_nComPort + 1);
-    facts->device = ComDevicePath(facts->port);
-  }
   const auto start = std::chrono::steady_clock::now();
-  JobBody body = [proc = std::move(proc), facts, filesOf, name = std::string(op),
-                  adapterSerialOf = adapterSerialOf_](JobContext& ctx) {
-    const int item = name == "download" ? ctx.rec.m_nDownloadItem : -1;
-    facts->operations.push_back({{"op", name}, {"files", OperationFiles(ctx.rec, filesOf, item)}});
-    if (adapterSerialOf) facts->adapterSerial = adapterSerialOf(facts->device);
-    return proc(ctx);
-  };
-  auto onEnd = [this, facts, start, name = std::string(op)](const JobEnd& end) {
-    JobOutcome outcome{name, end.stopped ? "stopped" : end.failure.empty() ? "ok" : "failure",
-                       end.stopped ? "" : end.failure,
-                       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()};
-    if (!historyPath_.empty()) {
-      facts->operations.back()["result"] = outcome.result;
-      if (!outcome.reason.empty()) facts->operations.back()["reason"] = outcome.reason;
-      facts->result = outcome.result;
-      facts->status = end.stopped ? kStatusStopped : end.failure.empty() ? 0 : kStatusFailed;
-      facts->reason = outcome.reason;
-      facts->seconds = outcome.seconds;
-      facts->flashId = ctx_.session.FlashType();
-      if (platform::FileError e = history::AppendRecord(BuildRunRecord(*facts), historyPath_))
-        ctx_.con.AppendLog("\n  Cannot add this run to the station log " + historyPath_ + ": " +
-                               platform::FileErrorText(e) + "\n",
-                           LogKind::Red);
+  std::shared_ptr<RunFacts> facts;
+  if (!historyPath_.empty()) {
+    facts = std::make_shared<RunFacts>();
+    facts->when = std::time(nullptr);
+    if (ctx_.rec.m_nComPort >= 0) {
+      facts->port = StrPrintf("COM%d", ctx_.rec.m_nComPort + 1);
+      facts->device = ComDevicePath(facts->port);
     }
-    if (onJobEnd_) onJobEnd_(outcome);
-  };
-  runner_->Start(std::move(body), priority, std::move(onEnd));
+    proc = [proc = std::move(proc), facts, filesOf, name = std::string(op),
+            adapterSerialOf = adapterSerialOf_](JobContext& ctx) {
+      const int item = name == "download" ? ctx.rec.m_nDownloadItem : -1;
+      facts->operations.push_back({{"op", name}, {"files", OperationFiles(ctx.rec, filesOf, item)}});
+      if (adapterSerialOf) facts->adapterSerial = adapterSerialOf(facts->device);
+      return proc(ctx);
+    };
+  }
+  JobEndHook onEnd;
+  if (facts || onJobEnd_) {
+    onEnd = [this, facts, start, name = std::string(op)](const JobEnd& end) {
+      const JobOutcome outcome{name, end.outcome,
+                               std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()};
+      if (facts) RecordRun(*facts, outcome);
+      if (onJobEnd_) onJobEnd_(outcome);
+    };
+  }
+  runner_->Start(std::move(proc), priority, std::move(onEnd));
+}
+
+void OperationControl::RecordRun(RunFacts& facts, const JobOutcome& outcome) {
+  const OperationOutcome& o = outcome.outcome;
+  const bool stopped = o.failure == FailureKind::Interrupted;
+  const std::string result = stopped ? "stopped" : o.Succeeded() ? "ok" : "failure";
+  const std::string reason = stopped ? "" : FailureReason(o);
+  nlohmann::json& entry = facts.operations.back();
+  entry["result"] = result;
+  if (!reason.empty()) entry["reason"] = reason;
+  AddRanges(entry, o);
+  facts.result = result;
+  facts.status = stopped ? kStatusStopped : o.Succeeded() ? 0 : kStatusFailed;
+  facts.reason = reason;
+  facts.seconds = outcome.seconds;
+  facts.flashId = ctx_.session.FlashType();
+  if (platform::FileError e = history::AppendRecord(BuildRunRecord(facts), historyPath_))
+    ctx_.con.AppendLog("\n  Cannot add this run to the station log " + historyPath_ + ": " +
+                           platform::FileErrorText(e) + "\n",
+                       LogKind::Red);
 }
 
 bool OperationControl::JobRunning() const { return runner_->Running(); }
@@ -139,7 +150,10 @@ void OperationControl::WaitForJob() { runner_->Join(); }
 // operator is told, rather than a press doing nothing or a question being
 // asked for an operation that will not run.
 bool OperationControl::ReadyForNext() {
-  if (runner_->Prepare()) return true;
+  if (runner_->Prepare()) {
+    ctx_.job.outcome.Reset();
+    return true;
+  }
   ctx_.con.AppendLog(kStillFinishingText, LogKind::Red);
   return false;
 }
@@ -175,7 +189,7 @@ void OperationControl::OnStart() {
   if (rec.m_nCommType == 0) rec.m_nLinkMode = LinkMode::Uart;
   if (rec.m_nCommType == 1) rec.m_nLinkMode = LinkMode::Usb;
   if (rec.m_nCommType == -1) {
-    con.MessageBox("Select a comm type by USB or by UART.\r\nTry again!!", "", MsgButtons::Ok);
+    ShowFailure(ctx_, FailureKind::Usage, Result::InvalidValue, "Select a comm type by USB or by UART.\r\nTry again!!");
     con.EnterDisconnectedState();
     return;
   }
@@ -183,7 +197,7 @@ void OperationControl::OnStart() {
     MeasureImageFiles(rec);
     const auto missing = CheckAutoAllFiles(rec);
     if (!missing.empty()) {
-      for (const auto& text : missing) con.MessageBox(text, "", MsgButtons::Ok);
+      for (const auto& text : missing) ShowFailure(ctx_, FailureKind::File, Result::FileOpen, text);
       con.SetLinkIndicator("  Connect", IndicatorKind::FlashIdRed);
       con.EnterDisconnectedState();
       return;
@@ -208,7 +222,7 @@ void OperationControl::OnDownload() {
   MeasureImageFiles(rec);
   const DownloadPlan plan = PlanDownload(rec);
   if (!plan.ok) {
-    for (const auto& text : plan.messages) con.MessageBox(text, "", MsgButtons::Ok);
+    for (const auto& text : plan.messages) ShowFailure(ctx_, plan.failure, plan.result, text);
     con.EnterReadyState();
     return;
   }
@@ -260,16 +274,19 @@ void OperationControl::OnDisconnect() {
   }
   rec.m_bConnected = 0;
   con.EnterDisconnectedState();
+  RecordCompletion(ctx_);
 }
 
 void OperationControl::OnBootloaderDownload() {
   Console& con = ctx_.con;
   if (!ReadyForNext()) return;
   if (!con.Confirm("Warning!!!!!!!!!!!!!!!!!!!", {"* NOTICE *", "In case of first access to NOR Flash,",
-                                                  "it is available to download bootloader.", "Are you sure?"}))
+                                                  "it is available to download bootloader.", "Are you sure?"})) {
+    RecordFailure(ctx_, FailureKind::NotConfirmed, Result::Ok);
     return;
+  }
   if (ctx_.rec.m_nCommType == 1) {
-    con.MessageBox("Only uart mode available!!!!", "", MsgButtons::Ok);
+    ShowFailure(ctx_, FailureKind::Usage, Result::InvalidValue, "Only uart mode available!!!!");
     return;
   }
   Launch("bootloader", -1, -1, BootloaderDownloadProc);
@@ -280,6 +297,7 @@ void OperationControl::OnBootloaderDownload() {
 bool OperationControl::ConfirmErase() {
   if (!ReadyForNext()) return false;
   if (ctx_.con.Confirm("WARNING!!!!!!!!", kEraseWarningLines)) return true;
+  RecordFailure(ctx_, FailureKind::NotConfirmed, Result::Ok);
   ctx_.con.EnterReadyState();
   return false;
 }
@@ -318,6 +336,7 @@ void OperationControl::OnCheckBadBlock() {
   }
   // Nothing to do: give the controls back instead of leaving them disabled.
   con.EnterReadyState();
+  RecordCompletion(ctx_);
 }
 
 void OperationControl::OnRawDump() {

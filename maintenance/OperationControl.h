@@ -13,16 +13,17 @@
 #include "jobs/JobRunner.h"
 #include "jobs/JobState.h"
 #include "jobs/OperationRecord.h"
+#include "jobs/Outcome.h"
 #include "protocol/TargetSession.h"
 
 namespace vantrel {
 
+struct RunFacts;
 
 // How one job went, for the front end (a notice when the window is away).
 struct JobOutcome {
-  std::string op;      // "connect", "download", ...
-  std::string result;  // "ok", "failure" or "stopped"
-  std::string reason;  // the failure's own text; empty for the others
+  std::string op;  // "connect", "download", ...
+  OperationOutcome outcome;  // failure Interrupted when Cancel stopped it
   double seconds = 0;
 };
 
@@ -60,6 +61,9 @@ class OperationControl {
   void WaitForJob();
 
   JobContext& Context() { return ctx_; }
+  // What the last press came to: the job it started, or the checks that
+  // refused it. Read once the job has ended.
+  OperationOutcome LastOutcome() const { return job_.outcome.Snapshot(); }
 
   // From now on each job appends one record to the station log at `path`
   // when its thread ends (the command line records whole runs itself).
@@ -76,6 +80,8 @@ class OperationControl {
   // Starts `proc` on the job thread; `filesOf` names the operation whose
   // image files it sends (0: none), for the record.
   void StartJob(const char* op, uint8_t filesOf, JobBody proc, JobPriority priority = JobPriority::Highest);
+  // The station log's entry of a job that has ended.
+  void RecordRun(RunFacts& facts, const JobOutcome& outcome);
   bool ConfirmErase();
   bool ReadyForNext();
   bool BeginPress();

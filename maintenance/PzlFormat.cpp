@@ -27,6 +27,7 @@ bool PzlFormatJob(JobContext& ctx) {
     if (uart && ctx.job.loaderState != kLoaderNand && !DownloadNandFlashDriver(ctx, LoaderLink(ctx), 1)) return;
     if (Halted()) return;
     con.AppendLog("\n  * PZL Format", LogKind::Red);
+    EnterPhase(ctx, Phase::Format);
     const uint8_t selectedCode = SelectedRateOrRefuse(ctx);
     if (selectedCode == 0) return;
     if (!OpenAtSelectedRate(ctx, port, uart, selectedCode, false, raised)) return;
@@ -39,7 +40,7 @@ bool PzlFormatJob(JobContext& ctx) {
     // instead of reporting it done.
     if (rc != Result::Ok) {
       con.AppendLog("FAIL\n", LogKind::Red);
-      con.MessageBox(std::string("Error formatting PZL : ") + ResultText(rc) + "\n");
+      ShowFailure(ctx, FailureKindOf(rc), rc, std::string("Error formatting PZL : ") + ResultText(rc) + "\n");
       return;
     }
     con.AppendLog("OK\n", LogKind::BlueNote);
@@ -54,13 +55,14 @@ bool PzlFormatJob(JobContext& ctx) {
   if (Halted()) return false;
   // Shown after failures too: whatever happened, the handset has to be
   // switched off and on before the next operation.
-  con.MessageBox("PZL All Erased. Turn On/Off", "  NOTICE  ");
+  ShowNotice(ctx, "PZL All Erased. Turn On/Off", "  NOTICE  ");
+  AskOperator(ctx, Prompt::PowerCycle);
   con.EnterReadyState();
   return ok;
 }
 
 int PzlFormatProc(JobContext& ctx) {
-  PzlFormatJob(ctx);
+  if (PzlFormatJob(ctx)) RecordCompletion(ctx);
   return 1;
 }
 

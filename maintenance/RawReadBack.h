@@ -5,7 +5,8 @@
 
 namespace vantrel {
 
-void RawReadBackExchange(JobContext& ctx);
+// True when the whole read-back arrived ("END").
+bool RawReadBackExchange(JobContext& ctx);
 // The thread procedure of the "DUMP!!" button (exit code 0).
 int RawDumpProc(JobContext& ctx);
 

@@ -7,11 +7,13 @@
 #   bash scripts/bench.sh            # the documented run: 8 MiB at 115200 and 921600 (about 16 minutes)
 #   bash scripts/bench.sh --quick    # 2 MiB image set, for development
 #   bash scripts/bench.sh --rate 921600
-#   bash scripts/bench.sh station [--quick]   # the station alone: scale (1 to 8 handsets) and soak
+#   bash scripts/bench.sh station [--quick]   # the station alone: scale (1 to 32 handsets) and soak
+#   bash scripts/bench.sh station --scale-only --handsets 1,16,32   # some of the scale rows only
 #
 # The station benchmark (vantrel-bench-station) follows the download benchmark:
-# 1, 2, 4 and 8 handsets at 921600 bit/s at once, then 200 connect + download +
-# verify cycles in one station run (about 20 minutes; with --quick about 5).
+# 1, 2, 4, 8, 16 and 32 handsets at 921600 bit/s at once, then 200 connect +
+# download + verify cycles in one station run (about 25 minutes; with --quick
+# about 5).
 #
 # BUILD_DIR overrides the build folder. Other arguments go to vantrel-bench.
 set -euo pipefail

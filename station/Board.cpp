@@ -14,12 +14,6 @@ namespace vantrel::station {
 
 namespace {
 
-// What the connect step logs when it starts to listen for the BOOT byte, and
-// the listen line that follows it at once.
-constexpr const char* kSwitchOnLog = "Turn on the target phone";
-constexpr const char* kListenLog = "Listen for the BOOT signal";
-constexpr const char* kSwitchOnPrompt = "Switch the handset on";
-
 std::string Str(const nlohmann::json& j, const char* key) {
   auto it = j.find(key);
   if (it == j.end()) return "";
@@ -50,7 +44,22 @@ std::string Fit(const std::string& raw, size_t width) {
   return text.substr(0, width - 1) + "~";
 }
 
+Prompt PromptOf(const std::string& name) {
+  for (Prompt p : {Prompt::SwitchOn, Prompt::PowerCycle})
+    if (name == PromptName(p)) return p;
+  return Prompt::None;
+}
+
 }  // namespace
+
+const char* PromptText(Prompt prompt) {
+  switch (prompt) {
+    case Prompt::SwitchOn: return "Switch the handset on";
+    case Prompt::PowerCycle: return "Switch the handset off and on";
+    case Prompt::None: break;
+  }
+  return "";
+}
 
 Board::Board(const std::vector<std::pair<std::string, std::string>>& portsAndDevices, int repeat) : repeat_(repeat) {
   for (const auto& [port, device] : portsAndDevices) {
@@ -65,7 +74,7 @@ void Board::BeginRun(size_t i) {
   Row& r = rows_[i];
   ++r.run;
   r.phase = "starting";
-  r.prompt = false;
+  r.prompt = Prompt::None;
   r.percent = -1;
   r.bytesPerSecond = 0;
   r.secondsLeft = -1;
@@ -76,21 +85,17 @@ void Board::BeginRun(size_t i) {
   r.reportedStatus = -1;
 }
 
-void Board::Apply(size_t i, const nlohmann::json& e, bool* promptRaised) {
+Prompt Board::Apply(size_t i, const nlohmann::json& e) {
   Row& r = rows_[i];
   const std::string event = Str(e, "event");
-  if (event == "log") {
-    const std::string text = Str(e, "text");
-    if (text.find(kSwitchOnLog) != std::string::npos) {
-      if (!r.prompt && promptRaised != nullptr) *promptRaised = true;
-      r.prompt = true;
-    } else if (r.prompt && text.find(kListenLog) == std::string::npos &&
-               text.find_first_not_of(" \t\r\n") != std::string::npos) {
-      r.prompt = false;  // the BOOT byte came, or the wait ended
-    }
-    return;
+  if (event == "prompt") {
+    const Prompt asked = PromptOf(Str(e, "prompt"));
+    const bool raised = asked != Prompt::None && asked != r.prompt;
+    r.prompt = asked;
+    return raised ? asked : Prompt::None;
   }
-  if (event != "note") r.prompt = false;
+  // A prompt holds until the operation moves on.
+  if (event == "phase" || event == "operation" || event == "exit") r.prompt = Prompt::None;
   if (event == "exit") {
     r.finished = true;
     r.reportedStatus = static_cast<int>(Num(e, "status", -1));
@@ -104,17 +109,18 @@ void Board::Apply(size_t i, const nlohmann::json& e, bool* promptRaised) {
     } else if (Str(e, "ok") == "false" && r.firstFailure.empty()) {
       r.firstFailure = Str(e, "op") + ": " + Str(e, "reason");
     }
+  } else if (event == "phase") {
+    r.phase = Str(e, "phase");
+    if (r.phase == PhaseName(Phase::Download)) r.phase += " " + Str(e, "item");
+    if (r.phase == PhaseName(Phase::Verify)) r.percent = -1;  // the read-back's bar starts again
   } else if (event == "progress") {
     r.percent = static_cast<int>(Num(e, "percent", 0));
     r.bytesPerSecond = Num(e, "bytes_per_second", 0);
     r.secondsLeft = Num(e, "seconds_left", -1);
   } else if (event == "note") {
     r.lastNote = Str(e, "text");
-    if (r.lastNote.rfind("verify: reading back", 0) == 0) {
-      r.phase = "verify";
-      r.percent = -1;
-    }
   }
+  return Prompt::None;
 }
 
 RunResult Board::EndRun(size_t i, int waitStatus, const std::string& lastErrLine, bool interrupted) {
@@ -149,7 +155,7 @@ RunResult Board::EndRun(size_t i, int waitStatus, const std::string& lastErrLine
     failures_.push_back(res);
   }
   ++runs_;
-  r.prompt = false;
+  r.prompt = Prompt::None;
   r.percent = -1;
   r.phase = res.failure.empty() ? "done" : r.phase;
   r.result = res.failure.empty() ? "ok" : "FAILED (" + res.failure + ")";
@@ -169,8 +175,9 @@ std::vector<std::string> Board::Table(int width) const {
   };
   std::vector<std::string> out = {line("PORT", "DEVICE", "PHASE", "%", "RATE", "LEFT", "RESULT")};
   for (const Row& r : rows_) {
-    const bool moving = r.percent >= 0 && !r.prompt;
-    out.push_back(line(r.port, r.device, r.prompt ? kSwitchOnPrompt : r.phase,
+    const bool prompting = r.prompt != Prompt::None;
+    const bool moving = r.percent >= 0 && !prompting;
+    out.push_back(line(r.port, r.device, prompting ? PromptText(r.prompt) : r.phase,
                        moving ? std::to_string(r.percent) + "%" : "",
                        moving && r.bytesPerSecond > 0 ? cli::FormatRate(r.bytesPerSecond) : "",
                        moving ? Duration(r.secondsLeft) : "", r.result));
@@ -181,7 +188,7 @@ std::vector<std::string> Board::Table(int width) const {
 std::string Board::Line(size_t i) const {
   const Row& r = rows_[i];
   std::string l = platform::EscapeField(r.port) + ": ";
-  if (r.prompt) return l + kSwitchOnPrompt;
+  if (r.prompt != Prompt::None) return l + PromptText(r.prompt);
   l += platform::EscapeField(r.phase);
   if (r.percent >= 0) {
     l += "  " + std::to_string(r.percent) + "%";
@@ -193,7 +200,7 @@ std::string Board::Line(size_t i) const {
 
 std::string Board::ChangeKey(size_t i) const {
   const Row& r = rows_[i];
-  return std::to_string(r.prompt) + r.phase + "|" + r.result + "|" + std::to_string(r.percent < 0 ? -1 : r.percent / 10);
+  return std::string(PromptName(r.prompt)) + r.phase + "|" + r.result + "|" + std::to_string(r.percent < 0 ? -1 : r.percent / 10);
 }
 
 std::vector<std::string> Board::Summary() const {

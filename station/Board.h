@@ -8,7 +8,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include "jobs/Outcome.h"
+
 namespace vantrel::station {
+
+// The operator's words for a prompt ("Switch the handset on").
+const char* PromptText(Prompt prompt);
 
 struct RunResult {
   std::string port;
@@ -23,7 +28,7 @@ struct Row {
   std::string port;
   std::string device;
   std::string phase = "waiting";
-  bool prompt = false;   // the handset should be switched on now
+  Prompt prompt = Prompt::None;  // what the operator is to do with this handset now
   int percent = -1;      // -1: no progress yet in this operation
   double bytesPerSecond = 0;
   double secondsLeft = -1;
@@ -43,9 +48,9 @@ class Board {
   size_t Size() const { return rows_.size(); }
   const Row& At(size_t i) const { return rows_[i]; }
   void BeginRun(size_t i);
-  // Takes one worker event. Sets `promptRaised` when the port starts to wait
-  // for its handset to be switched on.
-  void Apply(size_t i, const nlohmann::json& event, bool* promptRaised);
+  // Takes one worker event. Returns the prompt the port begins to wait for
+  // with it (None when it does not begin to wait).
+  Prompt Apply(size_t i, const nlohmann::json& event);
   // The run ended with `waitStatus` (as waitpid gives it). It succeeded only
   // when the worker's exit event said so and its exit status agrees: a
   // program that ends well without that event never ran the operations.

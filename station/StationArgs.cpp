@@ -54,8 +54,10 @@ questions: give --yes for operations that erase.
 
 On a terminal the table (port, device, phase, percentage, bytes per second,
 time left, result) is redrawn in place; otherwise one line is printed per
-change. "Switch the handset on" shows on the row of the port that waits for
-its handset; the other ports carry on meanwhile.
+change. The phase is the worker's (connecting, loader-upload, download and
+its item, erase, format, dump, verify). "Switch the handset on" (or "off and
+on") shows on the row of the port that waits for its handset; the other ports
+carry on meanwhile.
 
 Ctrl-C (or SIGTERM) cancels every worker the way vantrel-cli's own Ctrl-C does
 and waits for them, so that every port is released and no run that was cut

@@ -170,14 +170,19 @@ class Station {
   void OnLine(size_t i, const std::string& line) {
     nlohmann::json e = vantrel::history::ParseJsonLine(line);
     if (e.is_discarded() || !e.is_object()) e = {{"event", "output"}, {"text", line}};
-    bool prompt = false;
-    board_.Apply(i, e, &prompt);
+    const vantrel::Prompt raised = board_.Apply(i, e);
     if (!o_.json) return;
     e["port"] = board_.At(i).port;
     e["run"] = board_.At(i).run;
     e["t"] = static_cast<double>(static_cast<int64_t>(Seconds() * 1000)) / 1000;
-    Emit(e);
-    if (prompt) Emit({{"event", "prompt"}, {"port", board_.At(i).port}, {"text", "Switch the handset on"}});
+    // The station tells of a prompt once, when the port begins to wait, in
+    // the operator's words; the worker's own prompt events end there.
+    if (e.value("event", nlohmann::json()) != "prompt") {
+      Emit(e);
+    } else if (raised != vantrel::Prompt::None) {
+      e["text"] = PromptText(raised);
+      Emit(e);
+    }
   }
 
   void OnEnd(size_t i) {

@@ -1,5 +1,5 @@
-// Judging an operation from what the jobs showed the operator: the exit
-// status of the front end rests on it.
+// Judging an operation from its outcome: the exit status of the front end
+// rests on it.
 #include <gtest/gtest.h>
 
 #include "cli/CliConsole.h"
@@ -9,149 +9,44 @@
 namespace vantrel::cli {
 namespace {
 
-TEST(CliOutcome, MessagesAreClassifiedByTheirFixedTexts) {
+TEST(CliOutcome, StatusAndReasonComeFromTheOutcome) {
+  auto failed = [](FailureKind kind, Result rc, std::string box = "", std::string port = "") {
+    OperationOutcome o;
+    o.failure = kind;
+    o.result = rc;
+    o.message = {std::move(box), ""};
+    o.portProblem = std::move(port);
+    return o;
+  };
+  OperationOutcome done;
+  done.completed = true;
+  done.message = {"Download Finished", "  NOTICE  "};
   struct Case {
-    const char* text;
-    MessageClass cls;
-    FailureKind kind;
+    OperationOutcome outcome;
+    Refusal refusal;
+    int status;
+    std::string reason;
   } cases[] = {
-      {"Download Finished", MessageClass::Success, FailureKind::None},
-      {"DUMP Complete", MessageClass::Success, FailureKind::None},
-      {"END", MessageClass::Success, FailureKind::None},
-      {"Start Address check OK!!\r\nCheck start block Address : 0x20000", MessageClass::Neutral, FailureKind::None},
-      {"VLF All Erased. Turn On/Off", MessageClass::Neutral, FailureKind::None},
-      {"Please select download item", MessageClass::Failure, FailureKind::Usage},
-      {"Dump range invalid", MessageClass::Failure, FailureKind::Usage},
-      {"start address -> PROTECT AREA\r\nCheck the start adress!!!!", MessageClass::Failure, FailureKind::Usage},
-      {"Only uart mode available!!!!", MessageClass::Failure, FailureKind::Usage},
-      {"Check the file location", MessageClass::Failure, FailureKind::File},
-      {"File size error", MessageClass::Failure, FailureKind::File},
-      {"NAND : Rscr1 file not existed", MessageClass::Failure, FailureKind::File},
-      {"Internal Error! (file creation)", MessageClass::Failure, FailureKind::File},
-      {"Error flashing image set : File open error\n", MessageClass::Failure, FailureKind::File},
-      {"Error flashing image set : COM port error\n", MessageClass::Failure, FailureKind::Port},
-      {"Comport error", MessageClass::Failure, FailureKind::Port},
-      {"Error flashing image set : No respone at the target phone\n", MessageClass::Failure, FailureKind::Handset},
-      {"Timeout : No Response at the target phone", MessageClass::Failure, FailureKind::Handset},
-      {"0x77 error 3", MessageClass::Failure, FailureKind::Handset},
+      {done, {}, kExitOk, ""},
+      {failed(FailureKind::Handset, Result::NoResponse, "Error flashing image set : No response\n"), {}, kExitHandset,
+       "Error flashing image set : No response"},
+      // Without a box of its own the result code says it, with the port's reason.
+      {failed(FailureKind::Port, Result::ComPort, "", "/dev/ttyUSB0: busy"), {}, kExitPort,
+       "COM port error (/dev/ttyUSB0: busy)"},
+      {failed(FailureKind::File, Result::FileWrite, "Error writing dump file"), {}, kExitFile, "Error writing dump file"},
+      // Neither finished nor said why: not done.
+      {OperationOutcome{}, {}, kExitHandset, "the operation ended without its completion notice"},
+      // The command line's refusal comes before what the job made of it.
+      {failed(FailureKind::File, Result::Ok, "File select canceled"),
+       {FailureKind::NotConfirmed, "/x.dmp exists and was not overwritten"}, kExitNotConfirmed,
+       "/x.dmp exists and was not overwritten"},
+      {OperationOutcome{}, {FailureKind::Interrupted, "Are you sure?"}, kExitInterrupted, "Are you sure?"},
   };
   for (const Case& c : cases) {
-    MessageMeaning m = ClassifyMessage(c.text);
-    EXPECT_EQ(m.cls, c.cls) << c.text;
-    EXPECT_EQ(m.kind, c.kind) << c.text;
+    const Judgement j = Judge(c.outcome, c.refusal);
+    EXPECT_EQ(j.status, c.status) << c.reason;
+    EXPECT_EQ(j.reason, c.reason);
   }
-}
-
-TEST(CliOutcome, DownloadNeedsItsCompletionNotice) {
-  OutcomeTracker t;
-  t.Begin(ExpectationFor(OpKind::Download, kItemImgset));
-  t.OnLog("\n      Download", std::nullopt);
-  t.OnLog("  Completed", LogKind::BlueNote);
-  EXPECT_EQ(t.Judge().status, kExitHandset);  // no "Download Finished" yet
-  t.OnMessage("Download Finished");
-  EXPECT_EQ(t.Judge().status, kExitOk);
-  // A chain's notice is a different one.
-  t.Begin(ExpectationFor(OpKind::Download, kItemAll));
-  t.OnMessage("Download Finished");
-  EXPECT_NE(t.Judge().status, kExitOk);
-  t.OnMessage("All Download Finished");
-  EXPECT_EQ(t.Judge().status, kExitOk);
-}
-
-TEST(CliOutcome, AFailureBoxBeforeTheNoticeStillFails) {
-  // The bootloader's Boot2 step shows "Download Finished" whatever happened.
-  OutcomeTracker t;
-  t.Begin(ExpectationFor(OpKind::Bootloader, -1));
-  t.OnMessage("Bootloader Download available in UART Comport");
-  t.OnMessage("Error flashing image set : No respone at the target phone\n");
-  t.OnMessage("Download Finished");
-  Judgement j = t.Judge();
-  EXPECT_EQ(j.status, kExitHandset);
-  EXPECT_EQ(j.reason, "Error flashing image set : No respone at the target phone");
-}
-
-TEST(CliOutcome, RedFailAfterAStepNamesThatStep) {
-  OutcomeTracker t;
-  t.Begin(ExpectationFor(OpKind::EraseAll, -1));
-  t.OnLog("\n  * NAND Flash all erase", LogKind::Red);
-  t.OnLog("\n    Open Comport\t\t\t\t> > > ", std::nullopt);
-  t.OnLog("FAIL", LogKind::Red);
-  Judgement j = t.Judge();
-  EXPECT_EQ(j.status, kExitPort);
-  EXPECT_EQ(j.reason, "Open Comport: FAIL");
-
-  t.Begin(ExpectationFor(OpKind::NandDump, -1));
-  t.OnLog("\n    Open Comport\t\t\t\t> > > ", std::nullopt);
-  t.OnLog("OK", LogKind::BlueNote);
-  t.OnLog("\n    Set Target Phone BaudRate\t\t> > > ", std::nullopt);
-  t.OnLog("FAIL\n", LogKind::Red);
-  EXPECT_EQ(t.Judge().status, kExitHandset);
-
-  // The connect step's own failure to open.
-  t.Begin(ExpectationFor(OpKind::Connect, -1));
-  t.OnLog("\n     Try to open COM7\t>", LogKind::BlueNote);
-  t.OnLog(" Fail\n", LogKind::Red);
-  t.OnMessage("Comm Error");
-  EXPECT_EQ(t.Judge().status, kExitPort);
-}
-
-TEST(CliOutcome, UnknownFlashTypeDoesNotFailTheConnect) {
-  OutcomeTracker t;
-  t.Begin(ExpectationFor(OpKind::Connect, -1));
-  t.OnLog("     Flash Type Checking\t\t\t> > > ", std::nullopt);
-  t.OnLog("device_id=0 FAIL\n", LogKind::Red);
-  t.OnLog("     Flash type Checking\t\t\t> > > ", std::nullopt);
-  t.OnLog("FAIL\n", LogKind::Red);
-  t.OnLog("Available\n\n", LogKind::BlueNote);
-  EXPECT_EQ(t.Judge().status, kExitOk);
-}
-
-TEST(CliOutcome, FormatsAreJudgedByTheirOkLine) {
-  OutcomeTracker t;
-  t.Begin(ExpectationFor(OpKind::VlfFormat, -1));
-  t.OnLog("\n    Open Comport\t\t\t\t> > > ", std::nullopt);
-  t.OnLog("OK", LogKind::BlueNote);  // the port, not the format
-  t.OnMessage("VLF All Erased. Turn On/Off");
-  EXPECT_NE(t.Judge().status, kExitOk);
-  t.OnLog("\n    Now NAND VLF Format Setting\t\t> > > ", std::nullopt);
-  t.OnLog("OK\n", LogKind::BlueNote);
-  EXPECT_EQ(t.Judge().status, kExitOk);
-}
-
-TEST(CliOutcome, NothingShownMeansNoSuccess) {
-  OutcomeTracker t;
-  t.Begin(ExpectationFor(OpKind::NorDump, -1));
-  Judgement j = t.Judge();
-  EXPECT_EQ(j.status, kExitHandset);
-  EXPECT_FALSE(j.reason.empty());
-  t.Begin(ExpectationFor(OpKind::Disconnect, -1));
-  EXPECT_EQ(t.Judge().status, kExitOk);
-}
-
-TEST(CliOutcome, BlockLinesGiveTheWrittenRanges) {
-  WrittenRange r;
-  ASSERT_TRUE(ParseBlockLine("    0 x 4A0000\t Download   131072 bytes\t. . . .  ", r));
-  EXPECT_EQ(r.address, 0x4A0000u);
-  EXPECT_EQ(r.length, 131072u);
-  ASSERT_TRUE(ParseBlockLine("    0 x 0\t\t Download   2048 bytes\t. . . .  ", r));
-  EXPECT_EQ(r.address, 0u);
-  EXPECT_EQ(r.length, 2048u);
-  EXPECT_FALSE(ParseBlockLine("\r\n    0 x 1E90000\t Erase   131072 bytes\t. . . .    OK ", r));
-  EXPECT_FALSE(ParseBlockLine(" checksum : ", r));
-
-  OutcomeTracker t;
-  t.Begin(ExpectationFor(OpKind::Download, kItemImgset));
-  t.OnLog("\n  * NAND : Imgset Download", LogKind::Red);
-  t.OnLog("    0 x 4A0000\t Download   131072 bytes\t. . . .  ", std::nullopt);
-  t.OnLog(" checksum : ", std::nullopt);
-  t.OnLog("0x1F\n", LogKind::Red);
-  t.OnLog("    0 x 4C0000\t Download   4096 bytes\t. . . .  ", std::nullopt);
-  auto w = t.Written();
-  ASSERT_EQ(w.size(), 2u);
-  EXPECT_EQ(w[1].address, 0x4C0000u);
-  EXPECT_EQ(w[1].length, 4096u);
-  EXPECT_EQ(w[0].section, "NAND : Imgset Download");
-  EXPECT_EQ(w[1].section, "NAND : Imgset Download");
 }
 
 // The console answers confirmations from --yes or the terminal, and refuses
@@ -180,7 +75,7 @@ class NullSink : public EventSink {
   void ProgressEnd() override {}
   void Note(const std::string& n) override { notes.push_back(n); }
   void OpBegin(int, int, const std::string&) override {}
-  void OpEnd(int, int, const std::string&, int, const std::string&) override {}
+  void OpEnd(int, int, const std::string&, const Judgement&) override {}
   void Verify(const std::string&, bool, uint32_t, int64_t, const std::string&) override {}
   void Trace(const std::string&) override {}
   void Info(const std::string&, uint64_t, uint32_t) override {}
@@ -204,13 +99,13 @@ TEST(CliConsoleTest, ConfirmationsByYesTerminalOrNobody) {
   EXPECT_FALSE(asked.Confirm("WARNING!!!!!!!!", {"All NAND flash data are erased.", "Are you sure?"}));
   ASSERT_EQ(no.asked.size(), 1u);
   EXPECT_EQ(no.asked[0], "WARNING!!!!!!!! All NAND flash data are erased. Are you sure?");
-  EXPECT_EQ(asked.Tracker().Judge().status, kExitNotConfirmed);
+  EXPECT_EQ(asked.FirstRefusal().kind, FailureKind::NotConfirmed);
 
   FixedAsker nobody(std::nullopt);
   CliConsole headless(sink, rec, &nobody, false);
   headless.BeginOperation(op, {});
   EXPECT_EQ(headless.MessageBox("Proceed?", "", MsgButtons::OkCancel), MsgAnswer::Cancel);
-  EXPECT_EQ(headless.Tracker().Judge().status, kExitNotConfirmed);
+  EXPECT_EQ(headless.FirstRefusal().kind, FailureKind::NotConfirmed);
   ASSERT_EQ(sink.notes.size(), 1u);
   EXPECT_NE(sink.notes[0].find("--yes"), std::string::npos);
 }
@@ -244,7 +139,7 @@ TEST(CliConsoleTest, DialogsAreAnsweredFromTheOperation) {
   op.file = "/";
   con.BeginOperation(op, {});
   EXPECT_FALSE(con.SaveFileDialog("x.dmp", ""));
-  EXPECT_EQ(con.Tracker().Judge().status, kExitNotConfirmed);
+  EXPECT_EQ(con.FirstRefusal().kind, FailureKind::NotConfirmed);
 }
 
 TEST(CliConsoleTest, ControlsFillTheRecordWithMeasuredSizes) {

@@ -8,6 +8,7 @@
 
 #include "JsonCheck.h"
 #include "cli/CliConsole.h"
+#include "cli/ExitStatus.h"
 #include "cli/Json.h"
 #include "cli/Output.h"
 #include "cli/ProgressMeter.h"
@@ -152,12 +153,13 @@ TEST(CliJsonSink, EveryEventIsOneParsableObject) {
   sink.Progress(s);
   sink.Note("ModemManager is running");
   sink.OpBegin(1, 2, "connect");
-  sink.OpEnd(1, 2, "connect", 4, "Timeout : No Response at the target phone");
+  sink.OpEnd(1, 2, "connect", Judgement(kExitHandset, "Timeout : No Response at the target phone"));
+  sink.Written({FlashRegion::Nor, 0x100000, 0x8000});
   sink.Verify("download imgset a.img", false, 4096, 0x4A0010, "");
   sink.Info("a.img", 3, 0x102);
   sink.Finish(4, 0, 2);
   auto lines = Lines(out.Text());
-  ASSERT_EQ(lines.size(), 14u);
+  ASSERT_EQ(lines.size(), 15u);
   test::JsonLine j;
   for (const auto& l : lines) EXPECT_TRUE(j.Parse(l)) << l;
   ASSERT_TRUE(j.Parse(lines[0]));
@@ -178,10 +180,13 @@ TEST(CliJsonSink, EveryEventIsOneParsableObject) {
   EXPECT_EQ(j.Get("ok"), "false");
   EXPECT_EQ(j.Get("failure"), "handset");
   ASSERT_TRUE(j.Parse(lines[11]));
-  EXPECT_EQ(j.Get("first_difference"), "0x4A0010");
+  EXPECT_EQ(j.Get("region"), "NOR");
+  EXPECT_EQ(j.Get("address"), "0x100000");
   ASSERT_TRUE(j.Parse(lines[12]));
-  EXPECT_EQ(j.Get("checksum"), "0x102");
+  EXPECT_EQ(j.Get("first_difference"), "0x4A0010");
   ASSERT_TRUE(j.Parse(lines[13]));
+  EXPECT_EQ(j.Get("checksum"), "0x102");
+  ASSERT_TRUE(j.Parse(lines[14]));
   EXPECT_EQ(j.Get("event"), "exit");
   EXPECT_EQ(j.Get("status"), "4");
 }

@@ -2,6 +2,7 @@
 // simulator: connect, download, dump back and compare; a handset that gives
 // up; --verify catching a bit the flash stored wrongly; two handsets at once.
 #include "SimSession.h"
+#include "tests/support/JsonSchema.h"
 
 namespace vantrel::cli {
 namespace {
@@ -21,6 +22,12 @@ TEST_F(CliSession, ConnectDownloadDumpBackAndCompare) {
   for (const auto& rec : recs) std::copy(rec.data.begin(), rec.data.end(), expected.begin() + (rec.address - 0x4A0000));
   EXPECT_TRUE(ReadAll(dump) == expected);
   EXPECT_TRUE(sim->ReadNand(0x4C0000, 0x6000) == recs[1].data);
+
+  // Every event is one the schema of the event stream describes.
+  const nlohmann::json schema = vantrel::test::EventSchema();
+  std::stringstream lines(r.out);
+  for (std::string line; std::getline(lines, line);)
+    EXPECT_EQ(vantrel::test::SchemaViolation(schema, nlohmann::json::parse(line)), "") << line;
 
   auto events = Events(r.out);
   int ok = 0;

@@ -15,6 +15,8 @@
 namespace vantrel::cli {
 namespace {
 
+constexpr FlashRegion N = FlashRegion::Nand;
+
 class TempFile {
  public:
   explicit TempFile(const std::vector<uint8_t>& bytes) {
@@ -64,11 +66,11 @@ struct RecordFile {
 TEST(CliVerify, RecordBlocksMapToTheirRecordsAndMerge) {
   RecordFile rf;
   TempFile f(rf.bytes);
-  VerifySource src{Layout::Records, FlashKind::Nand, f.path(), 0, ""};
+  VerifySource src{Layout::Records, FlashRegion::Nand, f.path(), 0, ""};
   // Blocks of 0x200 and 0x100 for the first record, a resend of the second
   // block, then the third record right behind the first.
-  std::vector<WrittenRange> ranges = {{0x4A0000, 0x200, ""}, {0x4A0200, 0x100, ""}, {0x4A0200, 0x100, ""},
-                                      {0x4A0300, 0x200, ""}};
+  std::vector<FlashRange> ranges = {{N, 0x4A0000, 0x200}, {N, 0x4A0200, 0x100}, {N, 0x4A0200, 0x100},
+                                      {N, 0x4A0300, 0x200}};
   std::vector<Span> spans;
   std::string error;
   ASSERT_TRUE(BuildSpans(src, ranges, spans, error)) << error;
@@ -82,13 +84,13 @@ TEST(CliVerify, RecordBlocksMapToTheirRecordsAndMerge) {
 TEST(CliVerify, ABlockOutsideTheFileIsNamed) {
   RecordFile rf;
   TempFile f(rf.bytes);
-  VerifySource src{Layout::Records, FlashKind::Nand, f.path(), 0, ""};
+  VerifySource src{Layout::Records, FlashRegion::Nand, f.path(), 0, ""};
   std::vector<Span> spans;
   std::string error;
-  EXPECT_FALSE(BuildSpans(src, {{0x600000, 0x10, ""}}, spans, error));
+  EXPECT_FALSE(BuildSpans(src, {{N, 0x600000, 0x10}}, spans, error));
   EXPECT_NE(error.find("0x600000"), std::string::npos) << error;
   src.path = "/no/such/file";
-  EXPECT_FALSE(BuildSpans(src, {{0x4A0000, 0x10, ""}}, spans, error));
+  EXPECT_FALSE(BuildSpans(src, {{N, 0x4A0000, 0x10}}, spans, error));
   EXPECT_NE(error.find("cannot read"), std::string::npos);
 }
 
@@ -97,20 +99,20 @@ TEST(CliVerify, RawAndStreamLayouts) {
   TempFile f(file);
   std::vector<Span> spans;
   std::string error;
-  VerifySource raw{Layout::Raw, FlashKind::Nor, f.path(), 0x1FE0000, ""};
-  ASSERT_TRUE(BuildSpans(raw, {{0x1FE0000, 0x400, ""}, {0x1FE0400, 0x100, ""}}, spans, error)) << error;
+  VerifySource raw{Layout::Raw, FlashRegion::Nor, f.path(), 0x1FE0000, ""};
+  ASSERT_TRUE(BuildSpans(raw, {{N, 0x1FE0000, 0x400}, {N, 0x1FE0400, 0x100}}, spans, error)) << error;
   ASSERT_EQ(spans.size(), 1u);
-  EXPECT_EQ(spans[0].flash, FlashKind::Nor);
+  EXPECT_EQ(spans[0].flash, FlashRegion::Nor);
   EXPECT_EQ(spans[0].expected, file);
   // Past the end of the file.
   spans.clear();
-  EXPECT_FALSE(BuildSpans(raw, {{0x1FE0400, 0x200, ""}}, spans, error));
+  EXPECT_FALSE(BuildSpans(raw, {{N, 0x1FE0400, 0x200}}, spans, error));
 
   // A stream lands where the loader writes it; a block reported twice at the
   // same address is a resend, not the next part of the file.
   spans.clear();
-  VerifySource stream{Layout::Stream, FlashKind::Nand, f.path(), 0x5000000, ""};
-  ASSERT_TRUE(BuildSpans(stream, {{7, 0x300, ""}, {7, 0x300, ""}, {0x307, 0x200, ""}}, spans, error)) << error;
+  VerifySource stream{Layout::Stream, FlashRegion::Nand, f.path(), 0x5000000, ""};
+  ASSERT_TRUE(BuildSpans(stream, {{N, 7, 0x300}, {N, 7, 0x300}, {N, 0x307, 0x200}}, spans, error)) << error;
   ASSERT_EQ(spans.size(), 1u);
   EXPECT_EQ(spans[0].address, 0x5000000u);
   EXPECT_EQ(spans[0].expected, file);
@@ -124,26 +126,28 @@ TEST(CliVerify, FirstDifference) {
   EXPECT_FALSE(FirstDifference(0x100, a, {1, 2, 3, 4, 5}));
 }
 
-TEST(CliVerify, SectionsNameTheirFiles) {
+TEST(CliVerify, TransfersNameTheirFiles) {
   OperationRecord rec;
   rec.m_strImageFileName = "i.img";
   rec.m_strManualNandImage = "m.img";
   rec.m_nStartAddress = 0x40000;
   rec.m_strFactoryFSFileName = "f.vlf";
   rec.m_nLinkMode = LinkMode::Uart;
-  VerifySource s = SourceForSection("NAND : Imgset Download", rec);
+  auto source = [&rec](ImageItem item, FlashRegion region = N) { return SourceForTransfer({item, region, {}}, rec); };
+  VerifySource s = source(ImageItem::Imgset);
   EXPECT_EQ(s.layout, Layout::Records);
   EXPECT_EQ(s.path, "i.img");
-  s = SourceForSection("NOR : Imgset Download", rec);
-  EXPECT_EQ(s.flash, FlashKind::Nor);
-  s = SourceForSection("NAND : Manual Download", rec);
+  EXPECT_EQ(source(ImageItem::Imgset, FlashRegion::Nor).flash, FlashRegion::Nor);
+  s = source(ImageItem::Manual);
   EXPECT_EQ(s.layout, Layout::Raw);
+  EXPECT_EQ(s.path, "m.img");
   EXPECT_EQ(s.base, 0x40000u);
-  EXPECT_EQ(SourceForSection("NAND : VLF Format & Download", rec).layout, Layout::Stream);
+  EXPECT_EQ(source(ImageItem::FileSystem).layout, Layout::Stream);
   rec.m_nLinkMode = LinkMode::Usb;
-  EXPECT_EQ(SourceForSection("NAND : VLF Format & Download", rec).layout, Layout::Records);
-  EXPECT_EQ(SourceForSection("Boot2 Download", rec).layout, Layout::None);
-  EXPECT_EQ(SourceForSection("NAND : Entire Flash Download", rec).layout, Layout::None);
+  EXPECT_EQ(source(ImageItem::FileSystem).layout, Layout::Records);
+  EXPECT_EQ(source(ImageItem::Boot2).layout, Layout::None);
+  EXPECT_EQ(source(ImageItem::EntireFlash).layout, Layout::None);
+  EXPECT_EQ(TransferName({ImageItem::Imgset, FlashRegion::Nor, {}}), "NOR : Imgset Download");
 }
 
 // A handset that keeps sending blocks: the read-back keeps the range it
@@ -160,7 +164,7 @@ TEST(CliVerify, ReadBackTakesNoMoreThanTheRange) {
   rec.m_nLinkMode = LinkMode::Usb;
   TargetSession session;
   std::vector<uint8_t> got;
-  EXPECT_EQ(ReadBackFlash(session, rec, FlashKind::Nand, 0x4A0000, 0x100, got, nullptr), Result::Internal);
+  EXPECT_EQ(ReadBackFlash(session, rec, FlashRegion::Nand, 0x4A0000, 0x100, got, nullptr), Result::Internal);
   EXPECT_EQ(got.size(), 0x100u);
 }
 

@@ -11,7 +11,7 @@
 
 #include "history/History.h"
 #include "jobs/JobState.h"
-#include "jobs/Notices.h"
+#include "jobs/Outcome.h"
 #include "link/ResultCodes.h"
 #include "link/Timing.h"
 #include "maintenance/OperationControl.h"

@@ -207,10 +207,11 @@ TEST(DownloadChecksTest, RecordFilesMustParseToTheirLastByte) {
                          "\r\n3 bytes are left over after the last record, at offset 50 (0x32)."};
   for (int item : {kItemRsrc2, kItemAll}) {
     rec.m_nDownloadItem = item;
-    EXPECT_EQ(PlanDownload(rec).messages, refused);
+    const DownloadPlan plan = PlanDownload(rec);
+    EXPECT_EQ(plan.messages, refused);
+    EXPECT_EQ(plan.failure, FailureKind::File);
   }
   EXPECT_EQ(CheckAutoAllFiles(rec), refused);
-  EXPECT_EQ(rec.m_nFileFault, Result::FileRead);
   rec.m_strRscr2FileName = good;
   EXPECT_TRUE(PlanDownload(rec).ok);
   EXPECT_TRUE(CheckAutoAllFiles(rec).empty());

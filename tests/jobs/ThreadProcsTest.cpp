@@ -101,6 +101,11 @@ TEST_F(ThreadProcsTest, AutoAllEndsWhenTheConnectFails) {
   EXPECT_EQ(rec.m_nConnectResult, -1);
   EXPECT_EQ(ctx.job.expectedTicks, 0);
   EXPECT_EQ(con.MessageTexts(), std::vector<std::string>{"Comm Error"});
+  // The port that did not open names the kind; the box gives the words.
+  const OperationOutcome outcome = ctx.job.outcome.Snapshot();
+  EXPECT_EQ(outcome.failure, FailureKind::Port);
+  EXPECT_EQ(outcome.message.text, "Comm Error");
+  EXPECT_FALSE(outcome.completed);
 }
 
 TEST_F(ThreadProcsTest, NorProceduresCount) {

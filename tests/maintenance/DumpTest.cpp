@@ -307,7 +307,7 @@ TEST_F(DumpTest, FullDiskFailsTheDumpAndKeepsBothTheOldFileAndWhatWasWritten) {
   ASSERT_EQ(boxes.size(), 1u) << con.Dump();
   EXPECT_EQ(boxes[0], "Error writing dump file : File too large\n" + path +
                           ".partial\nThe dump stopped after 262144 of 1048576 bytes.\n | VANTREL Downloader");
-  EXPECT_EQ(rec.m_nFileFault, Result::FileWrite);  // the disk's failure, not the handset's
+  EXPECT_EQ(Job().outcome.Snapshot().failure, FailureKind::File);  // the disk's failure, not the handset's
   const std::string log = con.LogSince(mark);
   EXPECT_NE(log.find("\r\n\r\n -  Fail!!!!!!!!"), std::string::npos);
   EXPECT_EQ(log.find("Completed"), std::string::npos);

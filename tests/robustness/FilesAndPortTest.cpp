@@ -99,6 +99,10 @@ TEST_F(FilesAndPort, PortTakenBetweenStartAndDownload) {
   EXPECT_EQ(log.find("Completed"), std::string::npos);
   EXPECT_EQ(con.LastState(), "Ready");
   EXPECT_FALSE(rec.m_pLink);
+  // No box said so, yet the download failed, on the port, for the link's reason.
+  const OperationOutcome outcome = control->LastOutcome();
+  EXPECT_EQ(outcome.failure, FailureKind::Port);
+  EXPECT_NE(FailureReason(outcome).find("busy, held by process "), std::string::npos) << FailureReason(outcome);
   Release();
   // The loader still runs: the same DOWNLOAD works now, without a new START.
   con.Clear();

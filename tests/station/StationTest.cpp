@@ -14,6 +14,7 @@
 #include "history/History.h"
 #include "link/SerialDevice.h"
 #include "payloads/Payloads.h"
+#include "tests/support/JsonSchema.h"
 
 namespace vantrel::cli {
 namespace {
@@ -122,6 +123,11 @@ TEST_F(Station, CtrlCCancelsEveryWorkerAndReleasesEveryPort) {
   station.Signal(SIGINT);
   CliResult r = station.Finish();
   EXPECT_EQ(r.status, kExitInterrupted) << r.out << r.err;
+  // The merged stream is the one the schema describes, the station's own events included.
+  const nlohmann::json schema = vantrel::test::EventSchema();
+  std::stringstream lines(r.out);
+  for (std::string line; std::getline(lines, line);)
+    EXPECT_EQ(vantrel::test::SchemaViolation(schema, nlohmann::json::parse(line)), "") << line;
   auto summary = nlohmann::json::parse(r.out.substr(r.out.rfind('\n', r.out.size() - 2) + 1));
   EXPECT_EQ(summary["event"], "summary");
   ASSERT_EQ(summary["failures"].size(), 2u) << summary.dump();
