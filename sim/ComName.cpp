@@ -39,7 +39,7 @@ int MakePath(const std::string& folder) {
 
 }  // namespace
 
-int PublishComName(int comNumber, const std::string& devicePath, std::string* why) {
+int PublishComName(int comNumber, const std::string& devicePath, const std::string& ownPrevious, std::string* why) {
   auto refuse = [&](int err, const std::string& text) {
     if (why != nullptr) *why = text;
     return err;
@@ -62,8 +62,11 @@ int PublishComName(int comNumber, const std::string& devicePath, std::string* wh
   // A new port after a hang-up may get the old one's number back.
   if (to == devicePath) return 0;
   // A simulator's pseudo-terminal goes away with it: a link that still
-  // leads somewhere belongs to a running simulator or to the operator.
-  if (::stat(link.c_str(), &st) == 0)
+  // leads somewhere belongs to a running simulator or to the operator,
+  // unless it is this simulator's own port from before a hang-up (the host
+  // may still hold that one open, which keeps its device alive).
+  const bool ours = !ownPrevious.empty() && to == ownPrevious;
+  if (!ours && ::stat(link.c_str(), &st) == 0)
     return refuse(EBUSY, name + " already leads to " + to + " (" + link + "); it is left alone (choose another --com)");
   const std::string fresh = link + ".sim." + std::to_string(::getpid());
   ::unlink(fresh.c_str());

@@ -15,8 +15,11 @@ namespace vantrel::sim {
 // longer running; it is replaced in one step, so that a reader never finds
 // the name missing). Anything else there is left alone: a file, a folder,
 // and a link that leads to a device, which is an operator's mapping or a
-// running simulator's. 0, or errno with `why` saying what stands there.
-int PublishComName(int comNumber, const std::string& devicePath, std::string* why);
+// running simulator's. A link to `ownPrevious`, the port this simulator
+// published before a hang-up, is its own and is replaced too: the old
+// device may outlive its master for as long as the host keeps it open.
+// 0, or errno with `why` saying what stands there.
+int PublishComName(int comNumber, const std::string& devicePath, const std::string& ownPrevious, std::string* why);
 
 // Removes COM<n> if it still leads to `devicePath` (another simulator may
 // have taken the name since).

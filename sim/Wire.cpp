@@ -140,11 +140,12 @@ int Wire::CreatePty(std::string* error) {
   LineSettingsChanged();
   if (options_.comNumber > 0) {
     std::string why;
-    if (const int err = PublishComName(options_.comNumber, name, &why); err != 0) {
+    if (const int err = PublishComName(options_.comNumber, name, publishedPath_, &why); err != 0) {
       if (error) *error = why;
       DestroyPty();
       return err;
     }
+    publishedPath_ = name;
   }
   return 0;
 }

@@ -165,6 +165,9 @@ class Wire {
 
   mutable std::mutex pathMutex_;
   std::string devicePath_;
+  // The device COM<n> was last pointed at by this simulator, so that a new
+  // port after a hang-up can take the name back from it.
+  std::string publishedPath_;
   int master_ = -1;
   int slave_ = -1;  // kept open so that the host's close never hangs up the line
   std::optional<Clock::time_point> recreateAt_;

@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "protocol/Constants.h"
+#include "sim/ComName.h"
 #include "tests/support/SimFixture.h"
 #include "tests/sim/SimHost.h"
 
@@ -202,6 +203,23 @@ TEST_F(MiscTest, TakesNothingThatIsNotItsOwn) {
     EXPECT_TRUE(c.intact());
   }
   running.Stop();
+}
+
+// After a hang-up the host may still hold the old port open, which keeps
+// its device alive: the name is still the simulator's own to take back,
+// and only its own.
+TEST_F(MiscTest, NewPortAfterAHangUpTakesItsOwnNameBackWhileTheOldOneLives) {
+  namespace fs = std::filesystem;
+  const std::string old = Config().Root() + "/old-port", fresh = Config().Root() + "/new-port";
+  std::ofstream(old) << "";
+  std::ofstream(fresh) << "";
+  std::string why;
+  ASSERT_EQ(0, PublishComName(21, old, "", &why)) << why;
+  EXPECT_NE(0, PublishComName(21, fresh, "", &why));
+  EXPECT_NE(0, PublishComName(21, fresh, Config().Root() + "/another-port", &why));
+  EXPECT_EQ(fs::read_symlink(Config().Folder() + "/COM21"), old);
+  ASSERT_EQ(0, PublishComName(21, fresh, old, &why)) << why;
+  EXPECT_EQ(fs::read_symlink(Config().Folder() + "/COM21"), fresh);
 }
 
 TEST_F(MiscTest, PowerCycleWhenQuietAndFromOutside) {
