@@ -1,13 +1,10 @@
 // vantrel-cli: the download tool's operations without the window.
-#include <pthread.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <csignal>
 #include <cstdio>
-#include <thread>
+#include <cstdlib>
 
 #include "cli/Args.h"
 #include "cli/CliConsole.h"
@@ -18,6 +15,7 @@
 #include "cli/PortReport.h"
 #include "cli/RunRecord.h"
 #include "cli/Runner.h"
+#include "platform/Interrupt.h"
 #include "platform/TerminalText.h"
 #include "history/History.h"
 #include "jobs/Console.h"
@@ -29,19 +27,15 @@ namespace {
 
 using namespace vantrel::cli;
 
-// The runner while it runs; the signal watcher outlives it.
+// The runner while it runs; the interrupt watcher outlives it.
 std::atomic<Runner*> g_runner{nullptr};
 
 // Ctrl-C cancels the running job the way the window's Cancel does; a second
 // one, or one while nothing runs, ends the program at once.
-void WatchSignals(sigset_t set) {
-  int signals = 0;
-  for (;;) {
-    int sig = 0;
-    if (sigwait(&set, &sig) != 0) continue;
-    Runner* runner = g_runner.load();
-    if (++signals > 1 || runner == nullptr || !runner->Interrupt()) _exit(kExitInterrupted);
-  }
+void OnInterrupt() {
+  static int interrupts = 0;  // the calls never overlap
+  Runner* runner = g_runner.load();
+  if (++interrupts > 1 || runner == nullptr || !runner->Interrupt()) std::_Exit(kExitInterrupted);
 }
 
 }  // namespace
@@ -77,13 +71,9 @@ int main(int argc, char** argv) {
 
   // A reader that goes away (a closed pipe) must not end the program in the
   // middle of a flash write: the output is lost, the operation completes.
-  std::signal(SIGPIPE, SIG_IGN);
-  // Signals go to one watcher thread, not into the middle of a transfer.
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  vantrel::platform::IgnoreClosedPipes();
+  // Interrupts go to one watcher thread, not into the middle of a transfer.
+  vantrel::platform::CatchInterrupts(OnInterrupt);
 
   const bool outTty = isatty(STDOUT_FILENO) != 0;
   const bool errTty = isatty(STDERR_FILENO) != 0;
@@ -114,8 +104,6 @@ int main(int argc, char** argv) {
   {
     Runner runner(o, recorder, &asker);
     g_runner = &runner;
-    // The watcher waits in sigwait for good; the process ends around it.
-    std::thread(WatchSignals, set).detach();
     status = runner.Run();
     g_runner = nullptr;
   }
