@@ -102,8 +102,11 @@ struct ChildProcess::State {
       if (n == 0) continue;
       std::unique_lock<std::mutex> hold(watch->lock);
       watch->room.wait(hold, [&] { return p.bytes.size() < kBufferCap; });
+      // Bytes already waiting have woken the watch: these join them. A wake
+      // per piece would cost a thread switch for every few hundred bytes.
+      const bool wake = p.bytes.empty();
       p.bytes.append(buf, n);
-      watch->changed.notify_all();
+      if (wake) watch->changed.notify_all();
     }
     std::lock_guard<std::mutex> hold(watch->lock);
     p.closed = true;
@@ -242,9 +245,10 @@ bool ChildProcess::Read(ChildPipe pipe, std::string& data) {
   {
     std::lock_guard<std::mutex> hold(s_->watch->lock);
     if (!p.bytes.empty()) {
+      const bool full = p.bytes.size() >= kBufferCap;
       data += p.bytes;
       p.bytes.clear();
-      s_->watch->room.notify_all();
+      if (full) s_->watch->room.notify_all();
       return true;
     }
     if (!p.closed) return true;

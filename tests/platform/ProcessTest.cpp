@@ -55,9 +55,9 @@ TEST(ChildProcess, ArgumentsArriveAsGivenAndBothPipesArriveWhole) {
 
   // More than the pipe and the reader's buffer hold: nothing is lost while
   // the child waits for room, and its status comes back.
-  ASSERT_TRUE(child.Start(ChildProgram(), {"spew", "3000000", "7"}, watch, &error)) << error;
+  ASSERT_TRUE(child.Start(ChildProgram(), {"spew", "1200000", "7"}, watch, &error)) << error;
   const Ran spewed = Drain(child, watch);
-  EXPECT_EQ(Lines(spewed.out).size(), 30000u);
+  EXPECT_EQ(Lines(spewed.out).size(), 12000u);
   EXPECT_EQ(Lines(spewed.err), std::vector<std::string>{"done"});
   EXPECT_TRUE(spewed.end.exited);
   EXPECT_EQ(spewed.end.status, 7);
