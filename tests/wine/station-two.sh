@@ -3,38 +3,15 @@
 # handset simulator whose pseudo-terminal the Wine prefix maps to COM7 and
 # COM8: both download an image set with --verify, and both must succeed.
 #   station-two.sh VANTREL_SIM STATION_EXE [WINE]
-# The station finds vantrel-cli.exe as it does in the build tree. WINEPREFIX must name a
-# scratch prefix (scripts/build-windows.sh makes one).
+# The station finds vantrel-cli.exe as it does in the build tree. WINEPREFIX
+# must name a scratch prefix (scripts/build-windows.sh makes one).
 set -euo pipefail
 SIM=${1:?usage: station-two.sh VANTREL_SIM STATION_EXE [WINE]}
 EXE=${2:?usage: station-two.sh VANTREL_SIM STATION_EXE [WINE]}
 WINE=${3:-wine}
-[ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX/dosdevices" ] || {
-  echo "station-two.sh: WINEPREFIX must name a Wine prefix (run scripts/build-windows.sh)" >&2
-  exit 2
-}
-SCRATCH=$(mktemp -d "${TMPDIR:-/tmp}/vantrel-wine-station.XXXXXX")
-PIDS=()
-cleanup() {
-  for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
-  rm -f "$WINEPREFIX/dosdevices/com7" "$WINEPREFIX/dosdevices/com8"
-  rm -rf "$SCRATCH"
-}
-trap cleanup EXIT
-
-for com in 7 8; do
-  mkdir -p "$SCRATCH/sim$com"
-  XDG_CONFIG_HOME="$SCRATCH/sim$com" "$SIM" --transcript "$SCRATCH/sim$com/transcript" > "$SCRATCH/sim$com/out" 2>&1 &
-  PIDS+=($!)
-  DEVICE=""
-  for _ in $(seq 100); do
-    DEVICE=$(grep -o '^/dev/pts/[0-9]*' "$SCRATCH/sim$com/out" || true)
-    [ -n "$DEVICE" ] && break
-    sleep 0.05
-  done
-  [ -n "$DEVICE" ] || { echo "station-two.sh: simulator $com did not start:" >&2; cat "$SCRATCH/sim$com/out" >&2; exit 1; }
-  ln -sfn "$DEVICE" "$WINEPREFIX/dosdevices/com$com"
-done
+WINE_TEST=station-two.sh
+. "$(dirname "$0")/sims.sh"
+start_sims "$SIM" 7 8
 
 # An image set of three records back to back from NAND 0x4A0000.
 le32() {
