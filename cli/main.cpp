@@ -1,6 +1,4 @@
 // vantrel-cli: the download tool's operations without the window.
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -16,6 +14,7 @@
 #include "cli/RunRecord.h"
 #include "cli/Runner.h"
 #include "platform/Interrupt.h"
+#include "platform/Terminal.h"
 #include "platform/TerminalText.h"
 #include "history/History.h"
 #include "jobs/Console.h"
@@ -63,7 +62,7 @@ int main(int argc, char** argv) {
     return kExitOk;
   }
   if (o.listPorts) {
-    PrintPorts(vantrel::BuildPortTable(vantrel::MakeUdevPortLister()->List()), o.json, stdout);
+    PrintPorts(vantrel::BuildPortTable(vantrel::MakeSystemPortLister()->List()), o.json, stdout);
     return kExitOk;
   }
   // Chosen once, before any job: every upload of this run sends this set.
@@ -75,8 +74,10 @@ int main(int argc, char** argv) {
   // Interrupts go to one watcher thread, not into the middle of a transfer.
   vantrel::platform::CatchInterrupts(OnInterrupt);
 
-  const bool outTty = isatty(STDOUT_FILENO) != 0;
-  const bool errTty = isatty(STDERR_FILENO) != 0;
+  // A terminal that cannot take colour and cursor sequences (a console
+  // before Windows 10) gets plain lines, as a file does.
+  const bool outTty = vantrel::platform::UseTerminalSequences(stdout);
+  const bool errTty = vantrel::platform::IsTerminal(stderr);
   const bool color = o.color == ColorMode::Always || (o.color == ColorMode::Auto && outTty);
 
   // Standard output carries the log (or the JSON events) and nothing else:

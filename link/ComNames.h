@@ -18,6 +18,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/Folders.h"
+
 namespace vantrel {
 
 // The ports an operator can choose: COM1 to COM50 (indices 0 to 49).
@@ -25,7 +27,7 @@ inline constexpr int kComPortCount = 50;
 
 // $XDG_CONFIG_HOME/vantrel-downloader (or ~/.config/vantrel-downloader);
 // %APPDATA%\vantrel-downloader on Windows.
-std::string SettingsFolder();
+using platform::SettingsFolder;
 
 // "COM7" -> 7; 0 for anything else. Callers write "COM%d"; lower case is
 // accepted too because operators type it that way on the command line.

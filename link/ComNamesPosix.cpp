@@ -1,16 +1,12 @@
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 
 #include "link/ComNames.h"
 
 namespace vantrel {
 namespace {
-
-constexpr const char* kFolderName = "vantrel-downloader";
 
 bool Exists(const std::string& path) {
   struct stat st;
@@ -27,21 +23,6 @@ int MakeFolders(const std::string& path) {
 }
 
 }  // namespace
-
-std::string SettingsFolder() {
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  // Relative values are invalid for XDG_CONFIG_HOME and are ignored.
-  if (xdg != nullptr && xdg[0] == '/') return std::string(xdg) + "/" + kFolderName;
-  std::string home;
-  if (const char* h = std::getenv("HOME"); h != nullptr && h[0] != '\0') {
-    home = h;
-  } else if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) {
-    home = pw->pw_dir;
-  } else {
-    home = "/tmp";
-  }
-  return home + "/.config/" + kFolderName;
-}
 
 std::string ComLinkPath(int comNumber) { return SettingsFolder() + "/COM" + std::to_string(comNumber); }
 

@@ -1,19 +1,10 @@
 // COM names are the system's own on Windows: COMn is the device "\\.\COMn"
 // (the plain name reaches only COM1 to COM9), and there are no links to map.
 #include <cerrno>
-#include <cstdlib>
 
 #include "link/ComNames.h"
 
 namespace vantrel {
-
-std::string SettingsFolder() {
-  if (const char* appData = std::getenv("APPDATA"); appData != nullptr && appData[0] != '\0')
-    return std::string(appData) + "\\vantrel-downloader";
-  if (const char* profile = std::getenv("USERPROFILE"); profile != nullptr && profile[0] != '\0')
-    return std::string(profile) + "\\AppData\\Roaming\\vantrel-downloader";
-  return "vantrel-downloader";
-}
 
 std::string ComLinkPath(int /*comNumber*/) { return {}; }
 

@@ -3,8 +3,11 @@
 // the reparse point itself and refuses it. The error numbers are the C
 // library's errno values, as on Linux, so that the texts read the same.
 #include <windows.h>
+#include <fcntl.h>
+#include <io.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <string>
 
 #include "platform/Files.h"
@@ -88,6 +91,30 @@ FileError File::Read(void* buffer, size_t n, size_t* got) {
   return {};
 }
 
+FileError File::SeekData(uint64_t at, uint64_t* begin, uint64_t* end) {
+  if (handle_ == -1) return {FileFault::Failed, EBADF};
+  // Holes are not asked for here: the whole file counts as data.
+  *begin = at < size_ ? at : size_;
+  *end = size_;
+  LARGE_INTEGER to{};
+  to.QuadPart = static_cast<LONGLONG>(*begin);
+  if (!::SetFilePointerEx(reinterpret_cast<HANDLE>(handle_), to, nullptr, FILE_BEGIN)) return Failed(::GetLastError());
+  return {};
+}
+
+std::FILE* File::TakeStream() {
+  if (handle_ == -1) return nullptr;
+  const int fd = ::_open_osfhandle(handle_, _O_RDONLY | _O_BINARY);
+  if (fd < 0) {
+    Close();
+    return nullptr;
+  }
+  handle_ = -1;  // the descriptor owns the handle now
+  std::FILE* stream = ::_fdopen(fd, "rb");
+  if (stream == nullptr) ::_close(fd);
+  return stream;
+}
+
 FileError OpenForReading(const std::string& path, Links links, File* file) {
   file->Close();
   if (path.empty()) return {FileFault::Missing, ENOENT};
@@ -105,6 +132,80 @@ FileError OpenForReading(const std::string& path, Links links, File* file) {
   file->handle_ = reinterpret_cast<intptr_t>(h);
   file->size_ = static_cast<uint64_t>(size.QuadPart);
   return {};
+}
+
+PathKind LookAt(const std::string& path) {
+  if (path.empty()) return PathKind::Nothing;
+  const std::wstring wide = Wide(path);
+  const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::Nothing;
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return PathKind::Link;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return PathKind::Folder;
+  // "COM1", "NUL" and pipes answer to attributes too; only a disk file is one.
+  HANDLE h = Open(wide, 0, OPEN_EXISTING, Links::Refuse);
+  if (h == INVALID_HANDLE_VALUE) return PathKind::Other;
+  const PathKind kind = ::GetFileType(h) == FILE_TYPE_DISK ? PathKind::File : PathKind::Other;
+  ::CloseHandle(h);
+  return kind;
+}
+
+std::string ResolvePath(const std::string& path) {
+  const std::wstring wide = Wide(path);
+  wchar_t buf[MAX_PATH * 4];
+  const DWORD n = ::GetFullPathNameW(wide.c_str(), MAX_PATH * 4, buf, nullptr);
+  return n > 0 && n < MAX_PATH * 4 ? Narrow(buf) : path;
+}
+
+FileError CreateNew(const std::string& path, std::FILE** stream) {
+  *stream = nullptr;
+  const std::wstring wide = Wide(path);
+  // CREATE_NEW fails on anything at the name, a reparse point included.
+  HANDLE h = Open(wide, GENERIC_WRITE, CREATE_NEW, Links::Refuse);
+  if (h == INVALID_HANDLE_VALUE) return Failed(::GetLastError());
+  if (FileError e = CheckRegular(h)) {
+    ::CloseHandle(h);
+    return e;
+  }
+  const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY);
+  if (fd < 0) {
+    ::CloseHandle(h);
+    ::DeleteFileW(wide.c_str());
+    return {FileFault::Failed, EMFILE};
+  }
+  *stream = ::_fdopen(fd, "wb");
+  if (*stream == nullptr) {
+    ::_close(fd);
+    ::DeleteFileW(wide.c_str());
+    return {FileFault::Failed, EMFILE};
+  }
+  return {};
+}
+
+FileError Rename(const std::string& from, const std::string& to) {
+  if (!::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return Failed(::GetLastError());
+  return {};
+}
+
+void Remove(const std::string& path) { ::DeleteFileW(Wide(path).c_str()); }
+
+FileError ReplaceContents(const std::string& path, const std::string& bytes) {
+  // A name of its own beside the file, so that the rename stays on its volume.
+  const std::string temp = path + "." + std::to_string(::GetCurrentProcessId()) + ".new";
+  const std::wstring wide = Wide(temp);
+  HANDLE h = Open(wide, GENERIC_WRITE, CREATE_ALWAYS, Links::Refuse);
+  if (h == INVALID_HANDLE_VALUE) return Failed(::GetLastError());
+  FileError e = WriteAll(h, bytes.data(), bytes.size());
+  if (!e && !::FlushFileBuffers(h)) e = Failed(::GetLastError());
+  ::CloseHandle(h);
+  if (!e) e = Rename(temp, path);
+  if (e) ::DeleteFileW(wide.c_str());
+  return e;
+}
+
+bool MayWrite(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesW(Wide(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) == 0;
 }
 
 FileError MakeFolders(const std::string& folder) {

@@ -1,13 +1,11 @@
 #pragma once
-// Files the operator names: opened so that a pipe or a device can never
-// block the program (OpenRegularFile, from the link's platform files), and
-// the record layout of image files checked before any of it goes to the
-// handset.
+// Image files the operator names: their record layout, checked before any
+// of it goes to the handset. (They are opened through the platform layer,
+// so that a pipe or a device never blocks the program.)
 #include <cstdint>
 #include <optional>
 #include <string>
 
-#include "link/RegularFile.h"
 
 namespace vantrel {
 

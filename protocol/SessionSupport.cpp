@@ -5,6 +5,7 @@
 #include "link/ResultCodes.h"
 #include "link/Timing.h"
 #include "link/Trace.h"
+#include "platform/Files.h"
 #include "protocol/Constants.h"
 #include "protocol/ImageSession.h"
 
@@ -16,7 +17,9 @@ bool ImageFile::Open(const std::string& path) {
   Close();
   // An image path may name a FIFO or a device: neither may block the open,
   // and neither is an image.
-  file_ = OpenRegularStream(path);
+  platform::File file;
+  if (platform::OpenForReading(path, platform::Links::Follow, &file)) return false;
+  file_ = file.TakeStream();
   return file_ != nullptr;
 }
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds for 64-bit Windows with MinGW-w64 into build-win/ and runs the
-# Windows test programs through Wine:
+# Builds for 64-bit Windows with MinGW-w64 into build-win/, writes the zip
+# build-win/vantrel-<version>-windows-x86_64.zip, and runs the Windows test
+# programs and the Wine end-to-end tests through Wine:
 #
 #   bash scripts/build-windows.sh            # install, build, test
 #   bash scripts/build-windows.sh --no-tests # install and build only
@@ -19,8 +20,8 @@ JOBS=${JOBS:-$(nproc 2>/dev/null || echo 2)}
 RUN_TESTS=1
 [ "${1:-}" = "--no-tests" ] && RUN_TESTS=0
 
-# The folders that build for Windows (cli and station join them when they port).
-COMPONENTS="platform;link;payloads;protocol"
+# The folders that build for Windows.
+COMPONENTS="platform;link;payloads;protocol;history;jobs;maintenance;cli;station"
 
 bash scripts/install-deps.sh cmake ninja-build g++ googletest g++-mingw-w64-x86-64-posix wine wine64
 
@@ -39,6 +40,7 @@ cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${LAUNC
   "-DVANTREL_COMPONENTS=$COMPONENTS" \
   -DVANTREL_HOST_PAYLOAD_GEN="$HOST/payloads/payload_gen" -DVANTREL_HOST_SIM="$HOST/sim/vantrel-sim"
 cmake --build "$BUILD" -j "$JOBS"
+ls "$BUILD"/vantrel-*-windows-x86_64.zip
 
 [ "$RUN_TESTS" -eq 1 ] || exit 0
 

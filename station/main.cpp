@@ -17,7 +17,7 @@
 #include "payloads/Payloads.h"
 #include "platform/Interrupt.h"
 #include "platform/Process.h"
-#include "platform/TableTerminal.h"
+#include "platform/Terminal.h"
 #include "platform/TerminalText.h"
 #include "station/Board.h"
 #include "station/StationArgs.h"
@@ -41,7 +41,7 @@ class Station {
   Station(const StationOptions& o, Board& board, vantrel::platform::ChildWatch& watch,
           const std::atomic<int>& interrupts)
       : o_(o), board_(board), program_(WorkerProgram(o.cliProgram)), watch_(watch), pendingInterrupts_(interrupts) {
-    tty_ = !o.json && vantrel::platform::TableTerminal(stdout);
+    tty_ = !o.json && vantrel::platform::UseTerminalSequences(stdout);
     workers_.resize(board.Size());
     keys_.resize(board.Size());
     runStart_.resize(board.Size());
@@ -221,7 +221,7 @@ class Station {
     }
     if (!final && Clock::now() - lastDraw_ < kRedrawPeriod) return;
     lastDraw_ = Clock::now();
-    const int columns = vantrel::platform::TableColumns(stdout);
+    const int columns = vantrel::platform::TerminalColumns(stdout);
     const int width = columns > 20 ? columns - 1 : 79;
     const std::vector<std::string> lines = board_.Table(width);
     std::string out;
