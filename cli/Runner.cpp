@@ -410,7 +410,7 @@ int Runner::Run() {
     std::string mm = ModemManagerNote(port_.device, ModemManagerRunning());
     if (!mm.empty()) sink_.Log("\n  * Note: " + mm + "\n", LogKind::Red);
     // Count the bytes on the line for the progress bar.
-    SetSerialFactory([] { return std::make_unique<CountingSerial>(MakePosixSerial()); });
+    SetSerialFactory([] { return std::make_unique<CountingSerial>(MakeNativeSerial()); });
   }
 
   OperationRecord rec;
