@@ -142,7 +142,7 @@ StationParse ParseStationArguments(const std::vector<std::string>& args) {
 
 std::vector<std::string> MappedPorts() {
   std::vector<std::string> ports;
-  for (const ComEntry& com : BuildPortTable(MakeUdevPortLister()->List()).coms)
+  for (const ComEntry& com : BuildPortTable(MakeSystemPortLister()->List()).coms)
     if (com.present) ports.push_back(com.Name());
   return ports;
 }

@@ -59,7 +59,7 @@ for _ in $(seq 1200); do
   sleep 0.1
 done
 downloading COM9 && downloading COM10 || { echo "station-two.sh: the downloads did not begin" >&2; tail -n 20 "$SCRATCH/events2" "$SCRATCH/err2" >&2; exit 1; }
-for pid in $(pgrep -f 'vantrel-(station|cli)\.exe'); do
+for pid in $(pgrep -f '^[^ ]*vantrel-(station|cli)\.exe( |$)'); do
   tr '\0' '\n' < "/proc/$pid/environ" 2> /dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && kill -INT "$pid"
 done
 status=0
