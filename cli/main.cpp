@@ -2,17 +2,18 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 
 #include "cli/Args.h"
 #include "cli/CliConsole.h"
 #include "cli/ExitStatus.h"
 #include "cli/HistoryCommand.h"
-#include "cli/Interrupts.h"
 #include "cli/Json.h"
 #include "cli/Output.h"
 #include "cli/PortReport.h"
 #include "cli/RunRecord.h"
 #include "cli/Runner.h"
+#include "platform/Interrupt.h"
 #include "platform/Terminal.h"
 #include "platform/TerminalText.h"
 #include "history/History.h"
@@ -27,6 +28,14 @@ using namespace vantrel::cli;
 
 // The runner while it runs; the interrupt watcher outlives it.
 std::atomic<Runner*> g_runner{nullptr};
+
+// Ctrl-C cancels the running job the way the window's Cancel does; a second
+// one, or one while nothing runs, ends the program at once.
+void OnInterrupt() {
+  static int interrupts = 0;  // the calls never overlap
+  Runner* runner = g_runner.load();
+  if (++interrupts > 1 || runner == nullptr || !runner->Interrupt()) std::_Exit(kExitInterrupted);
+}
 
 }  // namespace
 
@@ -59,7 +68,11 @@ int main(int argc, char** argv) {
   // Chosen once, before any job: every upload of this run sends this set.
   vantrel::UsePayloads(vantrel::FindPayloads(vantrel::PayloadSearch::FromEnvironment(o.payloadDir)));
 
-  HoldInterrupts();
+  // A reader that goes away (a closed pipe) must not end the program in the
+  // middle of a flash write: the output is lost, the operation completes.
+  vantrel::platform::IgnoreClosedPipes();
+  // Interrupts go to one watcher thread, not into the middle of a transfer.
+  vantrel::platform::CatchInterrupts(OnInterrupt);
 
   // A terminal that cannot take colour and cursor sequences (a console
   // before Windows 10) gets plain lines, as a file does.
@@ -92,7 +105,6 @@ int main(int argc, char** argv) {
   {
     Runner runner(o, recorder, &asker);
     g_runner = &runner;
-    WatchInterrupts(&g_runner);
     status = runner.Run();
     g_runner = nullptr;
   }

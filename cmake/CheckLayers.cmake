@@ -33,16 +33,6 @@ set(_system_folders link platform sim)
 list(JOIN _system_folders ", " _system_folders_text)
 set(_system_header_regex
     "^(sys|linux|asm)/|^(unistd|termios|fcntl|poll|signal|pwd|grp|dirent|pthread|strings|pty|netdb|dlfcn|spawn|sched|syslog|libudev|io|direct|windows|winsock2|setupapi|cfgmgr32|devguid|initguid|shlobj|tlhelp32)\\.h$")
-# Files outside those folders that still use the system directly, until
-# their part of the platform layer exists: the station's processes and
-# signals, and the command line's Ctrl-C. Each is to leave this list.
-set(_system_headers_waiting
-  cli/InterruptsPosix.cpp
-  station/Board.cpp
-  station/StationArgs.cpp
-  station/Worker.cpp
-  station/Worker.h
-  station/main.cpp)
 
 if(NOT ROOT)
   message(FATAL_ERROR "CheckLayers.cmake: ROOT not given")
@@ -68,8 +58,7 @@ foreach(_entry IN LISTS _may_include)
         endif()
       endif()
       string(TOLOWER "${_header}" _lower)
-      if(_lower MATCHES "${_system_header_regex}" AND NOT _folder IN_LIST _system_folders
-         AND NOT _file IN_LIST _system_headers_waiting)
+      if(_lower MATCHES "${_system_header_regex}" AND NOT _folder IN_LIST _system_folders)
         list(APPEND _faults "${_file}: includes system header ${_header} (only ${_system_folders_text} use the system)")
       endif()
       if(_header MATCHES "^Q[A-Za-z]*(/|$)" AND NOT _folder IN_LIST _qt_folders)

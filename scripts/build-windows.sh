@@ -20,8 +20,8 @@ JOBS=${JOBS:-$(nproc 2>/dev/null || echo 2)}
 RUN_TESTS=1
 [ "${1:-}" = "--no-tests" ] && RUN_TESTS=0
 
-# The folders that build for Windows (station joins them when it ports).
-COMPONENTS="platform;link;payloads;protocol;history;jobs;maintenance;cli"
+# The folders that build for Windows.
+COMPONENTS="platform;link;payloads;protocol;history;jobs;maintenance;cli;station"
 
 bash scripts/install-deps.sh cmake ninja-build g++ googletest g++-mingw-w64-x86-64-posix wine wine64
 
