@@ -1,10 +1,9 @@
 #include "cli/CliConsole.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <iostream>
 
+#include "platform/Terminal.h"
 #include "platform/TerminalText.h"
 #include "jobs/ControlIds.h"
 #include "jobs/FileInfo.h"
@@ -12,7 +11,7 @@
 namespace vantrel::cli {
 
 std::optional<bool> TerminalAsker::Ask(const std::string& question) {
-  if (!isatty(STDIN_FILENO)) return std::nullopt;
+  if (!platform::IsTerminal(stdin)) return std::nullopt;
   std::fprintf(stderr, "%s [y/N] ", platform::EscapeControls(question).c_str());
   std::fflush(stderr);
   std::string line;

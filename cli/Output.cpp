@@ -1,13 +1,11 @@
 #include "cli/Output.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 
 #include "cli/ExitStatus.h"
 #include "cli/Json.h"
+#include "platform/Terminal.h"
 #include "platform/TerminalText.h"
 #include "jobs/Console.h"
 #include "jobs/RunRecord.h"
@@ -68,8 +66,7 @@ TextSink::TextSink(std::FILE* out, std::FILE* err, bool color, bool bar, bool sa
 
 int TextSink::Width() const {
   if (width_ > 0) return width_;
-  struct winsize ws{};
-  if (ioctl(fileno(out_), TIOCGWINSZ, &ws) == 0 && ws.ws_col > 10) return ws.ws_col - 1;
+  if (const int columns = platform::TerminalColumns(out_); columns > 10) return columns - 1;
   return 79;
 }
 

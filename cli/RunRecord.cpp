@@ -1,7 +1,5 @@
 #include "cli/RunRecord.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>

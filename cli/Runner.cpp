@@ -423,7 +423,7 @@ int Runner::Run() {
     // Count the bytes on the line for the progress bar.
     const bool follow = o_.followSimulator;
     SetSerialFactory([follow] {
-      return std::make_unique<CountingSerial>(follow ? FollowSimulator(MakePosixSerial()) : MakePosixSerial());
+      return std::make_unique<CountingSerial>(follow ? FollowSimulator(MakeNativeSerial()) : MakeNativeSerial());
     });
   }
 

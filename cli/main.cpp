@@ -1,13 +1,8 @@
 // vantrel-cli: the download tool's operations without the window.
-#include <pthread.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
-#include <csignal>
 #include <cstdio>
-#include <thread>
+#include <cstdlib>
 
 #include "cli/Args.h"
 #include "cli/CliConsole.h"
@@ -18,6 +13,8 @@
 #include "cli/PortReport.h"
 #include "cli/RunRecord.h"
 #include "cli/Runner.h"
+#include "platform/Interrupt.h"
+#include "platform/Terminal.h"
 #include "platform/TerminalText.h"
 #include "history/History.h"
 #include "jobs/Console.h"
@@ -29,19 +26,15 @@ namespace {
 
 using namespace vantrel::cli;
 
-// The runner while it runs; the signal watcher outlives it.
+// The runner while it runs; the interrupt watcher outlives it.
 std::atomic<Runner*> g_runner{nullptr};
 
 // Ctrl-C cancels the running job the way the window's Cancel does; a second
 // one, or one while nothing runs, ends the program at once.
-void WatchSignals(sigset_t set) {
-  int signals = 0;
-  for (;;) {
-    int sig = 0;
-    if (sigwait(&set, &sig) != 0) continue;
-    Runner* runner = g_runner.load();
-    if (++signals > 1 || runner == nullptr || !runner->Interrupt()) _exit(kExitInterrupted);
-  }
+void OnInterrupt() {
+  static int interrupts = 0;  // the calls never overlap
+  Runner* runner = g_runner.load();
+  if (++interrupts > 1 || runner == nullptr || !runner->Interrupt()) std::_Exit(kExitInterrupted);
 }
 
 }  // namespace
@@ -69,7 +62,7 @@ int main(int argc, char** argv) {
     return kExitOk;
   }
   if (o.listPorts) {
-    PrintPorts(vantrel::BuildPortTable(vantrel::MakeUdevPortLister()->List()), o.json, stdout);
+    PrintPorts(vantrel::BuildPortTable(vantrel::MakeSystemPortLister()->List()), o.json, stdout);
     return kExitOk;
   }
   // Chosen once, before any job: every upload of this run sends this set.
@@ -77,16 +70,14 @@ int main(int argc, char** argv) {
 
   // A reader that goes away (a closed pipe) must not end the program in the
   // middle of a flash write: the output is lost, the operation completes.
-  std::signal(SIGPIPE, SIG_IGN);
-  // Signals go to one watcher thread, not into the middle of a transfer.
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  vantrel::platform::IgnoreClosedPipes();
+  // Interrupts go to one watcher thread, not into the middle of a transfer.
+  vantrel::platform::CatchInterrupts(OnInterrupt);
 
-  const bool outTty = isatty(STDOUT_FILENO) != 0;
-  const bool errTty = isatty(STDERR_FILENO) != 0;
+  // A terminal that cannot take colour and cursor sequences (a console
+  // before Windows 10) gets plain lines, as a file does.
+  const bool outTty = vantrel::platform::UseTerminalSequences(stdout);
+  const bool errTty = vantrel::platform::IsTerminal(stderr);
   const bool color = o.color == ColorMode::Always || (o.color == ColorMode::Auto && outTty);
 
   // Standard output carries the log (or the JSON events) and nothing else:
@@ -114,8 +105,6 @@ int main(int argc, char** argv) {
   {
     Runner runner(o, recorder, &asker);
     g_runner = &runner;
-    // The watcher waits in sigwait for good; the process ends around it.
-    std::thread(WatchSignals, set).detach();
     status = runner.Run();
     g_runner = nullptr;
   }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "jobs/Console.h"
+#include "platform/Host.h"
 
 namespace vantrel::console {
 
@@ -27,9 +28,7 @@ std::optional<std::string> TitleText(int progress, int connected, LinkMode linkM
 }
 
 std::string TodayText() {
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
+  const std::tm local = platform::LocalTime(std::time(nullptr));
   char buf[48];
   std::snprintf(buf, sizeof buf, "%04d%02d%02d", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
   return buf;

@@ -2,16 +2,13 @@
 
 #include "link/ComNames.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
-#include <cstring>
 #include <string_view>
 #include <vector>
+
+#include "platform/Files.h"
+#include "platform/Folders.h"
 
 namespace vantrel {
 
@@ -21,25 +18,17 @@ enum class ReadState { Missing, Ok, Unreadable };
 
 ReadState ReadWhole(const std::string& path, std::string& out) {
   out.clear();
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? ReadState::Missing : ReadState::Unreadable;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return ReadState::Unreadable;
+  platform::File file;
+  if (platform::FileError e = platform::OpenForReading(path, platform::Links::Follow, &file)) {
+    return e.fault == platform::FileFault::Missing || e.code == ENOTDIR ? ReadState::Missing : ReadState::Unreadable;
   }
   char buf[8192];
   for (;;) {
-    ssize_t got = ::read(fd, buf, sizeof buf);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      ::close(fd);
-      return ReadState::Unreadable;
-    }
+    size_t got = 0;
+    if (file.Read(buf, sizeof buf, &got)) return ReadState::Unreadable;
     if (got == 0) break;
-    out.append(buf, static_cast<size_t>(got));
+    out.append(buf, got);
   }
-  ::close(fd);
   return ReadState::Ok;
 }
 
@@ -141,46 +130,13 @@ Located Locate(const std::vector<std::string>& lines, const std::string& section
 
 bool HasLineBreak(const std::string& s) { return s.find_first_of("\r\n") != std::string::npos; }
 
-bool MakeFolders(const std::string& dir) {
-  if (dir.empty()) return true;
-  struct stat st {};
-  if (::stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
-  size_t slash = dir.rfind('/');
-  if (slash != std::string::npos && slash > 0 && !MakeFolders(dir.substr(0, slash))) return false;
-  return ::mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST;
-}
-
-bool WriteAllFd(int fd, const std::string& data) {
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 // Writes `data` to a temporary file beside `path` and renames it over
 // `path`: readers see either the old file or the new one, never a part.
-// Returns 0 or the errno of the step that failed.
-int ReplaceFile(const std::string& path, const std::string& data, mode_t mode) {
-  size_t slash = path.rfind('/');
-  std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash);
-  if (!MakeFolders(dir)) return errno != 0 ? errno : ENOTDIR;
-  std::string tmpl = path + ".XXXXXX";
-  std::vector<char> name(tmpl.begin(), tmpl.end());
-  name.push_back('\0');
-  int fd = ::mkstemp(name.data());
-  if (fd < 0) return errno;
-  int err = 0;
-  if (::fchmod(fd, mode) != 0 || !WriteAllFd(fd, data) || ::fsync(fd) != 0) err = errno;
-  if (::close(fd) != 0 && err == 0) err = errno;
-  if (err == 0 && ::rename(name.data(), path.c_str()) != 0) err = errno;
-  if (err != 0) ::unlink(name.data());
-  return err;
+platform::FileError ReplaceFile(const std::string& path, const std::string& data) {
+  if (const std::string dir = platform::FolderOf(path); !dir.empty()) {
+    if (platform::FileError e = platform::MakeFolders(dir)) return e;
+  }
+  return platform::ReplaceContents(path, data);
 }
 
 }  // namespace
@@ -250,26 +206,17 @@ std::string IniSettings::Store(const std::string& section, const std::string& ke
 
   // Write through a link to the file it names, so the link stays.
   std::string target = path_;
-  struct stat lst {};
-  if (::lstat(path_.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
-    if (char* real = ::realpath(path_.c_str(), nullptr)) {
-      target = real;
-      std::free(real);
-    }
-  }
+  if (platform::LookAt(path_) == platform::PathKind::Link) target = platform::ResolvePath(path_);
 
   std::string text;
-  mode_t mode = 0600;
   switch (ReadWhole(target, text)) {
     case ReadState::Unreadable:
       // What cannot be read cannot be kept: leave it alone rather than
       // replace it with a file that holds only this one key.
       return target + " cannot be read; it is left as it is";
     case ReadState::Ok: {
-      struct stat st {};
-      if (::stat(target.c_str(), &st) == 0) mode = st.st_mode & 07777;
       // A file the operator made read-only stays as it is.
-      if (::access(target.c_str(), W_OK) != 0) return target + " is read-only";
+      if (!platform::MayWrite(target)) return target + " is read-only";
       break;
     }
     case ReadState::Missing:
@@ -294,7 +241,7 @@ std::string IniSettings::Store(const std::string& section, const std::string& ke
     out += l;
     out += '\n';
   }
-  if (const int err = ReplaceFile(target, out, mode); err != 0) return target + ": " + std::strerror(err);
+  if (platform::FileError e = ReplaceFile(target, out)) return target + ": " + platform::FileErrorText(e);
   return {};
 }
 

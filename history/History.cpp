@@ -1,17 +1,17 @@
 #include "history/History.h"
 
-#include <strings.h>
-
+#include <cctype>
 #include <cstdio>
-#include <cstdlib>
 #include <sstream>
 #include <string_view>
+
+#include "platform/Folders.h"
+#include "platform/Host.h"
 
 namespace vantrel::history {
 
 namespace {
 
-constexpr const char* kFolderName = "vantrel-downloader";
 constexpr const char* kFileName = "history.jsonl";
 // A line longer than this is no record of ours: skipped as damaged, without
 // ever holding more of it than this.
@@ -21,6 +21,15 @@ constexpr size_t kReadPiece = 64u << 10;
 std::string Str(const nlohmann::json& j, const char* key) {
   auto it = j.find(key);
   return it != j.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+// "com7" is COM7: operators type port names in either case.
+bool SameLetters(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+  }
+  return true;
 }
 
 std::string CsvField(const std::string& field) {
@@ -80,26 +89,14 @@ std::string SecondsText(const nlohmann::json& record) {
 
 }  // namespace
 
-std::string HistoryPath() {
-  const char* xdg = std::getenv("XDG_DATA_HOME");
-  // Relative values are invalid for XDG_DATA_HOME and are ignored.
-  std::string base;
-  if (xdg != nullptr && xdg[0] == '/') {
-    base = xdg;
-  } else {
-    const char* home = std::getenv("HOME");
-    base = std::string(home != nullptr && home[0] != '\0' ? home : "/tmp") + "/.local/share";
-  }
-  return base + "/" + kFolderName + "/" + kFileName;
-}
+std::string HistoryPath() { return platform::InFolder(platform::DataFolder(), kFileName); }
 
 platform::FileError AppendRecord(const nlohmann::json& record, const std::string& path) {
   // Paths and texts from a handset's port may hold bytes that are not UTF-8;
   // they are replaced rather than losing the record.
   const std::string line = record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-  const size_t slash = path.rfind('/');
-  if (slash != std::string::npos && slash > 0) {
-    if (platform::FileError e = platform::MakeFolders(path.substr(0, slash))) return e;
+  if (const std::string folder = platform::FolderOf(path); !folder.empty()) {
+    if (platform::FileError e = platform::MakeFolders(folder)) return e;
   }
   // A writer killed in the middle of its line (or a power cut) leaves the
   // file without its final line break; the new record must not continue
@@ -173,8 +170,7 @@ Contents ReadRecords(const std::string& path) {
 }
 
 std::string UtcText(std::time_t t) {
-  std::tm tm{};
-  gmtime_r(&t, &tm);
+  const std::tm tm = platform::UtcTime(t);
   char buf[32];
   std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
   return buf;
@@ -186,10 +182,9 @@ std::optional<std::time_t> ParseTime(const std::string& text) {
   if (utc) t.pop_back();
   for (const char* format : {"%Y-%m-%dT%H:%M:%S", "%Y-%m-%d %H:%M:%S", "%Y-%m-%dT%H:%M", "%Y-%m-%d %H:%M", "%Y-%m-%d"}) {
     std::tm tm{};
-    const char* end = ::strptime(t.c_str(), format, &tm);
-    if (end == nullptr || *end != '\0') continue;
+    if (!platform::ParseCalendar(t, format, &tm)) continue;
     tm.tm_isdst = -1;
-    const std::time_t v = utc ? ::timegm(&tm) : std::mktime(&tm);
+    const std::time_t v = utc ? platform::FromUtc(tm) : std::mktime(&tm);
     if (v != static_cast<std::time_t>(-1)) return v;
   }
   return std::nullopt;
@@ -197,7 +192,7 @@ std::optional<std::time_t> ParseTime(const std::string& text) {
 
 bool Matches(const nlohmann::json& record, const Filter& filter) {
   if (filter.failedOnly && Str(record, "result") == "ok") return false;
-  if (!filter.port.empty() && strcasecmp(Str(record, "port").c_str(), filter.port.c_str()) != 0) return false;
+  if (!filter.port.empty() && !SameLetters(Str(record, "port"), filter.port)) return false;
   if (filter.since) {
     std::optional<std::time_t> when = ParseTime(Str(record, "when"));
     if (!when || *when < *filter.since) return false;

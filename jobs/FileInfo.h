@@ -12,7 +12,7 @@ class Console;
 
 // Only regular files count: a folder, a device or a pipe "cannot be opened"
 // (a folder opens on this platform, and a pipe would block the caller). Every
-// file the operator names is opened this way (OpenRegularFile).
+// file the operator names is opened this way (platform::OpenForReading).
 bool CanReadFile(const std::string& path);
 
 // Whether anything carries the name `path`: a file, a folder, a device, or a

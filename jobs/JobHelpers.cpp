@@ -8,6 +8,7 @@
 #include "jobs/OperationRecord.h"
 #include "jobs/Printf.h"
 #include "link/Stop.h"
+#include "platform/Host.h"
 
 namespace vantrel {
 
@@ -50,9 +51,7 @@ uint8_t SelectedBaudCode(const JobContext& ctx) {
 std::string PortName(const JobContext& ctx) { return StrPrintf("COM%d", ctx.rec.m_nComPort + 1); }
 
 std::string TodayDigits() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
+  const std::tm local = platform::LocalTime(std::time(nullptr));
   return StrPrintf("%04d%02d%02d", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
 }
 

@@ -1,23 +1,14 @@
 #include "jobs/JobRunner.h"
 
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include "jobs/GatedConsole.h"
 #include "link/Stop.h"
+#include "platform/Host.h"
 
 namespace vantrel {
 
 void RaiseThreadPriority(JobPriority priority) {
-  // Linux keeps a nice value per thread. A real-time class would be the
-  // literal counterpart of "time critical", but a spinning real-time thread
-  // can lock up a desktop; a strong nice value is the safer raise. Without
-  // the privilege to lower the nice value the call fails and the job simply
-  // runs at normal priority.
-  const int nice = priority == JobPriority::TimeCritical ? -15 : -5;
-  const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
-  (void)::setpriority(PRIO_PROCESS, tid, nice);
+  platform::RaiseThisThread(priority == JobPriority::TimeCritical ? platform::ThreadPriority::TimeCritical
+                                                                  : platform::ThreadPriority::Highest);
 }
 
 JobRunner::JobRunner(JobContext& window) : window_(window) {}

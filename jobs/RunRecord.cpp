@@ -1,7 +1,5 @@
 #include "jobs/RunRecord.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 
 #include "history/History.h"
@@ -10,6 +8,7 @@
 #include "jobs/FileInfo.h"
 #include "jobs/JobState.h"
 #include "payloads/Payloads.h"
+#include "platform/Host.h"
 
 namespace vantrel {
 
@@ -80,11 +79,9 @@ void AddRanges(nlohmann::json& entry, const OperationOutcome& outcome) {
 }
 
 nlohmann::json BuildRunRecord(const RunFacts& f) {
-  char host[256] = {};
-  if (::gethostname(host, sizeof host - 1) != 0) host[0] = '\0';
   nlohmann::json r = {
       {"when", history::UtcText(f.when)},
-      {"host", host},
+      {"host", platform::HostName()},
       {"port", f.port},
       {"device", f.device},
       {"adapter_serial", nullptr},

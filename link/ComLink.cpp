@@ -19,6 +19,19 @@ Result Cancelled(ComLink& link) {
   return Result::ComPort;
 }
 
+// An open line at a rate the port took; sets lastErrno otherwise.
+bool Usable(ComLink& link) {
+  if (!link.IsOpen()) {
+    link.lastErrno = EBADF;
+    return false;
+  }
+  if (!link.lineFault.empty()) {
+    link.lastErrno = EINVAL;
+    return false;
+  }
+  return true;
+}
+
 // Poll steps that the line time of `pending` queued bytes takes, plus the
 // margin: how long the host waits for its own bytes to leave the port.
 uint64_t DrainPolls(const ComLink& link, size_t pending) {
@@ -67,6 +80,14 @@ Result TransferLoop(ComLink& link, uint8_t* bytes, uint32_t length, uint8_t idle
 
 }  // namespace
 
+std::string RateRefusal(const std::string& port, uint32_t wanted, uint32_t actual) {
+  if (actual == 0) return {};
+  const double off = (static_cast<double>(actual) - wanted) / wanted;
+  if (off <= kRateTolerance && off >= -kRateTolerance) return {};
+  return port + ": the port did not take " + std::to_string(wanted) + " bit/s (it runs at " +
+         std::to_string(actual) + " bit/s)";
+}
+
 uint8_t OperatorBaudCode(int selection) {
   if (selection < 0 || selection >= 3) return 0;
   return kOperatorBaudCodes[selection];
@@ -101,6 +122,7 @@ Result OpenPort(ComLink& link) {
   link.port.reset();
   link.rate = 0;
   link.openFailure.clear();
+  link.lineFault.clear();
   const std::string name(link.portName);
   const std::string path = ComDevicePath(name);
   std::unique_ptr<SerialDevice> device;
@@ -145,6 +167,13 @@ Result OpenPort(ComLink& link) {
     // Settings the driver refuses are not fatal by themselves: the exchange
     // that follows tells whether the line works.
     Trace("Updater: " + name + ": line settings refused: " + std::strerror(cerr));
+  }
+  if (std::string refused = RateRefusal(path, rate, device->Rate()); !refused.empty()) {
+    Trace("Updater: " + name + " can not be opened: " + refused);
+    device->Close();
+    link.openFailure = refused;
+    link.lastErrno = EINVAL;
+    return Result::ComPort;
   }
   device->Purge();
   link.rate = device->Rate();
@@ -206,10 +235,7 @@ void CloseLink(LinkPtr& link) {
 
 Result WritePort(ComLink& link, const uint8_t* data, uint32_t length, uint32_t* written) {
   if (written != nullptr) *written = 0;
-  if (!link.IsOpen()) {
-    link.lastErrno = EBADF;
-    return Result::ComPort;
-  }
+  if (!Usable(link)) return Result::ComPort;
   const size_t chunk = std::min<uint32_t>(length, kMaxWriteBytes);
   IoCount n;
   {
@@ -229,10 +255,7 @@ Result WritePort(ComLink& link, const uint8_t* data, uint32_t length, uint32_t* 
 
 Result ReadPort(ComLink& link, uint8_t* buffer, uint32_t length, uint32_t* got) {
   if (got != nullptr) *got = 0;
-  if (!link.IsOpen()) {
-    link.lastErrno = EBADF;
-    return Result::ComPort;
-  }
+  if (!Usable(link)) return Result::ComPort;
   const IoCount n = link.port->Read(buffer, length);
   if (n >= 0) {
     if (got != nullptr) *got = static_cast<uint32_t>(n);
@@ -276,6 +299,8 @@ uint8_t SetHostBaud(ComLink& link, uint8_t code) {
       Trace("Updater: " + std::string(link.portName) + ": rate change refused: " + std::strerror(err));
     }
     link.rate = link.port->Rate();
+    link.lineFault = RateRefusal(link.portName, rate, link.rate);
+    if (!link.lineFault.empty()) Trace("Updater: " + link.lineFault);
   }
   return previous;
 }

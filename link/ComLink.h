@@ -54,6 +54,9 @@ struct ComLink {
   uint32_t rate = 0;                   // line settings: current rate in bit/s
   int lastErrno = 0;                   // OS error of the last failed link call
   std::string openFailure;             // why the last OpenPort could not open the device, for the operator
+  // Why the open line cannot carry the protocol: the port did not take the
+  // rate it was given. Every later read and write fails with 210.
+  std::string lineFault;
 
   bool IsOpen() const { return port != nullptr && port->IsOpen(); }
   // Fills portName from a text (truncated to 15 characters).
@@ -94,6 +97,16 @@ void PurgeInput(ComLink& link);
 uint32_t BaudCodeToRate(uint32_t code);  // only the low 8 bits count; 0 when no rate
 uint8_t BaudRateToCode(uint32_t rate);   // 0 when no code
 // Returns the code of the previous rate, or 0xD1 when `code` has no rate.
+// The rate is read back from the port: one the driver did not take (Wine
+// turns 812000 into 38400, an adapter may lack a rate) sets lineFault, so
+// that the exchanges that follow fail with 210 instead of talking at the
+// wrong rate.
 uint8_t SetHostBaud(ComLink& link, uint8_t code);
+
+// A UART still receives a rate within this part of the one it expects.
+inline constexpr double kRateTolerance = 0.02;
+// The operator's text when the port runs at `actual` instead of `wanted`;
+// empty when it took the rate (or cannot tell: `actual` 0).
+std::string RateRefusal(const std::string& port, uint32_t wanted, uint32_t actual);
 
 }  // namespace vantrel

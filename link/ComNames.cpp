@@ -1,19 +1,14 @@
+// The parts of the COM names that are the same everywhere; where a name
+// leads by default is each platform's own (ComNamesPosix.cpp,
+// ComNamesWin32.cpp).
 #include "link/ComNames.h"
 
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cctype>
-#include <cstdlib>
 #include <map>
 #include <mutex>
 
 namespace vantrel {
 namespace {
-
-constexpr const char* kFolderName = "vantrel-downloader";
 
 std::mutex g_overrideMutex;
 std::map<std::string, std::string>& Overrides() {
@@ -21,8 +16,8 @@ std::map<std::string, std::string>& Overrides() {
   return overrides;
 }
 
-// "COM7" -> 7; 0 for anything else. Callers write "COM%d"; lower case is
-// accepted too because operators type it that way on the command line.
+}  // namespace
+
 int ComNumber(const std::string& name) {
   if (name.size() < 4 || name.size() > 6) return 0;
   for (int i = 0; i < 3; ++i) {
@@ -36,70 +31,11 @@ int ComNumber(const std::string& name) {
   return n;
 }
 
-bool Exists(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0;
-}
-
-int MakeFolders(const std::string& path) {
-  for (size_t pos = 1; pos <= path.size(); ++pos) {
-    if (pos != path.size() && path[pos] != '/') continue;
-    const std::string part = path.substr(0, pos);
-    if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return errno;
-  }
-  return 0;
-}
-
-}  // namespace
-
-std::string SettingsFolder() {
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  // Relative values are invalid for XDG_CONFIG_HOME and are ignored.
-  if (xdg != nullptr && xdg[0] == '/') return std::string(xdg) + "/" + kFolderName;
-  std::string home;
-  if (const char* h = std::getenv("HOME"); h != nullptr && h[0] != '\0') {
-    home = h;
-  } else if (const passwd* pw = ::getpwuid(::getuid()); pw != nullptr && pw->pw_dir != nullptr) {
-    home = pw->pw_dir;
-  } else {
-    home = "/tmp";
-  }
-  return home + "/.config/" + kFolderName;
-}
-
-std::string ComLinkPath(int comNumber) { return SettingsFolder() + "/COM" + std::to_string(comNumber); }
-
-std::string ComDevicePath(const std::string& comName) {
-  if (!comName.empty() && comName[0] == '/') return comName;
-  {
-    std::lock_guard<std::mutex> lock(g_overrideMutex);
-    auto it = Overrides().find(comName);
-    if (it != Overrides().end()) return it->second;
-  }
-  const int n = ComNumber(comName);
-  if (n <= 0) return "/dev/" + comName;  // "ttyUSB0" and the like, as typed
-
-  const std::string link = ComLinkPath(n);
-  struct stat st;
-  if (::lstat(link.c_str(), &st) == 0) {
-    if (S_ISLNK(st.st_mode)) {
-      char target[4096];
-      const ssize_t len = ::readlink(link.c_str(), target, sizeof target - 1);
-      if (len > 0) {
-        target[len] = '\0';
-        if (target[0] == '/') return target;
-        return SettingsFolder() + "/" + target;
-      }
-    }
-    return link;
-  }
-
-  const std::string index = std::to_string(n - 1);
-  for (const char* prefix : {"/dev/ttyUSB", "/dev/ttyACM"}) {
-    const std::string path = prefix + index;
-    if (Exists(path)) return path;
-  }
-  return "/dev/ttyS" + index;
+std::optional<std::string> ComOverride(const std::string& comName) {
+  std::lock_guard<std::mutex> lock(g_overrideMutex);
+  auto it = Overrides().find(comName);
+  if (it == Overrides().end()) return std::nullopt;
+  return it->second;
 }
 
 void SetComOverride(const std::string& comName, const std::string& path) {
@@ -109,29 +45,6 @@ void SetComOverride(const std::string& comName, const std::string& path) {
   } else {
     Overrides()[comName] = path;
   }
-}
-
-int MapComPort(int comNumber, const std::string& path) {
-  if (comNumber <= 0 || path.empty()) return EINVAL;
-  const std::string folder = SettingsFolder();
-  if (int err = MakeFolders(folder); err != 0) return err;
-  // Replace the link in one step so a reader never sees the name missing.
-  const std::string link = ComLinkPath(comNumber);
-  const std::string temp = link + ".new." + std::to_string(::getpid());
-  ::unlink(temp.c_str());
-  if (::symlink(path.c_str(), temp.c_str()) != 0) return errno;
-  if (::rename(temp.c_str(), link.c_str()) != 0) {
-    const int err = errno;
-    ::unlink(temp.c_str());
-    return err;
-  }
-  return 0;
-}
-
-int UnmapComPort(int comNumber) {
-  if (comNumber <= 0) return EINVAL;
-  if (::unlink(ComLinkPath(comNumber).c_str()) != 0 && errno != ENOENT) return errno;
-  return 0;
 }
 
 }  // namespace vantrel

@@ -11,16 +11,27 @@
 //     /dev/ttyACM<n-1> if that exists, else /dev/ttyS<n-1>.
 // A name that starts with '/' is taken as a device path as it is; any other
 // name that is not COMn is looked for in /dev ("ttyAMA0").
+//
+// On Windows the names are the system's own: COMn opens "\\.\COMn", a name
+// that starts with "\\" is a device path as it is, and there are no links
+// (ComLinkPath is empty and MapComPort refuses with ENOTSUP).
 #include <optional>
 #include <string>
+
+#include "platform/Folders.h"
 
 namespace vantrel {
 
 // The ports an operator can choose: COM1 to COM50 (indices 0 to 49).
 inline constexpr int kComPortCount = 50;
 
-// $XDG_CONFIG_HOME/vantrel-downloader (or ~/.config/vantrel-downloader).
-std::string SettingsFolder();
+// $XDG_CONFIG_HOME/vantrel-downloader (or ~/.config/vantrel-downloader);
+// %APPDATA%\vantrel-downloader on Windows.
+using platform::SettingsFolder;
+
+// "COM7" -> 7; 0 for anything else. Callers write "COM%d"; lower case is
+// accepted too because operators type it that way on the command line.
+int ComNumber(const std::string& name);
 
 std::string ComDevicePath(const std::string& comName);
 
@@ -29,6 +40,8 @@ std::string ComLinkPath(int comNumber);
 
 // Empty path removes the override.
 void SetComOverride(const std::string& comName, const std::string& path);
+// The path an override gives `comName`, if one does.
+std::optional<std::string> ComOverride(const std::string& comName);
 
 // Makes the link SettingsFolder()/COMn point at `path` (creating the folder).
 // Returns 0 or errno.

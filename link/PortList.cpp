@@ -1,10 +1,8 @@
 #include "link/PortList.h"
 
-#include <sys/stat.h>
-
 #include <cctype>
-#include <climits>
-#include <cstdlib>
+#include <filesystem>
+#include <system_error>
 
 #include "link/ComNames.h"
 
@@ -52,23 +50,25 @@ bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
 // Links such as /dev/serial/by-id/... and the settings folder's own links
 // lead to the node the lister names; compare where they end.
 std::string Canonical(const std::string& path) {
-  char buf[PATH_MAX];
-  return ::realpath(path.c_str(), buf) != nullptr ? std::string(buf) : path;
+  std::error_code ec;
+  const std::filesystem::path resolved = std::filesystem::canonical(path, ec);
+  return ec ? path : resolved.string();
 }
 
 bool Exists(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0;
+  std::error_code ec;
+  return std::filesystem::exists(path, ec);
 }
 
 bool IsCharacterDevice(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
+  std::error_code ec;
+  return std::filesystem::is_character_file(path, ec);
 }
 
+// Anything at `path`, a link whose target is gone included.
 bool IsLink(const std::string& path) {
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0;
+  std::error_code ec;
+  return !path.empty() && std::filesystem::exists(std::filesystem::symlink_status(path, ec));
 }
 
 std::string Join(const std::string& a, const std::string& b) {
@@ -85,13 +85,15 @@ std::string AdapterSerialOf(const std::string& device) {
   // A pseudo-terminal (a simulated handset) has no adapter: no need to ask
   // udev about every serial device of the machine.
   if (node.rfind("/dev/pts/", 0) == 0) return "";
-  for (const SerialPortInfo& port : MakeUdevPortLister()->List())
+  for (const SerialPortInfo& port : MakeSystemPortLister()->List())
     if (Exists(port.path) && Canonical(port.path) == node) return port.usb ? port.serial : "";
   return "";
 }
 
 std::string DescribePort(const SerialPortInfo& port) {
-  if (!port.usb) return "built-in UART";
+  // Windows names a port that is not on USB ("Communications Port",
+  // "Standard Serial over Bluetooth link"); udev does not.
+  if (!port.usb) return port.product.empty() ? "built-in UART" : Clean(port.product);
   // The device's own strings name the exact part ("FT232R USB UART"); the
   // ID database fills in for a device that gives none.
   const std::string vendor = Clean(port.manufacturer.empty() ? ShortVendor(port.vendorName) : port.manufacturer);

@@ -5,8 +5,8 @@
 // needs the device path and a description ("FTDI FT232R USB UART
 // (A50285BI)") beside each name, and a way to give a name to a device that
 // no name reaches yet. Enumeration sits behind PortLister so that the table
-// and its texts can be built from a fixed list; the udev backend is the one
-// the programs use.
+// and its texts can be built from a fixed list; the system's backend (udev,
+// SetupAPI) is the one the programs use.
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,14 +18,15 @@ inline constexpr int kMaxComNumber = 50;
 
 // One serial device as the system enumerates it.
 struct SerialPortInfo {
-  std::string path;       // device node, "/dev/ttyUSB0"
+  std::string path;       // device node, "/dev/ttyUSB0"; "\\.\COM3" on Windows
   std::string stablePath; // "/dev/serial/by-id/..." where there is one: survives replugging
   std::string subsystem;  // bus of the device behind the tty: "usb-serial", "usb", "pnp", "platform"
-  std::string driver;     // "ftdi_sio", "cdc_acm", "serial"
+                          // (Windows: the enumerator, "usb", "ftdibus", "acpi")
+  std::string driver;     // "ftdi_sio", "cdc_acm", "serial" (Windows: the service, "FTDIBUS", "usbser")
   bool usb = false;
   std::string vendorId, productId;  // USB, four hex digits each
   std::string manufacturer;         // the device's own strings
-  std::string product;
+  std::string product;              // (Windows: also the port's name when it is not on USB)
   std::string serial;
   std::string vendorName;  // USB ID database names
   std::string modelName;
@@ -42,8 +43,11 @@ class PortLister {
   virtual bool TakeChanges() { return false; }
 };
 
-// Enumerates through libudev and watches its monitor. Never null; on a
-// machine without udev it lists nothing.
+// The platform's lister: libudev with its monitor on Linux, SetupAPI on
+// Windows (no watch there). Never null; on a machine without udev it lists
+// nothing.
+std::unique_ptr<PortLister> MakeSystemPortLister();
+// The libudev lister by its own name (Linux builds only).
 std::unique_ptr<PortLister> MakeUdevPortLister();
 
 // The USB serial number of the adapter behind `device` (a path or a link to

@@ -1,7 +1,7 @@
 #pragma once
 // The one small interface between the link and the operating system's serial
-// device. The POSIX termios backend lives in PosixSerial.cpp; tests and the
-// fuzzers can install another factory.
+// device. The build takes one backend: termios in SerialPosix.cpp, Win32 in
+// SerialWin32.cpp. Tests and the fuzzers can install another factory.
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -55,8 +55,12 @@ class SerialDevice {
 
 using SerialFactory = std::function<std::unique_ptr<SerialDevice>()>;
 
+// The platform's own backend.
+std::unique_ptr<SerialDevice> MakeNativeSerial();
+// The termios backend by its old name (Linux builds only).
 std::unique_ptr<SerialDevice> MakePosixSerial();
-// Replaces the factory used by OpenPort; an empty function restores termios.
+// Replaces the factory used by OpenPort; an empty function restores the
+// platform's own backend.
 SerialFactory SetSerialFactory(SerialFactory factory);
 std::unique_ptr<SerialDevice> MakeSerialDevice();
 

@@ -128,5 +128,6 @@ class UdevPortLister : public PortLister {
 }  // namespace
 
 std::unique_ptr<PortLister> MakeUdevPortLister() { return std::make_unique<UdevPortLister>(); }
+std::unique_ptr<PortLister> MakeSystemPortLister() { return MakeUdevPortLister(); }
 
 }  // namespace vantrel

@@ -1,9 +1,5 @@
 #include "maintenance/MaintenanceSteps.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 
@@ -13,6 +9,7 @@
 #include "jobs/OperationRecord.h"
 #include "link/ResultCodes.h"
 #include "link/Stop.h"
+#include "platform/Files.h"
 
 namespace vantrel::maint {
 
@@ -36,29 +33,21 @@ bool DumpFile::Create(const std::string& path, uint32_t expectedBytes) {
   errno_ = 0;
   // The name is replaced, never opened: a FIFO would block the open and a
   // device would take the bytes, so anything but a file or a link is refused.
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
-    errno_ = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+  if (const platform::PathKind kind = platform::LookAt(path);
+      kind == platform::PathKind::Folder || kind == platform::PathKind::Other) {
+    errno_ = kind == platform::PathKind::Folder ? EISDIR : EINVAL;
     return false;
   }
   // A partial left by an earlier run is not this run's to overwrite.
-  int fd = -1;
-  for (int n = 1; fd < 0 && n <= kMaxPartialNames; ++n) {
+  std::FILE* f = nullptr;
+  platform::FileError e{platform::FileFault::Failed, EEXIST};
+  for (int n = 1; e && e.code == EEXIST && n <= kMaxPartialNames; ++n) {
     partial_ = path + kPartialSuffix;
     if (n > 1) partial_ += '-' + std::to_string(n);
-    fd = ::open(partial_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) break;
+    e = platform::CreateNew(partial_, &f);
   }
-  if (fd < 0) {
-    errno_ = errno;
-    partial_.clear();
-    return false;
-  }
-  std::FILE* f = ::fdopen(fd, "wb");
-  if (f == nullptr) {
-    errno_ = errno;
-    ::close(fd);
-    ::unlink(partial_.c_str());
+  if (e) {
+    errno_ = e.code != 0 ? e.code : EINVAL;
     partial_.clear();
     return false;
   }
@@ -102,15 +91,15 @@ bool DumpFile::Close() {
     writeFailed_ = true;
   }
   // Nothing arrived: there is no partial dump to keep.
-  if (written_ == 0 && !committed_ && !partial_.empty()) ::unlink(partial_.c_str());
+  if (written_ == 0 && !committed_ && !partial_.empty()) platform::Remove(partial_);
   return !writeFailed_;
 }
 
 bool DumpFile::Commit() {
   if (!Close()) return false;
   if (partial_.empty()) return false;
-  if (::rename(partial_.c_str(), path_.c_str()) != 0) {
-    errno_ = errno;
+  if (platform::FileError e = platform::Rename(partial_, path_)) {
+    errno_ = e.code;
     writeFailed_ = true;
     return false;
   }

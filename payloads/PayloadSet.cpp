@@ -1,21 +1,13 @@
 #include <atomic>
-#include <cstdlib>
 #include <filesystem>
 #include <mutex>
 
 #include "payloads/Payloads.h"
+#include "platform/Folders.h"
 
 namespace vantrel {
 
 namespace {
-
-constexpr const char* kPayloadSubfolder = "/vantrel-downloader/payloads";
-constexpr const char* kDefaultDataDirs = "/usr/local/share:/usr/share";
-
-std::string Env(const char* name) {
-  const char* v = std::getenv(name);
-  return v != nullptr ? v : "";
-}
 
 std::string WithoutTrailingSlash(std::string path) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
@@ -89,29 +81,14 @@ std::string PayloadSet::Notice() const {
 }
 
 PayloadSearch PayloadSearch::FromEnvironment(const std::string& option) {
-  return {option, Env("VANTREL_PAYLOAD_DIR"), Env("XDG_DATA_HOME"), Env("XDG_DATA_DIRS"), Env("HOME")};
+  return {option, platform::ProcessEnvironment("VANTREL_PAYLOAD_DIR"), platform::PayloadFolders()};
 }
 
 std::vector<PayloadSearch::Place> PayloadSearch::Places() const {
   std::vector<Place> out;
   if (!option.empty()) out.push_back({Absolute(option), true});
   if (!variable.empty()) out.push_back({Absolute(variable), true});
-  // The data folders follow the base-directory convention: a relative path
-  // in these variables is ignored, and an empty one means the default.
-  if (!dataHome.empty() && dataHome[0] == '/') {
-    out.push_back({WithoutTrailingSlash(dataHome) + kPayloadSubfolder, false});
-  } else if (!home.empty()) {
-    out.push_back({WithoutTrailingSlash(home) + "/.local/share" + kPayloadSubfolder, false});
-  }
-  const std::string dirs = dataDirs.empty() ? kDefaultDataDirs : dataDirs;
-  size_t begin = 0;
-  while (begin <= dirs.size()) {
-    size_t end = dirs.find(':', begin);
-    if (end == std::string::npos) end = dirs.size();
-    const std::string dir = dirs.substr(begin, end - begin);
-    if (!dir.empty() && dir[0] == '/') out.push_back({WithoutTrailingSlash(dir) + kPayloadSubfolder, false});
-    begin = end + 1;
-  }
+  for (const std::string& folder : system) out.push_back({folder, false});
   return out;
 }
 

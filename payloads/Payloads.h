@@ -63,15 +63,13 @@ class PayloadSet {
 };
 
 // Where the program looks for payload files, first to last: the command
-// line's folder, $VANTREL_PAYLOAD_DIR, $XDG_DATA_HOME (or ~/.local/share),
-// then each folder of $XDG_DATA_DIRS (or /usr/local/share:/usr/share), the
-// last two with vantrel-downloader/payloads added.
+// line's folder, $VANTREL_PAYLOAD_DIR, then the system's payload folders
+// (platform::PayloadFolders: under $XDG_DATA_HOME and $XDG_DATA_DIRS on
+// Linux, %LOCALAPPDATA% on Windows).
 struct PayloadSearch {
-  std::string option;    // --payload-dir
-  std::string variable;  // VANTREL_PAYLOAD_DIR
-  std::string dataHome;  // XDG_DATA_HOME
-  std::string dataDirs;  // XDG_DATA_DIRS
-  std::string home;      // HOME
+  std::string option;                 // --payload-dir
+  std::string variable;               // VANTREL_PAYLOAD_DIR
+  std::vector<std::string> system;    // the system's folders
 
   static PayloadSearch FromEnvironment(const std::string& option);
 

@@ -7,6 +7,7 @@
 // platform (FilesPosix.cpp); the interface carries no system types.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,14 @@ class File {
   // Exactly `n` bytes; WrongSize (with the bytes there were) when the file
   // ends first.
   [[nodiscard]] FileError ReadExactly(void* buffer, size_t n);
+  // Moves to the first byte of data at or after `at` and tells where that
+  // data ends: holes of a sparse file read as zeros and are stepped over,
+  // where the file system tells them apart. `*begin` is Size() when only a
+  // hole is left.
+  [[nodiscard]] FileError SeekData(uint64_t at, uint64_t* begin, uint64_t* end);
+  // The file as a C stream (binary, read on from where it stands); this
+  // object is closed either way. Null when the C library refuses.
+  std::FILE* TakeStream();
   void Close();
 
  private:
@@ -75,6 +84,35 @@ class File {
 // before a byte of it is read.
 [[nodiscard]] FileError ReadExactFile(const std::string& path, uint64_t size, Links links,
                                       std::vector<uint8_t>* bytes);
+
+// What stands at a path, a link itself rather than what it leads to.
+enum class PathKind : uint8_t { Nothing, File, Link, Folder, Other };
+PathKind LookAt(const std::string& path);
+
+// The path with links followed and made absolute; the path itself when that
+// cannot be done.
+std::string ResolvePath(const std::string& path);
+
+// Creates a new regular file for writing, as a binary stream; fails with
+// EEXIST (as `code`) when anything stands at the path, a link included, so
+// that nobody's file is ever written through.
+[[nodiscard]] FileError CreateNew(const std::string& path, std::FILE** stream);
+
+// Gives the file at `from` the name `to` in one step, replacing what had
+// that name: a reader sees the old file or the new one, never neither.
+[[nodiscard]] FileError Rename(const std::string& from, const std::string& to);
+
+// Replaces what the file at `path` holds, as a whole: the bytes go to a new
+// file beside it and reach the disk before it takes the name, so a reader
+// or a power cut finds the old contents or the new, never a part. The file
+// keeps its permissions; a new one is the user's alone.
+[[nodiscard]] FileError ReplaceContents(const std::string& path, const std::string& bytes);
+
+// Whether the user may write to the file at `path`.
+bool MayWrite(const std::string& path);
+
+// Removes the file (or link) at `path`; quiet when nothing is there.
+void Remove(const std::string& path);
 
 // Makes `folder` and the folders above it where they are missing (readable
 // by the user alone).

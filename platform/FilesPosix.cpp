@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
+#include <climits>
+#include <cstdlib>
+#include <vector>
 
 #include "platform/Files.h"
 
@@ -47,31 +49,6 @@ FileError WriteAll(int fd, const char* data, size_t n) {
 
 }  // namespace
 
-std::string FileErrorText(const FileError& e) {
-  switch (e.fault) {
-    case FileFault::None: return "";
-    case FileFault::Missing: return "no such file";
-    case FileFault::Folder: return "a folder";
-    case FileFault::NotRegular: return "not a regular file";
-    case FileFault::Link: return "a link";
-    case FileFault::WrongSize: return std::to_string(e.size) + " bytes, " + std::to_string(e.expected) + " expected";
-    case FileFault::Failed: break;
-  }
-  return std::strerror(e.code);
-}
-
-File::File(File&& other) noexcept : handle_(other.handle_), size_(other.size_) { other.handle_ = -1; }
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    size_ = other.size_;
-    other.handle_ = -1;
-  }
-  return *this;
-}
-
 void File::Close() {
   if (handle_ != -1) ::close(static_cast<int>(handle_));
   handle_ = -1;
@@ -89,15 +66,27 @@ FileError File::Read(void* buffer, size_t n, size_t* got) {
   }
 }
 
-FileError File::ReadExactly(void* buffer, size_t n) {
-  size_t done = 0;
-  while (done < n) {
-    size_t got = 0;
-    if (FileError e = Read(static_cast<char*>(buffer) + done, n - done, &got)) return e;
-    if (got == 0) return {FileFault::WrongSize, 0, done, n};
-    done += got;
-  }
+FileError File::SeekData(uint64_t at, uint64_t* begin, uint64_t* end) {
+  const int fd = static_cast<int>(handle_);
+  if (fd == -1) return Failed(EBADF);
+  const auto size = static_cast<off_t>(size_);
+  // A file system that cannot tell holes apart reports all of it as data.
+  off_t data = ::lseek(fd, static_cast<off_t>(at), SEEK_DATA);
+  if (data < 0) data = errno == ENXIO ? size : static_cast<off_t>(at);
+  off_t hole = data < size ? ::lseek(fd, data, SEEK_HOLE) : size;
+  if (hole <= data || hole > size) hole = size;
+  if (::lseek(fd, data, SEEK_SET) < 0) return Failed(errno);
+  *begin = static_cast<uint64_t>(data);
+  *end = static_cast<uint64_t>(hole);
   return {};
+}
+
+std::FILE* File::TakeStream() {
+  if (handle_ == -1) return nullptr;
+  std::FILE* stream = ::fdopen(static_cast<int>(handle_), "rb");
+  if (stream == nullptr) Close();
+  handle_ = -1;
+  return stream;
 }
 
 FileError OpenForReading(const std::string& path, Links links, File* file) {
@@ -116,21 +105,62 @@ FileError OpenForReading(const std::string& path, Links links, File* file) {
   return {};
 }
 
-FileError ReadExactFile(const std::string& path, uint64_t size, Links links, std::vector<uint8_t>* bytes) {
-  bytes->clear();
-  File file;
-  if (FileError e = OpenForReading(path, links, &file)) return e;
-  if (file.Size() != size) return {FileFault::WrongSize, 0, file.Size(), size};
-  std::vector<uint8_t> data(static_cast<size_t>(size));
-  if (FileError e = file.ReadExactly(data.data(), data.size())) return e;
-  // A file that grew since it was measured is not the file that was checked.
-  uint8_t more = 0;
-  size_t got = 0;
-  if (FileError e = file.Read(&more, 1, &got)) return e;
-  if (got != 0) return {FileFault::WrongSize, 0, size + 1, size};
-  *bytes = std::move(data);
+PathKind LookAt(const std::string& path) {
+  struct stat st {};
+  if (path.empty() || ::lstat(path.c_str(), &st) != 0) return PathKind::Nothing;
+  if (S_ISREG(st.st_mode)) return PathKind::File;
+  if (S_ISLNK(st.st_mode)) return PathKind::Link;
+  if (S_ISDIR(st.st_mode)) return PathKind::Folder;
+  return PathKind::Other;
+}
+
+std::string ResolvePath(const std::string& path) {
+  char buf[PATH_MAX];
+  if (::realpath(path.c_str(), buf) != nullptr) return buf;
+  return path;
+}
+
+FileError CreateNew(const std::string& path, std::FILE** stream) {
+  *stream = nullptr;
+  // O_EXCL also refuses a link at the path, dangling or not.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return Failed(errno);
+  *stream = ::fdopen(fd, "wb");
+  if (*stream == nullptr) {
+    const int err = errno;
+    ::close(fd);
+    ::unlink(path.c_str());
+    return Failed(err);
+  }
   return {};
 }
+
+FileError Rename(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0) return Failed(errno);
+  return {};
+}
+
+void Remove(const std::string& path) { ::unlink(path.c_str()); }
+
+FileError ReplaceContents(const std::string& path, const std::string& bytes) {
+  mode_t mode = 0600;
+  if (struct stat st {}; ::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
+  std::vector<char> name(path.begin(), path.end());
+  for (char c : std::string(".XXXXXX")) name.push_back(c);
+  name.push_back('\0');
+  const int fd = ::mkstemp(name.data());
+  if (fd < 0) return Failed(errno);
+  FileError e;
+  if (::fchmod(fd, mode) != 0) e = Failed(errno);
+  if (!e) e = WriteAll(fd, bytes.data(), bytes.size());
+  if (!e && ::fsync(fd) != 0) e = Failed(errno);
+  if (::close(fd) != 0 && !e) e = Failed(errno);
+  if (!e && ::rename(name.data(), path.c_str()) != 0) e = Failed(errno);
+  if (e) ::unlink(name.data());
+  return e;
+}
+
+bool MayWrite(const std::string& path) { return ::access(path.c_str(), W_OK) == 0; }
 
 FileError MakeFolders(const std::string& folder) {
   for (size_t pos = 1; pos <= folder.size(); ++pos) {

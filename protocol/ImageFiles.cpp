@@ -1,8 +1,5 @@
 #include "protocol/ImageFiles.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 
@@ -23,29 +20,6 @@ std::string Offset(uint64_t offset) {
 }
 
 }  // namespace
-
-int OpenRegularFile(const std::string& path, struct stat* st) {
-  if (path.empty()) {
-    errno = ENOENT;
-    return -1;
-  }
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return -1;
-  struct stat own {};
-  struct stat* s = st != nullptr ? st : &own;
-  int why = 0;
-  if (::fstat(fd, s) != 0) why = errno;
-  else if (!S_ISREG(s->st_mode)) why = S_ISDIR(s->st_mode) ? EISDIR : EINVAL;
-  if (why != 0) {
-    ::close(fd);
-    errno = why;
-    return -1;
-  }
-  // Reads from a regular file never wait; the flag only mattered for the open.
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-  return fd;
-}
 
 std::optional<RecordFileFault> CheckRecordFile(const std::string& path) {
   detail::ImageFile file;

@@ -1,20 +1,13 @@
 #pragma once
-// Files the operator names: opened so that a pipe or a device can never
-// block the program, and the record layout of image files checked before
-// any of it goes to the handset.
-#include <sys/stat.h>
-
+// Image files the operator names: their record layout, checked before any
+// of it goes to the handset. (They are opened through the platform layer,
+// so that a pipe or a device never blocks the program.)
 #include <cstdint>
 #include <optional>
 #include <string>
 
-namespace vantrel {
 
-// Opens `path` for reading when it is a regular file; -1 otherwise (errno
-// says why; EINVAL for a pipe, a device or a socket, EISDIR for a folder).
-// The open itself never waits: a FIFO without a writer would block it.
-// `st` receives the file's status when given.
-[[nodiscard]] int OpenRegularFile(const std::string& path, struct stat* st = nullptr);
+namespace vantrel {
 
 // Why a record file does not parse: records are a 32-bit address and a
 // 32-bit length, least significant byte first, then that many data bytes,

@@ -1,13 +1,11 @@
 #include "protocol/SessionSupport.h"
 
-#include <sys/types.h>
-#include <unistd.h>
-
 #include <cstdint>
 
 #include "link/ResultCodes.h"
 #include "link/Timing.h"
 #include "link/Trace.h"
+#include "platform/Files.h"
 #include "protocol/Constants.h"
 #include "protocol/ImageSession.h"
 
@@ -19,10 +17,9 @@ bool ImageFile::Open(const std::string& path) {
   Close();
   // An image path may name a FIFO or a device: neither may block the open,
   // and neither is an image.
-  const int fd = OpenRegularFile(path);
-  if (fd < 0) return false;
-  file_ = ::fdopen(fd, "rb");
-  if (file_ == nullptr) ::close(fd);
+  platform::File file;
+  if (platform::OpenForReading(path, platform::Links::Follow, &file)) return false;
+  file_ = file.TakeStream();
   return file_ != nullptr;
 }
 

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Installs everything the build, the tests and the window need on Debian 12.
-# Quick when all is there already: packages are checked before apt is touched.
+# Installs everything the build, the tests and the window need on Debian 12,
+# or only the packages named as arguments (scripts/build-windows.sh names its
+# own). Quick when all is there already: packages are checked before apt is
+# touched.
 set -euo pipefail
 
 PACKAGES=(
@@ -17,6 +19,9 @@ PACKAGES=(
   # asks `file` which installed files are programs.
   dpkg-dev file
 )
+if [ $# -gt 0 ]; then
+  PACKAGES=("$@")
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do

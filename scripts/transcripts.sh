@@ -72,7 +72,7 @@ normalise() {
       sub(/^ *[0-9]+\.[0-9]+ +/, "", line)
       # When the host opens, purges and closes the port, and so when a
       # simulated switch-on (and its BOOT byte) falls, depends on scheduling.
-      if (line ~ /^-- +(handset simulator on|host purged|host opened|host closed|switch-on dropped|power on)/) next
+      if (line ~ /^-- +(handset simulator on|host purged|host opened|host closed|switch-on dropped|power on|a host that does not claim)/) next
       if (line ~ /^<hand A5 *(\[|$)/) next
       if (line ~ /^(host>|<hand) /) {
         d = substr(line, 1, 5); rest = substr(line, 7)

@@ -5,6 +5,7 @@
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
 #include <fcntl.h>
+#include <dirent.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
@@ -29,6 +30,9 @@ namespace {
 constexpr double kPowerOnSettleMs = 20;
 constexpr double kPowerOnSettleScaledMs = 130;
 constexpr double kHostCheckMs = 10;
+// Whether a host that never claimed the line still has it open is looked up
+// in /proc, less often.
+constexpr double kSharedHostCheckMs = 100;
 constexpr double kHangUpDowntimeMs = 200;
 constexpr double kWriteStallMs = 3000;
 // Pacing: the handset's receiver holds this many bytes that are still on the
@@ -132,6 +136,10 @@ int Wire::CreatePty(std::string* error) {
   Publish(Activity::Busy);
   rateAtPurge_ = HostRate();
   hostOpen_ = false;
+  claimSeen_ = sharedHost_ = sharedLifted_ = false;
+  sharedPid_ = 0;
+  sharedSign_ = nullptr;
+  LineSettingsChanged();
   if (options_.comNumber > 0) {
     std::string why;
     if (const int err = PublishComName(options_.comNumber, name, publishedPath_, &why); err != 0) {
@@ -178,6 +186,9 @@ void Wire::StayOffUntilReopened() {
   // a quick reopen, but the host's open claims the line for itself again:
   // so the claim is lifted here, and the next claim is the next start.
   if (slave_ >= 0) ::ioctl(slave_, TIOCNXCL);
+  // A host that never claimed is given up the same way, until it lets go.
+  if (sharedHost_) sharedLifted_ = true;
+  sharedHost_ = false;
   powerOnAt_.reset();
 }
 
@@ -202,11 +213,92 @@ uint32_t Wire::HostRate() const {
   return tio.c_ospeed;
 }
 
-bool Wire::HostHoldsPort() const {
-  if (slave_ < 0) return false;
+bool Wire::Claimed() const {
   int excl = 0;
-  if (::ioctl(slave_, TIOCGEXCL, &excl) != 0) return false;
-  return excl != 0;
+  return slave_ >= 0 && ::ioctl(slave_, TIOCGEXCL, &excl) == 0 && excl != 0;
+}
+
+bool Wire::HostHoldsPort() const { return slave_ >= 0 && (sharedHost_ || Claimed()); }
+
+bool Wire::HasLineOpen(long pid) const {
+  const std::string line = DevicePath();
+  if (slave_ < 0 || line.empty()) return false;
+  const std::string dir = "/proc/" + std::to_string(pid) + "/fd";
+  DIR* fds = ::opendir(dir.c_str());
+  if (fds == nullptr) return false;
+  int found = 0;
+  // The links' targets are compared by name: a stat would follow each one
+  // and could wait on whatever another process has open.
+  char target[256];
+  while (const dirent* fd = ::readdir(fds)) {
+    if (fd->d_name[0] == '.') continue;
+    const ssize_t n = ::readlink((dir + "/" + fd->d_name).c_str(), target, sizeof target - 1);
+    if (n > 0 && static_cast<size_t>(n) == line.size() && line.compare(0, line.size(), target, static_cast<size_t>(n)) == 0)
+      ++found;
+  }
+  ::closedir(fds);
+  // In this process the simulator's own descriptor is one of them.
+  return found > (pid == static_cast<long>(::getpid()) ? 1 : 0);
+}
+
+long Wire::FindLineHolder() const {
+  const long self = static_cast<long>(::getpid());
+  if (HasLineOpen(self)) return self;
+  DIR* proc = ::opendir("/proc");
+  if (proc == nullptr) return 0;
+  long holder = 0;
+  while (const dirent* entry = ::readdir(proc)) {
+    if (entry->d_name[0] < '1' || entry->d_name[0] > '9') continue;
+    const long pid = std::strtol(entry->d_name, nullptr, 10);
+    if (pid != self && HasLineOpen(pid)) {
+      holder = pid;
+      break;
+    }
+  }
+  ::closedir(proc);
+  return holder;
+}
+
+bool Wire::LineSettingsChanged() {
+  struct termios2 tio;
+  if (master_ < 0 || ::ioctl(master_, TCGETS2, &tio) != 0) return false;
+  const uint64_t now = (uint64_t{tio.c_cflag} << 32) | tio.c_ospeed;
+  const bool changed = now != lineSettings_;
+  lineSettings_ = now;
+  return changed;
+}
+
+void Wire::LookForSharedHost(const char* sign) {
+  if (claimSeen_ || sharedHost_ || sharedLifted_ || sharedSign_ != nullptr || slave_ < 0) return;
+  if (Claimed()) {
+    claimSeen_ = true;
+    return;
+  }
+  sharedSign_ = sign;
+  sharedSignAt_ = Clock::now();
+}
+
+void Wire::ConfirmSharedHost(Clock::time_point now) {
+  if (sharedSign_ == nullptr || now - sharedSignAt_ < Ms(kHostCheckMs)) return;
+  const char* sign = sharedSign_;
+  sharedSign_ = nullptr;
+  const long pid = Claimed() ? 0 : FindLineHolder();
+  if (pid == 0) return;
+  sharedHost_ = true;
+  sharedPid_ = pid;
+  lastHolderCheck_ = now;
+  rec_.Note(std::string("a host that does not claim the line has the port open (") + sign + ")");
+}
+
+void Wire::CheckSharedHostStays(Clock::time_point now) {
+  if (!sharedHost_ && !sharedLifted_) return;
+  if (now - lastHolderCheck_ < Ms(kSharedHostCheckMs)) return;
+  lastHolderCheck_ = now;
+  if (HasLineOpen(sharedPid_)) return;
+  sharedPid_ = FindLineHolder();
+  if (sharedPid_ != 0) return;
+  sharedHost_ = sharedLifted_ = false;
+  LineSettingsChanged();  // what it left on the line is no sign of the next host
 }
 
 void Wire::CheckControl() {
@@ -248,6 +340,18 @@ void Wire::WatchHost(bool atOnce) {
   const Clock::time_point now = Clock::now();
   if (!atOnce && now - lastHostCheck_ < Ms(kHostCheckMs)) return;
   lastHostCheck_ = now;
+  if (!claimSeen_) {
+    if (Claimed()) {
+      // Every host claims the line from here on, as the tool on Linux does.
+      claimSeen_ = true;
+      sharedHost_ = sharedLifted_ = false;
+      sharedSign_ = nullptr;
+    } else {
+      CheckSharedHostStays(now);
+      if (LineSettingsChanged()) LookForSharedHost("line settings");
+      ConfirmSharedHost(now);
+    }
+  }
   const bool holds = HostHoldsPort();
   if (holds && !hostOpen_) {
     OnHostOpened("seen");
@@ -269,6 +373,7 @@ void Wire::WatchHost(bool atOnce) {
 }
 
 void Wire::OnPurge(bool midUnit) {
+  LookForSharedHost("purge");
   rateAtPurge_ = HostRate();
   lastHostRate_ = rateAtPurge_;
   const bool holds = HostHoldsPort();

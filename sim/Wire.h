@@ -85,7 +85,10 @@ class Wire {
   void SetHandsetRate(uint32_t rate);
   uint32_t HostRate() const;       // as the pseudo-terminal reports it now
   uint32_t LastHostRate() const { return lastHostRate_.load(); }
-  bool HostHoldsPort() const;      // the host has the port open
+  // The host has the port open: it claimed the line with the exclusive flag
+  // (the tool on Linux), or it is a host that never claims (Wine's serial
+  // driver) and was seen on the line.
+  bool HostHoldsPort() const;
   Clock::time_point HostClosedAt() const { return hostClosedAt_; }
   bool HostOpen() const { return hostOpen_; }
   Clock::time_point LastActivity() const { return lastActivity_; }
@@ -141,6 +144,17 @@ class Wire {
   void ReadPackets(bool midUnit);
   void OnPurge(bool midUnit);
   void OnHostOpened(const char* how);
+  bool Claimed() const;  // the exclusive flag is set on the line
+  // Hosts that do not claim the line are told by what they do to it (`sign`:
+  // a purge, new line settings) when, a moment later, the line is still not
+  // claimed and some process besides the simulator has it open (the tool on
+  // Linux claims right after its open); they count as gone once none has.
+  void LookForSharedHost(const char* sign);
+  void ConfirmSharedHost(Clock::time_point now);
+  void CheckSharedHostStays(Clock::time_point now);
+  bool LineSettingsChanged();
+  bool HasLineOpen(long pid) const;
+  long FindLineHolder() const;
   double PowerOnSettle() const;
   // Looks whether the host holds the port: every kHostCheckMs, or `atOnce`.
   void WatchHost(bool atOnce);
@@ -193,6 +207,14 @@ class Wire {
   bool muted_ = false;
   std::optional<Clock::time_point> powerOnAt_;
   bool hostOpen_ = false;
+  bool claimSeen_ = false;     // a host claimed this line: every host does, as on Linux
+  bool sharedHost_ = false;    // a host without the claim holds the port
+  bool sharedLifted_ = false;  // its hold no longer counts (session end) until it lets go
+  long sharedPid_ = 0;         // the process found holding the line
+  const char* sharedSign_ = nullptr;  // what a host without the claim may have done
+  Clock::time_point sharedSignAt_{};
+  Clock::time_point lastHolderCheck_{};
+  uint64_t lineSettings_ = 0;  // the line settings last looked at (flags and rate)
   // A purge came while a unit still had delivered bytes to read: nothing
   // after the purge is read until those are used up (see OnPurge).
   bool purgeHold_ = false;

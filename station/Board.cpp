@@ -1,7 +1,5 @@
 #include "station/Board.h"
 
-#include <sys/wait.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -123,25 +121,20 @@ Prompt Board::Apply(size_t i, const nlohmann::json& e) {
   return Prompt::None;
 }
 
-RunResult Board::EndRun(size_t i, int waitStatus, const std::string& lastErrLine, bool interrupted) {
+RunResult Board::EndRun(size_t i, const platform::ChildExit& end, const std::string& lastErrLine, bool interrupted) {
   Row& r = rows_[i];
   RunResult res;
   res.port = r.port;
   res.run = r.run;
-  if (WIFEXITED(waitStatus)) {
-    res.status = WEXITSTATUS(waitStatus);
-  } else {
-    const int sig = WIFSIGNALED(waitStatus) ? WTERMSIG(waitStatus) : 0;
-    res.status = 128 + sig;
-    res.reason = std::string("the worker ended by signal ") + std::to_string(sig) + " (" + strsignal(sig) + ")";
-  }
+  res.status = end.status;
+  if (!end.exited) res.reason = "the worker ended by " + end.cause;
   // A worker that was cut short never reports a half-written handset as
   // done, and one that never said how its run went did not succeed either.
   const bool reportedOk = r.finished && r.reportedStatus == cli::kExitOk;
   if (res.status != cli::kExitOk || !reportedOk) {
     if (res.status != cli::kExitOk) {
       // A worker stopped by force after Ctrl-C was interrupted, not crashed.
-      res.failure = WIFEXITED(waitStatus) ? cli::ExitStatusName(res.status) : interrupted ? "interrupted" : "crashed";
+      res.failure = end.exited ? cli::ExitStatusName(res.status) : interrupted ? "interrupted" : "crashed";
     } else {
       // Ended well without saying so: the status it reported, or a plain failure.
       res.status = r.finished && r.reportedStatus > 0 ? r.reportedStatus : cli::kExitFailure;

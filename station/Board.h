@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "jobs/Outcome.h"
+#include "platform/Process.h"
 
 namespace vantrel::station {
 
@@ -51,10 +52,10 @@ class Board {
   // Takes one worker event. Returns the prompt the port begins to wait for
   // with it (None when it does not begin to wait).
   Prompt Apply(size_t i, const nlohmann::json& event);
-  // The run ended with `waitStatus` (as waitpid gives it). It succeeded only
+  // The run's worker ended as `end` says. It succeeded only
   // when the worker's exit event said so and its exit status agrees: a
   // program that ends well without that event never ran the operations.
-  RunResult EndRun(size_t i, int waitStatus, const std::string& lastErrLine, bool interrupted);
+  RunResult EndRun(size_t i, const platform::ChildExit& end, const std::string& lastErrLine, bool interrupted);
 
   // The table, one line per port under a header, each at most `width` columns.
   std::vector<std::string> Table(int width) const;

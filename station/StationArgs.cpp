@@ -1,27 +1,18 @@
 #include "station/StationArgs.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
 
 #include "cli/Args.h"
 #include "cli/Runner.h"
 #include "link/PortList.h"
+#include "platform/Process.h"
 
 namespace vantrel::station {
 
 namespace {
 
 constexpr int kMaxRepeat = 1000000;
-
-std::string SelfFolder() {
-  char self[4096] = {};
-  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return ".";
-  std::string path(self, static_cast<size_t>(n));
-  return path.substr(0, path.rfind('/'));
-}
 
 }  // namespace
 
@@ -151,7 +142,7 @@ StationParse ParseStationArguments(const std::vector<std::string>& args) {
 
 std::vector<std::string> MappedPorts() {
   std::vector<std::string> ports;
-  for (const ComEntry& com : BuildPortTable(MakeUdevPortLister()->List()).coms)
+  for (const ComEntry& com : BuildPortTable(MakeSystemPortLister()->List()).coms)
     if (com.present) ports.push_back(com.Name());
   return ports;
 }
@@ -159,9 +150,9 @@ std::vector<std::string> MappedPorts() {
 std::string WorkerProgram(const std::string& configured) {
   if (!configured.empty()) return configured;
   if (const char* env = std::getenv("VANTREL_CLI"); env != nullptr && *env != '\0') return env;
-  const std::string here = SelfFolder();
-  for (const std::string& candidate : {here + "/vantrel-cli", here + "/../cli/vantrel-cli"})
-    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+  const std::string here = platform::OwnFolder();
+  for (const std::string& folder : {here, here + "/../cli"})
+    if (std::string program = platform::ProgramIn(folder, "vantrel-cli"); !program.empty()) return program;
   return "vantrel-cli";
 }
 

@@ -1,17 +1,11 @@
 // vantrel-station: the same vantrel-cli operations on many ports at once.
 // See StationUsage() for the command line.
-#include <poll.h>
-#include <signal.h>
-#include <sys/ioctl.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
-
+#include <atomic>
 #include <chrono>
 #include <ctime>
 #include <cstdio>
-#include <cstring>
-#include <dirent.h>
 #include <memory>
+#include <utility>
 
 #include "cli/ExitStatus.h"
 #include "cli/RunRecord.h"
@@ -21,6 +15,9 @@
 #include "jobs/RunRecord.h"
 #include "link/PortList.h"
 #include "payloads/Payloads.h"
+#include "platform/Interrupt.h"
+#include "platform/Process.h"
+#include "platform/Terminal.h"
 #include "platform/TerminalText.h"
 #include "station/Board.h"
 #include "station/StationArgs.h"
@@ -29,6 +26,8 @@
 namespace {
 
 using namespace vantrel::station;
+using vantrel::platform::ChildExit;
+using vantrel::platform::ChildPipe;
 using vantrel::platform::EscapeField;
 using Clock = std::chrono::steady_clock;
 
@@ -36,38 +35,20 @@ constexpr int kExitSomeFailed = 1;
 constexpr auto kRedrawPeriod = std::chrono::milliseconds(200);
 constexpr const char* kProgram = "vantrel-station";
 
-// The station's own memory and descriptors, for the soak figures.
-long ResidentKb() {
-  long pages = 0, resident = 0;
-  if (std::FILE* f = std::fopen("/proc/self/statm", "r")) {
-    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
-    std::fclose(f);
-  }
-  return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
-
-int OpenFds() {
-  int n = 0;
-  if (DIR* d = opendir("/proc/self/fd")) {
-    while (dirent* e = readdir(d))
-      if (e->d_name[0] != '.') ++n;
-    closedir(d);
-    --n;  // the listing's own descriptor
-  }
-  return n;
-}
-
 class Station {
  public:
-  Station(const StationOptions& o, Board& board) : o_(o), board_(board), program_(WorkerProgram(o.cliProgram)) {
-    tty_ = !o.json && isatty(STDOUT_FILENO) != 0;
+  // `watch` wakes when `interrupts` counts one more (the watcher's thread).
+  Station(const StationOptions& o, Board& board, vantrel::platform::ChildWatch& watch,
+          const std::atomic<int>& interrupts)
+      : o_(o), board_(board), program_(WorkerProgram(o.cliProgram)), watch_(watch), pendingInterrupts_(interrupts) {
+    tty_ = !o.json && vantrel::platform::UseTerminalSequences(stdout);
     workers_.resize(board.Size());
     keys_.resize(board.Size());
     runStart_.resize(board.Size());
     runWhen_.resize(board.Size());
   }
 
-  int Run(int signalFd) {
+  int Run() {
     if (o_.json) {
       nlohmann::json ports = nlohmann::json::array();
       for (size_t i = 0; i < board_.Size(); ++i) ports.push_back(board_.At(i).port);
@@ -75,26 +56,22 @@ class Station {
             {"ports", ports}, {"repeat", o_.repeat}, {"worker", program_}});
     }
     for (size_t i = 0; i < board_.Size(); ++i) StartRun(i);
-    while (AnyRunning()) {
+    while (AnyRunning() || !failedStarts_.empty()) {
+      // A worker that could not start ends its run as one that found no
+      // program (status 127), here rather than inside the start, since the
+      // end starts the port's next run.
+      for (auto& [i, error] : std::exchange(failedStarts_, {})) OnEnd(i, ChildExit{true, 127, ""}, error);
+      if (!AnyRunning()) continue;
       Show(false);
-      std::vector<pollfd> fds = {{signalFd, POLLIN, 0}};
-      std::vector<std::pair<size_t, int>> owners;
-      for (size_t i = 0; i < workers_.size(); ++i) {
-        for (int fd : {workers_[i]->OutFd(), workers_[i]->ErrFd()}) {
-          if (fd < 0) continue;
-          fds.push_back({fd, POLLIN, 0});
-          owners.emplace_back(i, fd);
-        }
-      }
-      if (::poll(fds.data(), fds.size(), tty_ ? static_cast<int>(kRedrawPeriod.count()) : -1) < 0) continue;
-      if (fds[0].revents != 0) OnSignal(signalFd);
-      for (size_t k = 1; k < fds.size(); ++k) {
-        if (fds[k].revents == 0) continue;
-        const auto [i, fd] = owners[k - 1];
+      std::vector<vantrel::platform::ChildProcess*> children;
+      for (const auto& w : workers_) children.push_back(w ? w->Child() : nullptr);
+      const auto ready = watch_.Wait(children, tty_ ? kRedrawPeriod : std::chrono::milliseconds(-1));
+      while (takenInterrupts_ < pendingInterrupts_.load()) OnInterrupt();
+      for (const auto& [i, pipe] : ready) {
         std::vector<std::string> lines;
-        workers_[i]->Read(fd, lines);
+        workers_[i]->Read(pipe, lines);
         for (const std::string& line : lines) OnLine(i, line);
-        if (workers_[i]->Drained() && workers_[i]->Running()) OnEnd(i);
+        if (workers_[i]->Drained() && workers_[i]->Running()) OnEnd(i, workers_[i]->Reap(), workers_[i]->LastErrLine());
       }
     }
     Show(true);
@@ -146,21 +123,19 @@ class Station {
     std::vector<std::string> args = {"--json", "--port", board_.At(i).port};
     args.insert(args.end(), o_.cliArgs.begin(), o_.cliArgs.end());
     std::string error;
-    if (!workers_[i]->Start(program_, args, &error)) {
-      RunResult r = board_.EndRun(i, 127 << 8, error, interrupts_ > 0);
-      Say(board_.Line(i) + ": " + EscapeField(r.reason));
-    }
+    if (!workers_[i]->Start(program_, args, watch_, &error)) failedStarts_.emplace_back(i, error);
   }
 
-  void OnSignal(int signalFd) {
-    signalfd_siginfo info{};
-    if (::read(signalFd, &info, sizeof info) != sizeof info) return;
+  void OnInterrupt() {
+    ++takenInterrupts_;
     ++interrupts_;
     // First: every worker cancels its job as on its own Ctrl-C. Second: the
     // workers stop at once. After that, by force.
-    const int forward = interrupts_ <= 2 ? static_cast<int>(info.ssi_signo) : SIGKILL;
-    for (const auto& w : workers_)
-      if (w) w->Signal(forward);
+    for (const auto& w : workers_) {
+      if (!w) continue;
+      if (interrupts_ <= 2) w->PassInterrupt();
+      else w->Kill();
+    }
     if (!o_.json)
       std::fprintf(stderr, "%s: %s\n", kProgram,
                    interrupts_ == 1 ? "cancelling every port; Ctrl-C again stops the workers at once"
@@ -185,10 +160,9 @@ class Station {
     }
   }
 
-  void OnEnd(size_t i) {
-    const int waitStatus = workers_[i]->Reap();
+  void OnEnd(size_t i, const ChildExit& end, const std::string& lastErrLine) {
     const bool recorded = board_.At(i).finished;
-    RunResult r = board_.EndRun(i, waitStatus, workers_[i]->LastErrLine(), interrupts_ > 0);
+    RunResult r = board_.EndRun(i, end, lastErrLine, interrupts_ > 0);
     // A worker that crashed or was stopped by force could not write its own
     // record; the log must still show that this handset's run failed.
     if (!recorded) RecordLostRun(i, r);
@@ -199,7 +173,8 @@ class Station {
     if (o_.json) {
       nlohmann::json worker = {{"event", "worker"}, {"port", r.port}, {"run", r.run}, {"status", r.status},
                                {"failure", r.failure}, {"reason", r.reason}, {"t", Seconds()},
-                               {"station_rss_kb", ResidentKb()}, {"station_fds", OpenFds()}};
+                               {"station_rss_kb", vantrel::platform::ResidentKb()},
+                               {"station_fds", vantrel::platform::OpenHandles()}};
       if (droppedLines > 0) {
         worker["dropped_lines"] = droppedLines;
         worker["dropped_bytes"] = droppedBytes;
@@ -246,8 +221,8 @@ class Station {
     }
     if (!final && Clock::now() - lastDraw_ < kRedrawPeriod) return;
     lastDraw_ = Clock::now();
-    winsize ws{};
-    const int width = ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 20 ? ws.ws_col - 1 : 79;
+    const int columns = vantrel::platform::TerminalColumns(stdout);
+    const int width = columns > 20 ? columns - 1 : 79;
     const std::vector<std::string> lines = board_.Table(width);
     std::string out;
     if (drawnLines_ > 0) out += "\033[" + std::to_string(drawnLines_) + "F";
@@ -261,11 +236,15 @@ class Station {
   Board& board_;
   std::string program_;
   bool tty_ = false;
+  vantrel::platform::ChildWatch& watch_;  // outlives the workers
   std::vector<std::unique_ptr<Worker>> workers_;
+  std::vector<std::pair<size_t, std::string>> failedStarts_;  // and why
   std::vector<std::string> keys_;
   std::vector<Clock::time_point> runStart_;
   std::vector<std::time_t> runWhen_;
   int interrupts_ = 0;
+  const std::atomic<int>& pendingInterrupts_;
+  int takenInterrupts_ = 0;
   Clock::time_point start_ = Clock::now();
   Clock::time_point lastDraw_{};
   size_t drawnLines_ = 0;
@@ -289,18 +268,16 @@ int main(int argc, char** argv) {
     return 0;
   }
   // A reader that goes away must not stop the station while workers write
-  // to handsets; the signals are read from a descriptor in the main loop.
-  ::signal(SIGPIPE, SIG_IGN);
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  sigprocmask(SIG_BLOCK, &set, nullptr);
-  const int signalFd = signalfd(-1, &set, SFD_CLOEXEC);
-  if (signalFd < 0) {
-    std::fprintf(stderr, "%s: signalfd: %s\n", kProgram, std::strerror(errno));
-    return vantrel::cli::kExitFailure;
-  }
+  // to handsets. Interrupts are counted on the watcher's thread and wake the
+  // main loop's wait; one that comes before the workers start is taken when
+  // they have. (The watcher outlives main: what it uses does too.)
+  vantrel::platform::IgnoreClosedPipes();
+  static vantrel::platform::ChildWatch watch;
+  static std::atomic<int> interrupts{0};
+  vantrel::platform::CatchInterrupts([] {
+    ++interrupts;
+    watch.Wake();
+  });
   // The workers look for their payload folder as this program does (same
   // environment, same folder, same option); a run whose worker could not
   // write its own record is recorded with the set it was given.
@@ -313,5 +290,5 @@ int main(int argc, char** argv) {
     rows.emplace_back(port, choice.device);
   }
   Board board(rows, o.repeat);
-  return Station(o, board).Run(signalFd);
+  return Station(o, board, watch, interrupts).Run();
 }

@@ -58,5 +58,30 @@ TEST_F(OutputDrain, QueuedBytesLeaveBeforeThePurgeAndTheAnswerBudgetAndAStuckLin
   EXPECT_LE(timing::RecordedPollCount(), 58u);
 }
 
+// A rate the driver does not take reads back as another (Wine's 812000 ->
+// 38400): the open fails naming the rate, and after a rate change the line
+// refuses every exchange instead of talking at the wrong rate.
+TEST_F(OutputDrain, ARateThePortDidNotTakeIsAPortError) {
+  journal_.refusedRate = 812000;
+  link_.SetPortName("COM3");
+  link_.baudCode = kBaud812000;
+  EXPECT_EQ(OpenPort(link_), Result::ComPort);
+  EXPECT_NE(link_.openFailure.find("the port did not take 812000 bit/s (it runs at 38400 bit/s)"), std::string::npos)
+      << link_.openFailure;
+  EXPECT_FALSE(link_.IsOpen());
+
+  OpenAndQueue(0);
+  EXPECT_EQ(SetHostBaud(link_, kBaud921600), kBaud115200);
+  uint8_t byte = 0x5A;
+  EXPECT_EQ(SendAll(link_, &byte, 1, 1), Result::Ok);
+  EXPECT_EQ(SetHostBaud(link_, kBaud812000), kBaud921600);
+  EXPECT_EQ(link_.lineFault, "COM3: the port did not take 812000 bit/s (it runs at 38400 bit/s)");
+  EXPECT_EQ(SendAll(link_, &byte, 1, 1), Result::ComPort);
+  EXPECT_EQ(ReceiveExactly(link_, &byte, 1, 1), Result::ComPort);
+  // A rate within a UART's tolerance is taken.
+  EXPECT_EQ(RateRefusal("COM3", 812000, 812500), "");
+  ClosePort(link_);
+}
+
 }  // namespace
 }  // namespace vantrel

@@ -1,7 +1,13 @@
 // Raw read-back exchange, persistence of the flash, power scripting, pacing
 // and the fault texts.
 #include <gtest/gtest.h>
+#include <asm/ioctls.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +15,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <thread>
 
 #include "link/SimulatedLine.h"
 #include "protocol/Constants.h"
@@ -252,6 +259,28 @@ TEST_F(MiscTest, NoAutomaticPowerWhenSwitchedOff) {
   h.Send(Bytes{1, 2, 3});  // lost: nobody listens
   Sim().PowerOn();
   EXPECT_EQ(h.RecvByte(), 0xA5);
+}
+
+// Wine's serial driver opens the line without the exclusive flag: the
+// handset is switched on by the host's purge all the same, and the host's
+// close is seen once it lets go.
+TEST_F(MiscTest, AHostThatDoesNotClaimTheLineSwitchesTheHandsetOnByItsPurge) {
+  StartSim();
+  const int fd = ::open(Sim().DevicePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::ioctl(fd, TCFLSH, 2), 0);  // TCIOFLUSH
+  pollfd p{fd, POLLIN, 0};
+  uint8_t boot = 0;
+  ASSERT_EQ(::poll(&p, 1, 5000), 1);
+  ASSERT_EQ(::read(fd, &boot, 1), 1);
+  EXPECT_EQ(boot, 0xA5);
+  ::close(fd);
+  const auto closedNote = [this] {
+    const auto t = Sim().Transcript();
+    return std::any_of(t.begin(), t.end(), [](const std::string& l) { return l.find("host closed the port") != std::string::npos; });
+  };
+  for (int i = 0; i < 200 && !closedNote(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(closedNote());
 }
 
 TEST_F(MiscTest, PacingHoldsTheLineRate) {

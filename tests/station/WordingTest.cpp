@@ -103,7 +103,7 @@ class Wording : public CliSession {
     board.BeginRun(0);
     for (const auto& e : run.events)
       if (board.Apply(0, e) == Prompt::SwitchOn && prompts != nullptr) ++*prompts;
-    return board.EndRun(0, run.status << 8, "", false);
+    return board.EndRun(0, {true, run.status, ""}, "", false);
   }
 };
 

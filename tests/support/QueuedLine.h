@@ -4,7 +4,8 @@
 // it is stuck; a purge discards it. The handset's `answers` wait to be read
 // (handed out in order whatever the host wrote; an input purge drops them)
 // and `onWrite` may add to them. Everything the host wrote is kept; the open
-// or a chosen write can fail as on a missing or vanished device. The journal
+// or a chosen write can fail as on a missing or vanished device, and a chosen
+// rate can be one the driver does not take. The journal
 // records the purges (with what was still queued) and the close.
 #include <cerrno>
 #include <cstdint>
@@ -29,6 +30,8 @@ struct LineJournal {
   int openError = 0;
   int failWrite = 0;  // the n-th write (1-based) fails as a vanished device does
   int writes = 0;
+  uint32_t refusedRate = 0;  // the driver does not take this rate: it reads back as 38400
+  uint32_t rate = 0;
 };
 
 class QueuedLine final : public SerialDevice {
@@ -46,9 +49,12 @@ class QueuedLine final : public SerialDevice {
     j_.calls.push_back("close");
   }
   bool IsOpen() const override { return open_; }
-  int Configure(uint32_t) override { return 0; }
-  uint32_t Rate() override { return 115200; }
-  int SetRate(uint32_t) override { return 0; }
+  int Configure(uint32_t rate) override { return SetRate(rate); }
+  uint32_t Rate() override { return j_.rate; }
+  int SetRate(uint32_t rate) override {
+    j_.rate = rate == j_.refusedRate ? 38400 : rate;
+    return 0;
+  }
   void Purge() override {
     j_.calls.push_back("purge with " + std::to_string(j_.pending) + " queued");
     j_.pending = 0;

@@ -1,10 +1,11 @@
 #pragma once
-// Points XDG_CONFIG_HOME and XDG_DATA_HOME at a fresh temporary folder for
-// the lifetime of the object, so that a test never reads or writes the user's
-// own settings or station log, and restores the previous values (and removes
-// the folder) afterwards.
+// Points XDG_CONFIG_HOME and XDG_DATA_HOME (on Windows: APPDATA and
+// LOCALAPPDATA) at a fresh temporary folder for the lifetime of the object,
+// so that a test never reads or writes the user's own settings or station
+// log, and restores the previous values (and removes the folder) afterwards.
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace vantrel::test {
 
@@ -23,9 +24,9 @@ class ScratchConfig {
   std::string DataRoot() const;
 
  private:
+  static constexpr const char* kVariables[] = {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "APPDATA", "LOCALAPPDATA"};
   std::string root_;
-  std::optional<std::string> previous_;
-  std::optional<std::string> previousData_;
+  std::vector<std::optional<std::string>> previous_;
 };
 
 // Removes a folder tree; quiet about what is not there.

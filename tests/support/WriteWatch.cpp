@@ -22,7 +22,7 @@ WriteWatch::WriteWatch() {
   previous_ = SetSerialFactory(nullptr);
   SerialFactory inner = previous_;
   SetSerialFactory([this, inner] {
-    return std::unique_ptr<SerialDevice>(new Device(inner ? inner() : MakePosixSerial(), this));
+    return std::unique_ptr<SerialDevice>(new Device(inner ? inner() : MakeNativeSerial(), this));
   });
 }
 

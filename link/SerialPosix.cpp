@@ -17,17 +17,14 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <mutex>
 #include <string>
 
+#include "link/DeviceErrors.h"
 #include "link/DeviceGroup.h"
 #include "link/SerialDevice.h"
-#include "platform/TerminalText.h"
 
 namespace vantrel {
 namespace {
-
-std::string ErrorText(int err) { return std::strerror(err); }
 
 // Name of the process that has `rdev` open, e.g. "process 1234 (vantrel-sim)";
 // empty when none can be seen (other users' processes are hidden from non-root).
@@ -71,38 +68,11 @@ std::string GroupOf(const std::string& path) {
 }
 
 std::string Describe(int err, const std::string& path) {
-  // The path may come from a link's target: one field of the reason.
-  const std::string shown = platform::EscapeField(path);
-  switch (err) {
-    case ENOENT:
-    case ENODEV:
-    case ENXIO:
-      return shown + ": no such device (is the cable plugged in and the port mapped?)";
-    case EACCES:
-    case EPERM: {
-      std::string why = shown + ": permission denied";
-      const std::string group = GroupOf(path);
-      if (!group.empty()) {
-        why += "; the device belongs to group '" + group + "' (add the user to it: usermod -aG " + group +
-               " $USER, then log in again)";
-      }
-      return why;
-    }
-    case EBUSY:
-    case EWOULDBLOCK: {
-      std::string why = shown + ": busy, in use by another program";
-      struct stat st;
-      if (::stat(path.c_str(), &st) == 0) {
-        const std::string holder = FindHolder(st.st_rdev);
-        if (!holder.empty()) why = shown + ": busy, held by " + platform::EscapeField(holder);
-      }
-      return why;
-    }
-    case ENOTTY:
-      return shown + ": not a serial device";
-    default:
-      return shown + ": " + ErrorText(err);
-  }
+  std::string group, holder;
+  if (err == EACCES || err == EPERM) group = GroupOf(path);
+  struct stat st;
+  if ((err == EBUSY || err == EWOULDBLOCK) && ::stat(path.c_str(), &st) == 0) holder = FindHolder(st.st_rdev);
+  return OpenFailureText(err, path, group, holder);
 }
 
 class PosixSerial final : public SerialDevice {
@@ -291,30 +261,9 @@ class PosixSerial final : public SerialDevice {
   bool setLowLatency_ = false;  // low latency was switched on here
 };
 
-std::mutex g_factoryMutex;
-SerialFactory& Factory() {
-  static SerialFactory factory;
-  return factory;
-}
-
 }  // namespace
 
-std::unique_ptr<SerialDevice> MakePosixSerial() { return std::make_unique<PosixSerial>(); }
-
-SerialFactory SetSerialFactory(SerialFactory factory) {
-  std::lock_guard<std::mutex> lock(g_factoryMutex);
-  SerialFactory old = std::move(Factory());
-  Factory() = std::move(factory);
-  return old;
-}
-
-std::unique_ptr<SerialDevice> MakeSerialDevice() {
-  SerialFactory factory;
-  {
-    std::lock_guard<std::mutex> lock(g_factoryMutex);
-    factory = Factory();
-  }
-  return factory ? factory() : MakePosixSerial();
-}
+std::unique_ptr<SerialDevice> MakeNativeSerial() { return std::make_unique<PosixSerial>(); }
+std::unique_ptr<SerialDevice> MakePosixSerial() { return MakeNativeSerial(); }
 
 }  // namespace vantrel
