@@ -4,11 +4,11 @@
 
 #include <cerrno>
 #include <climits>
-#include <filesystem>
 #include <string_view>
 #include <vector>
 
 #include "platform/Files.h"
+#include "platform/Folders.h"
 
 namespace vantrel {
 
@@ -133,7 +133,7 @@ bool HasLineBreak(const std::string& s) { return s.find_first_of("\r\n") != std:
 // Writes `data` to a temporary file beside `path` and renames it over
 // `path`: readers see either the old file or the new one, never a part.
 platform::FileError ReplaceFile(const std::string& path, const std::string& data) {
-  if (const std::string dir = std::filesystem::path(path).parent_path().string(); !dir.empty()) {
+  if (const std::string dir = platform::FolderOf(path); !dir.empty()) {
     if (platform::FileError e = platform::MakeFolders(dir)) return e;
   }
   return platform::ReplaceContents(path, data);

@@ -2,7 +2,6 @@
 
 #include <cctype>
 #include <cstdio>
-#include <filesystem>
 #include <sstream>
 #include <string_view>
 
@@ -96,7 +95,7 @@ platform::FileError AppendRecord(const nlohmann::json& record, const std::string
   // Paths and texts from a handset's port may hold bytes that are not UTF-8;
   // they are replaced rather than losing the record.
   const std::string line = record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-  if (const std::string folder = std::filesystem::path(path).parent_path().string(); !folder.empty()) {
+  if (const std::string folder = platform::FolderOf(path); !folder.empty()) {
     if (platform::FileError e = platform::MakeFolders(folder)) return e;
   }
   // A writer killed in the middle of its line (or a power cut) leaves the

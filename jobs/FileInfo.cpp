@@ -7,12 +7,12 @@
 #include "jobs/Console.h"
 #include "jobs/ControlIds.h"
 #include "platform/Files.h"
+#include "platform/Folders.h"
 
 namespace vantrel {
 
 namespace {
 
-constexpr char kSep = '/';
 constexpr size_t kReadPiece = 256 * 1024;
 
 uint32_t Clamp32(uint64_t size) { return size > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(size); }
@@ -58,7 +58,7 @@ std::optional<FileSummary> SummariseFile(const std::string& path) {
 }
 
 std::string FileNamePart(const std::string& path) {
-  size_t last = path.rfind(kSep);
+  size_t last = path.find_last_of(platform::PathSeparators());
   return last == std::string::npos ? path : path.substr(last + 1);
 }
 
@@ -76,12 +76,12 @@ void ShowFileChecksum(Console& con, const std::string& path) {
 
 CompanionPaths DeriveCompanionPaths(const std::string& imageSetPath) {
   const std::string& p = imageSetPath;
-  size_t last = p.rfind(kSep);
+  size_t last = p.find_last_of(platform::PathSeparators());
   std::string name = last == std::string::npos ? p : p.substr(last + 1);
   bool packageTree = name.find("Q77T_") != std::string::npos || name.rfind("Q77T", 0) != 0;
   CompanionPaths out;
   if (packageTree) {
-    size_t prev = (last == std::string::npos || last == 0) ? std::string::npos : p.rfind(kSep, last - 1);
+    size_t prev = (last == std::string::npos || last == 0) ? std::string::npos : p.find_last_of(platform::PathSeparators(), last - 1);
     std::string root = prev == std::string::npos ? std::string() : p.substr(0, prev);
     out.calset = root + "/build/mavo_bin/Q77T_calset.img";
     out.rsrc1 = root + "/build/tzk_bin/Q77T.rc1";

@@ -10,4 +10,9 @@ std::string ProcessEnvironment(const char* name) {
   return value != nullptr ? value : "";
 }
 
+std::string FolderOf(const std::string& path) {
+  const size_t last = path.find_last_of(PathSeparators());
+  return last == std::string::npos || last == 0 ? std::string() : path.substr(0, last);
+}
+
 }  // namespace vantrel::platform

@@ -33,4 +33,12 @@ std::vector<std::string> PayloadFolders(const Environment& env = ProcessEnvironm
 // `name` inside `folder`, with the platform's separator.
 std::string InFolder(const std::string& folder, const std::string& name);
 
+// The characters that end a folder's name in a path: "/" here, "/\\" on
+// Windows, which takes both.
+const char* PathSeparators();
+
+// The folder part of `path` (without its last separator); empty when the
+// path names no folder or only the root.
+std::string FolderOf(const std::string& path);
+
 }  // namespace vantrel::platform

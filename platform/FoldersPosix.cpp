@@ -63,6 +63,8 @@ std::vector<std::string> PayloadFolders(const Environment& env) {
   return out;
 }
 
+const char* PathSeparators() { return "/"; }
+
 std::string InFolder(const std::string& folder, const std::string& name) { return folder + "/" + name; }
 
 }  // namespace vantrel::platform

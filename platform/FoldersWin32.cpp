@@ -34,6 +34,8 @@ std::string DataFolder(const Environment& env) {
 
 std::vector<std::string> PayloadFolders(const Environment& env) { return {DataFolder(env) + "\\payloads"}; }
 
+const char* PathSeparators() { return "/\\"; }
+
 std::string InFolder(const std::string& folder, const std::string& name) { return folder + "\\" + name; }
 
 }  // namespace vantrel::platform

@@ -1,12 +1,10 @@
 // Host.h on Windows. The C runtime has no strptime or timegm: the calendar
-// text is read with the C++ library's time parser (the same fields), and
-// UTC fields become an instant by the day count of the proleptic calendar.
+// text is read field by field, and UTC fields become an instant by the day
+// count of the calendar.
 #include <windows.h>
 
+#include <cctype>
 #include <chrono>
-#include <iomanip>
-#include <locale>
-#include <sstream>
 
 #include "platform/Host.h"
 #include "platform/Win32.h"
@@ -36,10 +34,46 @@ std::time_t FromUtc(std::tm tm) {
 }
 
 bool ParseCalendar(const std::string& text, const char* format, std::tm* tm) {
-  std::istringstream in(text);
-  in.imbue(std::locale::classic());
-  in >> std::get_time(tm, format);
-  return !in.fail() && in.peek() == std::char_traits<char>::eof();
+  // The C++ library's time parser takes "2024-03" for "%Y-%m-%d" (it stops
+  // at the end of the text without failing), so the fields are read here,
+  // as strptime reads them: numbers of up to 4 (year) or 2 digits in their
+  // range, a space matching any run of white space, anything else itself.
+  struct Field {
+    char letter;
+    int digits, low, high, offset;
+    int std::tm::*member;
+  };
+  static constexpr Field kFields[] = {
+      {'Y', 4, 0, 9999, -1900, &std::tm::tm_year}, {'m', 2, 1, 12, -1, &std::tm::tm_mon},
+      {'d', 2, 1, 31, 0, &std::tm::tm_mday},       {'H', 2, 0, 23, 0, &std::tm::tm_hour},
+      {'M', 2, 0, 59, 0, &std::tm::tm_min},        {'S', 2, 0, 60, 0, &std::tm::tm_sec},
+  };
+  size_t at = 0;
+  for (const char* f = format; *f != '\0'; ++f) {
+    if (*f == ' ') {
+      while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at]))) ++at;
+      continue;
+    }
+    if (*f != '%') {
+      if (at >= text.size() || text[at] != *f) return false;
+      ++at;
+      continue;
+    }
+    ++f;
+    const Field* field = nullptr;
+    for (const Field& candidate : kFields) {
+      if (candidate.letter == *f) field = &candidate;
+    }
+    if (field == nullptr) return false;
+    int value = 0, digits = 0;
+    while (digits < field->digits && at < text.size() && std::isdigit(static_cast<unsigned char>(text[at]))) {
+      value = value * 10 + (text[at++] - '0');
+      ++digits;
+    }
+    if (digits == 0 || value < field->low || value > field->high) return false;
+    tm->*(field->member) = value + field->offset;
+  }
+  return at == text.size();
 }
 
 std::string HostName() {
