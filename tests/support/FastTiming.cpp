@@ -7,7 +7,7 @@ namespace vantrel::test {
 
 FastTimingScope::FastTimingScope(double pollScale) {
   previous_ = SetSerialFactory(nullptr);
-  SetSerialFactory([inner = previous_] { return FollowSimulator(inner ? inner() : MakePosixSerial()); });
+  SetSerialFactory([inner = previous_] { return FollowSimulator(inner ? inner() : MakeSerialDevice()); });
   GatePausesOnSimulators(true);
   stop::Clear();
   timing::SetPauseScale(0.0);
