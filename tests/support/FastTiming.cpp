@@ -7,7 +7,7 @@ namespace vantrel::test {
 
 FastTimingScope::FastTimingScope(double pollScale) {
   previous_ = SetSerialFactory(nullptr);
-  SetSerialFactory([inner = previous_] { return FollowSimulator(inner ? inner() : MakeSerialDevice()); });
+  SetSerialFactory([inner = previous_] { return FollowSimulator(inner ? inner() : MakeNativeSerial()); });
   GatePausesOnSimulators(true);
   stop::Clear();
   timing::SetPauseScale(0.0);
