@@ -33,7 +33,8 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   // Starts `program args...` (looked up on PATH when it names no folder);
-  // its output wakes `watch`. False with `error` when it cannot be started.
+  // its output wakes `watch`, which must outlive the child. False with
+  // `error` when it cannot be started.
   bool Start(const std::string& program, const std::vector<std::string>& args, ChildWatch& watch,
              std::string* error);
   bool Running() const;
