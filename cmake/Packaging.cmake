@@ -48,8 +48,11 @@ if(TARGET vantrel-downloader)
 endif()
 
 # Man pages, compressed as Debian wants them.
-file(GLOB _manpages CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/cli/*.1 ${PROJECT_SOURCE_DIR}/sim/*.1
-     ${PROJECT_SOURCE_DIR}/station/*.1 ${PROJECT_SOURCE_DIR}/console/*.1)
+set(_manpages ${PROJECT_SOURCE_DIR}/cli/vantrel-cli.1 ${PROJECT_SOURCE_DIR}/station/vantrel-station.1
+    ${PROJECT_SOURCE_DIR}/sim/vantrel-sim.1)
+if(TARGET vantrel-downloader)
+  list(APPEND _manpages ${PROJECT_SOURCE_DIR}/console/vantrel-downloader.1)
+endif()
 set(_gz_pages)
 foreach(_m ${_manpages} ${_pkg}/changelog)
   get_filename_component(_name ${_m} NAME)
