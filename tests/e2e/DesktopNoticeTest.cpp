@@ -42,8 +42,8 @@ struct Notice {
   QString app, icon, summary, body;
 };
 
-// The desktop's notification service, reduced to what the window calls. It
-// answers on the bus's own thread, so the window's thread never waits for it.
+// The desktop's notification service, reduced to what the window calls. The
+// toolkit may call it on its bus thread, hence the lock.
 class NotificationStandIn : public QDBusVirtualObject {
  public:
   bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
@@ -108,10 +108,12 @@ class DesktopNoticeTest : public WindowSimTest {
 
   // Every notice the window sent so far. A call of the window's own bus
   // connection goes last: the bus delivers one sender's messages in order,
-  // so once it is answered, every Notify sent before it has arrived.
+  // so once it is answered, every Notify sent before it has arrived. The
+  // window's thread keeps its events running meanwhile, in case the stand-in
+  // answers there.
   std::vector<Notice> NoticesSent() {
     QDBusMessage ask = QDBusMessage::createMethodCall(kService, kPath, kService, QStringLiteral("GetServerInformation"));
-    const QDBusMessage answer = QDBusConnection::sessionBus().call(ask, QDBus::Block, 10000);
+    const QDBusMessage answer = QDBusConnection::sessionBus().call(ask, QDBus::BlockWithGui, 10000);
     EXPECT_EQ(answer.type(), QDBusMessage::ReplyMessage) << answer.errorMessage().toStdString();
     return standIn_.Notices();
   }

@@ -6,16 +6,18 @@
 # from the programs, so that the completion cannot fall behind them.
 #   completion_test.sh COMPLETION-FILE VANTREL-CLI VANTREL-STATION
 set -uo pipefail
-completion=$1 cli=$2 station=$3
+completion=$(realpath "$1") cli=$(realpath "$2") station=$(realpath "$3")
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 export PATH="$(dirname "$cli"):$(dirname "$station"):$PATH"
 unset VANTREL_CLI
-# COM7 reaches a device through the settings folder, as an operator maps it.
+# COM7 reaches a device through the settings folder, as an operator maps it;
+# COM9's link leads nowhere, so it is never offered.
 export XDG_CONFIG_HOME=$scratch/config
 mkdir -p "$XDG_CONFIG_HOME/vantrel-downloader" "$scratch/work/out"
 ln -s /dev/null "$XDG_CONFIG_HOME/vantrel-downloader/COM7"
+ln -s "$scratch/unplugged" "$XDG_CONFIG_HOME/vantrel-downloader/COM9"
 touch "$scratch/work/a.img" "$scratch/work/dump.bin"
 cd "$scratch/work" || exit 1
 
@@ -48,8 +50,11 @@ areas() {  # the dump dialog's areas after "NAND:" or "NOR:", over wrapped lines
   awk -v key="$1:" '/^ +(NAND|NOR): / { on = ($1 == key); sub(/^ +(NAND|NOR): /, ""); if (on) print; next }
                     /^  [a-z]/ { on = 0 } on' <<<"$help" | tr ',' ' '
 }
-ports=$("$cli" --list-ports | awk '$1 ~ /^COM[0-9]+$/ { print $1 }')
-case " $(xargs <<<"$ports") " in *" COM7 "*) ;; *) echo "FAIL: --list-ports does not show COM7: $ports"; exit 1 ;; esac
+ports=$("$cli" --list-ports --json | grep '"present":true' | grep -oE '"com":"COM[0-9]+"' | cut -d'"' -f4)
+case " $(xargs <<<"$ports") " in
+  *" COM7 "*) ;;
+  *) echo "FAIL: --list-ports does not show COM7 present: $ports"; exit 1 ;;
+esac
 
 failed=0
 while IFS='|' read -r line expected; do
@@ -76,6 +81,7 @@ vantrel-cli --|@cli-options@
 vantrel-cli --color=a|always auto
 vantrel-cli --rate 9|921K
 vantrel-cli -p |@ports@
+vantrel-cli -p COM|@ports@
 vantrel-cli --port /dev/nul|/dev/null
 vantrel-cli --payload-dir o|out
 vantrel-cli download |imgset calset rsrc1 rsrc2 fs entire all rsrc1-fs nand nor
