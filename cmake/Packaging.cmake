@@ -69,6 +69,7 @@ add_custom_target(vantrel_manpages ALL DEPENDS ${_gz_pages} ${_gz_changelog})
 install(FILES ${_gz_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${_pkg}/copyright DESTINATION ${_docdir})
 install(FILES ${_gz_changelog} DESTINATION ${_docdir} RENAME changelog.Debian.gz)
+install(FILES ${_pkg}/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME vantrel-downloader)
 
 # bash-completion loads a command's completion from a file of its name.
 foreach(_c vantrel-cli vantrel-station)

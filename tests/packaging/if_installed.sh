@@ -21,8 +21,11 @@ for a in "$@"; do
   args+=("$a")
 done
 echo "$tool ${args[*]}"
+# lintian's own remark when a CI machine runs the tests as root is no
+# finding about the package.
 out=$("$tool" "${args[@]}" 2>&1)
 rc=$?
+out=$(grep -vx 'running with root privileges is not recommended!' <<<"$out")
 [ -n "$out" ] && echo "$out"
 if [ $rc -ne 0 ]; then
   echo "FAIL: $tool exited with $rc"
