@@ -200,6 +200,7 @@ class Parser {
     else if (name == "--no-progress") o.progress = false;
     else if (name == "--no-color") o.color = ColorMode::Never;
     else if (name == "--trace") o.trace = true;
+    else if (name == "--follow-simulator") o.followSimulator = true;
     else if (name == "--with-calset") o.withCalset = true;
     else if (name == "--calset-default") o.calsetDefault = true;
     else if (name == "--include-bootloader") o.includeBootloader = true;
@@ -545,6 +546,8 @@ Behaviour and output:
       --pause-scale F          run the protocol's fixed pauses at F times real time
       --poll-scale F           run its polls at F times real time (both for the simulator only;
                                a real handset needs 1)
+      --follow-simulator       end pauses and count idle polls on the simulator's word of what
+                               it does, not on the clock alone (tests on a busy machine)
   -h, --help                   show this help
   -V, --version                show the version
 

@@ -77,6 +77,10 @@ struct Options {
   // against the simulator; a real handset needs 1).
   double pauseScale = 1.0;
   double pollScale = 1.0;
+  // Pauses and idle polls wait on the handset simulator's own word of what
+  // it does (link/SimulatedLine.h), so that scaled timing holds on a busy
+  // machine (tests).
+  bool followSimulator = false;
 
   bool help = false;
   bool version = false;

@@ -17,6 +17,7 @@
 #include "link/ComNames.h"
 #include "link/ResultCodes.h"
 #include "link/SerialDevice.h"
+#include "link/SimulatedLine.h"
 #include "link/Stop.h"
 #include "link/Timing.h"
 #include "link/Trace.h"
@@ -356,6 +357,16 @@ Judgement Runner::Verify(JobContext& ctx, OperationRecord& rec, const Operation&
 int Runner::Run() {
   timing::SetPauseScale(o_.pauseScale);
   timing::SetPollScale(o_.pollScale);
+  // Off again however the run ends.
+  struct PauseGate {
+    explicit PauseGate(bool on) : on(on) {
+      if (on) GatePausesOnSimulators(true);
+    }
+    ~PauseGate() {
+      if (on) GatePausesOnSimulators(false);
+    }
+    bool on;
+  } pauseGate(o_.followSimulator);
   // The link's traces reach the operator only when asked for.
   SetTraceSink([this](std::string_view text) {
     if (o_.trace) sink_.Trace(std::string(text));
@@ -410,7 +421,10 @@ int Runner::Run() {
     std::string mm = ModemManagerNote(port_.device, ModemManagerRunning());
     if (!mm.empty()) sink_.Log("\n  * Note: " + mm + "\n", LogKind::Red);
     // Count the bytes on the line for the progress bar.
-    SetSerialFactory([] { return std::make_unique<CountingSerial>(MakePosixSerial()); });
+    const bool follow = o_.followSimulator;
+    SetSerialFactory([follow] {
+      return std::make_unique<CountingSerial>(follow ? FollowSimulator(MakePosixSerial()) : MakePosixSerial());
+    });
   }
 
   OperationRecord rec;

@@ -28,6 +28,7 @@ class ForwardingSerial : public SerialDevice {
   void WaitReadable(int64_t us) override { inner_->WaitReadable(us); }
   void WaitWritable(int64_t us) override { inner_->WaitWritable(us); }
   size_t OutputPending() override { return inner_->OutputPending(); }
+  int NativeHandle() const override { return inner_->NativeHandle(); }
 
  private:
   std::unique_ptr<SerialDevice> inner_;

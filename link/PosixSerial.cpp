@@ -161,6 +161,7 @@ class PosixSerial final : public SerialDevice {
   }
 
   bool IsOpen() const override { return fd_ >= 0; }
+  int NativeHandle() const override { return fd_; }
 
   int Configure(uint32_t rate) override {
     struct termios2 tio;

@@ -48,6 +48,9 @@ class SerialDevice {
 
   // Bytes written but not yet sent on the line (0 when the device cannot tell).
   virtual size_t OutputPending() { return 0; }
+  // The open device's descriptor, for a wrapper that asks the terminal what
+  // reads and writes do not tell (link/SimulatedLine.h); -1: none.
+  virtual int NativeHandle() const { return -1; }
 };
 
 using SerialFactory = std::function<std::unique_ptr<SerialDevice>()>;

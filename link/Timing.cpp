@@ -23,6 +23,7 @@ bool g_recording = false;
 std::vector<PauseEvent> g_pauses;
 uint64_t g_polls = 0;
 std::function<void(const PauseEvent&)> g_observer;
+std::function<void()> g_gate;
 
 double Sanitized(double scale) { return scale > 0.0 ? scale : 0.0; }
 
@@ -35,10 +36,12 @@ double PollScale() { return g_pollScale.load(); }
 
 void Pause(unsigned ms, std::string_view tag) {
   std::function<void(const PauseEvent&)> observer;
+  std::function<void()> gate;
   {
     std::lock_guard<std::mutex> lock(g_recordMutex);
     if (g_recording) g_pauses.push_back(PauseEvent{ms, std::string(tag)});
     observer = g_observer;
+    gate = g_gate;
   }
   if (observer) observer(PauseEvent{ms, std::string(tag)});
   const int64_t nominalUs = static_cast<int64_t>(ms) * 1000;
@@ -46,6 +49,7 @@ void Pause(unsigned ms, std::string_view tag) {
   g_removedUs.fetch_add(nominalUs - realUs);
   if (stop::Requested()) return;
   stop::SleepFor(realUs);
+  if (gate && !stop::Requested()) gate();
 }
 
 void PollStep(unsigned ms, const std::function<void(int64_t real_us)>& wait) {
@@ -92,6 +96,11 @@ uint64_t RecordedPollCount() {
 void ObservePauses(std::function<void(const PauseEvent&)> observer) {
   std::lock_guard<std::mutex> lock(g_recordMutex);
   g_observer = std::move(observer);
+}
+
+void GatePauses(std::function<void()> gate) {
+  std::lock_guard<std::mutex> lock(g_recordMutex);
+  g_gate = std::move(gate);
 }
 
 void ClearRecording() {

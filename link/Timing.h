@@ -48,5 +48,10 @@ void ClearRecording();
 // Called on the pausing thread as each fixed pause begins, before it sleeps,
 // so that a test can look at the line at that moment. Empty: none.
 void ObservePauses(std::function<void(const PauseEvent&)> observer);
+// Called on the pausing thread as each fixed pause ends (unless a stop was
+// requested), so that a test whose handset runs in the same process can make
+// the pause last until the handset has done what the pause gives it time
+// for, however late its thread gets a core. Empty: none.
+void GatePauses(std::function<void()> gate);
 
 }  // namespace vantrel::timing

@@ -23,6 +23,11 @@ BUILD=$(cd "$BUILD" && pwd)
 CLI="$BUILD/cli/vantrel-cli"
 SIM="$BUILD/sim/vantrel-sim"
 [ -x "$CLI" ] && [ -x "$SIM" ] || { echo "build vantrel-cli and vantrel-sim in $BUILD first" >&2; exit 2; }
+# Where the tool can follow the simulator (link/SimulatedLine.h), its scaled
+# pauses end only once the simulator has taken in what it was sent, so a busy
+# machine cannot change what the handset sees. The bytes are the same either way.
+FOLLOW=()
+if "$CLI" --help 2>/dev/null | grep -q -- --follow-simulator; then FOLLOW=(--follow-simulator); fi
 mkdir -p "$OUT"
 OUT=$(cd "$OUT" && pwd)
 
@@ -92,14 +97,15 @@ run() {  # run NAME SIM-OPTIONS -- CLI-ARGS
   SIM_PID=$!
   for _ in $(seq 100); do [ -e "$XDG_CONFIG_HOME/vantrel-downloader/COM9" ] && break; sleep 0.05; done
   local rc=0
-  (cd "$SCRATCH" && "$CLI" --no-color --no-progress -y --pause-scale 0.1 --poll-scale 0.2 -p COM9 "$@") \
+  (cd "$SCRATCH" && "$CLI" --no-color --no-progress -y --pause-scale 0.1 --poll-scale 0.2 "${FOLLOW[@]}" -p COM9 "$@") \
     >"$OUT/$name.cli" 2>&1 || rc=$?
   kill "$SIM_PID" 2>/dev/null || true
   wait "$SIM_PID" 2>/dev/null || true
   SIM_PID=""
   rm -f "$XDG_CONFIG_HOME/vantrel-downloader/COM9"
-  # Elapsed times in the CLI's log differ from run to run.
-  sed -i -E 's/[0-9]+(\.[0-9]+)? ?(ms|s|sec|seconds)\b/<t>/g; s/[0-9.]+ ?[KM]?B\/s/<rate>/g' "$OUT/$name.cli"
+  # Elapsed times in the CLI's log differ from run to run, and so does the
+  # padding that right-aligns them.
+  sed -i -E 's/ *[0-9]+(\.[0-9]+)? ?(ms|s|sec|seconds)\b/ <t>/g; s/[0-9.]+ ?[KM]?B\/s/<rate>/g' "$OUT/$name.cli"
   sed -i "s|$SCRATCH|<scratch>|g" "$OUT/$name.cli"
   echo "exit $rc" >>"$OUT/$name.cli"
   mkdir -p "$OUT/raw" && cp "$tx" "$OUT/raw/$name.txt"

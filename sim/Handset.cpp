@@ -208,7 +208,7 @@ Handset::Program Handset::Step(Program program, bool poweredOn) {
     case Program::Off:
       SetState("off");
       wire_.SetPowered(false);
-      for (;;) wire_.Sleep(60000);  // until a power event
+      wire_.AwaitPower();
     case Program::BootRom:
       return Listen(true, poweredOn);
     case Program::Preloader:
@@ -411,7 +411,7 @@ Handset::Program Handset::Listen(bool bootRom, bool poweredOn) {
         wire_.ReadByte(&b, 0, false);
         uint8_t next = 0;
         bool upload = false;
-        if (wire_.ReadByte(&next, kStartSignalPeekMs, false)) {
+        if (wire_.ReadByte(&next, kStartSignalPeekMs, false, /*decidesAfter=*/true)) {
           const uint8_t two[2] = {b, next};
           for (const Payload* const* p = Programs(); *p; ++p) upload = upload || PrefixOf(**p, two, 2);
           wire_.Unread(&next, 1);

@@ -11,7 +11,6 @@
 #include "sim/Faults.h"
 #include "sim/Flash.h"
 #include "sim/Handset.h"
-#include "sim/HostTap.h"
 #include "sim/Recorder.h"
 #include "sim/Wire.h"
 
@@ -35,7 +34,6 @@ struct Simulator::Impl {
   Handset handset;
   std::thread thread;
   bool running = false;
-  std::shared_ptr<HostTap> tap = std::make_shared<HostTap>();
 
   void Request(int power) {
     control.power = power;
@@ -77,7 +75,6 @@ int Simulator::Start(std::string* error) {
   s.recorder.Note("handset simulator on " + s.wire.DevicePath() +
                   (s.options.comNumber > 0 ? " as COM" + std::to_string(s.options.comNumber) : std::string()) +
                   (s.options.usb ? " (USB link)" : " (UART link)"));
-  s.wire.SetTap(s.tap);
   s.thread = std::thread([&s] { s.handset.Run(); });
   s.running = true;
   return 0;
@@ -89,7 +86,6 @@ void Simulator::Stop() {
   s.control.stop = true;
   s.control.Wake();
   if (s.thread.joinable()) s.thread.join();
-  s.wire.SetTap(nullptr);
   s.wire.Close();
   ::close(s.control.wakeFd);
   s.control.wakeFd = -1;
@@ -144,6 +140,5 @@ uint32_t Simulator::HostRate() const { return impl_->wire.LastHostRate(); }
 std::string Simulator::StateName() const { return impl_->handset.StateName(); }
 std::string Simulator::LastDownloadDate() const { return impl_->handset.LastDownloadDate(); }
 std::vector<std::string> Simulator::Uploads() const { return impl_->handset.Uploads(); }
-std::shared_ptr<HostTap> Simulator::Tap() const { return impl_->tap; }
 
 }  // namespace vantrel::sim

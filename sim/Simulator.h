@@ -108,8 +108,6 @@ struct Options {
   std::vector<Fault> faults;
 };
 
-struct HostTap;
-
 class Simulator {
  public:
   explicit Simulator(Options options);
@@ -176,10 +174,6 @@ class Simulator {
   std::string LastDownloadDate() const;  // the eight digits of the last download-date command
   // Programs the boot ROM has started since Start(), in order, by payload name.
   std::vector<std::string> Uploads() const;
-
-  // What the handset has taken off the line, for a host in the same process
-  // that must not purge bytes still on their way (sim/HostTap.h).
-  std::shared_ptr<HostTap> Tap() const;
 
   struct Impl;
 

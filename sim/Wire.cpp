@@ -49,6 +49,19 @@ uint8_t Garbage(uint32_t receiverRate, uint32_t senderRate) {
 
 std::string RateText(uint32_t rate) { return std::to_string(rate) + " bit/s"; }
 
+// Marks an input wait as a wait for the host for as long as it lasts (a power
+// event or a purge unwinds it with an exception).
+class AwaitingHost {
+ public:
+  AwaitingHost(bool& flag, bool on) : flag_(flag) { flag_ = on; }
+  ~AwaitingHost() { flag_ = false; }
+  AwaitingHost(const AwaitingHost&) = delete;
+  AwaitingHost& operator=(const AwaitingHost&) = delete;
+
+ private:
+  bool& flag_;
+};
+
 }  // namespace
 
 void Control::Wake() const {
@@ -73,14 +86,6 @@ void Wire::Close() {
   const std::string path = DevicePath();
   DestroyPty();
   if (options_.comNumber > 0) WithdrawComName(options_.comNumber, path);
-}
-
-void Wire::SetTap(std::shared_ptr<HostTap> tap) {
-  tap_ = std::move(tap);
-  if (tap_) {
-    std::lock_guard<std::mutex> lock(tap_->mutex);
-    tap_->devicePath = DevicePath();
-  }
 }
 
 std::string Wire::DevicePath() const {
@@ -124,10 +129,7 @@ int Wire::CreatePty(std::string* error) {
     std::lock_guard<std::mutex> lock(pathMutex_);
     devicePath_ = name;
   }
-  if (tap_) {
-    std::lock_guard<std::mutex> lock(tap_->mutex);
-    tap_->devicePath = name;
-  }
+  Publish(Activity::Busy);
   rateAtPurge_ = HostRate();
   hostOpen_ = false;
   if (options_.comNumber > 0) {
@@ -226,9 +228,25 @@ void Wire::OnHostOpened(const char* how) {
   }
 }
 
-void Wire::WatchHost() {
+void Wire::Publish(Activity activity) {
+  if (master_ < 0) return;
+  ++told_;
+  const winsize word{kActivityMark, static_cast<unsigned short>(activity), static_cast<unsigned short>(told_),
+                     static_cast<unsigned short>(told_ >> 16)};
+  ::ioctl(master_, TIOCSWINSZ, &word);
+}
+
+bool Wire::TookInTheHost(bool midUnit) {
+  if (master_ < 0) return true;
+  const size_t before = queue_.size();
+  ReadPackets(midUnit);
+  WatchHost(true);
+  return queue_.size() == before;
+}
+
+void Wire::WatchHost(bool atOnce) {
   const Clock::time_point now = Clock::now();
-  if (now - lastHostCheck_ < Ms(kHostCheckMs)) return;
+  if (!atOnce && now - lastHostCheck_ < Ms(kHostCheckMs)) return;
   lastHostCheck_ = now;
   const bool holds = HostHoldsPort();
   if (holds && !hostOpen_) {
@@ -293,7 +311,6 @@ void Wire::ReadPackets(bool midUnit) {
     }
     if (n == 1) continue;
     const size_t count = static_cast<size_t>(n - 1);
-    if (tap_) tap_->taken += count;
     lastActivity_ = Clock::now();
     if (answerOutAt_) {
       using std::chrono::nanoseconds;
@@ -344,6 +361,13 @@ void Wire::Pump(Clock::time_point until, bool midUnit) {
     if (waitingForFront && FrontReady()) return;
     Clock::time_point now = Clock::now();
     if (powerOnAt_ && now >= *powerOnAt_) {
+      // What the host wrote before the switch-on fell due reaches the
+      // handset first, however late this thread runs.
+      const size_t before = queue_.size();
+      ReadPackets(midUnit);
+      if (queue_.size() != before) return;
+    }
+    if (powerOnAt_ && now >= *powerOnAt_) {
       powerOnAt_.reset();
       if (!powered_ && !HostHoldsPort()) {
         rec_.Note("switch-on dropped: the host let go of the port");
@@ -370,7 +394,7 @@ void Wire::Pump(Clock::time_point until, bool midUnit) {
         continue;
       }
     } else {
-      WatchHost();
+      WatchHost(false);
     }
     if (now >= until) return;
 
@@ -390,12 +414,21 @@ void Wire::Pump(Clock::time_point until, bool midUnit) {
     }
     if (purgeHold_ && !queue_.empty()) inputHeld = true;
 
+    Activity activity = Activity::Busy;
+    if (awaitingHost_ && Front() == nullptr) {
+      if (!TookInTheHost(midUnit)) return;
+      if (powerOnAt_) wake = std::min(wake, *powerOnAt_);
+      const bool timer = powerOnAt_ || recreateAt_ || (quietMs > 0 && quietArmed_);
+      activity = timer ? Activity::AwaitsTimer : Activity::AwaitsHost;
+    }
     pollfd fds[2] = {{control_.wakeFd, POLLIN, 0}, {master_, static_cast<short>(inputHeld ? 0 : POLLIN), 0}};
     const nfds_t nfds = master_ >= 0 ? 2 : 1;
     // Sub-millisecond waits: the paced line moves a byte every 11 us at 921600 bit/s.
     const auto waitNs = std::max<int64_t>(0, std::chrono::duration_cast<std::chrono::nanoseconds>(wake - now).count());
     const timespec timeout{static_cast<time_t>(waitNs / 1000000000), static_cast<long>(waitNs % 1000000000)};
+    Publish(activity);
     const int r = ::ppoll(fds, nfds, &timeout, nullptr);
+    if (activity != Activity::Busy) Publish(Activity::Busy);
     if (r <= 0) continue;
     if (fds[0].revents & POLLIN) {
       uint64_t v;
@@ -460,7 +493,7 @@ bool Wire::TakeByte(uint8_t* out) {
   return true;
 }
 
-bool Wire::ReadByte(uint8_t* out, double timeoutMs, bool midUnit) {
+bool Wire::ReadByte(uint8_t* out, double timeoutMs, bool midUnit, bool decidesAfter) {
   const Clock::time_point until = timeoutMs < 0 ? Clock::time_point::max() : Clock::now() + Ms(timeoutMs);
   for (;;) {
     if (TakeByte(out)) return true;
@@ -469,6 +502,7 @@ bool Wire::ReadByte(uint8_t* out, double timeoutMs, bool midUnit) {
       continue;
     }
     if (Clock::now() >= until) return false;
+    const AwaitingHost waiting(awaitingHost_, !decidesAfter);
     Pump(until, midUnit);
   }
 }
@@ -496,6 +530,7 @@ bool Wire::Read(uint8_t* out, size_t length, double gapMs, bool midUnit, size_t*
       continue;
     }
     const Clock::time_point until = Clock::now() + Ms(gapMs);
+    const AwaitingHost waiting(awaitingHost_, true);
     while (Front() == nullptr && Clock::now() < until) Pump(until, midUnit);
     if (Front() == nullptr) break;
   }
@@ -519,6 +554,11 @@ void Wire::DiscardInput() {
 void Wire::Sleep(double ms) {
   const Clock::time_point until = Clock::now() + Ms(ms);
   while (Clock::now() < until) Pump(until, false);
+}
+
+void Wire::AwaitPower() {
+  const AwaitingHost waiting(awaitingHost_, true);
+  for (;;) Pump(Clock::time_point::max(), false);
 }
 
 void Wire::LogIn(const uint8_t* data, size_t length, const std::string& meaning) {
@@ -600,8 +640,12 @@ void Wire::WriteAll(const uint8_t* data, size_t length) {
       rec_.Note("the host takes no more bytes; " + std::to_string(length - done) + " bytes dropped");
       return;
     }
+    // The line is full: the handset waits for the host to read.
+    Publish(TookInTheHost(false) ? Activity::AwaitsHost : Activity::Busy);
     pollfd p{master_, POLLOUT | POLLIN, 0};
-    if (::poll(&p, 1, 5) > 0 && (p.revents & POLLIN)) ReadPackets(false);
+    const int r = ::poll(&p, 1, 5);
+    Publish(Activity::Busy);
+    if (r > 0 && (p.revents & POLLIN)) ReadPackets(false);
   }
 }
 

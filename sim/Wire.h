@@ -17,13 +17,21 @@
 #include <vector>
 
 #include "sim/Faults.h"
-#include "sim/HostTap.h"
 #include "sim/Recorder.h"
 #include "sim/Simulator.h"
 
 namespace vantrel::sim {
 
 using Clock = std::chrono::steady_clock;
+
+// What the handset's thread does, as it tells the host (Wire::Publish).
+enum class Activity : unsigned short {
+  Busy = 1,         // it works on something, or is about to
+  AwaitsTimer = 2,  // it waits for the host, but acts of its own accord when a timer of its runs out
+  AwaitsHost = 3,   // it waits for the host and does nothing until the host does something
+};
+// Marks the window-size record of a simulator's pseudo-terminal.
+inline constexpr unsigned short kActivityMark = 0x5653;
 
 // Requests from other threads to the handset's thread.
 struct Control {
@@ -57,8 +65,6 @@ class Wire {
 
   int Open(std::string* error);
   void Close();
-  // In-process hosts wait at a purge until the handset took what they wrote.
-  void SetTap(std::shared_ptr<HostTap> tap);
   std::string DevicePath() const;
 
   // --- power state, as the handset's thread sees it
@@ -86,8 +92,10 @@ class Wire {
 
   // --- input. Timeouts in real milliseconds; negative waits for ever.
   // `midUnit`: the handset is in the middle of an exchange, so a purge by the
-  // host abandons it (SessionAbort).
-  bool ReadByte(uint8_t* out, double timeoutMs, bool midUnit);
+  // host abandons it (SessionAbort). A wait for input is a wait for the host
+  // (see Publish), unless `decidesAfter`: then the handset acts of its own
+  // accord when nothing comes.
+  bool ReadByte(uint8_t* out, double timeoutMs, bool midUnit, bool decidesAfter = false);
   // Reads exactly `length` bytes; `gapMs` is the longest pause allowed between
   // two of them. False (with `*got` bytes read) when the host stopped sending.
   bool Read(uint8_t* out, size_t length, double gapMs, bool midUnit, size_t* got = nullptr);
@@ -105,6 +113,8 @@ class Wire {
 
   // Waits `ms` of real time, taking in what arrives meanwhile.
   void Sleep(double ms);
+  // Switched off: waits for the host until a power event unwinds it.
+  [[noreturn]] void AwaitPower();
 
   // Transcript of bytes from the host, with both rates.
   void LogIn(const uint8_t* data, size_t length, const std::string& meaning);
@@ -132,7 +142,19 @@ class Wire {
   void OnPurge(bool midUnit);
   void OnHostOpened(const char* how);
   double PowerOnSettle() const;
-  void WatchHost();
+  // Looks whether the host holds the port: every kHostCheckMs, or `atOnce`.
+  void WatchHost(bool atOnce);
+  // Tells the host what the handset's thread does. Tests scale the host's
+  // pauses and idle budgets down, and on a busy machine the handset's thread
+  // may then not get a core in time; a host that follows the simulator
+  // (link/SimulatedLine.h) waits on this instead of the clock. It goes in the
+  // pseudo-terminal's window-size record, which the host's end reads with one
+  // call: the mark, the activity, and a count of what the handset has told.
+  void Publish(Activity activity);
+  // Before the handset says that it waits: it takes in what the host wrote
+  // and purged (a read also brings in what the kernel still carries) and
+  // whether the host holds the port. False when something came in.
+  bool TookInTheHost(bool midUnit);
   bool TakeByte(uint8_t* out);
   void Judge(Chunk& chunk);
   void WriteAll(const uint8_t* data, size_t length);
@@ -157,7 +179,9 @@ class Wire {
   int master_ = -1;
   int slave_ = -1;  // kept open so that the host's close never hangs up the line
   std::optional<Clock::time_point> recreateAt_;
-  std::shared_ptr<HostTap> tap_;
+  // The input wait in hand waits for the host (see Publish).
+  bool awaitingHost_ = false;
+  uint32_t told_ = 0;  // what the handset has told the host so far (see Publish)
 
   std::atomic<uint32_t> handsetRate_{115200};
   std::atomic<uint32_t> lastHostRate_{0};

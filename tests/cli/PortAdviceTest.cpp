@@ -1,6 +1,8 @@
 // Port advice: the ModemManager note, the group hint and one process per port.
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -123,13 +125,16 @@ TEST(CliPortAdvice, TheLockFileTouchesNothingButItselfAndGoesAway) {
   EXPECT_FALSE(fs::exists(lockPath)) << "the lock file outlived its lock";
 
   // A link planted at the lock path is not followed: its target keeps its
-  // bytes and its mode.
+  // bytes and its mode, and a lock held on it does not make the port busy.
   std::string victim = dir.path() + "/victim";
   std::ofstream(victim) << "secret";
   chmod(victim.c_str(), 0600);
   fs::create_symlink(victim, lockPath);
+  const int held = open(victim.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
   auto lock = PortLock::Acquire(dev, &why, dir.path());
-  ASSERT_TRUE(lock);
+  close(held);
+  ASSERT_TRUE(lock) << why;
   EXPECT_NE(why.find("cannot use the lock file"), std::string::npos) << why;
   EXPECT_EQ(fs::file_size(victim), 6u);
   EXPECT_EQ(fs::status(victim).permissions(), fs::perms::owner_read | fs::perms::owner_write);

@@ -275,6 +275,21 @@ TEST_F(CliProgram, InputProblemsStopBeforeTheHandset) {
   EXPECT_TRUE(pty.Drain(100).empty());
 }
 
+// An image that cannot be read (a link to itself: not even root reads it),
+// named for a chain: a file failure before the port is touched.
+TEST_F(CliProgram, UnreadableChainImageIsAFileFailure) {
+  vantrel::test::PtyPair pty;
+  const std::string loop = Scratch("loop.img");
+  ASSERT_EQ(::symlink(loop.c_str(), loop.c_str()), 0);
+  auto args = Fast();
+  for (const char* option : {"--imgset", "--rsrc1", "--rsrc2", "--fs"}) args.insert(args.end(), {option, loop});
+  args.insert(args.end(), {"-p", pty.SlavePath(), "download", "all"});
+  CliResult r = RunCli(args);
+  EXPECT_EQ(r.status, kExitFile) << r.err;
+  EXPECT_NE(r.err.find("cannot use the image set file " + loop), std::string::npos) << r.err;
+  EXPECT_TRUE(pty.Drain(50).empty());
+}
+
 TEST_F(CliProgram, SecondProcessOnTheSamePortIsRefused) {
   vantrel::test::PtyPair pty;
   // The first one listens for the BOOT byte for a good while.

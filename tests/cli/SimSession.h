@@ -110,11 +110,13 @@ class CliSession : public ::testing::Test {
     }
   }
 
-  // Protocol pauses at a tenth and idle budgets at a fifth: quick, yet
-  // safe on a loaded machine (the pauses give the handset time to take what
-  // was sent before the host purges the line and changes its rate).
+  // No real time for pauses and idle budgets at a fifth, following the
+  // simulator (link/SimulatedLine.h): each pause lasts until the handset has
+  // taken in what it was sent, and a budget counts only while it waits, so a
+  // loaded machine changes nothing but the time the test takes.
   std::vector<std::string> Cli(int com, std::initializer_list<std::string> more) {
-    std::vector<std::string> args = {"--pause-scale", "0.1", "--poll-scale", "0.2", "-p", "COM" + std::to_string(com)};
+    std::vector<std::string> args = {"--pause-scale", "0",  "--poll-scale", "0.2", "--follow-simulator",
+                                     "-p",            "COM" + std::to_string(com)};
     args.insert(args.end(), more);
     return args;
   }

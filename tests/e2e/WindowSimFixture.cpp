@@ -32,11 +32,10 @@ std::string Shown(const std::string& text) { return console::DisplayText(text); 
 
 void WindowSimTest::SetUp() {
   SimTest::SetUp();
-  // Pauses cost a twentieth of their time: the handset still takes a rate
-  // command and switches within the host's (shortened) pause on a busy
-  // machine. Idle budgets keep their real length, which scheduling alone
-  // cannot exhaust; the tests that wait for a silent handset shorten them.
-  timing::SetPauseScale(0.05);
+  // Pauses cost no real time: each lasts until the handset has done what it
+  // gives it time for (link/SimulatedLine.h). Idle budgets keep their
+  // real length; the tests that wait for a silent handset shorten them.
+  timing::SetPauseScale(0.0);
   timing::SetPollScale(1.0);
   traces_ = std::make_unique<TraceCapture>();
   stop::Clear();

@@ -18,9 +18,9 @@ ImageRecord MakeRecord(uint32_t address, size_t length, uint32_t seed) {
 
 void FlashJobsTest::SetUp() {
   SimTest::SetUp();
-  // The loader switches its rate after the set-rate command; a host that
-  // changed its own rate within microseconds would purge the command away.
-  timing::SetPauseScale(0.02);
+  // No real time for pauses: the pause after a set-rate command ends once the
+  // loader has taken the command and switched (link/SimulatedLine.h).
+  timing::SetPauseScale(0.0);
   traces_ = std::make_unique<TraceCapture>();
   stop::Clear();
   rec.m_nComPort = 6;  // COM7

@@ -27,6 +27,9 @@ struct NandCase {
   uint8_t code;
   bool usb;
 };
+void PrintTo(const NandCase& c, std::ostream* os) {
+  *os << c.name << " (operation " << int{c.code} << (c.usb ? " over USB)" : " over the UART)");
+}
 
 // What one item writes and what it must leave alone.
 struct Plan {

@@ -45,6 +45,17 @@ TEST_F(NorDownloadTest, ImageSetAt460KReplacesTheNandLoader) {
   EXPECT_EQ(ctx.job.loaderState.load(), kLoaderNor);
   EXPECT_EQ(Sim().HandsetRate(), 115200u);
   EXPECT_EQ(con.ControlText(ctl::kFileName), "W5K1_imgset.img");
+
+  // A NAND job after it has the NOR loader give way, and writes into NAND.
+  con.Clear();
+  const std::vector<uint8_t> bytes = PatternBytes(0x800, 4);
+  rec.m_nStartAddress = 0x600000;
+  rec.m_strManualNandImage = WriteFile("manual.img", bytes);
+  rec.m_nManualNandImageSize = static_cast<uint32_t>(bytes.size());
+  ASSERT_TRUE(NandDownloadJob(ctx, kOpNandManual, 0)) << con.Dump();
+  EXPECT_TRUE(LogHasInOrder({{4, "\n   * Reconnecting (Flash Driver Change)"}, {4, "\n\n  * NAND Flash Driver Download"}}));
+  EXPECT_TRUE(FlashHolds(FlashPart::Nand, 0x600000, bytes));
+  EXPECT_EQ(ctx.job.loaderState.load(), kLoaderNand);
 }
 
 TEST_F(NorDownloadTest, CalsetAtTheBaseRateSendsTheRateCommandWithoutItsLine) {

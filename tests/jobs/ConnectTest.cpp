@@ -232,7 +232,7 @@ TEST_F(ConnectTest, AlternativeBootByteAllowsOneRetry) {
     if (b != 0x77 && b != 0xB9) return;
     if (++starts == 1) {
       hs.Send({0x12});  // an unexpected answer, then silence
-      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      hs.Silence(300);
       hs.Send({0xA5});  // heard again while listening
     } else if (starts == 2) {
       hs.Send({0xB9});

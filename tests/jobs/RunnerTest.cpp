@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "jobs/Jobs.h"
 #include "jobs/JobRunner.h"
@@ -35,6 +37,24 @@ int QuickProc(JobContext& ctx) {
   return 1;
 }
 
+// A stop that does not reach the job fails the test within 10 s instead of
+// hanging it: the job's own source is then asked, so that the runner joins.
+struct JobDeadline {
+  explicit JobDeadline(JobState& job)
+      : watch([this, &job] {
+          for (int i = 0; i < 1000 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+          if (done) return;
+          ADD_FAILURE() << "the job still runs 10 s after it was stopped";
+          job.stop.Request();
+        }) {}
+  ~JobDeadline() {
+    done = true;
+    watch.join();
+  }
+  std::atomic<bool> done{false};
+  std::thread watch;
+};
+
 using JobRunnerTest = JobsFixture;
 
 TEST_F(JobRunnerTest, StopClosesTheGateAndTheNextStartWorks) {
@@ -48,7 +68,10 @@ TEST_F(JobRunnerTest, StopClosesTheGateAndTheNextStartWorks) {
   runner.Stop();
   const size_t mark = con.Count();
   const int progress = rec.m_nProgress;
-  runner.Join();
+  {
+    const JobDeadline deadline(job);
+    runner.Join();
+  }
   EXPECT_EQ(con.Count(), mark) << con.Dump();
   EXPECT_EQ(rec.m_nProgress, progress);
   EXPECT_EQ(runner.LastExitCode(), 7);
@@ -76,6 +99,7 @@ TEST_F(JobRunnerTest, StopWithoutAJobDoesNotStopTheNextOne) {
 TEST_F(JobRunnerTest, DestructorStopsAndJoinsARunningJob) {
   g_rounds = 0;
   {
+    const JobDeadline deadline(job);  // outlives the runner, whose destructor stops and joins
     JobRunner runner(ctx);
     ASSERT_TRUE(runner.Start(ChattyProc));
     ASSERT_TRUE(con.WaitFor([](const std::vector<ConsoleCall>&) { return g_rounds.load() > 2; }));

@@ -129,9 +129,6 @@ TEST_F(DumpTest, NandDumpsWriteExactlyTheInclusiveRange) {
 }
 
 TEST_F(DumpTest, NandDumpAtTheRaisedRateReturnsTheHandsetToTheBaseRate) {
-  // Rate changes need a little real time between a command and the purge
-  // that follows it.
-  timing::SetPauseScale(0.01);
   StartSim();
   Connect();
   const auto nand = Seed(FlashPart::Nand, 0x400000, 0x60000);
@@ -164,9 +161,6 @@ TEST_F(DumpTest, NandDumpOverUsbOpensItsOwnLink) {
   auto options = sim::TestOptions();
   options.usb = true;
   StartSim(options);
-  // The handset powers on a moment after the port opens; the connect's
-  // settle pause must leave it that moment.
-  timing::SetPauseScale(0.05);
   rec.m_nCommType = 1;
   Connect();
   const auto nand = Seed(FlashPart::Nand, 0x2000000, 0x50000);

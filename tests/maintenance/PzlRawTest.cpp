@@ -29,7 +29,6 @@ TEST_F(PzlFormatTest, FormatsWithTheNandLoaderRunning) {
 }
 
 TEST_F(PzlFormatTest, NorLoaderGivesWayAndTheNandLoaderIsUploadedFirst) {
-  timing::SetPauseScale(0.01);
   StartSim();
   Connect();
   con.QueueNorDumpArea(DumpArea{0, 0x100, 0});

@@ -20,12 +20,12 @@ namespace vantrel::test {
 
 void FaultMatrix::SetUp() {
   SimTest::SetUp();
-  // Fixed pauses nearly vanish, but stay long enough for the handset to
-  // switch its rate after a rate command before the host purges its line.
-  timing::SetPauseScale(0.02);
-  // Idle budgets run out ten times faster than on a real line: the silent
-  // cases stay quick, while the shortest budget (1 s for the answer to the
-  // start signal) still leaves 100 ms for a handset on a busy machine.
+  // Fixed pauses cost no time: each one lasts until the handset has done
+  // what it gives it time for (link/SimulatedLine.h). Idle budgets
+  // run out ten times faster than on a real line, and count only while the
+  // handset waits for the host: a silent case stays quick, and a handset
+  // whose thread waits for a core never loses to one.
+  timing::SetPauseScale(0.0);
   timing::SetPollScale(0.1);
   traces_ = std::make_unique<TraceCapture>();
   stop::Clear();

@@ -116,14 +116,17 @@ struct Silence {
 
 std::string OpName(Silence::Op op) {
   switch (op) {
-    case Silence::Start: return "Start_";
-    case Silence::Download: return "Download_";
-    case Silence::Dump: return "Dump_";
-    case Silence::EraseAll: return "EraseAll_";
-    case Silence::PartialErase: return "PartialErase_";
+    case Silence::Start: return "Start";
+    case Silence::Download: return "Download";
+    case Silence::Dump: return "Dump";
+    case Silence::EraseAll: return "EraseAll";
+    case Silence::PartialErase: return "PartialErase";
   }
   return "";
 }
+
+// A failing case names its stage and fault in words.
+void PrintTo(const Silence& s, std::ostream* os) { *os << OpName(s.op) << " with the fault " << s.fault; }
 
 class SilentHandset : public LineFaults, public ::testing::WithParamInterface<Silence> {};
 
@@ -179,7 +182,7 @@ INSTANTIATE_TEST_SUITE_P(
         Silence{"silence:erase-done", Silence::EraseAll, kNoDumpAnswer.c_str(), "Fail"},
         Silence{"silence:erase-done", Silence::PartialErase, kNoDumpAnswer.c_str(), " -  Fail!!!!!!!!"}),
     [](const ::testing::TestParamInfo<Silence>& info) {
-      std::string name = OpName(info.param.op) + info.param.fault;
+      std::string name = OpName(info.param.op) + "_" + info.param.fault;
       for (char& c : name) {
         if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
       }

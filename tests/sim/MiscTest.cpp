@@ -10,8 +10,10 @@
 #include <functional>
 #include <memory>
 
+#include "link/SimulatedLine.h"
 #include "protocol/Constants.h"
 #include "sim/ComName.h"
+#include "sim/Wire.h"
 #include "tests/support/SimFixture.h"
 #include "tests/sim/SimHost.h"
 
@@ -20,6 +22,12 @@ namespace {
 
 using namespace vantrel::sim::test;
 namespace P = proto;
+
+// The simulator and a link that follows it read the window-size record alike.
+static_assert(kActivityMark == kSimulatorMark);
+static_assert(static_cast<int>(Activity::Busy) == static_cast<int>(SimulatorActivity::Busy) &&
+              static_cast<int>(Activity::AwaitsTimer) == static_cast<int>(SimulatorActivity::AwaitsTimer) &&
+              static_cast<int>(Activity::AwaitsHost) == static_cast<int>(SimulatorActivity::AwaitsHost));
 
 class MiscTest : public SimTest {
  protected:

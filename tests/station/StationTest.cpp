@@ -24,13 +24,14 @@ const char* const kStation = VANTREL_STATION_PROGRAM;
 class Station : public CliSession {
  protected:
   // Ports COM7.. as `--port` options, then the operations for every worker
-  // (quick pauses unless the handsets pace their lines).
+  // (no real time for pauses unless the handsets pace their lines; the
+  // workers follow the simulators, as in tests/cli/SimSession.h).
   static std::vector<std::string> Args(std::initializer_list<int> coms, std::initializer_list<std::string> cli,
                                        bool paced = false) {
     std::vector<std::string> args;
     for (int c : coms) args.insert(args.end(), {"--port", "COM" + std::to_string(c)});
-    args.push_back("--");
-    if (!paced) args.insert(args.end(), {"--pause-scale", "0.1", "--poll-scale", "0.2"});
+    args.insert(args.end(), {"--", "--follow-simulator"});
+    if (!paced) args.insert(args.end(), {"--pause-scale", "0", "--poll-scale", "0.2"});
     args.insert(args.end(), cli);
     return args;
   }
@@ -93,6 +94,16 @@ TEST_F(Station, OneHandsetFinishesWhileOneFallsSilentAndOneStoresABadByte) {
   EXPECT_EQ(std::count(csv.out.begin(), csv.out.end(), '\n'), 3) << csv.out;  // the header and two failures
   EXPECT_NE(csv.out.find(",COM8,"), std::string::npos);
   EXPECT_NE(csv.out.find(",COM9,"), std::string::npos);
+}
+
+TEST_F(Station, OneFailedPortOfTwoFailsTheRun) {
+  START_SIM_OR_SKIP(good, 7);
+  sim::Fault silent;
+  ASSERT_TRUE(sim::Fault::Parse("silence:start-signal", &silent, nullptr));
+  StartSim(8)->AddFault(silent);
+  CliResult r = CliProcess(kStation, Args({7, 8}, {"connect"})).Finish();
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_NE(r.out.find("vantrel-station: 1 of 2 handsets succeeded"), std::string::npos) << r.out;
 }
 
 TEST_F(Station, CtrlCCancelsEveryWorkerAndReleasesEveryPort) {

@@ -1,10 +1,14 @@
 #include "tests/support/FastTiming.h"
 
+#include "link/SimulatedLine.h"
 #include "link/Stop.h"
 
 namespace vantrel::test {
 
 FastTimingScope::FastTimingScope(double pollScale) {
+  previous_ = SetSerialFactory(nullptr);
+  SetSerialFactory([inner = previous_] { return FollowSimulator(inner ? inner() : MakePosixSerial()); });
+  GatePausesOnSimulators(true);
   stop::Clear();
   timing::SetPauseScale(0.0);
   timing::SetPollScale(pollScale);
@@ -19,6 +23,8 @@ FastTimingScope::~FastTimingScope() {
   timing::SetPauseScale(1.0);
   timing::SetPollScale(1.0);
   stop::Clear();
+  GatePausesOnSimulators(false);
+  SetSerialFactory(previous_);
 }
 
 void FastTiming::SetUp() { scope_ = new FastTimingScope(); }

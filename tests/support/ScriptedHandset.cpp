@@ -1,6 +1,7 @@
 #include "tests/support/ScriptedHandset.h"
 
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <stdexcept>
 
 #include "link/ComNames.h"
+#include "link/SimulatedLine.h"
 
 namespace vantrel::test {
 
@@ -47,14 +49,11 @@ ScriptedHandset::ScriptedHandset(const std::string& comName) : comName_(comName)
     ::tcsetattr(slave, TCSANOW, &t);
   }
   SetComOverride(comName_, pty_.SlavePath());
-  std::lock_guard<std::mutex> lock(tap_->mutex);
-  tap_->devicePath = pty_.SlavePath();
 }
 
 ScriptedHandset::~ScriptedHandset() {
   quit_ = true;
   Join();
-  if (tapped_) UnregisterHostTap(tap_);
   SetComOverride(comName_, "");
 }
 
@@ -88,6 +87,13 @@ void ScriptedHandset::Send(const Bytes& bytes) { EXPECT_TRUE(pty_.Write(bytes));
 
 void ScriptedHandset::SendWordBe(uint32_t word) { Send(WordsBe({word})); }
 
+void ScriptedHandset::Silence(int ms) {
+  // Twice: a host counts a wait told twice since it last acted.
+  for (int i = 0; i < 2; ++i) Tell(static_cast<unsigned short>(SimulatorActivity::AwaitsHost));
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  Tell(static_cast<unsigned short>(SimulatorActivity::Busy));
+}
+
 Bytes ScriptedHandset::ServeBlock(uint32_t length, bool badEcho) {
   SendByte(0x2E);
   SendWordBe(length);
@@ -116,8 +122,8 @@ uint32_t ScriptedHandset::LineRate() {
 }
 
 void ScriptedHandset::Start() {
-  if (!tapped_) RegisterHostTap(tap_);
-  tapped_ = true;
+  // A link that opens the port from now on finds the handset's word there.
+  Tell(static_cast<unsigned short>(SimulatorActivity::Busy));
   Join();
   thread_ = std::thread([this] { Run(); });
 }
@@ -143,14 +149,21 @@ void ScriptedHandset::Run() {
       ++sent;
       lastBoot = std::chrono::steady_clock::now();
     }
-    auto bytes = pty_.Read(4096, 5);
+    // What has come first (a read also brings in what the kernel still
+    // carries); only then does the handset say that it waits.
+    auto bytes = pty_.Read(4096, 0);
+    if (bytes.empty()) {
+      const bool bootDue = !heardHost && !bootBytes_.empty() && sent < bootRepeats_;
+      Tell(static_cast<unsigned short>(bootDue ? SimulatorActivity::AwaitsTimer : SimulatorActivity::AwaitsHost));
+      bytes = pty_.Read(4096, 5);
+      Tell(static_cast<unsigned short>(SimulatorActivity::Busy));
+    }
     for (uint8_t b : bytes) {
       heardHost = true;
       bool query = false;
       {
         std::lock_guard<std::mutex> lock(mu_);
         received_.push_back(b);
-        ++tap_->taken;
         query = deviceId_ >= 0 && (EndsWith(received_, kNandQuery) || EndsWith(received_, kNorQuery));
       }
       if (query) pty_.Write(Bytes{static_cast<uint8_t>(deviceId_)});
@@ -165,6 +178,13 @@ void ScriptedHandset::Run() {
       }
     }
   }
+}
+
+void ScriptedHandset::Tell(unsigned short activity) {
+  ++told_;
+  const winsize word{kSimulatorMark, activity, static_cast<unsigned short>(told_),
+                     static_cast<unsigned short>(told_ >> 16)};
+  ::ioctl(pty_.Master(), TIOCSWINSZ, &word);
 }
 
 Bytes WordsBe(std::initializer_list<uint32_t> words) {

@@ -15,7 +15,6 @@
 #include <thread>
 #include <vector>
 
-#include "tests/support/HostLinkTap.h"
 #include "tests/support/PtyPair.h"
 
 namespace vantrel::test {
@@ -46,6 +45,9 @@ class ScriptedHandset {
   void Send(const Bytes& bytes);
   void SendByte(uint8_t byte) { Send(Bytes{byte}); }
   void SendWordBe(uint32_t word);
+  // Says nothing for `ms`, and tells the link it waits: a host's idle budget
+  // may run out meanwhile, as for a handset that has fallen silent.
+  void Silence(int ms);
   // Everything the host sends until it has been quiet for `quietMs`.
   Bytes Drain(int quietMs = 100) { return pty_.Drain(quietMs); }
   // UART block request: 0x2E and the length; reads the block and its checksum
@@ -57,10 +59,10 @@ class ScriptedHandset {
   // cannot lose them all); empty: silence.
   void SetBootBytes(Bytes bytes, int repeats = 25);
   void SetScript(OnByte script);
-  // From here on, the link's purges (on open, close and rate changes) first
-  // wait briefly until this handset has read what the host wrote: with the
-  // host's pauses scaled down, a purge would otherwise discard bytes a real
-  // line had long delivered.
+  // From here on the handset tells the link when it waits, as the simulator
+  // does (link/SimulatedLine.h): the link's purges, pauses and idle polls
+  // then wait for it to take in what the host wrote, which with the host's
+  // pauses scaled down it might not have done yet on a busy machine.
   void Start();
   // Everything the host sent so far.
   Bytes Received() const;
@@ -74,11 +76,11 @@ class ScriptedHandset {
 
  private:
   void Run();
+  // Fills the line's window-size record as the simulator does.
+  void Tell(unsigned short activity);
 
   std::string comName_;
-  // Counts what this handset has read, for the link's waits before a purge.
-  std::shared_ptr<sim::HostTap> tap_ = std::make_shared<sim::HostTap>();
-  bool tapped_ = false;
+  uint32_t told_ = 0;
   PtyPair pty_;
   std::thread thread_;
   std::atomic<bool> quit_{false};

@@ -8,10 +8,10 @@
 //   }
 //
 // The fixture points XDG_CONFIG_HOME at a scratch folder, runs the protocol's
-// timing fast (pauses cost nothing, polls are shortened), starts a simulator
-// whose own delays are instant, makes this process's link wait for the
-// handset before it purges (tests/support/HostLinkTap.h), and at TearDown fails the test when the
-// simulator saw a protocol violation by the host (the transcript is printed
+// timing fast (pauses cost nothing, polls are shortened, and the link follows
+// the simulator instead of the clock: tests/support/FastTiming.h), starts a
+// simulator whose own delays are instant, and at TearDown fails the test when
+// the simulator saw a protocol violation by the host (the transcript is printed
 // then). A test that provokes violations on purpose takes them with
 // TakeViolations() before it ends.
 // Link with vantrel_sim and vantrel_testsupport.
@@ -24,7 +24,6 @@
 
 #include "sim/Simulator.h"
 #include "tests/support/FastTiming.h"
-#include "tests/support/HostLinkTap.h"
 #include "tests/support/ScratchConfig.h"
 
 namespace vantrel::sim {
@@ -54,7 +53,6 @@ class SimTest : public ::testing::Test {
         for (const auto& line : sim_->Transcript()) transcript += line + "\n";
         ADD_FAILURE() << "the handset simulator saw protocol violations:\n" << text << "transcript:\n" << transcript;
       }
-      test::UnregisterHostTap(sim_->Tap());
       sim_->Stop();
       sim_.reset();
     }
@@ -64,12 +62,10 @@ class SimTest : public ::testing::Test {
 
   // Starts the simulator (asserting success) and returns it.
   Simulator& StartSim(Options options = TestOptions()) {
-    if (sim_) test::UnregisterHostTap(sim_->Tap());
     sim_ = std::make_unique<Simulator>(std::move(options));
     std::string error;
     const int rc = sim_->Start(&error);
     EXPECT_EQ(rc, 0) << "simulator did not start: " << error;
-    test::RegisterHostTap(sim_->Tap());
     return *sim_;
   }
 
