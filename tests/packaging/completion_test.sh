@@ -81,12 +81,10 @@ vantrel-cli --|@cli-options@
 vantrel-cli --color=a|always auto
 vantrel-cli --rate 9|921K
 vantrel-cli -p |@ports@
-vantrel-cli -p COM|@ports@
 vantrel-cli --port /dev/nul|/dev/null
 vantrel-cli --payload-dir o|out
 vantrel-cli download |imgset calset rsrc1 rsrc2 fs entire all rsrc1-fs nand nor
 vantrel-cli --yes connect download imgset d|disconnect download dump.bin
-vantrel-cli --imgset a.img connect download all |@operations@
 vantrel-cli download nand |a.img dump.bin out
 vantrel-cli download nand a.img |
 vantrel-cli erase |all boot
