@@ -498,6 +498,8 @@ Operations:
   raw-readback                 run the raw read-back exchange (DUMP!!)
   info FILE                    show the size and byte checksum of FILE
   disconnect                   forget the running loader (the handset must be switched off)
+  history [--since WHEN] [--port COMn] [--failed] [--csv | --json]
+                               alone: print the station log (see vantrel-cli history --help)
 FILE after download may be left out when the matching file option names it.
 Addresses are hexadecimal, with or without 0x.
 

@@ -1,9 +1,6 @@
-// vantrel-downloader: the operator's window.
-//
-// Developer options (the operator needs none):
-//   --screenshot FILE   save a picture of the window as it starts, then exit
-//   --open-com-list     with --screenshot: the COM list open, as when choosing a port
-//   --measure-startup   print the milliseconds from start to the window shown
+// vantrel-downloader: the operator's window. kHelp lists its options; the
+// operator needs none of them, the developer options serve the README's
+// pictures and the start-up benchmark.
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
@@ -19,10 +16,32 @@
 #include "console/CDownloaderDlg.h"
 #include "console/DownloaderApp.h"
 #include "console/IniSettings.h"
+#include "jobs/Console.h"
 #include "jobs/ControlIds.h"
 #include "payloads/Payloads.h"
 
 namespace {
+
+const char kHelp[] =
+    "Usage: vantrel-downloader [options]\n"
+    "\n"
+    "Opens the operator's window: choose the COM port, the line rate, UART or USB\n"
+    "and the image files, press START and switch the handset on. The window\n"
+    "remembers the choices in $XDG_CONFIG_HOME/vantrel-downloader/vantrel-downloader.INI.\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help             this text\n"
+    "  -V, --version          the version\n"
+    "\n"
+    "Developer options:\n"
+    "  --screenshot FILE      save a picture of the window as it starts, then exit\n"
+    "  --open-com-list        with --screenshot: the COM list open, as when choosing\n"
+    "                         a port\n"
+    "  --measure-startup      print the milliseconds from start to the window shown,\n"
+    "                         then exit\n"
+    "\n"
+    "The toolkit's own options (such as -platform offscreen) work as in every Qt\n"
+    "program. The same operations without a window: vantrel-cli --help.\n";
 
 // The window, and the open COM list drawn over it where it pops up (a popup
 // is a window of its own, so grabbing the main window alone misses it).
@@ -75,6 +94,18 @@ int MeasureStartup(const QElapsedTimer& clock) {
 int main(int argc, char** argv) {
   QElapsedTimer clock;
   clock.start();
+  // Answered before the toolkit starts, so that they work without a display.
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::fputs(kHelp, stdout);
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--version") == 0 || std::strcmp(argv[i], "-V") == 0) {
+      std::printf("vantrel-downloader %s%s\n", vantrel::kWindowTitleSuffix,
+                  vantrel::BuiltInPayloadsAreStandIns() ? " (stand-in handset payloads)" : "");
+      return 0;
+    }
+  }
   // Chosen before the window opens: its log names the set from the start.
   vantrel::UsePayloads(vantrel::FindPayloads(vantrel::PayloadSearch::FromEnvironment("")));
   QApplication app(argc, argv);

@@ -1,6 +1,5 @@
 #include "maintenance/OperationControl.h"
 
-#include <chrono>
 #include <cstring>
 #include <ctime>
 
@@ -92,7 +91,10 @@ OperationControl::~OperationControl() {
 // files are summed on the job's thread, as the job starts: reading images
 // of many megabytes must not stall the window.
 void OperationControl::StartJob(const char* op, uint8_t filesOf, JobBody proc, JobPriority priority) {
-  const auto start = std::chrono::steady_clock::now();
+  // Timed on the jobs' own clock, as their "Elapsed Time" lines are: the
+  // record, the notice and the log then agree, also when the pauses run
+  // scaled down.
+  const uint64_t startMs = timing::NowMs();
   std::shared_ptr<RunFacts> facts;
   if (!historyPath_.empty()) {
     facts = std::make_shared<RunFacts>();
@@ -111,9 +113,8 @@ void OperationControl::StartJob(const char* op, uint8_t filesOf, JobBody proc, J
   }
   JobEndHook onEnd;
   if (facts || onJobEnd_) {
-    onEnd = [this, facts, start, name = std::string(op)](const JobEnd& end) {
-      const JobOutcome outcome{name, end.outcome,
-                               std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()};
+    onEnd = [this, facts, startMs, name = std::string(op)](const JobEnd& end) {
+      const JobOutcome outcome{name, end.outcome, static_cast<double>(timing::NowMs() - startMs) / 1000.0};
       if (facts) RecordRun(*facts, outcome);
       if (onJobEnd_) onJobEnd_(outcome);
     };

@@ -18,6 +18,9 @@ PACKAGES=(
   # The .deb: CPack's shared-library dependency scan runs dpkg-shlibdeps and
   # asks `file` which installed files are programs.
   dpkg-dev file
+  # The package's checks: lintian on the .deb, the AppStream data, and a
+  # private session bus for the window's desktop notice.
+  lintian appstream dbus-daemon
 )
 if [ $# -gt 0 ]; then
   PACKAGES=("$@")

@@ -88,7 +88,7 @@ const char kHelp[] =
     "  --turnaround-file FILE   at exit, write one line per answer the tool followed:\n"
     "                           when its next bytes arrived and how long after the\n"
     "                           answer (CLOCK_MONOTONIC nanoseconds, both)\n"
-    "  --help                   this text\n";
+    "  -h, --help               this text\n";
 
 std::atomic<bool> g_quit{false};
 
