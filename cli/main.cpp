@@ -13,6 +13,7 @@
 #include "cli/PortReport.h"
 #include "cli/RunRecord.h"
 #include "cli/Runner.h"
+#include "platform/Host.h"
 #include "platform/Interrupt.h"
 #include "platform/Terminal.h"
 #include "platform/TerminalText.h"
@@ -40,7 +41,8 @@ void OnInterrupt() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
+  vantrel::platform::WriteUtf8ToTheConsole();
+  std::vector<std::string> args = vantrel::platform::ProgramArguments(argc, argv);
   if (!args.empty() && args[0] == "history")
     return RunHistoryCommand(std::vector<std::string>(args.begin() + 1, args.end()), stdout, stderr);
   ParseResult parsed = ParseArguments(args);

@@ -7,6 +7,12 @@
 
 namespace vantrel::platform {
 
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>();
+}
+
+void WriteUtf8ToTheConsole() {}
+
 std::tm LocalTime(std::time_t t) {
   std::tm tm{};
   localtime_r(&t, &tm);

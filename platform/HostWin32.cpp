@@ -2,14 +2,39 @@
 // text is read field by field, and UTC fields become an instant by the day
 // count of the calendar.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cctype>
 #include <chrono>
+#include <cstdlib>
 
 #include "platform/Host.h"
 #include "platform/Win32.h"
 
 namespace vantrel::platform {
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  int count = 0;
+  LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  if (wide == nullptr) return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>();
+  std::vector<std::string> args;
+  for (int i = 1; i < count; ++i) args.push_back(Narrow(wide[i]));
+  ::LocalFree(wide);
+  return args;
+}
+
+namespace {
+UINT g_consoleCodePage = 0;
+void GiveTheConsoleItsCodePage() { ::SetConsoleOutputCP(g_consoleCodePage); }
+}  // namespace
+
+void WriteUtf8ToTheConsole() {
+  const UINT was = ::GetConsoleOutputCP();
+  if (was == 0 || was == CP_UTF8 || g_consoleCodePage != 0) return;  // no console, or already so
+  if (!::SetConsoleOutputCP(CP_UTF8)) return;
+  g_consoleCodePage = was;
+  std::atexit(GiveTheConsoleItsCodePage);
+}
 
 std::tm LocalTime(std::time_t t) {
   std::tm tm{};

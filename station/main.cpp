@@ -15,6 +15,7 @@
 #include "jobs/RunRecord.h"
 #include "link/PortList.h"
 #include "payloads/Payloads.h"
+#include "platform/Host.h"
 #include "platform/Interrupt.h"
 #include "platform/Process.h"
 #include "platform/Terminal.h"
@@ -253,7 +254,8 @@ class Station {
 }  // namespace
 
 int main(int argc, char** argv) {
-  StationParse parsed = ParseStationArguments(std::vector<std::string>(argv + 1, argv + argc));
+  vantrel::platform::WriteUtf8ToTheConsole();
+  StationParse parsed = ParseStationArguments(vantrel::platform::ProgramArguments(argc, argv));
   if (!parsed.ok) {
     std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", kProgram, EscapeField(parsed.error).c_str(), kProgram);
     return vantrel::cli::kExitUsage;

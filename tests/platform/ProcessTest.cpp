@@ -42,8 +42,10 @@ std::vector<std::string> Lines(const std::string& text) {
 
 TEST(ChildProcess, ArgumentsArriveAsGivenAndBothPipesArriveWhole) {
   ASSERT_FALSE(ChildProgram().empty()) << "no platform_child beside the test in " << OwnFolder();
-  // Spaces, quotes and backslashes survive the Windows command line.
-  const std::vector<std::string> args = {"args", "plain", "", "two words", "a\"quote", "trailing\\", "x\\\\\"y", "\\\\"};
+  // Spaces, quotes and backslashes survive the Windows command line, and so
+  // does text outside any one code page.
+  const std::vector<std::string> args = {"args",       "plain",    "", "two words", "a\"quote",
+                                         "trailing\\", "x\\\\\"y", "\\\\", "Прошивка-ü-日本.img"};
   ChildWatch watch;
   ChildProcess child;
   std::string error;

@@ -8,11 +8,15 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <vector>
+
+#include "platform/Host.h"
 
 int main(int argc, char** argv) {
-  const std::string mode = argc > 1 ? argv[1] : "";
+  const std::vector<std::string> args = vantrel::platform::ProgramArguments(argc, argv);
+  const std::string mode = args.empty() ? "" : args[0];
   if (mode == "args") {
-    for (int i = 2; i < argc; ++i) std::printf("%s\n", argv[i]);
+    for (size_t i = 1; i < args.size(); ++i) std::printf("%s\n", args[i].c_str());
     return 0;
   }
   if (mode == "spew" && argc == 4) {
