@@ -5,6 +5,7 @@
 #include <map>
 
 #include "maintenance/DumpAreaModel.h"
+#include "platform/Folders.h"
 
 namespace vantrel::cli {
 
@@ -437,6 +438,13 @@ std::string DumpAreaNames(bool nor) {
 }
 
 namespace {
+// Each line after `indent` spaces, each ended.
+std::string Indented(const std::vector<std::string>& lines, size_t indent) {
+  std::string out;
+  for (const std::string& line : lines) out += std::string(indent, ' ') + line + "\n";
+  return out;
+}
+
 // `text` broken into lines of at most `width` characters, each continuation
 // line indented by `indent` blanks.
 std::string Wrap(const std::string& text, size_t indent, size_t width) {
@@ -521,11 +529,7 @@ sec_boot.img boot1a.img boot1b.img boot2.img), looked up in this order; the
 first folder holding any of them must hold all nine, checked, or nothing is sent:
       --payload-dir DIR        the folder DIR
                                $VANTREL_PAYLOAD_DIR
-                               $XDG_DATA_HOME/vantrel-downloader/payloads
-                               (~/.local/share/vantrel-downloader/payloads)
-                               each $XDG_DATA_DIRS folder + /vantrel-downloader/payloads
-                               (/usr/local/share/..., /usr/share/...)
-                               else the built-in set (stand-ins unless built with the files)
+)" + Indented(platform::PayloadFolderWords(), 31) + R"(                               else the built-in set (stand-ins unless built with the files)
 
 Check boxes of the window:
       --with-calset            download all: write the calibration set too ("Calset")

@@ -4,6 +4,7 @@
 
 #include "cli/ExitStatus.h"
 #include "history/History.h"
+#include "platform/Folders.h"
 #include "platform/TerminalText.h"
 
 namespace vantrel::cli {
@@ -12,6 +13,7 @@ namespace {
 
 using platform::EscapeField;
 
+// Ends with the log's place, which the platform words.
 const char kHistoryHelp[] =
     "Usage: vantrel-cli history [--since WHEN] [--port COMn] [--failed] [--csv | --json]\n"
     "\n"
@@ -22,8 +24,7 @@ const char kHistoryHelp[] =
     "  --failed       failed runs only\n"
     "  --csv          comma-separated values with a header line, for a spreadsheet\n"
     "  --json         the records themselves, one JSON object per line\n"
-    "The log is $XDG_DATA_HOME/vantrel-downloader/history.jsonl\n"
-    "(default ~/.local/share/vantrel-downloader/history.jsonl).\n";
+    "The log is ";
 
 }  // namespace
 
@@ -34,7 +35,10 @@ int RunHistoryCommand(const std::vector<std::string>& args, std::FILE* out, std:
     const std::string& a = args[i];
     const bool hasValue = i + 1 < args.size();
     if (a == "--help" || a == "-h") {
-      std::fputs(kHistoryHelp, out);
+      std::string help = kHistoryHelp;
+      const std::vector<std::string> place = platform::DataFolderWords("history.jsonl");
+      for (size_t k = 0; k < place.size(); ++k) help += (k > 0 ? "\n" : "") + place[k];
+      std::fputs((help + ".\n").c_str(), out);
       return kExitOk;
     } else if (a == "--since" && hasValue) {
       filter.since = history::ParseTime(args[++i]);

@@ -30,6 +30,12 @@ std::string DataFolder(const Environment& env = ProcessEnvironment);
 // folder: the fallback of the other folders, /tmp, is anybody's to fill.
 std::vector<std::string> PayloadFolders(const Environment& env = ProcessEnvironment);
 
+// How the help texts name `name` in the data folder, and the payload folders
+// searched after the operator's own: the variables and their defaults on
+// Linux, the profile folder on Windows. Lines of text, without their ends.
+std::vector<std::string> DataFolderWords(const std::string& name);
+std::vector<std::string> PayloadFolderWords();
+
 // `name` inside `folder`, with the platform's separator.
 std::string InFolder(const std::string& folder, const std::string& name);
 

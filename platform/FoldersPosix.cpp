@@ -67,4 +67,16 @@ const char* PathSeparators() { return "/"; }
 
 std::string InFolder(const std::string& folder, const std::string& name) { return folder + "/" + name; }
 
+std::vector<std::string> DataFolderWords(const std::string& name) {
+  return {"$XDG_DATA_HOME/vantrel-downloader/" + name, "(default ~/.local/share/vantrel-downloader/" + name + ")"};
+}
+
+std::vector<std::string> PayloadFolderWords() {
+  std::vector<std::string> lines = DataFolderWords("payloads");
+  lines.back() = "(~/.local/share/vantrel-downloader/payloads)";
+  lines.insert(lines.end(), {"each $XDG_DATA_DIRS folder + /vantrel-downloader/payloads",
+                             "(/usr/local/share/..., /usr/share/...)"});
+  return lines;
+}
+
 }  // namespace vantrel::platform

@@ -38,4 +38,10 @@ const char* PathSeparators() { return "/\\"; }
 
 std::string InFolder(const std::string& folder, const std::string& name) { return folder + "\\" + name; }
 
+std::vector<std::string> DataFolderWords(const std::string& name) {
+  return {"%LOCALAPPDATA%\\vantrel-downloader\\" + name};
+}
+
+std::vector<std::string> PayloadFolderWords() { return DataFolderWords("payloads"); }
+
 }  // namespace vantrel::platform
