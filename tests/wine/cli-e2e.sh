@@ -9,19 +9,9 @@ set -euo pipefail
 SIM=${1:?usage: cli-e2e.sh VANTREL_SIM CLI_EXE [WINE]}
 EXE=${2:?usage: cli-e2e.sh VANTREL_SIM CLI_EXE [WINE]}
 WINE=${3:-wine}
-[ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX/dosdevices" ] || {
-  echo "cli-e2e.sh: WINEPREFIX must name a Wine prefix (run scripts/build-windows.sh)" >&2
-  exit 2
-}
-SCRATCH=$(mktemp -d "${TMPDIR:-/tmp}/vantrel-wine-cli.XXXXXX")
-LINK="$WINEPREFIX/dosdevices/com7"
-SIM_PID=""
-cleanup() {
-  if [ -n "$SIM_PID" ]; then kill "$SIM_PID" 2>/dev/null || true; wait "$SIM_PID" 2>/dev/null || true; fi
-  rm -f "$LINK"
-  rm -rf "$SCRATCH"
-}
-trap cleanup EXIT
+WINE_TEST=wine-cli
+# shellcheck source=sims.sh
+. "$(dirname "$0")/sims.sh"
 
 # An image set of three records in NAND.
 python3 - "$SCRATCH/imgset.img" <<'PY'
@@ -36,18 +26,9 @@ layout = [(0x4A0000, 0x20000), (0x4C0000, 0x4000), (0x4E0000, 0x2000)]
 open(sys.argv[1], "wb").write(b"".join(struct.pack("<II", a, n) + data(n, a) for a, n in layout))
 PY
 
+SIM_ARGS=(--time-scale 0 --state-dir "$SCRATCH/state")
 mkdir -p "$SCRATCH/state"
-XDG_CONFIG_HOME="$SCRATCH" "$SIM" --time-scale 0 --state-dir "$SCRATCH/state" --transcript "$SCRATCH/transcript" \
-  > "$SCRATCH/sim.out" 2>&1 &
-SIM_PID=$!
-DEVICE=""
-for _ in $(seq 100); do
-  DEVICE=$(grep -o '^/dev/pts/[0-9]*' "$SCRATCH/sim.out" || true)
-  [ -n "$DEVICE" ] && break
-  sleep 0.05
-done
-[ -n "$DEVICE" ] || { echo "cli-e2e.sh: the simulator did not start:" >&2; cat "$SCRATCH/sim.out" >&2; exit 1; }
-ln -sfn "$DEVICE" "$LINK"
+start_sims "$SIM" 7
 
 # The program's own folders (settings, station log) are the prefix's, which
 # the build script removes; the files it reads and writes are named through
@@ -60,7 +41,7 @@ status=0
 cat "$SCRATCH/cli.out"
 if [ "$status" -ne 0 ]; then
   echo "cli-e2e.sh: vantrel-cli.exe exited with $status; the simulator's transcript:" >&2
-  tail -n 60 "$SCRATCH/transcript" >&2 || true
+  tail -n 60 "$SCRATCH/sim7/transcript" >&2 || true
   exit 1
 fi
 
