@@ -40,13 +40,21 @@ uint64_t DrainPolls(const ComLink& link, size_t pending) {
   return (ms + kPollIntervalMs - 1) / kPollIntervalMs;
 }
 
+// A write that found the driver's queue full waits for room for up to four
+// polls at once: the wait ends as soon as there is room, and a download at
+// the line's pace then wakes the host about once per piece instead of every
+// 5 ms. Four polls (20 ms) keep a stop request prompt, and count as four
+// against the idle budget.
+constexpr uint32_t kFullQueuePolls = 4;
+
 // Budget+1 empty polls of 5 ms each make up the idle time; any progress
 // starts the count again. `step` performs one read or write of the rest.
 // During the first `gracePolls` empty polls, those taken while the host's
-// own bytes are still queued for the line do not count.
-template <typename Step, typename Wait>
+// own bytes are still queued for the line do not count. `polls` says how many
+// polls one wait may take at once; they count as that many.
+template <typename Step, typename Wait, typename Polls>
 Result TransferLoop(ComLink& link, uint8_t* bytes, uint32_t length, uint8_t idleSeconds, uint64_t gracePolls, Step step,
-                 Wait wait) {
+                 Wait wait, Polls polls) {
   if (length == 0) return Result::Ok;
   const uint32_t budget = static_cast<uint32_t>(idleSeconds) * 1000 / kPollIntervalMs;
   uint32_t count = budget;
@@ -61,7 +69,8 @@ Result TransferLoop(ComLink& link, uint8_t* bytes, uint32_t length, uint8_t idle
       count = budget;
       continue;
     }
-    timing::PollStep(kPollIntervalMs, [&](int64_t us) {
+    const uint32_t taken = polls();
+    timing::PollStep(kPollIntervalMs * taken, [&](int64_t us) {
       if (link.IsOpen()) wait(us);
     });
     if (stop::Requested()) return Cancelled(link);
@@ -73,7 +82,7 @@ Result TransferLoop(ComLink& link, uint8_t* bytes, uint32_t length, uint8_t idle
       gracePolls = 0;
     }
     if (count == 0) return Result::NoResponse;
-    --count;
+    count -= std::min(count, taken);
   }
   return Result::Ok;
 }
@@ -272,7 +281,7 @@ Result SendAll(ComLink& link, const void* data, uint32_t length, uint8_t idleSec
   return TransferLoop(
       link, bytes, length, idleSeconds, 0,
       [&](uint8_t* p, uint32_t n, uint32_t* moved) { return WritePort(link, p, n, moved); },
-      [&](int64_t us) { link.port->WaitWritable(us); });
+      [&](int64_t us) { link.port->WaitWritable(us); }, [] { return kFullQueuePolls; });
 }
 
 Result ReceiveExactly(ComLink& link, void* buffer, uint32_t length, uint8_t idleSeconds) {
@@ -284,7 +293,7 @@ Result ReceiveExactly(ComLink& link, void* buffer, uint32_t length, uint8_t idle
   return TransferLoop(
       link, static_cast<uint8_t*>(buffer), length, idleSeconds, grace,
       [&](uint8_t* p, uint32_t n, uint32_t* moved) { return ReadPort(link, p, n, moved); },
-      [&](int64_t us) { link.port->WaitReadable(us); });
+      [&](int64_t us) { link.port->WaitReadable(us); }, [] { return 1u; });
 }
 
 uint8_t SetHostBaud(ComLink& link, uint8_t code) {

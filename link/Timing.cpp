@@ -1,5 +1,6 @@
 #include "link/Timing.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -52,10 +53,14 @@ void Pause(unsigned ms, std::string_view tag) {
   if (gate && !stop::Requested()) gate();
 }
 
+// The transfers' poll interval: recorded polls are counted in these.
+constexpr unsigned kPollCountUnitMs = 5;
+
 void PollStep(unsigned ms, const std::function<void(int64_t real_us)>& wait) {
   {
     std::lock_guard<std::mutex> lock(g_recordMutex);
-    if (g_recording) ++g_polls;
+    // A step that waits for several polls at once counts as that many.
+    if (g_recording) g_polls += std::max(1u, ms / kPollCountUnitMs);
   }
   const int64_t nominalUs = static_cast<int64_t>(ms) * 1000;
   const int64_t realUs = static_cast<int64_t>(static_cast<double>(nominalUs) * g_pollScale.load());

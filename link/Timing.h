@@ -39,7 +39,8 @@ void PollStep(unsigned ms, const std::function<void(int64_t real_us)>& wait);
 // that elapsed times read like a real run's.
 uint64_t NowMs();
 
-// Recording for tests: pauses are listed, polls are counted.
+// Recording for tests: pauses are listed, polls are counted (a step of
+// several 5 ms polls counts as that many).
 void StartRecording();
 void StopRecording();
 std::vector<PauseEvent> RecordedPauses();
