@@ -13,6 +13,10 @@ set(CMAKE_CXX_COMPILER ${_triple}-g++-posix)
 set(CMAKE_RC_COMPILER ${_triple}-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${_triple})
+# The window's build adds the Qt built for MinGW (scripts/build-qt-windows.sh).
+if(VANTREL_QT_PREFIX)
+  list(APPEND CMAKE_FIND_ROOT_PATH ${VANTREL_QT_PREFIX})
+endif()
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

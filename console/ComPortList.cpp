@@ -40,8 +40,10 @@ ComPortList::ComPortList(ComPortBox* box, std::unique_ptr<PortLister> lister) : 
   // gives it, rather than fifty wide entries laid over the whole window.
   box_->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
   box_->beforePopup = [this] { Refresh(); };
-  box_->setContextMenuPolicy(Qt::CustomContextMenu);
-  connect(box_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) { ShowMapMenu(pos); });
+  if (ComNamesCanBeMapped()) {
+    box_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(box_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) { ShowMapMenu(pos); });
+  }
   connect(box_, &QComboBox::currentIndexChanged, this, [this] { UpdateToolTip(); });
   SetLister(std::move(lister));
 }

@@ -1,6 +1,7 @@
 #pragma once
-// A desktop notification through the freedesktop notification service on the
-// session bus, for a long job that ends while the operator looks elsewhere.
+// A desktop notification for a long job that ends while the operator looks
+// elsewhere: through the session bus's notification service, or on Windows a
+// balloon from the notification area (one backend file each).
 #include <QString>
 
 namespace vantrel {
@@ -14,8 +15,9 @@ inline constexpr double kLongJobSeconds = 10.0;
 QString NoticeSummary(const JobOutcome& outcome);
 QString NoticeBody(const JobOutcome& outcome);
 
-// Sends the notice without waiting for an answer: with no session bus or no
-// notification service nothing is shown and nothing blocks.
+// Sends the notice without waiting for an answer: with no session bus, no
+// notification service or no notification area nothing is shown and nothing
+// blocks.
 void SendDesktopNotice(const QString& summary, const QString& body);
 
 }  // namespace vantrel

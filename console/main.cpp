@@ -1,4 +1,4 @@
-// vantrel-downloader: the operator's window. kHelp lists its options; the
+// vantrel-downloader: the operator's window. Help() lists its options; the
 // operator needs none of them, the developer options serve the README's
 // pictures and the start-up benchmark.
 #include <QAbstractItemView>
@@ -19,15 +19,11 @@
 #include "jobs/Console.h"
 #include "jobs/ControlIds.h"
 #include "payloads/Payloads.h"
+#include "platform/Folders.h"
 
 namespace {
 
-const char kHelp[] =
-    "Usage: vantrel-downloader [options]\n"
-    "\n"
-    "Opens the operator's window: choose the COM port, the line rate, UART or USB\n"
-    "and the image files, press START and switch the handset on. The window\n"
-    "remembers the choices in $XDG_CONFIG_HOME/vantrel-downloader/vantrel-downloader.INI.\n"
+const char kOptions[] =
     "\n"
     "Options:\n"
     "  -h, --help             this text\n"
@@ -42,6 +38,19 @@ const char kHelp[] =
     "\n"
     "The toolkit's own options (such as -platform offscreen) work as in every Qt\n"
     "program. The same operations without a window: vantrel-cli --help.\n";
+
+std::string Help() {
+  std::string where;
+  for (const std::string& line : vantrel::platform::SettingsFolderWords("vantrel-downloader.INI")) {
+    where += "  " + line + "\n";
+  }
+  return "Usage: vantrel-downloader [options]\n"
+         "\n"
+         "Opens the operator's window: choose the COM port, the line rate, UART or USB\n"
+         "and the image files, press START and switch the handset on. The window\n"
+         "remembers the choices in\n" +
+         where + kOptions;
+}
 
 // The window, and the open COM list drawn over it where it pops up (a popup
 // is a window of its own, so grabbing the main window alone misses it).
@@ -97,7 +106,7 @@ int main(int argc, char** argv) {
   // Answered before the toolkit starts, so that they work without a display.
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      std::fputs(kHelp, stdout);
+      std::fputs(Help().c_str(), stdout);
       return 0;
     }
     if (std::strcmp(argv[i], "--version") == 0 || std::strcmp(argv[i], "-V") == 0) {

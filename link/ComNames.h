@@ -43,6 +43,10 @@ void SetComOverride(const std::string& comName, const std::string& path);
 // The path an override gives `comName`, if one does.
 std::optional<std::string> ComOverride(const std::string& comName);
 
+// Whether this tool may give a device a COM name (MapComPort). Windows names
+// its ports itself, so there the window offers no "map to COMn".
+bool ComNamesCanBeMapped();
+
 // Makes the link SettingsFolder()/COMn point at `path` (creating the folder).
 // Returns 0 or errno.
 [[nodiscard]] int MapComPort(int comNumber, const std::string& path);

@@ -55,6 +55,8 @@ std::string ComDevicePath(const std::string& comName) {
   return "/dev/ttyS" + index;
 }
 
+bool ComNamesCanBeMapped() { return true; }
+
 int MapComPort(int comNumber, const std::string& path) {
   if (comNumber <= 0 || path.empty()) return EINVAL;
   const std::string folder = SettingsFolder();

@@ -15,6 +15,8 @@ std::string ComDevicePath(const std::string& comName) {
   return "\\\\.\\" + (n > 0 ? "COM" + std::to_string(n) : comName);
 }
 
+bool ComNamesCanBeMapped() { return false; }
+
 int MapComPort(int /*comNumber*/, const std::string& /*path*/) { return ENOTSUP; }
 
 int UnmapComPort(int comNumber) { return comNumber <= 0 ? EINVAL : 0; }

@@ -34,6 +34,7 @@ std::vector<std::string> PayloadFolders(const Environment& env = ProcessEnvironm
 // searched after the operator's own: the variables and their defaults on
 // Linux, the profile folder on Windows. Lines of text, without their ends.
 std::vector<std::string> DataFolderWords(const std::string& name);
+std::vector<std::string> SettingsFolderWords(const std::string& name);
 std::vector<std::string> PayloadFolderWords();
 
 // `name` inside `folder`, with the platform's separator.

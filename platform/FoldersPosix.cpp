@@ -71,6 +71,10 @@ std::vector<std::string> DataFolderWords(const std::string& name) {
   return {"$XDG_DATA_HOME/vantrel-downloader/" + name, "(default ~/.local/share/vantrel-downloader/" + name + ")"};
 }
 
+std::vector<std::string> SettingsFolderWords(const std::string& name) {
+  return {"$XDG_CONFIG_HOME/vantrel-downloader/" + name, "(default ~/.config/vantrel-downloader/" + name + ")"};
+}
+
 std::vector<std::string> PayloadFolderWords() {
   std::vector<std::string> lines = DataFolderWords("payloads");
   lines.back() = "(~/.local/share/vantrel-downloader/payloads)";

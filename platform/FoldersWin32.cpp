@@ -42,6 +42,10 @@ std::vector<std::string> DataFolderWords(const std::string& name) {
   return {"%LOCALAPPDATA%\\vantrel-downloader\\" + name};
 }
 
+std::vector<std::string> SettingsFolderWords(const std::string& name) {
+  return {"%APPDATA%\\vantrel-downloader\\" + name};
+}
+
 std::vector<std::string> PayloadFolderWords() { return DataFolderWords("payloads"); }
 
 }  // namespace vantrel::platform

@@ -14,17 +14,7 @@ WINE_TEST=wine-cli
 . "$(dirname "$0")/sims.sh"
 
 # An image set of three records in NAND.
-python3 - "$SCRATCH/imgset.img" <<'PY'
-import struct, sys
-def data(n, seed):
-    s, out = seed, bytearray(n)
-    for i in range(n):
-        s = (s * 1103515245 + 12345) & 0xFFFFFFFF
-        out[i] = (s >> 16) & 0xFF
-    return bytes(out)
-layout = [(0x4A0000, 0x20000), (0x4C0000, 0x4000), (0x4E0000, 0x2000)]
-open(sys.argv[1], "wb").write(b"".join(struct.pack("<II", a, n) + data(n, a) for a, n in layout))
-PY
+python3 "$(dirname "$0")/imgset.py" write "$SCRATCH/imgset.img"
 
 SIM_ARGS=(--time-scale 0 --state-dir "$SCRATCH/state")
 mkdir -p "$SCRATCH/state"
@@ -45,21 +35,14 @@ if [ "$status" -ne 0 ]; then
   exit 1
 fi
 
-python3 - "$SCRATCH" "$LOG_DIR/history.jsonl" <<'PY'
-import json, struct, sys
+python3 - "$SCRATCH" "$LOG_DIR/history.jsonl" "$(dirname "$0")" <<'PY'
+import json, sys
 d, log = sys.argv[1], sys.argv[2]
-image = open(f"{d}/imgset.img", "rb").read()
-records, at = [], 0
-while at < len(image):
-    address, length = struct.unpack_from("<II", image, at)
-    records.append((address, image[at + 8:at + 8 + length]))
-    at += 8 + length
-def flash(address, length):
-    # The simulator keeps its flash inverted, so that holes read as erased.
-    with open(f"{d}/state/nand.flash", "rb") as f:
-        f.seek(address)
-        return bytes(b ^ 0xFF for b in f.read(length))
-bad = [hex(a) for a, data in records if flash(a, len(data)) != data]
+sys.dont_write_bytecode = True  # nothing written into the source tree
+sys.path.insert(0, sys.argv[3])
+import imgset
+records = imgset.records(f"{d}/imgset.img")
+bad = imgset.differing(f"{d}/state", f"{d}/imgset.img")
 dump = open(f"{d}/nand.dmp", "rb").read()
 expected = records[0][1] + records[1][1]  # 4A0000..4BFFFF, then 4C0000..4C3FFF
 problems = []

@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# The window and the installer under Wine, on a virtual display (Xvfb):
+# 1. the staged vantrel-downloader.exe (what the zip and the installer carry,
+#    with its Qt DLLs and plugins beside it) shows itself and saves a picture;
+# 2. the window, driven through its controls (window-download.exe), connects
+#    to the Linux simulator on COM7 at 921K and downloads the image set; the
+#    simulator's NAND must then hold it;
+# 3. the installer installs (program folder, Start-menu entry), the installed
+#    window starts, an upgrade to a newer version replaces it, and the
+#    uninstall removes the program and the entry but leaves the settings.
+#   window.sh VANTREL_SIM STAGE_DIR DRIVER_EXE MSI WXS [WINE] [PICTURE]
+# PICTURE, when given, receives the window's picture (docs/window-windows.png).
+# WINEPREFIX must name a scratch prefix (scripts/build-windows.sh makes one).
+set -euo pipefail
+usage="usage: window.sh VANTREL_SIM STAGE_DIR DRIVER_EXE MSI WXS [WINE] [PICTURE]"
+SIM=${1:?$usage}
+STAGE=${2:?$usage}
+DRIVER=${3:?$usage}
+MSI=${4:?$usage}
+WXS=${5:?$usage}
+WINE=${6:-wine}
+PICTURE=${7:-}
+HERE=$(cd "$(dirname "$0")" && pwd)
+WINE_TEST=wine-window
+# shellcheck source=sims.sh
+. "$HERE/sims.sh"
+
+fail() {
+  echo "window.sh: $*" >&2
+  exit 1
+}
+
+# A display of its own, stopped with the simulators.
+exec {displayfd}<> <(:)
+Xvfb -displayfd "$displayfd" -screen 0 1280x1024x24 -nolisten tcp > "$SCRATCH/xvfb.log" 2>&1 &
+XVFB=$!
+read -r -t 10 -u "$displayfd" display || fail "Xvfb did not start: $(cat "$SCRATCH/xvfb.log")"
+export DISPLAY=":$display"
+trap 'kill "$XVFB" 2> /dev/null || true; stop_sims' EXIT
+
+python3 "$HERE/imgset.py" write "$SCRATCH/imgset.img"
+SIM_ARGS=(--time-scale 0 --state-dir "$SCRATCH/state")
+mkdir -p "$SCRATCH/state"
+start_sims "$SIM" 7
+
+# PNG signature, and more than a blank picture's few hundred bytes.
+picture_ok() {
+  [ -f "$1" ] && [ "$(head -c 8 "$1" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] &&
+    [ "$(stat -c %s "$1")" -gt 10000 ]
+}
+
+echo "== the staged window shows itself"
+"$WINE" "$STAGE/vantrel-downloader.exe" --screenshot "Z:$SCRATCH/window.png" > "$SCRATCH/shot.out" 2>&1 ||
+  fail "vantrel-downloader.exe --screenshot failed: $(cat "$SCRATCH/shot.out")"
+picture_ok "$SCRATCH/window.png" || fail "the window's picture is missing or blank"
+echo "ok: $(stat -c %s "$SCRATCH/window.png") bytes"
+[ -z "$PICTURE" ] || cp "$SCRATCH/window.png" "$PICTURE"
+
+# Windows scaling at 150 % (144 dots per inch): the window comes out half as
+# large again in pixels, its layout and texts scaled rather than clipped.
+png_width() { od -An -tu1 -j16 -N4 "$1" | awk '{print $1 * 16777216 + $2 * 65536 + $3 * 256 + $4}'; }
+"$WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f > /dev/null 2>&1
+"$WINE" "$STAGE/vantrel-downloader.exe" --screenshot "Z:$SCRATCH/window150.png" > "$SCRATCH/shot.out" 2>&1 ||
+  fail "vantrel-downloader.exe --screenshot at 150 % failed: $(cat "$SCRATCH/shot.out")"
+"$WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f > /dev/null 2>&1
+w100=$(png_width "$SCRATCH/window.png")
+w150=$(png_width "$SCRATCH/window150.png")
+[ $((w150 * 100)) -ge $((w100 * 140)) ] && [ $((w150 * 100)) -le $((w100 * 160)) ] ||
+  fail "at 150 % the window is $w150 pixels wide, at 100 % $w100"
+echo "ok: $w100 pixels wide at 100 %, $w150 at 150 %"
+
+echo "== DOWNLOAD through the window on COM7"
+status=0
+"$WINE" "$DRIVER" "Z:$SCRATCH/settings.INI" "Z:$SCRATCH/imgset.img" > "$SCRATCH/driver.out" 2>&1 || status=$?
+grep -v '^---' "$SCRATCH/driver.out" | grep -E '^(START|DOWNLOAD|message box|window-download)' || true
+if [ "$status" -ne 0 ]; then
+  cat "$SCRATCH/driver.out" >&2
+  tail -n 40 "$SCRATCH/sim7/transcript" >&2 || true
+  fail "the window's download failed (status $status)"
+fi
+python3 "$HERE/imgset.py" in-nand "$SCRATCH/state" "$SCRATCH/imgset.img"
+
+echo "== the installer"
+windows_user="$WINEPREFIX/drive_c/users/$(id -un)"
+settings="$windows_user/AppData/Roaming/vantrel-downloader/vantrel-downloader.INI"
+mkdir -p "$(dirname "$settings")"
+printf '[Settings]\r\nUartPort=7\r\n' > "$settings"
+program="$WINEPREFIX/drive_c/Program Files/VANTREL Downloader"
+menu_entry() { find "$WINEPREFIX/drive_c" -name 'VANTREL Downloader.lnk' 2> /dev/null | head -n 1; }
+
+"$WINE" msiexec /i "Z:$MSI" /qn > "$SCRATCH/msi.out" 2>&1 || fail "msiexec /i failed: $(cat "$SCRATCH/msi.out")"
+[ -f "$program/vantrel-downloader.exe" ] && [ -f "$program/platforms/qwindows.dll" ] ||
+  fail "the program folder lacks its files: $(ls -R "$program" 2>&1)"
+entry=$(menu_entry)
+[ -n "$entry" ] || fail "no Start-menu entry"
+echo "ok: installed; Start-menu entry ${entry#"$WINEPREFIX/"}"
+"$WINE" "$program/vantrel-downloader.exe" --screenshot "Z:$SCRATCH/installed.png" > "$SCRATCH/shot2.out" 2>&1 ||
+  fail "the installed window did not start: $(cat "$SCRATCH/shot2.out")"
+picture_ok "$SCRATCH/installed.png" || fail "the installed window's picture is missing or blank"
+echo "ok: the installed window starts"
+
+# A newer version replaces the installed one: after its uninstall nothing is
+# left, which would not be so if the old product were still installed.
+version=$(sed -n 's/.*vantrel-downloader-\(.*\)-x64\.msi$/\1/p' <<< "$MSI")
+newer="$SCRATCH/newer.msi"
+(cd "$STAGE" && wixl -a x64 -D "Version=$version.1" -D Stage=. -o "$newer" "$WXS")
+"$WINE" msiexec /i "Z:$newer" /qn > "$SCRATCH/msi.out" 2>&1 || fail "the upgrade failed: $(cat "$SCRATCH/msi.out")"
+"$WINE" msiexec /x "Z:$newer" /qn > "$SCRATCH/msi.out" 2>&1 || fail "msiexec /x failed: $(cat "$SCRATCH/msi.out")"
+[ ! -e "$program/vantrel-downloader.exe" ] || fail "the program is still there after the upgrade's uninstall"
+[ -z "$(menu_entry)" ] || fail "the Start-menu entry is still there after the uninstall"
+[ -f "$settings" ] || fail "the uninstall removed the operator's settings"
+echo "ok: upgraded and uninstalled; program and Start-menu entry gone, settings kept"
