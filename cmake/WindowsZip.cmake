@@ -3,8 +3,8 @@
 #   build-win/vantrel-downloader-<version>-x64.msi   (target windows_msi, in ALL
 #       when the window is built and wixl is installed)
 #
-# The stage holds the programs without their debug information and a short
-# README. With the window come the Qt DLLs, the qwindows platform plugin and
+# The stage holds the programs and DLLs without their debug information and a
+# short README. With the window come the Qt DLLs, the qwindows platform plugin and
 # the style plugin, which Qt finds beside the program, and the MinGW runtime
 # DLLs that the Qt DLLs were linked against (the programs themselves link it
 # statically). scripts/build-windows.sh checks that every DLL a staged file
@@ -32,13 +32,14 @@ endforeach()
 if(TARGET vantrel-downloader)
   find_package(Qt6 REQUIRED COMPONENTS Widgets)
   foreach(_m Core Gui Widgets)
-    list(APPEND _commands COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:Qt6::${_m}> ${_stage})
+    list(APPEND _commands COMMAND ${CMAKE_STRIP} --strip-debug -o ${_stage}/Qt6${_m}.dll $<TARGET_FILE:Qt6::${_m}>)
     list(APPEND _entries Qt6${_m}.dll)
   endforeach()
   list(APPEND _commands
     COMMAND ${CMAKE_COMMAND} -E make_directory ${_stage}/platforms ${_stage}/styles
-    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:Qt6::QWindowsIntegrationPlugin> ${_stage}/platforms
-    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:Qt6::QWindowsVistaStylePlugin> ${_stage}/styles)
+    COMMAND ${CMAKE_STRIP} --strip-debug -o ${_stage}/platforms/qwindows.dll $<TARGET_FILE:Qt6::QWindowsIntegrationPlugin>
+    COMMAND ${CMAKE_STRIP} --strip-debug -o ${_stage}/styles/qwindowsvistastyle.dll
+            $<TARGET_FILE:Qt6::QWindowsVistaStylePlugin>)
   list(APPEND _entries platforms styles)
   foreach(_dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
     execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${_dll} OUTPUT_VARIABLE _path
@@ -46,7 +47,7 @@ if(TARGET vantrel-downloader)
     if(NOT IS_ABSOLUTE "${_path}" OR NOT EXISTS "${_path}")
       message(FATAL_ERROR "${_dll}, which the Qt DLLs need, was not found by ${CMAKE_CXX_COMPILER}")
     endif()
-    list(APPEND _commands COMMAND ${CMAKE_COMMAND} -E copy ${_path} ${_stage})
+    list(APPEND _commands COMMAND ${CMAKE_STRIP} --strip-debug -o ${_stage}/${_dll} ${_path})
     list(APPEND _depends ${_path})
     list(APPEND _entries ${_dll})
   endforeach()

@@ -338,7 +338,7 @@ void CDownloaderDlg::ConnectHandlers() {
   // the program does not store anything.
   connect(comList_, &QComboBox::activated, this, [this](int i) { OnComSelChange(i); });
   connect(baudList_, &QComboBox::activated, this, [this](int i) { OnBaudSelChange(i); });
-  comPorts_ = new ComPortList(static_cast<ComPortBox*>(comList_), MakeUdevPortLister());
+  comPorts_ = new ComPortList(static_cast<ComPortBox*>(comList_), MakeSystemPortLister());
   comPorts_->onError = [this](const std::string& text) { MessageBox(text); };
   // A name given from the window is the operator's choice of port.
   comPorts_->onMapped = [this](int index) {

@@ -27,7 +27,7 @@ using vantrel::CDownloaderDlg;
 
 constexpr int kCom7 = 6;      // the COM list's index of COM7
 constexpr int kBaud921K = 2;  // the rate list's index of 921K
-constexpr qint64 kJobLimitMs = 120000;
+constexpr qint64 kJobLimitMs = 60000;
 
 void Choose(CDownloaderDlg& w, int listId, int index) {
   auto* box = w.ControlAs<QComboBox>(listId);
@@ -37,6 +37,7 @@ void Choose(CDownloaderDlg& w, int listId, int index) {
 
 // Presses a button and runs the event loop until the job it started ended.
 bool Press(CDownloaderDlg& w, int id, const char* what) {
+  std::fprintf(stderr, "window-download: pressing %s\n", what);
   if (!w.Click(id)) {
     std::fprintf(stderr, "window-download: %s could not be pressed\n", what);
     return false;
@@ -45,7 +46,8 @@ bool Press(CDownloaderDlg& w, int id, const char* what) {
   clock.start();
   while (w.Operations().JobRunning()) {
     if (clock.elapsed() > kJobLimitMs) {
-      std::fprintf(stderr, "window-download: %s did not end within %lld s\n", what, kJobLimitMs / 1000);
+      std::fprintf(stderr, "window-download: %s did not end within %lld s; the log so far:\n%s\n", what,
+                   kJobLimitMs / 1000, w.LogView()->toPlainText().toStdString().c_str());
       return false;
     }
     QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
@@ -64,12 +66,17 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: window-download INI_FILE IMAGE_SET\n");
     return 2;
   }
+  // Unbuffered: what a run that hangs said so far reaches the log.
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+  std::setvbuf(stderr, nullptr, _IONBF, 0);
   QApplication app(argc, argv);
+  std::fprintf(stderr, "window-download: toolkit started\n");
   vantrel::IniSettings settings(argv[1]);
   vantrel::ScriptedModalHost host;
   CDownloaderDlg w(&settings, &host);
   w.show();
   QCoreApplication::processEvents();
+  std::fprintf(stderr, "window-download: the window is shown\n");
 
   namespace ctl = vantrel::ctl;
   bool ok = w.Click(ctl::kRadioUart);

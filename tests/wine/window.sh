@@ -10,7 +10,8 @@
 #    uninstall removes the program and the entry but leaves the settings.
 #   window.sh VANTREL_SIM STAGE_DIR DRIVER_EXE MSI WXS [WINE] [PICTURE]
 # PICTURE, when given, receives the window's picture (docs/window-windows.png).
-# WINEPREFIX must name a scratch prefix (scripts/build-windows.sh makes one).
+# WINEPREFIX must name a scratch prefix (scripts/build-windows.sh makes one);
+# the script runs in a fresh prefix of its own beside it.
 set -euo pipefail
 usage="usage: window.sh VANTREL_SIM STAGE_DIR DRIVER_EXE MSI WXS [WINE] [PICTURE]"
 SIM=${1:?$usage}
@@ -22,21 +23,43 @@ WINE=${6:-wine}
 PICTURE=${7:-}
 HERE=$(cd "$(dirname "$0")" && pwd)
 WINE_TEST=wine-window
-# shellcheck source=sims.sh
-. "$HERE/sims.sh"
 
 fail() {
   echo "window.sh: $*" >&2
   exit 1
 }
 
-# A display of its own, stopped with the simulators.
+# A display of its own, and a Wine prefix of its own whose desktop starts on
+# that display (under a desktop started without one, a window program spun
+# at its exit). The installer's steps then change only this prefix.
+[ -n "${WINEPREFIX:-}" ] || fail "WINEPREFIX must name a Wine prefix (run scripts/build-windows.sh)"
+WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/vantrel-window-prefix.XXXXXX")
+export WINEPREFIX
+XVFB_LOG=$(mktemp "${TMPDIR:-/tmp}/vantrel-xvfb.XXXXXX")
 exec {displayfd}<> <(:)
-Xvfb -displayfd "$displayfd" -screen 0 1280x1024x24 -nolisten tcp > "$SCRATCH/xvfb.log" 2>&1 &
+Xvfb -displayfd "$displayfd" -screen 0 1280x1024x24 -nolisten tcp > "$XVFB_LOG" 2>&1 &
 XVFB=$!
-read -r -t 10 -u "$displayfd" display || fail "Xvfb did not start: $(cat "$SCRATCH/xvfb.log")"
+finish() {
+  wineserver -k > /dev/null 2>&1 || true
+  kill "$XVFB" 2> /dev/null || true
+  rm -rf "$WINEPREFIX" "$XVFB_LOG"
+}
+trap finish EXIT
+read -r -t 10 -u "$displayfd" display || fail "Xvfb did not start: $(cat "$XVFB_LOG")"
 export DISPLAY=":$display"
-trap 'kill "$XVFB" 2> /dev/null || true; stop_sims' EXIT
+wineserver -p > /dev/null 2>&1
+"$WINE" cmd /c exit > /dev/null 2>&1
+
+# shellcheck source=sims.sh
+. "$HERE/sims.sh"
+trap 'stop_sims; finish' EXIT
+# The driver runs beside the staged DLLs and plugins, the ones that ship, as
+# the window does (Qt looks for its plugins beside the program).
+mkdir "$SCRATCH/app"
+ln -s "$STAGE"/* "$SCRATCH/app/"
+cp "$DRIVER" "$SCRATCH/app/window-download.exe"
+# A window program that does not end is a failure, not a hang.
+GUI_LIMIT=120
 
 python3 "$HERE/imgset.py" write "$SCRATCH/imgset.img"
 SIM_ARGS=(--time-scale 0 --state-dir "$SCRATCH/state")
@@ -50,7 +73,7 @@ picture_ok() {
 }
 
 echo "== the staged window shows itself"
-"$WINE" "$STAGE/vantrel-downloader.exe" --screenshot "Z:$SCRATCH/window.png" > "$SCRATCH/shot.out" 2>&1 ||
+timeout "$GUI_LIMIT" "$WINE" "$STAGE/vantrel-downloader.exe" --screenshot "Z:$SCRATCH/window.png" > "$SCRATCH/shot.out" 2>&1 ||
   fail "vantrel-downloader.exe --screenshot failed: $(cat "$SCRATCH/shot.out")"
 picture_ok "$SCRATCH/window.png" || fail "the window's picture is missing or blank"
 echo "ok: $(stat -c %s "$SCRATCH/window.png") bytes"
@@ -60,7 +83,7 @@ echo "ok: $(stat -c %s "$SCRATCH/window.png") bytes"
 # large again in pixels, its layout and texts scaled rather than clipped.
 png_width() { od -An -tu1 -j16 -N4 "$1" | awk '{print $1 * 16777216 + $2 * 65536 + $3 * 256 + $4}'; }
 "$WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f > /dev/null 2>&1
-"$WINE" "$STAGE/vantrel-downloader.exe" --screenshot "Z:$SCRATCH/window150.png" > "$SCRATCH/shot.out" 2>&1 ||
+timeout "$GUI_LIMIT" "$WINE" "$STAGE/vantrel-downloader.exe" --screenshot "Z:$SCRATCH/window150.png" > "$SCRATCH/shot.out" 2>&1 ||
   fail "vantrel-downloader.exe --screenshot at 150 % failed: $(cat "$SCRATCH/shot.out")"
 "$WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f > /dev/null 2>&1
 w100=$(png_width "$SCRATCH/window.png")
@@ -71,7 +94,7 @@ echo "ok: $w100 pixels wide at 100 %, $w150 at 150 %"
 
 echo "== DOWNLOAD through the window on COM7"
 status=0
-"$WINE" "$DRIVER" "Z:$SCRATCH/settings.INI" "Z:$SCRATCH/imgset.img" > "$SCRATCH/driver.out" 2>&1 || status=$?
+timeout 300 "$WINE" "$SCRATCH/app/window-download.exe" "Z:$SCRATCH/settings.INI" "Z:$SCRATCH/imgset.img" > "$SCRATCH/driver.out" 2>&1 || status=$?
 grep -v '^---' "$SCRATCH/driver.out" | grep -E '^(START|DOWNLOAD|message box|window-download)' || true
 if [ "$status" -ne 0 ]; then
   cat "$SCRATCH/driver.out" >&2
@@ -94,7 +117,7 @@ menu_entry() { find "$WINEPREFIX/drive_c" -name 'VANTREL Downloader.lnk' 2> /dev
 entry=$(menu_entry)
 [ -n "$entry" ] || fail "no Start-menu entry"
 echo "ok: installed; Start-menu entry ${entry#"$WINEPREFIX/"}"
-"$WINE" "$program/vantrel-downloader.exe" --screenshot "Z:$SCRATCH/installed.png" > "$SCRATCH/shot2.out" 2>&1 ||
+timeout "$GUI_LIMIT" "$WINE" "$program/vantrel-downloader.exe" --screenshot "Z:$SCRATCH/installed.png" > "$SCRATCH/shot2.out" 2>&1 ||
   fail "the installed window did not start: $(cat "$SCRATCH/shot2.out")"
 picture_ok "$SCRATCH/installed.png" || fail "the installed window's picture is missing or blank"
 echo "ok: the installed window starts"
