@@ -528,7 +528,6 @@ sdraminit.img preboot.img flashdrv_all.img flashdrv_nor.img flashdrv_nand.img
 sec_boot.img boot1a.img boot1b.img boot2.img), looked up in this order; the
 first folder holding any of them must hold all nine, checked, or nothing is sent:
       --payload-dir DIR        the folder DIR
-                               $VANTREL_PAYLOAD_DIR
 )" + Indented(platform::PayloadFolderWords(), 31) + R"(                               else the built-in set (stand-ins unless built with the files)
 
 Check boxes of the window:

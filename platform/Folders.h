@@ -31,8 +31,9 @@ std::string DataFolder(const Environment& env = ProcessEnvironment);
 std::vector<std::string> PayloadFolders(const Environment& env = ProcessEnvironment);
 
 // How the help texts name `name` in the data folder, and the payload folders
-// searched after the operator's own: the variables and their defaults on
-// Linux, the profile folder on Windows. Lines of text, without their ends.
+// searched after --payload-dir (the environment variable first): the
+// variables and their defaults on Linux, the profile folder on Windows, each
+// in that system's own notation. Lines of text, without their ends.
 std::vector<std::string> DataFolderWords(const std::string& name);
 std::vector<std::string> SettingsFolderWords(const std::string& name);
 std::vector<std::string> PayloadFolderWords();

@@ -78,6 +78,7 @@ std::vector<std::string> SettingsFolderWords(const std::string& name) {
 std::vector<std::string> PayloadFolderWords() {
   std::vector<std::string> lines = DataFolderWords("payloads");
   lines.back() = "(~/.local/share/vantrel-downloader/payloads)";
+  lines.insert(lines.begin(), "$VANTREL_PAYLOAD_DIR");
   lines.insert(lines.end(), {"each $XDG_DATA_DIRS folder + /vantrel-downloader/payloads",
                              "(/usr/local/share/..., /usr/share/...)"});
   return lines;

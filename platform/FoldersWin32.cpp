@@ -46,6 +46,10 @@ std::vector<std::string> SettingsFolderWords(const std::string& name) {
   return {"%APPDATA%\\vantrel-downloader\\" + name};
 }
 
-std::vector<std::string> PayloadFolderWords() { return DataFolderWords("payloads"); }
+std::vector<std::string> PayloadFolderWords() {
+  std::vector<std::string> lines = {"%VANTREL_PAYLOAD_DIR%"};
+  for (const std::string& line : DataFolderWords("payloads")) lines.push_back(line);
+  return lines;
+}
 
 }  // namespace vantrel::platform
