@@ -70,13 +70,11 @@ int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   std::setvbuf(stderr, nullptr, _IONBF, 0);
   QApplication app(argc, argv);
-  std::fprintf(stderr, "window-download: toolkit started\n");
   vantrel::IniSettings settings(argv[1]);
   vantrel::ScriptedModalHost host;
   CDownloaderDlg w(&settings, &host);
   w.show();
   QCoreApplication::processEvents();
-  std::fprintf(stderr, "window-download: the window is shown\n");
 
   namespace ctl = vantrel::ctl;
   bool ok = w.Click(ctl::kRadioUart);

@@ -66,16 +66,20 @@ SIM_ARGS=(--time-scale 0 --state-dir "$SCRATCH/state")
 mkdir -p "$SCRATCH/state"
 start_sims "$SIM" 7
 
-# PNG signature, and more than a blank picture's few hundred bytes.
-picture_ok() {
-  [ -f "$1" ] && [ "$(head -c 8 "$1" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] &&
-    [ "$(stat -c %s "$1")" -gt 10000 ]
+# shot EXE PICTURE: the window program saves its picture and ends in time;
+# the picture has PNG's signature and more than a blank picture's bytes.
+shot() {
+  timeout "$GUI_LIMIT" "$WINE" "$1" --screenshot "Z:$2" > "$SCRATCH/shot.out" 2>&1 ||
+    fail "$1 --screenshot failed: $(cat "$SCRATCH/shot.out")"
+  [ "$(head -c 8 "$2" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] && [ "$(stat -c %s "$2")" -gt 10000 ] ||
+    fail "the picture $2 is missing or blank"
+}
+msi() {
+  "$WINE" msiexec "$@" /qn > "$SCRATCH/msi.out" 2>&1 || fail "msiexec $*: $(cat "$SCRATCH/msi.out")"
 }
 
 echo "== the staged window shows itself"
-timeout "$GUI_LIMIT" "$WINE" "$STAGE/vantrel-downloader.exe" --screenshot "Z:$SCRATCH/window.png" > "$SCRATCH/shot.out" 2>&1 ||
-  fail "vantrel-downloader.exe --screenshot failed: $(cat "$SCRATCH/shot.out")"
-picture_ok "$SCRATCH/window.png" || fail "the window's picture is missing or blank"
+shot "$STAGE/vantrel-downloader.exe" "$SCRATCH/window.png"
 echo "ok: $(stat -c %s "$SCRATCH/window.png") bytes"
 [ -z "$PICTURE" ] || cp "$SCRATCH/window.png" "$PICTURE"
 
@@ -83,8 +87,7 @@ echo "ok: $(stat -c %s "$SCRATCH/window.png") bytes"
 # large again in pixels, its layout and texts scaled rather than clipped.
 png_width() { od -An -tu1 -j16 -N4 "$1" | awk '{print $1 * 16777216 + $2 * 65536 + $3 * 256 + $4}'; }
 "$WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f > /dev/null 2>&1
-timeout "$GUI_LIMIT" "$WINE" "$STAGE/vantrel-downloader.exe" --screenshot "Z:$SCRATCH/window150.png" > "$SCRATCH/shot.out" 2>&1 ||
-  fail "vantrel-downloader.exe --screenshot at 150 % failed: $(cat "$SCRATCH/shot.out")"
+shot "$STAGE/vantrel-downloader.exe" "$SCRATCH/window150.png"
 "$WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f > /dev/null 2>&1
 w100=$(png_width "$SCRATCH/window.png")
 w150=$(png_width "$SCRATCH/window150.png")
@@ -111,15 +114,13 @@ printf '[Settings]\r\nUartPort=7\r\n' > "$settings"
 program="$WINEPREFIX/drive_c/Program Files/VANTREL Downloader"
 menu_entry() { find "$WINEPREFIX/drive_c" -name 'VANTREL Downloader.lnk' 2> /dev/null | head -n 1; }
 
-"$WINE" msiexec /i "Z:$MSI" /qn > "$SCRATCH/msi.out" 2>&1 || fail "msiexec /i failed: $(cat "$SCRATCH/msi.out")"
+msi /i "Z:$MSI"
 [ -f "$program/vantrel-downloader.exe" ] && [ -f "$program/platforms/qwindows.dll" ] ||
   fail "the program folder lacks its files: $(ls -R "$program" 2>&1)"
 entry=$(menu_entry)
 [ -n "$entry" ] || fail "no Start-menu entry"
 echo "ok: installed; Start-menu entry ${entry#"$WINEPREFIX/"}"
-timeout "$GUI_LIMIT" "$WINE" "$program/vantrel-downloader.exe" --screenshot "Z:$SCRATCH/installed.png" > "$SCRATCH/shot2.out" 2>&1 ||
-  fail "the installed window did not start: $(cat "$SCRATCH/shot2.out")"
-picture_ok "$SCRATCH/installed.png" || fail "the installed window's picture is missing or blank"
+shot "$program/vantrel-downloader.exe" "$SCRATCH/installed.png"
 echo "ok: the installed window starts"
 
 # A newer version replaces the installed one: after its uninstall nothing is
@@ -127,8 +128,8 @@ echo "ok: the installed window starts"
 version=$(sed -n 's/.*vantrel-downloader-\(.*\)-x64\.msi$/\1/p' <<< "$MSI")
 newer="$SCRATCH/newer.msi"
 (cd "$STAGE" && wixl -a x64 -D "Version=$version.1" -D Stage=. -o "$newer" "$WXS")
-"$WINE" msiexec /i "Z:$newer" /qn > "$SCRATCH/msi.out" 2>&1 || fail "the upgrade failed: $(cat "$SCRATCH/msi.out")"
-"$WINE" msiexec /x "Z:$newer" /qn > "$SCRATCH/msi.out" 2>&1 || fail "msiexec /x failed: $(cat "$SCRATCH/msi.out")"
+msi /i "Z:$newer"
+msi /x "Z:$newer"
 [ ! -e "$program/vantrel-downloader.exe" ] || fail "the program is still there after the upgrade's uninstall"
 [ -z "$(menu_entry)" ] || fail "the Start-menu entry is still there after the uninstall"
 [ -f "$settings" ] || fail "the uninstall removed the operator's settings"
