@@ -44,15 +44,12 @@ trap cleanup EXIT
 
 # Deterministic image files: a record file (three records at the image set's
 # addresses) and plain files.
-python3 - "$SCRATCH" <<'PY'
+python3 - "$SCRATCH" "$ROOT/tests/wine" <<'PY'
 import struct, sys
 d = sys.argv[1]
-def data(n, seed):
-    s, out = seed, bytearray(n)
-    for i in range(n):
-        s = (s * 1103515245 + 12345) & 0xFFFFFFFF
-        out[i] = (s >> 16) & 0xFF
-    return bytes(out)
+sys.dont_write_bytecode = True  # nothing written into the source tree
+sys.path.insert(0, sys.argv[2])
+from imgset import data  # the Wine tests' pseudo-random bytes
 def records(layout, seed):
     return b"".join(struct.pack("<II", a, n) + data(n, seed + a) for a, n in layout)
 open(f"{d}/imgset.img", "wb").write(records([(0x4A0000, 0x20000), (0x4C0000, 0x4000), (0x4E0000, 0x2000)], 1))

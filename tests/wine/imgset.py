@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""The Wine tests' image set and the check of the simulator's NAND.
+"""The Wine tests' image set and the check of the simulator's NAND (the
+pseudo-random bytes serve scripts/transcripts.sh too).
 
   imgset.py write FILE             three records in NAND from 0x4A0000
   imgset.py in-nand STATE FILE     exit 0 when the simulator's NAND
